@@ -1,0 +1,27 @@
+#include "channel/method_result.h"
+
+#include <utility>
+
+#include "channel/standard_codec.h"
+
+namespace nimbra {
+
+MethodResult::~MethodResult() { notImplemented(); }
+
+void MethodResult::success(const Value& value) {
+  if (!deliver_) return;
+  std::exchange(deliver_, nullptr)(encodeSuccessEnvelope(value));
+}
+
+void MethodResult::error(const std::string& code, const std::string& message,
+                         const Value& details) {
+  if (!deliver_) return;
+  std::exchange(deliver_, nullptr)(encodeErrorEnvelope(code, message, details));
+}
+
+void MethodResult::notImplemented() {
+  if (!deliver_) return;
+  std::exchange(deliver_, nullptr)({});
+}
+
+}  // namespace nimbra

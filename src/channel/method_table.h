@@ -1,0 +1,29 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "channel/nimbra_native.h"
+#include "channel/value.h"
+
+namespace nimbra {
+
+// Where a method runs: answered at once on the main loop, or as a task on the concurrent
+// information queue or the serial work queue (whose tasks clear the cancellation flag first).
+enum class Runs { main, info, work };
+
+// One row of the method table. `perform` decodes the arguments into the operation's typed
+// record and runs the operation; for queued methods it runs inside the task, so defaults such
+// as the home folder are read when the task starts.
+struct MethodEntry {
+  std::string_view name;
+  Runs runs;
+  Value (*perform)(NimbraNative& service, const ValueMap& args);
+};
+
+std::span<const MethodEntry> methodTable();
+// The row for `name` (exact, case-sensitive), or nullptr: such names are answered "not
+// implemented" from the work queue.
+const MethodEntry* findMethod(std::string_view name);
+
+}  // namespace nimbra

@@ -1,0 +1,69 @@
+#pragma once
+
+// Flutter's standard message codec and standard method codec, byte for byte.
+//
+// Decoding never trusts the input: truncated or malformed bytes give an error text, never a
+// crash, an over-read, or an allocation larger than the input could describe. Every size field
+// is checked against the bytes that remain (each promised element needs at least one) before
+// anything is allocated.
+//
+// Choices where the format leaves room:
+// - type 5 ("large int", a decimal or hex text Flutter's own encoders never write on desktop)
+//   decodes as a string, the way Flutter's own decoders read it;
+// - a map whose keys are all strings decodes to ValueMap, and a repeated key there is an error
+//   (one entry would otherwise be silently dropped); any other map decodes to ValuePairs in
+//   wire order, repeated keys kept;
+// - padding bytes are skipped unread, as Flutter does; non-minimal size encodings are accepted.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "channel/method_call.h"
+#include "channel/value.h"
+
+namespace nimbra {
+
+// Either a decoded value or the reason there is none.
+template <class T>
+struct Decoded {
+  std::optional<T> value;
+  std::string error;  // empty when value is present
+  explicit operator bool() const { return value.has_value(); }
+};
+
+// Lists and maps nested deeper than this are rejected, so hostile input cannot exhaust the
+// stack of the recursive decoder (or of the destructor of what it built).
+inline constexpr int kMaxNestingDepth = 256;
+
+// --- Standard message codec ---
+// Strings holding invalid UTF-8 are written with each bad sequence replaced by U+FFFD.
+std::vector<uint8_t> encodeMessage(const Value& value);
+// The whole input must be one value; trailing bytes are an error.
+Decoded<Value> decodeMessage(std::span<const uint8_t> bytes);
+
+// --- Standard method codec ---
+std::vector<uint8_t> encodeMethodCall(const MethodCall& call);
+Decoded<MethodCall> decodeMethodCall(std::span<const uint8_t> bytes);
+
+// A reply: success (0x00 + value) or error (0x01 + code + message + details).
+struct Envelope {
+  bool success = true;
+  Value result;        // success only
+  std::string code;    // error only
+  std::string message;
+  Value details;
+  friend bool operator==(const Envelope&, const Envelope&) = default;
+};
+std::vector<uint8_t> encodeSuccessEnvelope(const Value& result);
+// An empty `message` is written as null, as Flutter's own C++ wrapper does; a null message
+// decodes to "".
+std::vector<uint8_t> encodeErrorEnvelope(const std::string& code, const std::string& message,
+                                         const Value& details);
+// An empty reply means "not implemented" and is not an envelope; callers check for it first.
+Decoded<Envelope> decodeEnvelope(std::span<const uint8_t> bytes);
+
+}  // namespace nimbra

@@ -1,0 +1,82 @@
+#pragma once
+
+// The one directory walker: every walk of the service (size measurement, the file finders,
+// folder emptying) goes through it, so its per-entry cost is paid by every scan.
+//
+// Pre-order, in the file system's listing order; a directory is returned before its
+// contents, and skipDescendants() right after it prunes them. Directories are read relative
+// to their parent's descriptor; the kernel is asked for metadata only when the listing's
+// entry type does not answer the question. Symbolic links are never followed. Kernel pseudo
+// file systems (procfs, sysfs, ...) are never entered. Unreadable directories and entries
+// that vanish never stop the walk. Open descriptors stay bounded on arbitrarily deep trees.
+//
+// Not thread-safe; one walker per thread. Blocking: every call may do file-system I/O.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace nimbra {
+
+struct WalkOptions {
+  bool skipHidden = false;           // leave out entries whose name starts with "."
+  bool skipPackageContents = false;  // return packages (see isPackageName) but not their contents
+};
+
+enum class EntryType { regular, directory, symlink, other };
+
+// One entry of the walk. Valid until the next call of next(); metadata beyond the type is
+// fetched on first request (one fstatat relative to the parent's descriptor) and cached.
+class WalkEntry {
+ public:
+  // The root, "/" and the entry's name joined as plain strings.
+  const std::string& path() const;
+  std::string_view name() const;
+  // 1 for a direct child of the root.
+  int depth() const;
+  EntryType type() const;
+  bool isRegular() const { return type() == EntryType::regular; }
+  bool isDirectory() const { return type() == EntryType::directory; }
+  bool isSymlink() const { return type() == EntryType::symlink; }
+  // Logical size (st_size) of a regular file; 0 for anything else or when it cannot be read.
+  int64_t size() const;
+  // Modification time in whole seconds since 1970, truncated toward zero; 0 when unknown.
+  int64_t modified() const;
+  // The full lstat result, or nullptr when it cannot be read (the entry vanished).
+  const struct stat* stat() const;
+
+ private:
+  friend class DirWalker;
+  struct Impl;
+  explicit WalkEntry(Impl* impl) : impl_(impl) {}
+  Impl* impl_;
+};
+
+class DirWalker {
+ public:
+  // Opens `root` (never following a link at the root itself). The root is not returned.
+  DirWalker(std::string root, WalkOptions options = {});
+  ~DirWalker();
+  DirWalker(const DirWalker&) = delete;
+  DirWalker& operator=(const DirWalker&) = delete;
+
+  // Whether the root could be opened as a directory.
+  bool ok() const;
+  // The next entry, or nullptr when the walk is over.
+  const WalkEntry* next();
+  // Do not enter the directory that next() returned last. No effect for other entries.
+  void skipDescendants();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A directory whose name ends, case-insensitively, in one of the package extensions
+// (.app, .bundle, .framework, ...).
+bool isPackageName(std::string_view name);
+
+}  // namespace nimbra

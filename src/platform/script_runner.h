@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace nimbra {
+
+// Outcome of one script: ok, and the trimmed output (on success) or error text (on failure);
+// the text is absent when it was not valid UTF-8.
+struct ScriptResult {
+  bool ok = false;
+  std::optional<std::string> text;
+  friend bool operator==(const ScriptResult&, const ScriptResult&) = default;
+};
+
+// Runs one script of the kinds the service sends (shell commands, optionally with
+// administrator privileges, and the login-item scripts). The seam for tests.
+class ScriptRunner {
+ public:
+  virtual ~ScriptRunner() = default;
+  // Blocks until the script has finished.
+  virtual ScriptResult runScript(const std::string& script) = 0;
+};
+
+}  // namespace nimbra
+
+namespace nimbra {
+
+// The real runner. Understands exactly the scripts the service sends:
+//   do shell script "CMD"                                   -> /bin/sh -c CMD
+//   do shell script "CMD" with administrator privileges     -> as root: directly when already
+//                                                              root, else through pkexec
+//   the two "System Events" login-item scripts             -> XDG autostart entries
+// Anything else fails with a syntax-error text.
+class ShellScriptRunner final : public ScriptRunner {
+ public:
+  ScriptResult runScript(const std::string& script) override;
+};
+
+}  // namespace nimbra
