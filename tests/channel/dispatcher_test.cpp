@@ -23,9 +23,9 @@ using namespace std::chrono_literals;
 class WorkQueueBlocker {
  public:
   explicit WorkQueueBlocker(NimbraNative& service) {
-    service.workQueue().async([this] {
+    service.workQueue().async([this, released = release_.get_future().share()] {
       started_.set_value();
-      release_.get_future().wait();
+      released.wait();
     });
     started_.get_future().wait();
   }
