@@ -32,7 +32,8 @@ enum class EntryType { regular, directory, symlink, other };
 // fetched on first request (one fstatat relative to the parent's descriptor) and cached.
 class WalkEntry {
  public:
-  // The root, "/" and the entry's name joined as plain strings.
+  // The root, "/" and the entry's path below the root joined as plain strings; no "/" is
+  // added after a root that already ends with one ("/" gives "/usr", not "//usr").
   const std::string& path() const;
   std::string_view name() const;
   // 1 for a direct child of the root.
@@ -47,6 +48,10 @@ class WalkEntry {
   int64_t modified() const;
   // The full lstat result, or nullptr when it cannot be read (the entry vanished).
   const struct stat* stat() const;
+  // The descriptor of the directory that holds the entry, for *at() calls relative to it
+  // (they never resolve the entry's path through links). Owned by the walker and valid until
+  // the next call of next(); -1 when that directory can no longer be reached.
+  int directoryFd() const;
 
  private:
   friend class DirWalker;
@@ -74,6 +79,10 @@ class DirWalker {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// Whether `path` lies on a kernel pseudo file system (procfs, sysfs, devtmpfs ...), whose
+// files hold no stored data whatever sizes they report (/proc/kcore: 128 TB).
+bool isOnPseudoFileSystem(const std::string& path);
 
 // A directory whose name ends, case-insensitively, in one of the package extensions
 // (.app, .bundle, .framework, ...).

@@ -1,0 +1,38 @@
+#pragma once
+
+// The fixed catalogue of junk locations that the junk scan walks: twelve categories in a
+// fixed order, each a list of roots formed from the user's home and temporary folders.
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace nimbra {
+
+struct JunkCategory {
+  std::string id;                  // sent to the interface unchanged
+  std::vector<std::string> roots;  // absolute paths, in the order they are scanned
+  bool listChildren = false;       // true: each entry of a root directory is an item of its own;
+                                   // false: each root is one item as a whole
+};
+
+// The twelve categories for `home` (no trailing slash) and `tmp` (used as given, normally with
+// its trailing slash). Paths are joined as plain strings; nothing is tested for existence.
+std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp);
+
+// Every root of every category, in catalogue order, duplicates kept.
+std::vector<std::string> allRoots(const std::vector<JunkCategory>& catalogue);
+
+// Folders searched for application bundles by the "localization" category, in order.
+std::vector<std::string> applicationFolders(const std::string& home);
+
+// Lower-cased language names of localization folders that are never offered as junk.
+const std::set<std::string>& keptLanguages();
+
+// The language of a localization folder name ("fr.lproj" -> "fr", "en_GB.lproj" -> "en_gb").
+std::string languageOfLocalization(const std::string& folderName);
+
+// The user cache folder: the temporary folder's sibling named "C".
+std::string userCacheDirectory(const std::string& tmp);
+
+}  // namespace nimbra
