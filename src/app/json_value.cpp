@@ -1,0 +1,251 @@
+#include "app/json_value.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace nimbra {
+namespace {
+
+using json = nlohmann::json;
+
+constexpr uint64_t kInt64Max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+
+std::string nestingError() {
+  return "arrays and objects nested deeper than " + std::to_string(kMaxNestingDepth);
+}
+
+// nlohmann's messages start with an internal tag ("[json.exception.parse_error.101] ") that
+// means nothing to a person typing arguments.
+std::string withoutTag(const char* what) {
+  std::string text(what);
+  if (!text.empty() && text.front() == '[') {
+    const size_t end = text.find("] ");
+    if (end != std::string::npos) text.erase(0, end + 2);
+  }
+  return text;
+}
+
+// Builds a Value straight from the parser's events. Seeing the number's own text is what
+// lets an integer literal beyond int64 be told from a double written with an exponent.
+class ValueBuilder {
+ public:
+  std::string error;
+  Value root;
+
+  bool null() { return add(Value()); }
+  bool boolean(bool b) { return add(Value(b)); }
+  bool number_integer(json::number_integer_t i) { return add(Value(int64_t{i})); }
+  bool number_unsigned(json::number_unsigned_t u) {
+    if (u > kInt64Max) return fail("integer " + std::to_string(u) + " is outside the 64-bit range");
+    return add(Value(static_cast<int64_t>(u)));
+  }
+  bool number_float(json::number_float_t d, const json::string_t& text) {
+    if (text.find_first_of(".eE") == std::string::npos) {
+      return fail("integer " + text + " is outside the 64-bit range");
+    }
+    return add(Value(d));  // nlohmann has already refused numbers beyond a double's range
+  }
+  bool string(json::string_t& s) { return add(Value(std::move(s))); }
+  bool binary(json::binary_t& b) { return add(Value(Bytes(b.begin(), b.end()))); }
+
+  bool start_object(std::size_t) { return open(true); }
+  bool key(json::string_t& k) {
+    frames_.back().key = std::move(k);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(false); }
+  bool end_array() { return close(); }
+
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
+    return fail(withoutTag(e.what()));
+  }
+
+ private:
+  struct Frame {
+    bool isObject;
+    ValueList list;
+    ValueMap map;
+    std::string key;
+  };
+
+  bool fail(std::string why) {
+    if (error.empty()) error = std::move(why);
+    return false;
+  }
+
+  bool open(bool isObject) {
+    if (frames_.size() >= static_cast<size_t>(kMaxNestingDepth)) return fail(nestingError());
+    frames_.push_back(Frame{isObject, {}, {}, {}});
+    return true;
+  }
+
+  bool close() {
+    Frame frame = std::move(frames_.back());
+    frames_.pop_back();
+    return add(frame.isObject ? Value(std::move(frame.map)) : Value(std::move(frame.list)));
+  }
+
+  bool add(Value v) {
+    if (frames_.empty()) {
+      root = std::move(v);
+      return true;
+    }
+    Frame& top = frames_.back();
+    if (!top.isObject) {
+      top.list.push_back(std::move(v));
+      return true;
+    }
+    // try_emplace leaves the key alone when it is already present, so it can be named.
+    if (!top.map.try_emplace(std::move(top.key), std::move(v)).second) {
+      return fail("repeated key \"" + top.key + "\" in an object");
+    }
+    return true;
+  }
+
+  std::vector<Frame> frames_;
+};
+
+bool convert(const json& in, Value& out, int depth, std::string& error) {
+  switch (in.type()) {
+    case json::value_t::null:
+      out = Value();
+      return true;
+    case json::value_t::boolean:
+      out = Value(in.get<bool>());
+      return true;
+    case json::value_t::number_integer:
+      out = Value(int64_t{in.get<json::number_integer_t>()});
+      return true;
+    case json::value_t::number_unsigned: {
+      const uint64_t u = in.get<json::number_unsigned_t>();
+      if (u > kInt64Max) {
+        error = "integer " + std::to_string(u) + " is outside the 64-bit range";
+        return false;
+      }
+      out = Value(static_cast<int64_t>(u));
+      return true;
+    }
+    case json::value_t::number_float: {
+      const double d = in.get<double>();
+      if (!std::isfinite(d)) {
+        error = "a number is not finite";
+        return false;
+      }
+      out = Value(d);
+      return true;
+    }
+    case json::value_t::string:
+      out = Value(in.get<std::string>());
+      return true;
+    case json::value_t::binary: {
+      const json::binary_t& b = in.get_binary();
+      out = Value(Bytes(b.begin(), b.end()));
+      return true;
+    }
+    case json::value_t::array: {
+      if (depth >= kMaxNestingDepth) {
+        error = nestingError();
+        return false;
+      }
+      ValueList list(in.size());
+      for (size_t i = 0; i < list.size(); ++i) {
+        if (!convert(in[i], list[i], depth + 1, error)) return false;
+      }
+      out = Value(std::move(list));
+      return true;
+    }
+    case json::value_t::object: {
+      if (depth >= kMaxNestingDepth) {
+        error = nestingError();
+        return false;
+      }
+      ValueMap map;
+      for (const auto& [key, item] : in.items()) {
+        if (!convert(item, map[key], depth + 1, error)) return false;
+      }
+      out = Value(std::move(map));
+      return true;
+    }
+    case json::value_t::discarded:
+      break;
+  }
+  error = "a discarded JSON value";
+  return false;
+}
+
+json number(double d) { return std::isfinite(d) ? json(d) : json(nullptr); }
+
+struct ToJson {
+  json operator()(std::monostate) const { return nullptr; }
+  json operator()(bool b) const { return b; }
+  json operator()(int64_t i) const { return i; }
+  json operator()(double d) const { return number(d); }
+  json operator()(const std::string& s) const { return s; }
+  json operator()(const ValueList& list) const {
+    json out = json::array();
+    for (const Value& item : list) out.push_back(toJson(item));
+    return out;
+  }
+  json operator()(const ValueMap& map) const {
+    json out = json::object();
+    for (const auto& [key, item] : map) out.emplace(key, toJson(item));
+    return out;
+  }
+  json operator()(const ValuePairs& pairs) const {
+    json out = json::array();
+    for (const auto& [key, item] : pairs) out.push_back(json::array({toJson(key), toJson(item)}));
+    return out;
+  }
+  json operator()(const Float32List& list) const {
+    json out = json::array();
+    for (float f : list) out.push_back(number(f));
+    return out;
+  }
+  json operator()(const Float64List& list) const {
+    json out = json::array();
+    for (double d : list) out.push_back(number(d));
+    return out;
+  }
+  template <class Integers>
+  json operator()(const Integers& list) const {
+    json out = json::array();
+    for (auto i : list) out.push_back(static_cast<int64_t>(i));
+    return out;
+  }
+};
+
+}  // namespace
+
+Decoded<Value> parseJsonValue(std::string_view text) {
+  ValueBuilder builder;
+  bool ok = false;
+  try {
+    ok = json::sax_parse(text.begin(), text.end(), &builder);
+  } catch (const json::exception& e) {
+    // The SAX parser reports syntax through parse_error; this guards the rest of nlohmann.
+    builder.error = withoutTag(e.what());
+  }
+  if (!ok) {
+    return {std::nullopt, builder.error.empty() ? "not a JSON value" : std::move(builder.error)};
+  }
+  return {std::move(builder.root), {}};
+}
+
+Decoded<Value> valueFromJson(const json& in) {
+  Value out;
+  std::string error;
+  if (!convert(in, out, 0, error)) return {std::nullopt, std::move(error)};
+  return {std::move(out), {}};
+}
+
+json toJson(const Value& value) { return std::visit(ToJson{}, value.variant()); }
+
+std::string toJsonText(const Value& value) {
+  return toJson(value).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace nimbra

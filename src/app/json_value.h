@@ -1,0 +1,45 @@
+#pragma once
+
+// Channel values as JSON, for the host program's `call` and `serve --json` front ends.
+//
+// JSON in: integers written without fraction or exponent become int64, every other number a
+// double; objects become ValueMap, arrays ValueList. JSON out: int64 as a JSON integer, a
+// double always with a "." or an exponent (5.0 stays "5.0") so a reader can tell the two
+// apart again.
+//
+// What JSON cannot say:
+// - non-finite doubles (NaN, infinities) are written as null, as JavaScript's JSON.stringify
+//   does: the output stays valid JSON and nothing pretends to be a number;
+// - typed arrays become arrays of numbers (Bytes as integers 0..255);
+// - a map with keys that are not all strings (ValuePairs) becomes an array of [key, value]
+//   arrays in wire order: an object could not hold its keys;
+// - strings holding invalid UTF-8 are written with U+FFFD in place of each bad sequence.
+
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "channel/standard_codec.h"
+#include "channel/value.h"
+
+namespace nimbra {
+
+// Parses text that must be exactly one JSON value (surrounding white space allowed). Never
+// throws; the error names what is wrong and where. Rejected as well: integers outside int64
+// (they would silently lose digits as doubles), numbers too large for a double, repeated
+// keys in one object (one would be dropped), and nesting deeper than kMaxNestingDepth (the
+// value could not be sent on the channel).
+Decoded<Value> parseJsonValue(std::string_view text);
+
+// Converts an already parsed document under the same rules. nlohmann has by then turned
+// integers beyond uint64 into doubles, so only parseJsonValue can reject those; integers
+// between int64's maximum and uint64's are rejected here too.
+Decoded<Value> valueFromJson(const nlohmann::json& json);
+
+nlohmann::json toJson(const Value& value);
+
+// One line of JSON text (no newline), UTF-8, never throwing on bad text.
+std::string toJsonText(const Value& value);
+
+}  // namespace nimbra

@@ -1,0 +1,47 @@
+// The terminal progress line: what it says, how it fits, and that file names cannot reach the
+// terminal as control sequences.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/progress_display.h"
+
+namespace nimbra {
+namespace {
+
+using ::testing::HasSubstr;
+
+ValueMap event(const std::string& path) {
+  return {{"task", "large"}, {"path", path}, {"count", int64_t{12}}, {"bytes", int64_t{3'400'000}}};
+}
+
+size_t codePoints(const std::string& text) {
+  size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
+TEST(ProgressDisplay, LineFitsTheTerminalKeepingTheFileName) {
+  EXPECT_EQ(progressLine(event("/home/a/b.iso"), 80), "large: 12 items, 3.4 MB  /home/a/b.iso");
+  EXPECT_EQ(formatByteCount(999), "999 B");
+  EXPECT_EQ(formatByteCount(999'999), "1.0 MB");  // not "1000.0 KB"
+
+  const std::string deep = "/home/user/" + std::string(200, 'd') + "/Ünïcode file.mov";
+  for (size_t columns : {10u, 40u, 79u}) {
+    const std::string line = progressLine(event(deep), columns);
+    EXPECT_LE(codePoints(line), columns) << line;
+    if (columns >= 40) {
+      EXPECT_THAT(line, HasSubstr("...")) << line;
+      EXPECT_THAT(line, HasSubstr("file.mov")) << line;
+    }
+  }
+}
+
+TEST(ProgressDisplay, ControlCharactersInPathsAreShownAsQuestionMarks) {
+  // Newline, an escape sequence, carriage return, DEL and the C1 control CSI.
+  const std::string line = progressLine(event("/tmp/evil\n\x1b[2J\r\x7f\xc2\x9bname"), 80);
+  EXPECT_THAT(line, ::testing::EndsWith("/tmp/evil??[2J???name"));
+}
+
+}  // namespace
+}  // namespace nimbra
