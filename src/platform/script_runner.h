@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace nimbra {
 
@@ -26,6 +27,11 @@ class ScriptRunner {
 
 namespace nimbra {
 
+struct ShellScriptRunnerOptions {
+  // The polkit helper that runs administrator commands for an unprivileged user.
+  std::string pkexec = "/usr/bin/pkexec";
+};
+
 // The real runner. Understands exactly the scripts the service sends:
 //   do shell script "CMD"                                   -> /bin/sh -c CMD
 //   do shell script "CMD" with administrator privileges     -> as root: directly when already
@@ -34,7 +40,11 @@ namespace nimbra {
 // Anything else fails with a syntax-error text.
 class ShellScriptRunner final : public ScriptRunner {
  public:
+  explicit ShellScriptRunner(ShellScriptRunnerOptions options = {}) : options_(std::move(options)) {}
   ScriptResult runScript(const std::string& script) override;
+
+ private:
+  ShellScriptRunnerOptions options_;
 };
 
 }  // namespace nimbra

@@ -1,0 +1,32 @@
+#pragma once
+
+// Permanent removal of files and folders. Everything happens relative to open directory
+// descriptors (openat with O_NOFOLLOW | O_DIRECTORY, unlinkat), so a folder that is replaced
+// by a symbolic link while it is being removed is never followed out of the tree: the link is
+// removed, never what it points to. The folders above the item are the caller's path and are
+// resolved as usual; the item itself and everything below it are never followed.
+//
+// Blocking; safe to run on several threads at once (no shared state).
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace nimbra {
+
+// Removes the item at `path` for good: a file, a symbolic link, or a directory with
+// everything below it. Stops at the first entry it cannot remove and answers that failure as
+// "ENTRY: description" (ENTRY the full path of the entry whose removal failed); whatever was
+// removed before stays removed. A trailing "/" does not make a link count as its target.
+// Refuses, touching nothing, a path whose last component is "." or ".." and the root folder.
+// Nullopt on success.
+std::optional<std::string> removeItem(const std::string& path);
+
+// Removes everything inside the directory at `path` that can be removed, at every depth,
+// going past what cannot; the directory itself stays. Only a real directory is emptied: when
+// `path` is a symbolic link, to a folder or not, nothing happens. `cancelled` is asked before
+// each entry at every depth; once it answers true the emptying stops where it is. Refuses the
+// same paths as removeItem. Errors are not reported: the caller looks at what is left.
+void emptyDirectory(const std::string& path, const std::function<bool()>& cancelled);
+
+}  // namespace nimbra

@@ -1,0 +1,102 @@
+#include "platform/script_runner.h"
+
+#include <unistd.h>
+
+#include <string_view>
+
+#include "platform/applescript_literal.h"
+#include "platform/autostart_entries.h"
+#include "platform/child_process.h"
+#include "platform/system_error_text.h"
+#include "platform/utf8.h"
+
+namespace nimbra {
+namespace {
+
+constexpr std::string_view kShellPrefix = "do shell script \"";
+constexpr std::string_view kAdminSuffix = " with administrator privileges";
+constexpr std::string_view kListLoginItems =
+    "tell application \"System Events\" to get {name, path} of every login item";
+constexpr std::string_view kDeleteLoginItemPrefix =
+    "tell application \"System Events\" to delete login item \"";
+constexpr const char* kShell = "/bin/sh";
+
+// What the script runner answers for anything it does not understand; the number is the
+// one the system's runner gives for a syntax error.
+constexpr const char* kSyntaxError = "syntax error: this script is not understood here (-2741)";
+
+struct ShellScript {
+  std::string command;
+  bool asAdministrator = false;
+};
+
+std::optional<ShellScript> parseShellScript(std::string_view script) {
+  if (!script.starts_with(kShellPrefix)) return std::nullopt;
+  size_t pos = kShellPrefix.size();
+  std::optional<std::string> command = readAppleScriptLiteral(script, pos);
+  if (!command) return std::nullopt;
+  std::string_view rest = script.substr(pos);
+  if (rest.empty()) return ShellScript{std::move(*command), false};
+  if (rest == kAdminSuffix) return ShellScript{std::move(*command), true};
+  return std::nullopt;
+}
+
+std::optional<std::string> parseDeleteLoginItem(std::string_view script) {
+  if (!script.starts_with(kDeleteLoginItemPrefix)) return std::nullopt;
+  size_t pos = kDeleteLoginItemPrefix.size();
+  std::optional<std::string> name = readAppleScriptLiteral(script, pos);
+  if (!name || pos != script.size()) return std::nullopt;
+  return name;
+}
+
+std::optional<std::string> utf8Trimmed(std::string text) {
+  if (!isValidUtf8(text)) return std::nullopt;
+  return trimWhiteSpace(std::move(text));
+}
+
+// The runner's contract for a finished child: success and its output, or failure and its
+// error output, both trimmed.
+ScriptResult resultOf(ChildOutcome child) {
+  if (!child.launched) return {false, systemErrorText(child.launchError)};
+  if (child.exitedZero) return {true, utf8Trimmed(std::move(child.out))};
+  return {false, utf8Trimmed(std::move(child.err))};
+}
+
+ScriptResult listLoginItems() {
+  // The system prints the {names, paths} pair as one flat list: "n1, n2, p1, p2".
+  std::string names, paths;
+  for (const auto& entry : autostartEntries(autostartFolder())) {
+    names += (names.empty() ? "" : ", ") + entry.name;
+    paths += (paths.empty() ? "" : ", ") + entry.path;
+  }
+  if (names.empty()) return {true, ""};
+  return {true, utf8Trimmed(names + ", " + paths)};
+}
+
+ScriptResult deleteLoginItem(const std::string& name) {
+  if (auto error = removeAutostartEntry(autostartFolder(), name)) {
+    return {false, utf8Trimmed(std::move(*error))};
+  }
+  return {true, ""};
+}
+
+}  // namespace
+
+ScriptResult ShellScriptRunner::runScript(const std::string& script) {
+  if (std::optional<ShellScript> shell = parseShellScript(script)) {
+    if (!shell->asAdministrator || ::geteuid() == 0) {
+      return resultOf(runChild(kShell, {"-c", shell->command}));
+    }
+    if (::access(options_.pkexec.c_str(), X_OK) == 0) {
+      return resultOf(runChild(options_.pkexec, {kShell, "-c", shell->command}));
+    }
+    return {false,
+            "administrator privileges are not available: not running as root and " +
+                options_.pkexec + " is not installed"};
+  }
+  if (script == kListLoginItems) return listLoginItems();
+  if (std::optional<std::string> name = parseDeleteLoginItem(script)) return deleteLoginItem(*name);
+  return {false, kSyntaxError};
+}
+
+}  // namespace nimbra

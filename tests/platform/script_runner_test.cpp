@@ -1,0 +1,93 @@
+#include "platform/script_runner.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "removal/deletion_fixtures.h"
+#include "support/temp_tree.h"
+#include "support/unprivileged.h"
+
+namespace nimbra {
+
+void PrintTo(const ScriptResult& result, std::ostream* out) {
+  *out << "{" << (result.ok ? "ok" : "failed") << ", " << (result.text ? "\"" + *result.text + "\"" : "absent") << "}";
+}
+
+namespace {
+
+using test::present;
+using test::TempTree;
+
+ScriptResult runScript(const std::string& script) { return ShellScriptRunner().runScript(script); }
+
+TEST(ShellScriptRunner, ShellCommandAnswersItsTrimmedOutputOrErrorText) {
+  EXPECT_EQ(runScript(R"(do shell script "printf '  value  \\n\\n'")"), (ScriptResult{true, "value"}));
+  // \\ and \" in the literal stand for one backslash and one double quote.
+  EXPECT_EQ(runScript(R"(do shell script "printf '%s' \"a\\\\b\"")"), (ScriptResult{true, "a\\b"}));
+  EXPECT_EQ(runScript(R"(do shell script "printf '\\377'")"), (ScriptResult{true, std::nullopt}));
+  EXPECT_EQ(runScript(R"(do shell script "echo out; echo '  it broke ' >&2; exit 3")"), (ScriptResult{false, "it broke"}));
+  EXPECT_EQ(runScript(R"(do shell script "exit 1")"), (ScriptResult{false, ""}));
+  for (const std::string script : {R"(display dialog "hi")", R"(do shell script "unterminated)",
+                                   R"(do shell script "x" with admin)", R"(do shell script "a\qb")"}) {
+    const ScriptResult result = runScript(script);
+    EXPECT_FALSE(result.ok) << script;
+    EXPECT_THAT(result.text.value_or(""), ::testing::HasSubstr("syntax error")) << script;
+  }
+}
+
+TEST(ShellScriptRunner, AdministratorCommandRunsAsRootOrThroughPkexec) {
+  ASSERT_EQ(::geteuid(), 0u) << "CI runs as root";
+  EXPECT_EQ(runScript(R"(do shell script "id -u" with administrator privileges)"), (ScriptResult{true, "0"}));
+
+  TempTree tree;
+  // A stand-in for pkexec that notes how it was called and runs the command.
+  const std::string calls = tree.path("calls");
+  const std::string fake = tree.write("pkexec", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + calls + "'\nexec \"$@\"\n");
+  ::chmod(fake.c_str(), 0755);
+  tree.giveToNobody();
+  EXPECT_EQ(test::runUnprivileged([&]() -> std::string {
+              const std::string script = R"(do shell script "id -u" with administrator privileges)";
+              ScriptResult result = ShellScriptRunner({.pkexec = fake}).runScript(script);
+              std::stringstream recorded;
+              recorded << std::ifstream(calls).rdbuf();
+              if (!(result == ScriptResult{true, std::to_string(::getuid())}) || recorded.str() != "/bin/sh|-c|id -u|") {
+                return "not run through pkexec: " + recorded.str();
+              }
+              result = ShellScriptRunner({.pkexec = tree.path("missing")}).runScript(script);
+              if (result.ok || result.text->find("administrator privileges are not available") == std::string::npos) {
+                return "no clear error: " + result.text.value_or("");
+              }
+              return "";
+            }),
+            "");
+}
+
+TEST(ShellScriptRunner, LoginItemScriptsListAndDeleteAutostartEntries) {
+  TempTree tree;
+  test::ScopedEnv config("XDG_CONFIG_HOME", tree.root());
+  const std::string list = R"(tell application "System Events" to get {name, path} of every login item)";
+  EXPECT_EQ(runScript(list), (ScriptResult{true, ""}));
+  const std::string a = tree.write("autostart/a.desktop", "[Desktop Entry]\nName=Say \"hi\" \\\\ bye\nExec=a\n");
+  const std::string b = tree.write("autostart/b.desktop", "# note\n[Desktop Entry]\nName = Beta\\sTwo\n[Desktop Action x]\nName=No\n");
+  tree.write("autostart/c.desktop", "[Desktop Entry]\nName=Gone\nHidden=true\n");
+  const std::string d = tree.symlink(tree.write("elsewhere.desktop", "[Desktop Entry]\nExec=d\n"), "autostart/d.desktop");
+  tree.write("autostart/notes.txt", "[Desktop Entry]\nName=Not an entry\n");
+  EXPECT_EQ(runScript(list), (ScriptResult{true, "Say \"hi\" \\ bye, Beta Two, d, " + a + ", " + b + ", " + d}));
+
+  EXPECT_EQ(runScript(R"(tell application "System Events" to delete login item "Say \"hi\" \\ bye")"), (ScriptResult{true, ""}));
+  EXPECT_EQ(runScript(R"(tell application "System Events" to delete login item "d")"), (ScriptResult{true, ""}));
+  EXPECT_EQ(runScript(R"(tell application "System Events" to delete login item "Nope")"),
+            (ScriptResult{false, "Can't get login item \"Nope\"."}));
+  EXPECT_FALSE(present(a));
+  EXPECT_FALSE(present(d));
+  EXPECT_TRUE(present(tree.path("elsewhere.desktop")));  // the link went, not its target
+  EXPECT_TRUE(present(b));
+}
+
+}  // namespace
+}  // namespace nimbra
