@@ -17,6 +17,14 @@ using A = ValueMap;
 // "removeStartupItem", "listApps", "appLeftovers".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, [](S& s, const A&) -> Value { s.cancel(); return true; }},
+    {"deleteItems", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeDeleteItemsArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
+    {"uninstallApp", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeUninstallAppArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
+    {"emptyTrash", Runs::work, [](S& s, const A&) -> Value { return s.emptyTrash(); }},
+    {"sizeOf", Runs::work, [](S& s, const A& a) -> Value { return ValueMap{{"size", s.sizeOf(decodePathArgs(a).path.value_or(""))}}; }},
+    {"scanJunk", Runs::work, [](S& s, const A&) -> Value { return s.scanJunk(); }},
+    {"scanLargeFiles", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanLargeFilesArgs(a); return s.scanLargeFiles(d.root, d.minSize); }},
+    {"scanDuplicates", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanDuplicatesArgs(a); return s.scanDuplicates(d.root, d.minSize); }},
+    {"analyzeDisk", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeAnalyzeDiskArgs(a); return s.analyzeDisk(d.root, d.depth); }},
 };
 
 }  // namespace

@@ -1,0 +1,101 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "channel/nimbra_native.h"
+#include "finders/duplicate_stages.h"
+#include "finders/file_digests.h"
+#include "finders/finder_walk.h"
+#include "platform/utf8.h"
+
+namespace nimbra {
+namespace {
+
+constexpr const char* kTask = "dupes";
+// During the walk, progress is offered on every this-many regular files that are candidates.
+constexpr int64_t kProgressEvery = 500;
+
+// Whole seconds since 1970, truncated toward zero, read now; 0 when it cannot be read.
+int64_t modifiedNow(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return 0;
+  int64_t seconds = info.st_mtim.tv_sec;
+  if (seconds < 0 && info.st_mtim.tv_nsec > 0) ++seconds;
+  return seconds;
+}
+
+struct Group {
+  int64_t wasted = 0;
+  ValueMap map;
+};
+
+Group makeGroup(int64_t size, const DigestSet& set) {
+  CandidateSet files = set.files;
+  std::stable_sort(files.begin(), files.end(),
+                   [](const Candidate* a, const Candidate* b) { return a->path < b->path; });
+  ValueList fileMaps;
+  for (const Candidate* file : files) {
+    // Paths that are not UTF-8 cannot travel to the interface; they still count as copies.
+    if (!isValidUtf8(file->path)) continue;
+    size_t slash = file->path.rfind('/');
+    fileMaps.push_back(ValueMap{
+        {"path", file->path},
+        {"name", slash == std::string::npos ? file->path : file->path.substr(slash + 1)},
+        {"size", size},
+        {"modified", modifiedNow(file->path)}});
+  }
+  int64_t wasted = size * static_cast<int64_t>(files.size() - 1);
+  Group group{wasted, ValueMap{{"size", size}, {"hash", set.digest.hex()}, {"wasted", wasted}}};
+  group.map.emplace("files", std::move(fileMaps));
+  return group;
+}
+
+}  // namespace
+
+ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) {
+  auto cancelled = [this] { return isCancelled(); };
+  FinderWalk walk(root, LibraryPruning::everywhere, cancelled);
+  if (!walk.ok()) return ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}};
+
+  int64_t scanned = 0;
+  std::vector<Candidate> candidates;
+  while (const WalkEntry* file = walk.nextFile()) {
+    ++scanned;
+    int64_t size = file->stat()->st_size;
+    if (size < minSize) continue;
+    candidates.push_back(Candidate{file->path(), size});
+    if (scanned % kProgressEvery == 0) progress(kTask, file->path(), scanned, 0, false);
+  }
+
+  FileDigests digests;
+  std::vector<Group> groups;
+  int64_t totalWasted = 0;
+  int64_t bucketsDone = 0;
+  for (const SizeBucket& bucket : bucketsBySize(std::move(candidates))) {
+    if (isCancelled()) break;
+    for (const CandidateSet& alike : splitByPrefixDigest(bucket, digests)) {
+      for (const DigestSet& same : splitByFullDigest(alike, digests, cancelled)) {
+        groups.push_back(makeGroup(bucket.front().size, same));
+        totalWasted += groups.back().wasted;
+      }
+    }
+    digests.forget();
+    ++bucketsDone;
+    progress(kTask, bucket.front().path, bucketsDone, totalWasted, false);
+  }
+
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const Group& a, const Group& b) { return a.wasted > b.wasted; });
+  ValueList groupMaps;
+  groupMaps.reserve(groups.size());
+  for (Group& group : groups) groupMaps.push_back(std::move(group.map));
+  progress(kTask, "", scanned, totalWasted, true);
+  ValueMap answer{{"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", isCancelled()}};
+  answer.emplace("groups", std::move(groupMaps));  // moved, not copied as a list literal would be
+  return answer;
+}
+
+}  // namespace nimbra

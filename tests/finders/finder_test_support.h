@@ -1,0 +1,125 @@
+#pragma once
+
+// Shared by the finder tests: a fixture that calls the service through its channel on a
+// temporary tree, with a clock that lets every progress event through and can cancel the
+// running scan at an exact point; and short readers for the answers.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "channel/nimbra_native.h"
+#include "support/channel_harness.h"
+#include "support/temp_tree.h"
+
+namespace nimbra::test {
+
+using Paths = std::vector<std::string>;
+
+// The value at `key`, or T{} and a test failure when it is missing or of another type.
+template <class T>
+T get(const ValueMap& map, const std::string& key) {
+  auto found = map.find(key);
+  const T* value = found == map.end() ? nullptr : found->second.template getIf<T>();
+  EXPECT_NE(value, nullptr) << "no " << key << " of the expected type";
+  return value ? *value : T{};
+}
+
+inline ValueMap asMap(const Value& value) {
+  const ValueMap* map = value.getIf<ValueMap>();
+  EXPECT_NE(map, nullptr) << "not a map";
+  return map ? *map : ValueMap{};
+}
+
+// The string at `key` of every map in `list`.
+inline Paths stringsAt(const ValueList& list, const std::string& key) {
+  Paths strings;
+  for (const Value& item : list) strings.push_back(get<std::string>(asMap(item), key));
+  return strings;
+}
+
+// Files 0, 1, ... in `folder`, file i sparse and `sizeOf(i)` bytes long: far faster than
+// TempTree::touch when thousands are needed.
+inline void makeFiles(const std::string& folder, int count, const std::function<int64_t(int)>& sizeOf) {
+  ::mkdir(folder.c_str(), 0755);
+  for (int i = 0; i < count; ++i) {
+    int fd = ::open((folder + "/" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, sizeOf(i)), 0);
+    ::close(fd);
+  }
+}
+
+struct Event {
+  std::string task, path;
+  int64_t count, bytes;
+  friend bool operator==(const Event&, const Event&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Event& e) {
+    return out << "{" << e.task << " '" << e.path << "' " << e.count << " " << e.bytes << "}";
+  }
+};
+
+class FinderTest : public ::testing::Test {
+ private:
+  // Moves one second per reading, so the 0.12 s throttle never drops an event and the events
+  // received are exactly those the scan offers.
+  struct ClockState {
+    std::mutex mutex;
+    int readings = 0;
+    int cancelAt = 0;
+    NimbraNative* service = nullptr;
+  };
+  std::shared_ptr<ClockState> clock_ = std::make_shared<ClockState>();
+  Clock steppingClock() {
+    return [state = clock_] {
+      bool cancel;
+      double now;
+      {
+        std::lock_guard lock(state->mutex);
+        now = 1000.0 + ++state->readings;
+        cancel = state->readings == state->cancelAt;
+      }
+      if (cancel) state->service->cancel();
+      return now;
+    };
+  }
+
+ protected:
+  struct Outcome {
+    ValueMap answer;
+    std::vector<Event> events;
+  };
+
+  TempTree tree;
+  ChannelHarness harness{NimbraNative::Seams{.clock = steppingClock()}};
+
+  void SetUp() override { clock_->service = &harness.service(); }
+
+  Outcome call(const std::string& method, ValueMap args) {
+    CallOutcome outcome = harness.call(method, Value(std::move(args)));
+    EXPECT_TRUE(outcome.answer) << method << " did not answer";
+    Outcome result{outcome.answer ? asMap(*outcome.answer) : ValueMap{}, {}};
+    for (const ValueMap& e : outcome.events) {
+      result.events.push_back({get<std::string>(e, "task"), get<std::string>(e, "path"),
+                               get<int64_t>(e, "count"), get<int64_t>(e, "bytes")});
+    }
+    return result;
+  }
+  // Cancels the running scan when the clock is read for the n-th time (from 1): progress()
+  // reads it once per offered event, before it takes any lock.
+  void cancelAtReading(int reading) {
+    std::lock_guard lock(clock_->mutex);
+    clock_->cancelAt = reading;
+  }
+};
+
+}  // namespace nimbra::test
