@@ -6,51 +6,30 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/json_value.h"
 #include "host_process.h"
 #include "support/temp_tree.h"
 
 namespace nimbra::test {
 namespace {
 
+using ::testing::FieldsAre;
+using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 
-Value parsed(const std::string& line) {
-  Decoded<Value> value = parseJsonValue(line);
-  EXPECT_TRUE(value) << line << ": " << value.error;
-  return value ? *value.value : Value();
-}
-
-Value field(const Value& map, const std::string& key) {
-  const ValueMap* entries = map.getIf<ValueMap>();
-  return entries && entries->count(key) ? entries->at(key) : Value();
-}
-
 TEST(CallCommand, AnswerOrNotImplementedDecidesOutputAndStatus) {
-  HostRun cancel = runHost({"call", "cancel"});
-  EXPECT_EQ(cancel.status, 0);
-  EXPECT_EQ(cancel.out, "true\n");
-  EXPECT_EQ(cancel.err, "");
-
-  HostRun unknown = runHost({"call", "noSuchMethod", R"({"path":"/"})"});
-  EXPECT_EQ(unknown.status, 3);
-  EXPECT_EQ(unknown.out, "");
-  EXPECT_EQ(unknown.err, "nimbra: not implemented: noSuchMethod\n");
+  EXPECT_EQ(runHost({"call", "cancel"}), HostRun(0, "true\n", ""));
+  EXPECT_EQ(runHost({"call", "noSuchMethod", R"({"path":"/"})"}),
+            HostRun(3, "", "nimbra: not implemented: noSuchMethod\n"));
 }
 
 TEST(CallCommand, UnusableCommandLinesExitTwoWithAMessageAndRunNothing) {
-  const std::vector<std::vector<std::string>> unusable{
-      {"call", "cancel", "{bad json"}, {"call", "cancel", R"({"a":1} trailing)"},
-      {"call", "cancel", "--bogus"},   {"call", "cancel", "{}", "extra"},
-      {"call"},                        {},
-  };
-  for (const auto& arguments : unusable) {
-    HostRun run = runHost(arguments);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
-    EXPECT_EQ(run.out, "");
-    EXPECT_THAT(run.err, StartsWith("nimbra: "));
+  for (const char* json : {"{bad json", R"({"a":1} trailing)"}) {
+    EXPECT_THAT(runHost({"call", "cancel", json}), FieldsAre(2, "", StartsWith("nimbra: ARGS_JSON")));
   }
-  EXPECT_THAT(runHost({"call", "cancel", "{bad json"}).err, StartsWith("nimbra: ARGS_JSON"));
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"call", "cancel", "--bogus"}, {"call", "cancel", "{}", "extra"}, {"call"}, {}}) {
+    EXPECT_THAT(runHost(arguments), FieldsAre(2, "", StartsWith("nimbra: ")));
+  }
 }
 
 // The arguments arrive typed (a list of strings, a bool) or the deletion would not happen.
@@ -60,30 +39,23 @@ TEST(CallCommand, EventsArePrintedToStderrAsJsonLinesBeforeTheAnswer) {
   tree.touch("doomed/other.bin", 1000);
   const std::string neighbour = tree.touch("neighbour.bin", 10);
   const std::string arguments = R"({"paths":[")" + tree.path("doomed") + R"("],"allowAdmin":false})";
-
-  HostRun run = runHost({"call", "deleteItems", arguments, "--events"});
-  ASSERT_EQ(run.status, 0) << run.err;
+  const auto [status, out, err] = runHost({"call", "deleteItems", arguments, "--events"});
+  ASSERT_EQ(status, 0) << err;
   EXPECT_FALSE(std::filesystem::exists(tree.path("doomed")));
   EXPECT_TRUE(std::filesystem::exists(neighbour));
-  ASSERT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line: " << run.out;
-  EXPECT_EQ(field(parsed(run.out), "freed"), Value(int64_t{4000}));
-
-  ASSERT_FALSE(run.err.empty());
-  std::istringstream lines(run.err);
-  std::string line;
-  Value last;
+  EXPECT_EQ(out, R"({"error":"","failed":[],"freed":4000,"inTrash":[],"inTrashBytes":0})" "\n");
+  std::istringstream lines(err);
+  std::string line, last;
   while (std::getline(lines, line)) {
-    last = parsed(line);
-    EXPECT_EQ(field(last, "task"), Value("delete")) << line;
+    EXPECT_THAT(line, MatchesRegex(R"(\{"bytes":[0-9]+,"count":[0-9]+,"path":".*","task":"delete"\})"));
+    last = line;
   }
-  EXPECT_EQ(last, Value(ValueMap{{"task", "delete"}, {"path", ""}, {"count", int64_t{1}},
-                                 {"bytes", int64_t{4000}}}));
+  EXPECT_EQ(last, R"({"bytes":4000,"count":1,"path":"","task":"delete"})");
 
   // Without --events, and with stderr no terminal, only the answer is printed.
   tree.touch("more.bin", 5);
-  HostRun quiet = runHost({"call", "deleteItems", R"({"paths":[")" + tree.path("more.bin") + R"("]})"});
-  EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "");
+  const std::string more = R"({"paths":[")" + tree.path("more.bin") + R"("]})";
+  EXPECT_EQ(std::get<2>(runHost({"call", "deleteItems", more})), "");
 }
 
 }  // namespace

@@ -1,62 +1,148 @@
 #pragma once
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <mutex>
-#include <optional>
-#include <string>
-#include <string_view>
+#include <chrono>
+#include <cstdio>
 #include <thread>
-#include <vector>
+#include <tuple>
 
 #include "app/serve_frames.h"
 
 namespace nimbra::test {
 
-// The built `nimbra` program running as a child process with stdin and stdout on pipes;
-// stderr is collected in the background so a chatty child never blocks. The child is killed
-// when the object goes away.
+inline std::string frameBytes(const Frame& frame) {
+  const std::vector<uint8_t> bytes = encodeFrame(frame);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The built `nimbra` program as a child process, stdin and stdout on pipes. Its stderr goes to
+// an unlinked temporary file, so a chatty child never blocks on it. The child is killed when the
+// object goes away. Every wait gives up after 30 seconds, failing the test instead of hanging it.
 class HostProcess {
  public:
-  explicit HostProcess(const std::vector<std::string>& arguments);
-  ~HostProcess();
+  explicit HostProcess(std::vector<std::string> arguments) {
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    EXPECT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC), 0) << "cannot make pipes";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ::fileno(errors_), STDERR_FILENO);
+    arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid_, NIMBRA_HOST_PATH, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+  }
+  ~HostProcess() {
+    if (pid_ > 0 && !status_) ::kill(pid_, SIGKILL);
+    wait();
+    closeInput();
+    ::close(output_);
+    std::fclose(errors_);
+  }
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  void send(std::string_view bytes);
-  void sendFrame(const Frame& frame);
-  void closeInput();
+  void send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t wrote = ::write(input_, bytes.data(), bytes.size());
+      ASSERT_GT(wrote, 0) << "cannot write to nimbra";
+      bytes.remove_prefix(static_cast<size_t>(wrote));
+    }
+  }
+  void send(const Frame& frame) { send(frameBytes(frame)); }
+  void closeInput() { ::close(std::exchange(input_, -1)); }
 
   // One stdout line without its newline, or one whole frame; nullopt on timeout.
-  std::optional<std::string> readLine(double timeoutSeconds = 30);
-  std::optional<Frame> readFrame(double timeoutSeconds = 30);
+  std::optional<std::string> readLine() {
+    size_t end;
+    while ((end = pending_.find('\n')) == std::string::npos) {
+      if (!fill(pending_.size() + 1)) return std::nullopt;
+    }
+    std::string line = pending_.substr(0, end);
+    pending_.erase(0, end + 1);
+    return line;
+  }
+  std::optional<Frame> readFrame() {
+    if (!fill(kFrameHeaderSize)) return std::nullopt;
+    size_t length = 0;
+    for (size_t i = kFrameHeaderSize; i-- > 0;) length = length << 8 | static_cast<uint8_t>(pending_[i]);
+    if (!fill(kFrameHeaderSize + length)) return std::nullopt;
+    Decoded<Frame> frame = decodeFrameBody(
+        std::span(reinterpret_cast<const uint8_t*>(pending_.data()) + kFrameHeaderSize, length));
+    pending_.erase(0, kFrameHeaderSize + length);
+    EXPECT_TRUE(frame) << "nimbra wrote an undecodable frame: " << frame.error;
+    return frame.value;
+  }
 
   // The exit status (128 + signal number when killed), or nullopt on timeout.
-  std::optional<int> wait(double timeoutSeconds = 30);
-  // After wait(): the stdout not read yet, and all of stderr.
-  std::string restOfStdout();
-  std::string stderrText();
+  std::optional<int> wait() {
+    for (int waited = 0, raw = 0; pid_ > 0 && !status_ && waited < kTimeoutMs; waited += 5) {
+      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    return status_;
+  }
+  // After wait(): the stdout not read yet. Any time: stderr so far.
+  std::string restOfStdout() {
+    while (fill(pending_.size() + 1)) {
+    }
+    return std::exchange(pending_, std::string());
+  }
+  std::string stderrText() {
+    std::string text(1 << 16, '\0');
+    const ssize_t got = ::pread(::fileno(errors_), text.data(), text.size(), 0);
+    text.resize(static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    return text;
+  }
 
  private:
-  bool fillStdout(size_t wanted, double timeoutSeconds);
+  // Reads stdout until `wanted` bytes are pending; false on timeout or the end of output.
+  bool fill(size_t wanted) {
+    char buffer[65536];
+    for (pollfd ready{output_, POLLIN, 0}; pending_.size() < wanted;) {
+      const ssize_t got = ::poll(&ready, 1, kTimeoutMs) > 0 ? ::read(output_, buffer, sizeof buffer) : 0;
+      if (got <= 0) return false;
+      pending_.append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+  }
 
+  static constexpr int kTimeoutMs = 30000;
   pid_t pid_ = -1;
   int input_ = -1;
   int output_ = -1;
-  std::string pendingOutput_;
-  std::thread errorDrain_;
-  std::mutex errorMutex_;
-  std::string errorText_;
+  std::FILE* errors_ = std::tmpfile();
+  std::string pending_;
   std::optional<int> status_;
 };
 
-struct HostRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+// Exit status, stdout and stderr.
+using HostRun = std::tuple<int, std::string, std::string>;
 
 // Runs `nimbra ARGUMENTS` with `input` on stdin to its end.
-HostRun runHost(const std::vector<std::string>& arguments, std::string_view input = "");
+inline HostRun runHost(std::vector<std::string> arguments, std::string_view input = "") {
+  HostProcess host(std::move(arguments));
+  host.send(input);
+  host.closeInput();
+  const std::optional<int> status = host.wait();
+  return {status.value_or(-1), host.restOfStdout(), host.stderrText()};
+}
 
 }  // namespace nimbra::test

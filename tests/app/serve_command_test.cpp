@@ -1,4 +1,4 @@
-// `nimbra serve` run as a child process and driven with real frames on its stdin.
+// `nimbra serve` run as a child process and driven through its stdin: frames, and JSON lines.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,156 +7,113 @@
 #include <map>
 
 #include "channel/nimbra_native.h"
-#include "channel/standard_codec.h"
 #include "host_process.h"
 #include "support/temp_tree.h"
 
 namespace nimbra::test {
 namespace {
 
+using ::testing::FieldsAre;
 using ::testing::HasSubstr;
 
-Frame callFrame(int64_t id, const std::string& method, const Value& arguments = Value()) {
-  return Frame{FrameKind::request, id, kNativeChannel, encodeMethodCall({method, arguments})};
+Frame request(int64_t id, const std::string& method, const Value& arguments = Value(),
+              const std::string& channel = kNativeChannel) {
+  return Frame{FrameKind::request, id, channel, encodeMethodCall({method, arguments})};
 }
 
-Frame eventsFrame(int64_t id, const std::string& method) {
-  return Frame{FrameKind::request, id, kEventsChannel, encodeMethodCall({method, Value()})};
-}
-
-// A frame around any body, such as one the host would never write.
-std::string rawFrame(const Value& body) {
-  const std::vector<uint8_t> bytes = encodeMessage(body);
-  std::string frame;
-  for (size_t i = 0; i < kFrameHeaderSize; ++i) frame.push_back(static_cast<char>(bytes.size() >> (8 * i)));
-  return frame + std::string(bytes.begin(), bytes.end());
-}
-
-Value successResult(const Frame& frame) {
-  EXPECT_TRUE(frame.message.has_value());
-  Decoded<Envelope> envelope = decodeEnvelope(frame.message.value_or(Bytes{}));
-  EXPECT_TRUE(envelope && envelope.value->success) << envelope.error;
-  return envelope ? envelope.value->result : Value();
-}
-
-TEST(ServeCommand, CancelCallIsAnsweredWithTheSuccessEnvelopeOfTrue) {
+// One session: a stray answer frame is reported and skipped; "cancel" gets the success envelope
+// of true; whatever cannot be served still gets its one answer, an empty message; after
+// "listen", a deletion's events arrive as kind-2 frames before its answer.
+TEST(ServeCommand, FramesAreAnsweredOnceAndEventsFollowListen) {
+  TempTree tree;
+  tree.touch("doomed/a.bin", 1000);
   HostProcess host({"serve"});
-  host.sendFrame(callFrame(7, "cancel"));
-  std::optional<Frame> answer = host.readFrame();
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(*answer, (Frame{FrameKind::answer, 7, kNativeChannel, Bytes{0x00, 0x01}}));
-  host.closeInput();
-  EXPECT_EQ(host.wait(), 0);
-  EXPECT_EQ(host.stderrText(), "");
-}
-
-// Whatever cannot be served still gets its one answer, with an empty message.
-TEST(ServeCommand, CallsThatCannotBeServedAreAnsweredWithAnEmptyMessage) {
-  HostProcess host({"serve"});
-  host.sendFrame(callFrame(1, "noSuchMethod"));
-  host.sendFrame(Frame{FrameKind::request, 2, kNativeChannel, Bytes{0x07, 0x50}});  // no method call
-  host.sendFrame(Frame{FrameKind::request, 3, kNativeChannel, std::nullopt});
-  host.sendFrame(Frame{FrameKind::request, 4, "some/other", encodeMethodCall({"cancel", Value()})});
-  host.sendFrame(eventsFrame(5, "pause"));
+  host.send(Frame{FrameKind::answer, 99, kNativeChannel, Bytes{0x00, 0x00}});
+  host.send(request(1, "listen", Value(), kEventsChannel));
+  host.send(request(2, "cancel"));
+  host.send(request(3, "noSuchMethod"));
+  host.send(Frame{FrameKind::request, 4, kNativeChannel, Bytes{0x07, 0x50}});  // no method call
+  host.send(Frame{FrameKind::request, 5, kNativeChannel, std::nullopt});
+  host.send(request(6, "cancel", Value(), "some/other"));
+  host.send(request(7, "pause", Value(), kEventsChannel));
+  host.send(request(8, "deleteItems", ValueMap{{"paths", ValueList{tree.path("doomed")}}}));
   std::map<int64_t, Frame> answers;
-  for (int i = 0; i < 5; ++i) {
+  std::vector<Frame> events;
+  while (answers.size() < 8) {
     std::optional<Frame> frame = host.readFrame();
     ASSERT_TRUE(frame);
-    answers[frame->id] = *frame;
+    if (frame->kind == FrameKind::answer) answers[frame->id] = *frame;
+    if (frame->kind == FrameKind::notice && !answers.count(8)) events.push_back(*frame);
   }
-  for (int64_t id = 1; id <= 5; ++id) {
-    ASSERT_TRUE(answers.count(id)) << id;
-    EXPECT_EQ(answers[id].kind, FrameKind::answer);
-    EXPECT_EQ(answers[id].message, Bytes{}) << id;
-  }
-  EXPECT_EQ(answers[4].channel, "some/other");
-  host.closeInput();
-  EXPECT_EQ(host.wait(), 0);
-}
-
-TEST(ServeCommand, AfterListenEventsArriveAsKind2FramesBeforeTheAnswer) {
-  TempTree tree;
-  tree.touch("doomed/a.bin", 700);
-  tree.touch("doomed/b.bin", 300);
-  HostProcess host({"serve"});
-  host.sendFrame(eventsFrame(1, "listen"));
-  std::optional<Frame> listening = host.readFrame();
-  ASSERT_TRUE(listening);
-  EXPECT_EQ(*listening, (Frame{FrameKind::answer, 1, kEventsChannel, encodeSuccessEnvelope(Value())}));
-
-  host.sendFrame(callFrame(2, "deleteItems", ValueMap{{"paths", ValueList{tree.path("doomed")}}}));
-  std::vector<Value> events;
-  std::optional<Frame> frame;
-  while ((frame = host.readFrame()) && frame->kind == FrameKind::notice) {
-    EXPECT_EQ(frame->id, 0);
-    EXPECT_EQ(frame->channel, kEventsChannel);
-    events.push_back(successResult(*frame));
-  }
-  ASSERT_TRUE(frame);
-  EXPECT_EQ(frame->kind, FrameKind::answer);
-  EXPECT_EQ(frame->id, 2);
-  const Value answer = successResult(*frame);
-  ASSERT_NE(answer.getIf<ValueMap>(), nullptr);
-  EXPECT_EQ(answer.getIf<ValueMap>()->at("freed"), Value(int64_t{1000}));
+  EXPECT_EQ(answers[1], (Frame{FrameKind::answer, 1, kEventsChannel, encodeSuccessEnvelope(Value())}));
+  EXPECT_EQ(answers[2], (Frame{FrameKind::answer, 2, kNativeChannel, Bytes{0x00, 0x01}}));
+  for (int64_t id = 3; id <= 7; ++id) EXPECT_EQ(answers[id].message, Bytes{}) << id;
+  EXPECT_EQ(answers[6].channel, "some/other");
+  EXPECT_EQ(answers[8].message, encodeSuccessEnvelope(ValueMap{{"error", ""}, {"failed", ValueList{}},
+      {"freed", int64_t{1000}}, {"inTrash", ValueList{}}, {"inTrashBytes", int64_t{0}}}));
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.back(), Value(ValueMap{{"task", "delete"}, {"path", ""}, {"count", int64_t{1}},
-                                          {"bytes", int64_t{1000}}}));
-
+  for (const Frame& e : events) EXPECT_EQ(e, (Frame{FrameKind::notice, 0, kEventsChannel, e.message}));
+  EXPECT_EQ(events.back().message, encodeSuccessEnvelope(ValueMap{{"task", "delete"}, {"path", ""},
+      {"count", int64_t{1}}, {"bytes", int64_t{1000}}}));
   host.closeInput();
   EXPECT_EQ(host.wait(), 0);
+  EXPECT_EQ(host.stderrText(), "nimbra: ignored answer frame 99: no open request has that id\n");
 }
 
 TEST(ServeCommand, MalformedFrameEndsTheSessionWithStatusOneAndAMessage) {
-  HostProcess host({"serve"});
-  // A good frame before the bad one is still served.
-  host.sendFrame(callFrame(1, "cancel"));
-  host.send(rawFrame(ValueList{int64_t{9}, int64_t{2}, kNativeChannel, Value()}));
-  std::optional<Frame> answer = host.readFrame();
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->id, 1);
-  EXPECT_EQ(host.wait(), 1);
-  EXPECT_EQ(host.stderrText(), "nimbra: malformed frame: frame kind must be 0, 1 or 2\n");
-  EXPECT_EQ(host.restOfStdout(), "");
+  // The good frame before the bad one is still served.
+  const Frame kindNine{static_cast<FrameKind>(9), 2, kNativeChannel, std::nullopt};
+  EXPECT_EQ(runHost({"serve"}, frameBytes(request(1, "cancel")) + frameBytes(kindNine)),
+            HostRun(1, frameBytes(Frame{FrameKind::answer, 1, kNativeChannel, Bytes{0x00, 0x01}}),
+                    "nimbra: malformed frame: frame kind must be 0, 1 or 2\n"));
 }
 
-TEST(ServeCommand, AnswerFrameMatchingNoRequestIsReportedAndTheSessionGoesOn) {
-  HostProcess host({"serve"});
-  host.sendFrame(Frame{FrameKind::answer, 99, kNativeChannel, Bytes{0x00, 0x00}});
-  host.sendFrame(callFrame(1, "cancel"));
-  std::optional<Frame> answer = host.readFrame();
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->id, 1);
-  host.closeInput();
-  EXPECT_EQ(host.wait(), 0);
-  EXPECT_THAT(host.stderrText(), HasSubstr("answer frame 99"));
-}
-
-// The window closes when the input ends, even while the work queue is busy: here with the
-// full digests of two 1 TiB files (sparse, so they take no room) that minutes would not finish.
+// The window closes when the input ends, even while the work queue is busy: here with the full
+// digests of two 1 TiB files (sparse, so they take no room) that minutes would not finish.
 TEST(ServeCommand, EndOfInputEndsTheProcessAtOnceWhileWorkRuns) {
   TempTree tree;
   tree.sparseFile("big/one.bin", int64_t{1} << 40);
   tree.sparseFile("big/two.bin", int64_t{1} << 40);
   HostProcess host({"serve"});
-  host.sendFrame(callFrame(1, "scanDuplicates", ValueMap{{"root", tree.path("big")}}));
-  // Queued behind the long scan on the work queue: unanswered while it runs.
-  host.sendFrame(callFrame(2, "noSuchMethod"));
-  // Answered on the main loop at once: the loop is free while the work runs. ("cancel" would
-  // be too, but it would also stop the scan.)
-  host.sendFrame(eventsFrame(3, "listen"));
-  std::optional<Frame> first = host.readFrame();
-  ASSERT_TRUE(first);
-  ASSERT_EQ(first->id, 3) << "scanDuplicates answered before the input ended";
-  // Progress events may come; answers may not.
-  while (std::optional<Frame> more = host.readFrame(0.3)) {
-    ASSERT_EQ(more->kind, FrameKind::notice) << "frame " << more->id << " answered while work ran";
-  }
-
+  host.send(request(1, "scanDuplicates", ValueMap{{"root", tree.path("big")}}));
+  host.send(request(2, "noSuchMethod"));  // queued behind the scan on the work queue
+  // Answered on the main loop, which the work leaves free. ("cancel" would stop the scan.)
+  host.send(request(3, "pause", Value(), kEventsChannel));
+  EXPECT_EQ(host.readFrame().value(), (Frame{FrameKind::answer, 3, kEventsChannel, Bytes{}}));
   const auto closedAt = std::chrono::steady_clock::now();
   host.closeInput();
-  EXPECT_EQ(host.wait(10), 0);
+  EXPECT_EQ(host.wait(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::seconds(3));
-  EXPECT_EQ(host.restOfStdout(), "");
+  EXPECT_EQ(host.restOfStdout(), "") << "work answered before the input ended";
+}
+
+// The same session as JSON lines; events need no "listen" there.
+TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEvents) {
+  TempTree tree;
+  tree.touch("doomed.bin", 2048);
+  HostProcess host({"serve", "--json"});
+  host.send("{\"id\":1,\"method\":\"cancel\"}\n\n"
+            "{\"id\":\"second\",\"method\":\"noSuchMethod\",\"args\":{\"x\":[1,2.5]}}\n");
+  EXPECT_EQ(host.readLine(), R"({"id":1,"result":true})");
+  EXPECT_EQ(host.readLine(), R"({"id":"second","notImplemented":true})");
+  host.send(R"({"id":5,"method":"deleteItems","args":{"paths":[")" + tree.path("doomed.bin") + "\"]}}\n");
+  std::optional<std::string> line, lastEvent;
+  while ((line = host.readLine()) && line->starts_with("{\"event\":")) lastEvent = line;
+  EXPECT_EQ(lastEvent, R"({"event":{"bytes":2048,"count":1,"path":"","task":"delete"}})");
+  EXPECT_EQ(line, R"({"id":5,"result":{"error":"","failed":[],"freed":2048,"inTrash":[],"inTrashBytes":0}})");
+  host.send(R"({"method":"cancel","args":null})");  // the last line needs no newline
+  host.closeInput();
+  EXPECT_EQ(host.wait(), 0);
+  EXPECT_EQ(host.restOfStdout(), "{\"id\":null,\"result\":true}\n");
+  EXPECT_EQ(host.stderrText(), "");
+}
+
+TEST(ServeJson, MalformedLinesEndTheSessionWithStatusOneNamingTheLine) {
+  for (const char* bad : {"{\"id\":2,\"method\":", "[1,2]", "{\"id\":2}", "{\"id\":2,\"method\":7}"}) {
+    EXPECT_THAT(runHost({"serve", "--json"}, std::string("{\"id\":1,\"method\":\"cancel\"}\n") + bad +
+                                                 "\n{\"id\":3,\"method\":\"cancel\"}\n"),
+                FieldsAre(1, "{\"id\":1,\"result\":true}\n", HasSubstr("nimbra: malformed line 2: ")));
+  }
 }
 
 }  // namespace

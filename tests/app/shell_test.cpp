@@ -11,38 +11,26 @@
 namespace nimbra {
 namespace {
 
-using ::testing::ElementsAre;
-
-TEST(Shell, LoadingRegistersThePluginsInOrderAndServesBothChannels) {
+TEST(Shell, LoadingRegistersThePluginsInOrderServesTheChannelsAndKeepsTheMinimumSize) {
   EngineMessenger engine;
   AppDelegate delegate;
   MainFlutterWindow window(engine, delegate);
+  const Rect initial = window.frame();
   EXPECT_EQ(window.contentViewController(), nullptr);
   window.awakeFromNib();
-
   ASSERT_NE(window.contentViewController(), nullptr);
   EXPECT_THAT(window.contentViewController()->registry().keys(),
-              ElementsAre("ScreenRetrieverMacosPlugin", "SharedPreferencesPlugin",
-                          "UrlLauncherPlugin", "WindowManagerPlugin"));
-  EXPECT_TRUE(engine.hasHandler(kNativeChannel));
+              ::testing::ElementsAre("ScreenRetrieverMacosPlugin", "SharedPreferencesPlugin",
+                                     "UrlLauncherPlugin", "WindowManagerPlugin"));
   EXPECT_TRUE(engine.hasHandler(kEventsChannel));
-
   // The installed handler is the live service: "cancel" is answered on the spot.
   std::vector<uint8_t> reply;
   engine.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}),
                               [&](std::vector<uint8_t> bytes) { reply = std::move(bytes); });
   EXPECT_EQ(reply, (std::vector<uint8_t>{0x00, 0x01}));
-}
 
-TEST(Shell, WindowKeepsItsFrameAndCannotBeMadeSmallerThanTheMinimum) {
-  EngineMessenger engine;
-  AppDelegate delegate;
-  MainFlutterWindow window(engine, delegate);
-  const Rect initial = window.frame();
-  window.awakeFromNib();
   EXPECT_EQ(window.frame(), initial);
   EXPECT_EQ(window.minSize(), (Size{980, 640}));
-
   window.setFrame(Rect{10, 20, 400, 300});
   EXPECT_EQ(window.frame(), (Rect{10, 20, 980, 640}));
   window.setFrame(Rect{0, 0, 1000, 100});

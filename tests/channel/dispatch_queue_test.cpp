@@ -78,23 +78,5 @@ TEST(ConcurrentQueue, ReusesIdleThreads) {
   EXPECT_LE(std::unique(ids.begin(), ids.end()) - ids.begin(), 2);
 }
 
-TEST(MainLoop, RunsPostedTasksInOrderOnItsThreadUntilQuit) {
-  MainLoop loop;
-  std::vector<int> order;
-  std::atomic<bool> onMain{true};
-  std::thread poster([&] {
-    for (int i = 0; i < 100; ++i) loop.post([&, i] {
-      if (!loop.isMainThread()) onMain = false;
-      order.push_back(i);
-    });
-    loop.post([&] { loop.quit(); });
-  });
-  loop.run();
-  poster.join();
-  ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
-  EXPECT_TRUE(onMain);
-}
-
 }  // namespace
 }  // namespace nimbra

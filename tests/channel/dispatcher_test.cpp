@@ -67,19 +67,6 @@ TEST(Dispatcher, UnknownNamesAreAnsweredNotImplementedFromTheWorkQueue) {
   EXPECT_TRUE(harness.wait(caseSensitive).notImplemented);
 }
 
-TEST(Dispatcher, UndecodableCallsAreAnsweredEmpty) {
-  MainLoop loop;
-  EngineMessenger messenger;
-  NimbraNative service(NimbraNative::Seams{.mainLoop = &loop});
-  service.install(&messenger);
-  int answers = 0;
-  std::vector<uint8_t> reply{0xFF};
-  messenger.deliverFromInterface(kNativeChannel, {0x07, 0x05, 'c', 'a'},
-                                 [&](std::vector<uint8_t> r) { ++answers; reply = r; });
-  EXPECT_EQ(answers, 1);
-  EXPECT_TRUE(reply.empty());
-}
-
 // Every queued method of the table, with arguments that keep it small: it runs on its queue,
 // answers once, on the main loop, and work methods wait behind a running work task.
 TEST(Dispatcher, EveryQueuedMethodRunsOnItsQueueAndAnswersOnceOnTheMainLoop) {

@@ -5,12 +5,11 @@
 // running scan at an exact point; and short readers for the answers.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -69,40 +68,11 @@ struct Event {
 };
 
 class FinderTest : public ::testing::Test {
- private:
-  // Moves one second per reading, so the 0.12 s throttle never drops an event and the events
-  // received are exactly those the scan offers.
-  struct ClockState {
-    std::mutex mutex;
-    int readings = 0;
-    int cancelAt = 0;
-    NimbraNative* service = nullptr;
-  };
-  std::shared_ptr<ClockState> clock_ = std::make_shared<ClockState>();
-  Clock steppingClock() {
-    return [state = clock_] {
-      bool cancel;
-      double now;
-      {
-        std::lock_guard lock(state->mutex);
-        now = 1000.0 + ++state->readings;
-        cancel = state->readings == state->cancelAt;
-      }
-      if (cancel) state->service->cancel();
-      return now;
-    };
-  }
-
  protected:
   struct Outcome {
     ValueMap answer;
     std::vector<Event> events;
   };
-
-  TempTree tree;
-  ChannelHarness harness{NimbraNative::Seams{.clock = steppingClock()}};
-
-  void SetUp() override { clock_->service = &harness.service(); }
 
   Outcome call(const std::string& method, ValueMap args) {
     CallOutcome outcome = harness.call(method, Value(std::move(args)));
@@ -120,6 +90,26 @@ class FinderTest : public ::testing::Test {
     std::lock_guard lock(clock_->mutex);
     clock_->cancelAt = reading;
   }
+
+ private:
+  struct ClockState {
+    std::mutex mutex;
+    int readings = 0, cancelAt = 0;
+  };
+  std::shared_ptr<ClockState> clock_ = std::make_shared<ClockState>();
+
+ protected:
+  TempTree tree;
+  // The clock moves one second per reading, so the 0.12 s throttle never drops an event and
+  // the events received are exactly those the scan offers.
+  ChannelHarness harness{NimbraNative::Seams{.clock = [state = clock_, this] {
+    std::unique_lock lock(state->mutex);
+    bool cancel = ++state->readings == state->cancelAt;
+    double now = 1000.0 + state->readings;
+    lock.unlock();
+    if (cancel) harness.service().cancel();
+    return now;
+  }}};
 };
 
 }  // namespace nimbra::test

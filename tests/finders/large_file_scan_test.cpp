@@ -1,14 +1,13 @@
 // "scanLargeFiles" through the channel on real trees.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "finders/finder_test_support.h"
-#include "finders/large_files.h"
 
 namespace nimbra::test {
 namespace {
@@ -18,11 +17,7 @@ constexpr int64_t kBig = 4096;
 // The paths in `folder` in the order the file system lists them: the walk's order.
 Paths listingOrder(const std::string& folder) {
   Paths paths;
-  DIR* dir = ::opendir(folder.c_str());
-  while (const dirent* e = dir ? ::readdir(dir) : nullptr) {
-    if (e->d_name[0] != '.') paths.push_back(folder + "/" + e->d_name);
-  }
-  if (dir) ::closedir(dir);
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) paths.push_back(entry.path());
   return paths;
 }
 
@@ -31,117 +26,80 @@ class LargeFileScanTest : public FinderTest {
   Outcome scan(const std::string& root, int64_t minSize = kBig) {
     return call("scanLargeFiles", {{"root", root}, {"minSize", minSize}});
   }
-  static Paths sortedPaths(const Outcome& outcome) {
-    Paths paths = stringsAt(get<ValueList>(outcome.answer, "items"), "path");
-    std::sort(paths.begin(), paths.end());
-    return paths;
-  }
+  static Paths paths(const Outcome& outcome) { return stringsAt(get<ValueList>(outcome.answer, "items"), "path"); }
 };
 
-TEST_F(LargeFileScanTest, WhatTheWalkSkips) {
+TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
+  std::string photo = tree.sparseFile("Photo.JPG", kBig + 1);
   std::string visible = tree.sparseFile("visible", kBig);
   std::string deepLibrary = tree.sparseFile("Documents/Library/big", kBig);
   std::string fileNamedLikeAFolder = tree.sparseFile("code/node_modules", kBig);
-  tree.sparseFile("Library/Caches/big", kBig);
-  for (const char* pruned : {".git", "node_modules", ".cache", ".cargo"}) {
-    tree.sparseFile(std::string("code/a/") + pruned + "/big", kBig);
+  for (const char* skipped : {"Library/Caches/big", "code/a/.git/big", "code/a/node_modules/big", "code/.cache/big",
+                              ".cargo/big", ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
+    tree.sparseFile(skipped, kBig);
   }
-  tree.sparseFile(".hidden-file", kBig);
-  tree.sparseFile(".hidden/big", kBig);
-  tree.sparseFile("Tool.app/Contents/MacOS/big", kBig);
   tree.symlink(visible, "link-to-file");
   tree.symlink(tree.path("Documents"), "link-to-folder");
+  tree.sparseFile("bad-\xff", kBig);  // not UTF-8: counted, never listed
+  tree.touch("empty");
+  timeval modified[2] = {{-2, 500000}, {-2, 500000}};  // 1.5 s before 1970
+  ASSERT_EQ(::utimes(photo.c_str(), modified), 0);
 
-  const char* home = std::getenv("HOME");
-  std::string savedHome = home ? home : "";
+  std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
   ::setenv("HOME", tree.root().c_str(), 1);
   Outcome fromHome = scan(tree.root());
   Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
   ::setenv("HOME", savedHome.c_str(), 1);
+  Paths found = paths(fromHome), expected{photo, deepLibrary, fileNamedLikeAFolder, visible};
+  std::sort(found.begin(), found.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(asMap(get<ValueList>(fromHome.answer, "items")[0]),
+            (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1}, {"ext", "jpg"}, {"modified", int64_t{-1}}}));
+  EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 6);
+  EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
+  EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
+  for (int64_t minSize : {0, -1}) {
+    ValueList all = get<ValueList>(scan(tree.root(), minSize).answer, "items");
+    ASSERT_EQ(all.size(), 6u);  // HOME is no longer the root: its Library counts too
+    EXPECT_EQ(get<std::string>(asMap(all[5]), "path"), tree.path("empty"));
+    EXPECT_EQ(get<std::string>(asMap(all[5]), "ext"), "");
+  }
 
-  EXPECT_EQ(sortedPaths(fromHome), (Paths{deepLibrary, fileNamedLikeAFolder, visible}));
-  EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 3);
-  EXPECT_EQ(sortedPaths(spelledOtherwise).size(), 4u);  // the home Library is searched too
+  Outcome missing = scan(tree.path("missing"));
+  EXPECT_EQ(missing.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_TRUE(missing.events.empty());
 }
 
-TEST_F(LargeFileScanTest, ItemsLargestFirstInWalkOrderWithTheirFiveKeys) {
-  std::string photo = tree.sparseFile("same/Photo.JPG", kBig + 1);
-  for (int i = 0; i < 6; ++i) tree.sparseFile("same/f" + std::to_string(i), kBig);
-  tree.sparseFile("same/bad-\xff", kBig);  // not UTF-8: counted, never listed
-  timeval modified[2] = {{-2, 500000}, {-2, 500000}};  // 1.5 s before 1970
-  ASSERT_EQ(::utimes(photo.c_str(), modified), 0);
-
-  Outcome outcome = scan(tree.root());
-  ValueList items = get<ValueList>(outcome.answer, "items");
-  Paths expected = listingOrder(tree.path("same"));
-  std::erase(expected, photo);
-  std::erase(expected, tree.path("same/bad-\xff"));
-  expected.insert(expected.begin(), photo);
-  EXPECT_EQ(stringsAt(items, "path"), expected);
-  EXPECT_EQ(asMap(items[0]), (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1},
-                                       {"ext", "jpg"}, {"modified", int64_t{-1}}}));
-  EXPECT_EQ(get<std::string>(asMap(items[1]), "ext"), "");
-  EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 8);
-  EXPECT_FALSE(get<bool>(outcome.answer, "cancelled"));
-
-  tree.touch("same/empty");
-  EXPECT_EQ(sortedPaths(scan(tree.root(), 0)).size(), 8u);
-  EXPECT_EQ(sortedPaths(scan(tree.root(), -1)).size(), 8u);
-}
-
-TEST_F(LargeFileScanTest, KeepsThe400LargestAndCountsEveryFile) {
-  makeFiles(tree.path("big"), 401, [](int i) { return (int64_t{1} << 30) + i; });
-  tree.touch("small", 10);
-  Outcome outcome = scan(tree.root(), int64_t{1} << 30);
-  ValueList items = get<ValueList>(outcome.answer, "items");
-  ASSERT_EQ(items.size(), 400u);
-  EXPECT_EQ(get<int64_t>(asMap(items.front()), "size"), (int64_t{1} << 30) + 400);
-  EXPECT_EQ(get<int64_t>(asMap(items.back()), "size"), (int64_t{1} << 30) + 1);
-  EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 402);
-}
-
-TEST_F(LargeFileScanTest, ProgressEvery500thFileAndCancellation) {
-  makeFiles(tree.path("f"), 1200, [](int i) { return kBig + i; });
+// Sizes tie in threes, so the cut at 400 and the order of equal sizes (the walk's) both show.
+TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellation) {
+  const int64_t gib = int64_t{1} << 30;
+  makeFiles(tree.path("f"), 1200, [&](int i) { return gib + i % 3; });
   Paths order = listingOrder(tree.path("f"));
-  Outcome full = scan(tree.root());
-  int64_t bytes500 = 0;  // file i is kBig + i bytes long
-  for (int i = 0; i < 500; ++i) bytes500 += kBig + std::stoll(order[i].substr(order[i].rfind('/') + 1));
-  const int64_t bytesAll = 1200 * kBig + 1199 * 1200 / 2;
+  auto sizeOf = [&](const std::string& p) { return gib + std::stoi(p.substr(p.rfind('/') + 1)) % 3; };
+  int64_t bytes500 = 0;
+  for (int i = 0; i < 500; ++i) bytes500 += sizeOf(order[i]);
+  Paths largest = order;
+  std::stable_sort(largest.begin(), largest.end(), [&](auto& a, auto& b) { return sizeOf(a) > sizeOf(b); });
+  largest.resize(400);
+
+  Outcome full = scan(tree.root(), gib);
+  EXPECT_EQ(paths(full), largest);
   ASSERT_EQ(full.events.size(), 3u);
   EXPECT_EQ(full.events[0], (Event{"large", order[499], 500, bytes500}));
-  EXPECT_EQ(full.events[2], (Event{"large", "", 1200, bytesAll}));
+  EXPECT_EQ(full.events[2], (Event{"large", "", 1200, 1200 * gib + 1200}));
 
   cancelAtReading(4);  // the 500th file of this second scan: stop there
-  Outcome cancelled = scan(tree.root());
+  Outcome cancelled = scan(tree.root(), gib);
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 500);
   EXPECT_EQ(get<ValueList>(cancelled.answer, "items").size(), 400u);
   EXPECT_EQ(cancelled.events.back(), (Event{"large", "", 500, bytes500}));
 
   cancelAtReading(8);  // the final event of the third scan: the walk is complete
-  Outcome late = scan(tree.root());
+  Outcome late = scan(tree.root(), gib);
   EXPECT_TRUE(get<bool>(late.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(late.answer, "scanned"), 1200);
-}
-
-TEST_F(LargeFileScanTest, RootThatCannotBeOpenedAnswersTwoKeysAndNoEvent) {
-  Outcome outcome = scan(tree.touch("a-file", 1));
-  EXPECT_EQ(outcome.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}}));
-  EXPECT_TRUE(outcome.events.empty());
-}
-
-TEST(LargestFilesTest, SameAsAStableSortAndCut) {
-  std::vector<LargeFile> offered;
-  for (uint32_t i = 0, x = 1; i < 3000; ++i) {
-    x = x * 1103515245u + 12345u;
-    offered.push_back(LargeFile{std::to_string(i), "", (x >> 16) % 50, 0});  // many ties
-  }
-  LargestFiles largest(kLargeFilesListed);
-  for (const LargeFile& file : offered) largest.offer(file);
-  std::stable_sort(offered.begin(), offered.end(), [](auto& a, auto& b) { return a.size > b.size; });
-  std::vector<LargeFile> kept = largest.take();
-  ASSERT_EQ(kept.size(), kLargeFilesListed);
-  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].path, offered[i].path) << i;
 }
 
 }  // namespace

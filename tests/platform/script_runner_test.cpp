@@ -1,27 +1,17 @@
 #include "platform/script_runner.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "removal/deletion_fixtures.h"
-#include "support/temp_tree.h"
-#include "support/unprivileged.h"
 
 namespace nimbra {
 
-void PrintTo(const ScriptResult& result, std::ostream* out) {
-  *out << "{" << (result.ok ? "ok" : "failed") << ", " << (result.text ? "\"" + *result.text + "\"" : "absent") << "}";
+std::string describe(const ScriptResult& result) {
+  return std::string(result.ok ? "{ok, " : "{failed, ") + (result.text ? "\"" + *result.text + "\"}" : "absent}");
 }
+void PrintTo(const ScriptResult& result, std::ostream* out) { *out << describe(result); }
 
 namespace {
 
-using test::present;
-using test::TempTree;
+using namespace test;
 
 ScriptResult runScript(const std::string& script) { return ShellScriptRunner().runScript(script); }
 
@@ -41,35 +31,27 @@ TEST(ShellScriptRunner, ShellCommandAnswersItsTrimmedOutputOrErrorText) {
 }
 
 TEST(ShellScriptRunner, AdministratorCommandRunsAsRootOrThroughPkexec) {
+  const std::string script = R"(do shell script "id -u" with administrator privileges)";
   ASSERT_EQ(::geteuid(), 0u) << "CI runs as root";
-  EXPECT_EQ(runScript(R"(do shell script "id -u" with administrator privileges)"), (ScriptResult{true, "0"}));
-
+  EXPECT_EQ(runScript(script), (ScriptResult{true, "0"}));
   TempTree tree;
   // A stand-in for pkexec that notes how it was called and runs the command.
   const std::string calls = tree.path("calls");
   const std::string fake = tree.write("pkexec", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + calls + "'\nexec \"$@\"\n");
   ::chmod(fake.c_str(), 0755);
   tree.giveToNobody();
-  EXPECT_EQ(test::runUnprivileged([&]() -> std::string {
-              const std::string script = R"(do shell script "id -u" with administrator privileges)";
-              ScriptResult result = ShellScriptRunner({.pkexec = fake}).runScript(script);
-              std::stringstream recorded;
-              recorded << std::ifstream(calls).rdbuf();
-              if (!(result == ScriptResult{true, std::to_string(::getuid())}) || recorded.str() != "/bin/sh|-c|id -u|") {
-                return "not run through pkexec: " + recorded.str();
-              }
-              result = ShellScriptRunner({.pkexec = tree.path("missing")}).runScript(script);
-              if (result.ok || result.text->find("administrator privileges are not available") == std::string::npos) {
-                return "no clear error: " + result.text.value_or("");
-              }
-              return "";
-            }),
-            "");
+  const std::string answers = runUnprivileged([&] {
+    return describe(ShellScriptRunner({.pkexec = fake}).runScript(script)) + "; " +
+           describe(ShellScriptRunner({.pkexec = tree.path("missing")}).runScript(script));
+  });
+  EXPECT_THAT(answers, ::testing::StartsWith("{ok, \"" + std::to_string(nobodyUid()) + "\"}; {failed, \""));
+  EXPECT_THAT(answers, ::testing::HasSubstr("administrator privileges are not available"));
+  EXPECT_EQ(readFile(calls), "/bin/sh|-c|id -u|");
 }
 
 TEST(ShellScriptRunner, LoginItemScriptsListAndDeleteAutostartEntries) {
   TempTree tree;
-  test::ScopedEnv config("XDG_CONFIG_HOME", tree.root());
+  ScopedEnv config("XDG_CONFIG_HOME", tree.root());
   const std::string list = R"(tell application "System Events" to get {name, path} of every login item)";
   EXPECT_EQ(runScript(list), (ScriptResult{true, ""}));
   const std::string a = tree.write("autostart/a.desktop", "[Desktop Entry]\nName=Say \"hi\" \\\\ bye\nExec=a\n");
@@ -78,13 +60,11 @@ TEST(ShellScriptRunner, LoginItemScriptsListAndDeleteAutostartEntries) {
   const std::string d = tree.symlink(tree.write("elsewhere.desktop", "[Desktop Entry]\nExec=d\n"), "autostart/d.desktop");
   tree.write("autostart/notes.txt", "[Desktop Entry]\nName=Not an entry\n");
   EXPECT_EQ(runScript(list), (ScriptResult{true, "Say \"hi\" \\ bye, Beta Two, d, " + a + ", " + b + ", " + d}));
-
-  EXPECT_EQ(runScript(R"(tell application "System Events" to delete login item "Say \"hi\" \\ bye")"), (ScriptResult{true, ""}));
-  EXPECT_EQ(runScript(R"(tell application "System Events" to delete login item "d")"), (ScriptResult{true, ""}));
-  EXPECT_EQ(runScript(R"(tell application "System Events" to delete login item "Nope")"),
-            (ScriptResult{false, "Can't get login item \"Nope\"."}));
-  EXPECT_FALSE(present(a));
-  EXPECT_FALSE(present(d));
+  const std::string remove = R"(tell application "System Events" to delete login item )";
+  EXPECT_EQ(runScript(remove + R"("Say \"hi\" \\ bye")"), (ScriptResult{true, ""}));
+  EXPECT_EQ(runScript(remove + R"("d")"), (ScriptResult{true, ""}));
+  EXPECT_EQ(runScript(remove + R"("Nope")"), (ScriptResult{false, "Can't get login item \"Nope\"."}));
+  EXPECT_FALSE(present(a) || present(d));
   EXPECT_TRUE(present(tree.path("elsewhere.desktop")));  // the link went, not its target
   EXPECT_TRUE(present(b));
 }

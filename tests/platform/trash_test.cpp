@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -45,23 +44,6 @@ TEST(HomeTrash, ItemsMoveUnderUniqueNamesWithTheirRecordsBeside) {
   struct stat st;
   ASSERT_EQ(::stat((trash + "/files").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  forgetTrashedItem(*first.trashed);
-  EXPECT_FALSE(present(first.trashed->infoPath));
-  EXPECT_EQ(moveToTrash(tree.path("missing"), trash).error, tree.path("missing") + ": No such file or directory");
-}
-
-TEST(HomeTrash, ItemOnAnotherFileSystemFailsWithTheCrossDeviceErrorAndLeavesNoRecord) {
-  TempTree tree;
-  const std::string trash = tree.path("Trash");
-  const std::string item = "/dev/shm/nimbra-trash-test-" + std::to_string(::getpid());  // a memory file system
-  ASSERT_EQ(::mkdir(item.c_str(), 0755), 0);
-  const TrashMove move = moveToTrash(item, trash);
-  const bool stayed = present(item);
-  ::rmdir(item.c_str());
-  EXPECT_FALSE(move.trashed);
-  EXPECT_EQ(move.error, item + ": Invalid cross-device link");
-  EXPECT_TRUE(stayed);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(trash + "/info"), {}), 0);
 }
 
 }  // namespace

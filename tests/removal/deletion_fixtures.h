@@ -1,23 +1,25 @@
 #pragma once
 
-// Helpers shared by the deletion tests: scoped environment variables (the home folder and the
-// trash location come from the environment), independent byte counts of real trees, and a
-// script runner that records what it is asked to run.
+// What the deletion, Trash and runner tests share: the test support they all use, scoped
+// environment variables (the home folder and the trash location come from the environment),
+// independent looks at real trees, the answer and events of item deletion, and a script runner
+// that records what it is asked to run.
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <optional>
-#include <string>
-#include <system_error>
-#include <vector>
+#include <fstream>
+#include <numeric>
 
 #include "app/json_value.h"
-#include "channel/value.h"
+#include "platform/command_runner.h"
 #include "platform/script_runner.h"
+#include "support/channel_harness.h"
+#include "support/temp_tree.h"
+#include "support/unprivileged.h"
 
 namespace nimbra::test {
 
@@ -28,13 +30,7 @@ class ScopedEnv {
     if (const char* old = std::getenv(name)) old_ = old;
     ::setenv(name, value.c_str(), 1);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -43,31 +39,40 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// What `find PATH -type f -printf '%s\n'` sums: regular files' lengths, links not followed.
+// The bytes of the regular files at or below `path` as find(1) lists them, links not followed:
+// a measure independent of the service's own.
 inline int64_t findByteSum(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const auto status = fs::symlink_status(path, ec);
-  if (ec) return 0;
-  if (fs::is_regular_file(status)) return static_cast<int64_t>(fs::file_size(path, ec));
-  if (!fs::is_directory(status)) return 0;
-  int64_t total = 0;
-  for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file(ec) && !it->is_symlink(ec)) total += static_cast<int64_t>(it->file_size(ec));
-  }
-  return total;
-}
-
-// An answer as JSON text, for the messages of tests that run in an unprivileged child.
-inline std::string describe(const std::optional<Value>& answer) {
-  return answer ? toJsonText(*answer) : "no answer";
+  std::istringstream sizes(SpawnCommandRunner().run("/usr/bin/find", {path, "-type", "f", "-printf", "%s\n"}));
+  return std::accumulate(std::istream_iterator<int64_t>(sizes), {}, int64_t{0});
 }
 
 // Whether anything (a link too) is at `path`.
 inline bool present(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+inline long entryCount(const std::string& folder) {
+  return std::distance(std::filesystem::directory_iterator(folder), {});
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// An answer as JSON text: what a test body that runs in an unprivileged child hands back.
+inline std::string json(const std::optional<Value>& answer) { return answer ? toJsonText(*answer) : "no answer"; }
+
+inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed = {}, const std::string& error = "",
+                          const std::vector<std::string>& inTrash = {}, int64_t inTrashBytes = 0) {
+  return ValueMap{{"freed", freed}, {"failed", ValueList(failed.begin(), failed.end())},
+                  {"inTrash", ValueList(inTrash.begin(), inTrash.end())}, {"inTrashBytes", inTrashBytes},
+                  {"error", error}};
+}
+
+inline ValueMap deleteEvent(const std::string& path, int64_t count, int64_t bytes) {
+  return {{"task", "delete"}, {"path", path}, {"count", count}, {"bytes", bytes}};
 }
 
 // Records every script and answers what the test says; `onRun` may act first (for example,
