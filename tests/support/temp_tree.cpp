@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 #include <system_error>
-#include <vector>
 
 #include "support/unprivileged.h"
 
@@ -17,99 +15,81 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void writeAll(const std::string& path, const char* data, size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0) << "cannot create " << path;
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    ASSERT_GT(n, 0) << "cannot write " << path;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  ::close(fd);
-}
-
-void makeParents(const std::string& path) {
+// Creates `path` (parents too) holding `data`, or of logical length `size` without data.
+void makeFile(const std::string& path, const std::string& data, int64_t size) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << "cannot create " << path;
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    ASSERT_GT(n, 0) << "cannot write " << path;
+    done += static_cast<size_t>(n);
+  }
+  if (data.empty()) {
+    EXPECT_EQ(::ftruncate(fd, size), 0) << "cannot size " << path;
+  }
+  ::close(fd);
 }
 
 }  // namespace
 
 TempTree::TempTree() {
   std::string pattern = (fs::temp_directory_path() / "nimbra-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const char* made = ::mkdtemp(buffer.data());
-  if (!made) ADD_FAILURE() << "mkdtemp failed";
-  root_ = made ? made : "/nonexistent-nimbra-test";
+  if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed";
+  root_ = pattern;
 }
 
 TempTree::~TempTree() {
+  // Tests may leave folders locked; open them again so the tree can go. remove_all and the
+  // iterator never follow symbolic links.
   std::error_code ec;
-  // Tests may leave read-only folders behind; open them up so the tree can go.
+  ::chmod(root_.c_str(), 0755);
   for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) {
-      ::chmod(it->path().c_str(), 0755);
-    }
+    if (!it->is_symlink(ec) && it->is_directory(ec)) ::chmod(it->path().c_str(), 0755);
   }
-  ::chmod(root_.c_str(), 0755);
-  fs::remove_all(root_, ec);  // remove_all never follows symbolic links
+  fs::remove_all(root_, ec);
 }
 
 std::string TempTree::makeDir(const std::string& relative) const {
-  std::string p = path(relative);
   std::error_code ec;
-  fs::create_directories(p, ec);
-  EXPECT_FALSE(ec) << "cannot create " << p << ": " << ec.message();
-  return p;
+  fs::create_directories(path(relative), ec);
+  EXPECT_FALSE(ec) << "cannot create " << path(relative) << ": " << ec.message();
+  return path(relative);
 }
 
 std::string TempTree::touch(const std::string& relative, int64_t size, uint32_t seed) const {
-  std::string p = path(relative);
-  makeParents(p);
   std::string data(static_cast<size_t>(size), '\0');
   uint32_t x = seed * 2654435761u + 1u;
-  for (auto& c : data) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  writeAll(p, data.data(), data.size());
-  return p;
+  for (char& c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  makeFile(path(relative), data, 0);
+  return path(relative);
 }
 
 std::string TempTree::write(const std::string& relative, const std::string& content) const {
-  std::string p = path(relative);
-  makeParents(p);
-  writeAll(p, content.data(), content.size());
-  return p;
+  makeFile(path(relative), content, 0);
+  return path(relative);
 }
 
 std::string TempTree::sparseFile(const std::string& relative, int64_t size) const {
-  std::string p = path(relative);
-  makeParents(p);
-  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  EXPECT_GE(fd, 0) << "cannot create " << p;
-  if (fd >= 0) {
-    EXPECT_EQ(::ftruncate(fd, size), 0) << "cannot size " << p;
-    ::close(fd);
-  }
-  return p;
+  makeFile(path(relative), "", size);
+  return path(relative);
 }
 
 std::string TempTree::symlink(const std::string& target, const std::string& relative) const {
-  std::string p = path(relative);
-  makeParents(p);
-  EXPECT_EQ(::symlink(target.c_str(), p.c_str()), 0) << "cannot link " << p;
-  return p;
+  std::error_code ec;
+  fs::create_directories(fs::path(path(relative)).parent_path(), ec);
+  EXPECT_EQ(::symlink(target.c_str(), path(relative).c_str()), 0) << "cannot link " << relative;
+  return path(relative);
 }
 
 std::string TempTree::hardlink(const std::string& existingRelative, const std::string& relative) const {
-  std::string p = path(relative);
-  makeParents(p);
-  EXPECT_EQ(::link(path(existingRelative).c_str(), p.c_str()), 0) << "cannot link " << p;
-  return p;
+  std::error_code ec;
+  fs::create_directories(fs::path(path(relative)).parent_path(), ec);
+  EXPECT_EQ(::link(path(existingRelative).c_str(), path(relative).c_str()), 0) << "cannot link " << relative;
+  return path(relative);
 }
 
 void TempTree::giveToNobody() const {
