@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/descriptor.h"
 #include "platform/path_parts.h"
 #include "platform/system_error_text.h"
 
@@ -20,22 +21,6 @@ constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOE
 // descriptors.
 constexpr size_t kMaxOpenDirectories = 64;
 constexpr size_t kListingBuffer = 32 * 1024;
-
-// Closes the descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 struct Entry {
   std::string name;

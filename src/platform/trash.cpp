@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/descriptor.h"
 #include "platform/home.h"
 #include "platform/path_parts.h"
 #include "platform/system_error_text.h"
@@ -20,21 +21,6 @@ constexpr const char* kInfoSuffix = ".trashinfo";
 // Room for ".NNNNN" and ".trashinfo" within the 255 bytes a file name may have.
 constexpr size_t kMaxBaseName = 200;
 constexpr int kMaxNameAttempts = 100000;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // Creates `path` and its missing parents, private to the user as the trash rules ask.
 bool makeFolders(const std::string& path) {
