@@ -7,6 +7,7 @@
 
 #include "channel/nimbra_native.h"
 #include "finders/duplicate_stages.h"
+#include "platform/file_times.h"
 #include "finders/file_digests.h"
 #include "finders/finder_walk.h"
 #include "platform/utf8.h"
@@ -22,9 +23,7 @@ constexpr int64_t kProgressEvery = 500;
 int64_t modifiedNow(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return 0;
-  int64_t seconds = info.st_mtim.tv_sec;
-  if (seconds < 0 && info.st_mtim.tv_nsec > 0) ++seconds;
-  return seconds;
+  return wholeSeconds(info.st_mtim);
 }
 
 struct Group {

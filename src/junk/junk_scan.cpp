@@ -9,6 +9,7 @@
 
 #include "channel/nimbra_native.h"
 #include "junk/junk_catalogue.h"
+#include "platform/file_times.h"
 #include "platform/home.h"
 #include "platform/utf8.h"
 
@@ -47,9 +48,7 @@ std::optional<std::vector<std::string>> listNames(const std::string& path) {
 int64_t modifiedSeconds(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return 0;
-  int64_t seconds = info.st_mtim.tv_sec;
-  if (seconds < 0 && info.st_mtim.tv_nsec > 0) ++seconds;
-  return seconds;
+  return wholeSeconds(info.st_mtim);
 }
 
 // An entry of a listed root that is, or holds, the root of any category (other than the

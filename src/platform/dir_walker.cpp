@@ -1,4 +1,5 @@
 #include "platform/dir_walker.h"
+#include "platform/file_times.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -581,10 +582,7 @@ int64_t WalkEntry::size() const {
 int64_t WalkEntry::modified() const {
   const struct stat* info = stat();
   if (!info) return 0;
-  // tv_sec rounds toward minus infinity; before 1970 a fraction must round up instead.
-  int64_t seconds = info->st_mtim.tv_sec;
-  if (seconds < 0 && info->st_mtim.tv_nsec > 0) ++seconds;
-  return seconds;
+  return wholeSeconds(info->st_mtim);
 }
 
 struct DirWalker::State {
