@@ -1,5 +1,7 @@
 #include "platform/dir_walker.h"
 #include "platform/file_times.h"
+#include "platform/mount_table.h"
+#include "platform/path_parts.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,10 +13,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <climits>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <unordered_set>
@@ -42,17 +42,6 @@ constexpr size_t kMaxOpenDirectories = 32;
 
 constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Kernel file systems that hold no stored data, by their statfs magic. devtmpfs is missing:
-// it reports the magic of tmpfs (or ramfs) and is told apart by its name in the mount table.
-constexpr unsigned long kConfigFsMagic = 0x62656570;
-constexpr unsigned long kFuseControlMagic = 0x65735543;
-constexpr unsigned long kMqueueMagic = 0x19800202;
-constexpr unsigned long kPseudoFsMagics[] = {
-    PROC_SUPER_MAGIC, SYSFS_MAGIC,       CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, DEVPTS_SUPER_MAGIC,
-    DEBUGFS_MAGIC,    TRACEFS_MAGIC,     SECURITYFS_MAGIC,   PSTOREFS_MAGIC,      BPF_FS_MAGIC,
-    kConfigFsMagic,   kFuseControlMagic, kMqueueMagic,       HUGETLBFS_MAGIC,     BINFMTFS_MAGIC,
-    AUTOFS_SUPER_MAGIC, EFIVARFS_MAGIC};
-
 // File systems whose getdents64 fills the buffer for as long as entries remain, so that a
 // call leaving room for the longest record has reached the end of the directory. This saves
 // the extra call that would only report the end: one system call per directory (about 17,000
@@ -65,125 +54,29 @@ bool contains(const List& list, const T& value) {
   return std::find(std::begin(list), std::end(list), value) != std::end(list);
 }
 
-// "a" is strictly below directory "dir" (both canonical).
-bool isBelow(std::string_view a, std::string_view dir) {
-  if (dir == "/") return a.size() > 1 && a.front() == '/';
-  return a.size() > dir.size() && a.starts_with(dir) && a[dir.size()] == '/';
-}
-
-// Mount points in the mount table escape space, tab, newline and backslash as \ooo.
-std::string unescapeMountPath(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && text.size() - i >= 4) {
-      int value = 0;
-      bool octal = true;
-      for (size_t k = 1; k <= 3; ++k) {
-        char digit = text[i + k];
-        octal = octal && digit >= '0' && digit <= '7';
-        value = value * 8 + (digit - '0');
-      }
-      if (octal) {
-        out += static_cast<char>(value);
-        i += 3;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
-}
-
 // What the mount table says about one walk: every mount point strictly below its root (by
-// canonical path) and the file system type of every device. A directory that is not among
-// those points cannot be a mount point, so no directory needs a stat to tell; one that is
-// among them is asked with statfs, which also settles stacked and hidden mounts.
+// canonical path) and the mounts themselves, for telling devtmpfs from tmpfs. A directory that
+// is not among those points cannot be a mount point, so no directory needs a stat to tell; one
+// that is among them is asked with statfs, which also settles stacked and hidden mounts.
 struct MountTable {
   bool known = false;  // false when /proc is missing: every directory is then checked
   std::string canonicalRoot;
   std::unordered_set<std::string> pointsBelow;
-  std::vector<std::pair<dev_t, std::string>> typeByDevice;
-
-  std::string typeOf(dev_t dev) const {
-    for (const auto& [device, type] : typeByDevice) {
-      if (device == dev) return type;
-    }
-    return {};
-  }
+  std::vector<MountPoint> mounts;
 };
 
-// The whole of a small kernel file, read in a few large pieces; "" when it cannot be read.
-std::string readKernelFile(const char* path) {
-  constexpr size_t kPiece = 16 * 1024;
-  std::string text;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  for (ssize_t n = 1; n > 0;) {
-    size_t used = text.size();
-    text.resize(used + kPiece);
-    n = ::read(fd, text.data() + used, kPiece);
-    text.resize(used + static_cast<size_t>(std::max<ssize_t>(n, 0)));
-  }
-  ::close(fd);
-  return text;
-}
-
-// Reads "major:minor", the whole of `field`.
-std::optional<dev_t> parseDevice(std::string_view field) {
-  unsigned long major = 0, minor = 0;
-  size_t colon = field.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  auto number = [](std::string_view digits, unsigned long& out) {
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
-    return error == std::errc() && end == digits.data() + digits.size();
-  };
-  if (!number(field.substr(0, colon), major) || !number(field.substr(colon + 1), minor)) {
-    return std::nullopt;
-  }
-  return makedev(major, minor);
-}
-
-// The table for a walk from the open directory `rootFd`; with -1, only the device types.
+// The table for a walk from the open directory `rootFd`.
 MountTable readMountTable(int rootFd) {
   MountTable table;
-  const std::string text = readKernelFile("/proc/self/mountinfo");
-  std::vector<std::string> points;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    // "36 35 98:0 /root /mount/point options [tags] - type source super-options"
-    std::string_view fields[5];
-    size_t pos = 0;
-    for (auto& field : fields) {
-      size_t space = std::min(line.find(' ', pos), line.size());
-      field = line.substr(std::min(pos, line.size()), space - std::min(pos, space));
-      pos = space + 1;
-    }
-    size_t separator = line.find(" - ");
-    std::optional<dev_t> device = parseDevice(fields[2]);
-    if (!device || fields[4].empty() || separator == std::string_view::npos) continue;
-    std::string_view rest = line.substr(separator + 3);
-    points.push_back(unescapeMountPath(fields[4]));
-    table.typeByDevice.emplace_back(*device, std::string(rest.substr(0, rest.find(' '))));
-  }
-
+  table.mounts = readMountPoints();
   // The root as the kernel names it, so that it compares with the mount points.
-  if (rootFd < 0) return table;
-  char link[32];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", rootFd);
-  std::string canonical(PATH_MAX, '\0');
-  ssize_t length = ::readlink(link, canonical.data(), canonical.size());
-  if (length <= 0 || static_cast<size_t>(length) >= canonical.size() || canonical[0] != '/') {
-    return table;
-  }
-  canonical.resize(static_cast<size_t>(length));
-  for (std::string& point : points) {
-    if (isBelow(point, canonical)) table.pointsBelow.insert(std::move(point));
+  std::string canonical = canonicalPathOf(rootFd);
+  if (canonical.empty()) return table;
+  for (const MountPoint& point : table.mounts) {
+    if (isStrictlyBelow(point.path, canonical)) table.pointsBelow.insert(point.path);
   }
   table.canonicalRoot = std::move(canonical);
-  table.known = !table.typeByDevice.empty();
+  table.known = !table.mounts.empty();
   return table;
 }
 
@@ -284,6 +177,7 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
   // A trailing "/" would make the kernel follow a link at the root despite O_NOFOLLOW.
   std::string_view location = root;
   while (location.size() > 1 && location.back() == '/') location.remove_suffix(1);
+  if (namesNoFile(location)) return;
   int fd = ::open(std::string(location).c_str(), kOpenDirectoryFlags);
   if (fd < 0) return;
   ok_ = true;
@@ -433,10 +327,10 @@ bool Walk::isPseudoMount(int fd, bool& listsGreedily) {
   struct statfs info {};
   if (::fstatfs(fd, &info) != 0) return false;
   auto magic = static_cast<unsigned long>(info.f_type);
-  if (contains(kPseudoFsMagics, magic)) return true;
+  if (isPseudoFileSystemMagic(magic)) return true;
   if (magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) {
     struct stat device {};
-    if (mounts().known && ::fstat(fd, &device) == 0 && mounts().typeOf(device.st_dev) == "devtmpfs") {
+    if (mounts().known && ::fstat(fd, &device) == 0 && isDevTmpfs(device.st_dev, mounts().mounts)) {
       return true;
     }
   }
@@ -606,17 +500,6 @@ const WalkEntry* DirWalker::next() {
 }
 
 void DirWalker::skipDescendants() { state_->walk.skipDescendants(); }
-
-bool isOnPseudoFileSystem(const std::string& path) {
-  struct statfs info {};
-  if (::statfs(path.c_str(), &info) != 0) return false;
-  auto magic = static_cast<unsigned long>(info.f_type);
-  if (contains(kPseudoFsMagics, magic)) return true;
-  if (magic != TMPFS_MAGIC && magic != RAMFS_MAGIC) return false;
-  struct stat device {};
-  return ::stat(path.c_str(), &device) == 0 &&
-         readMountTable(-1).typeOf(device.st_dev) == "devtmpfs";
-}
 
 bool isPackageName(std::string_view name) {
   static constexpr std::string_view kExtensions[] = {

@@ -80,10 +80,6 @@ class DirWalker {
   std::unique_ptr<State> state_;
 };
 
-// Whether `path` lies on a kernel pseudo file system (procfs, sysfs, devtmpfs ...), whose
-// files hold no stored data whatever sizes they report (/proc/kcore: 128 TB).
-bool isOnPseudoFileSystem(const std::string& path);
-
 // A directory whose name ends, case-insensitively, in one of the package extensions
 // (.app, .bundle, .framework, ...).
 bool isPackageName(std::string_view name);

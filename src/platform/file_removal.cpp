@@ -3,12 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/descriptor.h"
+#include "platform/mount_table.h"
 #include "platform/path_parts.h"
 #include "platform/system_error_text.h"
 
@@ -22,172 +26,194 @@ constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOE
 constexpr size_t kMaxOpenDirectories = 64;
 constexpr size_t kListingBuffer = 32 * 1024;
 
+constexpr const char* kMountedHere = "another file system is mounted here";
+
 struct Entry {
   std::string name;
   unsigned char type;  // d_type: DT_DIR, DT_REG, DT_LNK ..., or DT_UNKNOWN
 };
 
 // The whole listing is read before anything is removed: removing entries while the same
-// directory is being read can make some file systems skip entries.
+// directory is being read can make some file systems skip entries. Records are read with
+// memcpy: a getdents64 buffer is no array of dirent64 objects.
 bool readListing(int fd, std::vector<Entry>& entries) {
-  alignas(dirent64) char buffer[kListingBuffer];
+  alignas(8) char buffer[kListingBuffer];
   for (;;) {
     const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
     if (n < 0) return false;
     if (n == 0) return true;
     for (ssize_t offset = 0; offset < n;) {
-      const auto* d = reinterpret_cast<const dirent64*>(buffer + offset);
-      offset += d->d_reclen;
-      const std::string_view name = d->d_name;
+      const char* record = buffer + offset;
+      uint16_t length = 0;
+      unsigned char type = DT_UNKNOWN;
+      std::memcpy(&length, record + offsetof(struct dirent64, d_reclen), sizeof length);
+      std::memcpy(&type, record + offsetof(struct dirent64, d_type), sizeof type);
+      offset += length;
+      const std::string_view name = record + offsetof(struct dirent64, d_name);
       if (name == "." || name == "..") continue;
-      entries.push_back({std::string(name), d->d_type});
+      entries.push_back({std::string(name), type});
     }
   }
 }
 
-// One folder on the way down. Its descriptor is -1 while closed to bound open descriptors;
-// its identity lets it be reopened safely.
-struct Frame {
-  int fd = -1;
+// Who a directory is: its identity for reopening it safely, and the mount it belongs to.
+// Removal never leaves the mount of the item's parent folder: a folder mounted (or
+// bind-mounted, which keeps the device number) inside the item belongs to someone else.
+struct Identity {
   dev_t device = 0;
   ino_t inode = 0;
-  std::string path;
-  std::string nameInParent;
+  uint64_t mountId = 0;
+  bool mountIdKnown = false;
+
+  bool sameMount(const Identity& other) const {
+    if (device != other.device) return false;
+    return !mountIdKnown || !other.mountIdKnown || mountId == other.mountId;
+  }
+};
+
+// One statx, the same cost as the fstat it replaces.
+bool readIdentity(int fd, Identity& identity) {
+  struct statx info {};
+  if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_MNT_ID, &info) != 0) return false;
+  identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+  identity.inode = info.stx_ino;
+  identity.mountIdKnown = (info.stx_mask & STATX_MNT_ID) != 0;
+  identity.mountId = info.stx_mnt_id;
+  return true;
+}
+
+// One folder on the way down. Only its name is kept, never its whole path: a chain of
+// 30,000 folders would otherwise hold 30,000 copies of an ever longer path. Its descriptor
+// is closed (not ok) while it is too far up, to bound open descriptors.
+struct OpenFolder {
+  Descriptor fd;
+  Identity identity;
+  std::string name;  // in its parent
   std::vector<Entry> entries;
   size_t next = 0;
 };
 
 struct Sweep {
+  std::string rootPath;
+  Identity home;  // the mount the sweep stays on
   bool stopAtFirstFailure = true;
   const std::function<bool()>* cancelled = nullptr;
   std::optional<std::string> firstFailure;
+  std::vector<OpenFolder> stack;
+
+  // The path of stack[depth] (0 is the root), built only for an error text.
+  std::string pathOf(size_t depth, std::string_view child = {}) const {
+    std::string path = rootPath;
+    for (size_t i = 1; i <= depth; ++i) path.append("/").append(stack[i].name);
+    if (!child.empty()) path.append("/").append(child);
+    return path;
+  }
 
   // Records a failure; answers whether the sweep goes on.
-  bool fail(const std::string& path, int code) {
-    if (!firstFailure) firstFailure = pathErrorText(path, code);
+  bool fail(std::string text) {
+    if (!firstFailure) firstFailure = std::move(text);
     return !stopAtFirstFailure;
   }
+  bool failEntry(std::string_view name, int code) { return fail(pathErrorText(pathOf(stack.size() - 1, name), code)); }
 };
 
 // Reopens `parent` through the ".." of the folder just finished, and accepts it only if it is
 // still the very folder that was left (the child could have been moved meanwhile).
-bool reopenParent(int childFd, Frame& parent) {
-  const int fd = ::openat(childFd, "..", kDirectoryOpenFlags);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || st.st_dev != parent.device || st.st_ino != parent.inode) {
-    ::close(fd);
+bool reopenParent(int childFd, OpenFolder& parent) {
+  Descriptor fd(::openat(childFd, "..", kDirectoryOpenFlags));
+  Identity found;
+  if (!fd.ok() || !readIdentity(fd.get(), found)) return false;
+  if (found.device != parent.identity.device || found.inode != parent.identity.inode) {
     errno = ESTALE;
     return false;
   }
-  parent.fd = fd;
+  parent.fd = std::move(fd);
   return true;
 }
 
 // Removes what lies inside the open folder `rootFd` (which stays open and in place), depth
-// first. Answers false when the sweep stopped early: a failure in stop-at-first mode, a
-// cancellation, or a folder that could not be found again.
-bool clearDirectory(int rootFd, const std::string& rootPath, Sweep& sweep) {
-  std::vector<Frame> stack(1);
-  stack[0].fd = rootFd;
-  stack[0].path = rootPath;
+// first, never leaving the sweep's mount. Answers false when the sweep stopped early: a
+// failure in stop-at-first mode, a cancellation, or a folder that could not be found again.
+bool clearDirectory(int rootFd, Sweep& sweep) {
+  auto& stack = sweep.stack;
+  stack.clear();
+  stack.emplace_back();
   if (!readListing(rootFd, stack[0].entries)) {
-    sweep.fail(rootPath, errno);
+    sweep.fail(pathErrorText(sweep.rootPath, errno));
     return false;
   }
-  auto closeInner = [&] {
-    for (size_t i = 1; i < stack.size(); ++i) {
-      if (stack[i].fd >= 0) ::close(stack[i].fd);
-    }
-  };
+  auto fdOf = [&](size_t depth) { return depth == 0 ? rootFd : stack[depth].fd.get(); };
 
   while (true) {
     if (stack.back().next == stack.back().entries.size()) {
       if (stack.size() == 1) return true;
-      Frame done = std::move(stack.back());
+      OpenFolder done = std::move(stack.back());
       stack.pop_back();
-      Frame& parent = stack.back();
-      if (parent.fd < 0 && !reopenParent(done.fd, parent)) {
-        sweep.fail(parent.path, errno);
-        ::close(done.fd);
-        closeInner();
+      OpenFolder& parent = stack.back();
+      if (stack.size() > 1 && !parent.fd.ok() && !reopenParent(done.fd.get(), parent)) {
+        sweep.fail(pathErrorText(sweep.pathOf(stack.size() - 1), errno));
         return false;
       }
-      ::close(done.fd);
-      if (::unlinkat(parent.fd, done.nameInParent.c_str(), AT_REMOVEDIR) != 0 &&
-          !sweep.fail(done.path, errno)) {
-        closeInner();
+      done.fd.reset();
+      if (::unlinkat(fdOf(stack.size() - 1), done.name.c_str(), AT_REMOVEDIR) != 0 &&
+          !sweep.failEntry(done.name, errno)) {
         return false;
       }
       continue;
     }
 
-    if (sweep.cancelled && (*sweep.cancelled)()) {
-      closeInner();
-      return false;
-    }
-    Frame& top = stack.back();
-    const Entry& entry = top.entries[top.next++];
+    if (sweep.cancelled && (*sweep.cancelled)()) return false;
+    const size_t depth = stack.size() - 1;
+    const int parentFd = fdOf(depth);
+    const Entry& entry = stack[depth].entries[stack[depth].next++];
     const char* name = entry.name.c_str();
 
     if (entry.type != DT_DIR) {
-      if (::unlinkat(top.fd, name, 0) == 0) continue;
+      if (::unlinkat(parentFd, name, 0) == 0) continue;
       // EISDIR: the listing did not give the type (or the entry became a folder since).
       if (errno != EISDIR) {
-        if (!sweep.fail(top.path + "/" + entry.name, errno)) {
-          closeInner();
-          return false;
-        }
+        if (!sweep.failEntry(entry.name, errno)) return false;
         continue;
       }
     }
 
-    const int fd = ::openat(top.fd, name, kDirectoryOpenFlags);
-    if (fd < 0) {
+    Descriptor fd(::openat(parentFd, name, kDirectoryOpenFlags));
+    if (!fd.ok()) {
       int code = errno;
       if (code == ENOTDIR || code == ELOOP) {
         // No longer a folder (replaced by a file or a link): remove that entry itself.
-        if (::unlinkat(top.fd, name, 0) == 0) continue;
+        if (::unlinkat(parentFd, name, 0) == 0) continue;
         code = errno;
-      } else if (::unlinkat(top.fd, name, AT_REMOVEDIR) == 0) {
+      } else if (::unlinkat(parentFd, name, AT_REMOVEDIR) == 0) {
         continue;  // an empty folder we may not read
       }
-      if (!sweep.fail(top.path + "/" + entry.name, code)) {
-        closeInner();
-        return false;
-      }
+      if (!sweep.failEntry(entry.name, code)) return false;
       continue;
     }
 
-    Frame child;
-    child.fd = fd;
-    child.path = top.path + "/" + entry.name;
-    child.nameInParent = entry.name;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !readListing(fd, child.entries)) {
-      const int code = errno;
-      ::close(fd);
-      if (!sweep.fail(child.path, code)) {
-        closeInner();
-        return false;
-      }
+    OpenFolder child;
+    if (!readIdentity(fd.get(), child.identity)) {
+      if (!sweep.failEntry(entry.name, errno)) return false;
       continue;
     }
-    child.device = st.st_dev;
-    child.inode = st.st_ino;
-    stack.push_back(std::move(child));
-    if (stack.size() > kMaxOpenDirectories + 1) {
-      Frame& outer = stack[stack.size() - 1 - kMaxOpenDirectories];
-      if (outer.fd >= 0) {
-        ::close(outer.fd);
-        outer.fd = -1;
-      }
+    if (!child.identity.sameMount(sweep.home)) {
+      if (!sweep.fail(mountedHereText(sweep.pathOf(depth, entry.name)))) return false;
+      continue;
     }
+    if (!readListing(fd.get(), child.entries)) {
+      if (!sweep.failEntry(entry.name, errno)) return false;
+      continue;
+    }
+    child.fd = std::move(fd);
+    child.name = entry.name;
+    stack.push_back(std::move(child));
+    if (stack.size() > kMaxOpenDirectories + 1) stack[stack.size() - 1 - kMaxOpenDirectories].fd.reset();
   }
 }
 
 // The errno that refuses `parts` as an item to remove or empty, or 0.
-int refusalOf(const PathParts& parts) {
+int refusalOf(const std::string& path, const PathParts& parts) {
+  if (namesNoFile(path)) return ENOENT;
   if (parts.name.empty()) return parts.parent == "/" ? EBUSY : ENOENT;
   if (parts.name == "." || parts.name == "..") return EINVAL;
   return 0;
@@ -197,7 +223,7 @@ int refusalOf(const PathParts& parts) {
 
 std::optional<std::string> removeItem(const std::string& path) {
   const PathParts parts = splitLastComponent(path);
-  if (const int refusal = refusalOf(parts)) return pathErrorText(path, refusal);
+  if (const int refusal = refusalOf(path, parts)) return pathErrorText(path, refusal);
   Descriptor parent(::open(parts.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.ok()) return pathErrorText(path, errno);
   const char* name = parts.name.c_str();
@@ -217,22 +243,59 @@ std::optional<std::string> removeItem(const std::string& path) {
     return pathErrorText(path, openError);
   }
   Sweep sweep;
-  if (!clearDirectory(directory.get(), withoutTrailingSlashes(path), sweep)) return sweep.firstFailure;
+  sweep.rootPath = withoutTrailingSlashes(path);
+  Identity item;
+  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item)) return pathErrorText(path, errno);
+  if (!item.sameMount(sweep.home)) return mountedHereText(sweep.rootPath);
+  if (!clearDirectory(directory.get(), sweep)) return sweep.firstFailure;
   if (::unlinkat(parent.get(), name, AT_REMOVEDIR) != 0) return pathErrorText(path, errno);
   return std::nullopt;
 }
 
 void emptyDirectory(const std::string& path, const std::function<bool()>& cancelled) {
   const PathParts parts = splitLastComponent(path);
-  if (refusalOf(parts)) return;
+  if (refusalOf(path, parts)) return;
   Descriptor parent(::open(parts.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.ok()) return;
   Descriptor directory(::openat(parent.get(), parts.name.c_str(), kDirectoryOpenFlags));
   if (!directory.ok()) return;
   Sweep sweep;
+  Identity item;
+  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item) || !item.sameMount(sweep.home)) {
+    return;
+  }
+  sweep.rootPath = withoutTrailingSlashes(path);
   sweep.stopAtFirstFailure = false;
   sweep.cancelled = &cancelled;
-  clearDirectory(directory.get(), withoutTrailingSlashes(path), sweep);
+  clearDirectory(directory.get(), sweep);
+}
+
+std::optional<std::string> removalRefusal(const std::string& path) {
+  if (const int refusal = refusalOf(path, splitLastComponent(path))) return pathErrorText(path, refusal);
+  return std::nullopt;
+}
+
+std::string mountedHereText(const std::string& path) { return path + ": " + kMountedHere; }
+
+std::optional<std::string> mountPointWithin(const std::string& path) {
+  const PathParts parts = splitLastComponent(path);
+  if (refusalOf(path, parts)) return std::nullopt;
+  // The item as the kernel names it: its parent resolved (O_PATH needs no read right on it),
+  // the item itself taken as written, never followed.
+  std::string item;
+  Descriptor parent(::open(parts.parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (parent.ok()) item = canonicalPathOf(parent.get());
+  if (item.empty()) {
+    // Nothing to resolve against: compare the text itself, which the kernel resolves alike
+    // when no link lies on the way.
+    item = withoutTrailingSlashes(path);
+  } else {
+    item = (item == "/" ? "" : item) + "/" + parts.name;
+  }
+  for (const MountPoint& mount : readMountPoints()) {
+    if (mount.path == item || isStrictlyBelow(mount.path, item)) return mount.path;
+  }
+  return std::nullopt;
 }
 
 }  // namespace nimbra

@@ -6,6 +6,11 @@
 // removed, never what it points to. The folders above the item are the caller's path and are
 // resolved as usual; the item itself and everything below it are never followed.
 //
+// Removal never leaves the mount of the folder that holds the item, as `rm --one-file-system`
+// would not: a folder mounted anywhere inside the item (a bind mount of the same device too),
+// or an item that is itself a mount point, stays with everything in it, and the failure reads
+// "PATH: another file system is mounted here". A path holding a NUL byte names no file.
+//
 // Blocking; safe to run on several threads at once (no shared state).
 
 #include <functional>
@@ -28,5 +33,17 @@ std::optional<std::string> removeItem(const std::string& path);
 // each entry at every depth; once it answers true the emptying stops where it is. Refuses the
 // same paths as removeItem. Errors are not reported: the caller looks at what is left.
 void emptyDirectory(const std::string& path, const std::function<bool()>& cancelled);
+
+// Why removeItem and emptyDirectory would refuse `path` untouched ("PATH: description"): the
+// root folder, a last component "." or "..", a path that names no file. Nullopt otherwise.
+std::optional<std::string> removalRefusal(const std::string& path);
+
+// "PATH: another file system is mounted here": the failure of a removal that stopped at a mount.
+std::string mountedHereText(const std::string& path);
+
+// A file system mounted at the item `path` names (the item itself, never followed) or anywhere
+// below it, by this process's mount table: the mount point's path, or nullopt. Asked before a
+// path is handed to a program that would not stop at a mount point.
+std::optional<std::string> mountPointWithin(const std::string& path);
 
 }  // namespace nimbra

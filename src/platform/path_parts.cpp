@@ -16,4 +16,6 @@ PathParts splitLastComponent(const std::string& path) {
   return {slash == 0 ? "/" : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
 }
 
+bool namesNoFile(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
 }  // namespace nimbra

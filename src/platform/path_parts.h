@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace nimbra {
 
@@ -17,5 +18,11 @@ PathParts splitLastComponent(const std::string& path);
 
 // `path` without its trailing slashes ("/" stays "/").
 std::string withoutTrailingSlashes(const std::string& path);
+
+// A path holding a NUL byte names no file. The kernel reads a path only up to its first NUL,
+// so "dir/a\0/.." would reach it as "dir/a" while every check made on the whole text (the
+// ".." refusal, the split into parent and name) saw something else. Every operation that
+// hands a caller's path to the kernel asks this first and treats such a path as missing.
+bool namesNoFile(std::string_view path);
 
 }  // namespace nimbra

@@ -107,6 +107,7 @@ std::string homeTrashFolder() {
 }
 
 TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
+  if (namesNoFile(path)) return {std::nullopt, pathErrorText(path, ENOENT)};
   const PathParts parts = splitLastComponent(path);
   if (parts.name.empty() || parts.name == "." || parts.name == "..") {
     return {std::nullopt, pathErrorText(path, parts.name.empty() ? EBUSY : EINVAL)};

@@ -6,9 +6,11 @@
 
 #include "channel/nimbra_native.h"
 #include "platform/file_removal.h"
+#include "platform/path_parts.h"
+#include "platform/size_measure.h"
 #include "platform/trash.h"
+#include "platform/utf8.h"
 #include "removal/admin_removal.h"
-#include "removal/removal_measure.h"
 
 namespace nimbra {
 namespace {
@@ -31,13 +33,27 @@ bool anythingAt(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// An item left for the administrator step: the caller's path (what the answer names) and the
+// item as every route acts on it.
+struct QueuedItem {
+  std::string path;
+  std::string item;
+  int64_t remaining = 0;  // bytes still there
+};
+
 struct Tally {
   int64_t freed = 0;
   ValueList failed;
   ValueList inTrash;
   int64_t inTrashBytes = 0;
   std::vector<std::string> errorLines;
-  std::vector<std::pair<std::string, int64_t>> adminQueue;  // path, bytes still there
+  std::vector<QueuedItem> adminQueue;
+
+  // A path that is not valid UTF-8 cannot travel to the interface, and one with its bad bytes
+  // replaced would name another file: it is left out of the list, its bytes still count.
+  void listFailed(const std::string& path) {
+    if (isValidUtf8(path)) failed.emplace_back(path);
+  }
 
   void noteError(const std::string& line) {
     if (errorLines.size() < kMaxItemErrorLines) errorLines.push_back(line);
@@ -61,63 +77,77 @@ struct Tally {
 
 ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool toTrash,
                                    bool allowAdmin) {
-  // A measurement that a cancellation cut short is taken again in full: freed bytes are the
-  // difference of two measurements and must be the bytes that really went.
-  auto measure = [this](const std::string& path) {
-    const int64_t size = sizeOf(path);
-    return isCancelled() ? uncancelledSizeOf(path) : size;
-  };
+  // Freed bytes are the difference of two measurements, so these are never cut short by a
+  // cancellation: a partial measurement of what remains would count bytes still on disk.
+  const auto measure = [](const std::string& path) { return measureSize(path, [] { return false; }); };
 
   Tally tally;
   int64_t position = 0;
   for (const std::string& path : paths) {
     ++position;
-    const int64_t sizeBefore = measure(path);
+    // One spelling of the item for every route, permanent, Trash and administrator alike:
+    // with a trailing slash, "link/" would name the link's target for the kernel and for rm.
+    // A path holding a NUL byte names no file: nothing is there.
+    if (namesNoFile(path)) continue;
+    const std::string item = withoutTrailingSlashes(path);
     bool wasDirectory = false;
-    if (!existsAt(path, &wasDirectory)) continue;
+    if (!existsAt(item, &wasDirectory)) continue;
+    // "/", "X/.." and their kin are never acted on, by no route: reported, never scripted.
+    if (std::optional<std::string> refusal = removalRefusal(item)) {
+      tally.noteError(*refusal);
+      tally.listFailed(path);
+      progress(kDeleteTask, path, position, tally.freed, false);
+      continue;
+    }
+    const int64_t sizeBefore = measure(item);
 
     int64_t trashedBytes = 0;
     std::optional<std::string> failure;
     if (!toTrash) {
-      failure = removeItem(path);
+      failure = removeItem(item);
     } else {
       // The Trash is a way station: what reaches it is removed from it at once, and only what
       // cannot leave it is reported, as still in the Trash.
-      TrashMove move = moveToTrash(path, homeTrashFolder());
+      // A folder holding a mount would carry it into the Trash: it stays, as on the other route.
+      const std::optional<std::string> mount = wasDirectory ? mountPointWithin(item) : std::nullopt;
+      TrashMove move = mount ? TrashMove{std::nullopt, mountedHereText(*mount)} : moveToTrash(item, homeTrashFolder());
       if (!move.trashed) {
         failure = move.error;
       } else {
-        const TrashedItem& item = *move.trashed;
-        if (removeItem(item.location) && wasDirectory) {
-          deleteContents(item.location);
-          removeItem(item.location);
+        const TrashedItem& trashed = *move.trashed;
+        if (removeItem(trashed.location) && wasDirectory) {
+          deleteContents(trashed.location);
+          removeItem(trashed.location);
         }
-        if (existsAt(item.location)) {
-          trashedBytes = measure(item.location);
-          tally.inTrash.emplace_back(path);
+        if (existsAt(trashed.location)) {
+          trashedBytes = measure(trashed.location);
+          if (isValidUtf8(path)) tally.inTrash.emplace_back(path);
           tally.inTrashBytes += trashedBytes;
-        } else if (!anythingAt(item.location)) {
-          forgetTrashedItem(item);
+        } else if (!anythingAt(trashed.location)) {
+          forgetTrashedItem(trashed);
         }
       }
     }
     // A folder that would not go (or not move to the Trash) is emptied piece by piece and
     // tried again. deleteContents empties only a real folder: for a link to one (which the
     // existence test reported as a folder) it does nothing, so a link's target is never emptied.
-    if (failure && wasDirectory && existsAt(path)) {
-      deleteContents(path);
-      removeItem(path);
+    if (failure && wasDirectory && existsAt(item)) {
+      deleteContents(item);
+      removeItem(item);
     }
 
-    const bool stands = existsAt(path);
+    const bool stands = existsAt(item);
     if (failure && stands) tally.noteError(*failure);
-    const int64_t remaining = stands ? measure(path) : 0;
+    const int64_t remaining = stands ? measure(item) : 0;
     tally.freed += std::max<int64_t>(sizeBefore - remaining - trashedBytes, 0);
     if (stands) {
-      if (allowAdmin) {
-        tally.adminQueue.emplace_back(path, remaining);
+      // rm would not stop at a mount point inside the item: what holds one never reaches it.
+      const std::optional<std::string> mount = allowAdmin ? mountPointWithin(item) : std::nullopt;
+      if (allowAdmin && !mount) {
+        tally.adminQueue.push_back({path, item, remaining});
       } else {
-        tally.failed.emplace_back(path);
+        if (mount && (!failure || *failure != mountedHereText(*mount))) tally.noteError(mountedHereText(*mount));
+        tally.listFailed(path);
       }
     }
     progress(kDeleteTask, path, position, tally.freed, false);
@@ -125,14 +155,14 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
 
   if (!tally.adminQueue.empty()) {
     std::vector<std::string> queued;
-    for (const auto& entry : tally.adminQueue) queued.push_back(entry.first);
+    for (const QueuedItem& entry : tally.adminQueue) queued.push_back(entry.item);
     const ScriptResult outcome = runAppleScriptResult(adminRemovalScript(queued));
     if (!outcome.ok && outcome.text && !outcome.text->empty()) tally.errorLines.push_back(*outcome.text);
-    for (const auto& [path, remaining] : tally.adminQueue) {
-      if (existsAt(path)) {
-        tally.failed.emplace_back(path);
+    for (const QueuedItem& entry : tally.adminQueue) {
+      if (existsAt(entry.item)) {
+        tally.listFailed(entry.path);
       } else {
-        tally.freed += remaining;
+        tally.freed += entry.remaining;
       }
     }
   }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace nimbra {
+
+// Logical bytes at `path`: lengths of regular files, hidden entries and package contents
+// included, links never followed (not even at `path` itself, whatever trailing slashes it
+// carries) and never counted, a hard-linked file counted once for every path that reaches it,
+// files of kernel pseudo file systems counted 0. A path that names no file measures 0.
+// `cancelled` is asked before every entry; once it answers true the partial total is answered.
+// The sum wraps instead of overflowing: it is not clamped, and no real tree reaches 2^63.
+int64_t measureSize(const std::string& path, const std::function<bool()>& cancelled);
+
+}  // namespace nimbra
