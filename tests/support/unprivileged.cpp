@@ -2,6 +2,8 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,24 +39,19 @@ unsigned nobodyGid() {
   return pw ? pw->pw_gid : kFallbackNobody;
 }
 
-std::string runUnprivileged(const std::function<std::string()>& body) {
-  const uid_t uid = nobodyUid();
-  const gid_t gid = nobodyGid();
+namespace {
+
+// Runs `prepare` and then, when it answered "", `body` in a forked child; answers what the child
+// wrote back, or how it died.
+std::string runForked(const std::function<std::string()>& prepare, const std::function<std::string()>& body) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "pipe failed";
   pid_t pid = ::fork();
   if (pid < 0) return "fork failed";
   if (pid == 0) {
     ::close(pipeFds[0]);
-    std::string failure;
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
-      failure = std::string("cannot drop privileges: ") + std::strerror(errno);
-    } else if (::geteuid() == 0) {
-      failure = "still root after dropping privileges";
-    } else {
-      failure = body();
-    }
+    std::string failure = prepare();
+    if (failure.empty()) failure = body();
     writeAll(pipeFds[1], failure);
     ::close(pipeFds[1]);
     ::_exit(failure.empty() ? 0 : 1);
@@ -73,6 +70,41 @@ std::string runUnprivileged(const std::function<std::string()>& body) {
     return "child exited with " + std::to_string(WEXITSTATUS(status));
   }
   return report;
+}
+
+}  // namespace
+
+std::string runUnprivileged(const std::function<std::string()>& body) {
+  const uid_t uid = nobodyUid();
+  const gid_t gid = nobodyGid();
+  return runForked(
+      [&]() -> std::string {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
+          return std::string("cannot drop privileges: ") + std::strerror(errno);
+        }
+        return ::geteuid() == 0 ? "still root after dropping privileges" : "";
+      },
+      body);
+}
+
+std::string runInPrivateMountNamespace(const std::function<std::string()>& body) {
+  return runForked(
+      []() -> std::string {
+        // Private all the way down, so that no mount made here propagates back to the machine.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+          return std::string("no private mount namespace: ") + std::strerror(errno);
+        }
+        return "";
+      },
+      body);
+}
+
+std::string bindMount(const std::string& from, const std::string& onto, bool readOnly) {
+  if (::mount(from.c_str(), onto.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+      (readOnly && ::mount(nullptr, onto.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)) {
+    return "cannot mount " + from + " on " + onto + ": " + std::strerror(errno);
+  }
+  return "";
 }
 
 }  // namespace nimbra::test

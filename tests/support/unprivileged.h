@@ -12,6 +12,14 @@ namespace nimbra::test {
 // Use EXPECT_EQ(runUnprivileged(...), "").
 std::string runUnprivileged(const std::function<std::string()>& body);
 
+// Runs `body` in a forked child (still root) with a private mount namespace: mounts it makes
+// (bindMount) are seen by no one else and vanish with the child, so a test can build mount
+// points inside its own temporary folder without touching the machine's mounts. Answers like
+// runUnprivileged.
+std::string runInPrivateMountNamespace(const std::function<std::string()>& body);
+// Inside such a child: mounts `from` onto `onto`, read-only when asked; "" or what failed.
+std::string bindMount(const std::string& from, const std::string& onto, bool readOnly = false);
+
 // The uid/gid of `nobody`, for chown-ing test trees.
 unsigned nobodyUid();
 unsigned nobodyGid();

@@ -1,0 +1,232 @@
+// Deletion must never act on anything but the items its paths name: not through a NUL byte,
+// not through a link given with a trailing slash, not on a path the service refuses, not
+// across a mount point, and on no route (permanent, Trash, administrator). Every test here
+// works inside its own temporary folder; as root, the mounts are made in a private namespace.
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <random>
+
+#include "channel/nimbra_native.h"
+#include "app/json_value.h"
+#include "platform/file_removal.h"
+#include "removal/admin_removal.h"
+#include "removal/deletion_fixtures.h"
+
+namespace nimbra::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+ValueMap deleteArgs(const std::vector<std::string>& paths, bool toTrash = false, bool allowAdmin = true) {
+  return {{"paths", ValueList(paths.begin(), paths.end())}, {"toTrash", toTrash}, {"allowAdmin", allowAdmin}};
+}
+
+std::string withNul(const std::string& before, const std::string& after = "") {
+  std::string text = before;
+  text += '\0';
+  return text + after;
+}
+
+// Every entry below `root` (links not followed) with its type and size: what a deletion may
+// change only at or below the item it was given.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    struct stat st;
+    if (::lstat(it->path().c_str(), &st) != 0) continue;
+    entries[it->path().string()] = std::to_string(st.st_mode) + ":" + std::to_string(st.st_size);
+  }
+  return entries;
+}
+
+bool atOrBelow(const std::string& path, const std::string& item) {
+  return path == item || (path.starts_with(item) && path[item.size()] == '/');
+}
+
+TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethod) {
+  // Read by the kernel, "parent/a\0/..\0" is "parent/a", while every check on the whole text
+  // sees a path ending in "..": it used to empty `parent`.
+  TempTree tree;
+  ScopedEnv home("HOME", tree.makeDir("home"));
+  tree.touch("parent/a/g", 3);
+  tree.touch("parent/b/f", 7);
+  const std::string parent = tree.path("parent");
+  const std::vector<std::string> hostile = {withNul(parent + "/a", "/.." + withNul("")), withNul(parent + "/b"),
+                                            withNul(parent, "/b"), withNul(tree.root() + "/")};
+  RecordingScriptRunner admin;
+  ChannelHarness channel({.scriptRunner = &admin});
+  for (const char* method : {"deleteItems", "uninstallApp"}) {
+    const CallOutcome outcome = channel.call(method, deleteArgs(hostile));
+    EXPECT_EQ(outcome.answer, deleteResult(0)) << method;
+    EXPECT_EQ(outcome.events.back(), deleteEvent("", 4, 0)) << method;
+  }
+  EXPECT_TRUE(admin.scripts.empty());
+  EXPECT_EQ(channel.call("sizeOf", ValueMap{{"path", withNul(parent)}}).answer, Value(ValueMap{{"size", int64_t{0}}}));
+  const Value scan = *channel.call("scanLargeFiles", ValueMap{{"root", withNul(parent)}, {"minSize", 1}}).answer;
+  EXPECT_EQ(scan.getIf<ValueMap>()->at("items"), Value(ValueList{}));
+  EXPECT_EQ(findByteSum(parent), 10) << "a file below the named text went";
+}
+
+TEST(DeletionBoundaries, EveryRouteActsOnTheLinkItselfAndRefusedPathsNeverReachTheScript) {
+  // `in` is read-only, so the link in it cannot go by any route, and the administrator step
+  // runs for real (as root). Given as "link/", rm used to follow the link and empty `outside`.
+  // The Trash here is read-only too: what cannot leave it is reported, a name that is not
+  // UTF-8 only in the error text.
+  TempTree tree;
+  tree.touch("outside/canary", 6);
+  tree.touch("in/sub/keep", 4);
+  const std::string link = tree.symlink(tree.path("outside"), "in/link"), in = tree.path("in");
+  const std::string home = tree.makeDir("home");
+  tree.touch("home/.Trash/t\xfe/x", 2);
+  tree.touch("home/.Trash/ok", 3);
+  const std::vector<std::string> refused = {in + "/..", in + "/sub/.", in + "/sub/./", in + "/sub/../"};
+  const std::string reply = runInPrivateMountNamespace([&]() -> std::string {
+    for (const auto& folder : {in, home + "/.Trash"}) {
+      if (std::string failure = bindMount(folder, folder, true); !failure.empty()) return failure;
+    }
+    ScopedEnv homeVariable("HOME", home);
+    ScopedEnv data("XDG_DATA_HOME", home + "/data");
+    RecordingScriptRunner admin;
+    admin.onRun = [&] { admin.answer = ShellScriptRunner().runScript(admin.scripts.back()); };
+    ChannelHarness channel({.scriptRunner = &admin});
+    std::vector<std::string> paths = refused;
+    paths.push_back(link + "/");
+    return toJsonText(ValueList{*channel.call("deleteItems", deleteArgs(paths)).answer,
+                                *channel.call("deleteItems", deleteArgs({link + "/"}, true)).answer,
+                                *channel.call("emptyTrash").answer,
+                                ValueList(admin.scripts.begin(), admin.scripts.end())});
+  });
+  const Decoded<Value> parsed = parseJsonValue(reply);
+  ASSERT_TRUE(parsed) << reply;
+  const ValueList& answers = *parsed.value->getIf<ValueList>();
+  const std::string invalid = ": Invalid argument\n", readOnly = "': Read-only file system";
+  EXPECT_EQ(answers[0], deleteResult(0, {refused[0], refused[1], refused[2], refused[3], link + "/"},
+                                     in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
+                                         ": Invalid argument\nrm: cannot remove '" + link + readOnly));
+  EXPECT_EQ(answers[1], deleteResult(0, {link + "/"}, link + ": Invalid cross-device link\nrm: cannot remove '" +
+                                                          link + readOnly));
+  // Only the UTF-8 name is listed; both are in the error text, the other with U+FFFD.
+  const ValueMap& emptied = *answers[2].getIf<ValueMap>();
+  EXPECT_EQ(emptied.at("failed"), Value(ValueList{home + "/.Trash/ok"}));
+  EXPECT_THAT(*emptied.at("error").getIf<std::string>(), ::testing::HasSubstr("/.Trash/t\xEF\xBF\xBD/x: Read-only"));
+  EXPECT_EQ(answers[3], Value(ValueList{adminRemovalScript({link}), adminRemovalScript({link})}));
+  EXPECT_EQ(findByteSum(tree.path("outside")), 6) << "the link's target lost its contents";
+  EXPECT_TRUE(present(link) && present(tree.path("in/sub/keep")));
+  EXPECT_TRUE(present(tree.path("home/.Trash/t\xfe/x")));
+}
+
+TEST(DeletionBoundaries, WhatIsMountedInsideAnItemStaysWithEverythingOnIt) {
+  // `a` is bind-mounted onto its own `sub` (same device: only the mount id tells), `c` onto
+  // `b/m` and `d/m`. Deleting a/sub used to delete a/f. Nothing that holds a mount goes to
+  // the Trash or to the administrator step.
+  TempTree tree;
+  ScopedEnv home("HOME", tree.makeDir("home"));
+  ScopedEnv data("XDG_DATA_HOME", tree.path("home/data"));
+  tree.touch("a/f", 5);
+  tree.makeDir("a/sub");
+  tree.touch("b/own", 2);
+  tree.touch("d/own", 3);
+  tree.touch("c/canary", 6);
+  const std::string a = tree.path("a"), b = tree.path("b"), c = tree.path("c"), d = tree.path("d");
+  tree.makeDir("b/m");
+  tree.makeDir("d/m");
+  const std::string reply = runInPrivateMountNamespace([&]() -> std::string {
+    for (const auto& [from, onto] : {std::pair{a, a + "/sub"}, {c, b + "/m"}, {c, d + "/m"}}) {
+      if (std::string failure = bindMount(from, onto); !failure.empty()) return failure;
+    }
+    RecordingScriptRunner admin;
+    ChannelHarness channel({.scriptRunner = &admin});
+    return toJsonText(ValueList{*channel.call("deleteItems", deleteArgs({a + "/sub", b})).answer,
+                                *channel.call("deleteItems", deleteArgs({d}, true)).answer,
+                                ValueList(admin.scripts.begin(), admin.scripts.end())});
+  });
+  const std::string mounted = ": another file system is mounted here";
+  EXPECT_EQ(reply, toJsonText(ValueList{deleteResult(2, {a + "/sub", b}, a + "/sub" + mounted + "\n" + b + "/m" + mounted),
+                                        deleteResult(3, {d}, d + "/m" + mounted), ValueList{}}));
+  EXPECT_EQ(findByteSum(a), 5);
+  EXPECT_EQ(findByteSum(c), 6);
+  EXPECT_FALSE(present(b + "/own") || present(d + "/own"));
+}
+
+// A sandbox whose names the random paths are made of: folders, a file, links to a folder
+// inside and to a folder outside the item, and a read-only folder whose entries only the
+// administrator step could remove.
+void buildSandbox(const std::string& root) {
+  // The read-only folder may have been moved anywhere below the root, the Trash included.
+  std::error_code ignored;
+  for (fs::recursive_directory_iterator it(root, ignored), end; !ignored && it != end; it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) fs::permissions(it->path(), fs::perms::owner_all, ignored);
+  }
+  fs::remove_all(root, ignored);
+  for (const char* folder : {"box/a/b", "box/c", "box/ro/sub", "outside"}) fs::create_directories(root + "/" + folder);
+  for (const char* file : {"box/a/b/f", "box/c/g", "box/e", "box/ro/f", "box/ro/sub/h", "outside/canary"}) {
+    std::ofstream(root + "/" + file) << "data";
+  }
+  fs::create_directory_symlink(root + "/outside", root + "/box/a/l");
+  fs::create_directory_symlink(root + "/box/c", root + "/box/ro/rl");
+  fs::create_directory_symlink("../outside", root + "/box/rel");
+  fs::permissions(root + "/box/ro", fs::perms::owner_read | fs::perms::owner_exec);
+}
+
+// The item a path names as the kernel resolves it (its parent followed, the item itself
+// not), or "" when it names none that removal would act on.
+std::string namedItem(const std::string& path) {
+  if (path.find('\0') != std::string::npos || removalRefusal(path)) return "";
+  std::string item = path;
+  while (item.size() > 1 && item.back() == '/') item.pop_back();
+  const size_t slash = item.rfind('/');
+  char resolved[PATH_MAX];
+  if (!::realpath(item.substr(0, slash).c_str(), resolved)) return "";
+  return std::string(resolved) + item.substr(slash);
+}
+
+TEST(DeletionBoundaries, RandomPathTextsNeverReachPastTheItemTheyName) {
+  // Seeded, so a failure repeats. Run as nobody in nobody's tree: even a fault could not reach
+  // past it. Paths that resolve outside the test's folder are never handed to deletion.
+  TempTree tree;
+  tree.giveToNobody();
+  const std::string root = tree.path("sandbox");
+  const std::string pkexec = tree.write("pkexec", "#!/bin/sh\nexec \"$@\"\n");
+  ::chmod(pkexec.c_str(), 0755);
+  const std::string report = runUnprivileged([&]() -> std::string {
+              ScopedEnv home("HOME", root + "/home");
+              ShellScriptRunner runner({.pkexec = pkexec});
+              NimbraNative service({.scriptRunner = &runner});
+              const std::vector<std::string> pieces = {"a", "b", "l", "ro", "rl", "rel", "e", ".", "..", "", "f"};
+              std::mt19937 random(20261207);
+              std::string report;
+              for (int round = 0; round < 400 && report.empty(); ++round) {
+                buildSandbox(root);
+                std::string path = root + "/box";
+                const size_t depth = 1 + random() % 4;
+                for (size_t i = 0; i < depth; ++i) {
+                  path += "/" + pieces[random() % pieces.size()];
+                  if (random() % 9 == 0) path += '\0';
+                }
+                path.append(random() % 3, '/');
+                const std::string item = namedItem(path);
+                if (!item.empty() && !atOrBelow(item, root)) continue;
+                const auto before = snapshot(root);
+                const int route = round % 3;
+                service.deleteItems({path}, route == 1, route == 2);
+                const auto after = snapshot(root);
+                for (const auto& [entry, shape] : before) {
+                  const auto now = after.find(entry);
+                  if ((now == after.end() || now->second != shape) && (item.empty() || !atOrBelow(entry, item))) {
+                    report += "route " + std::to_string(route) + ", path \"" + path + "\": changed " + entry + "\n";
+                  }
+                }
+              }
+              buildSandbox(root);
+              return report;
+            });
+  EXPECT_EQ(report, "");
+}
+
+}  // namespace
+}  // namespace nimbra::test
