@@ -29,27 +29,10 @@ char* pieceBuffer() {
 
 std::optional<ContentFile> ContentFile::open(const std::string& path) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  return ContentFile(fd, info);
-}
-
-ContentFile::~ContentFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-ContentFile::ContentFile(ContentFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), info_(other.info_) {}
-
-ContentFile& ContentFile::operator=(ContentFile&& other) noexcept {
-  std::swap(fd_, other.fd_);
-  std::swap(info_, other.info_);
-  return *this;
+  if (!fd.ok() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return ContentFile(std::move(fd), info);
 }
 
 std::optional<int64_t> ContentFile::feed(Sha256& hasher, int64_t offset,
@@ -60,8 +43,8 @@ std::optional<int64_t> ContentFile::feed(Sha256& hasher, int64_t offset,
   // grew meanwhile) is read, so the end of the file is always found by a read.
   int64_t mappable = std::min(wanted, std::max<int64_t>(0, info_.st_size - offset));
   if (mappable >= kMapAtLeastBytes) {
-    ::posix_fadvise(fd_, offset, mappable, POSIX_FADV_SEQUENTIAL);
-    switch (feedMappedRange(fd_, offset, mappable, hasher)) {
+    ::posix_fadvise(fd_.get(), offset, mappable, POSIX_FADV_SEQUENTIAL);
+    switch (feedMappedRange(fd_.get(), offset, mappable, hasher)) {
       case MappedFeed::done:
         fed = mappable;
         break;
@@ -81,7 +64,7 @@ std::optional<int64_t> ContentFile::readAndFeed(Sha256& hasher, int64_t offset, 
   int64_t fed = 0;
   while (fed < limit) {
     auto ask = static_cast<size_t>(std::min(kHashPieceBytes, limit - fed));
-    ssize_t got = ::pread(fd_, buffer, ask, offset + fed);
+    ssize_t got = ::pread(fd_.get(), buffer, ask, offset + fed);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return std::nullopt;
     if (got == 0) break;

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "platform/descriptor.h"
 #include "platform/sha256.h"
 
 namespace nimbra {
@@ -23,11 +25,6 @@ class ContentFile {
  public:
   // Nullopt when the path cannot be opened for reading or is not a regular file.
   static std::optional<ContentFile> open(const std::string& path);
-  ~ContentFile();
-  ContentFile(ContentFile&& other) noexcept;
-  ContentFile& operator=(ContentFile&& other) noexcept;
-  ContentFile(const ContentFile&) = delete;
-  ContentFile& operator=(const ContentFile&) = delete;
 
   // fstat of the open file, taken when it was opened.
   const struct stat& info() const { return info_; }
@@ -39,10 +36,10 @@ class ContentFile {
   std::optional<int64_t> feed(Sha256& hasher, int64_t offset, std::optional<int64_t> limit);
 
  private:
-  ContentFile(int fd, const struct stat& info) : fd_(fd), info_(info) {}
+  ContentFile(Descriptor fd, const struct stat& info) : fd_(std::move(fd)), info_(info) {}
   std::optional<int64_t> readAndFeed(Sha256& hasher, int64_t offset, int64_t limit);
 
-  int fd_ = -1;
+  Descriptor fd_;
   struct stat info_ {};
 };
 

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include "channel/nimbra_native.h"
 #include "junk/junk_catalogue.h"
 #include "platform/file_times.h"
+#include "platform/folder_listing.h"
 #include "platform/home.h"
 #include "platform/utf8.h"
 
@@ -30,19 +30,6 @@ std::optional<bool> existsAsDirectory(const std::string& path) {
 }
 
 bool isReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
-
-// Every name but "." and "..", in listing order; nullopt when the folder cannot be listed.
-std::optional<std::vector<std::string>> listNames(const std::string& path) {
-  DIR* dir = ::opendir(path.c_str());
-  if (!dir) return std::nullopt;
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  ::closedir(dir);
-  return names;
-}
 
 // Whole seconds since 1970, truncated toward zero; 0 when the time cannot be read.
 int64_t modifiedSeconds(const std::string& path) {
@@ -126,9 +113,10 @@ class JunkScan {
   }
 
   void listRoot(const std::string& root) {
-    std::optional<std::vector<std::string>> names = listNames(root);
-    if (!names) return;
-    for (const std::string& name : *names) {
+    std::optional<std::vector<FolderEntry>> entries = listFolder(root, LinkAtPath::follow);
+    if (!entries) return;
+    for (const FolderEntry& entry : *entries) {
+      const std::string& name = entry.name;
       if (service_.isCancelled()) return;
       // Joined as plain strings: the temporary folder's trailing slash gives "T//name".
       std::string child = root + "/" + name;
@@ -142,15 +130,17 @@ class JunkScan {
 
   void searchLocalizations() {
     for (const std::string& folder : applicationFolders(home_)) {
-      std::optional<std::vector<std::string>> bundles = listNames(folder);
+      std::optional<std::vector<FolderEntry>> bundles = listFolder(folder, LinkAtPath::follow);
       if (!bundles) continue;
-      for (const std::string& bundle : *bundles) {
+      for (const FolderEntry& bundleEntry : *bundles) {
+        const std::string& bundle = bundleEntry.name;
         if (!bundle.ends_with(kBundleSuffix)) continue;
         if (service_.isCancelled()) break;
         std::string resources = folder + "/" + bundle + "/Contents/Resources";
-        std::optional<std::vector<std::string>> entries = listNames(resources);
+        std::optional<std::vector<FolderEntry>> entries = listFolder(resources, LinkAtPath::follow);
         if (!entries) continue;
-        for (const std::string& entry : *entries) {
+        for (const FolderEntry& listed : *entries) {
+          const std::string& entry = listed.name;
           if (!entry.ends_with(kLocalizationSuffix)) continue;
           if (keptLanguages().contains(languageOfLocalization(entry))) continue;
           std::string path = resources + "/" + entry;

@@ -1,6 +1,5 @@
 #include "platform/autostart_entries.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/folder_listing.h"
 #include "platform/home.h"
 #include "platform/system_error_text.h"
 
@@ -84,12 +84,8 @@ std::string autostartFolder() {
 
 std::vector<AutostartEntry> autostartEntries(const std::string& folder) {
   std::vector<std::string> files;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* e = ::readdir(dir)) {
-      std::string_view name = e->d_name;
-      if (name.size() > kSuffix.size() && name.ends_with(kSuffix)) files.emplace_back(name);
-    }
-    ::closedir(dir);
+  for (FolderEntry& entry : listFolder(folder, LinkAtPath::follow).value_or(std::vector<FolderEntry>{})) {
+    if (entry.name.size() > kSuffix.size() && entry.name.ends_with(kSuffix)) files.push_back(std::move(entry.name));
   }
   std::sort(files.begin(), files.end());
 

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "platform/descriptor.h"
+
 extern char** environ;
 
 namespace nimbra {
@@ -17,35 +19,23 @@ namespace {
 constexpr size_t kReadChunk = 64 * 1024;
 
 struct Pipe {
-  int read = -1;
-  int write = -1;
+  Descriptor read;
+  Descriptor write;
   // Both ends close-on-exec: another thread's child must never inherit them, or our read
   // would wait for that child too. The dup2 into the child's 1 and 2 clears the flag there.
   bool open() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    read = fds[0];
-    write = fds[1];
+    read.reset(fds[0]);
+    write.reset(fds[1]);
     return true;
-  }
-  void closeRead() { closeFd(read); }
-  void closeWrite() { closeFd(write); }
-  ~Pipe() {
-    closeRead();
-    closeWrite();
-  }
-
- private:
-  static void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
   }
 };
 
 // Reads both pipes until both are at their end, whichever the child fills first.
 void drain(Pipe& out, Pipe& err, std::string& outText, std::string* errText) {
   char buffer[kReadChunk];
-  pollfd fds[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
+  pollfd fds[2] = {{out.read.get(), POLLIN, 0}, {err.read.get(), POLLIN, 0}};
   std::string* sinks[2] = {&outText, errText};
   int open = 2;
   while (open > 0) {
@@ -80,8 +70,8 @@ ChildOutcome runChild(const std::string& program, const std::vector<std::string>
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
 
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 2);
@@ -100,8 +90,8 @@ ChildOutcome runChild(const std::string& program, const std::vector<std::string>
   outcome.launched = true;
 
   // Our copies of the write ends must go, or the reads would never see the end.
-  out.closeWrite();
-  err.closeWrite();
+  out.write.reset();
+  err.write.reset();
   drain(out, err, outcome.out, options.keepStandardError ? &outcome.err : nullptr);
 
   int status = 0;

@@ -1,5 +1,7 @@
 #include "platform/dir_walker.h"
+#include "platform/descriptor.h"
 #include "platform/file_times.h"
+#include "platform/folder_listing.h"
 #include "platform/mount_table.h"
 #include "platform/path_parts.h"
 
@@ -80,21 +82,6 @@ MountTable readMountTable(int rootFd) {
   return table;
 }
 
-// The fixed head of a getdents64 record, read with memcpy so that no record is ever accessed
-// through a misaligned or type-punned pointer.
-struct RecordHead {
-  uint16_t length;
-  unsigned char type;
-  const char* name;
-};
-
-RecordHead readRecord(const char* record) {
-  RecordHead head{};
-  std::memcpy(&head.length, record + offsetof(struct dirent64, d_reclen), sizeof head.length);
-  std::memcpy(&head.type, record + offsetof(struct dirent64, d_type), sizeof head.type);
-  head.name = record + offsetof(struct dirent64, d_name);
-  return head;
-}
 
 EntryType typeOfMode(mode_t mode) {
   if (S_ISREG(mode)) return EntryType::regular;
@@ -105,7 +92,7 @@ EntryType typeOfMode(mode_t mode) {
 
 // One directory on the way from the root to the entry being returned.
 struct Frame {
-  int fd = -1;                // -1 while closed to keep descriptors bounded
+  Descriptor fd;              // closed (not ok) while closed to keep descriptors bounded
   std::string name;           // its name in its parent, for reopening
   size_t pathLength = 0;      // length of its path at the front of Walk::directoryPath_
   dev_t dev = 0;              // identity (read when it is closed, checked when reopened);
@@ -178,20 +165,19 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
   std::string_view location = root;
   while (location.size() > 1 && location.back() == '/') location.remove_suffix(1);
   if (namesNoFile(location)) return;
-  int fd = ::open(std::string(location).c_str(), kOpenDirectoryFlags);
-  if (fd < 0) return;
+  Descriptor fd(::open(std::string(location).c_str(), kOpenDirectoryFlags));
+  if (!fd.ok()) return;
   ok_ = true;
-  rootFd_ = fd;
+  rootFd_ = fd.get();
   bool greedy = false;
-  if (isPseudoMount(fd, greedy)) {
-    ::close(fd);
+  if (isPseudoMount(fd.get(), greedy)) {
     rootFd_ = -1;
     return;
   }
   rootLength_ = root.size();
   directoryPath_ = std::move(root);
   Frame& frame = push();
-  frame.fd = fd;
+  frame.fd = std::move(fd);
   frame.pathLength = directoryPath_.size();
   frame.listsGreedily = greedy;
   frame.dev = rootDevice_;
@@ -210,16 +196,12 @@ const MountTable& Walk::mounts() {
   return *mounts_;
 }
 
-Walk::~Walk() {
-  for (size_t i = 0; i < live_; ++i) {
-    if (frames_[i].fd >= 0) ::close(frames_[i].fd);
-  }
-}
+Walk::~Walk() = default;
 
 Frame& Walk::push() {
   if (live_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[live_++];
-  frame.fd = -1;
+  frame.fd.reset();
   frame.records.clear();
   frame.next = 0;
   frame.atEnd = false;
@@ -228,7 +210,7 @@ Frame& Walk::push() {
 
 void Walk::pop() {
   Frame& frame = top();
-  if (frame.fd >= 0) closeFrame(frame);
+  if (frame.fd.ok()) closeFrame(frame);
   frame.records.clear();
   --live_;
   if (live_ > 0) directoryPath_.resize(top().pathLength);
@@ -236,8 +218,7 @@ void Walk::pop() {
 }
 
 void Walk::closeFrame(Frame& frame) {
-  ::close(frame.fd);
-  frame.fd = -1;
+  frame.fd.reset();
   --openCount_;
 }
 
@@ -252,7 +233,7 @@ bool Walk::advance() {
       pop();
       continue;
     }
-    RecordHead record = readRecord(frame.records.data() + frame.next);
+    DirentRecord record = readDirentRecord(frame.records.data() + frame.next);
     frame.next += record.length;
     std::string_view name(record.name);
     if (name == "." || name == "..") continue;
@@ -283,8 +264,8 @@ bool Walk::advance() {
 // Reads the next chunk of the top directory. False at its end or on a read error, when the
 // frame has nothing more to give.
 bool Walk::refill(Frame& frame) {
-  if (frame.atEnd || frame.fd < 0) return false;
-  ssize_t n = ::getdents64(frame.fd, chunk_.data(), chunk_.size());
+  if (frame.atEnd || !frame.fd.ok()) return false;
+  ssize_t n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
   if (n <= 0) {
     frame.atEnd = true;
     return false;
@@ -303,7 +284,7 @@ void Walk::readToEnd(Frame& frame) {
                       frame.records.begin() + static_cast<std::ptrdiff_t>(frame.next));
   frame.next = 0;
   ssize_t n;
-  while ((n = ::getdents64(frame.fd, chunk_.data(), chunk_.size())) > 0) {
+  while ((n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size())) > 0) {
     frame.records.insert(frame.records.end(), chunk_.data(), chunk_.data() + n);
   }
   frame.atEnd = true;
@@ -343,8 +324,8 @@ void Walk::descend() {
   if (parentFd < 0) return;
   // name_ points into the parent's records, which stay put until the next refill.
   std::string name(name_);
-  int fd = ::openat(parentFd, name.c_str(), kOpenDirectoryFlags);
-  if (fd < 0) return;  // unreadable, replaced by a link or a file, or vanished
+  Descriptor fd(::openat(parentFd, name.c_str(), kOpenDirectoryFlags));
+  if (!fd.ok()) return;  // unreadable, replaced by a link or a file, or vanished
   bool greedy = top().listsGreedily;
   dev_t dev = 0;
   bool crossesMount;
@@ -352,20 +333,14 @@ void Walk::descend() {
     crossesMount = isMountPoint(name);
   } else {
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-      ::close(fd);
-      return;
-    }
+    if (::fstat(fd.get(), &info) != 0) return;
     dev = info.st_dev;
     crossesMount = dev != top().dev;
   }
-  if (crossesMount && isPseudoMount(fd, greedy)) {
-    ::close(fd);
-    return;
-  }
+  if (crossesMount && isPseudoMount(fd.get(), greedy)) return;
   appendToPath(directoryPath_, name);
   Frame& frame = push();
-  frame.fd = fd;
+  frame.fd = std::move(fd);
   frame.name = std::move(name);
   frame.dev = dev;
   frame.listsGreedily = greedy;
@@ -379,12 +354,12 @@ void Walk::descend() {
 // *at() calls on the entries still to come; its identity is noted for that reopening.
 void Walk::keepDescriptorsBounded() {
   while (openCount_ > kMaxOpenDirectories) {
-    while (lowestMaybeOpen_ < live_ && frames_[lowestMaybeOpen_].fd < 0) ++lowestMaybeOpen_;
+    while (lowestMaybeOpen_ < live_ && !frames_[lowestMaybeOpen_].fd.ok()) ++lowestMaybeOpen_;
     if (lowestMaybeOpen_ + 1 >= live_) return;  // only the top is left; it stays open
     Frame& frame = frames_[lowestMaybeOpen_];
     readToEnd(frame);
     struct stat info {};
-    if (::fstat(frame.fd, &info) == 0) {
+    if (::fstat(frame.fd.get(), &info) == 0) {
       frame.dev = info.st_dev;
       frame.ino = info.st_ino;
     } else {
@@ -400,32 +375,31 @@ void Walk::keepDescriptorsBounded() {
 // one first read. A directory replaced or moved meanwhile ends that part of the walk.
 int Walk::openTop() {
   if (live_ == 0) return -1;
-  if (top().fd >= 0) return top().fd;
+  if (top().fd.ok()) return top().fd.get();
   size_t ancestor = live_ - 1;
-  while (frames_[ancestor].fd < 0) {
+  while (!frames_[ancestor].fd.ok()) {
     if (ancestor == 0) return -1;  // an earlier reopening failed on the way down
     --ancestor;
   }
   for (size_t i = ancestor + 1; i < live_; ++i) {
     Frame& frame = frames_[i];
-    int fd = ::openat(frames_[i - 1].fd, frame.name.c_str(), kOpenDirectoryFlags);
+    Descriptor fd(::openat(frames_[i - 1].fd.get(), frame.name.c_str(), kOpenDirectoryFlags));
     struct stat info {};
-    bool same = fd >= 0 && ::fstat(fd, &info) == 0 && info.st_dev == frame.dev &&
+    bool same = fd.ok() && ::fstat(fd.get(), &info) == 0 && info.st_dev == frame.dev &&
                 info.st_ino == frame.ino;
     if (!same) {
-      if (fd >= 0) ::close(fd);
       for (size_t j = i; j < live_; ++j) {
         frames_[j].records.clear();
         frames_[j].next = 0;
       }
       return -1;
     }
-    frame.fd = fd;
+    frame.fd = std::move(fd);
     ++openCount_;
     lowestMaybeOpen_ = std::min(lowestMaybeOpen_, i);
   }
   keepDescriptorsBounded();
-  return top().fd;
+  return top().fd.get();
 }
 
 void Walk::appendToPath(std::string& path, std::string_view name) {

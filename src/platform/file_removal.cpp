@@ -7,11 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
-#include <cstring>
 #include <vector>
 
 #include "platform/descriptor.h"
+#include "platform/folder_listing.h"
 #include "platform/mount_table.h"
 #include "platform/path_parts.h"
 #include "platform/system_error_text.h"
@@ -24,37 +23,8 @@ constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOE
 // through ".." (checking its identity) on the way back up, so deep trees never run out of
 // descriptors.
 constexpr size_t kMaxOpenDirectories = 64;
-constexpr size_t kListingBuffer = 32 * 1024;
 
 constexpr const char* kMountedHere = "another file system is mounted here";
-
-struct Entry {
-  std::string name;
-  unsigned char type;  // d_type: DT_DIR, DT_REG, DT_LNK ..., or DT_UNKNOWN
-};
-
-// The whole listing is read before anything is removed: removing entries while the same
-// directory is being read can make some file systems skip entries. Records are read with
-// memcpy: a getdents64 buffer is no array of dirent64 objects.
-bool readListing(int fd, std::vector<Entry>& entries) {
-  alignas(8) char buffer[kListingBuffer];
-  for (;;) {
-    const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    for (ssize_t offset = 0; offset < n;) {
-      const char* record = buffer + offset;
-      uint16_t length = 0;
-      unsigned char type = DT_UNKNOWN;
-      std::memcpy(&length, record + offsetof(struct dirent64, d_reclen), sizeof length);
-      std::memcpy(&type, record + offsetof(struct dirent64, d_type), sizeof type);
-      offset += length;
-      const std::string_view name = record + offsetof(struct dirent64, d_name);
-      if (name == "." || name == "..") continue;
-      entries.push_back({std::string(name), type});
-    }
-  }
-}
 
 // Who a directory is: its identity for reopening it safely, and the mount it belongs to.
 // Removal never leaves the mount of the item's parent folder: a folder mounted (or
@@ -89,7 +59,7 @@ struct OpenFolder {
   Descriptor fd;
   Identity identity;
   std::string name;  // in its parent
-  std::vector<Entry> entries;
+  std::vector<FolderEntry> entries;
   size_t next = 0;
 };
 
@@ -138,7 +108,9 @@ bool clearDirectory(int rootFd, Sweep& sweep) {
   auto& stack = sweep.stack;
   stack.clear();
   stack.emplace_back();
-  if (!readListing(rootFd, stack[0].entries)) {
+  if (auto listing = listFolder(rootFd)) {
+    stack[0].entries = std::move(*listing);
+  } else {
     sweep.fail(pathErrorText(sweep.rootPath, errno));
     return false;
   }
@@ -165,7 +137,7 @@ bool clearDirectory(int rootFd, Sweep& sweep) {
     if (sweep.cancelled && (*sweep.cancelled)()) return false;
     const size_t depth = stack.size() - 1;
     const int parentFd = fdOf(depth);
-    const Entry& entry = stack[depth].entries[stack[depth].next++];
+    const FolderEntry& entry = stack[depth].entries[stack[depth].next++];
     const char* name = entry.name.c_str();
 
     if (entry.type != DT_DIR) {
@@ -200,7 +172,9 @@ bool clearDirectory(int rootFd, Sweep& sweep) {
       if (!sweep.fail(mountedHereText(sweep.pathOf(depth, entry.name)))) return false;
       continue;
     }
-    if (!readListing(fd.get(), child.entries)) {
+    if (auto listing = listFolder(fd.get())) {
+      child.entries = std::move(*listing);
+    } else {
       if (!sweep.failEntry(entry.name, errno)) return false;
       continue;
     }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "platform/descriptor.h"
 #include "platform/path_parts.h"
 
 namespace nimbra {
@@ -56,15 +57,14 @@ std::string unescapeMountPath(std::string_view text) {
 std::string readKernelFile(const char* path) {
   constexpr size_t kPiece = 16 * 1024;
   std::string text;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
+  Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return text;
   for (ssize_t n = 1; n > 0;) {
     size_t used = text.size();
     text.resize(used + kPiece);
-    n = ::read(fd, text.data() + used, kPiece);
+    n = ::read(fd.get(), text.data() + used, kPiece);
     text.resize(used + static_cast<size_t>(std::max<ssize_t>(n, 0)));
   }
-  ::close(fd);
   return text;
 }
 
