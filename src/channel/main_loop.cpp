@@ -19,7 +19,6 @@ void MainLoop::post(Task task) {
 
 void MainLoop::run() {
   std::unique_lock lock(mutex_);
-  owner_ = std::this_thread::get_id();
   quitting_ = false;
   while (true) {
     wake_.wait(lock, [&] { return quitting_ || !tasks_.empty(); });
@@ -46,7 +45,6 @@ bool MainLoop::runUntil(const std::function<bool()>& pred, double timeoutSeconds
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                             std::chrono::duration<double>(timeoutSeconds));
   std::unique_lock lock(mutex_);
-  owner_ = std::this_thread::get_id();
   while (true) {
     lock.unlock();
     if (pred()) return true;
@@ -61,11 +59,6 @@ bool MainLoop::runUntil(const std::function<bool()>& pred, double timeoutSeconds
     task();
     lock.lock();
   }
-}
-
-bool MainLoop::isMainThread() const {
-  std::lock_guard lock(mutex_);
-  return owner_ == std::this_thread::get_id();
 }
 
 }  // namespace nimbra

@@ -32,14 +32,11 @@ class MainLoop {
   // `pred` holds; for tests and front ends that pump the loop themselves. Answers pred().
   bool runUntil(const std::function<bool()>& pred, double timeoutSeconds);
 
-  bool isMainThread() const;
-
  private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Task> tasks_;
   bool quitting_ = false;
-  std::thread::id owner_{};
 };
 
 }  // namespace nimbra

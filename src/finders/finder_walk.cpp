@@ -14,6 +14,14 @@ constexpr const char* kLibrary = "Library";
 
 }  // namespace
 
+const std::set<std::string>& NimbraNative::skippedDirNames() {
+  // Built once, on first use; C++ makes that first use safe from any number of threads.
+  static const std::set<std::string> kNames = {
+      ".git",   "node_modules", ".Trash",     "Library", ".cache",  ".npm",    ".gradle",
+      ".pub-cache", ".cocoapods", ".cargo", ".rustup", ".vscode", ".android"};
+  return kNames;
+}
+
 FinderWalk::FinderWalk(const std::string& root, LibraryPruning pruning,
                        std::function<bool()> cancelled)
     : walker_(root, WalkOptions{.skipHidden = true, .skipPackageContents = true}),

@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nimbra {
@@ -28,6 +29,9 @@ std::vector<std::string> applicationFolders(const std::string& home);
 
 // Lower-cased language names of localization folders that are never offered as junk.
 const std::set<std::string>& keptLanguages();
+
+// What names a localization folder inside a bundle's resources.
+inline constexpr std::string_view kLocalizationSuffix = ".lproj";
 
 // The language of a localization folder name ("fr.lproj" -> "fr", "en_GB.lproj" -> "en_gb").
 std::string languageOfLocalization(const std::string& folderName);

@@ -19,7 +19,6 @@ namespace {
 constexpr const char* kTask = "junk";
 constexpr const char* kLocalizationId = "localization";
 constexpr std::string_view kBundleSuffix = ".app";
-constexpr std::string_view kLocalizationSuffix = ".lproj";
 constexpr const char* kLocalizationNameSeparator = " \u00B7 ";  // "Safari.app · fr.lproj"
 
 // Existence and the directory flag, following links as the listing of a root does.

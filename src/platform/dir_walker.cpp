@@ -3,6 +3,7 @@
 #include "platform/file_times.h"
 #include "platform/folder_listing.h"
 #include "platform/mount_table.h"
+#include "platform/package_names.h"
 #include "platform/path_parts.h"
 
 #include <dirent.h>
@@ -14,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -474,23 +474,5 @@ const WalkEntry* DirWalker::next() {
 }
 
 void DirWalker::skipDescendants() { state_->walk.skipDescendants(); }
-
-bool isPackageName(std::string_view name) {
-  static constexpr std::string_view kExtensions[] = {
-      ".app",       ".bundle",       ".framework",   ".plugin",    ".kext",
-      ".appex",     ".xpc",          ".prefpane",    ".qlgenerator", ".mdimporter",
-      ".saver",     ".dsym",         ".photoslibrary", ".rtfd",    ".xcodeproj",
-      ".xcworkspace", ".playground", ".sparsebundle", ".pages",    ".numbers",
-      ".key",       ".logicx",       ".band",        ".fcpbundle", ".imovielibrary"};
-  for (std::string_view extension : kExtensions) {
-    if (name.size() < extension.size()) continue;
-    std::string_view tail = name.substr(name.size() - extension.size());
-    bool same = std::equal(tail.begin(), tail.end(), extension.begin(), [](char a, char b) {
-      return std::tolower(static_cast<unsigned char>(a)) == b;
-    });
-    if (same) return true;
-  }
-  return false;
-}
 
 }  // namespace nimbra

@@ -11,6 +11,12 @@
 // that vanish never stop the walk. Open descriptors stay bounded on arbitrarily deep trees.
 //
 // Not thread-safe; one walker per thread. Blocking: every call may do file-system I/O.
+//
+//   DirWalker walker(root, {.skipHidden = true});
+//   while (const WalkEntry* entry = walker.next()) {
+//     if (entry->isDirectory() && entry->name() == "node_modules") walker.skipDescendants();
+//     else if (entry->isRegular()) total += entry->size();
+//   }
 
 #include <sys/stat.h>
 
@@ -34,15 +40,21 @@ class WalkEntry {
  public:
   // The root, "/" and the entry's path below the root joined as plain strings; no "/" is
   // added after a root that already ends with one ("/" gives "/usr", not "//usr").
+  // Cost: builds a string on first call per entry; no system call.
   const std::string& path() const;
+  // Free: points into the listing.
   std::string_view name() const;
-  // 1 for a direct child of the root.
+  // 1 for a direct child of the root. Free.
   int depth() const;
+  // Free when the listing tells the type (ext4, tmpfs, xfs, btrfs ... do); otherwise one
+  // fstatat, cached with the rest of the metadata.
   EntryType type() const;
   bool isRegular() const { return type() == EntryType::regular; }
   bool isDirectory() const { return type() == EntryType::directory; }
   bool isSymlink() const { return type() == EntryType::symlink; }
   // Logical size (st_size) of a regular file; 0 for anything else or when it cannot be read.
+  // Cost, like modified() and stat(): one fstatat on first call per entry (relative to the
+  // open parent, plus reopening that parent if the walk had to close it), then cached.
   int64_t size() const;
   // Modification time in whole seconds since 1970, truncated toward zero; 0 when unknown.
   int64_t modified() const;
@@ -79,9 +91,5 @@ class DirWalker {
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// A directory whose name ends, case-insensitively, in one of the package extensions
-// (.app, .bundle, .framework, ...).
-bool isPackageName(std::string_view name);
 
 }  // namespace nimbra

@@ -193,37 +193,43 @@ int refusalOf(const std::string& path, const PathParts& parts) {
   return 0;
 }
 
+Removal failedWith(std::string text) { return {std::move(text)}; }
+
 }  // namespace
 
-std::optional<std::string> removeItem(const std::string& path) {
+Removal removeItem(const std::string& path) {
   const PathParts parts = splitLastComponent(path);
-  if (const int refusal = refusalOf(path, parts)) return pathErrorText(path, refusal);
+  if (const int refusal = refusalOf(path, parts)) return failedWith(pathErrorText(path, refusal));
   Descriptor parent(::open(parts.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!parent.ok()) return pathErrorText(path, errno);
+  if (!parent.ok()) return failedWith(pathErrorText(path, errno));
   const char* name = parts.name.c_str();
 
   struct stat st;
-  if (::fstatat(parent.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return pathErrorText(path, errno);
+  if (::fstatat(parent.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return failedWith(pathErrorText(path, errno));
+  }
   if (!S_ISDIR(st.st_mode)) {
-    if (::unlinkat(parent.get(), name, 0) != 0) return pathErrorText(path, errno);
-    return std::nullopt;
+    if (::unlinkat(parent.get(), name, 0) != 0) return failedWith(pathErrorText(path, errno));
+    return {};
   }
 
   Descriptor directory(::openat(parent.get(), name, kDirectoryOpenFlags));
   if (!directory.ok()) {
     const int openError = errno;
     // An empty folder we may not read can still go.
-    if (::unlinkat(parent.get(), name, AT_REMOVEDIR) == 0) return std::nullopt;
-    return pathErrorText(path, openError);
+    if (::unlinkat(parent.get(), name, AT_REMOVEDIR) == 0) return {};
+    return failedWith(pathErrorText(path, openError));
   }
   Sweep sweep;
   sweep.rootPath = withoutTrailingSlashes(path);
   Identity item;
-  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item)) return pathErrorText(path, errno);
-  if (!item.sameMount(sweep.home)) return mountedHereText(sweep.rootPath);
-  if (!clearDirectory(directory.get(), sweep)) return sweep.firstFailure;
-  if (::unlinkat(parent.get(), name, AT_REMOVEDIR) != 0) return pathErrorText(path, errno);
-  return std::nullopt;
+  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item)) {
+    return failedWith(pathErrorText(path, errno));
+  }
+  if (!item.sameMount(sweep.home)) return failedWith(mountedHereText(sweep.rootPath));
+  if (!clearDirectory(directory.get(), sweep)) return {sweep.firstFailure};
+  if (::unlinkat(parent.get(), name, AT_REMOVEDIR) != 0) return failedWith(pathErrorText(path, errno));
+  return {};
 }
 
 void emptyDirectory(const std::string& path, const std::function<bool()>& cancelled) {

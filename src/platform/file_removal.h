@@ -19,13 +19,18 @@
 
 namespace nimbra {
 
+struct Removal {
+  // "ENTRY: description" for the first entry that could not be removed (ENTRY its full path);
+  // absent when the item is gone.
+  std::optional<std::string> failure;
+  bool failed() const { return failure.has_value(); }
+};
+
 // Removes the item at `path` for good: a file, a symbolic link, or a directory with
-// everything below it. Stops at the first entry it cannot remove and answers that failure as
-// "ENTRY: description" (ENTRY the full path of the entry whose removal failed); whatever was
-// removed before stays removed. A trailing "/" does not make a link count as its target.
-// Refuses, touching nothing, a path whose last component is "." or ".." and the root folder.
-// Nullopt on success.
-std::optional<std::string> removeItem(const std::string& path);
+// everything below it. Stops at the first entry it cannot remove; whatever was removed before
+// stays removed. A trailing "/" does not make a link count as its target. Refuses, touching
+// nothing, what removalRefusal names.
+Removal removeItem(const std::string& path);
 
 // Removes everything inside the directory at `path` that can be removed, at every depth,
 // going past what cannot; the directory itself stays. Only a real directory is emptied: when

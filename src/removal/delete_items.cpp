@@ -104,7 +104,7 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     int64_t trashedBytes = 0;
     std::optional<std::string> failure;
     if (!toTrash) {
-      failure = removeItem(item);
+      failure = removeItem(item).failure;
     } else {
       // The Trash is a way station: what reaches it is removed from it at once, and only what
       // cannot leave it is reported, as still in the Trash.
@@ -115,7 +115,7 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
         failure = move.error;
       } else {
         const TrashedItem& trashed = *move.trashed;
-        if (removeItem(trashed.location) && wasDirectory) {
+        if (removeItem(trashed.location).failed() && wasDirectory) {
           deleteContents(trashed.location);
           removeItem(trashed.location);
         }
