@@ -60,23 +60,5 @@ TEST(ConcurrentQueue, BlockedTasksDoNotHoldUpLaterOnes) {
   release.set_value();
 }
 
-TEST(ConcurrentQueue, ReusesIdleThreads) {
-  ConcurrentQueue queue("q");
-  std::mutex m;
-  std::vector<std::thread::id> ids;
-  for (int i = 0; i < 20; ++i) {
-    std::promise<void> done;
-    queue.async([&] {
-      std::lock_guard lock(m);
-      ids.push_back(std::this_thread::get_id());
-      done.set_value();
-    });
-    done.get_future().wait();
-    std::this_thread::sleep_for(1ms);  // let the worker go idle again
-  }
-  std::sort(ids.begin(), ids.end());
-  EXPECT_LE(std::unique(ids.begin(), ids.end()) - ids.begin(), 2);
-}
-
 }  // namespace
 }  // namespace nimbra

@@ -4,22 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
+#include "app/json_value.h"
 #include "support/channel_harness.h"
 #include "support/temp_tree.h"
+#include "support/test_seams.h"
+#include "support/unprivileged.h"
 
 namespace nimbra::test {
 namespace {
-
-// Records every script instead of running it.
-class RecordingScriptRunner final : public ScriptRunner {
- public:
-  ScriptResult runScript(const std::string& script) override {
-    scripts.push_back(script);
-    return {false, ""};
-  }
-  std::vector<std::string> scripts;
-};
 
 class MethodTableTest : public ::testing::Test {
  protected:
@@ -82,25 +76,26 @@ TEST_F(MethodTableTest, AnalyzeDiskReadsPathAndOnlyIntegralDepths) {
 }
 
 TEST_F(MethodTableTest, DeletionArgumentsAndTheAdministratorFallback) {
-  // Even root cannot remove a file of the kernel's: it stays and goes to the fallback.
-  const Value stubborn = ValueList{"/proc/self/status"};
-  RecordingScriptRunner scripts;
-  ChannelHarness harness(NimbraNative::Seams{.scriptRunner = &scripts});
-
-  // A list holding a number is no list of paths: nothing is touched.
-  const std::string file = home.touch("keep", 10);
-  auto outcome = harness.call("deleteItems", ValueMap{{"paths", ValueList{file, int64_t{1}}}});
-  EXPECT_EQ(outcome.answer->getIf<ValueMap>()->at("freed"), Value(int64_t{0}));
-  EXPECT_EQ(outcome.events.back().at("count"), Value(int64_t{0}));
-
-  // deleteItems defaults allowAdmin to true and honours false.
-  harness.call("deleteItems", ValueMap{{"paths", stubborn}});
-  harness.call("deleteItems", ValueMap{{"paths", stubborn}, {"allowAdmin", false}});
-  // uninstallApp always allows the administrator step.
-  harness.call("uninstallApp", ValueMap{{"paths", stubborn}, {"allowAdmin", false}});
-  const std::string script =
-      "do shell script \"rm -rf '/proc/self/status'\" with administrator privileges";
-  EXPECT_EQ(scripts.scripts, (std::vector<std::string>{script, script}));
+  // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts");
+  const std::string file = home.touch("keep", 10), stubborn = home.touch("ro/stubborn", 1), ro = home.path("ro");
+  const std::string report = runInPrivateMountNamespace([&]() -> std::string {
+    if (std::string failure = bindMount(ro, ro, true); !failure.empty()) return failure;
+    RecordingScriptRunner scripts;
+    ChannelHarness harness(NimbraNative::Seams{.scriptRunner = &scripts});
+    // A list holding a number is no list of paths: nothing is touched.
+    auto outcome = harness.call("deleteItems", ValueMap{{"paths", ValueList{file, int64_t{1}}}});
+    ValueList seen{outcome.answer->getIf<ValueMap>()->at("freed"), outcome.events.back().at("count")};
+    // deleteItems defaults allowAdmin to true and honours false; uninstallApp always allows it.
+    harness.call("deleteItems", ValueMap{{"paths", ValueList{stubborn}}});
+    harness.call("deleteItems", ValueMap{{"paths", ValueList{stubborn}}, {"allowAdmin", false}});
+    harness.call("uninstallApp", ValueMap{{"paths", ValueList{stubborn}}, {"allowAdmin", false}});
+    seen.insert(seen.end(), scripts.scripts.begin(), scripts.scripts.end());
+    return toJsonText(seen);
+  });
+  const std::string script = "do shell script \"rm -rf '" + stubborn + "'\" with administrator privileges";
+  EXPECT_EQ(report, toJsonText(ValueList{int64_t{0}, int64_t{0}, script, script}));
+  EXPECT_TRUE(std::filesystem::exists(file));
 }
 
 }  // namespace

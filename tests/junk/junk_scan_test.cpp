@@ -18,6 +18,7 @@
 #include "platform/dir_walker.h"
 #include "support/channel_harness.h"
 #include "support/temp_tree.h"
+#include "support/test_seams.h"
 #include "support/unprivileged.h"
 
 namespace nimbra {
@@ -45,17 +46,6 @@ std::string summary(const Json& category) {
   return out + "=" + std::to_string(category.value("size", -1));
 }
 
-// Sets an environment variable for its lifetime.
-struct ScopedEnv {
-  ScopedEnv(const char* name, const std::string& value) : name(name) {
-    if (const char* old = std::getenv(name)) saved = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
-  const char* name;
-  std::optional<std::string> saved;
-};
-
 // Every test scans a fake home ("home") and temporary folder ("tmp/") inside its own tree;
 // the user cache folder, the temporary folder's sibling "C", is the tree's "C".
 class JunkScan : public ::testing::Test {
@@ -63,8 +53,8 @@ class JunkScan : public ::testing::Test {
   test::TempTree tree_;
   std::string home_ = tree_.makeDir("home");
   std::string tmp_ = tree_.makeDir("tmp");
-  ScopedEnv homeEnv_{"HOME", home_};
-  ScopedEnv tmpEnv_{"TMPDIR", tmp_ + "/"};
+  test::ScopedEnv homeEnv_{"HOME", home_};
+  test::ScopedEnv tmpEnv_{"TMPDIR", tmp_ + "/"};
 };
 
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {

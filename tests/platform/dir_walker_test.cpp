@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "support/temp_tree.h"
+#include "support/unprivileged.h"
 
 namespace nimbra {
 namespace {
@@ -150,24 +149,19 @@ TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
   tree.touch("data/file", 5);
   const std::string procfs = tree.makeDir("data/nested/procfs");
   const std::string memory = tree.makeDir("data/nested/memory");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNS) || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
-      ::_exit(77);
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts");
+  const std::string report = test::runInPrivateMountNamespace([&]() -> std::string {
+    if (::mount("proc", procfs.c_str(), "proc", 0, nullptr) || ::mount("tmpfs", memory.c_str(), "tmpfs", 0, nullptr)) {
+      return "cannot mount";
     }
-    if (::mount("proc", procfs.c_str(), "proc", 0, nullptr) ||
-        ::mount("tmpfs", memory.c_str(), "tmpfs", 0, nullptr)) ::_exit(2);
     ::close(::creat((memory + "/kept").c_str(), 0644));
     auto seen = walkAll(tree.path("data"));
     std::sort(seen.begin(), seen.end());
-    const std::vector<std::string> expected = {"file 1 f5", "nested 1 d0", "nested/memory 2 d0",
-                                               "nested/memory/kept 3 f0", "nested/procfs 2 d0"};
-    ::_exit(seen == expected ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    std::string text;
+    for (const auto& line : seen) text += line + "\n";
+    return text;
+  });
+  EXPECT_EQ(report, "file 1 f5\nnested 1 d0\nnested/memory 2 d0\nnested/memory/kept 3 f0\nnested/procfs 2 d0\n");
 }
 
 }  // namespace

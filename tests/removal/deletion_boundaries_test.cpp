@@ -77,6 +77,7 @@ TEST(DeletionBoundaries, EveryRouteActsOnTheLinkItselfAndRefusedPathsNeverReachT
   // runs for real (as root). Given as "link/", rm used to follow the link and empty `outside`.
   // The Trash here is read-only too: what cannot leave it is reported, a name that is not
   // UTF-8 only in the error text.
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts and the real administrator route");
   TempTree tree;
   tree.touch("outside/canary", 6);
   tree.touch("in/sub/keep", 4);
@@ -124,6 +125,7 @@ TEST(DeletionBoundaries, WhatIsMountedInsideAnItemStaysWithEverythingOnIt) {
   // `a` is bind-mounted onto its own `sub` (same device: only the mount id tells), `c` onto
   // `b/m` and `d/m`. Deleting a/sub used to delete a/f. Nothing that holds a mount goes to
   // the Trash or to the administrator step.
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts");
   TempTree tree;
   ScopedEnv home("HOME", tree.makeDir("home"));
   ScopedEnv data("XDG_DATA_HOME", tree.path("home/data"));

@@ -1,9 +1,7 @@
 #pragma once
 
-// What the deletion, Trash and runner tests share: the test support they all use, scoped
-// environment variables (the home folder and the trash location come from the environment),
-// independent looks at real trees, the answer and events of item deletion, and a script runner
-// that records what it is asked to run.
+// What the deletion, Trash and runner tests share: the test support they all use, independent
+// looks at real trees, and the answer and events of item deletion.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -19,25 +17,10 @@
 #include "platform/script_runner.h"
 #include "support/channel_harness.h"
 #include "support/temp_tree.h"
+#include "support/test_seams.h"
 #include "support/unprivileged.h"
 
 namespace nimbra::test {
-
-// Sets an environment variable for the life of the object, before any service thread exists.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // The bytes of the regular files at or below `path` as find(1) lists them, links not followed:
 // a measure independent of the service's own.
@@ -74,20 +57,5 @@ inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed 
 inline ValueMap deleteEvent(const std::string& path, int64_t count, int64_t bytes) {
   return {{"task", "delete"}, {"path", path}, {"count", count}, {"bytes", bytes}};
 }
-
-// Records every script and answers what the test says; `onRun` may act first (for example,
-// do what an administrator would have done).
-class RecordingScriptRunner final : public ScriptRunner {
- public:
-  ScriptResult answer{false, std::string("User canceled.")};
-  std::function<void()> onRun;
-  std::vector<std::string> scripts;
-
-  ScriptResult runScript(const std::string& script) override {
-    scripts.push_back(script);
-    if (onRun) onRun();
-    return answer;
-  }
-};
 
 }  // namespace nimbra::test

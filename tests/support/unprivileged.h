@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <functional>
 #include <string>
 
@@ -11,6 +13,10 @@ namespace nimbra::test {
 // text ("" when the child succeeded), or a note on how the child died.
 // Use EXPECT_EQ(runUnprivileged(...), "").
 std::string runUnprivileged(const std::function<std::string()>& body);
+
+// For a test that can only run as root (CI does): skips it, saying why, for anyone else.
+#define NIMBRA_SKIP_UNLESS_ROOT(why) \
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root: " << (why)
 
 // Runs `body` in a forked child (still root) with a private mount namespace: mounts it makes
 // (bindMount) are seen by no one else and vanish with the child, so a test can build mount
