@@ -43,6 +43,7 @@ bench: setup build
 	build/codec_bench
 	bench/size.sh
 	bench/delete.sh
+	bench/deep_delete.sh
 	bench/finders.sh
 
 build-fuzz/build.ninja:
