@@ -11,9 +11,6 @@
 
 namespace nimbra {
 
-// "1.2 GB": decimal units, one decimal from kilobytes on, as file browsers count.
-std::string formatByteCount(int64_t bytes);
-
 // The line for one progress event, at most `columns` characters (code points) wide: task,
 // count, bytes, then as much of the path as fits, shortened in the middle. Control characters
 // in the path (a file name may hold newlines or escape sequences) are shown as '?' so they

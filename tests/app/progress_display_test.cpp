@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/progress_display.h"
+#include "app/terminal_text.h"
 
 namespace nimbra {
 namespace {

@@ -1,0 +1,325 @@
+#include "app/answer_views.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <ctime>
+#include <map>
+
+namespace nimbra {
+namespace {
+
+// The bar beside each tree line, and the columns kept for size and share.
+constexpr size_t kBarWidth = 12;
+constexpr size_t kSizeWidth = 9;
+constexpr size_t kShareWidth = 4;
+constexpr std::string_view kRemainderName = "\u2026";
+constexpr size_t kShortHash = 12;
+
+const ValueMap kNoMap;
+const ValueList kNoList;
+
+const ValueMap& mapOf(const Value& value) {
+  const ValueMap* map = value.getIf<ValueMap>();
+  return map ? *map : kNoMap;
+}
+
+const Value* field(const ValueMap& map, const std::string& key) {
+  auto found = map.find(key);
+  return found == map.end() ? nullptr : &found->second;
+}
+
+std::string text(const ValueMap& map, const std::string& key) {
+  const Value* value = field(map, key);
+  const std::string* string = value ? value->getIf<std::string>() : nullptr;
+  return string ? *string : "";
+}
+
+int64_t number(const ValueMap& map, const std::string& key) {
+  const Value* value = field(map, key);
+  return value ? intValue(*value).value_or(0) : 0;
+}
+
+bool flag(const ValueMap& map, const std::string& key) {
+  const Value* value = field(map, key);
+  const bool* b = value ? value->getIf<bool>() : nullptr;
+  return b && *b;
+}
+
+const ValueList& list(const ValueMap& map, const std::string& key) {
+  const Value* value = field(map, key);
+  const ValueList* items = value ? value->getIf<ValueList>() : nullptr;
+  return items ? *items : kNoList;
+}
+
+std::string bytes(int64_t count, const ViewOptions& options) {
+  return options.exactBytes ? std::to_string(count) : formatByteCount(count);
+}
+
+std::string withThousands(int64_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > (value < 0 ? 1 : 0); i -= 3) {
+    digits.insert(static_cast<size_t>(i), ",");
+  }
+  return digits;
+}
+
+std::string plural(int64_t count, const char* one, const char* many) {
+  return withThousands(count) + " " + (count == 1 ? one : many);
+}
+
+// Local date and time, minutes precision; "-" for an unknown time.
+std::string localTime(int64_t seconds) {
+  if (seconds <= 0) return "-";
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  ::localtime_r(&time, &local);
+  std::array<char, 32> out{};
+  std::strftime(out.data(), out.size(), "%Y-%m-%d %H:%M", &local);
+  return out.data();
+}
+
+struct Column {
+  std::string title;
+  bool alignRight = false;
+};
+
+// A table whose last column (a path or a name) gets what is left of the width and is fitted
+// into it; the other columns are as wide as their widest cell.
+std::string table(const std::vector<Column>& columns, const std::vector<std::vector<std::string>>& rows,
+                  const ViewOptions& options) {
+  std::vector<size_t> widths(columns.size());
+  for (size_t c = 0; c + 1 < columns.size(); ++c) {
+    widths[c] = displayWidth(columns[c].title);
+    for (const auto& row : rows) widths[c] = std::max(widths[c], displayWidth(row[c]));
+  }
+  size_t used = 0;
+  for (size_t c = 0; c + 1 < columns.size(); ++c) used += widths[c] + 2;
+  const size_t last = options.columns > used + 8 ? options.columns - used : 8;
+  auto line = [&](const std::vector<std::string>& cells, bool header) {
+    std::string out;
+    for (size_t c = 0; c < columns.size(); ++c) {
+      if (c + 1 == columns.size()) {
+        out += fitPath(cells[c], last);
+        break;
+      }
+      const std::string cell = printable(cells[c]);
+      out += (columns[c].alignRight ? padLeft(cell, widths[c]) : padRight(cell, widths[c])) + "  ";
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return (header ? options.palette.bold(out) : out) + "\n";
+  };
+  std::vector<std::string> titles;
+  for (const Column& column : columns) titles.push_back(column.title);
+  std::string out = line(titles, true);
+  for (const auto& row : rows) out += line(row, false);
+  return out;
+}
+
+std::string cancelledNote(const ValueMap& answer, const ViewOptions& options) {
+  return flag(answer, "cancelled") ? options.palette.warn("cancelled: the result above is partial") + "\n" : "";
+}
+
+void treeLines(const ValueMap& node, const std::string& indent, const ViewOptions& options, std::string& out) {
+  const ValueList& children = list(node, "children");
+  const int64_t parentSize = std::max<int64_t>(number(node, "size"), 1);
+  for (size_t i = 0; i < children.size(); ++i) {
+    const ValueMap& child = mapOf(children[i]);
+    const bool lastChild = i + 1 == children.size();
+    const int64_t size = number(child, "size");
+    std::string name = flag(child, "isOther") ? std::string(kRemainderName) + " the rest" : text(child, "name");
+    if (flag(child, "isDir") && !flag(child, "isOther")) name += "/";
+    const std::string branch = indent + (lastChild ? "\u2514\u2500 " : "\u251C\u2500 ");
+    const double share = static_cast<double>(size) / static_cast<double>(parentSize);
+    const std::string tail = "  " + padLeft(bytes(size, options), kSizeWidth) + " " +
+                             options.palette.accent(bar(share, kBarWidth)) + " " +
+                             padLeft(std::to_string(std::lround(share * 100)) + "%", kShareWidth);
+    const size_t fixed = displayWidth(branch) + kSizeWidth + kBarWidth + kShareWidth + 4;
+    const size_t nameWidth = options.columns > fixed + 4 ? options.columns - fixed : 4;
+    std::string fitted = fitPath(name, nameWidth);
+    if (flag(child, "isOther")) fitted = options.palette.dim(fitted);
+    out += options.palette.dim(branch) + padRight(fitted, nameWidth) + tail + "\n";
+    treeLines(child, indent + (lastChild ? "   " : "\u2502  "), options, out);
+  }
+}
+
+}  // namespace
+
+std::string junkLabel(const std::string& id) {
+  static const std::map<std::string, std::string> kLabels = {
+      {"userCache", "User caches"},      {"userLogs", "Logs"},
+      {"systemCache", "System caches"},  {"temp", "Temporary files"},
+      {"trash", "Trash"},                {"developer", "Developer files"},
+      {"browsers", "Browser caches"},    {"crashReports", "Crash reports"},
+      {"savedState", "Saved window state"}, {"mail", "Mail downloads"},
+      {"iosBackups", "Device backups"},  {"localization", "Unused languages"}};
+  auto found = kLabels.find(id);
+  return found == kLabels.end() ? id : found->second;
+}
+
+std::string treeView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& root = mapOf(answer);
+  std::string out = options.palette.bold(printable(text(root, "path"))) + "  " + bytes(number(root, "size"), options) +
+                    "  " + plural(number(root, "files"), "file", "files") + "\n";
+  treeLines(root, "", options, out);
+  return out + cancelledNote(root, options);
+}
+
+std::string largeFilesView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  std::vector<std::vector<std::string>> rows;
+  for (const Value& item : list(result, "items")) {
+    const ValueMap& file = mapOf(item);
+    rows.push_back({bytes(number(file, "size"), options), localTime(number(file, "modified")), text(file, "path")});
+  }
+  std::string out = rows.empty() ? "" : table({{"SIZE", true}, {"MODIFIED"}, {"PATH"}}, rows, options);
+  out += plural(static_cast<int64_t>(rows.size()), "large file", "large files") + " among " +
+         plural(number(result, "scanned"), "file", "files") + " scanned\n";
+  return out + cancelledNote(result, options);
+}
+
+std::string duplicatesView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  const ValueList& groups = list(result, "groups");
+  std::string out;
+  for (const Value& entry : groups) {
+    const ValueMap& group = mapOf(entry);
+    const ValueList& files = list(group, "files");
+    const std::string hash = text(group, "hash").substr(0, kShortHash);
+    out += options.palette.bold(plural(static_cast<int64_t>(files.size()), "copy", "copies") + " of " +
+                                bytes(number(group, "size"), options)) +
+           ", " + bytes(number(group, "wasted"), options) + " wasted  " + options.palette.dim("sha256 " + hash) + "\n";
+    for (const Value& file : files) out += "  " + fitPath(text(mapOf(file), "path"), options.columns - 2) + "\n";
+  }
+  out += plural(static_cast<int64_t>(groups.size()), "group", "groups") + ", " +
+         bytes(number(result, "wasted"), options) + " wasted, " + plural(number(result, "scanned"), "file", "files") +
+         " scanned\n";
+  return out + cancelledNote(result, options);
+}
+
+std::string junkView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  std::vector<std::vector<std::string>> rows;
+  for (const Value& entry : list(result, "categories")) {
+    const ValueMap& category = mapOf(entry);
+    rows.push_back({text(category, "id"), withThousands(static_cast<int64_t>(list(category, "items").size())),
+                    bytes(number(category, "size"), options), junkLabel(text(category, "id"))});
+  }
+  std::string out = table({{"ID"}, {"ITEMS", true}, {"SIZE", true}, {"CATEGORY"}}, rows, options);
+  out += "total " + bytes(number(result, "total"), options) + " in " + plural(number(result, "count"), "item", "items") +
+         "\n";
+  return out + cancelledNote(result, options);
+}
+
+std::string deletionView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  std::string out = "freed " + bytes(number(result, "freed"), options) + "\n";
+  const ValueList& failed = list(result, "failed");
+  if (!failed.empty()) out += options.palette.warn(plural(static_cast<int64_t>(failed.size()), "item", "items") + " could not be removed:") + "\n";
+  for (const Value& path : failed) out += "  " + printable(path.getIf<std::string>() ? *path.getIf<std::string>() : "") + "\n";
+  const ValueList& inTrash = list(result, "inTrash");
+  if (!inTrash.empty()) {
+    out += plural(static_cast<int64_t>(inTrash.size()), "item", "items") + " left in the Trash (" +
+           bytes(number(result, "inTrashBytes"), options) + ")\n";
+  }
+  const std::string error = text(result, "error");
+  if (!error.empty()) {
+    size_t start = 0;
+    while (start <= error.size()) {
+      const size_t end = std::min(error.find('\n', start), error.size());
+      out += "  " + options.palette.dim(printable(error.substr(start, end - start))) + "\n";
+      start = end + 1;
+    }
+  }
+  return out;
+}
+
+std::string sizesView(const std::vector<std::string>& paths, const std::vector<Value>& answers,
+                      const ViewOptions& options) {
+  std::vector<std::vector<std::string>> rows;
+  for (size_t i = 0; i < paths.size() && i < answers.size(); ++i) {
+    rows.push_back({bytes(number(mapOf(answers[i]), "size"), options), paths[i]});
+  }
+  return table({{"SIZE", true}, {"PATH"}}, rows, options);
+}
+
+std::string systemView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& info = mapOf(answer);
+  const int64_t uptime = number(info, "uptime");
+  std::string out = options.palette.bold(printable(text(info, "host"))) + "  " + printable(text(info, "os")) + " " +
+                    printable(text(info, "osVersion")) + " (" + printable(text(info, "arch")) + ")\n" +
+                    "user    " + printable(text(info, "user")) + "  " + printable(text(info, "home")) + "\n" +
+                    "cpu     " + printable(text(info, "cpu")) + ", " + plural(number(info, "cores"), "core", "cores") +
+                    "\n" + "memory  " + bytes(number(info, "memUsed"), options) + " used of " +
+                    bytes(number(info, "memTotal"), options) + "\n" + "uptime  " + std::to_string(uptime / 86400) +
+                    "d " + std::to_string(uptime / 3600 % 24) + "h " + std::to_string(uptime / 60 % 60) + "m\n\n";
+  std::vector<std::vector<std::string>> rows;
+  for (const Value& entry : list(info, "disks")) {
+    const ValueMap& disk = mapOf(entry);
+    const int64_t total = number(disk, "total");
+    const double share = total > 0 ? static_cast<double>(number(disk, "used")) / static_cast<double>(total) : 0;
+    rows.push_back({text(disk, "name"), bytes(number(disk, "used"), options), bytes(total, options),
+                    bar(share, 10) + " " + std::to_string(std::lround(share * 100)) + "%",
+                    text(disk, "path") + (flag(disk, "isRemovable") ? "  (removable)" : "")});
+  }
+  return out + table({{"VOLUME"}, {"USED", true}, {"TOTAL", true}, {"SHARE"}, {"MOUNTED AT"}}, rows, options);
+}
+
+std::string memoryView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& memory = mapOf(answer);
+  const int64_t total = number(memory, "total");
+  const double share = total > 0 ? static_cast<double>(number(memory, "used")) / static_cast<double>(total) : 0;
+  std::string out = "used " + bytes(number(memory, "used"), options) + " of " + bytes(total, options) + "  " +
+                    options.palette.accent(bar(share, 20)) + " pressure " + std::to_string(number(memory, "pressure")) +
+                    "%\n" + "free " + bytes(number(memory, "free"), options) + ", cached " +
+                    bytes(number(memory, "cached"), options) + ", wired " + bytes(number(memory, "wired"), options) +
+                    ", compressed " + bytes(number(memory, "compressed"), options) + "\n\n";
+  std::vector<std::vector<std::string>> rows;
+  for (const Value& entry : list(memory, "topProcesses")) {
+    const ValueMap& process = mapOf(entry);
+    rows.push_back({std::to_string(number(process, "pid")), bytes(number(process, "mem"), options), text(process, "name")});
+  }
+  return out + table({{"PID", true}, {"MEMORY", true}, {"PROCESS"}}, rows, options);
+}
+
+std::string startupView(const Value& answer, const ViewOptions& options) {
+  std::vector<std::vector<std::string>> rows;
+  for (const Value& entry : list(mapOf(answer), "items")) {
+    const ValueMap& item = mapOf(entry);
+    const std::string program = text(item, "path");
+    rows.push_back({text(item, "kind"), flag(item, "enabled") ? "on" : "off", flag(item, "runAtLoad") ? "yes" : "no",
+                    text(item, "name") + (program.empty() ? "" : "  " + program)});
+  }
+  if (rows.empty()) return "no startup items\n";
+  return table({{"KIND"}, {"ENABLED"}, {"AT LOAD"}, {"NAME AND PROGRAM"}}, rows, options);
+}
+
+std::string appsView(const Value& answer, const ViewOptions& options) {
+  std::vector<std::vector<std::string>> rows;
+  int64_t total = 0;
+  for (const Value& entry : list(mapOf(answer), "apps")) {
+    const ValueMap& app = mapOf(entry);
+    total += number(app, "size");
+    rows.push_back({bytes(number(app, "size"), options), text(app, "version"), text(app, "name"),
+                    text(app, "bundleId") + "  " + text(app, "path")});
+  }
+  if (rows.empty()) return "no applications\n";
+  return table({{"SIZE", true}, {"VERSION"}, {"NAME"}, {"IDENTIFIER AND PATH"}}, rows, options) +
+         plural(static_cast<int64_t>(rows.size()), "application", "applications") + ", " + bytes(total, options) + "\n";
+}
+
+std::string leftoversView(const Value& answer, const ViewOptions& options) {
+  std::vector<std::vector<std::string>> rows;
+  int64_t total = 0;
+  for (const Value& entry : list(mapOf(answer), "items")) {
+    const ValueMap& item = mapOf(entry);
+    total += number(item, "size");
+    rows.push_back({bytes(number(item, "size"), options), flag(item, "weak") ? "weak" : "", text(item, "name")});
+  }
+  if (rows.empty()) return "no leftovers found\n";
+  return table({{"SIZE", true}, {"MATCH"}, {"PATH"}}, rows, options) +
+         plural(static_cast<int64_t>(rows.size()), "leftover", "leftovers") + ", " + bytes(total, options) +
+         " (\"weak\": matched by the identifier's last word only)\n";
+}
+
+}  // namespace nimbra
