@@ -6,8 +6,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/utf8.h"
-
 namespace nimbra {
 namespace {
 
@@ -39,6 +37,91 @@ constexpr uint8_t kSize32 = 255;  // size follows as uint32
 constexpr uint8_t kEnvelopeSuccess = 0;
 constexpr uint8_t kEnvelopeError = 1;
 
+// ---------------------------------------------------------------------------------------
+// UTF-8
+
+// One step over UTF-8 text (Unicode's table of well-formed byte sequences: no overlong forms,
+// no surrogates, nothing above U+10FFFF). When the sequence at `p` is ill-formed, `length` is
+// its maximal subpart, so that replacing each such piece by one U+FFFD follows the Unicode
+// recommendation (and what browsers and Python do).
+struct Utf8Step {
+  bool valid;
+  size_t length;
+};
+
+Utf8Step utf8Step(const uint8_t* p, size_t n) {
+  const uint8_t lead = p[0];
+  if (lead < 0x80) return {true, 1};
+  size_t trailing;
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    trailing = 1;
+  } else if (lead == 0xE0) {
+    trailing = 2;
+    low = 0xA0;
+  } else if (lead == 0xED) {
+    trailing = 2;
+    high = 0x9F;
+  } else if (lead >= 0xE1 && lead <= 0xEF) {
+    trailing = 2;
+  } else if (lead == 0xF0) {
+    trailing = 3;
+    low = 0x90;
+  } else if (lead == 0xF4) {
+    trailing = 3;
+    high = 0x8F;
+  } else if (lead >= 0xF1 && lead <= 0xF3) {
+    trailing = 3;
+  } else {
+    return {false, 1};
+  }
+  for (size_t i = 1; i <= trailing; ++i) {
+    if (i >= n || p[i] < low || p[i] > high) return {false, i};
+    low = 0x80;
+    high = 0xBF;
+  }
+  return {true, trailing + 1};
+}
+
+// Offset of the first ill-formed sequence, or n when the text is valid. Runs of ASCII, the
+// common case for paths and keys, are checked eight bytes at a time.
+size_t firstInvalidUtf8(const uint8_t* p, size_t n) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  while (i < n) {
+    if (n - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if ((word & kHighBits) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const Utf8Step step = utf8Step(p + i, n - i);
+    if (!step.valid) return i;
+    i += step.length;
+  }
+  return n;
+}
+
+std::string replaceInvalidUtf8(const uint8_t* p, size_t n, size_t firstBad) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(n + n / 2);
+  out.append(reinterpret_cast<const char*>(p), firstBad);
+  size_t i = firstBad;
+  while (i < n) {
+    const Utf8Step step = utf8Step(p + i, n - i);
+    if (step.valid) {
+      out.append(reinterpret_cast<const char*>(p + i), step.length);
+    } else {
+      out.append(kReplacement, 3);
+    }
+    i += step.length;
+  }
+  return out;
+}
 
 // ---------------------------------------------------------------------------------------
 // Encoding
@@ -90,10 +173,12 @@ class Writer {
   }
 
   void string(const std::string& s) {
-    if (isValidUtf8(s)) {
-      validString(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const size_t bad = firstInvalidUtf8(p, s.size());
+    if (bad == s.size()) {
+      validString(p, s.size());
     } else {
-      const std::string repaired = withInvalidUtf8Replaced(s);
+      const std::string repaired = replaceInvalidUtf8(p, s.size(), bad);
       validString(reinterpret_cast<const uint8_t*>(repaired.data()), repaired.size());
     }
   }
@@ -288,7 +373,7 @@ class Reader {
     size_t n = 0;
     if (!size(n) || !fits(n, 1, start)) return false;
     const uint8_t* p = in_.data() + pos_;
-    if (!isValidUtf8(std::string_view(reinterpret_cast<const char*>(p), n))) {
+    if (firstInvalidUtf8(p, n) != n) {
       return fail("invalid UTF-8 in the string at offset " + std::to_string(start));
     }
     out.assign(reinterpret_cast<const char*>(p), n);
