@@ -16,7 +16,7 @@ namespace nimbra {
 struct ViewOptions {
   size_t columns = 80;      // the terminal's width; lines never exceed it
   bool exactBytes = false;  // sizes as exact integers instead of "1.2 GB"
-  Palette palette;
+  Palette palette{};
 };
 
 // "analyzeDisk": an indented tree, each line with the size, a bar and the share of its parent.

@@ -18,7 +18,7 @@ constexpr int64_t kBlockBytes = 512;
 // A JSON string literal of `text`, invalid UTF-8 replaced by U+FFFD.
 std::string jsonString(const std::string& text) {
   std::string valid = text;
-  if (!isValidUtf8(valid)) valid = withInvalidUtf8Replaced(valid);
+  if (!isValidUtf8(valid)) valid = replaceInvalidUtf8(valid);
   std::string out = "\"";
   for (const char c : valid) {
     const auto byte = static_cast<unsigned char>(c);
