@@ -11,6 +11,7 @@ setup:
 	@scripts/setup-deps
 
 build/build.ninja:
+	@scripts/setup-deps --check || { echo "nimbra: run 'make setup' first (it installs the packages above, as root or through sudo)" >&2; exit 1; }
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
 build: build/build.ninja
@@ -20,10 +21,11 @@ test: setup
 	$(MAKE) --no-print-directory build
 	cd build && ctest $(CTEST_FLAGS)
 
-# The main job: the disk usage tree of /usr, with the terminal progress display.
+# The main job: where the space goes below /usr, one level deep, with the progress display.
 demo: setup
 	$(MAKE) --no-print-directory build
-	build/nimbra call analyzeDisk '{"path":"/usr","depth":2}'
+	@build/nimbra tree /usr --depth 1
+	@echo "(add --json for the answer as JSON; \`build/nimbra --help\` lists large, dupes, junk, size, sys, mem, startup, apps, leftovers)"
 
 build-asan/build.ninja:
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address -DNIMBRA_BENCH=OFF $(CMAKE_FLAGS)

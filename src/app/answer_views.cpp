@@ -116,30 +116,29 @@ std::string table(const std::vector<Column>& columns, const std::vector<std::vec
   return out;
 }
 
-std::string cancelledNote(const ValueMap& answer, const ViewOptions& options) {
-  return flag(answer, "cancelled") ? options.palette.warn("cancelled: the result above is partial") + "\n" : "";
-}
+struct TreeRow {
+  std::string branch;  // the tree drawing before the name
+  std::string name;
+  bool remainder = false;
+  int64_t size = 0;
+  double share = 0;
+};
 
-void treeLines(const ValueMap& node, const std::string& indent, const ViewOptions& options, std::string& out) {
+void treeRows(const ValueMap& node, const std::string& indent, std::vector<TreeRow>& rows) {
   const ValueList& children = list(node, "children");
   const int64_t parentSize = std::max<int64_t>(number(node, "size"), 1);
   for (size_t i = 0; i < children.size(); ++i) {
     const ValueMap& child = mapOf(children[i]);
     const bool lastChild = i + 1 == children.size();
-    const int64_t size = number(child, "size");
-    std::string name = flag(child, "isOther") ? std::string(kRemainderName) + " the rest" : text(child, "name");
-    if (flag(child, "isDir") && !flag(child, "isOther")) name += "/";
-    const std::string branch = indent + (lastChild ? "\u2514\u2500 " : "\u251C\u2500 ");
-    const double share = static_cast<double>(size) / static_cast<double>(parentSize);
-    const std::string tail = "  " + padLeft(bytes(size, options), kSizeWidth) + " " +
-                             options.palette.accent(bar(share, kBarWidth)) + " " +
-                             padLeft(std::to_string(std::lround(share * 100)) + "%", kShareWidth);
-    const size_t fixed = displayWidth(branch) + kSizeWidth + kBarWidth + kShareWidth + 4;
-    const size_t nameWidth = options.columns > fixed + 4 ? options.columns - fixed : 4;
-    std::string fitted = fitPath(name, nameWidth);
-    if (flag(child, "isOther")) fitted = options.palette.dim(fitted);
-    out += options.palette.dim(branch) + padRight(fitted, nameWidth) + tail + "\n";
-    treeLines(child, indent + (lastChild ? "   " : "\u2502  "), options, out);
+    TreeRow row;
+    row.remainder = flag(child, "isOther");
+    row.name = row.remainder ? std::string(kRemainderName) + " the rest" : text(child, "name");
+    if (flag(child, "isDir") && !row.remainder) row.name += "/";
+    row.branch = indent + (lastChild ? "\u2514\u2500 " : "\u251C\u2500 ");
+    row.size = number(child, "size");
+    row.share = static_cast<double>(row.size) / static_cast<double>(parentSize);
+    rows.push_back(row);
+    treeRows(child, indent + (lastChild ? "   " : "\u2502  "), rows);
   }
 }
 
@@ -161,8 +160,23 @@ std::string treeView(const Value& answer, const ViewOptions& options) {
   const ValueMap& root = mapOf(answer);
   std::string out = options.palette.bold(printable(text(root, "path"))) + "  " + bytes(number(root, "size"), options) +
                     "  " + plural(number(root, "files"), "file", "files") + "\n";
-  treeLines(root, "", options, out);
-  return out + cancelledNote(root, options);
+  std::vector<TreeRow> rows;
+  treeRows(root, "", rows);
+  // Names line up in one column: as wide as the widest, as far as the terminal allows.
+  constexpr size_t kTailWidth = kSizeWidth + kBarWidth + kShareWidth + 4;
+  size_t nameColumn = 0;
+  for (const TreeRow& row : rows) nameColumn = std::max(nameColumn, displayWidth(row.branch) + displayWidth(row.name));
+  nameColumn = std::min(nameColumn, options.columns > kTailWidth + 8 ? options.columns - kTailWidth : 8);
+  for (const TreeRow& row : rows) {
+    const size_t branchWidth = displayWidth(row.branch);
+    const size_t nameWidth = nameColumn > branchWidth + 4 ? nameColumn - branchWidth : 4;
+    std::string name = padRight(fitPath(row.name, nameWidth), nameWidth);
+    if (row.remainder) name = options.palette.dim(name);
+    out += options.palette.dim(row.branch) + name + "  " + padLeft(bytes(row.size, options), kSizeWidth) + " " +
+           options.palette.accent(bar(row.share, kBarWidth)) + " " +
+           padLeft(std::to_string(std::lround(row.share * 100)) + "%", kShareWidth) + "\n";
+  }
+  return out;
 }
 
 std::string largeFilesView(const Value& answer, const ViewOptions& options) {
@@ -175,7 +189,7 @@ std::string largeFilesView(const Value& answer, const ViewOptions& options) {
   std::string out = rows.empty() ? "" : table({{"SIZE", true}, {"MODIFIED"}, {"PATH"}}, rows, options);
   out += plural(static_cast<int64_t>(rows.size()), "large file", "large files") + " among " +
          plural(number(result, "scanned"), "file", "files") + " scanned\n";
-  return out + cancelledNote(result, options);
+  return out;
 }
 
 std::string duplicatesView(const Value& answer, const ViewOptions& options) {
@@ -194,7 +208,7 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options) {
   out += plural(static_cast<int64_t>(groups.size()), "group", "groups") + ", " +
          bytes(number(result, "wasted"), options) + " wasted, " + plural(number(result, "scanned"), "file", "files") +
          " scanned\n";
-  return out + cancelledNote(result, options);
+  return out;
 }
 
 std::string junkView(const Value& answer, const ViewOptions& options) {
@@ -208,7 +222,7 @@ std::string junkView(const Value& answer, const ViewOptions& options) {
   std::string out = table({{"ID"}, {"ITEMS", true}, {"SIZE", true}, {"CATEGORY"}}, rows, options);
   out += "total " + bytes(number(result, "total"), options) + " in " + plural(number(result, "count"), "item", "items") +
          "\n";
-  return out + cancelledNote(result, options);
+  return out;
 }
 
 std::string deletionView(const Value& answer, const ViewOptions& options) {

@@ -2,7 +2,8 @@
 
 // What the commands for people print: each view takes a method's answer, exactly as it came
 // through the channel, and turns it into lines for a terminal. Nothing here runs an operation;
-// a key that is missing or of another type shows as empty or 0, never as a crash.
+// a key that is missing or of another type shows as empty or 0, never as a crash. Whether the
+// work was cancelled is the caller's to say (on stderr), so stdout stays the answer alone.
 
 #include <cstddef>
 #include <string>

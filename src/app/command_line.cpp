@@ -5,12 +5,14 @@
 #include <sstream>
 
 #include "app/json_value.h"
+#include "app/view_commands.h"
 
 namespace nimbra {
 
 Command parseCommandLine(int argc, const char* const* argv) {
   CLI::App app{"The native service of Nimbra, driven from the command line.", "nimbra"};
   app.require_subcommand(1);
+  app.footer("Run `nimbra COMMAND --help` for the options and an example of each command.");
 
   std::string method;
   std::string argumentsJson;
@@ -26,6 +28,9 @@ Command parseCommandLine(int argc, const char* const* argv) {
       app.add_subcommand("serve", "Serve the interface session over stdin and stdout.");
   serve->add_flag("--json", json, "Speak JSON lines instead of binary frames");
 
+  ViewCommandLine viewLine;
+  addViewCommands(app, viewLine);
+
   try {
     // CLI11 wants the mutable argv of main(); it does not modify it.
     app.parse(argc, const_cast<char**>(argv));
@@ -38,6 +43,7 @@ Command parseCommandLine(int argc, const char* const* argv) {
   }
 
   if (*serve) return ServeOptions{json};
+  if (std::optional<Command> view = chosenViewCommand(viewLine)) return std::move(*view);
 
   CallOptions options{method, Value(), events};
   if (argumentsOption->count() > 0) {

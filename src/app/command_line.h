@@ -3,10 +3,13 @@
 // The command line of `nimbra`:
 //   nimbra call METHOD [ARGS_JSON] [--events]
 //   nimbra serve [--json]
+//   nimbra tree|large|dupes|junk|size|sys|mem|startup|apps|leftovers ...   (for people)
 
 #include <string>
 #include <variant>
+#include <vector>
 
+#include "channel/method_call.h"
 #include "channel/value.h"
 
 namespace nimbra {
@@ -27,6 +30,21 @@ struct ServeOptions {
   bool json = false;
 };
 
+// A command for people: the calls it sends (each through the same path as `call`, one after
+// the other) and how the answers are shown.
+enum class View { tree, large, dupes, junk, junkClean, size, sys, mem, startup, apps, leftovers };
+struct ViewCommand {
+  View view = View::tree;
+  std::vector<MethodCall> calls;
+  bool json = false;        // print what `call` would, one line per answer
+  bool exactBytes = false;  // sizes as exact integers
+  std::vector<std::string> paths;       // "size": the paths asked about, for the table
+  std::string exportNcdu;               // "tree": also write the ncdu export here
+  std::vector<std::string> categories;  // "junk clean": the category ids to delete
+  bool toTrash = false;                 // "junk clean": by way of the Trash
+  bool yes = false;                     // "junk clean": no confirmation asked
+};
+
 // The command line settled the outcome by itself (help, or a usage error): print and exit.
 struct CommandLineExit {
   int status = kExitUsage;
@@ -34,7 +52,7 @@ struct CommandLineExit {
   std::string err;  // for stderr (what was wrong)
 };
 
-using Command = std::variant<CallOptions, ServeOptions, CommandLineExit>;
+using Command = std::variant<CallOptions, ServeOptions, ViewCommand, CommandLineExit>;
 
 Command parseCommandLine(int argc, const char* const* argv);
 

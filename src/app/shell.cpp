@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/fd_io.h"
 #include "app/serve_command.h"
+#include "app/view_session.h"
 #include "channel/main_loop.h"
 #include "channel/nimbra_native.h"
 
@@ -78,6 +79,9 @@ int applicationMain(int argc, char** argv) {
   // reported instead.
   std::signal(SIGPIPE, SIG_IGN);
 
+  // Before any thread exists, so that every thread inherits it: Ctrl-C reaches the people
+  // commands' own watcher, never a default handler that would end them without an answer.
+  if (std::holds_alternative<ViewCommand>(command)) blockInterrupts();
   MainLoop& loop = MainLoop::main();
   EngineMessenger engine;
   AppDelegate delegate;
@@ -85,6 +89,8 @@ int applicationMain(int argc, char** argv) {
   std::unique_ptr<InterfaceSession> session;
   if (auto* call = std::get_if<CallOptions>(&command)) {
     session = std::make_unique<CallSession>(window, engine, std::move(*call));
+  } else if (auto* view = std::get_if<ViewCommand>(&command)) {
+    session = std::make_unique<ViewSession>(window, engine, loop, std::move(*view));
   } else if (std::get<ServeOptions>(command).json) {
     session = std::make_unique<JsonLinesSession>(window, engine, loop, STDIN_FILENO, STDOUT_FILENO);
   } else {
