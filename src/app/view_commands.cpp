@@ -46,7 +46,7 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
   clean->add_flag("--yes", line.command.yes, "Do not ask for confirmation");
   clean->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
   clean->add_flag("--bytes", line.command.exactBytes, "Sizes as exact byte counts");
-  clean->parse_complete_callback([&line] { line.command.view = View::junkClean; });
+  line.junkClean = clean;
 
   CLI::App* size = command(app, line, "size", "The size of each path.", "nimbra size ~/Library /var/log", View::size);
   size->add_option("PATH", line.command.paths, "Files or folders")->required();
@@ -66,6 +66,7 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
   for (CLI::App* sub : line.subcommands) chosen = chosen || sub->parsed();
   if (!chosen) return std::nullopt;
   ViewCommand& command = line.command;
+  if (line.junkClean->parsed()) command.view = View::junkClean;
   ValueMap rootArgs;
   if (!line.root.empty()) rootArgs.emplace(command.view == View::tree ? "path" : "root", line.root);
   if (!line.minSize.empty()) {

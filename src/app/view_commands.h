@@ -22,6 +22,7 @@ struct ViewCommandLine {
   std::string bundleId;    // leftovers
   std::string name;        // leftovers
   std::vector<CLI::App*> subcommands;
+  CLI::App* junkClean = nullptr;
 };
 
 // Adds the people commands to `app`; their options land in `line`.

@@ -65,6 +65,7 @@ class HostProcess {
   }
   void send(const Frame& frame) { send(frameBytes(frame)); }
   void closeInput() { ::close(std::exchange(input_, -1)); }
+  pid_t pid() const { return pid_; }
 
   // One stdout line without its newline, or one whole frame; nullopt on timeout.
   std::optional<std::string> readLine() {
