@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -25,9 +26,10 @@ inline std::string frameBytes(const Frame& frame) {
 // The built `nimbra` program as a child process, stdin and stdout on pipes. Its stderr goes to
 // an unlinked temporary file, so a chatty child never blocks on it. The child is killed when the
 // object goes away. Every wait gives up after 30 seconds, failing the test instead of hanging it.
+// `environment` holds NAME=VALUE entries that replace or add to the test's own environment.
 class HostProcess {
  public:
-  explicit HostProcess(std::vector<std::string> arguments) {
+  explicit HostProcess(std::vector<std::string> arguments, const std::vector<std::string>& environment = {}) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     EXPECT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC), 0) << "cannot make pipes";
     posix_spawn_file_actions_t actions;
@@ -39,7 +41,19 @@ class HostProcess {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid_, NIMBRA_HOST_PATH, &actions, nullptr, argv.data(), environ), 0);
+    std::vector<std::string> variables = environment;
+    for (char** entry = environ; *entry; ++entry) {
+      const std::string_view name = std::string_view(*entry).substr(0, std::string_view(*entry).find('='));
+      if (std::none_of(environment.begin(), environment.end(), [&](const std::string& own) {
+            return own.starts_with(name) && own.size() > name.size() && own[name.size()] == '=';
+          })) {
+        variables.push_back(*entry);
+      }
+    }
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid_, NIMBRA_HOST_PATH, &actions, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -137,8 +151,9 @@ class HostProcess {
 using HostRun = std::tuple<int, std::string, std::string>;
 
 // Runs `nimbra ARGUMENTS` with `input` on stdin to its end.
-inline HostRun runHost(std::vector<std::string> arguments, std::string_view input = "") {
-  HostProcess host(std::move(arguments));
+inline HostRun runHost(std::vector<std::string> arguments, std::string_view input = "",
+                       const std::vector<std::string>& environment = {}) {
+  HostProcess host(std::move(arguments), environment);
   host.send(input);
   host.closeInput();
   const std::optional<int> status = host.wait();
