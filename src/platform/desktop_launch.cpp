@@ -11,15 +11,12 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/url_path.h"
+
 extern char** environ;
 
 namespace nimbra {
 namespace {
-
-bool isUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
 
 std::string workingFolder() {
   char buffer[PATH_MAX];
@@ -29,23 +26,9 @@ std::string workingFolder() {
 }  // namespace
 
 std::string fileUrlFromPath(const std::string& path) {
-  std::string absolute = path;
-  if (absolute.empty() || absolute[0] != '/') {
-    std::string folder = workingFolder();
-    absolute = folder + (folder.ends_with('/') ? "" : "/") + absolute;
-  }
-  constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : absolute) {
-    if (isUnreserved(c) || c == '/') {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 15];
-    }
-  }
-  return url;
+  if (!path.empty() && path[0] == '/') return "file://" + percentEncodedPath(path);
+  const std::string folder = workingFolder();
+  return "file://" + percentEncodedPath(folder + (folder.ends_with('/') ? "" : "/") + path);
 }
 
 std::optional<std::string> findOnPath(const std::string& name) {

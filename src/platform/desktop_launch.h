@@ -11,9 +11,8 @@
 
 namespace nimbra {
 
-// The file URL of `path`: "file://" and the path with every byte but the unreserved ones
-// (A-Z a-z 0-9 - . _ ~) and "/" percent-encoded, so spaces, "#", "?", "%" and non-ASCII
-// names arrive intact. A relative path is taken against the working folder.
+// The file URL of `path` (percent-encoded as url_path.h says). A relative path is taken
+// against the working folder.
 std::string fileUrlFromPath(const std::string& path);
 
 // The executable `name` as the shell would find it through $PATH; nullopt when there is none.
