@@ -1,20 +1,20 @@
 #include "platform/mount_table.h"
 
 #include <algorithm>
-#include <array>
+#include <iterator>
 #include <sstream>
 
 namespace nimbra {
 namespace {
 
 // The walker's kernel pseudo file systems, then those that hold no data of their own.
-constexpr std::array<std::string_view, 24> kNoStoredData = {
+constexpr std::string_view kNoStoredData[] = {
     "proc",   "sysfs",      "cgroup",   "cgroup2",  "devtmpfs", "devpts",      "debugfs",
     "tracefs", "securityfs", "pstore",  "bpf",      "configfs", "fusectl",     "mqueue",
     "hugetlbfs", "binfmt_misc", "autofs", "efivarfs", "tmpfs",  "ramfs",       "squashfs",
     "nsfs",   "fuse.portal", "fuse.gvfsd-fuse"};
 
-constexpr std::array<std::string_view, 5> kPrivateTrees = {"/proc", "/sys", "/dev", "/run", "/snap"};
+constexpr std::string_view kPrivateTrees[] = {"/proc", "/sys", "/dev", "/run", "/snap"};
 
 bool isAtOrBelow(std::string_view path, std::string_view folder) {
   return path == folder || (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
@@ -69,11 +69,10 @@ std::vector<MountEntry> parseMountInfo(std::string_view text) {
 }
 
 bool holdsStoredData(const MountEntry& mount) {
-  if (std::find(kNoStoredData.begin(), kNoStoredData.end(), mount.type) != kNoStoredData.end()) return false;
+  if (std::ranges::find(kNoStoredData, mount.type) != std::end(kNoStoredData)) return false;
   if (mount.type == "overlay" && mount.mountPoint != "/") return false;
   if (isAtOrBelow(mount.mountPoint, "/run/media")) return true;
-  return std::none_of(kPrivateTrees.begin(), kPrivateTrees.end(),
-                      [&](std::string_view folder) { return isAtOrBelow(mount.mountPoint, folder); });
+  return std::ranges::none_of(kPrivateTrees, [&](std::string_view folder) { return isAtOrBelow(mount.mountPoint, folder); });
 }
 
 }  // namespace nimbra
