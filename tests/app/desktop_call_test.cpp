@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "host_process.h"
+#include "platform/home.h"
 #include "support/temp_tree.h"
 
 namespace nimbra::test {
@@ -23,18 +24,15 @@ using ::testing::MatchesRegex;
 // its name and arguments, each followed by "|", as one line of `record()`.
 class StandIns {
  public:
-  std::string add(const std::string& name, const std::string& body) {
-    const std::string path = tree_.write("bin/" + name, "#!/bin/sh\n" + body + "\n");
-    ::chmod(path.c_str(), 0755);
-    return path;
+  void add(const std::string& name, const std::string& body) {
+    ::chmod(tree_.write("bin/" + name, "#!/bin/sh\n" + body + "\n").c_str(), 0755);
   }
-  std::string addRecording(const std::string& name, const std::string& rest = "") {
-    return add(name, "for a in \"${0##*/}\" \"$@\"; do printf '%s|' \"$a\"; done >> '" + recordPath() +
-                         "'\necho >> '" + recordPath() + "'\n" + rest);
+  void addRecording(const std::string& name, const std::string& rest = "") {
+    add(name, "{ printf '%s|' \"${0##*/}\" \"$@\"; echo; } >> '" + recordPath() + "'\n" + rest);
   }
   std::string folder() const { return tree_.makeDir("bin"); }
   std::string recordPath() const { return tree_.path("record"); }
-  std::string scratch(const std::string& relative) const { return tree_.path(relative); }
+  std::string scratch(const std::string& name) const { return tree_.path(name); }
   // The recorded lines once there are `count` of them; detached programs write after the
   // host has answered.
   std::vector<std::string> record(size_t count) const {
@@ -50,89 +48,58 @@ class StandIns {
   }
   // PATH with the stand-ins first, and the display set unless told otherwise.
   std::vector<std::string> environment(bool display = true, bool systemPrograms = true) const {
-    return {"PATH=" + folder() + (systemPrograms ? ":/usr/bin:/bin" : ""), std::string("DISPLAY=") + (display ? ":99" : ""),
-            "WAYLAND_DISPLAY="};
+    return {"PATH=" + folder() + (systemPrograms ? ":/usr/bin:/bin" : ""),
+            std::string("DISPLAY=") + (display ? ":99" : ""), "WAYLAND_DISPLAY="};
   }
 
  private:
   TempTree tree_;
 };
 
-Json callJson(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
-  const auto [status, out, err] = runHost(arguments, "", environment);
-  EXPECT_EQ(status, 0) << err;
-  EXPECT_EQ(err, "");
+Json callJson(const std::vector<std::string>& arguments) {
+  const auto [status, out, err] = runHost(arguments);
+  EXPECT_EQ(std::pair(status, err), std::pair(0, std::string()));
   return Json::parse(out, nullptr, /*allow_exceptions=*/false);
 }
 
-enum class Kind { string, integer, boolean, list };
-bool hasKind(const Json& value, Kind kind) {
-  switch (kind) {
-    case Kind::string: return value.is_string();
-    case Kind::integer: return value.is_number_integer();
-    case Kind::boolean: return value.is_boolean();
-    case Kind::list: return value.is_array();
-  }
-  return false;
-}
-
-void expectShape(const Json& map, const std::map<std::string, Kind>& shape) {
+// `shape` lists "key:kind" words, kind s(tring), i(nteger), b(ool) or l(ist): exactly these keys.
+void expectShape(const Json& map, const std::string& shape) {
   ASSERT_TRUE(map.is_object()) << map;
-  std::set<std::string> keys;
-  for (const auto& [key, value] : map.items()) keys.insert(key);
-  std::set<std::string> expected;
-  for (const auto& [key, kind] : shape) {
-    expected.insert(key);
-    EXPECT_TRUE(map.contains(key) && hasKind(map[key], kind)) << key << " in " << map;
+  std::istringstream words(shape);
+  size_t keys = 0;
+  for (std::string word; words >> word; ++keys) {
+    const std::string key = word.substr(0, word.find(':'));
+    const Json value = map.value(key, Json());
+    const char kind = word.back();
+    EXPECT_TRUE(kind == 's' ? value.is_string() : kind == 'i' ? value.is_number_integer()
+                : kind == 'b' ? value.is_boolean() : value.is_array()) << key << " in " << map;
   }
-  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(map.size(), keys) << map;
 }
 
+// revealPath, openPath and pickFolder answer below, with stand-ins for what they start.
 TEST(DesktopCall, TheNineMethodsAnswerWithTheirKeysAndTypes) {
-  StandIns standIns;
-  standIns.addRecording("gdbus");
-  standIns.addRecording("xdg-open");
-  TempTree home;
-  std::vector<std::string> env = standIns.environment(/*display=*/false);
-  env.push_back("HOME=" + home.root());
-
-  EXPECT_EQ(callJson({"call", "homeDir"}, env), home.root());
-  const Json id = callJson({"call", "deviceId"}, env);
+  EXPECT_EQ(callJson({"call", "homeDir"}), homeDirectory());
+  const Json id = callJson({"call", "deviceId"});
   EXPECT_THAT(id.get<std::string>(), MatchesRegex("mac-[0-9a-f]{40}"));
-  EXPECT_EQ(callJson({"call", "deviceId"}, env), id);
-  EXPECT_THAT(callJson({"call", "deviceName"}, env).get<std::string>(), MatchesRegex(".+"));
-  EXPECT_EQ(callJson({"call", "revealPath", R"({"path":"/tmp"})"}, env), true);
-  EXPECT_EQ(callJson({"call", "openPath", R"({"path":"/tmp"})"}, env), true);
-  EXPECT_EQ(callJson({"call", "pickFolder"}, env), nullptr);
+  EXPECT_THAT(callJson({"call", "deviceName"}).get<std::string>(), MatchesRegex(".+"));
 
-  const Json system = callJson({"call", "systemInfo"}, env);
-  expectShape(system, {{"os", Kind::string}, {"osVersion", Kind::string}, {"host", Kind::string},
-                       {"user", Kind::string}, {"cpu", Kind::string}, {"arch", Kind::string},
-                       {"cores", Kind::integer}, {"memTotal", Kind::integer}, {"memUsed", Kind::integer},
-                       {"uptime", Kind::integer}, {"disks", Kind::list}, {"home", Kind::string}});
+  const Json system = callJson({"call", "systemInfo"});
+  expectShape(system, "os:s osVersion:s host:s user:s cpu:s arch:s cores:i memTotal:i memUsed:i uptime:i disks:l home:s");
   EXPECT_THAT(system.value("osVersion", ""), MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
   ASSERT_FALSE(system["disks"].empty());
   EXPECT_EQ(system["disks"][0].value("path", ""), "/");
-  for (const Json& disk : system["disks"]) {
-    expectShape(disk, {{"name", Kind::string}, {"path", Kind::string}, {"total", Kind::integer},
-                       {"free", Kind::integer}, {"used", Kind::integer}, {"isSystem", Kind::boolean},
-                       {"isRemovable", Kind::boolean}});
-  }
+  for (const Json& disk : system["disks"]) expectShape(disk, "name:s path:s total:i free:i used:i isSystem:b isRemovable:b");
 
-  const Json memory = callJson({"call", "memoryInfo"}, env);
-  expectShape(memory, {{"total", Kind::integer}, {"used", Kind::integer}, {"free", Kind::integer},
-                       {"cached", Kind::integer}, {"wired", Kind::integer}, {"compressed", Kind::integer},
-                       {"pressure", Kind::integer}, {"topProcesses", Kind::list}});
+  const Json memory = callJson({"call", "memoryInfo"});
+  expectShape(memory, "total:i used:i free:i cached:i wired:i compressed:i pressure:i topProcesses:l");
   ASSERT_FALSE(memory["topProcesses"].empty());
-  for (const Json& process : memory["topProcesses"]) {
-    expectShape(process, {{"pid", Kind::integer}, {"name", Kind::string}, {"mem", Kind::integer}});
-  }
+  for (const Json& process : memory["topProcesses"]) expectShape(process, "pid:i name:s mem:i");
 
   // As root this drops the machine's file caches for real; where /proc/sys is read-only it
   // answers ok false with the shell's words.
-  const Json purge = callJson({"call", "optimizeMemory"}, env);
-  expectShape(purge, {{"ok", Kind::boolean}, {"error", Kind::string}, {"before", Kind::integer},
-                      {"after", Kind::integer}, {"freed", Kind::integer}});
+  const Json purge = callJson({"call", "optimizeMemory"});
+  expectShape(purge, "ok:b error:s before:i after:i freed:i");
   EXPECT_EQ(purge.value("ok", false), purge.value("error", "?").empty()) << purge;
 }
 
@@ -162,10 +129,7 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
     EXPECT_EQ(status, 0) << err;
     EXPECT_EQ(out, std::string(c.answer) + "\n");
     // The panel has ended before its answer, so its record is complete.
-    std::ifstream record(standIns.recordPath());
-    std::string started;
-    std::getline(record, started);
-    EXPECT_EQ(started, c.record);
+    EXPECT_EQ(standIns.record(0), *c.record ? std::vector<std::string>{c.record} : std::vector<std::string>{});
   }
 }
 
@@ -175,8 +139,8 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
   const std::string gdbusAnswer = standIns.scratch("gdbus-status");
   standIns.addRecording("gdbus", "echo noise; echo noise >&2; exit $(cat '" + gdbusAnswer + "')");
   standIns.addRecording("xdg-open", "echo noise; echo noise >&2");
-  const std::string odd = "/tmp/a b/#1?x=%25/\xC3\xA9t\xC3\xA9";
-  const std::string encoded = "file:///tmp/a%20b/%231%3Fx%3D%2525/%C3%A9t%C3%A9";
+  const std::string odd = "/tmp/a b/#1?x=%25/it's \xC3\xA9t\xC3\xA9";
+  const std::string encoded = "file:///tmp/a%20b/%231%3Fx%3D%2525/it%27s%20%C3%A9t%C3%A9";
   auto call = [&](const char* method, const Json& arguments) {
     EXPECT_EQ(runHost({"call", method, arguments.dump()}, "", standIns.environment()),
               HostRun(0, "true\n", ""));
@@ -203,24 +167,16 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
                                               "xdg-open|" + odd + "|", "xdg-open|./-n|"));
 }
 
-// Each panel waits for its answer on a named pipe of its own, so the test decides when and in
-// which order they close.
+// Each panel records its pid and waits for its answer on a named pipe of its own, so the test
+// decides when and in which order they close.
 TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall) {
   StandIns standIns;
-  const std::string dir = standIns.scratch("");
-  standIns.add("zenity", "mkfifo '" + dir + "answer.'$$ && : > '" + dir + "open.'$$ && read -r line < '" + dir +
-                             "answer.'$$ && printf '%s\\n' \"$line\"");
+  const std::string pipe = standIns.scratch("answer.");
+  standIns.add("zenity", "mkfifo '" + pipe + "'$$ && echo $$ >> '" + standIns.recordPath() + "' && read -r line < '" +
+                             pipe + "'$$ && printf '%s\\n' \"$line\"");
   HostProcess host({"serve", "--json"}, standIns.environment());
   host.send("{\"id\":1,\"method\":\"pickFolder\"}\n{\"id\":2,\"method\":\"pickFolder\"}\n");
-  std::vector<std::string> panels;
-  for (int waited = 0; panels.size() < 2 && waited < 30000; waited += 10) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    panels.clear();
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      const std::string name = entry.path().filename();
-      if (name.starts_with("open.")) panels.push_back(name.substr(5));
-    }
-  }
+  const std::vector<std::string> panels = standIns.record(2);
   ASSERT_EQ(panels.size(), 2u);
 
   host.send("{\"id\":3,\"method\":\"cancel\"}\n");
@@ -229,7 +185,7 @@ TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall
   const std::tuple<std::string, const char*, const char*> closing[] = {{panels[1], "/second/", "/second"},
                                                                        {panels[0], "/first", "/first"}};
   for (const auto& [panel, chosen, answer] : closing) {
-    std::ofstream(dir + "answer." + panel) << chosen << "\n";
+    std::ofstream(pipe + panel) << chosen << "\n";
     const Json line = Json::parse(host.readLine().value_or(""), nullptr, false);
     EXPECT_EQ(line.value("result", ""), answer) << line;
     answered.insert(line.value("id", int64_t{0}));

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -38,22 +37,15 @@ class HostProcess {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ::fileno(errors_), STDERR_FILENO);
     arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
+    // env(1) sets the variables and then becomes the host, keeping its pid.
+    if (!environment.empty()) {
+      arguments.insert(arguments.begin(), environment.begin(), environment.end());
+      arguments.insert(arguments.begin(), "/usr/bin/env");
+    }
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    std::vector<std::string> variables = environment;
-    for (char** entry = environ; *entry; ++entry) {
-      const std::string_view name = std::string_view(*entry).substr(0, std::string_view(*entry).find('='));
-      if (std::none_of(environment.begin(), environment.end(), [&](const std::string& own) {
-            return own.starts_with(name) && own.size() > name.size() && own[name.size()] == '=';
-          })) {
-        variables.push_back(*entry);
-      }
-    }
-    std::vector<char*> envp;
-    for (std::string& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid_, NIMBRA_HOST_PATH, &actions, nullptr, argv.data(), envp.data()), 0);
+    EXPECT_EQ(::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);

@@ -68,8 +68,7 @@ TEST(Dispatcher, UnknownNamesAreAnsweredNotImplementedFromTheWorkQueue) {
 }
 
 // Refuses every script at once, so that no administrator command runs for real.
-class RefusingScriptRunner final : public ScriptRunner {
- public:
+struct RefusingScriptRunner final : ScriptRunner {
   ScriptResult runScript(const std::string&) override { return {false, "refused"}; }
 };
 
