@@ -21,7 +21,9 @@ const MethodEntry kMethods[] = {
     {"deviceName", Runs::main, [](S& s, const A&) -> Value { return s.deviceName(); }},
     {"revealPath", Runs::main, [](S& s, const A& a) -> Value { if (auto p = decodePathArgs(a).path) s.revealPath(*p); return true; }},
     {"openPath", Runs::main, [](S& s, const A& a) -> Value { if (auto p = decodePathArgs(a).path) s.openPath(*p); return true; }},
-    {"pickFolder", Runs::mainLater, nullptr, [](S& s, const A&, Completion done) { s.pickFolder([done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); }); }},
+    {"pickFolder", Runs::mainLater, nullptr, [](S& s, const A&, Completion done) {
+       s.pickFolder([done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
+     }},
     {"systemInfo", Runs::info, [](S& s, const A&) -> Value { return s.systemInfo(); }},
     {"memoryInfo", Runs::info, [](S& s, const A&) -> Value { return s.memoryInfo(); }},
     {"optimizeMemory", Runs::info, [](S& s, const A&) -> Value { return s.optimizeMemory(); }},

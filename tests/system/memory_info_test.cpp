@@ -55,7 +55,7 @@ TEST(MemoryInfo, FiguresComeFromMeminfoAndTopProcessesFromTheFirstTwelveLines) {
       "8 20 nameonly\n"
       "x9 30 /bin/bad-pid\n"
       "10 40\n"
-      "11 99999999999999999999 /bin/size-overflows\n"
+      "11 9007199254740992 /bin/bytes-overflow\n"
       "\t12 1 /usr/lib/trailing/ \t\n"
       "13 1 /bin/a\n14 1 /bin/b\n15 1 /bin/c\n16 1 /bin/d\n17 1 /bin/e\n"
       "99 1 /bin/thirteenth-line\n";
