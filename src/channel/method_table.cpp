@@ -4,6 +4,7 @@
 #include <array>
 
 #include "channel/method_args.h"
+#include "platform/home.h"
 
 namespace nimbra {
 namespace {
@@ -12,11 +13,20 @@ using S = NimbraNative;
 using A = ValueMap;
 
 // Methods of the interface not answered yet (they fall through to "not implemented"):
-// "homeDir", "deviceId", "deviceName", "revealPath", "openPath", "pickFolder",
-// "systemInfo", "memoryInfo", "optimizeMemory", "listStartupItems", "setStartupItem",
-// "removeStartupItem", "listApps", "appLeftovers".
+// "listStartupItems", "setStartupItem", "removeStartupItem", "listApps", "appLeftovers".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, [](S& s, const A&) -> Value { s.cancel(); return true; }},
+    {"homeDir", Runs::main, [](S&, const A&) -> Value { return homeDirectory(); }},
+    {"deviceId", Runs::main, [](S& s, const A&) -> Value { return s.deviceIdentifier(); }},
+    {"deviceName", Runs::main, [](S& s, const A&) -> Value { return s.deviceName(); }},
+    {"revealPath", Runs::main, [](S& s, const A& a) -> Value { if (auto p = decodePathArgs(a).path) s.revealPath(*p); return true; }},
+    {"openPath", Runs::main, [](S& s, const A& a) -> Value { if (auto p = decodePathArgs(a).path) s.openPath(*p); return true; }},
+    {"pickFolder", Runs::mainLater, nullptr, [](S& s, const A&, Completion done) {
+       s.pickFolder([done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
+     }},
+    {"systemInfo", Runs::info, [](S& s, const A&) -> Value { return s.systemInfo(); }},
+    {"memoryInfo", Runs::info, [](S& s, const A&) -> Value { return s.memoryInfo(); }},
+    {"optimizeMemory", Runs::info, [](S& s, const A&) -> Value { return s.optimizeMemory(); }},
     {"deleteItems", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeDeleteItemsArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
     {"uninstallApp", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeUninstallAppArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
     {"emptyTrash", Runs::work, [](S& s, const A&) -> Value { return s.emptyTrash(); }},

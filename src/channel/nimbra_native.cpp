@@ -1,6 +1,7 @@
 #include "channel/nimbra_native.h"
 
 #include <chrono>
+#include <thread>
 
 #include "channel/method_args.h"
 #include "channel/method_channel.h"
@@ -18,6 +19,8 @@ double wallClockSeconds() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
+
+void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
 NimbraNative& NimbraNative::shared() {
   // Never destroyed: work tasks may still run while the process exits.
@@ -38,6 +41,11 @@ NimbraNative::NimbraNative(Seams seams) : seams_(std::move(seams)) {
     ownScriptRunner_ = std::make_unique<ShellScriptRunner>();
     seams_.scriptRunner = ownScriptRunner_.get();
   }
+  if (!seams_.systemSources) {
+    ownSystemSources_ = std::make_unique<MachineSystemSources>();
+    seams_.systemSources = ownSystemSources_.get();
+  }
+  if (!seams_.pause) seams_.pause = sleepSeconds;
 }
 
 NimbraNative::~NimbraNative() = default;
@@ -64,6 +72,10 @@ void NimbraNative::handle(const MethodCall& call, std::unique_ptr<MethodResult> 
   switch (entry->runs) {
     case Runs::main:
       answer->success(entry->perform(*this, argumentMap(call.arguments)));
+      return;
+    case Runs::mainLater:
+      entry->start(*this, argumentMap(call.arguments),
+                   [this, answer](Value value) { replyOnMain(answer, std::move(value)); });
       return;
     case Runs::info:
       infoQueue_.async([this, entry, answer, arguments = call.arguments] {

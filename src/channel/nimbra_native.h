@@ -25,6 +25,7 @@
 #include "channel/value.h"
 #include "platform/command_runner.h"
 #include "platform/script_runner.h"
+#include "platform/system_sources.h"
 
 namespace nimbra {
 
@@ -36,6 +37,9 @@ inline constexpr const char* kInfoQueueLabel = "com.teskel.nimbra.info";
 // Wall-clock seconds since 1970, as a double.
 using Clock = std::function<double()>;
 double wallClockSeconds();
+// Blocks the calling thread for the given seconds.
+using Pause = std::function<void(double)>;
+void sleepSeconds(double seconds);
 
 class NimbraNative final : public StreamHandler {
  public:
@@ -46,6 +50,9 @@ class NimbraNative final : public StreamHandler {
     Clock clock = wallClockSeconds;
     CommandRunner* commandRunner = nullptr;
     ScriptRunner* scriptRunner = nullptr;
+    // The machine's files, volumes and names; null means the real machine.
+    SystemSources* systemSources = nullptr;
+    Pause pause = sleepSeconds;
   };
 
   // The process's service object, created on first use (thread-safe) and never destroyed.
@@ -101,6 +108,26 @@ class NimbraNative final : public StreamHandler {
   // Empties the directory at `path` as far as it can; never follows links.
   void deleteContents(const std::string& path);
 
+  // --- Desktop services (main loop; they never block it) ---
+  // "mac-" and 40 hex digits derived from the machine's UUID, recomputed on every call.
+  std::string deviceIdentifier();
+  // The computer name; "Mac" when it has none.
+  std::string deviceName();
+  // Shows the item selected in the file manager, else opens its parent folder. Detached.
+  void revealPath(const std::string& path);
+  // Opens the item with its default application. Detached.
+  void openPath(const std::string& path);
+  // Returns at once; `completion` runs later, once, on the main loop, with the chosen folder
+  // or nullopt (cancelled, failed, no panel program, no display).
+  using FolderCompletion = std::function<void(std::optional<std::string>)>;
+  void pickFolder(FolderCompletion completion);
+
+  // --- System monitoring (info queue) ---
+  ValueMap systemInfo();
+  ValueMap memoryInfo();
+  // Purges the file caches as administrator; blocks for the password prompt and a 1.2 s pause.
+  ValueMap optimizeMemory();
+
   // Posts one answer to the main loop.
   void replyOnMain(std::shared_ptr<MethodResult> result, std::optional<Value> answer);
 
@@ -112,6 +139,7 @@ class NimbraNative final : public StreamHandler {
   Seams seams_;
   std::unique_ptr<CommandRunner> ownCommandRunner_;
   std::unique_ptr<ScriptRunner> ownScriptRunner_;
+  std::unique_ptr<SystemSources> ownSystemSources_;
 
   std::unique_ptr<EventSink> eventSink;  // main loop only
   std::mutex cancelLock;

@@ -64,18 +64,18 @@ struct MountTable {
   bool known = false;  // false when /proc is missing: every directory is then checked
   std::string canonicalRoot;
   std::unordered_set<std::string> pointsBelow;
-  std::vector<MountPoint> mounts;
+  std::vector<MountEntry> mounts;
 };
 
 // The table for a walk from the open directory `rootFd`.
-MountTable readMountTable(int rootFd) {
+MountTable mountTableFor(int rootFd) {
   MountTable table;
-  table.mounts = readMountPoints();
+  table.mounts = nimbra::readMountTable();
   // The root as the kernel names it, so that it compares with the mount points.
   std::string canonical = canonicalPathOf(rootFd);
   if (canonical.empty()) return table;
-  for (const MountPoint& point : table.mounts) {
-    if (isStrictlyBelow(point.path, canonical)) table.pointsBelow.insert(point.path);
+  for (const MountEntry& point : table.mounts) {
+    if (isStrictlyBelow(point.mountPoint, canonical)) table.pointsBelow.insert(point.mountPoint);
   }
   table.canonicalRoot = std::move(canonical);
   table.known = !table.mounts.empty();
@@ -186,7 +186,7 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
 
 const MountTable& Walk::mounts() {
   if (!mounts_) {
-    mounts_ = readMountTable(rootFd_);
+    mounts_ = mountTableFor(rootFd_);
     struct stat info {};
     if (!mounts_->known && ::fstat(rootFd_, &info) == 0) {
       rootDevice_ = info.st_dev;

@@ -272,8 +272,8 @@ std::optional<std::string> mountPointWithin(const std::string& path) {
   } else {
     item = (item == "/" ? "" : item) + "/" + parts.name;
   }
-  for (const MountPoint& mount : readMountPoints()) {
-    if (mount.path == item || isStrictlyBelow(mount.path, item)) return mount.path;
+  for (const MountEntry& mount : readMountTable()) {
+    if (mount.mountPoint == item || isStrictlyBelow(mount.mountPoint, item)) return mount.mountPoint;
   }
   return std::nullopt;
 }

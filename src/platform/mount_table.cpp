@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <cstdio>
-#include <optional>
+#include <iterator>
+#include <sstream>
 
 #include "platform/descriptor.h"
 #include "platform/path_parts.h"
@@ -30,28 +30,44 @@ constexpr unsigned long kPseudoFsMagics[] = {
     kConfigFsMagic,   kFuseControlMagic, kMqueueMagic,       HUGETLBFS_MAGIC,     BINFMTFS_MAGIC,
     AUTOFS_SUPER_MAGIC, EFIVARFS_MAGIC};
 
-// Mount points in the mount table escape space, tab, newline and backslash as \ooo.
-std::string unescapeMountPath(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && text.size() - i >= 4) {
-      int value = 0;
-      bool octal = true;
-      for (size_t k = 1; k <= 3; ++k) {
-        char digit = text[i + k];
-        octal = octal && digit >= '0' && digit <= '7';
-        value = value * 8 + (digit - '0');
-      }
-      if (octal) {
-        out += static_cast<char>(value);
-        i += 3;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
+// The walker's kernel pseudo file systems, then those that hold no data of their own.
+constexpr std::string_view kNoStoredData[] = {
+    "proc",   "sysfs",      "cgroup",   "cgroup2",  "devtmpfs", "devpts",      "debugfs",
+    "tracefs", "securityfs", "pstore",  "bpf",      "configfs", "fusectl",     "mqueue",
+    "hugetlbfs", "binfmt_misc", "autofs", "efivarfs", "tmpfs",  "ramfs",       "squashfs",
+    "nsfs",   "fuse.portal", "fuse.gvfsd-fuse"};
+
+constexpr std::string_view kPrivateTrees[] = {"/proc", "/sys", "/dev", "/run", "/snap"};
+
+bool isAtOrBelow(std::string_view path, std::string_view folder) {
+  return path == folder || (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
 }
+
+// The kernel writes space, tab, newline and backslash in these fields as \ and three octal digits.
+std::string unescapeOctal(std::string_view field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() &&
+        std::all_of(field.begin() + i + 1, field.begin() + i + 4, [](char c) { return c >= '0' && c <= '7'; })) {
+      text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      text += field[i];
+    }
+  }
+  return text;
+}
+
+bool parseDeviceNumbers(const std::string& field, DeviceRef& device) {
+  unsigned major = 0, minor = 0;
+  char colon = 0;
+  std::istringstream in(field);
+  if (!(in >> major >> colon >> minor) || colon != ':') return false;
+  device.major = major;
+  device.minor = minor;
+  return true;
+}
+
 
 // The whole of a small kernel file, read in a few large pieces; "" when it cannot be read.
 std::string readKernelFile(const char* path) {
@@ -68,47 +84,37 @@ std::string readKernelFile(const char* path) {
   return text;
 }
 
-// Reads "major:minor", the whole of `field`.
-std::optional<dev_t> parseDevice(std::string_view field) {
-  unsigned long major = 0, minor = 0;
-  size_t colon = field.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  auto number = [](std::string_view digits, unsigned long& out) {
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
-    return error == std::errc() && end == digits.data() + digits.size();
-  };
-  if (!number(field.substr(0, colon), major) || !number(field.substr(colon + 1), minor)) {
-    return std::nullopt;
-  }
-  return makedev(major, minor);
-}
-
 }  // namespace
 
-std::vector<MountPoint> readMountPoints() {
-  std::vector<MountPoint> points;
-  const std::string text = readKernelFile("/proc/self/mountinfo");
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    // "36 35 98:0 /root /mount/point options [tags] - type source super-options"
-    std::string_view fields[5];
-    size_t pos = 0;
-    for (auto& field : fields) {
-      size_t space = std::min(line.find(' ', pos), line.size());
-      field = line.substr(std::min(pos, line.size()), space - std::min(pos, space));
-      pos = space + 1;
-    }
-    size_t separator = line.find(" - ");
-    std::optional<dev_t> device = parseDevice(fields[2]);
-    if (!device || fields[4].empty() || separator == std::string_view::npos) continue;
-    std::string_view rest = line.substr(separator + 3);
-    points.push_back({unescapeMountPath(fields[4]), *device, std::string(rest.substr(0, rest.find(' ')))});
+std::vector<MountEntry> parseMountInfo(std::string_view text) {
+  std::vector<MountEntry> mounts;
+  std::istringstream lines{std::string(text)};
+  std::string line;
+  while (std::getline(lines, line)) {
+    // id parent major:minor root mount-point options [optional fields...] - type source super-options
+    std::istringstream words(line);
+    std::vector<std::string> fields;
+    for (std::string word; words >> word;) fields.push_back(word);
+    const auto separator = std::find(fields.begin(), fields.end(), "-");
+    if (fields.size() < 6 || separator - fields.begin() < 6 || fields.end() - separator < 3) continue;
+    MountEntry mount;
+    if (!parseDeviceNumbers(fields[2], mount.device)) continue;
+    mount.mountPoint = unescapeOctal(fields[4]);
+    mount.type = unescapeOctal(separator[1]);
+    mount.device.source = unescapeOctal(separator[2]);
+    mounts.push_back(std::move(mount));
   }
-  return points;
+  return mounts;
 }
+
+bool holdsStoredData(const MountEntry& mount) {
+  if (std::ranges::find(kNoStoredData, mount.type) != std::end(kNoStoredData)) return false;
+  if (mount.type == "overlay" && mount.mountPoint != "/") return false;
+  if (isAtOrBelow(mount.mountPoint, "/run/media")) return true;
+  return std::ranges::none_of(kPrivateTrees, [&](std::string_view folder) { return isAtOrBelow(mount.mountPoint, folder); });
+}
+
+std::vector<MountEntry> readMountTable() { return parseMountInfo(readKernelFile("/proc/self/mountinfo")); }
 
 bool isStrictlyBelow(std::string_view path, std::string_view dir) {
   if (dir == "/") return path.size() > 1 && path.front() == '/';
@@ -131,9 +137,9 @@ bool isPseudoFileSystemMagic(unsigned long magic) {
   return std::find(std::begin(kPseudoFsMagics), std::end(kPseudoFsMagics), magic) != std::end(kPseudoFsMagics);
 }
 
-bool isDevTmpfs(dev_t device, const std::vector<MountPoint>& mounts) {
-  for (const MountPoint& mount : mounts) {
-    if (mount.device == device) return mount.type == "devtmpfs";
+bool isDevTmpfs(dev_t device, const std::vector<MountEntry>& mounts) {
+  for (const MountEntry& mount : mounts) {
+    if (makedev(mount.device.major, mount.device.minor) == device) return mount.type == "devtmpfs";
   }
   return false;
 }
@@ -146,7 +152,7 @@ bool isOnPseudoFileSystem(const std::string& path) {
   if (isPseudoFileSystemMagic(magic)) return true;
   if (magic != TMPFS_MAGIC && magic != RAMFS_MAGIC) return false;
   struct stat device {};
-  return ::stat(path.c_str(), &device) == 0 && isDevTmpfs(device.st_dev, readMountPoints());
+  return ::stat(path.c_str(), &device) == 0 && isDevTmpfs(device.st_dev, readMountTable());
 }
 
 }  // namespace nimbra

@@ -1,8 +1,9 @@
 #pragma once
 
-// The mount table as this process sees it (/proc/self/mountinfo), and the kernel pseudo file
-// systems that hold no stored data. The walker asks it which directories are mount points;
-// deletion asks it whether an item holds one before anything runs with administrator rights.
+// The mount table as /proc/self/mountinfo states it: one parser, used by the walker (which
+// directories are mount points, which are kernel pseudo file systems), by deletion (whether an
+// item holds a mount before anything runs with administrator rights) and by the volume list
+// (which mounts hold stored data).
 
 #include <sys/types.h>
 
@@ -10,16 +11,28 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/system_sources.h"
+
 namespace nimbra {
 
-struct MountPoint {
-  std::string path;  // canonical, as the kernel names it, escapes undone
-  dev_t device = 0;
-  std::string type;  // "ext4", "proc", "fuse.sshfs" ...
+struct MountEntry {
+  DeviceRef device;
+  std::string mountPoint;  // canonical, octal escapes (\040 for a space) already decoded
+  std::string type;        // "ext4", "fuse.sshfs" ...
+  friend bool operator==(const MountEntry&, const MountEntry&) = default;
 };
 
-// Every mount in table order; empty when /proc is not mounted. One read of a kernel file.
-std::vector<MountPoint> readMountPoints();
+// One entry per well-formed line, in the table's order; malformed lines are skipped.
+std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// This process's mount table, read now; empty when /proc is not mounted.
+std::vector<MountEntry> readMountTable();
+
+// Whether a mount stores data someone would want to see as a volume: not a kernel pseudo file
+// system, not a memory file system, not a read-only image or a container layer (except the
+// root itself), and not one of the system's private mounts below /proc, /sys, /dev, /run and
+// /snap. Removable media under /run/media stay.
+bool holdsStoredData(const MountEntry& mount);
 
 // `path` lies strictly below the directory `dir` (both canonical, no trailing "/").
 bool isStrictlyBelow(std::string_view path, std::string_view dir);
@@ -31,9 +44,9 @@ std::string canonicalPathOf(int fd);
 // Whether `path` lies on a kernel pseudo file system (procfs, sysfs, devtmpfs ...), whose
 // files hold no stored data whatever sizes they report (/proc/kcore: 128 TB).
 bool isOnPseudoFileSystem(const std::string& path);
-// The same question for an open directory, by its statfs magic: `mounts` is asked only for a
-// tmpfs-like magic, which devtmpfs shares with tmpfs and which only the table tells apart.
+// The same question for an open directory, by its statfs magic; devtmpfs shares the magic of
+// tmpfs, and only the table tells the two apart.
 bool isPseudoFileSystemMagic(unsigned long magic);
-bool isDevTmpfs(dev_t device, const std::vector<MountPoint>& mounts);
+bool isDevTmpfs(dev_t device, const std::vector<MountEntry>& mounts);
 
 }  // namespace nimbra

@@ -13,6 +13,7 @@
 #include "platform/home.h"
 #include "platform/path_parts.h"
 #include "platform/system_error_text.h"
+#include "platform/url_path.h"
 
 namespace nimbra {
 namespace {
@@ -33,24 +34,6 @@ bool makeFolders(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The trash info format stores the original location as a URL path: bytes other than the
-// unreserved ones and "/" are percent-encoded.
-std::string percentEncoded(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (unsigned char c : path) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
-        c == '-' || c == '_' || c == '.' || c == '~') {
-      encoded += static_cast<char>(c);
-    } else {
-      encoded += '%';
-      encoded += kHex[c >> 4];
-      encoded += kHex[c & 15];
-    }
-  }
-  return encoded;
-}
-
 std::string absolutePath(const std::string& path) {
   if (!path.empty() && path[0] == '/') return withoutTrailingSlashes(path);
   char* cwd = ::getcwd(nullptr, 0);
@@ -65,7 +48,8 @@ std::string infoText(const std::string& originalPath) {
   ::localtime_r(&now, &local);
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  return "[Trash Info]\nPath=" + percentEncoded(originalPath) + "\nDeletionDate=" + date + "\n";
+  // The format stores the original location as a URL path.
+  return "[Trash Info]\nPath=" + percentEncodedPath(originalPath) + "\nDeletionDate=" + date + "\n";
 }
 
 // A long name is cut (at a character boundary) so that the trash's own suffixes still fit.

@@ -25,9 +25,10 @@ inline std::string frameBytes(const Frame& frame) {
 // The built `nimbra` program as a child process, stdin and stdout on pipes. Its stderr goes to
 // an unlinked temporary file, so a chatty child never blocks on it. The child is killed when the
 // object goes away. Every wait gives up after 30 seconds, failing the test instead of hanging it.
+// `environment` holds NAME=VALUE entries that replace or add to the test's own environment.
 class HostProcess {
  public:
-  explicit HostProcess(std::vector<std::string> arguments) {
+  explicit HostProcess(std::vector<std::string> arguments, const std::vector<std::string>& environment = {}) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     EXPECT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC), 0) << "cannot make pipes";
     posix_spawn_file_actions_t actions;
@@ -36,10 +37,15 @@ class HostProcess {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ::fileno(errors_), STDERR_FILENO);
     arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
+    // env(1) sets the variables and then becomes the host, keeping its pid.
+    if (!environment.empty()) {
+      arguments.insert(arguments.begin(), environment.begin(), environment.end());
+      arguments.insert(arguments.begin(), "/usr/bin/env");
+    }
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid_, NIMBRA_HOST_PATH, &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -138,8 +144,9 @@ class HostProcess {
 using HostRun = std::tuple<int, std::string, std::string>;
 
 // Runs `nimbra ARGUMENTS` with `input` on stdin to its end.
-inline HostRun runHost(std::vector<std::string> arguments, std::string_view input = "") {
-  HostProcess host(std::move(arguments));
+inline HostRun runHost(std::vector<std::string> arguments, std::string_view input = "",
+                       const std::vector<std::string>& environment = {}) {
+  HostProcess host(std::move(arguments), environment);
   host.send(input);
   host.closeInput();
   const std::optional<int> status = host.wait();

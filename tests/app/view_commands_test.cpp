@@ -1,23 +1,19 @@
 // The commands for people, run as the real program on built trees: what they print, what they
 // delete (exactly the chosen junk, and nothing without consent), Ctrl-C, and the ncdu export.
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <optional>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "host_process.h"
 #include "support/temp_tree.h"
 #include "support/test_seams.h"
+#include "support/walk_watch.h"
 
 namespace nimbra::test {
 namespace {
@@ -84,34 +80,17 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
 }
 
 TEST(ViewCommands, CtrlCDuringATreePrintsThePartialAnswerAndExits130) {
-  // Enough files that the walk is still running when the signal comes: the signal is sent once
-  // the program has the tree's root open. In memory where the machine has it: 60,000 files on
-  // a disk cost seconds to make and remove.
-  std::optional<ScopedEnv> inMemory;
-  if (::access("/dev/shm", W_OK) == 0) inMemory.emplace("TMPDIR", "/dev/shm");
-  TempTree tree;
-  const int root = ::open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
-  for (int d = 0; d < 300; ++d) {
-    const std::string folder = "d" + std::to_string(d);
-    ASSERT_EQ(::mkdirat(root, folder.c_str(), 0755), 0);
-    for (int f = 0; f < 200; ++f) ::close(::openat(root, (folder + "/f" + std::to_string(f)).c_str(), O_CREAT | O_WRONLY, 0644));
-  }
-  ::close(root);
-  HostProcess host({"tree", tree.root(), "--json"});
+  // Enough files that the walk is still running when the signal comes, sent once the
+  // program has the tree's root open.
+  WideTree tree(300, 200);
+  HostProcess host({"tree", tree.root(), "--depth", "1", "--json"});
   host.closeInput();
   const pid_t pid = host.pid();
-  bool walking = false;
-  for (int i = 0; i < 20000 && !walking; ++i) {
-    std::error_code ec;
-    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-      walking = walking || fs::read_symlink(fd.path(), ec) == tree.root();
-    }
-    if (!walking) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  ASSERT_TRUE(walking);
+  ASSERT_TRUE(waitUntilOpen(pid, tree.root()));
   ::kill(pid, SIGINT);
-  EXPECT_EQ(host.wait(), 130);
+  // Read to the end before waiting: a child blocked on a full pipe would never exit.
   EXPECT_THAT(host.restOfStdout(), HasSubstr("\"cancelled\":true"));
+  EXPECT_EQ(host.wait(), 130);
   EXPECT_THAT(host.stderrText(), HasSubstr("interrupted"));
 }
 

@@ -11,6 +11,7 @@
 #include "channel/nimbra_native.h"
 #include "support/channel_harness.h"
 #include "support/temp_tree.h"
+#include "support/walk_watch.h"
 
 namespace nimbra {
 namespace {
@@ -51,17 +52,16 @@ TEST(SizeOf, CountsLogicalBytesOfRegularFilesOnlyNeverFollowingLinks) {
 }
 
 TEST(SizeOfMethod, CancelDuringARealWalkAnswersThePartialTotal) {
-  // /usr is the largest tree every machine has: its walk lasts long enough (well over 100 ms)
-  // for a "cancel" sent 30 ms after the call to land in the middle of it.
+  // A "cancel" that lands while the walk runs (the walker holds the tree's root open).
+  test::WideTree wide(300, 200);
   test::ChannelHarness harness;
-  const int64_t full = harness.service().sizeOf("/usr");
-  const int ticket = harness.send("sizeOf", ValueMap{{"path", "/usr"}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const int ticket = harness.send("sizeOf", ValueMap{{"path", wide.root()}});
+  ASSERT_TRUE(test::waitUntilOpen(::getpid(), wide.root()));
   EXPECT_EQ(harness.call("cancel").answer, Value(true));
   const Value answer = harness.wait(ticket).answer.value_or(Value());
   const ValueMap* map = answer.getIf<ValueMap>();
   const int64_t partial = map ? intValue(map->at("size")).value_or(-1) : -1;
-  EXPECT_TRUE(partial >= 0 && partial < full) << partial << " of " << full;
+  EXPECT_TRUE(partial >= 0 && partial < 300 * 200) << partial;
   // The next work task clears the flag and measures in full; a missing or mistyped path
   // measures "" rather than failing.
   TempTree tree;

@@ -1,0 +1,199 @@
+// The desktop and system methods through the built `nimbra`, with stand-ins for the desktop's
+// programs on PATH: no real file manager, browser or dialog is ever started.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "host_process.h"
+#include "platform/home.h"
+#include "support/temp_tree.h"
+
+namespace nimbra::test {
+namespace {
+
+using Json = nlohmann::json;
+using ::testing::MatchesRegex;
+
+// A folder of stand-in programs, each a /bin/sh script. Every stand-in that records writes
+// its name and arguments, each followed by "|", as one line of `record()`.
+class StandIns {
+ public:
+  void add(const std::string& name, const std::string& body) {
+    ::chmod(tree_.write("bin/" + name, "#!/bin/sh\n" + body + "\n").c_str(), 0755);
+  }
+  void addRecording(const std::string& name, const std::string& rest = "") {
+    add(name, "{ printf '%s|' \"${0##*/}\" \"$@\"; echo; } >> '" + recordPath() + "'\n" + rest);
+  }
+  std::string folder() const { return tree_.makeDir("bin"); }
+  std::string recordPath() const { return tree_.path("record"); }
+  std::string scratch(const std::string& name) const { return tree_.path(name); }
+  // The recorded lines once there are `count` of them; detached programs write after the
+  // host has answered.
+  std::vector<std::string> record(size_t count) const {
+    std::vector<std::string> lines;
+    for (int waited = 0; waited < 30000; waited += 10) {
+      lines.clear();
+      std::ifstream in(recordPath());
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+      if (lines.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return lines;
+  }
+  // PATH with the stand-ins first, and the display set unless told otherwise.
+  std::vector<std::string> environment(bool display = true, bool systemPrograms = true) const {
+    return {"PATH=" + folder() + (systemPrograms ? ":/usr/bin:/bin" : ""),
+            std::string("DISPLAY=") + (display ? ":99" : ""), "WAYLAND_DISPLAY="};
+  }
+
+ private:
+  TempTree tree_;
+};
+
+Json callJson(const std::vector<std::string>& arguments) {
+  const auto [status, out, err] = runHost(arguments);
+  EXPECT_EQ(std::pair(status, err), std::pair(0, std::string()));
+  return Json::parse(out, nullptr, /*allow_exceptions=*/false);
+}
+
+// `shape` lists "key:kind" words, kind s(tring), i(nteger), b(ool) or l(ist): exactly these keys.
+void expectShape(const Json& map, const std::string& shape) {
+  ASSERT_TRUE(map.is_object()) << map;
+  std::istringstream words(shape);
+  size_t keys = 0;
+  for (std::string word; words >> word; ++keys) {
+    const std::string key = word.substr(0, word.find(':'));
+    const Json value = map.value(key, Json());
+    const char kind = word.back();
+    EXPECT_TRUE(kind == 's' ? value.is_string() : kind == 'i' ? value.is_number_integer()
+                : kind == 'b' ? value.is_boolean() : value.is_array()) << key << " in " << map;
+  }
+  EXPECT_EQ(map.size(), keys) << map;
+}
+
+// revealPath, openPath and pickFolder answer below, with stand-ins for what they start.
+TEST(DesktopCall, TheNineMethodsAnswerWithTheirKeysAndTypes) {
+  EXPECT_EQ(callJson({"call", "homeDir"}), homeDirectory());
+  const Json id = callJson({"call", "deviceId"});
+  EXPECT_THAT(id.get<std::string>(), MatchesRegex("mac-[0-9a-f]{40}"));
+  EXPECT_THAT(callJson({"call", "deviceName"}).get<std::string>(), MatchesRegex(".+"));
+
+  const Json system = callJson({"call", "systemInfo"});
+  expectShape(system, "os:s osVersion:s host:s user:s cpu:s arch:s cores:i memTotal:i memUsed:i uptime:i disks:l home:s");
+  EXPECT_THAT(system.value("osVersion", ""), MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
+  ASSERT_FALSE(system["disks"].empty());
+  EXPECT_EQ(system["disks"][0].value("path", ""), "/");
+  for (const Json& disk : system["disks"]) expectShape(disk, "name:s path:s total:i free:i used:i isSystem:b isRemovable:b");
+
+  const Json memory = callJson({"call", "memoryInfo"});
+  expectShape(memory, "total:i used:i free:i cached:i wired:i compressed:i pressure:i topProcesses:l");
+  ASSERT_FALSE(memory["topProcesses"].empty());
+  for (const Json& process : memory["topProcesses"]) expectShape(process, "pid:i name:s mem:i");
+
+  // As root this drops the machine's file caches for real; where /proc/sys is read-only it
+  // answers ok false with the shell's words.
+  const Json purge = callJson({"call", "optimizeMemory"});
+  expectShape(purge, "ok:b error:s before:i after:i freed:i");
+  EXPECT_EQ(purge.value("ok", false), purge.value("error", "?").empty()) << purge;
+}
+
+TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
+  const struct {
+    const char* zenity;   // the stand-in's body after it records; nullptr: not installed
+    const char* kdialog;
+    bool display;
+    const char* answer;
+    const char* record;   // what was started
+  } cases[] = {
+      {"printf '/home/ann/Chosen Folder/\\n'", nullptr, true, R"("/home/ann/Chosen Folder")",
+       "zenity|--file-selection|--directory|"},
+      {"printf '/\\n'", "printf '/never\\n'", true, R"("/")", "zenity|--file-selection|--directory|"},
+      {"exit 1", nullptr, true, "null", "zenity|--file-selection|--directory|"},
+      {nullptr, "printf '/from/kdialog//\\n'", true, R"("/from/kdialog")", "kdialog|--getexistingdirectory|"},
+      {nullptr, nullptr, true, "null", ""},
+      {"printf '/no/display\\n'", nullptr, false, "null", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.zenity ? c.zenity : "-") + " / " + (c.kdialog ? c.kdialog : "-"));
+    StandIns standIns;
+    if (c.zenity) standIns.addRecording("zenity", c.zenity);
+    if (c.kdialog) standIns.addRecording("kdialog", c.kdialog);
+    const auto [status, out, err] =
+        runHost({"call", "pickFolder"}, "", standIns.environment(c.display, /*systemPrograms=*/false));
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out, std::string(c.answer) + "\n");
+    // The panel has ended before its answer, so its record is complete.
+    EXPECT_EQ(standIns.record(0), *c.record ? std::vector<std::string>{c.record} : std::vector<std::string>{});
+  }
+}
+
+TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
+  StandIns standIns;
+  // Both talk on both outputs: none of it may reach the host's.
+  const std::string gdbusAnswer = standIns.scratch("gdbus-status");
+  standIns.addRecording("gdbus", "echo noise; echo noise >&2; exit $(cat '" + gdbusAnswer + "')");
+  standIns.addRecording("xdg-open", "echo noise; echo noise >&2");
+  const std::string odd = "/tmp/a b/#1?x=%25/it's \xC3\xA9t\xC3\xA9";
+  const std::string encoded = "file:///tmp/a%20b/%231%3Fx%3D%2525/it%27s%20%C3%A9t%C3%A9";
+  auto call = [&](const char* method, const Json& arguments) {
+    EXPECT_EQ(runHost({"call", method, arguments.dump()}, "", standIns.environment()),
+              HostRun(0, "true\n", ""));
+  };
+
+  std::ofstream(gdbusAnswer) << "0";
+  call("revealPath", {{"path", odd}});
+  const std::string showItems = "gdbus|call|--session|--dest|org.freedesktop.FileManager1|--object-path|"
+                                "/org/freedesktop/FileManager1|--method|org.freedesktop.FileManager1.ShowItems|";
+  EXPECT_THAT(standIns.record(1), ::testing::ElementsAre(showItems + "['" + encoded + "']||"));
+
+  // Neither starts anything without a string path, or with one that names no file (a NUL
+  // byte), and both still answer true.
+  call("openPath", Json::object());
+  call("revealPath", {{"path", 7}});
+  call("openPath", {{"path", std::string("/tmp/x\0y", 8)}});
+  // Without a file manager on the bus the parent folder opens; the host is gone by then.
+  std::ofstream(gdbusAnswer) << "1";
+  call("revealPath", {{"path", odd + "/"}});
+  call("openPath", {{"path", odd}});
+  call("openPath", {{"path", "-n"}});  // a name, not an option
+  const std::vector<std::string> lines = standIns.record(5);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_THAT(std::vector<std::string>(lines.begin() + 1, lines.end()),
+              ::testing::UnorderedElementsAre(showItems + "['" + encoded + "/']||", "xdg-open|/tmp/a b/#1?x=%25|",
+                                              "xdg-open|" + odd + "|", "xdg-open|./-n|"));
+}
+
+// Each panel records its pid and waits for its answer on a named pipe of its own, so the test
+// decides when and in which order they close.
+TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall) {
+  StandIns standIns;
+  const std::string pipe = standIns.scratch("answer.");
+  standIns.add("zenity", "mkfifo '" + pipe + "'$$ && echo $$ >> '" + standIns.recordPath() + "' && read -r line < '" +
+                             pipe + "'$$ && printf '%s\\n' \"$line\"");
+  HostProcess host({"serve", "--json"}, standIns.environment());
+  host.send("{\"id\":1,\"method\":\"pickFolder\"}\n{\"id\":2,\"method\":\"pickFolder\"}\n");
+  const std::vector<std::string> panels = standIns.record(2);
+  ASSERT_EQ(panels.size(), 2u);
+
+  host.send("{\"id\":3,\"method\":\"cancel\"}\n");
+  EXPECT_EQ(host.readLine(), R"({"id":3,"result":true})");
+  std::set<int64_t> answered;
+  const std::tuple<std::string, const char*, const char*> closing[] = {{panels[1], "/second/", "/second"},
+                                                                       {panels[0], "/first", "/first"}};
+  for (const auto& [panel, chosen, answer] : closing) {
+    std::ofstream(pipe + panel) << chosen << "\n";
+    const Json line = Json::parse(host.readLine().value_or(""), nullptr, false);
+    EXPECT_EQ(line.value("result", ""), answer) << line;
+    answered.insert(line.value("id", int64_t{0}));
+  }
+  EXPECT_EQ(answered, (std::set<int64_t>{1, 2}));
+}
+
+}  // namespace
+}  // namespace nimbra::test
