@@ -91,7 +91,7 @@ EntryType typeOfMode(mode_t mode) {
 }
 
 // One directory on the way from the root to the entry being returned.
-struct Frame {
+struct Level {
   Descriptor fd;              // closed (not ok) while closed to keep descriptors bounded
   std::string name;           // its name in its parent, for reopening
   size_t pathLength = 0;      // length of its path at the front of Walk::directoryPath_
@@ -122,16 +122,16 @@ class Walk {
   int entryDirectoryFd() { return openTop(); }
 
  private:
-  Frame& top() { return frames_[live_ - 1]; }
-  Frame& push();
+  Level& top() { return frames_[live_ - 1]; }
+  Level& push();
   void pop();
   void descend();
   const MountTable& mounts();
   bool isMountPoint(std::string_view name);
   bool isPseudoMount(int fd, bool& listsGreedily);
-  bool refill(Frame& frame);
-  void readToEnd(Frame& frame);
-  void closeFrame(Frame& frame);
+  bool refill(Level& frame);
+  void readToEnd(Level& frame);
+  void closeFrame(Level& frame);
   void keepDescriptorsBounded();
   int openTop();
   static void appendToPath(std::string& path, std::string_view name);
@@ -142,7 +142,7 @@ class Walk {
   std::optional<MountTable> mounts_;  // read when first needed: a flat folder never needs it
   dev_t rootDevice_ = 0;              // only read when the mount table is unknown
   size_t rootLength_ = 0;
-  std::vector<Frame> frames_;  // reused across the walk, so record buffers keep their capacity
+  std::vector<Level> frames_;  // reused across the walk, so record buffers keep their capacity
   size_t live_ = 0;            // frames_[0, live_) are the current directory and its ancestors
   size_t openCount_ = 0;
   size_t lowestMaybeOpen_ = 1;  // frames_[1, lowestMaybeOpen_) are closed; the root never is
@@ -176,7 +176,7 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
   }
   rootLength_ = root.size();
   directoryPath_ = std::move(root);
-  Frame& frame = push();
+  Level& frame = push();
   frame.fd = std::move(fd);
   frame.pathLength = directoryPath_.size();
   frame.listsGreedily = greedy;
@@ -198,9 +198,9 @@ const MountTable& Walk::mounts() {
 
 Walk::~Walk() = default;
 
-Frame& Walk::push() {
+Level& Walk::push() {
   if (live_ == frames_.size()) frames_.emplace_back();
-  Frame& frame = frames_[live_++];
+  Level& frame = frames_[live_++];
   frame.fd.reset();
   frame.records.clear();
   frame.next = 0;
@@ -209,7 +209,7 @@ Frame& Walk::push() {
 }
 
 void Walk::pop() {
-  Frame& frame = top();
+  Level& frame = top();
   if (frame.fd.ok()) closeFrame(frame);
   frame.records.clear();
   --live_;
@@ -217,7 +217,7 @@ void Walk::pop() {
   lowestMaybeOpen_ = std::min(lowestMaybeOpen_, std::max<size_t>(live_, 1));
 }
 
-void Walk::closeFrame(Frame& frame) {
+void Walk::closeFrame(Level& frame) {
   frame.fd.reset();
   --openCount_;
 }
@@ -228,7 +228,7 @@ bool Walk::advance() {
     descend();
   }
   while (live_ > 0) {
-    Frame& frame = top();
+    Level& frame = top();
     if (frame.next >= frame.records.size() && !refill(frame)) {
       pop();
       continue;
@@ -263,7 +263,7 @@ bool Walk::advance() {
 
 // Reads the next chunk of the top directory. False at its end or on a read error, when the
 // frame has nothing more to give.
-bool Walk::refill(Frame& frame) {
+bool Walk::refill(Level& frame) {
   if (frame.atEnd || !frame.fd.ok()) return false;
   ssize_t n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
   if (n <= 0) {
@@ -278,7 +278,7 @@ bool Walk::refill(Frame& frame) {
   return true;
 }
 
-void Walk::readToEnd(Frame& frame) {
+void Walk::readToEnd(Level& frame) {
   if (frame.atEnd) return;
   frame.records.erase(frame.records.begin(),
                       frame.records.begin() + static_cast<std::ptrdiff_t>(frame.next));
@@ -339,7 +339,7 @@ void Walk::descend() {
   }
   if (crossesMount && isPseudoMount(fd.get(), greedy)) return;
   appendToPath(directoryPath_, name);
-  Frame& frame = push();
+  Level& frame = push();
   frame.fd = std::move(fd);
   frame.name = std::move(name);
   frame.dev = dev;
@@ -356,7 +356,7 @@ void Walk::keepDescriptorsBounded() {
   while (openCount_ > kMaxOpenDirectories) {
     while (lowestMaybeOpen_ < live_ && !frames_[lowestMaybeOpen_].fd.ok()) ++lowestMaybeOpen_;
     if (lowestMaybeOpen_ + 1 >= live_) return;  // only the top is left; it stays open
-    Frame& frame = frames_[lowestMaybeOpen_];
+    Level& frame = frames_[lowestMaybeOpen_];
     readToEnd(frame);
     struct stat info {};
     if (::fstat(frame.fd.get(), &info) == 0) {
@@ -382,7 +382,7 @@ int Walk::openTop() {
     --ancestor;
   }
   for (size_t i = ancestor + 1; i < live_; ++i) {
-    Frame& frame = frames_[i];
+    Level& frame = frames_[i];
     Descriptor fd(::openat(frames_[i - 1].fd.get(), frame.name.c_str(), kOpenDirectoryFlags));
     struct stat info {};
     bool same = fd.ok() && ::fstat(fd.get(), &info) == 0 && info.st_dev == frame.dev &&
