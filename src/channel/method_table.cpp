@@ -13,8 +13,7 @@ using A = ValueMap;
 
 // Methods of the interface not answered yet (they fall through to "not implemented"):
 // "homeDir", "deviceId", "deviceName", "revealPath", "openPath", "pickFolder",
-// "systemInfo", "memoryInfo", "optimizeMemory", "listStartupItems", "setStartupItem",
-// "removeStartupItem", "listApps", "appLeftovers".
+// "systemInfo", "memoryInfo", "optimizeMemory", "listApps", "appLeftovers".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, [](S& s, const A&) -> Value { s.cancel(); return true; }},
     {"deleteItems", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeDeleteItemsArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
@@ -25,6 +24,9 @@ const MethodEntry kMethods[] = {
     {"scanLargeFiles", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanLargeFilesArgs(a); return s.scanLargeFiles(d.root, d.minSize); }},
     {"scanDuplicates", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanDuplicatesArgs(a); return s.scanDuplicates(d.root, d.minSize); }},
     {"analyzeDisk", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeAnalyzeDiskArgs(a); return s.analyzeDisk(d.root, d.depth); }},
+    {"listStartupItems", Runs::info, [](S& s, const A&) -> Value { return s.listStartupItems(); }},
+    {"setStartupItem", Runs::info, [](S& s, const A& a) -> Value { auto d = decodeStartupItemArgs(a); return s.setStartupItem(d.id, d.kind, d.enabled); }},
+    {"removeStartupItem", Runs::info, [](S& s, const A& a) -> Value { auto d = decodeStartupItemArgs(a); return s.removeStartupItem(d.id, d.kind); }},
 };
 
 }  // namespace

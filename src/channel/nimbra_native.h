@@ -101,6 +101,14 @@ class NimbraNative final : public StreamHandler {
   // Empties the directory at `path` as far as it can; never follows links.
   void deleteContents(const std::string& path);
 
+  // --- Startup items (info queue) ---
+  // Launch agents and daemons from their folders, then the login items: {"items": [...]}.
+  ValueMap listStartupItems();
+  // Marks a launch job (id: its file) enabled or disabled in its file and loads or unloads it.
+  ValueMap setStartupItem(const std::string& id, const std::string& kind, bool enabled);
+  // Disables and unloads a launch job, then deletes its file; or deletes a login item.
+  ValueMap removeStartupItem(const std::string& id, const std::string& kind);
+
   // Posts one answer to the main loop.
   void replyOnMain(std::shared_ptr<MethodResult> result, std::optional<Value> answer);
 
