@@ -43,13 +43,13 @@ TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough
   const std::string unreadable = tree.write("com.other.plist", "not a property list");
   const std::string list = "list-units|--all|--plain|--no-legend|--no-pager|";
 
-  EXPECT_EQ(launchctl({"print", "gui/" + uid}), "com.example.job.service loaded active running Tool\n[3]\n");
-  EXPECT_EQ(launchctl({"print", "system"}), "com.example.job.service loaded active running Tool\n[3]\n");
-  EXPECT_EQ(launchctl({"print", "gui/" + other}), "com.example.job.service loaded active running Tool\n[3]\n");
-  EXPECT_EQ(launchctl({"bootstrap", "system", job}), "[3]\n");
-  EXPECT_EQ(launchctl({"bootout", "gui/" + uid, job}), "[3]\n");
+  const std::string units = "com.example.job.service loaded active running Tool\n";
   // The file name stands in for the label of a file that cannot be read.
-  EXPECT_EQ(launchctl({"bootout", "gui/" + other, unreadable}), "[3]\n");
+  for (const auto& [arguments, answer] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"print", "gui/" + uid}, units}, {{"print", "system"}, units}, {{"print", "gui/" + other}, units},
+           {{"bootstrap", "system", job}, ""}, {{"bootout", "gui/" + uid, job}, ""}, {{"bootout", "gui/" + other, unreadable}, ""}}) {
+    EXPECT_EQ(launchctl(arguments), answer + "[3]\n");
+  }
   EXPECT_THAT(systemd.calls(),
               ElementsAre("systemctl|--user|" + list, "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
                           "systemd-run|--unit=com.example.job|--collect|--quiet|--|/usr/bin/tool|-x|two words|",
@@ -69,14 +69,8 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
                       "<key>Program</key><string>/bin/true</string></dict></plist>");
   };
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "[64]"},
-      {{"print"}, "[64]"},
-      {{"print", "gui/abc"}, "[64]"},
-      {{"print", "gui/-1"}, "[64]"},
-      {{"print", "gui/"}, "[64]"},
-      {{"print", "system", "extra"}, "[64]"},
-      {{"kickstart", "system", noProgram}, "[64]"},
-      {{"bootstrap", "system"}, "[64]"},
+      {{}, "[64]"}, {{"print"}, "[64]"}, {{"print", "gui/abc"}, "[64]"}, {{"print", "gui/-1"}, "[64]"},
+      {{"print", "system", "extra"}, "[64]"}, {{"kickstart", "system", noProgram}, "[64]"}, {{"bootstrap", "system"}, "[64]"},
       {{"bootstrap", "system", noProgram}, "names no program to run\n[78]"},
       {{"bootstrap", "system", missing}, "not a readable job file\n[78]"},
       // A pattern would stop every matching unit; a leading dash would be an option.

@@ -74,23 +74,15 @@ TEST(StartupInventory, ReadsEveryJobFileOfEachFolderByTheFolderRules) {
 }
 
 TEST(StartupInventory, LoginItemsPairTheFirstHalfOfThePiecesWithTheSecond) {
-  const auto pairs = [](const ScriptResult& listing) {
-    std::vector<std::string> out;
-    for (const Value& entry : loginItems(listing)) {
-      const ValueMap& map = *entry.getIf<ValueMap>();
-      EXPECT_EQ(map, item(*map.at("id").getIf<std::string>(), *map.at("name").getIf<std::string>(),
-                          *map.at("path").getIf<std::string>(), kLoginItemKind, true, true, true));
-      out.push_back(*map.at("name").getIf<std::string>() + "=" + *map.at("path").getIf<std::string>());
-    }
-    return out;
+  const auto login = [](const std::string& name, const std::string& path) {
+    return Value(item(name, name, path, kLoginItemKind, true, true, true));
   };
-  EXPECT_THAT(pairs({true, "A, B, /Applications/A.app, /Applications/B.app"}),
-              ElementsAre("A=/Applications/A.app", "B=/Applications/B.app"));
-  EXPECT_THAT(pairs({true, "A, B, /a, /b, stray"}), ElementsAre("A=/a", "B=/b"));
-  EXPECT_THAT(pairs({true, "A,B, /a"}), ElementsAre("A,B=/a"));
+  EXPECT_EQ(loginItems({true, "A, B, /Applications/A.app, /Applications/B.app"}),
+            (ValueList{login("A", "/Applications/A.app"), login("B", "/Applications/B.app")}));
+  EXPECT_EQ(loginItems({true, "A,B, /a, stray"}), (ValueList{login("A,B", "/a")}));
   for (const ScriptResult& none : {ScriptResult{true, ""}, ScriptResult{true, "A"}, ScriptResult{true, std::nullopt},
                                    ScriptResult{false, "A, /a"}}) {
-    EXPECT_THAT(pairs(none), IsEmpty());
+    EXPECT_THAT(loginItems(none), IsEmpty());
   }
 }
 
@@ -181,22 +173,6 @@ TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirSc
   EXPECT_THAT(scripts.scripts, IsEmpty());
   EXPECT_EQ(call("removeStartupItem", {{"id", R"(Say "hi" \ now)"}, {"kind", kLoginItemKind}}), R"({"error":"User canceled.","ok":false})");
   EXPECT_THAT(scripts.scripts, ElementsAre(R"(tell application "System Events" to delete login item "Say \"hi\" \\ now")"));
-}
-
-TEST_F(StartupControlTest, RemovingAUserAgentDisablesItThenDeletesItThroughTheTrash) {
-  const std::string user = tree.write("home/Library/LaunchAgents/com.x.plist", job(key("Label", text("com.x"))));
-  ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
-  const CallOutcome outcome = harness.call("removeStartupItem", ValueMap{{"id", user}, {"kind", kUserAgentKind}});
-  EXPECT_EQ(json(outcome.answer), R"({"error":"","ok":true})");
-  EXPECT_THAT(commands.calls, ElementsAre(ElementsAre(launchServiceProgram(), "bootout", gui, user)));
-  EXPECT_FALSE(present(user));
-  EXPECT_EQ(entryCount(tree.path("home/.local/share/Trash/files")), 0);
-  ASSERT_FALSE(outcome.events.empty());
-  // Deletion's own final report, with the bytes of the rewritten file.
-  ValueMap last = outcome.events.back();
-  EXPECT_GT(*last.at("bytes").getIf<int64_t>(), 0);
-  last["bytes"] = int64_t{0};
-  EXPECT_EQ(last, deleteEvent("", 1, 0));
 }
 
 // Deletion that fails even for the administrator is a failed removal.
