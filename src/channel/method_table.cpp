@@ -13,7 +13,7 @@ using S = NimbraNative;
 using A = ValueMap;
 
 // Methods of the interface not answered yet (they fall through to "not implemented"):
-// "listStartupItems", "setStartupItem", "removeStartupItem", "listApps", "appLeftovers".
+// "listApps", "appLeftovers".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, [](S& s, const A&) -> Value { s.cancel(); return true; }},
     {"homeDir", Runs::main, [](S&, const A&) -> Value { return homeDirectory(); }},
@@ -35,6 +35,9 @@ const MethodEntry kMethods[] = {
     {"scanLargeFiles", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanLargeFilesArgs(a); return s.scanLargeFiles(d.root, d.minSize); }},
     {"scanDuplicates", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanDuplicatesArgs(a); return s.scanDuplicates(d.root, d.minSize); }},
     {"analyzeDisk", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeAnalyzeDiskArgs(a); return s.analyzeDisk(d.root, d.depth); }},
+    {"listStartupItems", Runs::info, [](S& s, const A&) -> Value { return s.listStartupItems(); }},
+    {"setStartupItem", Runs::info, [](S& s, const A& a) -> Value { auto d = decodeStartupItemArgs(a); return s.setStartupItem(d.id, d.kind, d.enabled); }},
+    {"removeStartupItem", Runs::info, [](S& s, const A& a) -> Value { auto d = decodeStartupItemArgs(a); return s.removeStartupItem(d.id, d.kind); }},
 };
 
 }  // namespace

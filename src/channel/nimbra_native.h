@@ -128,6 +128,14 @@ class NimbraNative final : public StreamHandler {
   // Purges the file caches as administrator; blocks for the password prompt and a 1.2 s pause.
   ValueMap optimizeMemory();
 
+  // --- Startup items (info queue) ---
+  // Launch agents and daemons from their folders, then the login items: {"items": [...]}.
+  ValueMap listStartupItems();
+  // Marks a launch job (id: its file) enabled or disabled in its file and loads or unloads it.
+  ValueMap setStartupItem(const std::string& id, const std::string& kind, bool enabled);
+  // Disables and unloads a launch job, then deletes its file; or deletes a login item.
+  ValueMap removeStartupItem(const std::string& id, const std::string& kind);
+
   // Posts one answer to the main loop.
   void replyOnMain(std::shared_ptr<MethodResult> result, std::optional<Value> answer);
 

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <string_view>
+#include <vector>
 
 #include "platform/applescript_literal.h"
 #include "platform/autostart_entries.h"
 #include "platform/child_process.h"
+#include "platform/launch_service.h"
 #include "platform/system_error_text.h"
 #include "platform/utf8.h"
 
@@ -62,6 +64,16 @@ ScriptResult resultOf(ChildOutcome child) {
   return {false, utf8Trimmed(std::move(child.err))};
 }
 
+// The arguments of /bin/sh for `command`. Where /bin/launchctl is missing, the commands still
+// say `launchctl`: the stand-in's folder goes in front of PATH, inside the shell that runs the
+// command, so that it also holds under pkexec, which resets the environment (and whose PATH is
+// the one to keep for a root shell, not the caller's).
+std::vector<std::string> shellArguments(const std::string& command) {
+  const std::optional<std::string> standIn = launchServiceStandInFolder();
+  if (!standIn) return {"-c", command};
+  return {"-c", "PATH=\"$1:$PATH\"; export PATH; exec /bin/sh -c \"$2\"", "sh", *standIn, command};
+}
+
 ScriptResult listLoginItems() {
   // The system prints the {names, paths} pair as one flat list: "n1, n2, p1, p2".
   std::string names, paths;
@@ -85,10 +97,12 @@ ScriptResult deleteLoginItem(const std::string& name) {
 ScriptResult ShellScriptRunner::runScript(const std::string& script) {
   if (std::optional<ShellScript> shell = parseShellScript(script)) {
     if (!shell->asAdministrator || ::geteuid() == 0) {
-      return resultOf(runChild(kShell, {"-c", shell->command}));
+      return resultOf(runChild(kShell, shellArguments(shell->command)));
     }
     if (::access(options_.pkexec.c_str(), X_OK) == 0) {
-      return resultOf(runChild(options_.pkexec, {kShell, "-c", shell->command}));
+      std::vector<std::string> arguments = shellArguments(shell->command);
+      arguments.insert(arguments.begin(), kShell);
+      return resultOf(runChild(options_.pkexec, arguments));
     }
     return {false,
             "administrator privileges are not available: not running as root and " +

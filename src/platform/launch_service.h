@@ -1,0 +1,25 @@
+#pragma once
+
+// Where the launch service is on this machine: the system's /bin/launchctl where it exists,
+// else our own stand-in (launchctl_stand_in.h), the `launchctl` link the build puts beside the
+// `nimbra` program. The service's own executable locates it, so no install step is needed.
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace nimbra {
+
+inline constexpr const char* kSystemLaunchctl = "/bin/launchctl";
+
+// The program to run for a launch service command: /bin/launchctl, else the stand-in.
+std::string launchServiceProgram();
+
+// The folder of the stand-in when /bin/launchctl is missing, for scripts that call `launchctl`
+// by name; nullopt when the system's own is there (or no folder can be named in PATH).
+std::optional<std::string> launchServiceStandInFolder();
+
+// "gui/" and the user id in decimal: the domain of the user's own jobs.
+std::string guiDomain(uid_t uid);
+
+}  // namespace nimbra

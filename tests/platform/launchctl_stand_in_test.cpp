@@ -1,0 +1,110 @@
+#include "platform/launchctl_stand_in.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/child_process.h"
+#include "platform/launch_service.h"
+#include "platform/script_runner.h"
+#include "support/systemd_recorder.h"
+#include "support/unprivileged.h"
+
+namespace nimbra::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// The build's link, beside the host program.
+std::string standIn() {
+  const std::string host = NIMBRA_HOST_PATH;
+  return host.substr(0, host.rfind('/')) + "/launchctl";
+}
+
+// Runs the stand-in as a real child: its stdout and stderr, then "[STATUS]".
+std::string launchctl(const std::vector<std::string>& arguments) {
+  std::vector<std::string> shell{"-c", "\"$0\" \"$@\" 2>&1; echo \"[$?]\"", standIn()};
+  shell.insert(shell.end(), arguments.begin(), arguments.end());
+  return runChild("/bin/sh", shell).out;
+}
+
+constexpr const char* kJob = R"(<plist version="1.0"><dict>
+  <key>Label</key><string>com.example.job</string>
+  <key>Program</key><string></string>
+  <key>ProgramArguments</key><array><string>/usr/bin/tool</string><string>-x</string><string>two words</string></array>
+</dict></plist>)";
+
+TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough) {
+  TempTree tree;
+  SystemdRecorder systemd(tree, "com.example.job.service loaded active running Tool\n", 3);
+  const std::string uid = std::to_string(::getuid());
+  const std::string other = std::to_string(::getuid() + 1);
+  const std::string job = tree.write("com.example.job.plist", kJob);
+  const std::string unreadable = tree.write("com.other.plist", "not a property list");
+  const std::string list = "list-units|--all|--plain|--no-legend|--no-pager|";
+
+  const std::string units = "com.example.job.service loaded active running Tool\n";
+  // The file name stands in for the label of a file that cannot be read.
+  for (const auto& [arguments, answer] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"print", "gui/" + uid}, units}, {{"print", "system"}, units}, {{"print", "gui/" + other}, units},
+           {{"bootstrap", "system", job}, ""}, {{"bootout", "gui/" + uid, job}, ""}, {{"bootout", "gui/" + other, unreadable}, ""}}) {
+    EXPECT_EQ(launchctl(arguments), answer + "[3]\n");
+  }
+  EXPECT_THAT(systemd.calls(),
+              ElementsAre("systemctl|--user|" + list, "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
+                          "systemd-run|--unit=com.example.job|--collect|--quiet|--|/usr/bin/tool|-x|two words|",
+                          "systemctl|--user|stop|com.example.job.service|",
+                          "systemctl|--user|--machine=" + other + "@|stop|com.other.service|"));
+}
+
+TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
+  TempTree tree;
+  SystemdRecorder systemd(tree);
+  const std::string noProgram = tree.write("np.plist", "<plist><dict><key>Label</key><string>np</string></dict></plist>");
+  const std::string missing = tree.path("missing.plist");
+  int files = 0;
+  const auto labelled = [&](const std::string& label) {
+    return tree.write("job" + std::to_string(++files) + ".plist",
+                      "<plist><dict><key>Label</key><string>" + label + "</string>"
+                      "<key>Program</key><string>/bin/true</string></dict></plist>");
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "[64]"}, {{"print"}, "[64]"}, {{"print", "gui/abc"}, "[64]"}, {{"print", "gui/-1"}, "[64]"},
+      {{"print", "system", "extra"}, "[64]"}, {{"kickstart", "system", noProgram}, "[64]"}, {{"bootstrap", "system"}, "[64]"},
+      {{"bootstrap", "system", noProgram}, "names no program to run\n[78]"},
+      {{"bootstrap", "system", missing}, "not a readable job file\n[78]"},
+      // A pattern would stop every matching unit; a leading dash would be an option.
+      {{"bootout", "system", labelled("*")}, "cannot name a systemd unit\n[65]"},
+      {{"bootout", "system", labelled("-all")}, "cannot name a systemd unit\n[65]"},
+      {{"bootstrap", "system", labelled("a b")}, "cannot name a systemd unit\n[65]"},
+  };
+  for (const auto& [arguments, ending] : cases) {
+    const std::string answer = launchctl(arguments);
+    EXPECT_TRUE(answer.ends_with(ending + "\n")) << ::testing::PrintToString(arguments) << " -> " << answer;
+    EXPECT_TRUE(answer.starts_with("launchctl: ")) << answer;
+  }
+  EXPECT_THAT(systemd.calls(), IsEmpty());
+}
+
+// The administrator scripts say `launchctl`; the script runner finds the stand-in for them,
+// also through pkexec, whose reset environment no longer names the stand-in's folder.
+TEST(LaunchctlStandIn, ShellScriptsReachItDirectlyAndThroughPkexec) {
+  if (::access(kSystemLaunchctl, X_OK) == 0) GTEST_SKIP() << "this machine has its own launchctl";
+  TempTree tree;
+  SystemdRecorder systemd(tree, "unit.service\n");
+  const std::string script = R"(do shell script "launchctl print system" with administrator privileges)";
+  EXPECT_EQ(ShellScriptRunner().runScript(script), (ScriptResult{true, "unit.service"}));
+  NIMBRA_SKIP_UNLESS_ROOT("pkexec is taken only by an unprivileged user");
+  const std::string pkexec = tree.write("pkexec", "#!/bin/sh\nexec /usr/bin/env -i PATH=" + systemd.bin() + ":/usr/bin:/bin \"$@\"\n");
+  ::chmod(pkexec.c_str(), 0755);
+  tree.giveToNobody();
+  EXPECT_EQ(runUnprivileged([&] {
+              const ScriptResult result = ShellScriptRunner({.pkexec = pkexec}).runScript(script);
+              return result == ScriptResult{true, "unit.service"} ? "" : "answered " + result.text.value_or("nothing");
+            }),
+            "");
+  EXPECT_EQ(systemd.calls().size(), 2u);
+}
+
+}  // namespace
+}  // namespace nimbra::test
