@@ -13,7 +13,11 @@
 // - a map whose keys are all strings decodes to ValueMap, and a repeated key there is an error
 //   (one entry would otherwise be silently dropped); any other map decodes to ValuePairs in
 //   wire order, repeated keys kept;
-// - padding bytes are skipped unread, as Flutter does; non-minimal size encodings are accepted.
+// - padding bytes are skipped unread, as Flutter does; non-minimal size encodings are accepted;
+// - lists and maps nested deeper than kMaxNestingDepth are an error.
+//
+// Neither direction recurses: both walk nested lists and maps with explicit stacks, so the
+// deepest value allowed costs no more stack than a flat one, on any thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "channel/codec_reader.h"
 #include "channel/method_call.h"
 #include "channel/value.h"
 
@@ -34,10 +39,6 @@ struct Decoded {
   std::string error;  // empty when value is present
   explicit operator bool() const { return value.has_value(); }
 };
-
-// Lists and maps nested deeper than this are rejected, so hostile input cannot exhaust the
-// stack of the recursive decoder (or of the destructor of what it built).
-inline constexpr int kMaxNestingDepth = 256;
 
 // --- Standard message codec ---
 // Strings holding invalid UTF-8 are written with each bad sequence replaced by U+FFFD.

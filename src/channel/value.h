@@ -36,9 +36,21 @@ using ValueVariant = std::variant<std::monostate, bool, int64_t, double, std::st
 
 // A dynamically typed channel value. Regular (copyable, comparable with ==); never throws on
 // access: getIf answers nullptr for another type.
+//
+// Destruction takes nested lists and maps apart with an explicit stack, so a value nested
+// thousands deep (the deepest disk usage tree, a hostile frame up to kMaxNestingDepth) is
+// destroyed on any thread's stack. Copying and comparing still recurse; the service copies
+// no answer.
 class Value {
  public:
   Value() = default;
+  ~Value() {
+    if (holdsNonEmptyContainer()) dismantle();
+  }
+  Value(const Value&) = default;
+  Value(Value&&) = default;
+  Value& operator=(const Value&) = default;
+  Value& operator=(Value&&) = default;
   Value(std::nullptr_t) {}
   Value(bool b) : v_(b) {}
   Value(int32_t i) : v_(int64_t{i}) {}
@@ -74,8 +86,22 @@ class Value {
   friend bool operator==(const Value&, const Value&) = default;
 
  private:
+  bool holdsNonEmptyContainer() const noexcept;
+  // Destroys what this value holds, innermost containers first, without recursion.
+  void dismantle() noexcept;
+  // Moves one child out of a list, map or map of pairs (the last one), so that the children
+  // left are fewer; false when there is none.
+  bool takeLastChild(Value& child) noexcept;
+
   ValueVariant v_;
 };
+
+inline bool Value::holdsNonEmptyContainer() const noexcept {
+  if (auto* list = std::get_if<ValueList>(&v_)) return !list->empty();
+  if (auto* map = std::get_if<ValueMap>(&v_)) return !map->empty();
+  if (auto* pairs = std::get_if<ValuePairs>(&v_)) return !pairs->empty();
+  return false;
+}
 
 // Reads an integer that arrived as int32 or int64 (both decode to int64_t). Nullopt otherwise.
 inline std::optional<int64_t> intValue(const Value& v) {
