@@ -77,7 +77,7 @@ class JsonLinesSession final : public InterfaceSession {
  private:
   void readLines();
   void onLine(const std::string& line, uint64_t lineNumber);
-  void writeLine(const Value& value);
+  void writeLine(std::string line);
 
   MainFlutterWindow& window_;
   EngineMessenger& engine_;

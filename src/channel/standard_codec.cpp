@@ -416,6 +416,19 @@ Decoded<Value> decodeMessage(std::span<const uint8_t> bytes) {
   return {std::move(value), {}};
 }
 
+void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> bytes) {
+  const size_t n = bytes.size();
+  message.push_back(kUint8List);
+  if (n < kSize16) {
+    message.push_back(static_cast<uint8_t>(n));
+  } else {
+    const size_t width = n <= 0xFFFF ? 2 : 4;
+    message.push_back(width == 2 ? kSize16 : kSize32);
+    for (size_t i = 0; i < width; ++i) message.push_back(static_cast<uint8_t>(n >> (8 * i)));
+  }
+  message.insert(message.end(), bytes.begin(), bytes.end());
+}
+
 std::vector<uint8_t> encodeMethodCall(const MethodCall& call) {
   std::vector<uint8_t> out;
   Writer writer(out);

@@ -46,6 +46,10 @@ std::vector<uint8_t> encodeMessage(const Value& value);
 // The whole input must be one value; trailing bytes are an error.
 Decoded<Value> decodeMessage(std::span<const uint8_t> bytes);
 
+// Appends `bytes` as a byte array value (type 8, never aligned) to a message being built, for
+// a container that carries another message without copying it into a Value first.
+void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> bytes);
+
 // --- Standard method codec ---
 std::vector<uint8_t> encodeMethodCall(const MethodCall& call);
 Decoded<MethodCall> decodeMethodCall(std::span<const uint8_t> bytes);
