@@ -67,7 +67,8 @@ class ValueBuilder {
   struct Frame {
     bool isObject;
     ValueList list;
-    ValueMap map;
+    // In the text's order; sorted once, when the object ends, rather than on every key.
+    std::vector<ValueMap::Entry> entries;
     std::string key;
   };
 
@@ -85,7 +86,11 @@ class ValueBuilder {
   bool close() {
     Frame frame = std::move(frames_.back());
     frames_.pop_back();
-    return add(frame.isObject ? Value(std::move(frame.map)) : Value(std::move(frame.list)));
+    if (!frame.isObject) return add(Value(std::move(frame.list)));
+    size_t repeated = 0;
+    std::optional<ValueMap> map = ValueMap::fromEntries(std::move(frame.entries), repeated);
+    if (!map) return fail("repeated key \"" + frame.entries[repeated].first + "\" in an object");
+    return add(Value(std::move(*map)));
   }
 
   bool add(Value v) {
@@ -98,10 +103,7 @@ class ValueBuilder {
       top.list.push_back(std::move(v));
       return true;
     }
-    // try_emplace leaves the key alone when it is already present, so it can be named.
-    if (!top.map.try_emplace(std::move(top.key), std::move(v)).second) {
-      return fail("repeated key \"" + top.key + "\" in an object");
-    }
+    top.entries.emplace_back(std::move(top.key), std::move(v));
     return true;
   }
 

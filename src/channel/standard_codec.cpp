@@ -217,7 +217,7 @@ class ValueBuilder {
     do {
       if (!reader_.next(token)) return false;
       if (token.kind == CodecToken::Kind::end) {
-        close();
+        if (!close()) return false;
         continue;
       }
       if (!open_.empty() && open_.back().kind == Open::Kind::map && open_.back().keyNext) {
@@ -240,17 +240,14 @@ class ValueBuilder {
     Value* slot;  // where the finished container goes
     size_t count;
     ValueList list{};
-    ValueMap map{};
+    // A map's entries in wire order, each with its key's offset: sorted into a ValueMap when
+    // it ends (our own encoder writes keys in order, so that costs one pass), or turned into
+    // ValuePairs in this order when a key is not a string.
+    std::vector<ValueMap::Entry> entries{};
+    std::vector<size_t> keyOffsets{};
     ValuePairs pairs{};
     size_t filled = 0;  // list elements, or halves of pairs (key, value) read so far
     bool keyNext = true;
-    ValueMap::iterator entry{};  // map: the entry whose value comes next
-    // Our own encoder writes keys in ascending order, which lets each insert go at the end
-    // in constant time. Other writers (Dart maps keep insertion order) may not; from the
-    // first key out of order on, the entries' wire order is kept here in case a later
-    // non-string key turns the map into ValuePairs.
-    bool ascending = true;
-    std::vector<ValueMap::iterator> wireOrder{};
   };
 
   Value* slotFor(Value& out) {
@@ -261,7 +258,7 @@ class ValueBuilder {
         return &top.list[top.filled++];
       case Open::Kind::map:
         top.keyNext = true;
-        return &top.entry->second;
+        return &top.entries.back().second;
       case Open::Kind::pairs:
         if (top.filled++ % 2 == 0) {
           top.pairs.emplace_back();
@@ -300,6 +297,9 @@ class ValueBuilder {
         return;
       case Kind::map:
         open_.push_back(Open{.kind = Open::Kind::map, .slot = slot, .count = token.count});
+        // Reserved, so the slot of the value being read never moves.
+        open_.back().entries.reserve(token.count);
+        open_.back().keyOffsets.reserve(token.count);
         return;
       case Kind::end:
         return;
@@ -329,59 +329,48 @@ class ValueBuilder {
     return list;
   }
 
-  // A repeated key is an error: one entry would otherwise be silently dropped.
   bool addKey(Open& top, const CodecToken& token) {
-    ValueMap& map = top.map;
-    const size_t before = map.size();
-    const auto entry = map.emplace_hint(map.end(), std::string(token.text), Value());
-    if (map.size() == before) {
-      return reader_.fail("repeated map key at offset " + std::to_string(token.offset));
-    }
-    if (top.ascending && std::next(entry) != map.end()) {
-      top.ascending = false;
-      top.wireOrder.reserve(top.count);
-      for (auto it = map.begin(); it != map.end(); ++it) {
-        if (it != entry) top.wireOrder.push_back(it);
-      }
-    }
-    if (!top.ascending) top.wireOrder.push_back(entry);
-    top.entry = entry;
+    // A repeat of the key just before is caught at once; others when the map ends.
+    if (!top.entries.empty() && top.entries.back().first == token.text) return failRepeated(token.offset);
+    top.entries.emplace_back(std::string(token.text), Value());
+    top.keyOffsets.push_back(token.offset);
     top.keyNext = false;
     return true;
   }
 
-  // A key that is not a string: the map becomes ValuePairs, the entries read so far first,
-  // in wire order.
+  // A repeated key is an error: one entry would otherwise be silently dropped.
+  bool failRepeated(size_t offset) {
+    return reader_.fail("repeated map key at offset " + std::to_string(offset));
+  }
+
+  // A key that is not a string: the map becomes ValuePairs, the entries read so far first.
   static void toPairs(Open& top) {
     top.pairs.reserve(top.count);
-    auto take = [&](ValueMap::iterator it) {
-      auto node = top.map.extract(it);
-      top.pairs.emplace_back(Value(std::move(node.key())), std::move(node.mapped()));
-    };
-    if (top.ascending) {
-      while (!top.map.empty()) take(top.map.begin());
-    } else {
-      for (auto it : top.wireOrder) take(it);
-    }
-    top.wireOrder.clear();
+    for (auto& [key, item] : top.entries) top.pairs.emplace_back(Value(std::move(key)), std::move(item));
+    top.entries = {};
     top.filled = 2 * top.pairs.size();
     top.kind = Open::Kind::pairs;
   }
 
-  void close() {
+  bool close() {
     Open& top = open_.back();
     switch (top.kind) {
       case Open::Kind::list:
         *top.slot = Value(std::move(top.list));
         break;
-      case Open::Kind::map:
-        *top.slot = Value(std::move(top.map));
+      case Open::Kind::map: {
+        size_t repeated = 0;
+        std::optional<ValueMap> map = ValueMap::fromEntries(std::move(top.entries), repeated);
+        if (!map) return failRepeated(top.keyOffsets[repeated]);
+        *top.slot = Value(std::move(*map));
         break;
+      }
       case Open::Kind::pairs:
         *top.slot = Value(std::move(top.pairs));
         break;
     }
     open_.pop_back();
+    return true;
   }
 
   CodecReader& reader_;
