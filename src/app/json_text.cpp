@@ -172,13 +172,20 @@ class ValuePrinter {
 
 // --- From codec bytes ---
 
-enum class Transcoded { done, failed, notPlain };
+enum class Transcoded { done, failed, notPlain, notWritten };
+
+// Text is handed to the sink in pieces of about this size, so a large answer is never held
+// as text beside its bytes.
+constexpr size_t kPieceSize = 64 * 1024;
 
 // Writes the next value the reader holds as JSON text. Maps must have string keys in strictly
 // ascending order, as our own encoder writes every ValueMap; anything else (keys that are not
 // strings, or out of order, which a ValueMap would sort) answers notPlain and the caller goes
 // through a Value instead, so both routes always give the same text.
-Transcoded transcode(CodecReader& reader, std::string& out) {
+//
+// With a sink, the text goes to it piece by piece and `out` holds at most one piece; without,
+// it all stays in `out`.
+Transcoded transcode(CodecReader& reader, std::string& out, const TextSink* sink) {
   using Kind = CodecToken::Kind;
   struct Open {
     bool isMap;
@@ -193,7 +200,7 @@ Transcoded transcode(CodecReader& reader, std::string& out) {
     if (token.kind == Kind::end) {
       out += open.back().isMap ? '}' : ']';
       open.pop_back();
-      continue;
+      continue;  // ends the loop at the last one: the caller hands the rest on
     }
     if (!open.empty()) {
       Open& top = open.back();
@@ -241,6 +248,10 @@ Transcoded transcode(CodecReader& reader, std::string& out) {
       case Kind::end:
         break;
     }
+    if (sink && out.size() >= kPieceSize) {
+      if (!(*sink)(out)) return Transcoded::notWritten;
+      out.clear();
+    }
   } while (!open.empty());
   return Transcoded::done;
 }
@@ -256,26 +267,45 @@ std::string toJsonText(const Value& value) {
 json toJson(const Value& value) { return json::parse(toJsonText(value)); }
 
 Decoded<std::string> successAsJsonText(std::span<const uint8_t> reply) {
-  CodecReader reader(reply);
-  uint8_t kind = 0;
-  if (!reader.byte(kind) || kind != 0) return {std::nullopt, "not a success envelope"};
   std::string text;
-  switch (transcode(reader, text)) {
-    case Transcoded::failed:
-      return {std::nullopt, reader.error()};
-    case Transcoded::notPlain: {
-      Decoded<Envelope> envelope = decodeEnvelope(reply);
-      if (!envelope) return {std::nullopt, envelope.error};
-      return {toJsonText(envelope.value->result), {}};
-    }
-    case Transcoded::done:
-      break;
-  }
-  if (!reader.atEnd()) {
-    reader.failTrailing();
-    return {std::nullopt, reader.error()};
-  }
+  Decoded<bool> written = writeSuccessAsJson(reply, "", [&](std::string_view piece) {
+    text += piece;
+    return true;
+  });
+  if (!written) return {std::nullopt, std::move(written.error)};
   return {std::move(text), {}};
+}
+
+Decoded<bool> writeSuccessAsJson(std::span<const uint8_t> reply, std::string_view prefix,
+                                 const TextSink& write) {
+  // Twice through the bytes: first only to check them (the text goes nowhere), so that
+  // nothing is written for a reply that turns out not to decode.
+  const TextSink discard = [](std::string_view) { return true; };
+  for (const TextSink* sink : {&discard, &write}) {
+    CodecReader reader(reply);
+    uint8_t kind = 0;
+    if (!reader.byte(kind) || kind != 0) return {std::nullopt, "not a success envelope"};
+    std::string text(sink == &write ? prefix : std::string_view());
+    switch (transcode(reader, text, sink)) {
+      case Transcoded::failed:
+        return {std::nullopt, reader.error()};
+      case Transcoded::notWritten:
+        return {false, {}};
+      case Transcoded::notPlain: {
+        Decoded<Envelope> envelope = decodeEnvelope(reply);
+        if (!envelope) return {std::nullopt, envelope.error};
+        return {write(std::string(prefix) + toJsonText(envelope.value->result)), {}};
+      }
+      case Transcoded::done:
+        break;
+    }
+    if (!reader.atEnd()) {
+      reader.failTrailing();
+      return {std::nullopt, reader.error()};
+    }
+    if (sink == &write) return {write(text), {}};
+  }
+  return {true, {}};
 }
 
 }  // namespace nimbra

@@ -17,6 +17,7 @@
 // - strings holding invalid UTF-8 are written with U+FFFD in place of each bad sequence.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,10 +42,18 @@ std::string toJsonText(const Value& value);
 // The same as a document, for code that wants to look inside.
 nlohmann::json toJson(const Value& value);
 
-// The JSON text of a reply's result when the reply is a success envelope, written straight
-// from the codec bytes: no Value and no JSON document is built, so a large answer costs
-// little more than its bytes and its text. The text equals toJsonText of the decoded result.
-// An error when the reply is not a success envelope or does not decode.
+// Receives JSON text piece by piece; answers false when it could not take it (a failed write).
+using TextSink = std::function<bool(std::string_view piece)>;
+
+// Writes `prefix`, then the JSON text of a reply's result when the reply is a success
+// envelope, straight from the codec bytes: no Value and no JSON document is built, and the
+// text goes to `write` in pieces, so a large answer costs little more than its bytes. The
+// text equals toJsonText of the decoded result. An error, with nothing written, when the
+// reply is not a success envelope or does not decode; otherwise whether `write` took it all.
+Decoded<bool> writeSuccessAsJson(std::span<const uint8_t> reply, std::string_view prefix,
+                                 const TextSink& write);
+
+// The same text as one string.
 Decoded<std::string> successAsJsonText(std::span<const uint8_t> reply);
 
 }  // namespace nimbra

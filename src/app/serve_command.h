@@ -77,6 +77,7 @@ class JsonLinesSession final : public InterfaceSession {
  private:
   void readLines();
   void onLine(const std::string& line, uint64_t lineNumber);
+  void writeAnswer(const Value& id, const std::vector<uint8_t>& reply);
   void writeLine(std::string line);
 
   MainFlutterWindow& window_;

@@ -36,18 +36,7 @@ ValueMap errorLine(const Value& id, const std::vector<uint8_t>& reply) {
   return {{"id", id}, {"result", envelope.value->result}};
 }
 
-// What a reply from the service becomes on the client's line. A result goes from the reply's
-// bytes straight into the line's text.
-std::string answerLine(const Value& id, const std::vector<uint8_t>& reply) {
-  if (reply.empty()) return toJsonText(ValueMap{{"id", id}, {"notImplemented", true}});
-  if (Decoded<std::string> result = successAsJsonText(reply)) {
-    // Wrapped in place: the result may be most of the process's memory.
-    result.value->insert(0, "{\"id\":" + toJsonText(id) + ",\"result\":");
-    result.value->push_back('}');
-    return std::move(*result.value);
-  }
-  return toJsonText(errorLine(id, reply));
-}
+
 
 }  // namespace
 
@@ -62,9 +51,7 @@ void JsonLinesSession::start() {
         if (reply) reply({});
         if (channel != kEventsChannel) return;
         if (Decoded<std::string> event = successAsJsonText(message)) {
-          event.value->insert(0, "{\"event\":");
-          event.value->push_back('}');
-          writeLine(std::move(*event.value));
+          writeLine("{\"event\":" + *event.value + "}");
         }
       });
   // A line has no channel field, so the session listens on behalf of its client.
@@ -120,8 +107,26 @@ void JsonLinesSession::onLine(const std::string& line, uint64_t lineNumber) {
       encodeMethodCall({*method->second.getIf<std::string>(),
                         args == request->end() ? Value() : std::move(args->second)}),
       [this, id = id == request->end() ? Value() : std::move(id->second)](std::vector<uint8_t> reply) {
-        writeLine(answerLine(id, reply));
+        writeAnswer(id, reply);
       });
+}
+
+void JsonLinesSession::writeAnswer(const Value& id, const std::vector<uint8_t>& reply) {
+  if (reply.empty()) {
+    writeLine(toJsonText(ValueMap{{"id", id}, {"notImplemented", true}}));
+    return;
+  }
+  // A result goes from the reply's bytes to the client in pieces, never whole as text. The
+  // pieces of one line are written from here alone, so lines stay whole.
+  const std::string prefix = "{\"id\":" + toJsonText(id) + ",\"result\":";
+  const TextSink toClient = [this](std::string_view piece) { return writeAll(outputFd_, piece); };
+  Decoded<bool> written = writeSuccessAsJson(reply, prefix, toClient);
+  if (!written) {
+    writeLine(toJsonText(errorLine(id, reply)));
+  } else if (!*written.value || !writeAll(outputFd_, "}\n")) {
+    closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
+                       kExitFailure);
+  }
 }
 
 void JsonLinesSession::writeLine(std::string line) {
