@@ -48,13 +48,18 @@ void CallSession::onHostMessage(const std::string& channel, const std::vector<ui
 void CallSession::onAnswer(const std::vector<uint8_t>& reply) {
   if (display_) display_->clear();
   if (reply.empty()) fail("not implemented: " + options_.method, kExitNotImplemented);
-  Decoded<Envelope> envelope = decodeEnvelope(reply);
-  if (!envelope) fail("undecodable answer to " + options_.method + ": " + envelope.error, kExitFailure);
-  if (!envelope.value->success) {
-    fail(options_.method + " failed: " + envelope.value->code + ": " + envelope.value->message,
-         kExitFailure);
+  const TextSink toStdout = [](std::string_view piece) { return writeAll(STDOUT_FILENO, piece); };
+  Decoded<bool> written = writeSuccessAsJson(reply, "", toStdout);
+  if (!written) {
+    Decoded<Envelope> envelope = decodeEnvelope(reply);
+    if (!envelope) fail("undecodable answer to " + options_.method + ": " + envelope.error, kExitFailure);
+    if (!envelope.value->success) {
+      fail(options_.method + " failed: " + envelope.value->code + ": " + envelope.value->message,
+           kExitFailure);
+    }
+    fail("undecodable answer to " + options_.method + ": " + written.error, kExitFailure);
   }
-  if (!writeAll(STDOUT_FILENO, toJsonText(envelope.value->result) + "\n")) {
+  if (!*written.value || !writeAll(STDOUT_FILENO, "\n")) {
     fail(std::string("cannot write the answer: ") + std::strerror(errno), kExitFailure);
   }
   window_.close(kExitSuccess);

@@ -1,6 +1,5 @@
 #include "app/json_value.h"
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -68,7 +67,8 @@ class ValueBuilder {
   struct Frame {
     bool isObject;
     ValueList list;
-    ValueMap map;
+    // In the text's order; sorted once, when the object ends, rather than on every key.
+    std::vector<ValueMap::Entry> entries;
     std::string key;
   };
 
@@ -86,7 +86,11 @@ class ValueBuilder {
   bool close() {
     Frame frame = std::move(frames_.back());
     frames_.pop_back();
-    return add(frame.isObject ? Value(std::move(frame.map)) : Value(std::move(frame.list)));
+    if (!frame.isObject) return add(Value(std::move(frame.list)));
+    size_t repeated = 0;
+    std::optional<ValueMap> map = ValueMap::fromEntries(std::move(frame.entries), repeated);
+    if (!map) return fail("repeated key \"" + frame.entries[repeated].first + "\" in an object");
+    return add(Value(std::move(*map)));
   }
 
   bool add(Value v) {
@@ -99,123 +103,11 @@ class ValueBuilder {
       top.list.push_back(std::move(v));
       return true;
     }
-    // try_emplace leaves the key alone when it is already present, so it can be named.
-    if (!top.map.try_emplace(std::move(top.key), std::move(v)).second) {
-      return fail("repeated key \"" + top.key + "\" in an object");
-    }
+    top.entries.emplace_back(std::move(top.key), std::move(v));
     return true;
   }
 
   std::vector<Frame> frames_;
-};
-
-bool convert(const json& in, Value& out, int depth, std::string& error) {
-  switch (in.type()) {
-    case json::value_t::null:
-      out = Value();
-      return true;
-    case json::value_t::boolean:
-      out = Value(in.get<bool>());
-      return true;
-    case json::value_t::number_integer:
-      out = Value(int64_t{in.get<json::number_integer_t>()});
-      return true;
-    case json::value_t::number_unsigned: {
-      const uint64_t u = in.get<json::number_unsigned_t>();
-      if (u > kInt64Max) {
-        error = "integer " + std::to_string(u) + " is outside the 64-bit range";
-        return false;
-      }
-      out = Value(static_cast<int64_t>(u));
-      return true;
-    }
-    case json::value_t::number_float: {
-      const double d = in.get<double>();
-      if (!std::isfinite(d)) {
-        error = "a number is not finite";
-        return false;
-      }
-      out = Value(d);
-      return true;
-    }
-    case json::value_t::string:
-      out = Value(in.get<std::string>());
-      return true;
-    case json::value_t::binary: {
-      const json::binary_t& b = in.get_binary();
-      out = Value(Bytes(b.begin(), b.end()));
-      return true;
-    }
-    case json::value_t::array: {
-      if (depth >= kMaxNestingDepth) {
-        error = nestingError();
-        return false;
-      }
-      ValueList list(in.size());
-      for (size_t i = 0; i < list.size(); ++i) {
-        if (!convert(in[i], list[i], depth + 1, error)) return false;
-      }
-      out = Value(std::move(list));
-      return true;
-    }
-    case json::value_t::object: {
-      if (depth >= kMaxNestingDepth) {
-        error = nestingError();
-        return false;
-      }
-      ValueMap map;
-      for (const auto& [key, item] : in.items()) {
-        if (!convert(item, map[key], depth + 1, error)) return false;
-      }
-      out = Value(std::move(map));
-      return true;
-    }
-    case json::value_t::discarded:
-      break;
-  }
-  error = "a discarded JSON value";
-  return false;
-}
-
-json number(double d) { return std::isfinite(d) ? json(d) : json(nullptr); }
-
-struct ToJson {
-  json operator()(std::monostate) const { return nullptr; }
-  json operator()(bool b) const { return b; }
-  json operator()(int64_t i) const { return i; }
-  json operator()(double d) const { return number(d); }
-  json operator()(const std::string& s) const { return s; }
-  json operator()(const ValueList& list) const {
-    json out = json::array();
-    for (const Value& item : list) out.push_back(toJson(item));
-    return out;
-  }
-  json operator()(const ValueMap& map) const {
-    json out = json::object();
-    for (const auto& [key, item] : map) out.emplace(key, toJson(item));
-    return out;
-  }
-  json operator()(const ValuePairs& pairs) const {
-    json out = json::array();
-    for (const auto& [key, item] : pairs) out.push_back(json::array({toJson(key), toJson(item)}));
-    return out;
-  }
-  json operator()(const Float32List& list) const {
-    json out = json::array();
-    for (float f : list) out.push_back(number(f));
-    return out;
-  }
-  json operator()(const Float64List& list) const {
-    json out = json::array();
-    for (double d : list) out.push_back(number(d));
-    return out;
-  }
-  template <class Integers>
-  json operator()(const Integers& list) const {
-    json out = json::array();
-    for (auto i : list) out.push_back(static_cast<int64_t>(i));
-    return out;
-  }
 };
 
 }  // namespace
@@ -233,19 +125,6 @@ Decoded<Value> parseJsonValue(std::string_view text) {
     return {std::nullopt, builder.error.empty() ? "not a JSON value" : std::move(builder.error)};
   }
   return {std::move(builder.root), {}};
-}
-
-Decoded<Value> valueFromJson(const json& in) {
-  Value out;
-  std::string error;
-  if (!convert(in, out, 0, error)) return {std::nullopt, std::move(error)};
-  return {std::move(out), {}};
-}
-
-json toJson(const Value& value) { return std::visit(ToJson{}, value.variant()); }
-
-std::string toJsonText(const Value& value) {
-  return toJson(value).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 }  // namespace nimbra

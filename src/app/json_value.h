@@ -1,6 +1,7 @@
 #pragma once
 
 // Channel values as JSON, for the host program's `call` and `serve --json` front ends.
+// Nothing here recurses per level of nesting, so the deepest value the codec allows is safe.
 //
 // JSON in: integers written without fraction or exponent become int64, every other number a
 // double; objects become ValueMap, arrays ValueList. JSON out: int64 as a JSON integer, a
@@ -15,6 +16,9 @@
 //   arrays in wire order: an object could not hold its keys;
 // - strings holding invalid UTF-8 are written with U+FFFD in place of each bad sequence.
 
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,14 +36,24 @@ namespace nimbra {
 // value could not be sent on the channel).
 Decoded<Value> parseJsonValue(std::string_view text);
 
-// Converts an already parsed document under the same rules. nlohmann has by then turned
-// integers beyond uint64 into doubles, so only parseJsonValue can reject those; integers
-// between int64's maximum and uint64's are rejected here too.
-Decoded<Value> valueFromJson(const nlohmann::json& json);
-
-nlohmann::json toJson(const Value& value);
-
 // One line of JSON text (no newline), UTF-8, never throwing on bad text.
 std::string toJsonText(const Value& value);
+
+// The same as a document, for code that wants to look inside.
+nlohmann::json toJson(const Value& value);
+
+// Receives JSON text piece by piece; answers false when it could not take it (a failed write).
+using TextSink = std::function<bool(std::string_view piece)>;
+
+// Writes `prefix`, then the JSON text of a reply's result when the reply is a success
+// envelope, straight from the codec bytes: no Value and no JSON document is built, and the
+// text goes to `write` in pieces, so a large answer costs little more than its bytes. The
+// text equals toJsonText of the decoded result. An error, with nothing written, when the
+// reply is not a success envelope or does not decode; otherwise whether `write` took it all.
+Decoded<bool> writeSuccessAsJson(std::span<const uint8_t> reply, std::string_view prefix,
+                                 const TextSink& write);
+
+// The same text as one string.
+Decoded<std::string> successAsJsonText(std::span<const uint8_t> reply);
 
 }  // namespace nimbra

@@ -44,7 +44,7 @@ void FrameSession::readFrames() {
 }
 
 void FrameSession::onFrame(Frame frame) {
-  std::vector<uint8_t> message = frame.message.value_or(Bytes{});
+  std::vector<uint8_t> message = std::move(frame.message).value_or(Bytes{});
   switch (frame.kind) {
     case FrameKind::request:
       engine_.deliverFromInterface(

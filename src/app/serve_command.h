@@ -77,7 +77,8 @@ class JsonLinesSession final : public InterfaceSession {
  private:
   void readLines();
   void onLine(const std::string& line, uint64_t lineNumber);
-  void writeLine(const Value& value);
+  void writeAnswer(const Value& id, const std::vector<uint8_t>& reply);
+  void writeLine(std::string line);
 
   MainFlutterWindow& window_;
   EngineMessenger& engine_;

@@ -12,14 +12,21 @@ std::string inputFailure(int error) {
 }  // namespace
 
 std::vector<uint8_t> encodeFrame(const Frame& frame) {
-  ValueList fields{Value(static_cast<int64_t>(frame.kind)), Value(frame.id), Value(frame.channel),
-                   frame.message ? Value(*frame.message) : Value()};
-  const std::vector<uint8_t> body = encodeMessage(Value(std::move(fields)));
-  const auto length = static_cast<uint32_t>(body.size());
+  // The message, which may be a large answer, is copied once, into the frame itself: the
+  // fields before it are encoded with a null in its place, and the null then gives way to it.
+  ValueList fields{Value(static_cast<int64_t>(frame.kind)), Value(frame.id), Value(frame.channel), Value()};
+  const std::vector<uint8_t> head = encodeMessage(Value(std::move(fields)));
+  const size_t messageSize = frame.message ? frame.message->size() : 0;
   std::vector<uint8_t> out;
-  out.reserve(kFrameHeaderSize + body.size());
-  for (size_t i = 0; i < kFrameHeaderSize; ++i) out.push_back(static_cast<uint8_t>(length >> (8 * i)));
-  out.insert(out.end(), body.begin(), body.end());
+  out.reserve(kFrameHeaderSize + head.size() + 5 + messageSize);
+  out.resize(kFrameHeaderSize);
+  out.insert(out.end(), head.begin(), head.end());
+  if (frame.message) {
+    out.pop_back();
+    appendByteArray(out, *frame.message);
+  }
+  const auto length = static_cast<uint32_t>(out.size() - kFrameHeaderSize);
+  for (size_t i = 0; i < kFrameHeaderSize; ++i) out[i] = static_cast<uint8_t>(length >> (8 * i));
   return out;
 }
 

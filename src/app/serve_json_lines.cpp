@@ -20,9 +20,8 @@ bool isBlank(const std::string& line) {
   return line.find_first_not_of(" \t\r") == std::string::npos;
 }
 
-// What a reply from the service becomes on the client's line.
-ValueMap answerLine(const Value& id, const std::vector<uint8_t>& reply) {
-  if (reply.empty()) return {{"id", id}, {"notImplemented", true}};
+// An answer that is not a success, on the client's line.
+ValueMap errorLine(const Value& id, const std::vector<uint8_t>& reply) {
   Decoded<Envelope> envelope = decodeEnvelope(reply);
   if (!envelope) {
     return {{"id", id},
@@ -37,6 +36,8 @@ ValueMap answerLine(const Value& id, const std::vector<uint8_t>& reply) {
   return {{"id", id}, {"result", envelope.value->result}};
 }
 
+
+
 }  // namespace
 
 JsonLinesSession::JsonLinesSession(MainFlutterWindow& window, EngineMessenger& engine,
@@ -49,9 +50,9 @@ void JsonLinesSession::start() {
         // Only events can be said on a line; the host asks nothing else of the interface.
         if (reply) reply({});
         if (channel != kEventsChannel) return;
-        Decoded<Envelope> envelope = decodeEnvelope(message);
-        if (!envelope || !envelope.value->success) return;
-        writeLine(ValueMap{{"event", envelope.value->result}});
+        if (Decoded<std::string> event = successAsJsonText(message)) {
+          writeLine("{\"event\":" + *event.value + "}");
+        }
       });
   // A line has no channel field, so the session listens on behalf of its client.
   engine_.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}), nullptr);
@@ -92,7 +93,7 @@ void JsonLinesSession::onLine(const std::string& line, uint64_t lineNumber) {
   const std::string where = "malformed line " + std::to_string(lineNumber) + ": ";
   Decoded<Value> parsed = parseJsonValue(line);
   if (!parsed) closeWithComplaint(window_, where + parsed.error, kExitFailure);
-  const ValueMap* request = parsed.value->getIf<ValueMap>();
+  ValueMap* request = parsed.value->getIf<ValueMap>();
   if (!request) closeWithComplaint(window_, where + "not a JSON object", kExitFailure);
   auto method = request->find("method");
   if (method == request->end() || !method->second.getIf<std::string>()) {
@@ -100,17 +101,37 @@ void JsonLinesSession::onLine(const std::string& line, uint64_t lineNumber) {
   }
   auto id = request->find("id");
   auto args = request->find("args");
+  // Moved, not copied: a copy would recurse once per level of the arguments' nesting.
   engine_.deliverFromInterface(
       kNativeChannel,
       encodeMethodCall({*method->second.getIf<std::string>(),
-                        args == request->end() ? Value() : args->second}),
-      [this, id = id == request->end() ? Value() : id->second](std::vector<uint8_t> reply) {
-        writeLine(answerLine(id, reply));
+                        args == request->end() ? Value() : std::move(args->second)}),
+      [this, id = id == request->end() ? Value() : std::move(id->second)](std::vector<uint8_t> reply) {
+        writeAnswer(id, reply);
       });
 }
 
-void JsonLinesSession::writeLine(const Value& value) {
-  if (!writeAll(outputFd_, toJsonText(value) + "\n")) {
+void JsonLinesSession::writeAnswer(const Value& id, const std::vector<uint8_t>& reply) {
+  if (reply.empty()) {
+    writeLine(toJsonText(ValueMap{{"id", id}, {"notImplemented", true}}));
+    return;
+  }
+  // A result goes from the reply's bytes to the client in pieces, never whole as text. The
+  // pieces of one line are written from here alone, so lines stay whole.
+  const std::string prefix = "{\"id\":" + toJsonText(id) + ",\"result\":";
+  const TextSink toClient = [this](std::string_view piece) { return writeAll(outputFd_, piece); };
+  Decoded<bool> written = writeSuccessAsJson(reply, prefix, toClient);
+  if (!written) {
+    writeLine(toJsonText(errorLine(id, reply)));
+  } else if (!*written.value || !writeAll(outputFd_, "}\n")) {
+    closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
+                       kExitFailure);
+  }
+}
+
+void JsonLinesSession::writeLine(std::string line) {
+  line.push_back('\n');
+  if (!writeAll(outputFd_, line)) {
     closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
                        kExitFailure);
   }

@@ -24,9 +24,10 @@ const Value* find(const ValueMap& args, const std::string& key) {
 
 }  // namespace
 
-ValueMap argumentMap(const Value& arguments) {
+const ValueMap& argumentMap(const Value& arguments) {
+  static const ValueMap kNone;
   if (const ValueMap* map = arguments.getIf<ValueMap>()) return *map;
-  return {};
+  return kNone;
 }
 
 std::optional<std::string> stringArg(const ValueMap& args, const std::string& key) {

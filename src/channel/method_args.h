@@ -18,7 +18,7 @@ inline constexpr int64_t kDuplicatesDefaultMinSize = 1048576;    // 1 MiB
 inline constexpr int64_t kAnalyzeDiskDefaultDepth = 3;
 
 // The call's arguments when they are a map with string keys; otherwise an empty map.
-ValueMap argumentMap(const Value& arguments);
+const ValueMap& argumentMap(const Value& arguments);
 
 std::optional<std::string> stringArg(const ValueMap& args, const std::string& key);
 std::optional<bool> boolArg(const ValueMap& args, const std::string& key);

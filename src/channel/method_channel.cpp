@@ -16,7 +16,7 @@ void MethodChannel::setMethodCallHandler(MethodCallHandler handler) const {
           reply({});
           return;
         }
-        handler(*call.value, std::make_unique<MethodResult>(std::move(reply)));
+        handler(std::move(*call.value), std::make_unique<MethodResult>(std::move(reply)));
       });
 }
 

@@ -23,6 +23,9 @@ class MethodResult {
   MethodResult& operator=(const MethodResult&) = delete;
 
   void success(const Value& value = Value());
+  // The same, and `value` is gone before the reply is delivered: a large answer is never held
+  // beside its encoding while the receiver works on the bytes.
+  void success(Value&& value);
   void error(const std::string& code, const std::string& message = "",
              const Value& details = Value());
   void notImplemented();

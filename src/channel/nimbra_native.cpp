@@ -52,13 +52,13 @@ NimbraNative::~NimbraNative() = default;
 
 void NimbraNative::install(BinaryMessenger* messenger) {
   MethodChannel(messenger, kNativeChannel)
-      .setMethodCallHandler([this](const MethodCall& call, std::unique_ptr<MethodResult> result) {
-        handle(call, std::move(result));
+      .setMethodCallHandler([this](MethodCall call, std::unique_ptr<MethodResult> result) {
+        handle(std::move(call), std::move(result));
       });
   EventChannel(messenger, kEventsChannel).setStreamHandler(this);
 }
 
-void NimbraNative::handle(const MethodCall& call, std::unique_ptr<MethodResult> result) {
+void NimbraNative::handle(MethodCall call, std::unique_ptr<MethodResult> result) {
   const MethodEntry* entry = findMethod(call.method);
   // A result that a queued task answers must outlive handle(); shared so the task stays copyable.
   std::shared_ptr<MethodResult> answer = std::move(result);
@@ -78,12 +78,12 @@ void NimbraNative::handle(const MethodCall& call, std::unique_ptr<MethodResult> 
                    [this, answer](Value value) { replyOnMain(answer, std::move(value)); });
       return;
     case Runs::info:
-      infoQueue_.async([this, entry, answer, arguments = call.arguments] {
+      infoQueue_.async([this, entry, answer, arguments = std::move(call.arguments)] {
         replyOnMain(answer, entry->perform(*this, argumentMap(arguments)));
       });
       return;
     case Runs::work:
-      workQueue_.async([this, entry, answer, arguments = call.arguments] {
+      workQueue_.async([this, entry, answer, arguments = std::move(call.arguments)] {
         resetCancel();
         replyOnMain(answer, entry->perform(*this, argumentMap(arguments)));
       });
@@ -92,9 +92,9 @@ void NimbraNative::handle(const MethodCall& call, std::unique_ptr<MethodResult> 
 }
 
 void NimbraNative::replyOnMain(std::shared_ptr<MethodResult> result, std::optional<Value> answer) {
-  mainLoop().post([result = std::move(result), answer = std::move(answer)] {
+  mainLoop().post([result = std::move(result), answer = std::move(answer)]() mutable {
     if (answer) {
-      result->success(*answer);
+      result->success(std::move(*answer));
     } else {
       result->notImplemented();
     }

@@ -70,8 +70,8 @@ class NimbraNative final : public StreamHandler {
   void install(BinaryMessenger* messenger);
 
   // The dispatcher. Main loop only; returns at once and answers through `result` exactly once,
-  // always on the main loop.
-  void handle(const MethodCall& call, std::unique_ptr<MethodResult> result);
+  // always on the main loop. The arguments move to the task that decodes them.
+  void handle(MethodCall call, std::unique_ptr<MethodResult> result);
 
   // --- Event stream (main loop only) ---
   std::optional<StreamError> onListen(const Value& arguments,

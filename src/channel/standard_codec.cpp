@@ -3,125 +3,25 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <deque>
 #include <type_traits>
 #include <utility>
+
+#include "channel/codec_reader.h"
+#include "channel/codec_types.h"
+#include "platform/utf8.h"
 
 namespace nimbra {
 namespace {
 
+using namespace codec;
+
 // Numbers are copied with memcpy in host order, which is the wire order on every machine we
-// build for. A big-endian port would need byte swaps in Writer::scalar and Reader::scalar.
+// build for. A big-endian port would need byte swaps in Writer::scalar and CodecReader.
 static_assert(std::endian::native == std::endian::little);
-
-enum Type : uint8_t {
-  kNull = 0,
-  kTrue = 1,
-  kFalse = 2,
-  kInt32 = 3,
-  kInt64 = 4,
-  kLargeInt = 5,
-  kFloat64 = 6,
-  kString = 7,
-  kUint8List = 8,
-  kInt32List = 9,
-  kInt64List = 10,
-  kFloat64List = 11,
-  kList = 12,
-  kMap = 13,
-  kFloat32List = 14,
-};
-
-constexpr uint8_t kSize16 = 254;  // size follows as uint16
-constexpr uint8_t kSize32 = 255;  // size follows as uint32
 
 constexpr uint8_t kEnvelopeSuccess = 0;
 constexpr uint8_t kEnvelopeError = 1;
-
-// ---------------------------------------------------------------------------------------
-// UTF-8
-
-// One step over UTF-8 text (Unicode's table of well-formed byte sequences: no overlong forms,
-// no surrogates, nothing above U+10FFFF). When the sequence at `p` is ill-formed, `length` is
-// its maximal subpart, so that replacing each such piece by one U+FFFD follows the Unicode
-// recommendation (and what browsers and Python do).
-struct Utf8Step {
-  bool valid;
-  size_t length;
-};
-
-Utf8Step utf8Step(const uint8_t* p, size_t n) {
-  const uint8_t lead = p[0];
-  if (lead < 0x80) return {true, 1};
-  size_t trailing;
-  uint8_t low = 0x80;
-  uint8_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    trailing = 1;
-  } else if (lead == 0xE0) {
-    trailing = 2;
-    low = 0xA0;
-  } else if (lead == 0xED) {
-    trailing = 2;
-    high = 0x9F;
-  } else if (lead >= 0xE1 && lead <= 0xEF) {
-    trailing = 2;
-  } else if (lead == 0xF0) {
-    trailing = 3;
-    low = 0x90;
-  } else if (lead == 0xF4) {
-    trailing = 3;
-    high = 0x8F;
-  } else if (lead >= 0xF1 && lead <= 0xF3) {
-    trailing = 3;
-  } else {
-    return {false, 1};
-  }
-  for (size_t i = 1; i <= trailing; ++i) {
-    if (i >= n || p[i] < low || p[i] > high) return {false, i};
-    low = 0x80;
-    high = 0xBF;
-  }
-  return {true, trailing + 1};
-}
-
-// Offset of the first ill-formed sequence, or n when the text is valid. Runs of ASCII, the
-// common case for paths and keys, are checked eight bytes at a time.
-size_t firstInvalidUtf8(const uint8_t* p, size_t n) {
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-  size_t i = 0;
-  while (i < n) {
-    if (n - i >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if ((word & kHighBits) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    const Utf8Step step = utf8Step(p + i, n - i);
-    if (!step.valid) return i;
-    i += step.length;
-  }
-  return n;
-}
-
-std::string replaceInvalidUtf8(const uint8_t* p, size_t n, size_t firstBad) {
-  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-  std::string out;
-  out.reserve(n + n / 2);
-  out.append(reinterpret_cast<const char*>(p), firstBad);
-  size_t i = firstBad;
-  while (i < n) {
-    const Utf8Step step = utf8Step(p + i, n - i);
-    if (step.valid) {
-      out.append(reinterpret_cast<const char*>(p + i), step.length);
-    } else {
-      out.append(kReplacement, 3);
-    }
-    i += step.length;
-  }
-  return out;
-}
 
 // ---------------------------------------------------------------------------------------
 // Encoding
@@ -173,12 +73,10 @@ class Writer {
   }
 
   void string(const std::string& s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const size_t bad = firstInvalidUtf8(p, s.size());
-    if (bad == s.size()) {
-      validString(p, s.size());
+    if (isValidUtf8(s)) {
+      validString(reinterpret_cast<const uint8_t*>(s.data()), s.size());
     } else {
-      const std::string repaired = replaceInvalidUtf8(p, s.size(), bad);
+      const std::string repaired = replaceInvalidUtf8(s);
       validString(reinterpret_cast<const uint8_t*>(repaired.data()), repaired.size());
     }
   }
@@ -205,11 +103,65 @@ class Writer {
     bytes(list.data(), list.size() * sizeof(T));
   }
 
+  // Writes `v` and everything in it in wire order. Lists and maps are entered with an explicit
+  // stack, not by recursion, so a value nested thousands deep needs no stack of its own.
   void value(const Value& v) {
-    std::visit([this](const auto& x) { write(x); }, v.variant());
+    std::vector<Open> open;
+    const Value* next = &v;
+    while (true) {
+      if (next) {
+        std::visit([&](const auto& x) { write(x, open); }, next->variant());
+        next = nullptr;
+      }
+      if (open.empty()) return;
+      Open& top = open.back();
+      if (top.list && top.index < top.list->size()) {
+        next = &(*top.list)[top.index++];
+      } else if (top.map && top.entry != top.map->end()) {
+        string(top.entry->first);
+        next = &top.entry->second;
+        ++top.entry;
+      } else if (top.pairs && top.index < 2 * top.pairs->size()) {
+        const auto& pair = (*top.pairs)[top.index / 2];
+        next = top.index % 2 == 0 ? &pair.first : &pair.second;
+        ++top.index;
+      } else {
+        open.pop_back();
+      }
+    }
   }
 
  private:
+  // A list or map whose elements are being written; exactly one of the pointers is set.
+  struct Open {
+    const ValueList* list = nullptr;
+    const ValueMap* map = nullptr;
+    const ValuePairs* pairs = nullptr;
+    size_t index = 0;  // pairs: two steps per entry, key then value
+    ValueMap::const_iterator entry{};
+  };
+
+  // Scalars and typed lists are written whole; lists and maps only their header, their
+  // elements follow from value()'s loop.
+  template <class T>
+  void write(const T& x, std::vector<Open>&) {
+    write(x);
+  }
+  void write(const ValueList& list, std::vector<Open>& open) {
+    byte(kList);
+    size(list.size());
+    open.push_back(Open{.list = &list});
+  }
+  void write(const ValueMap& map, std::vector<Open>& open) {
+    byte(kMap);
+    size(map.size());
+    open.push_back(Open{.map = &map, .entry = map.begin()});
+  }
+  void write(const ValuePairs& pairs, std::vector<Open>& open) {
+    byte(kMap);
+    size(pairs.size());
+    open.push_back(Open{.pairs = &pairs});
+  }
   void write(std::monostate) { byte(kNull); }
   void write(bool b) { byte(b ? kTrue : kFalse); }
   void write(int64_t i) {
@@ -227,27 +179,6 @@ class Writer {
     scalar(d);
   }
   void write(const std::string& s) { string(s); }
-  void write(const ValueList& list) {
-    byte(kList);
-    size(list.size());
-    for (const Value& item : list) value(item);
-  }
-  void write(const ValueMap& map) {
-    byte(kMap);
-    size(map.size());
-    for (const auto& [key, item] : map) {
-      string(key);
-      value(item);
-    }
-  }
-  void write(const ValuePairs& pairs) {
-    byte(kMap);
-    size(pairs.size());
-    for (const auto& [key, item] : pairs) {
-      value(key);
-      value(item);
-    }
-  }
   void write(const Bytes& b) { typedList(kUint8List, b); }
   void write(const Int32List& l) { typedList(kInt32List, l); }
   void write(const Int64List& l) { typedList(kInt64List, l); }
@@ -275,284 +206,181 @@ class Writer {
 // ---------------------------------------------------------------------------------------
 // Decoding
 
-// Reads values from one buffer. Every failure records the first error and answers false; the
-// callers unwind without looking at partial results.
-//
-// `pending_` counts the elements that open lists and maps still promise beyond the one being
-// read. Each of them needs at least one byte after the current value, so a size is accepted
-// only if it fits in what remains after those: a forged size fails before any allocation, and
-// nested forged sizes cannot claim the same bytes twice.
-class Reader {
+// Builds one value from a reader's tokens, with an explicit stack of the lists and maps being
+// filled. Stops after the first error; the caller looks at nothing it built.
+class ValueBuilder {
  public:
-  explicit Reader(std::span<const uint8_t> in) : in_(in) {}
+  explicit ValueBuilder(CodecReader& reader) : reader_(reader) {}
 
-  const std::string& error() const { return error_; }
-  bool atEnd() const { return pos_ == in_.size(); }
-
-  bool fail(std::string why) {
-    if (error_.empty()) error_ = std::move(why);
-    return false;
-  }
-
-  bool failTrailing() {
-    return fail(std::to_string(in_.size() - pos_) + " trailing bytes after offset " +
-                std::to_string(pos_));
-  }
-
-  bool byte(uint8_t& b) {
-    if (pos_ >= in_.size()) return failTruncated(1);
-    b = in_[pos_++];
-    return true;
-  }
-
-  bool value(Value& out, int depth) {
-    const size_t start = pos_;
-    uint8_t type = 0;
-    if (!byte(type)) return false;
-    switch (type) {
-      case kNull:
-        out = Value();
-        return true;
-      case kTrue:
-        out = Value(true);
-        return true;
-      case kFalse:
-        out = Value(false);
-        return true;
-      case kInt32: {
-        int32_t i = 0;
-        if (!scalar(i)) return false;
-        out = Value(int64_t{i});
-        return true;
+  bool value(Value& out) {
+    CodecToken token;
+    do {
+      if (!reader_.next(token)) return false;
+      if (token.kind == CodecToken::Kind::end) {
+        if (!close()) return false;
+        continue;
       }
-      case kInt64: {
-        int64_t i = 0;
-        if (!scalar(i)) return false;
-        out = Value(i);
-        return true;
-      }
-      case kFloat64: {
-        double d = 0;
-        if (!align(8) || !scalar(d)) return false;
-        out = Value(d);
-        return true;
-      }
-      case kLargeInt:
-      case kString: {
-        std::string s;
-        if (!string(s)) return false;
-        out = Value(std::move(s));
-        return true;
-      }
-      case kUint8List:
-        return typedList<uint8_t>(out);
-      case kInt32List:
-        return typedList<int32_t>(out);
-      case kInt64List:
-        return typedList<int64_t>(out);
-      case kFloat32List:
-        return typedList<float>(out);
-      case kFloat64List:
-        return typedList<double>(out);
-      case kList:
-      case kMap:
-        if (depth >= kMaxNestingDepth) {
-          return fail("lists and maps nested deeper than " + std::to_string(kMaxNestingDepth) +
-                      " at offset " + std::to_string(start));
+      if (!open_.empty() && open_.back().kind == Open::Kind::map && open_.back().keyNext) {
+        if (token.kind == CodecToken::Kind::string) {
+          if (!addKey(open_.back(), token)) return false;
+          continue;
         }
-        return type == kList ? list(out, depth + 1) : map(out, depth + 1);
-      default:
-        return fail("unknown type byte " + std::to_string(type) + " at offset " +
-                    std::to_string(start));
-    }
-  }
-
-  // The body of a string value (type byte already read): size, then UTF-8 bytes.
-  bool string(std::string& out) {
-    const size_t start = pos_;
-    size_t n = 0;
-    if (!size(n) || !fits(n, 1, start)) return false;
-    const uint8_t* p = in_.data() + pos_;
-    if (firstInvalidUtf8(p, n) != n) {
-      return fail("invalid UTF-8 in the string at offset " + std::to_string(start));
-    }
-    out.assign(reinterpret_cast<const char*>(p), n);
-    pos_ += n;
+        toPairs(open_.back());
+      }
+      take(token, slotFor(out));
+    } while (!open_.empty());
     return true;
   }
 
  private:
-  bool failTruncated(size_t needed) {
-    return fail("truncated: " + std::to_string(needed) + " more bytes needed at offset " +
-                std::to_string(pos_) + ", " + std::to_string(in_.size() - pos_) + " remain");
+  // A list or map being filled. Held in a deque, so that pointers into the containers of the
+  // ones below stay valid while more are opened.
+  struct Open {
+    enum class Kind { list, map, pairs } kind;
+    Value* slot;  // where the finished container goes
+    size_t count;
+    ValueList list{};
+    // A map's entries in wire order, each with its key's offset: sorted into a ValueMap when
+    // it ends (our own encoder writes keys in order, so that costs one pass), or turned into
+    // ValuePairs in this order when a key is not a string.
+    std::vector<ValueMap::Entry> entries{};
+    std::vector<size_t> keyOffsets{};
+    ValuePairs pairs{};
+    size_t filled = 0;  // list elements, or halves of pairs (key, value) read so far
+    bool keyNext = true;
+  };
+
+  Value* slotFor(Value& out) {
+    if (open_.empty()) return &out;
+    Open& top = open_.back();
+    switch (top.kind) {
+      case Open::Kind::list:
+        return &top.list[top.filled++];
+      case Open::Kind::map:
+        top.keyNext = true;
+        return &top.entries.back().second;
+      case Open::Kind::pairs:
+        if (top.filled++ % 2 == 0) {
+          top.pairs.emplace_back();
+          return &top.pairs.back().first;
+        }
+        return &top.pairs.back().second;
+    }
+    return &out;
   }
 
-  size_t remaining() const { return in_.size() - pos_; }
+  void take(const CodecToken& token, Value* slot) {
+    using Kind = CodecToken::Kind;
+    switch (token.kind) {
+      case Kind::null:
+        *slot = Value();
+        return;
+      case Kind::boolean:
+        *slot = Value(token.boolean);
+        return;
+      case Kind::integer:
+        *slot = Value(token.integer);
+        return;
+      case Kind::float64:
+        *slot = Value(token.float64);
+        return;
+      case Kind::string:
+        *slot = Value(std::string(token.text));
+        return;
+      case Kind::typedList:
+        *slot = typedList(token);
+        return;
+      case Kind::list:
+        open_.push_back(Open{.kind = Open::Kind::list, .slot = slot, .count = token.count});
+        // The reader has checked that the input holds at least one byte per element.
+        open_.back().list.resize(token.count);
+        return;
+      case Kind::map:
+        open_.push_back(Open{.kind = Open::Kind::map, .slot = slot, .count = token.count});
+        // Reserved, so the slot of the value being read never moves.
+        open_.back().entries.reserve(token.count);
+        open_.back().keyOffsets.reserve(token.count);
+        return;
+      case Kind::end:
+        return;
+    }
+  }
 
-  // Whether `count` elements of `width` bytes fit before the bytes that enclosing lists and
-  // maps still need. 64-bit arithmetic: count < 2^32 and width <= 8 cannot overflow.
-  bool fits(uint64_t count, uint64_t width, size_t sizeOffset) {
-    if (count * width + pending_ <= remaining()) return true;
-    return fail("size " + std::to_string(count) + " at offset " + std::to_string(sizeOffset) +
-                " exceeds the " + std::to_string(remaining()) + " bytes that remain");
+  static Value typedList(const CodecToken& token) {
+    switch (token.type) {
+      case kUint8List:
+        return Value(Bytes(token.elements.begin(), token.elements.end()));
+      case kInt32List:
+        return Value(elements<int32_t>(token));
+      case kInt64List:
+        return Value(elements<int64_t>(token));
+      case kFloat32List:
+        return Value(elements<float>(token));
+      default:
+        return Value(elements<double>(token));
+    }
   }
 
   template <class T>
-  bool scalar(T& out) {
-    if (remaining() < sizeof(T)) return failTruncated(sizeof(T));
-    std::memcpy(&out, in_.data() + pos_, sizeof(T));
-    pos_ += sizeof(T);
-    return true;
-  }
-
-  bool size(size_t& out) {
-    uint8_t first = 0;
-    if (!byte(first)) return false;
-    if (first < kSize16) {
-      out = first;
-    } else if (first == kSize16) {
-      uint16_t n = 0;
-      if (!scalar(n)) return false;
-      out = n;
-    } else {
-      uint32_t n = 0;
-      if (!scalar(n)) return false;
-      out = n;
-    }
-    return true;
-  }
-
-  bool align(size_t alignment) {
-    const size_t misalignment = pos_ % alignment;
-    if (misalignment == 0) return true;
-    const size_t padding = alignment - misalignment;
-    if (remaining() < padding) return failTruncated(padding);
-    pos_ += padding;
-    return true;
-  }
-
-  template <class T>
-  bool typedList(Value& out) {
-    const size_t start = pos_;
-    size_t n = 0;
-    if (!size(n)) return false;
-    if constexpr (sizeof(T) > 1) {
-      if (!align(sizeof(T))) return false;
-    }
-    if (!fits(n, sizeof(T), start)) return false;
-    std::vector<T> list(n);
+  static std::vector<T> elements(const CodecToken& token) {
+    std::vector<T> list(token.count);
     // An empty vector's data() may be null, which memcpy must never see.
-    if (n > 0) std::memcpy(list.data(), in_.data() + pos_, n * sizeof(T));
-    pos_ += n * sizeof(T);
-    out = Value(std::move(list));
+    if (token.count > 0) std::memcpy(list.data(), token.elements.data(), token.count * sizeof(T));
+    return list;
+  }
+
+  bool addKey(Open& top, const CodecToken& token) {
+    // A repeat of the key just before is caught at once; others when the map ends.
+    if (!top.entries.empty() && top.entries.back().first == token.text) return failRepeated(token.offset);
+    top.entries.emplace_back(std::string(token.text), Value());
+    top.keyOffsets.push_back(token.offset);
+    top.keyNext = false;
     return true;
   }
 
-  bool list(Value& out, int depth) {
-    const size_t start = pos_;
-    size_t n = 0;
-    if (!size(n) || !fits(n, 1, start)) return false;
-    pending_ += n;
-    ValueList list(n);
-    for (Value& item : list) {
-      --pending_;
-      if (!value(item, depth)) return false;
-    }
-    out = Value(std::move(list));
-    return true;
+  // A repeated key is an error: one entry would otherwise be silently dropped.
+  bool failRepeated(size_t offset) {
+    return reader_.fail("repeated map key at offset " + std::to_string(offset));
   }
 
-  bool map(Value& out, int depth) {
-    const size_t start = pos_;
-    size_t n = 0;
-    if (!size(n) || !fits(n, 2, start)) return false;
-    pending_ += 2 * n;
-    ValueMap map;
-    // Our own encoder writes keys in ascending order, which lets each insert go at the end
-    // in constant time. Other writers (Dart maps keep insertion order) may not; from the
-    // first key out of order on, the entries' wire order is kept here in case a later
-    // non-string key turns the map into ValuePairs.
-    bool ascending = true;
-    std::vector<ValueMap::iterator> wireOrder;
-    for (size_t i = 0; i < n; ++i) {
-      const size_t keyOffset = pos_;
-      --pending_;
-      std::string name;
-      if (pos_ < in_.size() && in_[pos_] == kString) {
-        ++pos_;  // the common case, read without a Value in between
-        if (!string(name)) return false;
-      } else {
-        Value key;
-        if (!value(key, depth)) return false;
-        std::string* text = key.getIf<std::string>();  // a large int reads as text
-        if (text == nullptr) {
-          ValuePairs pairs = toPairs(map, ascending, wireOrder, n);
-          return pairsFrom(std::move(pairs), std::move(key), n - i, depth, out);
-        }
-        name = std::move(*text);
+  // A key that is not a string: the map becomes ValuePairs, the entries read so far first.
+  static void toPairs(Open& top) {
+    top.pairs.reserve(top.count);
+    for (auto& [key, item] : top.entries) top.pairs.emplace_back(Value(std::move(key)), std::move(item));
+    top.entries = {};
+    top.filled = 2 * top.pairs.size();
+    top.kind = Open::Kind::pairs;
+  }
+
+  bool close() {
+    Open& top = open_.back();
+    switch (top.kind) {
+      case Open::Kind::list:
+        *top.slot = Value(std::move(top.list));
+        break;
+      case Open::Kind::map: {
+        size_t repeated = 0;
+        std::optional<ValueMap> map = ValueMap::fromEntries(std::move(top.entries), repeated);
+        if (!map) return failRepeated(top.keyOffsets[repeated]);
+        *top.slot = Value(std::move(*map));
+        break;
       }
-      const size_t before = map.size();
-      const auto entry = map.emplace_hint(map.end(), std::move(name), Value());
-      if (map.size() == before) {
-        return fail("repeated map key at offset " + std::to_string(keyOffset));
-      }
-      if (ascending && std::next(entry) != map.end()) {
-        ascending = false;
-        wireOrder.reserve(n);
-        for (auto it = map.begin(); it != map.end(); ++it) {
-          if (it != entry) wireOrder.push_back(it);
-        }
-      }
-      if (!ascending) wireOrder.push_back(entry);
-      --pending_;
-      if (!value(entry->second, depth)) return false;
+      case Open::Kind::pairs:
+        *top.slot = Value(std::move(top.pairs));
+        break;
     }
-    out = Value(std::move(map));
+    open_.pop_back();
     return true;
   }
 
-  // The entries read so far, as pairs in wire order; the map is emptied.
-  static ValuePairs toPairs(ValueMap& map, bool ascending,
-                            const std::vector<ValueMap::iterator>& wireOrder, size_t n) {
-    ValuePairs pairs;
-    pairs.reserve(n);
-    auto take = [&](ValueMap::iterator it) {
-      auto node = map.extract(it);
-      pairs.emplace_back(Value(std::move(node.key())), std::move(node.mapped()));
-    };
-    if (ascending) {
-      while (!map.empty()) take(map.begin());
-    } else {
-      for (auto it : wireOrder) take(it);
-    }
-    return pairs;
-  }
-
-  // Finishes a map as ValuePairs: `firstKey` has been read, its value and `left - 1` more
-  // entries follow.
-  bool pairsFrom(ValuePairs pairs, Value firstKey, size_t left, int depth, Value& out) {
-    pairs.emplace_back(std::move(firstKey), Value());
-    --pending_;
-    if (!value(pairs.back().second, depth)) return false;
-    for (size_t i = 1; i < left; ++i) {
-      pairs.emplace_back();
-      --pending_;
-      if (!value(pairs.back().first, depth)) return false;
-      --pending_;
-      if (!value(pairs.back().second, depth)) return false;
-    }
-    out = Value(std::move(pairs));
-    return true;
-  }
-
-  std::span<const uint8_t> in_;
-  size_t pos_ = 0;
-  size_t pending_ = 0;
-  std::string error_;
+  CodecReader& reader_;
+  std::deque<Open> open_;
 };
 
+bool readValue(CodecReader& reader, Value& out) { return ValueBuilder(reader).value(out); }
+
 template <class T>
-Decoded<T> failure(const Reader& reader) {
+Decoded<T> failure(const CodecReader& reader) {
   return Decoded<T>{std::nullopt, reader.error()};
 }
 
@@ -567,14 +395,27 @@ std::vector<uint8_t> encodeMessage(const Value& value) {
 }
 
 Decoded<Value> decodeMessage(std::span<const uint8_t> bytes) {
-  Reader reader(bytes);
+  CodecReader reader(bytes);
   Value value;
-  if (!reader.value(value, 0)) return failure<Value>(reader);
+  if (!readValue(reader, value)) return failure<Value>(reader);
   if (!reader.atEnd()) {
     reader.failTrailing();
     return failure<Value>(reader);
   }
   return {std::move(value), {}};
+}
+
+void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> bytes) {
+  const size_t n = bytes.size();
+  message.push_back(kUint8List);
+  if (n < kSize16) {
+    message.push_back(static_cast<uint8_t>(n));
+  } else {
+    const size_t width = n <= 0xFFFF ? 2 : 4;
+    message.push_back(width == 2 ? kSize16 : kSize32);
+    for (size_t i = 0; i < width; ++i) message.push_back(static_cast<uint8_t>(n >> (8 * i)));
+  }
+  message.insert(message.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> encodeMethodCall(const MethodCall& call) {
@@ -587,13 +428,13 @@ std::vector<uint8_t> encodeMethodCall(const MethodCall& call) {
 }
 
 Decoded<MethodCall> decodeMethodCall(std::span<const uint8_t> bytes) {
-  Reader reader(bytes);
+  CodecReader reader(bytes);
   Value name;
-  if (!reader.value(name, 0)) return failure<MethodCall>(reader);
+  if (!readValue(reader, name)) return failure<MethodCall>(reader);
   std::string* method = name.getIf<std::string>();
   if (method == nullptr) return {std::nullopt, "the method name is not a string"};
   MethodCall call{std::move(*method), Value()};
-  if (!reader.value(call.arguments, 0)) return failure<MethodCall>(reader);
+  if (!readValue(reader, call.arguments)) return failure<MethodCall>(reader);
   if (!reader.atEnd()) {
     reader.failTrailing();
     return failure<MethodCall>(reader);
@@ -627,23 +468,23 @@ std::vector<uint8_t> encodeErrorEnvelope(const std::string& code, const std::str
 }
 
 Decoded<Envelope> decodeEnvelope(std::span<const uint8_t> bytes) {
-  Reader reader(bytes);
+  CodecReader reader(bytes);
   uint8_t kind = 0;
   if (!reader.byte(kind)) return {std::nullopt, "an empty reply is not an envelope"};
   Envelope envelope;
   if (kind == kEnvelopeSuccess) {
-    if (!reader.value(envelope.result, 0)) return failure<Envelope>(reader);
+    if (!readValue(reader, envelope.result)) return failure<Envelope>(reader);
   } else if (kind == kEnvelopeError) {
     envelope.success = false;
     Value code;
     Value message;
-    if (!reader.value(code, 0)) return failure<Envelope>(reader);
+    if (!readValue(reader, code)) return failure<Envelope>(reader);
     if (code.getIf<std::string>() == nullptr) return {std::nullopt, "the error code is not a string"};
-    if (!reader.value(message, 0)) return failure<Envelope>(reader);
+    if (!readValue(reader, message)) return failure<Envelope>(reader);
     if (!message.isNull() && message.getIf<std::string>() == nullptr) {
       return {std::nullopt, "the error message is neither a string nor null"};
     }
-    if (!reader.value(envelope.details, 0)) return failure<Envelope>(reader);
+    if (!readValue(reader, envelope.details)) return failure<Envelope>(reader);
     envelope.code = std::move(*code.getIf<std::string>());
     if (auto* text = message.getIf<std::string>()) envelope.message = std::move(*text);
   } else {

@@ -13,7 +13,11 @@
 // - a map whose keys are all strings decodes to ValueMap, and a repeated key there is an error
 //   (one entry would otherwise be silently dropped); any other map decodes to ValuePairs in
 //   wire order, repeated keys kept;
-// - padding bytes are skipped unread, as Flutter does; non-minimal size encodings are accepted.
+// - padding bytes are skipped unread, as Flutter does; non-minimal size encodings are accepted;
+// - lists and maps nested deeper than kMaxNestingDepth are an error.
+//
+// Neither direction recurses: both walk nested lists and maps with explicit stacks, so the
+// deepest value allowed costs no more stack than a flat one, on any thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "channel/codec_reader.h"
 #include "channel/method_call.h"
 #include "channel/value.h"
 
@@ -35,15 +40,15 @@ struct Decoded {
   explicit operator bool() const { return value.has_value(); }
 };
 
-// Lists and maps nested deeper than this are rejected, so hostile input cannot exhaust the
-// stack of the recursive decoder (or of the destructor of what it built).
-inline constexpr int kMaxNestingDepth = 256;
-
 // --- Standard message codec ---
 // Strings holding invalid UTF-8 are written with each bad sequence replaced by U+FFFD.
 std::vector<uint8_t> encodeMessage(const Value& value);
 // The whole input must be one value; trailing bytes are an error.
 Decoded<Value> decodeMessage(std::span<const uint8_t> bytes);
+
+// Appends `bytes` as a byte array value (type 8, never aligned) to a message being built, for
+// a container that carries another message without copying it into a Value first.
+void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> bytes);
 
 // --- Standard method codec ---
 std::vector<uint8_t> encodeMethodCall(const MethodCall& call);

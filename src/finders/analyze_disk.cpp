@@ -70,7 +70,8 @@ bool isPrunedFromDiskTree(std::string_view path) {
   return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), path) != kPrunedPaths.end();
 }
 
-ValueMap NimbraNative::analyzeDisk(const std::string& root, int64_t depth) {
+ValueMap NimbraNative::analyzeDisk(const std::string& root, int64_t askedDepth) {
+  const int64_t depth = std::min(askedDepth, kMaxDiskTreeDepth);
   Node tree;
   tree.name = rootName(root);
   tree.path = root;

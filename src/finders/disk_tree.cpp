@@ -17,29 +17,73 @@ ValueMap remainderMap(int64_t size) {
                   {"isOther", true}};
 }
 
-}  // namespace
-
-ValueMap NimbraNative::Node::dict(int64_t limit) const {
-  std::vector<const Node*> sorted;
-  sorted.reserve(children.size());
-  for (const auto& [childName, child] : children) sorted.push_back(child.get());
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const Node* a, const Node* b) { return a->size > b->size; });
-
+// One node whose map is being built: its children in the order shown, the next one to look
+// at, and the maps of those shown so far.
+struct NodeInProgress {
+  const NimbraNative::Node* node;
+  std::vector<const NimbraNative::Node*> sorted;
+  size_t next = 0;
   ValueList shown;
   int64_t remainder = 0;
-  for (const Node* child : sorted) {
-    if (static_cast<int64_t>(shown.size()) < limit && isValidUtf8(child->path)) {
-      shown.push_back(child->dict(limit));
-    } else {
-      remainder += child->size;
-    }
-  }
-  if (remainder >= 1) shown.push_back(remainderMap(remainder));
-  // Built entry by entry: an initializer list would copy the whole subtree at every level.
-  ValueMap map{{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir}};
-  map.emplace("children", std::move(shown));
+};
+
+NodeInProgress start(const NimbraNative::Node& node) {
+  NodeInProgress step{&node, {}, 0, {}, 0};
+  step.sorted.reserve(node.children.size());
+  for (const auto& [childName, child] : node.children) step.sorted.push_back(child.get());
+  std::stable_sort(step.sorted.begin(), step.sorted.end(),
+                   [](const auto* a, const auto* b) { return a->size > b->size; });
+  return step;
+}
+
+ValueMap finish(NodeInProgress& step) {
+  const NimbraNative::Node& node = *step.node;
+  if (step.remainder >= 1) step.shown.push_back(remainderMap(step.remainder));
+  ValueMap map{{"name", node.name}, {"path", node.path}, {"size", node.size},
+               {"files", node.files}, {"isDir", node.isDir}};
+  map.emplace("children", std::move(step.shown));  // moved, not copied as a literal would be
   return map;
+}
+
+}  // namespace
+
+NimbraNative::Node::~Node() {
+  // Innermost first: each node on `open` loses its children one by one, and a node is
+  // destroyed only once it has none left. Shared children stay with their other owners.
+  std::vector<std::shared_ptr<Node>> open;
+  while (true) {
+    Node& top = open.empty() ? *this : *open.back();
+    if (top.children.empty()) {
+      if (open.empty()) return;
+      open.pop_back();
+      continue;
+    }
+    auto last = std::prev(top.children.end());
+    std::shared_ptr<Node> child = std::move(last->second);
+    top.children.erase(last);
+    if (child && child.use_count() == 1) open.push_back(std::move(child));
+  }
+}
+
+ValueMap NimbraNative::Node::dict(int64_t limit) const {
+  std::vector<NodeInProgress> open;
+  open.push_back(start(*this));
+  while (true) {
+    NodeInProgress& top = open.back();
+    if (top.next < top.sorted.size()) {
+      const Node* child = top.sorted[top.next++];
+      if (static_cast<int64_t>(top.shown.size()) < limit && isValidUtf8(child->path)) {
+        open.push_back(start(*child));
+      } else {
+        top.remainder += child->size;
+      }
+      continue;
+    }
+    ValueMap map = finish(top);
+    open.pop_back();
+    if (open.empty()) return map;
+    open.back().shown.push_back(std::move(map));
+  }
 }
 
 }  // namespace nimbra

@@ -80,6 +80,8 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
         groups.push_back(makeGroup(bucket.front().size, same));
         totalWasted += groups.back().wasted;
       }
+      // The set is grouped: its digests go now, while the answer grows, not with the bucket.
+      digests.forget(alike);
     }
     digests.forget();
     ++bucketsDone;

@@ -38,6 +38,9 @@ class DigestSource {
   virtual std::optional<Sha256Digest> fullDigest(const Candidate& file) = 0;
   // The caller is done with every file asked about so far; state kept for them may go.
   virtual void forget() {}
+  // The same for these files only: a bucket of many small files need not keep every digest
+  // until its last set is grouped.
+  virtual void forget(const CandidateSet&) {}
 };
 
 // Stage 1: the candidates grouped by size, sizes shared by two or more files only, larger

@@ -75,4 +75,15 @@ void FileDigests::forget() {
   fullDigests_.clear();
 }
 
+void FileDigests::forget(const CandidateSet& files) {
+  // Hard links share a version; they have equal prefixes, so they are in the same set.
+  for (const Candidate* file : files) {
+    auto path = versionOfPath_.find(file->path);
+    if (path == versionOfPath_.end()) continue;
+    prefixes_.erase(path->second);
+    fullDigests_.erase(path->second);
+    versionOfPath_.erase(path);
+  }
+}
+
 }  // namespace nimbra

@@ -29,6 +29,7 @@ class FileDigests final : public DigestSource {
   std::optional<Sha256Digest> prefixDigest(const Candidate& file) override;
   std::optional<Sha256Digest> fullDigest(const Candidate& file) override;
   void forget() override;
+  void forget(const CandidateSet& files) override;
 
   // Bytes read from files so far, for measurements.
   int64_t bytesRead() const { return bytesRead_; }

@@ -39,8 +39,6 @@ TEST(JsonValueIn, IntegersBecomeInt64OtherNumbersDoublesObjectsMapsArraysLists) 
                            {"doubles", ValueList{5.0, 1000.0, -0.25}}, {"text", "line\nbreak \"q\" \xC3\xA9"},
                            {"nested", ValueMap{{"\xC3\xA9", ValueMap{}}}},
                            {"flags", ValueList{true, false, Value()}}}));
-  const nlohmann::json doc = nlohmann::json::parse(R"({"a": [1, 2.0, "x", null, true]})");
-  EXPECT_EQ(valueFromJson(doc).value, parsed(doc.dump()));
 }
 
 TEST(JsonValueIn, AnythingButOneRepresentableValueIsAnErrorNotAnException) {
@@ -56,9 +54,6 @@ TEST(JsonValueIn, AnythingButOneRepresentableValueIsAnErrorNotAnException) {
       {arrays(kMaxNestingDepth + 1), "nested deeper"}, {std::string(1'000'000, '['), "nested deeper"},
   };
   for (const auto& [text, error] : cases) EXPECT_THAT(parseError(text), HasSubstr(error));
-  EXPECT_THAT(valueFromJson(nlohmann::json(std::numeric_limits<uint64_t>::max())).error, HasSubstr(range));
-  EXPECT_THAT(valueFromJson(nlohmann::json::parse(arrays(kMaxNestingDepth + 1))).error,
-              HasSubstr("nested deeper"));
 }
 
 TEST(JsonValueOut, DoublesStayDoublesAndOtherTypesBecomeArrays) {
@@ -74,8 +69,14 @@ TEST(JsonValueOut, DoublesStayDoublesAndOtherTypesBecomeArrays) {
       // One line, and valid UTF-8, whatever the strings hold.
       {ValueMap{{"path\n\"x\"", "bad \xFF utf8\tand \xC3\xA9"}},
        "{\"path\\n\\\"x\\\"\":\"bad \xEF\xBF\xBD utf8\\tand \xC3\xA9\"}"},
+      {ValueMap{{"a", ValueList{int64_t{1}, 2.5, "\x01"}}, {"b", ValueMap{}}}, R"({"a":[1,2.5,"\u0001"],"b":{}})"},
   };
-  for (const auto& [value, text] : cases) EXPECT_EQ(toJsonText(value), text);
+  // The front ends write an answer straight from its bytes; the text must be the same.
+  for (const auto& [value, text] : cases) {
+    EXPECT_EQ(toJsonText(value), text);
+    EXPECT_EQ(successAsJsonText(encodeSuccessEnvelope(value)).value, text);
+  }
+  EXPECT_FALSE(successAsJsonText(encodeErrorEnvelope("E", "no", Value())));
 }
 
 }  // namespace

@@ -212,7 +212,12 @@ TEST(StandardCodecHostile, UnknownTypesDeepNestingAndTrailingBytesAreRejected) {
   }
   EXPECT_THAT(decodeError({12, 2, 0, 99}), HasSubstr("unknown type byte 99 at offset 3"));
 
-  EXPECT_TRUE(decodeMessage(nestedIn({12, 1}, kMaxNestingDepth)));
+  // The deepest value allowed, a map in a list in a map ..., goes through the encoder, the
+  // decoder and destruction on this thread's stack: none of them may recurse per level.
+  const Wire deepest = nestedIn({13, 1, 7, 1, 'k', 12, 1}, kMaxNestingDepth / 2);
+  Decoded<Value> deep = decodeMessage(deepest);
+  ASSERT_TRUE(deep) << deep.error;
+  EXPECT_EQ(encodeMessage(*deep.value), deepest);
   EXPECT_THAT(decodeError(nestedIn({12, 1}, kMaxNestingDepth + 1)), HasSubstr("nested deeper"));
   EXPECT_THAT(decodeError(nestedIn({12, 1}, 1'000'000)), HasSubstr("nested deeper"));
   // {"k": {"k": ...}}

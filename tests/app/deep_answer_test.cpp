@@ -1,0 +1,172 @@
+// A disk usage tree far deeper than any real one, through each front end of the host program:
+// the answer arrives whole, cut at kMaxDiskTreeDepth, and the session lives on. Before the cut
+// and the non-recursive value layers, the host died of a stack overflow or refused its own
+// answer.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "app/json_value.h"
+#include "channel/nimbra_native.h"
+#include "finders/disk_tree.h"
+#include "host_process.h"
+#include "support/temp_tree.h"
+
+namespace nimbra::test {
+namespace {
+
+// Uncut, the answer for this chain would nest twice as deep as any decoder here takes.
+constexpr int kChainLevels = kMaxNestingDepth;
+constexpr int64_t kBottomFileSize = 7;
+
+// `root`/d/d/.../d/f: kChainLevels folders, one file at the bottom. Built and removed relative
+// to descriptors, because the chain's paths are far longer than PATH_MAX (TempTree's clean-up
+// goes by path and could not remove it).
+class DeepChain {
+ public:
+  explicit DeepChain(std::string root) : root_(std::move(root)) {
+    int fd = openFolder(AT_FDCWD, root_.c_str());
+    for (int level = 0; level < kChainLevels && fd >= 0; ++level) {
+      ::mkdirat(fd, "d", 0755);
+      fd = replace(fd, openFolder(fd, "d"));
+    }
+    const int file = ::openat(fd, "f", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    EXPECT_EQ(::write(file, "1234567", kBottomFileSize), kBottomFileSize);
+    ::close(file);
+    ::close(fd);
+  }
+  ~DeepChain() {
+    // Down to the bottom, then back up through "..", removing each folder from its parent.
+    int fd = openFolder(AT_FDCWD, root_.c_str());
+    int depth = 0;
+    for (int below; (below = openFolder(fd, "d")) >= 0; ++depth) fd = replace(fd, below);
+    ::unlinkat(fd, "f", 0);
+    for (; depth > 0; --depth) {
+      fd = replace(fd, openFolder(fd, ".."));
+      ::unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    ::close(fd);
+  }
+
+ private:
+  static int openFolder(int at, const char* name) {
+    return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  static int replace(int old, int fresh) {
+    ::close(old);
+    return fresh;
+  }
+  std::string root_;
+};
+
+const Value& field(const Value& node, const std::string& key) {
+  static const Value kMissing;
+  const ValueMap* map = node.getIf<ValueMap>();
+  auto found = map ? map->find(key) : ValueMap::const_iterator();
+  return map && found != map->end() ? found->second : kMissing;
+}
+
+// The tree holds the one chain "chain/d/d/...": every level sums the bottom file, and the
+// last level, at the bound, has no children.
+void expectChainCutAtTheBound(const Value& answer) {
+  const Value* node = &answer;
+  int levels = 0;
+  while (true) {
+    ASSERT_EQ(field(*node, "size"), Value(kBottomFileSize)) << "at level " << levels;
+    ASSERT_EQ(field(*node, "files"), Value(int64_t{1})) << "at level " << levels;
+    const ValueList* children = field(*node, "children").getIf<ValueList>();
+    ASSERT_NE(children, nullptr) << "at level " << levels;
+    if (children->empty()) break;
+    ASSERT_EQ(children->size(), 1u) << "at level " << levels;
+    node = &children->front();
+    ++levels;
+  }
+  EXPECT_EQ(levels, kMaxDiskTreeDepth);
+  EXPECT_EQ(field(*node, "name"), Value("d"));
+  EXPECT_EQ(field(*node, "isDir"), Value(true));
+}
+
+Value parsedJson(const std::string& text) {
+  Decoded<Value> value = parseJsonValue(text);
+  EXPECT_TRUE(value) << value.error;
+  return value ? std::move(*value.value) : Value();
+}
+
+// A method call whose arguments nest one level deeper than any decoder here accepts.
+Bytes tooDeepCall() {
+  Bytes call = encodeMethodCall({"sizeOf", Value()});
+  call.pop_back();  // the null arguments
+  for (int i = 0; i <= kMaxNestingDepth; ++i) call.insert(call.end(), {12, 1});
+  call.push_back(0);
+  return call;
+}
+
+TEST(DeepAnswer, AChainThousandsOfFoldersDeepIsCutAtTheBoundThroughEveryFrontEnd) {
+  TempTree tree;
+  DeepChain chain(tree.makeDir("chain"));
+  const ValueMap arguments{{"path", tree.root()}, {"depth", int64_t{100000}}};
+  const std::string argumentsJson = toJsonText(arguments);
+
+  {
+    SCOPED_TRACE("call");
+    HostProcess host({"call", "analyzeDisk", argumentsJson});
+    host.closeInput();
+    const std::optional<std::string> line = host.readLine();  // read first: it fills the pipe
+    ASSERT_TRUE(line) << host.stderrText();
+    EXPECT_EQ(host.wait(), 0);
+    const Value answer = parsedJson(*line);
+    expectChainCutAtTheBound(answer);
+    EXPECT_EQ(field(answer, "scanned"), Value(int64_t{1}));
+  }
+
+  // Frames: the answer, then a call nested too deep for the decoder (answered empty), then a
+  // plain call: the session goes on.
+  {
+    SCOPED_TRACE("serve");
+    HostProcess host({"serve"});
+    host.send(Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
+    host.send(Frame{FrameKind::request, 2, kNativeChannel, tooDeepCall()});
+    host.send(Frame{FrameKind::request, 3, kNativeChannel, encodeMethodCall({"sizeOf", ValueMap{{"path", tree.path("none")}}})});
+    std::map<int64_t, Bytes> answers;
+    while (answers.size() < 3) {
+      std::optional<Frame> frame = host.readFrame();
+      ASSERT_TRUE(frame) << host.stderrText();
+      answers[frame->id] = frame->message.value_or(Bytes{});
+    }
+    Decoded<Envelope> answer = decodeEnvelope(answers[1]);
+    ASSERT_TRUE(answer) << answer.error;
+    expectChainCutAtTheBound(answer.value->result);
+    EXPECT_TRUE(answers[2].empty());
+    EXPECT_EQ(answers[3], encodeSuccessEnvelope(ValueMap{{"size", int64_t{0}}}));
+    host.closeInput();
+    EXPECT_EQ(host.wait(), 0);
+  }
+
+  {
+    SCOPED_TRACE("serve --json");
+    HostProcess host({"serve", "--json"});
+    host.send(R"({"id":1,"method":"analyzeDisk","args":)" + argumentsJson + "}\n");
+    host.send(R"({"id":2,"method":"sizeOf","args":)" + toJsonText(ValueMap{{"path", tree.path("none")}}) + "}\n");
+    std::set<int64_t> answered;
+    while (answered.size() < 2) {
+      std::optional<std::string> line = host.readLine();
+      ASSERT_TRUE(line) << host.stderrText();
+      const Value message = parsedJson(*line);
+      const std::optional<int64_t> id = intValue(field(message, "id"));
+      if (!id) continue;  // an event
+      answered.insert(*id);
+      if (*id == 1) {
+        expectChainCutAtTheBound(field(message, "result"));
+      }
+    }
+    host.closeInput();
+    EXPECT_EQ(host.wait(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace nimbra::test
