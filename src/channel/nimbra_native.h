@@ -101,7 +101,6 @@ class NimbraNative final : public StreamHandler {
   ValueMap emptyTrash();
   ValueMap scanLargeFiles(const std::string& root, int64_t minSize);
   ValueMap scanDuplicates(const std::string& root, int64_t minSize);
-  struct Node;
   ValueMap analyzeDisk(const std::string& root, int64_t depth);
   // Any queue (startup item removal runs it on the info queue).
   ValueMap deleteItems(const std::vector<std::string>& paths, bool toTrash, bool allowAdmin);

@@ -13,7 +13,6 @@
 namespace nimbra {
 namespace {
 
-using Node = NimbraNative::Node;
 
 constexpr const char* kTask = "disk";
 // Progress is offered on every this-many regular files.
@@ -46,7 +45,7 @@ std::string childPath(const Node& parent, std::string_view name) {
 Node& childOf(Node& parent, std::string_view name, bool isDir) {
   auto [it, inserted] = parent.children.try_emplace(std::string(name));
   if (inserted) {
-    it->second = std::make_shared<Node>();
+    it->second = std::make_unique<Node>();
     it->second->name = it->first;
     it->second->path = childPath(parent, name);
     it->second->isDir = isDir;
@@ -78,7 +77,7 @@ ValueMap NimbraNative::analyzeDisk(const std::string& root, int64_t askedDepth) 
   tree.isDir = true;
 
   DirWalker walker(root, WalkOptions{});
-  if (!walker.ok()) return tree.dict(kDiskTreeChildrenShown);
+  if (!walker.ok()) return tree.toValue(kDiskTreeChildrenShown);
 
   int64_t scanned = 0;
   std::vector<OpenFolder> folders;  // folders[i] is at depth i + 1
@@ -125,7 +124,7 @@ ValueMap NimbraNative::analyzeDisk(const std::string& root, int64_t askedDepth) 
   }
 
   progress(kTask, "", scanned, tree.size, true);
-  ValueMap answer = tree.dict(kDiskTreeChildrenShown);
+  ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
   answer["cancelled"] = isCancelled();
   answer["scanned"] = scanned;
   return answer;

@@ -20,14 +20,14 @@ ValueMap remainderMap(int64_t size) {
 // One node whose map is being built: its children in the order shown, the next one to look
 // at, and the maps of those shown so far.
 struct NodeInProgress {
-  const NimbraNative::Node* node;
-  std::vector<const NimbraNative::Node*> sorted;
+  const Node* node;
+  std::vector<const Node*> sorted;
   size_t next = 0;
   ValueList shown;
   int64_t remainder = 0;
 };
 
-NodeInProgress start(const NimbraNative::Node& node) {
+NodeInProgress start(const Node& node) {
   NodeInProgress step{&node, {}, 0, {}, 0};
   step.sorted.reserve(node.children.size());
   for (const auto& [childName, child] : node.children) step.sorted.push_back(child.get());
@@ -37,7 +37,7 @@ NodeInProgress start(const NimbraNative::Node& node) {
 }
 
 ValueMap finish(NodeInProgress& step) {
-  const NimbraNative::Node& node = *step.node;
+  const Node& node = *step.node;
   if (step.remainder >= 1) step.shown.push_back(remainderMap(step.remainder));
   ValueMap map{{"name", node.name}, {"path", node.path}, {"size", node.size},
                {"files", node.files}, {"isDir", node.isDir}};
@@ -47,10 +47,10 @@ ValueMap finish(NodeInProgress& step) {
 
 }  // namespace
 
-NimbraNative::Node::~Node() {
-  // Innermost first: each node on `open` loses its children one by one, and a node is
-  // destroyed only once it has none left. Shared children stay with their other owners.
-  std::vector<std::shared_ptr<Node>> open;
+Node::~Node() {
+  // Innermost first: each node on `open` hands its children over one by one, and a node is
+  // destroyed only once it has none left, so no destructor ever runs deeper than one level.
+  std::vector<std::unique_ptr<Node>> open;
   while (true) {
     Node& top = open.empty() ? *this : *open.back();
     if (top.children.empty()) {
@@ -59,13 +59,13 @@ NimbraNative::Node::~Node() {
       continue;
     }
     auto last = std::prev(top.children.end());
-    std::shared_ptr<Node> child = std::move(last->second);
+    std::unique_ptr<Node> child = std::move(last->second);
     top.children.erase(last);
-    if (child && child.use_count() == 1) open.push_back(std::move(child));
+    if (child) open.push_back(std::move(child));
   }
 }
 
-ValueMap NimbraNative::Node::dict(int64_t limit) const {
+ValueMap Node::toValue(int64_t limit) const {
   std::vector<NodeInProgress> open;
   open.push_back(start(*this));
   while (true) {

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "channel/nimbra_native.h"
 #include "channel/value.h"
 
 namespace nimbra {
@@ -25,7 +24,7 @@ inline constexpr int64_t kMaxDiskTreeDepth = 2048;
 
 // One folder or file of the tree. A node above the depth limit sums its children; a node at
 // the limit sums every file below it; a file node has no children and `files` 1.
-struct NimbraNative::Node {
+struct Node {
   Node() = default;
   // Takes the subtree apart without recursion: a tree may be kMaxDiskTreeDepth deep.
   ~Node();
@@ -36,14 +35,14 @@ struct NimbraNative::Node {
   std::string path;
   int64_t size = 0;   // logical bytes of the regular files at or below this node
   int64_t files = 0;  // regular files at or below this node
-  std::map<std::string, std::shared_ptr<Node>> children;  // by name; owned
+  std::map<std::string, std::unique_ptr<Node>> children;  // by name
   bool isDir = true;  // false only for a regular file
 
   // The node as the interface sees it: children largest first, at most `limit` of them,
   // then one "…" entry (with "isOther") summing those left out when that sum is not 0. A
   // child whose path is not UTF-8 is never shown; its bytes go to that remainder. Built with
   // an explicit stack of the nodes under way, never by recursion.
-  ValueMap dict(int64_t limit) const;
+  ValueMap toValue(int64_t limit) const;
 };
 
 // The folders the disk usage walk never enters, whatever its root: other volumes, the swap
