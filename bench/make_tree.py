@@ -216,7 +216,7 @@ def sha256sum(paths, limit=None):
     return digests
 
 
-WINDOW = MIB
+WINDOW = 256 << 10  # the duplicate finder's comparison window
 
 
 def compare_windows(members, size):

@@ -11,11 +11,7 @@
 namespace nimbra {
 namespace {
 
-// The members of a class are read this much at a time: large enough that a read costs far
-// more than the system call around it, small enough that the windows of a class stay in the
-// CPU cache between the comparison and the hash.
-constexpr int64_t kWindowBytes = 1 << 20;
-// The most windows a split holds at once to compare the others against (16 MiB). A member
+// The most windows a split holds at once to compare the others against (4 MiB). A member
 // that matches none of them when they are all taken is compared in another pass over the
 // same window, so the classes stay exact however many there are.
 constexpr size_t kMaxHeldWindows = 16;
@@ -93,7 +89,7 @@ std::vector<CandidateGroup> ContentComparer::split(const CandidateGroup& group,
       continue;
     }
     if (cancelled()) break;
-    int64_t length = std::min(kWindowBytes, group.size - current.offset);
+    int64_t length = std::min(kCompareWindowBytes, group.size - current.offset);
     for (Class& next : splitWindow(members, current, length)) pending.push_back(std::move(next));
   }
   return same;
@@ -165,7 +161,7 @@ bool ContentComparer::unchanged(Member& member) {
 }
 
 char* ContentComparer::buffer(size_t index) {
-  while (buffers_.size() <= index) buffers_.emplace_back(new char[kWindowBytes]);
+  while (buffers_.size() <= index) buffers_.emplace_back(new char[kCompareWindowBytes]);
   return buffers_[index].get();
 }
 

@@ -28,6 +28,12 @@
 
 namespace nimbra {
 
+// The members of a class are read this much at a time. Small enough that a class's windows
+// stay in the 1 MiB L2 cache of a core from the read through the comparison to the hash: on
+// the 2 GB synthetic tree, 1.22 s of CPU against 1.29 s with 1 MiB windows (user time 0.45 s
+// against 0.50 s), the system time for the reads alike.
+inline constexpr int64_t kCompareWindowBytes = 256 << 10;
+
 class ContentComparer {
  public:
   // What the comparisons did so far, for tests and measurements.

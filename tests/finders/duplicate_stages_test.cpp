@@ -24,6 +24,7 @@ namespace {
 using Paths = std::vector<std::string>;
 constexpr int64_t kMiB = 1 << 20;
 constexpr int64_t kPrefix = kPrefixDigestBytes;
+constexpr int64_t kWindow = kCompareWindowBytes;
 
 void poke(const std::string& path, int64_t at) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -98,7 +99,7 @@ class ContentCompareTest : public ::testing::Test {
 // of the class it leaves. Hard links are one file read once, but two paths. Cancelled, a set
 // answers the classes finished before.
 TEST_F(ContentCompareTest, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBytes) {
-  const int64_t size = 3 * kMiB + 100;  // three windows after the prefix, the last one short
+  const int64_t size = kPrefix + 2 * kWindow + 100;  // three windows after the prefix, the last one short
   const int64_t rest = size - kPrefix;
   Paths files = copies(size, {{"loner", {size - 1}}, {"b1", {kPrefix + 10}}, {"a1", {}},
                               {"b2", {kPrefix + 10}}, {"a2", {}}, {"c", {kPrefix + 20}}});
@@ -124,9 +125,10 @@ TEST_F(ContentCompareTest, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBy
 TEST_F(ContentCompareTest, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) {
   Paths files;
   for (const char* name : {"s1", "s2", "s3", "s4"}) files.push_back(tree.sparseFile(name, 40 * kMiB));
-  for (int i : {2, 3}) poke(files[i], 20 * kMiB + 5);  // in the window from 19 MiB + 64 KiB
+  for (int i : {2, 3}) poke(files[i], 20 * kMiB + 5);
   EXPECT_EQ(compare(prefixSets(40 * kMiB, files)), (std::vector<Paths>{{files[0], files[1]}, {files[2], files[3]}}));
-  EXPECT_EQ(comparer.counts().bytesHashed, 19 * kMiB + 2 * (40 * kMiB - kPrefix - 19 * kMiB));
+  const int64_t shared = (20 * kMiB + 5 - kPrefix) / kWindow * kWindow;  // the windows before
+  EXPECT_EQ(comparer.counts().bytesHashed, shared + 2 * (40 * kMiB - kPrefix - shared));
 
   files.clear();
   for (int i = 0; i < 300; ++i) {
@@ -141,16 +143,16 @@ TEST_F(ContentCompareTest, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) 
 // The first member is the one changed late: its windows were hashed, but they were the bytes
 // the others were compared with, so the others' group stands without it.
 TEST_F(ContentCompareTest, FilesChangedSinceThePrefixOrDuringTheComparisonLeaveTheirClass) {
-  const int64_t size = 3 * kMiB + kPrefix;
+  const int64_t size = kPrefix + 3 * kWindow;
   Paths files = copies(size, {{"changedLate", {}}, {"kept1", {}}, {"shrunkBefore", {}}, {"shrunkDuring", {}},
                               {"kept2", {}}, {"pair1", {size - 1}}, {"pair2", {size - 1}}});
   std::vector<CandidateGroup> sets = prefixSets(size, files);
-  ASSERT_EQ(::truncate(files[2].c_str(), kPrefix + kMiB), 0);
-  ASSERT_EQ(::truncate(files[6].c_str(), kPrefix + kMiB), 0);  // its twin is left alone
+  ASSERT_EQ(::truncate(files[2].c_str(), kPrefix + kWindow), 0);
+  ASSERT_EQ(::truncate(files[6].c_str(), kPrefix + kWindow), 0);  // its twin is left alone
   int windows = 0;
   auto changeDuring = [&] {
     if (++windows == 2) {
-      EXPECT_EQ(::truncate(files[3].c_str(), kPrefix + kMiB + kMiB / 2), 0);
+      EXPECT_EQ(::truncate(files[3].c_str(), kPrefix + kWindow + kWindow / 2), 0);
       ::usleep(10000);  // a later change time, even with a coarse clock
       poke(files[0], kPrefix + 10);  // a window already compared
     }
