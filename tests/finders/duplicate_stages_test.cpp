@@ -1,7 +1,6 @@
-// The duplicate stages on real files: the prefix stage reads each file once, and only regular
-// files still as the walk saw them; the content stage splits classes where their windows
-// differ, hashes each class once from its own bytes, leaves out files that change under it and
-// stops inside a set when cancelled.
+// The duplicate stages on real files: prefixes read once, of regular files still as the walk saw
+// them; classes split where their windows differ, each hashed once from its own bytes, without
+// the files that change under the comparison, and cancellation inside a set.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,7 +15,6 @@
 #include "finders/content_file.h"
 #include "finders/duplicate_compare.h"
 #include "support/temp_tree.h"
-#include "support/unprivileged.h"
 
 namespace nimbra::test {
 namespace {
@@ -49,16 +47,6 @@ TEST(FileDigestsTest, PrefixesReadOncePerFileAndOnlyOfRegularFilesStillAsTheWalk
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   EXPECT_FALSE(digests.prefixDigest(fifo, 0));  // a blocking open would wait for a writer forever
   EXPECT_FALSE(digests.prefixDigest(tree.symlink(big, "symlink"), 3 * kMiB + 123));
-
-  std::string kept = tree.touch("kept", 3000, 9);
-  std::string twin = tree.touch("twin", 3000, 9);
-  tree.giveToNobody();
-  ASSERT_EQ(::chmod(twin.c_str(), 0), 0);
-  EXPECT_EQ(runUnprivileged([&]() -> std::string {  // no threads: it runs in a forked child
-              FileDigests unprivileged;
-              return splitByPrefixDigest({3000, {}, {kept, twin}}, unprivileged).empty() ? "" : "twin hashed";
-            }),
-            "");
 }
 
 class ContentCompareTest : public ::testing::Test {
@@ -71,9 +59,6 @@ class ContentCompareTest : public ::testing::Test {
       for (int64_t at : marks) poke(paths.back(), at);
     }
     return paths;
-  }
-  std::vector<CandidateGroup> prefixSets(int64_t size, const Paths& files) {
-    return splitByPrefixDigest({size, {}, files}, digests);
   }
   // The groups each set splits into, sorted; every digest must be the SHA-256 of each file.
   std::vector<Paths> compare(const std::vector<CandidateGroup>& sets,
@@ -105,7 +90,7 @@ TEST_F(ContentCompareTest, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBy
                               {"b2", {kPrefix + 10}}, {"a2", {}}, {"c", {kPrefix + 20}}});
   files.push_back(tree.hardlink("a1", "a1-link"));
   files.push_back(tree.hardlink("c", "c-link"));
-  std::vector<CandidateGroup> sets = prefixSets(size, files);
+  std::vector<CandidateGroup> sets = splitByPrefixDigest({size, {}, files}, digests);
 
   EXPECT_EQ(compare(sets), (std::vector<Paths>{{tree.path("a1"), tree.path("a1-link"), tree.path("a2")},
                                                {tree.path("b1"), tree.path("b2")},
@@ -126,7 +111,8 @@ TEST_F(ContentCompareTest, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) 
   Paths files;
   for (const char* name : {"s1", "s2", "s3", "s4"}) files.push_back(tree.sparseFile(name, 40 * kMiB));
   for (int i : {2, 3}) poke(files[i], 20 * kMiB + 5);
-  EXPECT_EQ(compare(prefixSets(40 * kMiB, files)), (std::vector<Paths>{{files[0], files[1]}, {files[2], files[3]}}));
+  EXPECT_EQ(compare(splitByPrefixDigest({40 * kMiB, {}, files}, digests)),
+            (std::vector<Paths>{{files[0], files[1]}, {files[2], files[3]}}));
   const int64_t shared = (20 * kMiB + 5 - kPrefix) / kWindow * kWindow;  // the windows before
   EXPECT_EQ(comparer.counts().bytesHashed, shared + 2 * (40 * kMiB - kPrefix - shared));
 
@@ -135,7 +121,7 @@ TEST_F(ContentCompareTest, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) 
     files.push_back(tree.sparseFile("f" + std::to_string(i), kPrefix + 4096));
     poke(files.back(), kPrefix + i % 20);
   }
-  std::vector<Paths> found = compare(prefixSets(kPrefix + 4096, files));
+  std::vector<Paths> found = compare(splitByPrefixDigest({kPrefix + 4096, {}, files}, digests));
   EXPECT_EQ(found.size(), 20u);
   EXPECT_TRUE(std::all_of(found.begin(), found.end(), [](const Paths& group) { return group.size() == 15; }));
 }
@@ -146,7 +132,7 @@ TEST_F(ContentCompareTest, FilesChangedSinceThePrefixOrDuringTheComparisonLeaveT
   const int64_t size = kPrefix + 3 * kWindow;
   Paths files = copies(size, {{"changedLate", {}}, {"kept1", {}}, {"shrunkBefore", {}}, {"shrunkDuring", {}},
                               {"kept2", {}}, {"pair1", {size - 1}}, {"pair2", {size - 1}}});
-  std::vector<CandidateGroup> sets = prefixSets(size, files);
+  std::vector<CandidateGroup> sets = splitByPrefixDigest({size, {}, files}, digests);
   ASSERT_EQ(::truncate(files[2].c_str(), kPrefix + kWindow), 0);
   ASSERT_EQ(::truncate(files[6].c_str(), kPrefix + kWindow), 0);  // its twin is left alone
   int windows = 0;
