@@ -37,7 +37,8 @@ std::optional<FileVersion> ContentFile::versionNow() const {
 std::optional<int64_t> ContentFile::read(char* buffer, int64_t offset, int64_t length) const {
   int64_t got = 0;
   while (got < length) {
-    ssize_t piece = ::pread(fd_.get(), buffer + got, static_cast<size_t>(length - got), offset + got);
+    auto ask = static_cast<size_t>(length - got);
+    ssize_t piece = ::pread(fd_.get(), buffer + got, ask, offset + got);
     if (piece < 0 && errno == EINTR) continue;
     if (piece < 0) return std::nullopt;
     if (piece == 0) break;
@@ -52,7 +53,8 @@ std::optional<int64_t> ContentFile::feed(Sha256& hasher, int64_t offset,
   char* buffer = pieceBuffer();
   int64_t fed = 0;
   while (fed < wanted) {
-    std::optional<int64_t> got = read(buffer, offset + fed, std::min(kHashPieceBytes, wanted - fed));
+    int64_t ask = std::min(kHashPieceBytes, wanted - fed);
+    std::optional<int64_t> got = read(buffer, offset + fed, ask);
     if (!got) return std::nullopt;
     if (*got == 0) break;
     hasher.update(buffer, static_cast<size_t>(*got));

@@ -101,6 +101,7 @@ std::vector<ContentComparer::Class> ContentComparer::splitWindow(std::vector<Mem
     std::vector<size_t> members;
     size_t paths = 0;
   };
+  auto bytes = static_cast<size_t>(length);
   std::vector<Class> next;
   std::vector<size_t> unplaced = std::move(from.members);
   while (!unplaced.empty()) {
@@ -110,7 +111,7 @@ std::vector<ContentComparer::Class> ContentComparer::splitWindow(std::vector<Mem
       char* window = buffer(held.size());
       if (!readWindow(members[m], from.offset, length, window)) continue;
       size_t match = 0;
-      while (match < held.size() && std::memcmp(buffer(match), window, static_cast<size_t>(length)) != 0) ++match;
+      while (match < held.size() && std::memcmp(buffer(match), window, bytes) != 0) ++match;
       if (match == held.size() && held.size() == kMaxHeldWindows) {
         later.push_back(m);
         continue;
@@ -122,9 +123,9 @@ std::vector<ContentComparer::Class> ContentComparer::splitWindow(std::vector<Mem
     // A class fed while the window of its first member is still in the buffer it was read to.
     for (size_t i = 0; i < held.size(); ++i) {
       if (held[i].paths < 2) continue;
-      Class& going = next.emplace_back(
-          Class{std::move(held[i].members), held[i].paths, from.offset + length, from.state.clone()});
-      going.state.update(buffer(i), static_cast<size_t>(length));
+      Class& going = next.emplace_back(Class{std::move(held[i].members), held[i].paths,
+                                             from.offset + length, from.state.clone()});
+      going.state.update(buffer(i), bytes);
       counts_.bytesHashed += length;
     }
     // Members left alone here are done with; their descriptors close now.

@@ -40,13 +40,15 @@ Group makeGroup(CandidateGroup same) {
     // Paths that are not UTF-8 cannot travel to the interface; they still count as copies.
     if (!isValidUtf8(path)) continue;
     size_t slash = path.rfind('/');
-    fileMaps.push_back(ValueMap{{"path", path},
-                                {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
-                                {"size", same.size},
-                                {"modified", modifiedNow(path)}});
+    fileMaps.push_back(ValueMap{
+        {"path", path},
+        {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
+        {"size", same.size},
+        {"modified", modifiedNow(path)}});
   }
   int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
-  Group group{wasted, ValueMap{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}}};
+  Group group{wasted,
+              ValueMap{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}}};
   group.map.emplace("files", std::move(fileMaps));
   return group;
 }
