@@ -20,7 +20,11 @@
       prints JSON: "groups" (sorted lists of paths with equal size and content), "walked"
       (regular files), and the bytes the size -> 64 KiB -> full pipeline reads: "pipelineBytes"
       (every path hashed as written) and "distinctBytes" (each file once, the 64 KiB prefix
-      not read again).
+      not read again). The least work of a pipeline that compares the rest of each prefix set
+      window by window and hashes one member of each class: "hashBytes" (each file's prefix,
+      and the rest of one member of each class of identical files) and "compareBytes" (the
+      other bytes it must read: every other member of a class to the end, every decoy to the
+      end of the window where it leaves); each file (inode) counted once.
 """
 
 import argparse
@@ -212,6 +216,35 @@ def sha256sum(paths, limit=None):
     return digests
 
 
+WINDOW = 256 << 10  # the duplicate finder's comparison window
+
+
+def compare_windows(members, size):
+    """Reads the members of a prefix set (path, stat) in lockstep windows from the end of the
+    prefix, splitting them into classes of equal windows; a class goes on while it holds two
+    or more paths, hard links of one inode being one file read once. Answers the bytes read
+    and the number of classes of two or more paths at the end."""
+    files = collections.OrderedDict()
+    for path, st in members:
+        files.setdefault((st.st_dev, st.st_ino), []).append(path)
+    classes = [list(files.items())]
+    read = 0
+    for offset in range(PREFIX, size, WINDOW):
+        length = min(WINDOW, size - offset)
+        split = []
+        for members_of_class in classes:
+            by_window = collections.OrderedDict()
+            for inode, paths in members_of_class:
+                with open(paths[0], "rb") as f:
+                    f.seek(offset)
+                    window = f.read(length)
+                read += len(window)
+                by_window.setdefault(window, []).append((inode, paths))
+            split += [c for c in by_window.values() if sum(len(p) for _, p in c) >= 2]
+        classes = split
+    return read, len(classes)
+
+
 def expect(root, min_size):
     files = list(walk(root))
     by_size = collections.defaultdict(list)
@@ -220,7 +253,7 @@ def expect(root, min_size):
             by_size[st.st_size].append((path, st))
     buckets = [b for b in by_size.values() if len(b) >= 2]
 
-    pipeline = distinct = 0
+    pipeline = distinct = hashed = compared = 0
     groups = []
     for bucket in buckets:
         size = bucket[0][1].st_size
@@ -229,6 +262,7 @@ def expect(root, min_size):
         prefix = sha256sum(paths, PREFIX)
         pipeline += len(paths) * min(size, PREFIX)
         distinct += len(inodes) * min(size, PREFIX)
+        hashed += len(inodes) * min(size, PREFIX)
         alike = collections.defaultdict(list)
         for path, st in bucket:
             alike[prefix[path]].append((path, st))
@@ -238,13 +272,17 @@ def expect(root, min_size):
             pipeline += len(members) * size
             if size > PREFIX:
                 distinct += len({(st.st_dev, st.st_ino) for _, st in members}) * (size - PREFIX)
+                read, classes = compare_windows(members, size)
+                hashed += classes * (size - PREFIX)
+                compared += read - classes * (size - PREFIX)
             full = sha256sum([p for p, _ in members])
             same = collections.defaultdict(list)
             for path, _ in members:
                 same[full[path]].append(path)
             groups += [sorted(g) for g in same.values() if len(g) >= 2]
     json.dump({"groups": sorted(groups), "walked": len(files), "pipelineBytes": pipeline,
-               "distinctBytes": distinct}, sys.stdout)
+               "distinctBytes": distinct, "hashBytes": hashed, "compareBytes": compared},
+              sys.stdout)
     print()
 
 

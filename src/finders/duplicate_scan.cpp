@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "channel/nimbra_native.h"
+#include "finders/duplicate_compare.h"
 #include "finders/duplicate_stages.h"
-#include "platform/file_times.h"
 #include "finders/file_digests.h"
 #include "finders/finder_walk.h"
+#include "platform/file_times.h"
 #include "platform/utf8.h"
 
 namespace nimbra {
@@ -31,23 +32,23 @@ struct Group {
   ValueMap map;
 };
 
-Group makeGroup(int64_t size, const DigestSet& set) {
-  CandidateSet files = set.files;
-  std::stable_sort(files.begin(), files.end(),
-                   [](const Candidate* a, const Candidate* b) { return a->path < b->path; });
+Group makeGroup(CandidateGroup same) {
+  std::vector<std::string>& files = same.files;
+  std::sort(files.begin(), files.end());
   ValueList fileMaps;
-  for (const Candidate* file : files) {
+  for (const std::string& path : files) {
     // Paths that are not UTF-8 cannot travel to the interface; they still count as copies.
-    if (!isValidUtf8(file->path)) continue;
-    size_t slash = file->path.rfind('/');
+    if (!isValidUtf8(path)) continue;
+    size_t slash = path.rfind('/');
     fileMaps.push_back(ValueMap{
-        {"path", file->path},
-        {"name", slash == std::string::npos ? file->path : file->path.substr(slash + 1)},
-        {"size", size},
-        {"modified", modifiedNow(file->path)}});
+        {"path", path},
+        {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
+        {"size", same.size},
+        {"modified", modifiedNow(path)}});
   }
-  int64_t wasted = size * static_cast<int64_t>(files.size() - 1);
-  Group group{wasted, ValueMap{{"size", size}, {"hash", set.digest.hex()}, {"wasted", wasted}}};
+  int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
+  Group group{wasted,
+              ValueMap{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}}};
   group.map.emplace("files", std::move(fileMaps));
   return group;
 }
@@ -70,22 +71,24 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
   }
 
   FileDigests digests;
+  ContentComparer comparer(digests);
   std::vector<Group> groups;
   int64_t totalWasted = 0;
   int64_t bucketsDone = 0;
-  for (const SizeBucket& bucket : bucketsBySize(std::move(candidates))) {
+  for (const CandidateGroup& bucket : groupBySize(std::move(candidates))) {
     if (isCancelled()) break;
-    for (const CandidateSet& alike : splitByPrefixDigest(bucket, digests)) {
-      for (const DigestSet& same : splitByFullDigest(alike, digests, cancelled)) {
-        groups.push_back(makeGroup(bucket.front().size, same));
+    for (const CandidateGroup& alike : splitByPrefixDigest(bucket, digests)) {
+      if (isCancelled()) break;
+      for (CandidateGroup& same : comparer.split(alike, cancelled)) {
+        groups.push_back(makeGroup(std::move(same)));
         totalWasted += groups.back().wasted;
       }
       // The set is grouped: its digests go now, while the answer grows, not with the bucket.
-      digests.forget(alike);
+      digests.forget(alike.files);
     }
     digests.forget();
     ++bucketsDone;
-    progress(kTask, bucket.front().path, bucketsDone, totalWasted, false);
+    progress(kTask, bucket.files.front(), bucketsDone, totalWasted, false);
   }
 
   std::stable_sort(groups.begin(), groups.end(),

@@ -1,87 +1,57 @@
 #include "finders/file_digests.h"
 
+#include <algorithm>
 #include <utility>
-
-#include "finders/content_file.h"
 
 namespace nimbra {
 
-std::optional<Sha256Digest> FileDigests::prefixDigest(const Candidate& file) {
-  std::optional<ContentFile> content = ContentFile::open(file.path);
-  if (!content) return std::nullopt;
-  Version version = Version::of(content->info());
-  versionOfPath_.insert_or_assign(file.path, version);
-  if (auto known = prefixes_.find(version); known != prefixes_.end()) return known->second.digest;
+std::optional<Sha256Digest> FileDigests::prefixDigest(const std::string& path, int64_t size) {
+  std::optional<ContentFile> content = ContentFile::open(path);
+  // A file whose length differs from the walk's was written since: it no longer belongs
+  // with the files of that size.
+  if (!content || content->info().st_size != size) return std::nullopt;
+  FileVersion version = content->version();
+  if (auto known = prefixes_.find(version); known != prefixes_.end()) {
+    versionOfPath_.insert_or_assign(path, version);
+    return known->second.digest;
+  }
 
   Sha256 hasher;
-  std::optional<int64_t> fed = content->feed(hasher, 0, kPrefixDigestBytes);
-  if (!fed) {
-    versionOfPath_.erase(file.path);
-    return std::nullopt;
-  }
-  bytesRead_ += *fed;
-  Prefix prefix;
-  prefix.digest = hasher.digest();
-  prefix.bytes = *fed;
-  prefix.wholeFile = *fed < kPrefixDigestBytes || *fed >= content->info().st_size;
-  if (!prefix.wholeFile) prefix.state = std::move(hasher);
+  int64_t wanted = std::min(size, kPrefixDigestBytes);
+  std::optional<int64_t> fed = content->feed(hasher, 0, wanted);
+  if (fed) bytesRead_ += *fed;
+  // Short: the file shrank while it was read.
+  if (fed != wanted) return std::nullopt;
+  Prefix prefix{hasher.digest(), std::nullopt};
+  if (size > wanted) prefix.state = std::move(hasher);
   Sha256Digest digest = prefix.digest;
   prefixes_.emplace(version, std::move(prefix));
+  versionOfPath_.insert_or_assign(path, version);
   return digest;
 }
 
-std::optional<Sha256Digest> FileDigests::fullDigest(const Candidate& file) {
-  auto path = versionOfPath_.find(file.path);
-  const Version* known = path == versionOfPath_.end() ? nullptr : &path->second;
-  if (known) {
-    if (auto done = fullDigests_.find(*known); done != fullDigests_.end()) return done->second;
-    auto prefix = prefixes_.find(*known);
-    if (prefix != prefixes_.end() && prefix->second.wholeFile) {
-      fullDigests_.emplace(*known, prefix->second.digest);
-      return prefix->second.digest;
-    }
-  }
-  return readFullDigest(file.path, known);
+const FileVersion* FileDigests::versionOf(const std::string& path) const {
+  auto found = versionOfPath_.find(path);
+  return found == versionOfPath_.end() ? nullptr : &found->second;
 }
 
-std::optional<Sha256Digest> FileDigests::readFullDigest(const std::string& path,
-                                                        const Version* known) {
-  std::optional<ContentFile> content = ContentFile::open(path);
-  if (!content) return std::nullopt;
-  Version version = Version::of(content->info());
-
-  // Go on from the prefix when the file is still the one whose prefix was read.
-  Sha256 hasher;
-  int64_t offset = 0;
-  if (known && *known == version) {
-    auto prefix = prefixes_.find(version);
-    if (prefix != prefixes_.end() && prefix->second.state) {
-      hasher = std::move(*prefix->second.state);
-      prefix->second.state.reset();
-      offset = prefix->second.bytes;
-    }
-  }
-  std::optional<int64_t> fed = content->feed(hasher, offset, std::nullopt);
-  if (!fed) return std::nullopt;
-  bytesRead_ += *fed;
-  Sha256Digest digest = hasher.digest();
-  fullDigests_.insert_or_assign(version, digest);
-  return digest;
+std::optional<Sha256> FileDigests::stateAfterPrefix(const FileVersion& version) const {
+  auto found = prefixes_.find(version);
+  if (found == prefixes_.end() || !found->second.state) return std::nullopt;
+  return found->second.state->clone();
 }
 
 void FileDigests::forget() {
   versionOfPath_.clear();
   prefixes_.clear();
-  fullDigests_.clear();
 }
 
-void FileDigests::forget(const CandidateSet& files) {
+void FileDigests::forget(const std::vector<std::string>& files) {
   // Hard links share a version; they have equal prefixes, so they are in the same set.
-  for (const Candidate* file : files) {
-    auto path = versionOfPath_.find(file->path);
+  for (const std::string& file : files) {
+    auto path = versionOfPath_.find(file);
     if (path == versionOfPath_.end()) continue;
     prefixes_.erase(path->second);
-    fullDigests_.erase(path->second);
     versionOfPath_.erase(path);
   }
 }

@@ -1,68 +1,60 @@
 #pragma once
 
-// The digests of the duplicate stages, read from the files, each byte read at most once.
+// The digests of the first 64 KiB that the duplicate finder's middle stage compares, read from
+// the files, and what the comparison of the rest needs from them.
 //
-// - The whole-content digest goes on from the SHA-256 state left after the first 64 KiB, so
-//   those bytes are not read a second time; a file no longer than that is not read again.
-// - Paths that lead to the same file (hard links) are read once and share its digests; they
+// - Paths that lead to the same file (hard links) are read once and share its digest; they
 //   still count as separate files in the comparison.
-// - A file that changed between the two stages (another file, size or time) is read again
-//   from its start.
-
-#include <sys/stat.h>
-#include <sys/types.h>
+// - The SHA-256 state after the prefix is kept, so the whole-content digest goes on from it
+//   and those bytes are not hashed a second time.
+// - The version of the file that was read (device, inode, size, change time) is kept per
+//   path: a file that changes later is left out by the stage that notices.
 
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <unordered_map>
+#include <vector>
 
-#include "finders/duplicate_stages.h"
+#include "finders/content_file.h"
 #include "platform/sha256.h"
 
 namespace nimbra {
 
-class FileDigests final : public DigestSource {
+// The bytes at the start of a file that the middle stage compares.
+inline constexpr int64_t kPrefixDigestBytes = 65536;
+
+class FileDigests {
  public:
-  std::optional<Sha256Digest> prefixDigest(const Candidate& file) override;
-  std::optional<Sha256Digest> fullDigest(const Candidate& file) override;
-  void forget() override;
-  void forget(const CandidateSet& files) override;
+  // The digest of the first kPrefixDigestBytes bytes (all of them when the file is shorter)
+  // of the regular file at `path`, which the walk saw `size` bytes long. Nullopt when it
+  // cannot be read, is no longer `size` bytes long, or reads short.
+  std::optional<Sha256Digest> prefixDigest(const std::string& path, int64_t size);
+
+  // The version of the file whose prefix was read for `path`; nullptr when none was.
+  const FileVersion* versionOf(const std::string& path) const;
+  // A copy of the SHA-256 state after the prefix of the file of that version, for a file
+  // longer than the prefix; nullopt otherwise.
+  std::optional<Sha256> stateAfterPrefix(const FileVersion& version) const;
+
+  // The caller is done with every file asked about so far; what is kept for them goes.
+  void forget();
+  // The same for the files of one set, once it is grouped: a bucket of many small files need
+  // not keep every version until its last set is done.
+  void forget(const std::vector<std::string>& files);
 
   // Bytes read from files so far, for measurements.
   int64_t bytesRead() const { return bytesRead_; }
 
  private:
-  // What identifies one version of one file.
-  struct Version {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    int64_t changedSeconds;
-    long changedNanoseconds;
-    auto key() const { return std::tie(device, inode, size, changedSeconds, changedNanoseconds); }
-    friend bool operator<(const Version& a, const Version& b) { return a.key() < b.key(); }
-    friend bool operator==(const Version& a, const Version& b) { return a.key() == b.key(); }
-    // ctime changes with every write and every metadata change; mtime can be set back.
-    static Version of(const struct stat& info) {
-      return Version{info.st_dev, info.st_ino, info.st_size, info.st_ctim.tv_sec,
-                     info.st_ctim.tv_nsec};
-    }
-  };
   struct Prefix {
     Sha256Digest digest;
-    int64_t bytes = 0;
-    bool wholeFile = false;
-    std::optional<Sha256> state;  // after `bytes`; taken by the whole-content digest
+    std::optional<Sha256> state;  // after the prefix; none when that was the whole file
   };
 
-  std::optional<Sha256Digest> readFullDigest(const std::string& path, const Version* known);
-
-  std::unordered_map<std::string, Version> versionOfPath_;
-  std::map<Version, Prefix> prefixes_;
-  std::map<Version, Sha256Digest> fullDigests_;
+  std::unordered_map<std::string, FileVersion> versionOfPath_;
+  std::map<FileVersion, Prefix> prefixes_;
   int64_t bytesRead_ = 0;
 };
 
