@@ -9,35 +9,87 @@
 namespace nimbra {
 namespace {
 
-using S = NimbraNative;
-using A = ValueMap;
+// Each row's `perform`: decode the arguments into the operation's record, run the operation.
+Value cancel(NimbraNative& service, const ValueMap&) {
+  service.cancel();
+  return true;
+}
+Value homeDir(NimbraNative&, const ValueMap&) { return homeDirectory(); }
+Value deviceId(NimbraNative& service, const ValueMap&) { return service.deviceIdentifier(); }
+Value deviceName(NimbraNative& service, const ValueMap&) { return service.deviceName(); }
+Value revealPath(NimbraNative& service, const ValueMap& args) {
+  if (std::optional<std::string> path = decodePathArgs(args).path) service.revealPath(*path);
+  return true;
+}
+Value openPath(NimbraNative& service, const ValueMap& args) {
+  if (std::optional<std::string> path = decodePathArgs(args).path) service.openPath(*path);
+  return true;
+}
+void pickFolder(NimbraNative& service, const ValueMap&, Completion done) {
+  service.pickFolder([done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
+}
+Value systemInfo(NimbraNative& service, const ValueMap&) { return service.systemInfo(); }
+Value memoryInfo(NimbraNative& service, const ValueMap&) { return service.memoryInfo(); }
+Value optimizeMemory(NimbraNative& service, const ValueMap&) { return service.optimizeMemory(); }
+Value listStartupItems(NimbraNative& service, const ValueMap&) { return service.listStartupItems(); }
+Value setStartupItem(NimbraNative& service, const ValueMap& args) {
+  const StartupItemArgs item = decodeStartupItemArgs(args);
+  return service.setStartupItem(item.id, item.kind, item.enabled);
+}
+Value removeStartupItem(NimbraNative& service, const ValueMap& args) {
+  const StartupItemArgs item = decodeStartupItemArgs(args);
+  return service.removeStartupItem(item.id, item.kind);
+}
+Value deleteItems(NimbraNative& service, const ValueMap& args) {
+  const DeleteArgs deletion = decodeDeleteItemsArgs(args);
+  return service.deleteItems(deletion.paths, deletion.toTrash, deletion.allowAdmin);
+}
+Value uninstallApp(NimbraNative& service, const ValueMap& args) {
+  const DeleteArgs deletion = decodeUninstallAppArgs(args);
+  return service.deleteItems(deletion.paths, deletion.toTrash, deletion.allowAdmin);
+}
+Value emptyTrash(NimbraNative& service, const ValueMap&) { return service.emptyTrash(); }
+Value sizeOf(NimbraNative& service, const ValueMap& args) {
+  return ValueMap{{"size", service.sizeOf(decodePathArgs(args).path.value_or(""))}};
+}
+Value scanJunk(NimbraNative& service, const ValueMap&) { return service.scanJunk(); }
+Value scanLargeFiles(NimbraNative& service, const ValueMap& args) {
+  const RootMinSizeArgs scan = decodeScanLargeFilesArgs(args);
+  return service.scanLargeFiles(scan.root, scan.minSize);
+}
+Value scanDuplicates(NimbraNative& service, const ValueMap& args) {
+  const RootMinSizeArgs scan = decodeScanDuplicatesArgs(args);
+  return service.scanDuplicates(scan.root, scan.minSize);
+}
+Value analyzeDisk(NimbraNative& service, const ValueMap& args) {
+  const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args);
+  return service.analyzeDisk(tree.root, tree.depth);
+}
 
 // Methods of the interface not answered yet (they fall through to "not implemented"):
 // "listApps", "appLeftovers".
 const MethodEntry kMethods[] = {
-    {"cancel", Runs::main, [](S& s, const A&) -> Value { s.cancel(); return true; }},
-    {"homeDir", Runs::main, [](S&, const A&) -> Value { return homeDirectory(); }},
-    {"deviceId", Runs::main, [](S& s, const A&) -> Value { return s.deviceIdentifier(); }},
-    {"deviceName", Runs::main, [](S& s, const A&) -> Value { return s.deviceName(); }},
-    {"revealPath", Runs::main, [](S& s, const A& a) -> Value { if (auto p = decodePathArgs(a).path) s.revealPath(*p); return true; }},
-    {"openPath", Runs::main, [](S& s, const A& a) -> Value { if (auto p = decodePathArgs(a).path) s.openPath(*p); return true; }},
-    {"pickFolder", Runs::mainLater, nullptr, [](S& s, const A&, Completion done) {
-       s.pickFolder([done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
-     }},
-    {"systemInfo", Runs::info, [](S& s, const A&) -> Value { return s.systemInfo(); }},
-    {"memoryInfo", Runs::info, [](S& s, const A&) -> Value { return s.memoryInfo(); }},
-    {"optimizeMemory", Runs::info, [](S& s, const A&) -> Value { return s.optimizeMemory(); }},
-    {"deleteItems", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeDeleteItemsArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
-    {"uninstallApp", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeUninstallAppArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
-    {"emptyTrash", Runs::work, [](S& s, const A&) -> Value { return s.emptyTrash(); }},
-    {"sizeOf", Runs::work, [](S& s, const A& a) -> Value { return ValueMap{{"size", s.sizeOf(decodePathArgs(a).path.value_or(""))}}; }},
-    {"scanJunk", Runs::work, [](S& s, const A&) -> Value { return s.scanJunk(); }},
-    {"scanLargeFiles", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanLargeFilesArgs(a); return s.scanLargeFiles(d.root, d.minSize); }},
-    {"scanDuplicates", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanDuplicatesArgs(a); return s.scanDuplicates(d.root, d.minSize); }},
-    {"analyzeDisk", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeAnalyzeDiskArgs(a); return s.analyzeDisk(d.root, d.depth); }},
-    {"listStartupItems", Runs::info, [](S& s, const A&) -> Value { return s.listStartupItems(); }},
-    {"setStartupItem", Runs::info, [](S& s, const A& a) -> Value { auto d = decodeStartupItemArgs(a); return s.setStartupItem(d.id, d.kind, d.enabled); }},
-    {"removeStartupItem", Runs::info, [](S& s, const A& a) -> Value { auto d = decodeStartupItemArgs(a); return s.removeStartupItem(d.id, d.kind); }},
+    {"cancel", Runs::main, cancel},
+    {"homeDir", Runs::main, homeDir},
+    {"deviceId", Runs::main, deviceId},
+    {"deviceName", Runs::main, deviceName},
+    {"revealPath", Runs::main, revealPath},
+    {"openPath", Runs::main, openPath},
+    {"pickFolder", Runs::mainLater, nullptr, pickFolder},
+    {"systemInfo", Runs::info, systemInfo},
+    {"memoryInfo", Runs::info, memoryInfo},
+    {"optimizeMemory", Runs::info, optimizeMemory},
+    {"listStartupItems", Runs::info, listStartupItems},
+    {"setStartupItem", Runs::info, setStartupItem},
+    {"removeStartupItem", Runs::info, removeStartupItem},
+    {"deleteItems", Runs::work, deleteItems},
+    {"uninstallApp", Runs::work, uninstallApp},
+    {"emptyTrash", Runs::work, emptyTrash},
+    {"sizeOf", Runs::work, sizeOf},
+    {"scanJunk", Runs::work, scanJunk},
+    {"scanLargeFiles", Runs::work, scanLargeFiles},
+    {"scanDuplicates", Runs::work, scanDuplicates},
+    {"analyzeDisk", Runs::work, analyzeDisk},
 };
 
 }  // namespace
