@@ -100,6 +100,9 @@ class NimbraNative final : public StreamHandler {
   ValueMap deleteItems(const std::vector<std::string>& paths, bool toTrash, bool allowAdmin);
   // Empties the directory at `path` as far as it can; never follows links.
   void deleteContents(const std::string& path);
+  // The applications of /Applications, ~/Applications and /Applications/Utilities, largest
+  // first, with their 64 x 64 icons.
+  ValueMap listApps();
 
   // Posts one answer to the main loop.
   void replyOnMain(std::shared_ptr<MethodResult> result, std::optional<Value> answer);
