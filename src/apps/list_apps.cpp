@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apps/app_folders.h"
+#include "apps/app_icon.h"
 #include "channel/nimbra_native.h"
 #include "platform/file_times.h"
 #include "platform/folder_listing.h"
@@ -61,7 +62,7 @@ Listed describe(NimbraNative& service, const std::string& path, std::string_view
           {"size", size},
           {"isApple", isApple},
           {"modified", modifiedSeconds(path)},
-          {"icon", std::string()}}};
+          {"icon", bundleIconBase64(path, info)}}};
 }
 
 }  // namespace
