@@ -20,7 +20,9 @@ struct AppFolderRoots {
   static AppFolderRoots machine();
 };
 
-// listApps() over the given folders.
+// listApps() and appLeftovers(bundleId, name) over the given folders.
 ValueMap listApplications(NimbraNative& service, const AppFolderRoots& roots);
+ValueMap findLeftovers(NimbraNative& service, const AppFolderRoots& roots,
+                       const std::string& bundleId, const std::string& name);
 
 }  // namespace nimbra

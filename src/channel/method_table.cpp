@@ -14,7 +14,7 @@ using A = ValueMap;
 // Methods of the interface not answered yet (they fall through to "not implemented"):
 // "homeDir", "deviceId", "deviceName", "revealPath", "openPath", "pickFolder",
 // "systemInfo", "memoryInfo", "optimizeMemory", "listStartupItems", "setStartupItem",
-// "removeStartupItem", "appLeftovers".
+// "removeStartupItem".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, [](S& s, const A&) -> Value { s.cancel(); return true; }},
     {"deleteItems", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeDeleteItemsArgs(a); return s.deleteItems(d.paths, d.toTrash, d.allowAdmin); }},
@@ -25,6 +25,7 @@ const MethodEntry kMethods[] = {
     {"scanLargeFiles", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanLargeFilesArgs(a); return s.scanLargeFiles(d.root, d.minSize); }},
     {"scanDuplicates", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeScanDuplicatesArgs(a); return s.scanDuplicates(d.root, d.minSize); }},
     {"listApps", Runs::work, [](S& s, const A&) -> Value { return s.listApps(); }},
+    {"appLeftovers", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeAppLeftoversArgs(a); return s.appLeftovers(d.bundleId, d.name); }},
     {"analyzeDisk", Runs::work, [](S& s, const A& a) -> Value { auto d = decodeAnalyzeDiskArgs(a); return s.analyzeDisk(d.root, d.depth); }},
 };
 

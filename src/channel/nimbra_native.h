@@ -101,8 +101,9 @@ class NimbraNative final : public StreamHandler {
   // Empties the directory at `path` as far as it can; never follows links.
   void deleteContents(const std::string& path);
   // The applications of /Applications, ~/Applications and /Applications/Utilities, largest
-  // first, with their 64 x 64 icons.
+  // first, with their 64 x 64 icons; and what an application left in the library folders.
   ValueMap listApps();
+  ValueMap appLeftovers(const std::string& bundleId, const std::string& name);
 
   // Posts one answer to the main loop.
   void replyOnMain(std::shared_ptr<MethodResult> result, std::optional<Value> answer);
