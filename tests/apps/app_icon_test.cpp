@@ -17,13 +17,11 @@
 namespace nimbra {
 namespace {
 
-using test::icnsFile;
-using test::Rgba;
-using test::solidPng;
-using test::TempTree;
+using namespace test;
+using Entries = std::vector<std::pair<std::string, std::string>>;
 
-std::optional<RgbaImage> decoded(const std::string& file) {
-  return decodeIcon(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+std::span<const uint8_t> bytesOf(const std::string& file) {
+  return {reinterpret_cast<const uint8_t*>(file.data()), file.size()};
 }
 
 Rgba pixelAt(const RgbaImage& image, uint32_t x, uint32_t y) {
@@ -32,70 +30,48 @@ Rgba pixelAt(const RgbaImage& image, uint32_t x, uint32_t y) {
 }
 
 // A solid square whose colour tells its size apart from the others of one container.
-std::string sizedPng(uint32_t side) { return solidPng(side, {static_cast<uint8_t>(side % 251), 7, 9, 255}); }
+Rgba colourOf(uint32_t side) { return {static_cast<uint8_t>(side % 251), 7, 9, 255}; }
+std::string sizedPng(uint32_t side) { return solidPng(side, colourOf(side)); }
 
-constexpr const char* kJpeg2000 = "\0\0\0\x0cjP  \r\n\x87\n";
-
-TEST(IconDecoder, TakesTheSmallestPngAtLeast64WideElseTheLargestAndNothingElse) {
-  const std::string jpeg2000(kJpeg2000, 12);
+TEST(IconDecoder, TakesTheSmallestPngAtLeast64WideElseTheLargestElseThePackedRgb) {
+  const std::string jpeg2000("\0\0\0\x0cjP  \r\n\x87\n", 12);
+  const auto pattern = [](uint32_t x, uint32_t y) {
+    return Rgba{static_cast<uint8_t>(x < 16 ? 255 : x * 7), static_cast<uint8_t>(y / 4), 200,
+                static_cast<uint8_t>(x + y)};
+  };
+  const auto [rgb32, mask32] = packedRgb(32, pattern);
+  const auto [rgb16, mask16] = packedRgb(16, pattern);
+  const auto [rgb128, mask128] = packedRgb(128, pattern);
   struct Case {
     const char* what;
-    std::vector<std::pair<std::string, std::string>> entries;
-    uint32_t width;  // 0: no image
+    std::string file;
+    uint32_t width;        // 0: no image
+    bool packed = false;   // the pattern, else a size's colour
+    bool masked = true;
   };
   const Case cases[] = {
-      {"smallest at least 64", {{"ic08", sizedPng(256)}, {"ic11", sizedPng(32)}, {"ic07", sizedPng(128)}}, 128},
-      {"exactly 64 wins", {{"ic10", sizedPng(1024)}, {"icp6", sizedPng(64)}, {"ic09", sizedPng(512)}}, 64},
-      // The entry's own width decides, not its kind's nominal size.
-      {"own width", {{"ic07", sizedPng(100)}, {"ic08", sizedPng(80)}}, 80},
-      {"none that large: the largest", {{"icp4", sizedPng(16)}, {"ic11", sizedPng(32)}}, 32},
-      {"JPEG 2000 skipped", {{"ic10", jpeg2000}, {"icp5", sizedPng(32)}}, 32},
-      {"JPEG 2000 only", {{"ic10", jpeg2000}, {"TOC ", "toc."}}, 0},
-      {"no image entries", {{"icnV", "1234"}}, 0},
-      {"PNG data in an unknown kind", {{"zzzz", sizedPng(64)}}, 0},
+      {"smallest at least 64", icnsFile({{"ic08", sizedPng(256)}, {"ic11", sizedPng(32)}, {"ic07", sizedPng(128)}}), 128},
+      {"exactly 64", icnsFile({{"ic10", sizedPng(1024)}, {"icp6", sizedPng(64)}, {"ic09", sizedPng(512)}}), 64},
+      {"own width decides", icnsFile({{"ic07", sizedPng(100)}, {"ic08", sizedPng(80)}}), 80},
+      {"none that large: the largest", icnsFile({{"icp4", sizedPng(16)}, {"ic11", sizedPng(32)}}), 32},
+      {"JPEG 2000 skipped", icnsFile({{"ic10", jpeg2000}, {"icp5", sizedPng(32)}, {"il32", rgb32}}), 32},
+      {"a PNG file by any name", sizedPng(48), 48},
+      {"JPEG 2000 only", icnsFile({{"ic10", jpeg2000}, {"TOC ", "toc."}}), 0},
+      {"PNG data in an unknown kind", icnsFile({{"zzzz", sizedPng(64)}}), 0},
+      {"largest packed, masked", icnsFile({{"is32", rgb16}, {"s8mk", mask16}, {"il32", rgb32}, {"l8mk", mask32}}), 32, true},
+      {"no mask: opaque", icnsFile({{"il32", rgb32}, {"l8mk", mask16}}), 32, true, false},
+      {"it32 after four zero bytes", icnsFile({{"it32", std::string(4, '\0') + rgb128}, {"t8mk", mask128}}), 128, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::optional<RgbaImage> image = decoded(icnsFile(c.entries));
+    const std::optional<RgbaImage> image = decodeIcon(bytesOf(c.file));
     ASSERT_EQ(image.has_value(), c.width != 0);
     if (!image) continue;
-    EXPECT_EQ(image->width, c.width);
-    EXPECT_EQ(pixelAt(*image, 0, 0), (Rgba{static_cast<uint8_t>(c.width % 251), 7, 9, 255}));
-  }
-  // An icon file that is a PNG itself, whatever its name.
-  ASSERT_TRUE(decoded(sizedPng(48)));
-  EXPECT_EQ(decoded(sizedPng(48))->width, 48u);
-}
-
-TEST(IconDecoder, UnpacksTheLargestPackedRgbWithItsMaskOrOpaque) {
-  const auto pattern = [](uint32_t x, uint32_t y) {
-    return x < 16 ? Rgba{255, 0, 0, 255} : Rgba{static_cast<uint8_t>(x * 7), static_cast<uint8_t>(y * 5), 200,
-                                                static_cast<uint8_t>(x + y)};
-  };
-  const auto [rgb32, mask32] = test::packedRgb(32, pattern);
-  const auto [rgb16, mask16] = test::packedRgb(16, [](uint32_t, uint32_t) { return Rgba{1, 2, 3, 4}; });
-  const auto [rgb128, mask128] = test::packedRgb(128, pattern);
-  struct Case {
-    const char* what;
-    std::vector<std::pair<std::string, std::string>> entries;
-    uint32_t side;
-    bool masked;
-  };
-  const Case cases[] = {
-      {"il32 over is32", {{"is32", rgb16}, {"s8mk", mask16}, {"il32", rgb32}, {"l8mk", mask32}}, 32, true},
-      {"no mask: opaque", {{"il32", rgb32}}, 32, false},
-      {"mask of the wrong length: opaque", {{"il32", rgb32}, {"l8mk", mask16}}, 32, false},
-      {"it32 after its four zero bytes", {{"it32", std::string(4, '\0') + rgb128}, {"t8mk", mask128}}, 128, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::optional<RgbaImage> image = decoded(icnsFile(c.entries));
-    ASSERT_TRUE(image);
-    ASSERT_EQ(image->width, c.side);
-    ASSERT_EQ(image->height, c.side);
-    for (uint32_t y = 0; y < c.side; y += 3) {
-      for (uint32_t x = 0; x < c.side; x += 3) {
-        Rgba want = pattern(x, y);
+    ASSERT_EQ(image->width, c.width);
+    ASSERT_EQ(image->height, c.width);
+    for (uint32_t y = 0; y < c.width; y += 5) {
+      for (uint32_t x = 0; x < c.width; x += 3) {
+        Rgba want = c.packed ? pattern(x, y) : colourOf(c.width);
         if (!c.masked) want.a = 255;
         ASSERT_EQ(pixelAt(*image, x, y), want) << x << "," << y;
       }
@@ -103,107 +79,74 @@ TEST(IconDecoder, UnpacksTheLargestPackedRgbWithItsMaskOrOpaque) {
   }
 }
 
-TEST(IconDecoder, RefusesLyingContainersAndImagesItCannotOrMayNotDecode) {
+TEST(IconDecoder, RefusesLyingContainersWholeAndImagesItCannotOrMayNotDecode) {
   const std::string good = icnsFile({{"ic07", sizedPng(128)}});
-  ASSERT_TRUE(decoded(good));
-  std::string longer = good;  // the header claims one byte more than there is
-  longer[7] = static_cast<char>(longer[7] + 1);
-  std::string shortEntry = icnsFile({{"ic07", sizedPng(128)}, {"ic08", ""}});
-  shortEntry.replace(shortEntry.size() - 4, 4, test::bigEndian32(7));  // an entry below its own header
-  std::string pastEnd = icnsFile({{"ic07", sizedPng(128)}, {"ic08", "abcd"}});
-  pastEnd.replace(pastEnd.size() - 8, 4, test::bigEndian32(13));  // reaches past the container
-  const std::string pngBody = sizedPng(64);
-  const auto [rgb16, mask16] = test::packedRgb(16, [](uint32_t x, uint32_t) { return Rgba{uint8_t(x), 0, 0, 0}; });
-  const std::string overshoot = std::string("\x81\x01") + rgb16.substr(0, rgb16.size());  // one run too many
-  const std::string cases[] = {
-      "",
-      "icns",
-      longer,
+  const auto patched = [](std::string file, size_t at, uint32_t value) { return file.replace(at, 4, bigEndian32(value)); };
+  const std::string png = sizedPng(64);
+  const std::string rgb16 = packedRgb(16, [](uint32_t x, uint32_t) { return Rgba{uint8_t(x), 0, 0, 0}; }).first;
+  const auto wide = [](uint32_t width) { return pngFile(width, 1, [](uint32_t, uint32_t) { return Rgba{0, 0, 0, 255}; }); };
+  const std::string refused[] = {
+      "", "icns", "icns" + bigEndian32(4),
+      patched(good, 4, static_cast<uint32_t>(good.size() + 1)),      // the container claims more than there is
       good.substr(0, good.size() - 1),
-      "icns" + test::bigEndian32(4),
-      good + "icns",  // trailing bytes beyond the declared length are outside the container, fine
-      shortEntry,
-      pastEnd,
-      icnsFile({{"ic07", pngBody.substr(0, pngBody.size() / 2)}}),  // a PNG cut short
+      patched(good + "ic08" + bigEndian32(8), 4, static_cast<uint32_t>(good.size() + 4)),  // half an entry header
+      patched(icnsFile({{"ic07", png}, {"ic08", ""}}), 8 + 8 + png.size() + 4, 7),   // an entry below its header
+      patched(icnsFile({{"ic07", png}, {"ic08", "abcd"}}), 8 + 8 + png.size() + 4, 13),  // past the end: no partial use
+      icnsFile({{"ic07", png.substr(0, png.size() / 2)}}),
       icnsFile({{"ic07", std::string(reinterpret_cast<const char*>(kPngSignature), 8) + "garbage"}}),
-      test::pngFile(4097, 1, [](uint32_t, uint32_t) { return Rgba{0, 0, 0, 255}; }),
+      wide(4097),
       icnsFile({{"is32", rgb16.substr(0, rgb16.size() - 1)}}),  // a plane cut short
-      icnsFile({{"is32", overshoot}}),
+      icnsFile({{"is32", "\x81\x01" + rgb16}}),                 // a run past the plane's end
       icnsFile({{"it32", "\0\0"}}),
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(decoded(cases[i]).has_value(), i == 5) << "case " << i;
-  }
-  const std::optional<RgbaImage> widest =
-      decoded(test::pngFile(4096, 1, [](uint32_t, uint32_t) { return Rgba{0, 0, 0, 255}; }));
-  ASSERT_TRUE(widest);
-  EXPECT_EQ(widest->width, 4096u);
+  for (const std::string& file : refused) EXPECT_FALSE(decodeIcon(bytesOf(file))) << testing::PrintToString(file.substr(0, 40));
+  // Bytes after the length the container declares are not part of it.
+  EXPECT_TRUE(decodeIcon(bytesOf(good + "trailing")));
+  EXPECT_TRUE(decodeIcon(bytesOf(wide(4096))));
 }
 
-TEST(AppIcon, ScalesTo64KeepingTransparentEdgesTransparentAndUndarkened) {
-  // Opaque white on the left, fully transparent black on the right.
-  const std::string file = test::pngFile(
-      128, 128, [](uint32_t x, uint32_t) { return x < 64 ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 0, 0}; });
-  const std::optional<RgbaImage> source = decoded(file);
-  ASSERT_TRUE(source);
-  const std::optional<RgbaImage> scaled = scaledToIconSide(*source);
+TEST(AppIcon, ScalesTo64WithTransparentEdgesStayingTransparentAndUndarkened) {
+  // Opaque white on the left, transparent black on the right.
+  const std::optional<RgbaImage> scaled = scaledToIconSide(decodeIcon(bytesOf(pngFile(
+      128, 128, [](uint32_t x, uint32_t) { return x < 64 ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 0, 0}; }))).value());
   ASSERT_TRUE(scaled);
   ASSERT_EQ(scaled->pixels.size(), 64u * 64 * 4);
-  for (uint32_t y = 0; y < 64; ++y) {
-    for (uint32_t x = 0; x < 64; ++x) {
-      const Rgba p = pixelAt(*scaled, x, y);
-      const int wantAlpha = x >= 34 ? 0 : x <= 29 ? 255 : p.a;
-      EXPECT_EQ(p.a, wantAlpha) << x;
-      // Black under alpha 0 must not bleed into the edge's colour.
-      EXPECT_GE(p.a > 0 ? std::min({p.r, p.g, p.b}) : 255, 250) << x << "," << y;
-    }
+  for (uint32_t i = 0; i < 64 * 64; ++i) {
+    const Rgba p = pixelAt(*scaled, i % 64, i / 64);
+    EXPECT_EQ(p.a, i % 64 >= 34 ? 0 : i % 64 <= 29 ? 255 : p.a) << i % 64;
+    EXPECT_GE(p.a > 0 ? std::min({p.r, p.g, p.b}) : 255, 250) << i % 64;  // no black bleeding in
   }
 }
 
-TEST(AppIcon, FindsTheNamedFileOrTheDefaultAndEncodesA64PixelPng) {
+TEST(AppIcon, UsesTheNamedFileElseAppIconAndAnswersA64PixelPngInBase64) {
   TempTree tree;
   const Rgba named{0, 200, 0, 255}, fallback{200, 0, 0, 255}, png{0, 0, 200, 255};
-  struct Case {
-    const char* what;
-    std::optional<std::string> key;  // CFBundleIconFile, when present
-    std::optional<Rgba> colour;      // nullopt: ""
-  };
-  const Case cases[] = {
-      {"name without extension", "Icon", named},
-      {"name with extension", "Icon.icns", named},
-      {"a PNG file by any name", "Logo.png", png},
-      {"named file missing", "Missing", fallback},
-      {"key empty", "", fallback},
-      {"key absent", std::nullopt, fallback},
-      {"named file is a FIFO: never opened for reading", "Pipe", fallback},
-      {"named file holds no image: no fallback", "Broken", std::nullopt},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string bundle = "B" + std::to_string(n++) + ".app";
+  const std::pair<std::optional<std::string>, std::optional<Rgba>> cases[] = {
+      {"Icon", named}, {"Icon.icns", named}, {"Logo.png", png}, {"Missing", fallback}, {"", fallback},
+      {std::nullopt, fallback},
+      {"Pipe", fallback},         // a FIFO is never opened for reading
+      {"Broken", std::nullopt}};  // holds no image: no fallback
+  for (size_t n = 0; n < std::size(cases); ++n) {
+    const auto& [key, colour] = cases[n];
+    SCOPED_TRACE(key.value_or("(no key)"));
+    const std::string bundle = "B" + std::to_string(n) + ".app";
     tree.write(bundle + "/Contents/Resources/Icon.icns", icnsFile({{"ic07", solidPng(128, named)}}));
     tree.write(bundle + "/Contents/Resources/AppIcon.icns", icnsFile({{"ic12", solidPng(64, fallback)}}));
     tree.write(bundle + "/Contents/Resources/Logo.png", solidPng(16, png));
     tree.write(bundle + "/Contents/Resources/Broken.icns", std::string("icns\0\0\0\x09x", 9));
     ASSERT_EQ(::mkfifo(tree.path(bundle + "/Contents/Resources/Pipe.icns").c_str(), 0644), 0);
-    tree.write(bundle + "/Contents/Info.plist",
-               std::string("<plist version=\"1.0\"><dict>") +
-                   (c.key ? "<key>CFBundleIconFile</key><string>" + *c.key + "</string>" : "") + "</dict></plist>");
-    const std::string icon = bundleIconBase64(tree.path(bundle), PropertyList::readDictionary(tree.path(bundle + "/Contents/Info.plist")));
-    if (!c.colour) {
-      EXPECT_EQ(icon, "");
-      continue;
-    }
+    tree.write(bundle + "/Contents/Info.plist", "<plist><dict>" +
+               (key ? "<key>CFBundleIconFile</key><string>" + *key + "</string>" : "") + "</dict></plist>");
+    const std::string icon =
+        bundleIconBase64(tree.path(bundle), PropertyList::readDictionary(tree.path(bundle + "/Contents/Info.plist")));
+    ASSERT_EQ(icon.empty(), !colour);
+    if (!colour) continue;
     EXPECT_EQ(icon.find_first_of("\r\n"), std::string::npos);
-    const std::string file = test::fromBase64(icon);
-    const std::optional<RgbaImage> image = decodePng(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+    const std::optional<RgbaImage> image = decodePng(bytesOf(fromBase64(icon)));
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 64u);
-    EXPECT_EQ(image->height, 64u);
-    EXPECT_EQ(pixelAt(*image, 40, 40), *c.colour);
+    EXPECT_EQ(image->width * image->height, 64u * 64);
+    EXPECT_EQ(pixelAt(*image, 40, 40), *colour);
   }
-  EXPECT_EQ(bundleIconBase64(tree.path("Nothing.app"), std::nullopt), "");
 }
 
 }  // namespace

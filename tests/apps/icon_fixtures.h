@@ -1,7 +1,7 @@
 #pragma once
 
 // Icon files built in the tests: PNGs written by libpng itself, icns containers assembled
-// entry by entry, and the classic run-length packing of RGB planes.
+// entry by entry, and RGB planes in the classic run-length packing.
 
 #include <openssl/evp.h>
 #include <png.h>
@@ -18,15 +18,12 @@ struct Rgba {
   uint8_t r, g, b, a;
   friend bool operator==(const Rgba&, const Rgba&) = default;
 };
+using PixelAt = std::function<Rgba(uint32_t x, uint32_t y)>;
 
-inline std::string pngFile(uint32_t width, uint32_t height, const std::function<Rgba(uint32_t, uint32_t)>& pixel) {
-  std::vector<uint8_t> pixels;
-  pixels.reserve(size_t{width} * height * 4);
+inline std::string pngFile(uint32_t width, uint32_t height, const PixelAt& pixel) {
+  std::vector<Rgba> pixels;
   for (uint32_t y = 0; y < height; ++y) {
-    for (uint32_t x = 0; x < width; ++x) {
-      const Rgba p = pixel(x, y);
-      pixels.insert(pixels.end(), {p.r, p.g, p.b, p.a});
-    }
+    for (uint32_t x = 0; x < width; ++x) pixels.push_back(pixel(x, y));
   }
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
@@ -44,70 +41,42 @@ inline std::string solidPng(uint32_t side, Rgba colour) {
   return pngFile(side, side, [&](uint32_t, uint32_t) { return colour; });
 }
 
-inline std::string bigEndian32(uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-          static_cast<char>(value)};
+inline std::string bigEndian32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
 }
 
-// An icns container of the given (type, data) entries, lengths as the format counts them.
 inline std::string icnsFile(const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string body;
   for (const auto& [type, data] : entries) body += type + bigEndian32(static_cast<uint32_t>(data.size() + 8)) + data;
   return "icns" + bigEndian32(static_cast<uint32_t>(body.size() + 8)) + body;
 }
 
-// One plane in the classic packing: runs of 3 or more equal bytes as a repeat, the rest literal.
-inline std::string packPlane(const std::vector<uint8_t>& plane) {
-  std::string packed;
-  std::string literal;
-  auto flush = [&] {
-    for (size_t at = 0; at < literal.size(); at += 128) {
-      const std::string piece = literal.substr(at, 128);
-      packed += static_cast<char>(piece.size() - 1);
-      packed += piece;
+// Packed RGB planes (3 or more equal bytes as one repeat, other bytes as 1-byte literals) and
+// the 8-bit mask of a side x side image.
+inline std::pair<std::string, std::string> packedRgb(uint32_t side, const PixelAt& pixel) {
+  std::string packed, mask;
+  for (int channel = 0; channel < 4; ++channel) {
+    std::string plane;
+    for (uint32_t i = 0; i < side * side; ++i) {
+      const Rgba p = pixel(i % side, i / side);
+      plane += static_cast<char>(channel == 0 ? p.r : channel == 1 ? p.g : channel == 2 ? p.b : p.a);
     }
-    literal.clear();
-  };
-  for (size_t i = 0; i < plane.size();) {
-    size_t run = 1;
-    while (i + run < plane.size() && run < 130 && plane[i + run] == plane[i]) ++run;
-    if (run >= 3) {
-      flush();
-      packed += static_cast<char>(0x80 + run - 3);
-      packed += static_cast<char>(plane[i]);
-    } else {
-      literal.append(run, static_cast<char>(plane[i]));
-    }
-    i += run;
-  }
-  flush();
-  return packed;
-}
-
-// The packed RGB data and the 8-bit mask of a side x side image.
-inline std::pair<std::string, std::string> packedRgb(uint32_t side, const std::function<Rgba(uint32_t, uint32_t)>& pixel) {
-  std::vector<uint8_t> planes[3];
-  std::string mask;
-  for (uint32_t y = 0; y < side; ++y) {
-    for (uint32_t x = 0; x < side; ++x) {
-      const Rgba p = pixel(x, y);
-      planes[0].push_back(p.r);
-      planes[1].push_back(p.g);
-      planes[2].push_back(p.b);
-      mask += static_cast<char>(p.a);
+    if (channel == 3) mask = plane;
+    for (size_t i = 0, run = 1; channel < 3 && i < plane.size(); i += run, run = 1) {
+      while (i + run < plane.size() && run < 130 && plane[i + run] == plane[i]) ++run;
+      if (run < 3) run = 1;
+      packed += run < 3 ? std::string(1, '\0') + plane[i] : std::string(1, static_cast<char>(0x80 + run - 3)) + plane[i];
     }
   }
-  return {packPlane(planes[0]) + packPlane(planes[1]) + packPlane(planes[2]), mask};
+  return {packed, mask};
 }
 
 inline std::string fromBase64(const std::string& text) {
   std::string bytes(text.size() / 4 * 3, '\0');
   const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
                                      reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-  if (length < 0) return "";
-  size_t padding = 0;
-  for (size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) ++padding;
-  bytes.resize(static_cast<size_t>(length) - padding);
+  const size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
+  bytes.resize(length < 0 ? 0 : static_cast<size_t>(length) - padding);
   return bytes;
 }
 
