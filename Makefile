@@ -44,6 +44,7 @@ bench: setup build
 	bench/size.sh
 	bench/delete.sh
 	bench/finders.sh
+	bench/apps.sh
 
 build-fuzz/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_FUZZ=ON -DNIMBRA_TESTS=OFF -DNIMBRA_BENCH=OFF
