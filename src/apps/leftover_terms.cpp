@@ -52,7 +52,10 @@ size_t characterCount(std::string_view text) {
 }
 
 LeftoverTerms::LeftoverTerms(const std::string& bundleId, const std::string& name) {
-  idTerm_ = lowerCased(bundleId).value_or("");
+  // An identifier is matched anywhere in a name, so one as short as "com" or "." would offer
+  // nearly every entry of every library folder for removal as a certain leftover.
+  const std::string idTerm = lowerCased(bundleId).value_or("");
+  if (characterCount(idTerm) >= kMinTermCharacters) idTerm_ = idTerm;
   const std::string nameTerm = lowerCased(name).value_or("");
   if (characterCount(nameTerm) >= kMinTermCharacters) nameTerm_ = nameTerm;
   const std::vector<std::string_view> pieces = nonEmptyPieces(idTerm_, '.');

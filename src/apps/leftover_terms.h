@@ -26,7 +26,7 @@ class LeftoverTerms {
   LeftoverMatch match(std::string_view lowerName, bool inApplicationSupport) const;
 
  private:
-  std::string idTerm_;    // the lower-cased identifier: found anywhere in a name
+  std::string idTerm_;    // the lower-cased identifier, found anywhere in a name; "" when too short
   std::string nameTerm_;  // the lower-cased name, "" when too short to be telling
   std::string lastTerm_;  // the identifier's last piece, "" when too short or there is none
 };

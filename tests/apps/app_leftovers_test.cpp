@@ -77,6 +77,8 @@ TEST(LeftoverTerms, FoldFullUnicodeCaseAndCountCharactersNotBytes) {
   const Case cases[] = {
       {"com.example.app", "", "app", true, LeftoverMatch::none},  // a last piece of 3 letters
       {"example", "", "example", true, LeftoverMatch::strong},    // no dot: the identifier rule only
+      {"com", "", "com.apple.finder.plist", false, LeftoverMatch::none},  // too short to be telling
+      {".", "", "com.apple.finder.plist", false, LeftoverMatch::none},
       {"com..example.", "", "example", true, LeftoverMatch::weak},
       {"", "ŸACHT", "ÿacht.savedstate", false, LeftoverMatch::strong},
       {"", "Élan", "ÉLAN SUPPORT", false, LeftoverMatch::strong},
