@@ -52,10 +52,11 @@ std::optional<std::string> encodePng(const RgbaImage& image) {
   png.width = image.width;
   png.height = image.height;
   png.format = PNG_FORMAT_RGBA;
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), 0, nullptr)) {
-    return std::nullopt;
-  }
+  // Compressed once, into a buffer of the largest size it can take (asking for the size first
+  // compresses twice), and with the fast settings: a 64 px icon is a few KiB either way, and
+  // deflate at the default level was most of the icon's cost (about 2 ms of 2.5 per bundle).
+  png.flags = PNG_IMAGE_FLAG_FAST;
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(png);
   std::string file(size, '\0');
   if (!png_image_write_to_memory(&png, file.data(), &size, 0, image.pixels.data(), 0, nullptr)) {
     return std::nullopt;
