@@ -48,6 +48,7 @@ bench: setup build
 	bench/deep_delete.sh
 	bench/finders.sh
 	bench/answer_memory.py
+	bench/apps.sh
 
 build-fuzz/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_FUZZ=ON -DNIMBRA_TESTS=OFF -DNIMBRA_BENCH=OFF

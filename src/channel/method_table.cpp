@@ -66,8 +66,13 @@ Value analyzeDisk(NimbraNative& service, const ValueMap& args) {
   return service.analyzeDisk(tree.root, tree.depth);
 }
 
-// Methods of the interface not answered yet (they fall through to "not implemented"):
-// "listApps", "appLeftovers".
+Value listApps(NimbraNative& service, const ValueMap&) { return service.listApps(); }
+Value appLeftovers(NimbraNative& service, const ValueMap& args) {
+  const AppLeftoversArgs app = decodeAppLeftoversArgs(args);
+  return service.appLeftovers(app.bundleId, app.name);
+}
+
+// Every method of the interface; any other name falls through to "not implemented".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, cancel},
     {"homeDir", Runs::main, homeDir},
@@ -90,6 +95,8 @@ const MethodEntry kMethods[] = {
     {"scanLargeFiles", Runs::work, scanLargeFiles},
     {"scanDuplicates", Runs::work, scanDuplicates},
     {"analyzeDisk", Runs::work, analyzeDisk},
+    {"listApps", Runs::work, listApps},
+    {"appLeftovers", Runs::work, appLeftovers},
 };
 
 }  // namespace

@@ -106,6 +106,10 @@ class NimbraNative final : public StreamHandler {
   ValueMap deleteItems(const std::vector<std::string>& paths, bool toTrash, bool allowAdmin);
   // Empties the directory at `path` as far as it can; never follows links.
   void deleteContents(const std::string& path);
+  // The applications of /Applications, ~/Applications and /Applications/Utilities, largest
+  // first, with their 64 x 64 icons; and what an application left in the library folders.
+  ValueMap listApps();
+  ValueMap appLeftovers(const std::string& bundleId, const std::string& name);
 
   // --- Desktop services (main loop; they never block it) ---
   // "mac-" and 40 hex digits derived from the machine's UUID, recomputed on every call.

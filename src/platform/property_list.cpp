@@ -11,32 +11,14 @@
 
 #include "platform/descriptor.h"
 #include "platform/path_parts.h"
+#include "platform/small_file.h"
 #include "platform/system_error_text.h"
 
 namespace nimbra {
 namespace {
 
 // Property lists are small; a larger file is no job or information file and is not read whole.
-constexpr off_t kMaxFileBytes = 64 << 20;
-
-bool readWhole(const std::string& path, std::string& bytes) {
-  if (namesNoFile(path)) return false;
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
-  if (!fd.ok() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes) {
-    return false;
-  }
-  bytes.clear();
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    bytes.append(buffer, static_cast<size_t>(n));
-    if (bytes.size() > static_cast<size_t>(kMaxFileBytes)) return false;
-  }
-}
+constexpr size_t kMaxFileBytes = 64 << 20;
 
 bool writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -65,10 +47,10 @@ PropertyList& PropertyList::operator=(PropertyList&&) noexcept = default;
 PropertyList::~PropertyList() = default;
 
 std::optional<PropertyList> PropertyList::readDictionary(const std::string& path) {
-  std::string bytes;
-  if (!readWhole(path, bytes) || bytes.empty()) return std::nullopt;
+  const std::optional<std::string> bytes = readSmallFile(path, kMaxFileBytes);
+  if (!bytes || bytes->empty()) return std::nullopt;
   auto tree = std::make_unique<Tree>();
-  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &tree->root);
+  plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &tree->root);
   if (!tree->root || plist_get_node_type(tree->root) != PLIST_DICT) return std::nullopt;
   return PropertyList(std::move(tree));
 }

@@ -1,0 +1,77 @@
+#include "apps/leftover_terms.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/utf8.h"
+
+namespace nimbra {
+namespace {
+
+// Shorter names and identifier pieces ("app", "pro") would match unrelated entries.
+constexpr size_t kMinTermCharacters = 4;
+
+std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+}  // namespace
+
+std::optional<std::string> lowerCased(std::string_view text) {
+  if (!isValidUtf8(text)) return std::nullopt;
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  // The root locale: the default mapping, without Turkish or Lithuanian special cases.
+  unicode.toLower(icu::Locale::getRoot());
+  std::string lower;
+  unicode.toUTF8String(lower);
+  return lower;
+}
+
+size_t characterCount(std::string_view text) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> characters(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_FAILURE(status)) return text.size();
+  const icu::UnicodeString unicode =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  characters->setText(unicode);
+  size_t count = 0;
+  for (characters->first(); characters->next() != icu::BreakIterator::DONE;) ++count;
+  return count;
+}
+
+LeftoverTerms::LeftoverTerms(const std::string& bundleId, const std::string& name) {
+  // An identifier is matched anywhere in a name, so one as short as "com" or "." would offer
+  // nearly every entry of every library folder for removal as a certain leftover.
+  const std::string idTerm = lowerCased(bundleId).value_or("");
+  if (characterCount(idTerm) >= kMinTermCharacters) idTerm_ = idTerm;
+  const std::string nameTerm = lowerCased(name).value_or("");
+  if (characterCount(nameTerm) >= kMinTermCharacters) nameTerm_ = nameTerm;
+  const std::vector<std::string_view> pieces = nonEmptyPieces(idTerm_, '.');
+  if (pieces.size() >= 2 && characterCount(pieces.back()) >= kMinTermCharacters) {
+    lastTerm_ = pieces.back();
+  }
+}
+
+LeftoverMatch LeftoverTerms::match(std::string_view lowerName, bool inApplicationSupport) const {
+  if (!idTerm_.empty() && lowerName.find(idTerm_) != std::string_view::npos) return LeftoverMatch::strong;
+  if (!nameTerm_.empty() && lowerName.starts_with(nameTerm_)) {
+    const std::string_view rest = lowerName.substr(nameTerm_.size());
+    if (rest.empty() || rest.front() == '.' || rest.front() == ' ') return LeftoverMatch::strong;
+  }
+  if (!lastTerm_.empty() && inApplicationSupport && lowerName == lastTerm_) return LeftoverMatch::weak;
+  return LeftoverMatch::none;
+}
+
+}  // namespace nimbra
