@@ -25,7 +25,8 @@ TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
   }
   EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", -9223372036854775808.0}}).minSize,
             std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}).minSize, -5);
+  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}).minSize, -5);  // toward zero
+  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}).minSize, 5);
   EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}).depth, 2);
 }
 

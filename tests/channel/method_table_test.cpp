@@ -47,16 +47,6 @@ TEST_F(MethodTableTest, ScansDefaultToTheHomeFolderAndTheirOwnMinimumSizes) {
   EXPECT_EQ(paths(*large.answer, "items"), std::vector<std::string>{big});
 }
 
-TEST_F(MethodTableTest, MinSizeIsTruncatedTowardZero) {
-  home.write("a/five", "12345");
-  home.write("b/five", "12345");
-  ChannelHarness harness;
-  auto dupes = harness.call("scanDuplicates", ValueMap{{"minSize", 5.9}});
-  EXPECT_EQ(dupes.answer->getIf<ValueMap>()->at("wasted"), Value(int64_t{5}));
-  dupes = harness.call("scanDuplicates", ValueMap{{"minSize", 6.0}});
-  EXPECT_EQ(dupes.answer->getIf<ValueMap>()->at("wasted"), Value(int64_t{0}));
-}
-
 TEST_F(MethodTableTest, AnalyzeDiskReadsPathAndOnlyIntegralDepths) {
   home.touch("a/b/c/d/file", 10);
   TempTree other;
