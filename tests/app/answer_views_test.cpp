@@ -5,9 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <sstream>
 
 #include "app/answer_views.h"
+#include "support/test_seams.h"
 
 namespace nimbra {
 namespace {
@@ -42,6 +47,23 @@ TEST(TerminalText, SizesReadAndWrittenAtEveryUnitBoundary) {
   EXPECT_EQ(printable("a\nb\x1b[2J\xfe"), "a?b?[2J\xEF\xBF\xBD");
   EXPECT_EQ(bar(0.5, 4), "\u2588\u2588  ");
   EXPECT_EQ(bar(2, 2), "\u2588\u2588");
+}
+
+TEST(TerminalText, ColourOnlyOnATerminalAndNeverWithNoColor) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  {
+    test::ScopedEnv unset("NO_COLOR", "");
+    EXPECT_TRUE(colourWanted(terminal));
+    EXPECT_FALSE(colourWanted(pipeFds[1]));
+  }
+  test::ScopedEnv noColour("NO_COLOR", "1");
+  EXPECT_FALSE(colourWanted(terminal));
+  for (int fd : {master, terminal, pipeFds[0], pipeFds[1]}) ::close(fd);
 }
 
 TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
