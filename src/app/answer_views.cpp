@@ -118,28 +118,44 @@ std::string table(const std::vector<Column>& columns, const std::vector<std::vec
 
 struct TreeRow {
   std::string branch;  // the tree drawing before the name
+  size_t branchWidth = 0;  // its columns: three a level
   std::string name;
   bool remainder = false;
   int64_t size = 0;
   double share = 0;
 };
 
-void treeRows(const ValueMap& node, const std::string& indent, std::vector<TreeRow>& rows) {
-  const ValueList& children = list(node, "children");
-  const int64_t parentSize = std::max<int64_t>(number(node, "size"), 1);
-  for (size_t i = 0; i < children.size(); ++i) {
-    const ValueMap& child = mapOf(children[i]);
-    const bool lastChild = i + 1 == children.size();
+// Pre-order, with an explicit stack: an answer may nest a few thousand levels deep.
+std::vector<TreeRow> treeRows(const ValueMap& root) {
+  struct Open {
+    const ValueMap* node;
+    std::string indent;
+    size_t next = 0;
+  };
+  std::vector<TreeRow> rows;
+  std::vector<Open> open{{&root, "", 0}};
+  while (!open.empty()) {
+    Open& top = open.back();
+    const ValueList& children = list(*top.node, "children");
+    if (top.next == children.size()) {
+      open.pop_back();
+      continue;
+    }
+    const ValueMap& child = mapOf(children[top.next++]);
+    const bool lastChild = top.next == children.size();
     TreeRow row;
     row.remainder = flag(child, "isOther");
     row.name = row.remainder ? std::string(kRemainderName) + " the rest" : text(child, "name");
     if (flag(child, "isDir") && !row.remainder) row.name += "/";
-    row.branch = indent + (lastChild ? "\u2514\u2500 " : "\u251C\u2500 ");
+    row.branch = top.indent + (lastChild ? "\u2514\u2500 " : "\u251C\u2500 ");
+    row.branchWidth = 3 * open.size();
     row.size = number(child, "size");
-    row.share = static_cast<double>(row.size) / static_cast<double>(parentSize);
-    rows.push_back(row);
-    treeRows(child, indent + (lastChild ? "   " : "\u2502  "), rows);
+    row.share = static_cast<double>(row.size) / static_cast<double>(std::max<int64_t>(number(*top.node, "size"), 1));
+    rows.push_back(std::move(row));
+    std::string indent = top.indent + (lastChild ? "   " : "\u2502  ");
+    open.push_back({&child, std::move(indent), 0});
   }
+  return rows;
 }
 
 }  // namespace
@@ -160,16 +176,14 @@ std::string treeView(const Value& answer, const ViewOptions& options) {
   const ValueMap& root = mapOf(answer);
   std::string out = options.palette.bold(printable(text(root, "path"))) + "  " + bytes(number(root, "size"), options) +
                     "  " + plural(number(root, "files"), "file", "files") + "\n";
-  std::vector<TreeRow> rows;
-  treeRows(root, "", rows);
+  const std::vector<TreeRow> rows = treeRows(root);
   // Names line up in one column: as wide as the widest, as far as the terminal allows.
   constexpr size_t kTailWidth = kSizeWidth + kBarWidth + kShareWidth + 4;
   size_t nameColumn = 0;
-  for (const TreeRow& row : rows) nameColumn = std::max(nameColumn, displayWidth(row.branch) + displayWidth(row.name));
+  for (const TreeRow& row : rows) nameColumn = std::max(nameColumn, row.branchWidth + displayWidth(row.name));
   nameColumn = std::min(nameColumn, options.columns > kTailWidth + 8 ? options.columns - kTailWidth : 8);
   for (const TreeRow& row : rows) {
-    const size_t branchWidth = displayWidth(row.branch);
-    const size_t nameWidth = nameColumn > branchWidth + 4 ? nameColumn - branchWidth : 4;
+    const size_t nameWidth = nameColumn > row.branchWidth + 4 ? nameColumn - row.branchWidth : 4;
     std::string name = padRight(fitPath(row.name, nameWidth), nameWidth);
     if (row.remainder) name = options.palette.dim(name);
     out += options.palette.dim(row.branch) + name + "  " + padLeft(bytes(row.size, options), kSizeWidth) + " " +

@@ -29,8 +29,9 @@ size_t widestLine(const std::string& text) {
 }
 
 ValueMap node(const std::string& name, int64_t size, bool isDir, ValueList children = {}) {
-  return {{"name", name}, {"path", "/r/" + name}, {"size", size}, {"files", int64_t{1}},
-          {"isDir", isDir}, {"children", std::move(children)}};
+  ValueMap map{{"name", name}, {"path", "/r/" + name}, {"size", size}, {"files", int64_t{1}}, {"isDir", isDir}};
+  map.emplace("children", std::move(children));  // moved: a list literal would copy it
+  return map;
 }
 
 TEST(TerminalText, SizesReadAndWrittenAtEveryUnitBoundary) {
@@ -83,6 +84,15 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
   for (size_t columns : {40u, 80u, 200u}) EXPECT_LE(widestLine(treeView(tree, {.columns = columns})), columns);
   EXPECT_THAT(treeView(tree, {.exactBytes = true}), HasSubstr("/r  1000  3 files"));
   EXPECT_THAT(treeView(tree, {.palette = {true}}), HasSubstr("\x1b[1m/r\x1b[0m"));
+  // A chain as deep as any answer can be is drawn without recursion.
+  Value deep = node("leaf", 1, false);
+  for (int level = 0; level < 2048; ++level) {
+    ValueList only;
+    only.push_back(std::move(deep));  // moved: a copy of a deep Value would recurse
+    deep = node("d", 1, true, std::move(only));
+  }
+  const std::string deepText = treeView(deep, {});
+  EXPECT_EQ(std::count(deepText.begin(), deepText.end(), '\n'), 2049);
   // Depth 0: the root alone.
   EXPECT_EQ(treeView(ValueMap{{"path", "/r"}, {"size", int64_t{5}}, {"files", int64_t{1}}}, {}), "/r  5 B  1 file\n");
 }
