@@ -15,6 +15,7 @@ import os
 import struct
 import subprocess
 import sys
+import tempfile
 
 CHANNEL = "nimbra/native"
 
@@ -35,24 +36,31 @@ def build_tree(root, pairs):
 
 
 def peak_kib(argv, stdin_bytes=b"", until=None):
-    """Runs argv to its end; answers (peak resident KiB, stdout bytes). `until`, when given,
-    reads stdout until it answers true before closing stdin (serve ends with its input)."""
+    """Runs argv to its end; answers (peak resident KiB, path of a file holding its stdout).
+    `until`, when given, is handed each piece of the output and answers true once the answer
+    is complete; stdin is then closed (serve ends with its input).
+
+    The output goes to a file, never into this process: a child's peak counts the memory of
+    the process it was forked from, so a large answer held here would show up as the next
+    child's peak."""
+    out = tempfile.NamedTemporaryFile(prefix="answer-memory-", delete=False)
     child = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     child.stdin.write(stdin_bytes)
     child.stdin.flush()
-    out = b""
-    if until is not None:
-        while not until(out):
-            chunk = child.stdout.read1(1 << 20)
-            if not chunk:
-                break
-            out += chunk
-    child.stdin.close()
-    out += child.stdout.read()
+    while True:
+        chunk = child.stdout.read1(1 << 20)
+        if not chunk:
+            break
+        out.write(chunk)
+        if until is not None and not child.stdin.closed and until(chunk):
+            child.stdin.close()
+    if not child.stdin.closed:
+        child.stdin.close()
+    out.close()
     _, status, usage = os.wait4(child.pid, 0)
     if status != 0:
         sys.exit("%s exited with status %d" % (argv, status))
-    return usage.ru_maxrss, out
+    return usage.ru_maxrss, out.name
 
 
 def codec_string(s):
@@ -76,8 +84,31 @@ def call_frame(method, args):
     return struct.pack("<I", len(body)) + body
 
 
-def whole_frame(out):
-    return len(out) >= 4 and len(out) >= 4 + struct.unpack("<I", out[:4])[0]
+class WholeFrame:
+    """Done once the first frame has arrived whole."""
+
+    def __init__(self):
+        self.head, self.length = b"", 0
+
+    def __call__(self, chunk):
+        self.head = (self.head + chunk)[:4]
+        self.length += len(chunk)
+        return len(self.head) == 4 and self.length >= 4 + struct.unpack("<I", self.head)[0]
+
+
+class AnswerLine:
+    """Done once the line answering request 1 has ended (event lines come before it)."""
+
+    def __init__(self):
+        self.line_head, self.done = b"", False
+
+    def __call__(self, chunk):
+        pieces = chunk.split(b"\n")
+        self.line_head = (self.line_head + pieces[0])[:8]
+        for piece in pieces[1:]:  # each piece after a newline starts a line
+            self.done = self.done or self.line_head == b'{"id":1,'
+            self.line_head = piece[:8]
+        return self.done
 
 
 def main():
@@ -93,16 +124,18 @@ def main():
 
     nimbra = os.path.realpath(a.nimbra)
     args = {"root": tree, "minSize": 1}
-    idle, _ = peak_kib([nimbra, "call", "sizeOf", json.dumps({"path": tree + "/d0000/f0000000-a"})])
-    call, text = peak_kib([nimbra, "call", "scanDuplicates", json.dumps(args)])
-    groups = len(json.loads(text)["groups"])
+    idle, idle_out = peak_kib([nimbra, "call", "sizeOf", json.dumps({"path": tree + "/d0000/f0000000-a"})])
+    call, call_out = peak_kib([nimbra, "call", "scanDuplicates", json.dumps(args)])
     frame = call_frame("scanDuplicates", [("root", tree), ("minSize", 1)])
-    serve, out = peak_kib([nimbra, "serve"], frame, whole_frame)
-    # The answer frame's message is the success envelope: the encoded answer plus one byte.
-    encoded = len(out) - 4
+    serve, serve_out = peak_kib([nimbra, "serve"], frame, WholeFrame())
     line = (json.dumps({"id": 1, "method": "scanDuplicates", "args": args}) + "\n").encode()
-    serve_json, _ = peak_kib([nimbra, "serve", "--json"], line,
-                             lambda o: o.endswith(b"\n") and b'{"id":1,' in o)
+    serve_json, json_out = peak_kib([nimbra, "serve", "--json"], line, AnswerLine())
+    # The answer frame's message is the success envelope: the encoded answer plus one byte.
+    encoded = os.path.getsize(serve_out) - 4
+    with open(call_out, "rb") as f:
+        groups = len(json.load(f)["groups"])
+    for name in (idle_out, call_out, serve_out, json_out):
+        os.unlink(name)
 
     e_kib = encoded / 1024
     print("groups %d, encoded answer E = %.1f MiB, idle %.1f MiB" % (groups, e_kib / 1024, idle / 1024))

@@ -136,6 +136,11 @@ class ValuePrinter {
     out_ += '[';
     open_.push_back(Open{.pairs = &pairs});
   }
+  // Decoded values hold no encoded pieces, so this goes one level deep at most.
+  void scalarOrOpen(const EncodedValue& piece) {
+    Decoded<Value> decoded = decodeMessage(piece.bytes());
+    ValuePrinter(out_).print(decoded ? *decoded.value : Value());
+  }
 
   // Writes what comes before the next element of `top` and answers it; at the end, closes
   // `top` and answers nullptr.

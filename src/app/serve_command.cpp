@@ -83,8 +83,11 @@ void FrameSession::onHostMessage(const std::string& channel, std::vector<uint8_t
 }
 
 void FrameSession::write(const Frame& frame) {
-  const std::vector<uint8_t> bytes = encodeFrame(frame);
-  if (!writeAll(outputFd_, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+  const std::vector<uint8_t> head = encodeFrameHead(frame);
+  const auto asText = [](const std::vector<uint8_t>& bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  };
+  if (!writeAll(outputFd_, asText(head)) || (frame.message && !writeAll(outputFd_, asText(*frame.message)))) {
     closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
                        kExitFailure);
   }

@@ -11,22 +11,29 @@ std::string inputFailure(int error) {
 
 }  // namespace
 
-std::vector<uint8_t> encodeFrame(const Frame& frame) {
-  // The message, which may be a large answer, is copied once, into the frame itself: the
-  // fields before it are encoded with a null in its place, and the null then gives way to it.
+std::vector<uint8_t> encodeFrameHead(const Frame& frame) {
+  // The fields before the message are encoded with a null in its place; the null then gives
+  // way to the byte array's header, and the message's bytes come after the head unchanged.
   ValueList fields{Value(static_cast<int64_t>(frame.kind)), Value(frame.id), Value(frame.channel), Value()};
-  const std::vector<uint8_t> head = encodeMessage(Value(std::move(fields)));
-  const size_t messageSize = frame.message ? frame.message->size() : 0;
-  std::vector<uint8_t> out;
-  out.reserve(kFrameHeaderSize + head.size() + 5 + messageSize);
-  out.resize(kFrameHeaderSize);
-  out.insert(out.end(), head.begin(), head.end());
+  const std::vector<uint8_t> fieldBytes = encodeMessage(Value(std::move(fields)));
+  std::vector<uint8_t> head;
+  head.reserve(kFrameHeaderSize + fieldBytes.size() + 5);
+  head.resize(kFrameHeaderSize);
+  head.insert(head.end(), fieldBytes.begin(), fieldBytes.end());
+  size_t messageSize = 0;
   if (frame.message) {
-    out.pop_back();
-    appendByteArray(out, *frame.message);
+    messageSize = frame.message->size();
+    head.pop_back();
+    appendByteArrayHeader(head, messageSize);
   }
-  const auto length = static_cast<uint32_t>(out.size() - kFrameHeaderSize);
-  for (size_t i = 0; i < kFrameHeaderSize; ++i) out[i] = static_cast<uint8_t>(length >> (8 * i));
+  const auto length = static_cast<uint32_t>(head.size() - kFrameHeaderSize + messageSize);
+  for (size_t i = 0; i < kFrameHeaderSize; ++i) head[i] = static_cast<uint8_t>(length >> (8 * i));
+  return head;
+}
+
+std::vector<uint8_t> encodeFrame(const Frame& frame) {
+  std::vector<uint8_t> out = encodeFrameHead(frame);
+  if (frame.message) out.insert(out.end(), frame.message->begin(), frame.message->end());
   return out;
 }
 

@@ -41,6 +41,9 @@ struct Frame {
 
 // The whole frame, length prefix included.
 std::vector<uint8_t> encodeFrame(const Frame& frame);
+// The same up to the message's bytes, which complete the frame as they are: a large answer is
+// sent without being copied into a frame.
+std::vector<uint8_t> encodeFrameHead(const Frame& frame);
 
 // Decodes the N bytes after the length prefix. Anything but a four-element list of a known
 // kind, an integer id, a string channel and a byte array or null is an error.

@@ -41,6 +41,10 @@ class Writer {
   // Must be called once, after the last write.
   void finish() { out_.resize(used_); }
 
+  // Whether anything written was aligned (a double, a typed list of wider numbers): such
+  // bytes read correctly only at the offset they were written for.
+  bool wroteAligned() const { return aligned_; }
+
   void byte(uint8_t b) { *room(1) = b; }
 
   void bytes(const void* data, size_t n) {
@@ -68,6 +72,7 @@ class Writer {
   }
 
   void align(size_t alignment) {
+    aligned_ = true;
     const size_t misalignment = used_ % alignment;
     if (misalignment != 0) room(alignment - misalignment);
   }
@@ -184,6 +189,7 @@ class Writer {
   void write(const Int64List& l) { typedList(kInt64List, l); }
   void write(const Float32List& l) { typedList(kFloat32List, l); }
   void write(const Float64List& l) { typedList(kFloat64List, l); }
+  void write(const EncodedValue& e) { bytes(e.bytes().data(), e.bytes().size()); }
 
   // Where the next n bytes go. Kept small so it inlines into every write; growing, rare,
   // stays out of line.
@@ -201,6 +207,7 @@ class Writer {
 
   std::vector<uint8_t>& out_;
   size_t used_;
+  bool aligned_ = false;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -394,6 +401,16 @@ std::vector<uint8_t> encodeMessage(const Value& value) {
   return out;
 }
 
+std::optional<EncodedValue> encodePiece(const Value& value) {
+  std::vector<uint8_t> out;
+  Writer writer(out);
+  writer.value(value);
+  writer.finish();
+  if (writer.wroteAligned()) return std::nullopt;
+  out.shrink_to_fit();  // kept by the hundred thousand: no spare room each
+  return EncodedValue(std::move(out));
+}
+
 Decoded<Value> decodeMessage(std::span<const uint8_t> bytes) {
   CodecReader reader(bytes);
   Value value;
@@ -405,8 +422,7 @@ Decoded<Value> decodeMessage(std::span<const uint8_t> bytes) {
   return {std::move(value), {}};
 }
 
-void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> bytes) {
-  const size_t n = bytes.size();
+void appendByteArrayHeader(std::vector<uint8_t>& message, size_t n) {
   message.push_back(kUint8List);
   if (n < kSize16) {
     message.push_back(static_cast<uint8_t>(n));
@@ -415,7 +431,6 @@ void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> byt
     message.push_back(width == 2 ? kSize16 : kSize32);
     for (size_t i = 0; i < width; ++i) message.push_back(static_cast<uint8_t>(n >> (8 * i)));
   }
-  message.insert(message.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> encodeMethodCall(const MethodCall& call) {

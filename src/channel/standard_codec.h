@@ -46,9 +46,15 @@ std::vector<uint8_t> encodeMessage(const Value& value);
 // The whole input must be one value; trailing bytes are an error.
 Decoded<Value> decodeMessage(std::span<const uint8_t> bytes);
 
-// Appends `bytes` as a byte array value (type 8, never aligned) to a message being built, for
-// a container that carries another message without copying it into a Value first.
-void appendByteArray(std::vector<uint8_t>& message, std::span<const uint8_t> bytes);
+// The bytes of `value`, to be kept as part of a larger answer (see EncodedValue). Nullopt when
+// `value` holds something the format aligns to the message's start (a double, a typed list of
+// wider numbers): its bytes would be wrong at another offset, so the caller keeps the Value.
+std::optional<EncodedValue> encodePiece(const Value& value);
+
+// Appends the type and size of a byte array value (type 8, never aligned) of `size` bytes to
+// a message being built; its bytes follow. For a container that carries another message
+// without copying it into a Value first, or without copying it at all.
+void appendByteArrayHeader(std::vector<uint8_t>& message, size_t size);
 
 // --- Standard method codec ---
 std::vector<uint8_t> encodeMethodCall(const MethodCall& call);

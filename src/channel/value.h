@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -84,6 +85,23 @@ class ValueMap {
 
   std::vector<Entry> entries_;
 };
+// One value already in the standard codec's bytes, made only by encodePiece
+// (channel/standard_codec.h), which also checks that the bytes read the same at any offset of a
+// message. An answer of hundreds of thousands of small maps keeps each of them this way as it
+// is built: a few bytes over its encoded size instead of a Value tree several times as large.
+// The encoder writes the bytes as they are; decoding never makes one.
+class EncodedValue {
+ public:
+  std::span<const uint8_t> bytes() const { return bytes_; }
+  friend bool operator==(const EncodedValue&, const EncodedValue&) = default;
+
+ private:
+  friend std::optional<EncodedValue> encodePiece(const Value& value);
+  explicit EncodedValue(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+  std::vector<uint8_t> bytes_;
+};
+
 // A map with at least one key that is not a string, in wire order.
 using ValuePairs = std::vector<std::pair<Value, Value>>;
 using Bytes = std::vector<uint8_t>;
@@ -94,7 +112,7 @@ using Float64List = std::vector<double>;
 
 using ValueVariant = std::variant<std::monostate, bool, int64_t, double, std::string, ValueList,
                                   ValueMap, Bytes, Int32List, Int64List, Float32List,
-                                  Float64List, ValuePairs>;
+                                  Float64List, ValuePairs, EncodedValue>;
 
 // A dynamically typed channel value. Regular (copyable, comparable with ==); never throws on
 // access: getIf answers nullptr for another type.
@@ -128,6 +146,7 @@ class Value {
   Value(Float32List l) : v_(std::move(l)) {}
   Value(Float64List l) : v_(std::move(l)) {}
   Value(ValuePairs p) : v_(std::move(p)) {}
+  Value(EncodedValue e) : v_(std::move(e)) {}
   // Other integer widths would silently pick bool or double; make callers choose.
   template <class T>
     requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, int32_t> &&

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "channel/nimbra_native.h"
+#include "channel/standard_codec.h"
 #include "finders/duplicate_compare.h"
 #include "finders/duplicate_stages.h"
 #include "finders/file_digests.h"
@@ -29,7 +30,7 @@ int64_t modifiedNow(const std::string& path) {
 
 struct Group {
   int64_t wasted = 0;
-  ValueMap map;
+  Value answerPart;  // its map, kept encoded: the answer holds one per duplicate set
 };
 
 Group makeGroup(CandidateGroup same) {
@@ -47,10 +48,10 @@ Group makeGroup(CandidateGroup same) {
         {"modified", modifiedNow(path)}});
   }
   int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
-  Group group{wasted,
-              ValueMap{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}}};
-  group.map.emplace("files", std::move(fileMaps));
-  return group;
+  ValueMap map{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}};
+  map.emplace("files", std::move(fileMaps));
+  std::optional<EncodedValue> encoded = encodePiece(map);
+  return Group{wasted, encoded ? Value(std::move(*encoded)) : Value(std::move(map))};
 }
 
 }  // namespace
@@ -75,27 +76,30 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
   std::vector<Group> groups;
   int64_t totalWasted = 0;
   int64_t bucketsDone = 0;
-  for (const CandidateGroup& bucket : groupBySize(std::move(candidates))) {
+  for (CandidateGroup& bucket : groupBySize(std::move(candidates))) {
     if (isCancelled()) break;
-    for (const CandidateGroup& alike : splitByPrefixDigest(bucket, digests)) {
+    const std::string bucketPath = bucket.files.front();
+    // Each stage takes the paths from the one before, and a finished set lets go of them, so
+    // the answer grows while the scan's own lists shrink.
+    for (CandidateGroup& alike : splitByPrefixDigest(std::move(bucket), digests)) {
       if (isCancelled()) break;
       for (CandidateGroup& same : comparer.split(alike, cancelled)) {
         groups.push_back(makeGroup(std::move(same)));
         totalWasted += groups.back().wasted;
       }
-      // The set is grouped: its digests go now, while the answer grows, not with the bucket.
       digests.forget(alike.files);
+      alike = CandidateGroup{};
     }
     digests.forget();
     ++bucketsDone;
-    progress(kTask, bucket.files.front(), bucketsDone, totalWasted, false);
+    progress(kTask, bucketPath, bucketsDone, totalWasted, false);
   }
 
   std::stable_sort(groups.begin(), groups.end(),
                    [](const Group& a, const Group& b) { return a.wasted > b.wasted; });
   ValueList groupMaps;
   groupMaps.reserve(groups.size());
-  for (Group& group : groups) groupMaps.push_back(std::move(group.map));
+  for (Group& group : groups) groupMaps.push_back(std::move(group.answerPart));
   progress(kTask, "", scanned, totalWasted, true);
   ValueMap answer{{"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", isCancelled()}};
   answer.emplace("groups", std::move(groupMaps));  // moved, not copied as a list literal would be

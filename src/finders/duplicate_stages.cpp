@@ -23,15 +23,15 @@ std::vector<CandidateGroup> groupBySize(std::vector<Candidate> candidates) {
   return groups;
 }
 
-std::vector<CandidateGroup> splitByPrefixDigest(const CandidateGroup& group, FileDigests& digests) {
+std::vector<CandidateGroup> splitByPrefixDigest(CandidateGroup group, FileDigests& digests) {
   std::unordered_map<Sha256Digest, size_t, Sha256DigestHash> index;
   std::vector<CandidateGroup> sets;
-  for (const std::string& path : group.files) {
+  for (std::string& path : group.files) {
     std::optional<Sha256Digest> digest = digests.prefixDigest(path, group.size);
     if (!digest) continue;
     auto [it, inserted] = index.try_emplace(*digest, sets.size());
     if (inserted) sets.push_back(CandidateGroup{group.size, *digest, {}});
-    sets[it->second].files.push_back(path);
+    sets[it->second].files.push_back(std::move(path));  // a bucket can hold every file of a disk
   }
   std::erase_if(sets, [](const CandidateGroup& set) { return set.files.size() < 2; });
   return sets;

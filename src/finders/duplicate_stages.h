@@ -36,6 +36,6 @@ std::vector<CandidateGroup> groupBySize(std::vector<Candidate> candidates);
 // Stage 2: one group split by the digest of the files' first kPrefixDigestBytes; groups in the
 // order their first file came, files in the order they came. A file that cannot be read, or
 // is no longer the group's size, drops out.
-std::vector<CandidateGroup> splitByPrefixDigest(const CandidateGroup& group, FileDigests& digests);
+std::vector<CandidateGroup> splitByPrefixDigest(CandidateGroup group, FileDigests& digests);
 
 }  // namespace nimbra

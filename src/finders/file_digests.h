@@ -8,7 +8,8 @@
 // - The SHA-256 state after the prefix is kept, so the whole-content digest goes on from it
 //   and those bytes are not hashed a second time.
 // - The version of the file that was read (device, inode, size, change time) is kept per
-//   path: a file that changes later is left out by the stage that notices.
+//   path: a file that changes later is left out by the stage that notices. A file the prefix
+//   covers whole and that has one name keeps nothing: no later stage reads it.
 
 #include <cstdint>
 #include <map>
@@ -32,7 +33,8 @@ class FileDigests {
   // cannot be read, is no longer `size` bytes long, or reads short.
   std::optional<Sha256Digest> prefixDigest(const std::string& path, int64_t size);
 
-  // The version of the file whose prefix was read for `path`; nullptr when none was.
+  // The version of the file whose prefix was read for `path`; nullptr when none was, and
+  // possibly for a file the prefix covered whole (the comparison never asks about those).
   const FileVersion* versionOf(const std::string& path) const;
   // A copy of the SHA-256 state after the prefix of the file of that version, for a file
   // longer than the prefix; nullopt otherwise.

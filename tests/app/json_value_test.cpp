@@ -70,6 +70,8 @@ TEST(JsonValueOut, DoublesStayDoublesAndOtherTypesBecomeArrays) {
       {ValueMap{{"path\n\"x\"", "bad \xFF utf8\tand \xC3\xA9"}},
        "{\"path\\n\\\"x\\\"\":\"bad \xEF\xBF\xBD utf8\\tand \xC3\xA9\"}"},
       {ValueMap{{"a", ValueList{int64_t{1}, 2.5, "\x01"}}, {"b", ValueMap{}}}, R"({"a":[1,2.5,"\u0001"],"b":{}})"},
+      // A part of an answer kept in its encoded form prints as what it holds.
+      {ValueList{*encodePiece(ValueMap{{"files", ValueList{"/a"}}})}, R"([{"files":["/a"]}])"},
   };
   // The front ends write an answer straight from its bytes; the text must be the same.
   for (const auto& [value, text] : cases) {

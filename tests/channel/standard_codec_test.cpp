@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,21 @@ TEST(StandardCodecAlignment, PaddingCountsFromTheStartOfTheMessage) {
     const Value map(ValueMap{{std::string(prefix + 1, 'k'), 3.25}});
     EXPECT_EQ((encodeMessage(map).size() - 8) % 8, 0u);
     EXPECT_EQ(decodeOk(encodeMessage(map)), map);
+  }
+}
+
+TEST(StandardCodecAlignment, APieceEncodedAheadReadsTheSameAtAnyOffsetOrIsRefused) {
+  const Value part(ValueMap{{"files", ValueList{"/a", "/b"}}, {"size", int64_t{1} << 40}, {"icon", Bytes{1, 2}}});
+  const std::optional<EncodedValue> piece = encodePiece(part);
+  ASSERT_TRUE(piece);
+  for (size_t prefix = 0; prefix < 9; ++prefix) {
+    const Value plain(ValueList{std::string(prefix, 'p'), part});
+    const Value packed(ValueList{std::string(prefix, 'p'), *piece});
+    EXPECT_EQ(encodeMessage(packed), encodeMessage(plain)) << prefix;
+  }
+  // Their bytes would be padded for offset 0 only.
+  for (const Value& aligned : {Value(ValueList{"x", 0.5}), Value(ValueMap{{"n", Int32List{1}}}), Value(Float64List{})}) {
+    EXPECT_FALSE(encodePiece(aligned)) << ::testing::PrintToString(encodeMessage(aligned));
   }
 }
 
