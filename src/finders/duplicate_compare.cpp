@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -33,7 +34,8 @@ struct ContentComparer::Class {
   std::vector<size_t> members;
   size_t paths = 0;
   int64_t offset = 0;
-  Sha256 state;
+  // Shared with the background hasher while a window of the class is being fed to it.
+  std::shared_ptr<Sha256> state;
 };
 
 std::vector<CandidateGroup> ContentComparer::split(const CandidateGroup& group,
@@ -54,7 +56,7 @@ std::vector<CandidateGroup> ContentComparer::split(const CandidateGroup& group,
   std::optional<Sha256> start = prefixes_.stateAfterPrefix(members.front().version);
   if (!start) return {};
 
-  Class all{{}, 0, kPrefixDigestBytes, std::move(*start)};
+  Class all{{}, 0, kPrefixDigestBytes, std::make_shared<Sha256>(std::move(*start))};
   for (size_t i = 0; i < members.size(); ++i) {
     Member& member = members[i];
     if (i < kMaxOpenMembers) {
@@ -82,7 +84,8 @@ std::vector<CandidateGroup> ContentComparer::split(const CandidateGroup& group,
         found.files.insert(found.files.end(), members[m].paths.begin(), members[m].paths.end());
       }
       if (found.files.size() >= 2) {
-        found.digest = current.state.digest();
+        hasher_.wait();
+        found.digest = current.state->digest();
         ++counts_.digests;
         same.push_back(std::move(found));
       }
@@ -92,6 +95,7 @@ std::vector<CandidateGroup> ContentComparer::split(const CandidateGroup& group,
     int64_t length = std::min(kCompareWindowBytes, group.size - current.offset);
     for (Class& next : splitWindow(members, current, length)) pending.push_back(std::move(next));
   }
+  hasher_.wait();  // the buffers may be refilled, and the counts read, once the split returns
   return same;
 }
 
@@ -104,7 +108,11 @@ std::vector<ContentComparer::Class> ContentComparer::splitWindow(std::vector<Mem
   auto bytes = static_cast<size_t>(length);
   std::vector<Class> next;
   std::vector<size_t> unplaced = std::move(from.members);
-  while (!unplaced.empty()) {
+  // The other bank is still being hashed from, up to the end of the reads below.
+  bank_ ^= 1;
+  for (bool firstPass = true; !unplaced.empty(); firstPass = false) {
+    // A second pass over the window reads into buffers the first pass's classes are fed from.
+    if (!firstPass) hasher_.wait();
     std::vector<Held> held;  // held[i]'s window is in buffer(i)
     std::vector<size_t> later;
     for (size_t m : unplaced) {
@@ -120,14 +128,19 @@ std::vector<ContentComparer::Class> ContentComparer::splitWindow(std::vector<Mem
       held[match].members.push_back(m);
       held[match].paths += members[m].paths.size();
     }
-    // A class fed while the window of its first member is still in the buffer it was read to.
+    // `from`'s state is whole once its last window has been fed; each class going on starts
+    // from a copy of it and is fed its window from the buffer of its first member, in the
+    // background while the next window is read.
+    hasher_.wait();
+    std::vector<BackgroundHasher::Feed> feeds;
     for (size_t i = 0; i < held.size(); ++i) {
       if (held[i].paths < 2) continue;
-      Class& going = next.emplace_back(Class{std::move(held[i].members), held[i].paths,
-                                             from.offset + length, from.state.clone()});
-      going.state.update(buffer(i), bytes);
+      Class& going = next.emplace_back(Class{std::move(held[i].members), held[i].paths, from.offset + length,
+                                             std::make_shared<Sha256>(from.state->clone())});
+      feeds.push_back({going.state, buffer(i), bytes});
       counts_.bytesHashed += length;
     }
+    hasher_.start(std::move(feeds));
     // Members left alone here are done with; their descriptors close now.
     for (Held& h : held) {
       if (h.paths < 2) members[h.members.front()].file.reset();
@@ -162,8 +175,9 @@ bool ContentComparer::unchanged(Member& member) {
 }
 
 char* ContentComparer::buffer(size_t index) {
-  while (buffers_.size() <= index) buffers_.emplace_back(new char[kCompareWindowBytes]);
-  return buffers_[index].get();
+  std::vector<std::unique_ptr<char[]>>& bank = buffers_[bank_];
+  while (bank.size() <= index) bank.emplace_back(new char[kCompareWindowBytes]);
+  return bank[index].get();
 }
 
 }  // namespace nimbra

@@ -9,8 +9,9 @@
 // its remaining bytes are never read. Only the bytes of classes that go on are hashed, one
 // copy per class: a class's SHA-256 state starts from the state after the prefix (the bytes
 // so far are the same for all its members), is copied when the class splits, and is fed each
-// window from the class's own first member once the window's split is known. So each group
-// answered costs one digest, and a file that drops out is never fed.
+// window from the class's own first member once the window's split is known, on a thread of
+// its own while the next window is read. So each group answered costs one digest, and a file
+// that drops out is never fed.
 //
 // Hard links of one file are one member, read once, but count as paths. A member whose
 // version (device, inode, size, change time) differs from the one the prefix stage read,
@@ -23,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+#include "finders/background_hasher.h"
 #include "finders/duplicate_stages.h"
 #include "finders/file_digests.h"
 
@@ -69,8 +71,12 @@ class ContentComparer {
   char* buffer(size_t index);
 
   const FileDigests& prefixes_;
-  std::vector<std::unique_ptr<char[]>> buffers_;
+  // Two banks of window buffers: one is read into while the other is hashed from.
+  std::vector<std::unique_ptr<char[]>> buffers_[2];
+  size_t bank_ = 0;
   Counts counts_;
+  // Declared last, so that it is done with the buffers before they go.
+  BackgroundHasher hasher_;
 };
 
 }  // namespace nimbra
