@@ -9,9 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -86,29 +85,20 @@ class FinderTest : public ::testing::Test {
   }
   // Cancels the running scan when the clock is read for the n-th time (from 1): progress()
   // reads it once per offered event, before it takes any lock.
-  void cancelAtReading(int reading) {
-    std::lock_guard lock(clock_->mutex);
-    clock_->cancelAt = reading;
-  }
+  void cancelAtReading(int reading) { cancelAt_ = reading; }
+
+  TempTree tree;
 
  private:
-  struct ClockState {
-    std::mutex mutex;
-    int readings = 0, cancelAt = 0;
-  };
-  std::shared_ptr<ClockState> clock_ = std::make_shared<ClockState>();
+  std::atomic<int> readings_{0}, cancelAt_{0};
 
  protected:
-  TempTree tree;
   // The clock moves one second per reading, so the 0.12 s throttle never drops an event and
   // the events received are exactly those the scan offers.
-  ChannelHarness harness{NimbraNative::Seams{.clock = [state = clock_, this] {
-    std::unique_lock lock(state->mutex);
-    bool cancel = ++state->readings == state->cancelAt;
-    double now = 1000.0 + state->readings;
-    lock.unlock();
-    if (cancel) harness.service().cancel();
-    return now;
+  ChannelHarness harness{NimbraNative::Seams{.clock = [this] {
+    const int reading = ++readings_;
+    if (reading == cancelAt_) harness.service().cancel();
+    return 1000.0 + reading;
   }}};
 };
 
