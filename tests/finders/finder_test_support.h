@@ -1,8 +1,8 @@
 #pragma once
 
-// Shared by the finder tests: a fixture that calls the service through its channel on a
-// temporary tree, with a clock that lets every progress event through and can cancel the
-// running scan at an exact point; and short readers for the answers.
+// Shared by the finder and application tests: a fixture that calls the service through its
+// channel on a temporary tree, with a clock that lets every progress event through and can
+// cancel the running scan at an exact point; and short readers for the answers.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -68,10 +68,7 @@ struct Event {
 
 class FinderTest : public ::testing::Test {
  protected:
-  struct Outcome {
-    ValueMap answer;
-    std::vector<Event> events;
-  };
+  struct Outcome { ValueMap answer; std::vector<Event> events; };
 
   Outcome call(const std::string& method, ValueMap args) {
     CallOutcome outcome = harness.call(method, Value(std::move(args)));
@@ -88,11 +85,7 @@ class FinderTest : public ::testing::Test {
   void cancelAtReading(int reading) { cancelAt_ = reading; }
 
   TempTree tree;
-
- private:
   std::atomic<int> readings_{0}, cancelAt_{0};
-
- protected:
   // The clock moves one second per reading, so the 0.12 s throttle never drops an event and
   // the events received are exactly those the scan offers.
   ChannelHarness harness{NimbraNative::Seams{.clock = [this] {

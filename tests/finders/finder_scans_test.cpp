@@ -1,0 +1,274 @@
+// The three scans through the channel on real trees: "scanDuplicates", "scanLargeFiles" and
+// "analyzeDisk".
+
+#include <gmock/gmock.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "finders/content_file.h"
+#include "finders/disk_tree.h"
+#include "finders/file_digests.h"
+#include "finders/finder_test_support.h"
+
+namespace nimbra::test {
+namespace {
+
+class DuplicateScanTest : public FinderTest {
+ protected:
+  Outcome scan(int64_t minSize = 1) { return call("scanDuplicates", {{"root", tree.root()}, {"minSize", minSize}}); }
+  static ValueMap group(const Outcome& outcome, size_t i) { return asMap(get<ValueList>(outcome.answer, "groups")[i]); }
+  // The paths of each group, in the answer's order.
+  static std::vector<Paths> groupPaths(const Outcome& outcome) {
+    std::vector<Paths> paths;
+    for (const Value& g : get<ValueList>(outcome.answer, "groups")) paths.push_back(stringsAt(get<ValueList>(asMap(g), "files"), "path"));
+    return paths;
+  }
+};
+
+// The walk's rules are the large file scan's (LargeFileScanTest.WhatTheWalkSkipsAndTheFiveKeysOfAnItem)
+// but for "Library", which is pruned at every level here.
+TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrder) {
+  const int64_t tenMiB = 10 << 20;
+  for (const char* copy : {"z/copy", "a/copy", "m/copy"}) tree.touch(copy, tenMiB, 1);
+  for (const char* copy : {"s/b", "s/B", "s/a"}) tree.touch(copy, 100, 2);
+  for (const char* unseen : {"deep/Library/s", "p/node_modules/s", ".hidden/s", "p/.s", "Some.framework/s"}) {
+    tree.touch(unseen, 100, 2);
+  }
+  tree.symlink(tree.path("s/a"), "s/link");
+  tree.touch("s/bad-\xfe", 100, 2);  // compared and counted, never listed
+  std::string original = tree.touch("h/original", 65536, 3);
+  tree.hardlink("h/original", "h/link");  // a hard link counts as a copy
+  tree.touch("unique", tenMiB, 4);
+  std::string last(kPrefixDigestBytes, 'l');  // the prefix is the whole file: it alone tells these apart
+  tree.write("last/a", last);
+  last.back() ^= 1;
+  tree.write("last/b", last);
+  tree.touch("empty1");
+  tree.touch("empty2");
+  timeval modified[2] = {{1600000000, 900000}, {1600000000, 900000}};
+  ASSERT_EQ(::utimes(original.c_str(), modified), 0);
+
+  Outcome outcome = scan();
+  EXPECT_EQ(groupPaths(outcome), (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
+                                                    {tree.path("h/link"), original},
+                                                    {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
+  EXPECT_EQ(get<int64_t>(group(outcome, 0), "size"), tenMiB);
+  EXPECT_EQ(get<std::string>(group(outcome, 0), "hash"), hashFile(tree.path("a/copy"))->hex());
+  EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
+            (ValueMap{{"path", original}, {"name", "original"}, {"size", int64_t{65536}},
+                      {"modified", int64_t{1600000000}}}));
+  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 65536 + 300);
+  EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 14);
+
+  Outcome withEmpty = scan(0);  // empty files now qualify and form a group wasting nothing
+  ValueMap empty = group(withEmpty, 3);
+  EXPECT_EQ(get<int64_t>(empty, "size"), 0);
+  EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
+  EXPECT_EQ(get<std::string>(empty, "hash"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+
+  Outcome missing = call("scanDuplicates", {{"root", tree.path("missing")}});
+  EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_TRUE(missing.events.empty());
+}
+
+// Each scan reads the clock once per event: the walk's at the 500th candidate, one per bucket,
+// and the final one.
+TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationInEither) {
+  makeFiles(tree.path("f"), 500, [](int i) { return 1 + i % 250; });  // 250 pairs of zeros
+  Outcome outcome = scan();
+  ASSERT_EQ(outcome.events.size(), 1u + 250u + 1u);
+  EXPECT_EQ(outcome.events[0].count, 500);
+  EXPECT_EQ(outcome.events[0].bytes, 0);
+  EXPECT_EQ(outcome.events[1].count, 1);
+  EXPECT_EQ(outcome.events[1].bytes, 250);  // the largest bucket first
+  EXPECT_EQ(outcome.events[250].count, 250);
+  EXPECT_EQ(outcome.events.back(), (Event{"dupes", "", 500, 250 * 251 / 2}));
+
+  cancelAtReading(253);  // the walk's event of the second scan: nothing gets hashed
+  Outcome inWalk = scan();
+  EXPECT_EQ(inWalk.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{500}},
+                                     {"wasted", int64_t{0}}, {"cancelled", true}}));
+  EXPECT_EQ(inWalk.events.back(), (Event{"dupes", "", 500, 0}));
+
+  cancelAtReading(256);  // the first bucket's event of the third scan
+  Outcome betweenBuckets = scan();
+  EXPECT_EQ(groupPaths(betweenBuckets).size(), 1u);
+  EXPECT_TRUE(get<bool>(betweenBuckets.answer, "cancelled"));
+  EXPECT_EQ(betweenBuckets.events.back(), (Event{"dupes", "", 500, 250}));
+}
+
+constexpr int64_t kBig = 4096;
+
+// The paths in `folder` in the order the file system lists them: the walk's order.
+Paths listingOrder(const std::string& folder) {
+  Paths paths;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) paths.push_back(entry.path());
+  return paths;
+}
+
+class LargeFileScanTest : public FinderTest {
+ protected:
+  Outcome scan(const std::string& root, int64_t minSize = kBig) { return call("scanLargeFiles", {{"root", root}, {"minSize", minSize}}); }
+  static Paths paths(const Outcome& outcome) { return stringsAt(get<ValueList>(outcome.answer, "items"), "path"); }
+};
+
+TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
+  std::string photo = tree.sparseFile("Photo.JPG", kBig + 1);
+  std::string visible = tree.sparseFile("visible", kBig);
+  std::string deepLibrary = tree.sparseFile("Documents/Library/big", kBig);
+  std::string fileNamedLikeAFolder = tree.sparseFile("code/node_modules", kBig);
+  for (const char* skipped : {"Library/Caches/big", "code/a/.git/big", "code/a/node_modules/big", "code/.cache/big",
+                              ".cargo/big", ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
+    tree.sparseFile(skipped, kBig);
+  }
+  tree.symlink(visible, "link-to-file");
+  tree.symlink(tree.path("Documents"), "link-to-folder");
+  tree.sparseFile("bad-\xff", kBig);  // not UTF-8: counted, never listed
+  tree.touch("empty");
+  timeval modified[2] = {{-2, 500000}, {-2, 500000}};  // 1.5 s before 1970
+  ASSERT_EQ(::utimes(photo.c_str(), modified), 0);
+
+  std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", tree.root().c_str(), 1);
+  Outcome fromHome = scan(tree.root());
+  Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
+  ::setenv("HOME", savedHome.c_str(), 1);
+  EXPECT_THAT(paths(fromHome), ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
+  EXPECT_EQ(asMap(get<ValueList>(fromHome.answer, "items")[0]),
+            (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1}, {"ext", "jpg"}, {"modified", int64_t{-1}}}));
+  EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 6);
+  EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
+  EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
+  for (int64_t minSize : {0, -1}) {
+    ValueList all = get<ValueList>(scan(tree.root(), minSize).answer, "items");
+    ASSERT_EQ(all.size(), 6u);  // HOME is no longer the root: its Library counts too
+    EXPECT_EQ(get<std::string>(asMap(all[5]), "path"), tree.path("empty"));
+    EXPECT_EQ(get<std::string>(asMap(all[5]), "ext"), "");
+  }
+
+  Outcome missing = scan(tree.path("missing"));
+  EXPECT_EQ(missing.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_TRUE(missing.events.empty());
+}
+
+// Sizes tie in threes, so the cut at 400 and the order of equal sizes (the walk's) both show.
+TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellation) {
+  const int64_t gib = int64_t{1} << 30;
+  makeFiles(tree.path("f"), 1200, [&](int i) { return gib + i % 3; });
+  Paths order = listingOrder(tree.path("f"));
+  auto sizeOf = [&](const std::string& p) { return gib + std::stoi(p.substr(p.rfind('/') + 1)) % 3; };
+  int64_t bytes500 = 0;
+  for (int i = 0; i < 500; ++i) bytes500 += sizeOf(order[i]);
+  Paths largest = order;
+  std::stable_sort(largest.begin(), largest.end(), [&](auto& a, auto& b) { return sizeOf(a) > sizeOf(b); });
+  largest.resize(400);
+
+  Outcome full = scan(tree.root(), gib);
+  EXPECT_EQ(paths(full), largest);
+  ASSERT_EQ(full.events.size(), 3u);
+  EXPECT_EQ(full.events[0], (Event{"large", order[499], 500, bytes500}));
+  EXPECT_EQ(full.events[2], (Event{"large", "", 1200, 1200 * gib + 1200}));
+
+  cancelAtReading(4);  // the 500th file of this second scan: stop there
+  Outcome cancelled = scan(tree.root(), gib);
+  EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
+  EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 500);
+  EXPECT_EQ(get<ValueList>(cancelled.answer, "items").size(), 400u);
+  EXPECT_EQ(cancelled.events.back(), (Event{"large", "", 500, bytes500}));
+}
+
+ValueMap child(const ValueMap& node, const std::string& name) {
+  for (const Value& c : get<ValueList>(node, "children")) {
+    if (get<std::string>(asMap(c), "name") == name) return asMap(c);
+  }
+  ADD_FAILURE() << "no child " << name << " in " << get<std::string>(node, "path");
+  return {};
+}
+
+ValueMap node(const std::string& name, const std::string& path, int64_t size, int64_t files, bool isDir) {
+  return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir}, {"children", ValueList{}}};
+}
+
+class AnalyzeDiskTest : public FinderTest {
+ protected:
+  Outcome analyze(const std::string& root, int64_t depth = 3) { return call("analyzeDisk", {{"path", root}, {"depth", depth}}); }
+};
+
+TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesAndDeeperOnesAddUpAtTheLimit) {
+  for (const auto& [file, size] : std::vector<std::pair<std::string, int64_t>>{
+           {"a/b/c/d/deep", 100}, {"a/b/c/direct", 10}, {"a/y", 5}, {"x.bin", 7}, {".hidden/h", 3}, {"Tool.app/Contents/t", 4}}) {
+    tree.touch(file, size);
+  }
+  tree.makeDir("empty/inner");
+  tree.symlink(tree.path("x.bin"), "links-only/link");
+  tree.symlink(tree.path("a"), "folder-link");
+
+  ValueMap root = analyze(tree.root()).answer;
+  EXPECT_EQ(get<std::string>(root, "name"), tree.root().substr(tree.root().rfind('/') + 1));
+  EXPECT_EQ(get<int64_t>(root, "size"), 129);
+  EXPECT_EQ(get<int64_t>(root, "files"), 6);
+  EXPECT_EQ(get<int64_t>(root, "scanned"), 6);
+  EXPECT_FALSE(get<bool>(root, "cancelled"));
+  EXPECT_EQ(stringsAt(get<ValueList>(root, "children"), "name"), (Paths{"a", "x.bin", "Tool.app", ".hidden"}));
+  EXPECT_EQ(child(root, "x.bin"), node("x.bin", tree.path("x.bin"), 7, 1, false));
+  EXPECT_EQ(child(child(child(root, "a"), "b"), "c"), node("c", tree.path("a/b/c"), 110, 2, true));
+  for (int64_t depth : {0, -2}) {
+    ValueMap alone = analyze(tree.root(), depth).answer;
+    EXPECT_TRUE(get<ValueList>(alone, "children").empty());
+    EXPECT_EQ(get<int64_t>(alone, "size"), 129);
+  }
+
+  Outcome missing = analyze(tree.path("missing/"));
+  EXPECT_EQ(missing.answer, node("missing", tree.path("missing/"), 0, 0, true));
+  EXPECT_TRUE(missing.events.empty());
+}
+
+TEST_F(AnalyzeDiskTest, FortyChildrenShownAndTheRestFoldedIntoOneRemainder) {
+  for (int i = 1; i <= 45; ++i) tree.touch("many/f" + std::to_string(i), i);
+  tree.touch("many/bad-\xff", 100);  // not UTF-8: never shown, its bytes go to the remainder
+  makeFiles(tree.path("zeros"), 45, [](int i) { return i < 40 ? 1000 + i : 0; });
+  ValueMap root = analyze(tree.root()).answer;
+  ValueList many = get<ValueList>(child(root, "many"), "children");
+  ASSERT_EQ(many.size(), 41u);
+  EXPECT_EQ(get<std::string>(asMap(many[39]), "name"), "f6");
+  ValueMap remainder = node("\xE2\x80\xA6", "", 115, 0, false);
+  remainder.emplace("isOther", true);
+  EXPECT_EQ(asMap(many[40]), remainder);
+  EXPECT_EQ(get<ValueList>(child(root, "zeros"), "children").size(), 40u);  // empty ones leave none
+}
+
+TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTree) {
+  makeFiles(tree.path("f"), 2500, [](int) { return 2; });
+  Outcome full = analyze(tree.root());
+  ASSERT_EQ(full.events.size(), 2u);
+  EXPECT_EQ(full.events[0].count, 2000);
+  EXPECT_EQ(full.events[1], (Event{"disk", "", 2500, 5000}));
+
+  cancelAtReading(3);  // the 2000th file of the second walk
+  Outcome cancelled = analyze(tree.root());
+  EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
+  EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 2000);
+  EXPECT_EQ(get<int64_t>(cancelled.answer, "files"), 2000);
+  EXPECT_EQ(get<int64_t>(child(cancelled.answer, "f"), "size"), 4000);
+  EXPECT_EQ(cancelled.events.back(), (Event{"disk", "", 2000, 4000}));
+}
+
+TEST_F(AnalyzeDiskTest, SlashRootChildrenAreOneSlashAndTheirNameAndPrunedFoldersAreLeftOut) {
+  cancelAtReading(1);  // the whole disk is not needed: stop at the 2000th file
+  ValueMap root = analyze("/", 1).answer;
+  EXPECT_EQ(get<std::string>(root, "name"), "/");
+  ASSERT_FALSE(get<ValueList>(root, "children").empty());
+  for (const Value& c : get<ValueList>(root, "children")) {
+    ValueMap top = asMap(c);
+    if (!top.count("isOther")) {
+      EXPECT_EQ(get<std::string>(top, "path"), "/" + get<std::string>(top, "name"));
+    }
+  }
+  EXPECT_TRUE(isPrunedFromDiskTree("/dev"));  // never entered; a cancelled walk cannot show it
+}
+
+}  // namespace
+}  // namespace nimbra::test
