@@ -123,10 +123,8 @@ TEST(MemoryInfo, FiguresComeFromMeminfoAndTopProcessesFromTheFirstTwelveLines) {
   EXPECT_EQ(*harness.call("memoryInfo").answer, Value(ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB}, {"free", bytes(1048576 + 524288)},
                                    {"cached", bytes(262144 + 131072)}, {"wired", bytes(512)},
                                    {"compressed", int64_t{0}}, {"pressure", int64_t{75}}, {"topProcesses", processes}}));
-}
 
-TEST(MemoryInfo, PressureIsTruncatedAndUsedHeldWithinTotal) {
-  const int64_t page = ::sysconf(_SC_PAGESIZE);
+  // Pressure is truncated and used held within total.
   auto figures = [&](const std::string& text) {
     return memoryFigures(physicalMemoryFromMeminfo(text).value_or(0), memoryPagesFromMeminfo(text, page), page);
   };

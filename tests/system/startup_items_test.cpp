@@ -130,10 +130,9 @@ TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirSc
       EXPECT_THAT(call(method, {{"id", id}, {"kind", kDaemonKind}}), ::testing::StartsWith(R"({"error":"not the path)"));
     }
   }
-  EXPECT_EQ(commands.runs, 0);
-  EXPECT_THAT(scripts.scripts, IsEmpty());
   EXPECT_EQ(call("removeStartupItem", {{"id", R"(Say "hi" \ now)"}, {"kind", kLoginItemKind}}), R"({"error":"User canceled.","ok":false})");
   EXPECT_THAT(scripts.scripts, ElementsAre(R"(tell application "System Events" to delete login item "Say \"hi\" \\ now")"));
+  EXPECT_EQ(commands.runs, 0);
 }
 
 // Deletion that fails even for the administrator is a failed removal.
