@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "channel/nimbra_native.h"
-#include "app/json_value.h"
 #include "platform/file_removal.h"
 #include "removal/admin_removal.h"
 #include "removal/deletion_fixtures.h"
@@ -20,10 +20,6 @@ namespace nimbra::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-ValueMap deleteArgs(const std::vector<std::string>& paths, bool toTrash = false, bool allowAdmin = true) {
-  return {{"paths", ValueList(paths.begin(), paths.end())}, {"toTrash", toTrash}, {"allowAdmin", allowAdmin}};
-}
 
 std::string withNul(const std::string& before, const std::string& after = "") {
   std::string text = before;
@@ -53,6 +49,7 @@ TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethod) {
   // sees a path ending in "..": it used to empty `parent`.
   TempTree tree;
   ScopedEnv home("HOME", tree.makeDir("home"));
+  ScopedEnv data("XDG_DATA_HOME", tree.path("home/data"));
   tree.touch("parent/a/g", 3);
   tree.touch("parent/b/f", 7);
   const std::string parent = tree.path("parent");
@@ -60,8 +57,8 @@ TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethod) {
                                             withNul(parent, "/b"), withNul(tree.root() + "/")};
   RecordingScriptRunner admin;
   ChannelHarness channel({.scriptRunner = &admin});
-  for (const char* method : {"deleteItems", "uninstallApp"}) {
-    const CallOutcome outcome = channel.call(method, deleteArgs(hostile));
+  for (const auto& [method, toTrash] : {std::pair{"deleteItems", false}, {"deleteItems", true}, {"uninstallApp", false}}) {
+    const CallOutcome outcome = channel.call(method, deleteArgs(hostile, toTrash));
     EXPECT_EQ(outcome.answer, deleteResult(0)) << method;
     EXPECT_EQ(outcome.events.back(), deleteEvent("", 4, 0)) << method;
   }
@@ -72,84 +69,68 @@ TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethod) {
   EXPECT_EQ(findByteSum(parent), 10) << "a file below the named text went";
 }
 
-TEST(DeletionBoundaries, EveryRouteActsOnTheLinkItselfAndRefusedPathsNeverReachTheScript) {
+TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   // `in` is read-only, so the link in it cannot go by any route, and the administrator step
   // runs for real (as root). Given as "link/", rm used to follow the link and empty `outside`.
-  // The Trash here is read-only too: what cannot leave it is reported, a name that is not
-  // UTF-8 only in the error text.
+  // `a` is bind-mounted onto its own `sub` (same device: only the mount id tells), `c` onto
+  // `b/m` and `d/m`: deleting a/sub used to delete a/f. Nothing that holds a mount goes to the
+  // Trash or to the administrator step. The Trash emptied here is read-only too: what cannot
+  // leave it is reported, a name that is not UTF-8 only in the error text and the count.
   NIMBRA_SKIP_UNLESS_ROOT("private mounts and the real administrator route");
   TempTree tree;
   tree.touch("outside/canary", 6);
   tree.touch("in/sub/keep", 4);
-  const std::string link = tree.symlink(tree.path("outside"), "in/link"), in = tree.path("in");
-  const std::string home = tree.makeDir("home");
-  tree.touch("home/.Trash/t\xfe/x", 2);
-  tree.touch("home/.Trash/ok", 3);
-  const std::vector<std::string> refused = {in + "/..", in + "/sub/.", in + "/sub/./", in + "/sub/../"};
-  const std::string reply = runInPrivateMountNamespace([&]() -> std::string {
-    for (const auto& folder : {in, home + "/.Trash"}) {
-      if (std::string failure = bindMount(folder, folder, true); !failure.empty()) return failure;
-    }
-    ScopedEnv homeVariable("HOME", home);
-    ScopedEnv data("XDG_DATA_HOME", home + "/data");
-    RecordingScriptRunner admin;
-    admin.onRun = [&] { admin.answer = ShellScriptRunner().runScript(admin.scripts.back()); };
-    ChannelHarness channel({.scriptRunner = &admin});
-    std::vector<std::string> paths = refused;
-    paths.push_back(link + "/");
-    return toJsonText(ValueList{*channel.call("deleteItems", deleteArgs(paths)).answer,
-                                *channel.call("deleteItems", deleteArgs({link + "/"}, true)).answer,
-                                *channel.call("emptyTrash").answer,
-                                ValueList(admin.scripts.begin(), admin.scripts.end())});
-  });
-  const Decoded<Value> parsed = parseJsonValue(reply);
-  ASSERT_TRUE(parsed) << reply;
-  const ValueList& answers = *parsed.value->getIf<ValueList>();
-  const std::string invalid = ": Invalid argument\n", readOnly = "': Read-only file system";
-  EXPECT_EQ(answers[0], deleteResult(0, {refused[0], refused[1], refused[2], refused[3], link + "/"},
-                                     in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
-                                         ": Invalid argument\nrm: cannot remove '" + link + readOnly));
-  EXPECT_EQ(answers[1], deleteResult(0, {link + "/"}, link + ": Invalid cross-device link\nrm: cannot remove '" +
-                                                          link + readOnly));
-  // Only the UTF-8 name is listed; both are in the error text, the other with U+FFFD.
-  const ValueMap& emptied = *answers[2].getIf<ValueMap>();
-  EXPECT_EQ(emptied.at("failed"), Value(ValueList{home + "/.Trash/ok"}));
-  EXPECT_THAT(*emptied.at("error").getIf<std::string>(), ::testing::HasSubstr("/.Trash/t\xEF\xBF\xBD/x: Read-only"));
-  EXPECT_EQ(answers[3], Value(ValueList{adminRemovalScript({link}), adminRemovalScript({link})}));
-  EXPECT_EQ(findByteSum(tree.path("outside")), 6) << "the link's target lost its contents";
-  EXPECT_TRUE(present(link) && present(tree.path("in/sub/keep")));
-  EXPECT_TRUE(present(tree.path("home/.Trash/t\xfe/x")));
-}
-
-TEST(DeletionBoundaries, WhatIsMountedInsideAnItemStaysWithEverythingOnIt) {
-  // `a` is bind-mounted onto its own `sub` (same device: only the mount id tells), `c` onto
-  // `b/m` and `d/m`. Deleting a/sub used to delete a/f. Nothing that holds a mount goes to
-  // the Trash or to the administrator step.
-  NIMBRA_SKIP_UNLESS_ROOT("private mounts");
-  TempTree tree;
-  ScopedEnv home("HOME", tree.makeDir("home"));
-  ScopedEnv data("XDG_DATA_HOME", tree.path("home/data"));
   tree.touch("a/f", 5);
   tree.makeDir("a/sub");
   tree.touch("b/own", 2);
   tree.touch("d/own", 3);
   tree.touch("c/canary", 6);
-  const std::string a = tree.path("a"), b = tree.path("b"), c = tree.path("c"), d = tree.path("d");
   tree.makeDir("b/m");
   tree.makeDir("d/m");
+  const std::string link = tree.symlink(tree.path("outside"), "in/link"), in = tree.path("in"), home = tree.makeDir("home");
+  const std::string a = tree.path("a"), b = tree.path("b"), c = tree.path("c"), d = tree.path("d");
+  tree.touch("home/.Trash/t\xfe/x", 2);
+  tree.touch("home/.Trash/ok", 3);
+  // "." and ".." are read from in/sub, the child's working folder.
+  const std::vector<std::string> paths = {in + "/..", in + "/sub/.", in + "/sub/./", in + "/sub/../", ".", "..", link + "/"};
   const std::string reply = runInPrivateMountNamespace([&]() -> std::string {
-    for (const auto& [from, onto] : {std::pair{a, a + "/sub"}, {c, b + "/m"}, {c, d + "/m"}}) {
-      if (std::string failure = bindMount(from, onto); !failure.empty()) return failure;
+    for (const auto& [from, onto, readOnly] : {std::tuple{in, in, true}, {home + "/.Trash", home + "/.Trash", true},
+                                               {a, a + "/sub", false}, {c, b + "/m", false}, {c, d + "/m", false}}) {
+      if (std::string failure = bindMount(from, onto, readOnly); !failure.empty()) return failure;
     }
+    if (::chdir((in + "/sub").c_str()) != 0) return "cannot enter " + in + "/sub";
+    ScopedEnv homeVariable("HOME", home);
+    ScopedEnv data("XDG_DATA_HOME", home + "/data");
     RecordingScriptRunner admin;
+    admin.onRun = [&] { admin.answer = ShellScriptRunner().runScript(admin.scripts.back()); };
     ChannelHarness channel({.scriptRunner = &admin});
-    return toJsonText(ValueList{*channel.call("deleteItems", deleteArgs({a + "/sub", b})).answer,
+    const CallOutcome emptied = channel.call("emptyTrash");
+    return toJsonText(ValueList{*emptied.answer, emptied.events.empty() ? ValueMap{} : emptied.events.back(),
+                                *channel.call("deleteItems", deleteArgs(paths)).answer,
+                                *channel.call("deleteItems", deleteArgs({link + "/"}, true)).answer,
+                                *channel.call("deleteItems", deleteArgs({a + "/sub", b})).answer,
                                 *channel.call("deleteItems", deleteArgs({d}, true)).answer,
                                 ValueList(admin.scripts.begin(), admin.scripts.end())});
   });
+  const Decoded<Value> parsed = parseJsonValue(reply);
+  ASSERT_TRUE(parsed && parsed.value->getIf<ValueList>()->size() == 7) << reply;
+  const ValueList& answers = *parsed.value->getIf<ValueList>();
+  // Only the UTF-8 name is listed; both are counted and in the error text, the other with U+FFFD.
+  const ValueMap& emptied = *answers[0].getIf<ValueMap>();
+  EXPECT_EQ(emptied.at("failed"), Value(ValueList{home + "/.Trash/ok"}));
+  EXPECT_THAT(*emptied.at("error").getIf<std::string>(), ::testing::HasSubstr("/.Trash/t\xEF\xBF\xBD/x: Read-only"));
+  EXPECT_EQ(answers[1], Value(deleteEvent("", 2, 0)));
+  const std::string invalid = ": Invalid argument\n", readOnly = "': Read-only file system";
+  EXPECT_EQ(answers[2], deleteResult(0, paths, in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
+                                                   ": Invalid argument\nrm: cannot remove '" + link + readOnly));
+  EXPECT_EQ(answers[3], deleteResult(0, {link + "/"}, link + ": Invalid cross-device link\nrm: cannot remove '" +
+                                                          link + readOnly));
   const std::string mounted = ": another file system is mounted here";
-  EXPECT_EQ(reply, toJsonText(ValueList{deleteResult(2, {a + "/sub", b}, a + "/sub" + mounted + "\n" + b + "/m" + mounted),
-                                        deleteResult(3, {d}, d + "/m" + mounted), ValueList{}}));
+  EXPECT_EQ(answers[4], deleteResult(2, {a + "/sub", b}, a + "/sub" + mounted + "\n" + b + "/m" + mounted));
+  EXPECT_EQ(answers[5], deleteResult(3, {d}, d + "/m" + mounted));
+  EXPECT_EQ(answers[6], Value(ValueList{adminRemovalScript({link}), adminRemovalScript({link})}));
+  EXPECT_EQ(findByteSum(tree.path("outside")), 6) << "the link's target lost its contents";
+  EXPECT_TRUE(present(link) && present(tree.path("in/sub/keep")) && present(tree.path("home/.Trash/t\xfe/x")));
   EXPECT_EQ(findByteSum(a), 5);
   EXPECT_EQ(findByteSum(c), 6);
   EXPECT_FALSE(present(b + "/own") || present(d + "/own"));

@@ -47,6 +47,11 @@ inline std::string readFile(const std::string& path) {
 // An answer as JSON text: what a test body that runs in an unprivileged child hands back.
 inline std::string json(const std::optional<Value>& answer) { return answer ? toJsonText(*answer) : "no answer"; }
 
+// deleteItems' arguments; the administrator step is allowed unless told otherwise, as by the method.
+inline ValueMap deleteArgs(const std::vector<std::string>& paths, bool toTrash = false, bool allowAdmin = true) {
+  return {{"paths", ValueList(paths.begin(), paths.end())}, {"toTrash", toTrash}, {"allowAdmin", allowAdmin}};
+}
+
 inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed = {}, const std::string& error = "",
                           const std::vector<std::string>& inTrash = {}, int64_t inTrashBytes = 0) {
   return ValueMap{{"freed", freed}, {"failed", ValueList(failed.begin(), failed.end())},
