@@ -35,19 +35,5 @@ TEST_F(EmptyTrash, EverythingInTheHomeTrashGoesHiddenEntriesIncludedAndNoLinkIsF
   EXPECT_EQ(findByteSum(home + "/.local/share/Trash"), 5);
 }
 
-TEST_F(EmptyTrash, EntryThatCannotBeRemovedFailsWithoutAnyPasswordPrompt) {
-  tree.touch("home/.Trash/stuck/file", 20);
-  tree.touch("home/.Trash/loose", 30);
-  tree.giveToNobody();
-  ASSERT_EQ(::chown((trash + "/stuck").c_str(), 0, 0), 0);
-  EXPECT_EQ(runUnprivileged([&] {
-              RecordingScriptRunner admin;
-              const auto answer = ChannelHarness({.scriptRunner = &admin}).call("emptyTrash").answer;
-              return json(answer) + (admin.scripts.empty() ? "" : "; a password was asked for");
-            }),
-            json(deleteResult(30, {trash + "/stuck"}, trash + "/stuck/file: Permission denied")));
-  EXPECT_TRUE(present(trash + "/stuck/file"));
-}
-
 }  // namespace
 }  // namespace nimbra::test

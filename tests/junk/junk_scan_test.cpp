@@ -46,15 +46,15 @@ std::string summary(const Json& category) {
   return out + "=" + std::to_string(category.value("size", -1));
 }
 
-// Every test scans a fake home ("home") and temporary folder ("tmp/") inside its own tree;
-// the user cache folder, the temporary folder's sibling "C", is the tree's "C".
+// Every test scans a fake home ("home") and temporary folder ("tmp//", read as "tmp/") inside
+// its own tree; the user cache folder, the temporary folder's sibling "C", is the tree's "C".
 class JunkScan : public ::testing::Test {
  protected:
   test::TempTree tree_;
   std::string home_ = tree_.makeDir("home");
   std::string tmp_ = tree_.makeDir("tmp");
   test::ScopedEnv homeEnv_{"HOME", home_};
-  test::ScopedEnv tmpEnv_{"TMPDIR", tmp_ + "/"};
+  test::ScopedEnv tmpEnv_{"TMPDIR", tmp_ + "//"};
 };
 
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
