@@ -1,4 +1,5 @@
 #include "platform/dir_walker.h"
+#include "platform/file_removal.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -102,7 +103,7 @@ TEST(DirWalker, VanishingEntriesAndListingsLongerThanOneReadLoseNothingElse) {
   EXPECT_THAT(seen, Contains("v/gone.bin 2 f0"));
 }
 
-TEST(DirWalker, VeryDeepTreeWalksWithFewDescriptors) {
+TEST(DeepChain, IsWalkedAndEmptiedWithFewDescriptors) {
   constexpr int kDepth = 5000;
   TempTree tree;
   // Made in memory where it can be: 5,000 directories on disk take seconds.
@@ -110,7 +111,7 @@ TEST(DirWalker, VeryDeepTreeWalksWithFewDescriptors) {
   const std::string root = ::mkdtemp(shm) ? std::string(shm) : tree.makeDir("deep");
   // A chain of folders "d", far beyond PATH_MAX, so built through descriptors. Every 100th
   // level also holds "early" (made before "d") and "late" (after it): files that may be met
-  // on the way back up, after the walker had to close that folder's descriptor.
+  // on the way back up, after the walker or the sweep had to close that folder's descriptor.
   int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (int level = 0; level < kDepth; ++level) {
     if (level % 100 == 0) ::close(::openat(fd, "early", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
@@ -130,11 +131,20 @@ TEST(DirWalker, VeryDeepTreeWalksWithFewDescriptors) {
     if (e->depth() % 500 == 0 && e->isDirectory()) most = std::max(most, openDescriptors());
   }
   EXPECT_EQ(openDescriptors(), before);
-  EXPECT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);  // paths too long for remove_all
   EXPECT_EQ(directories, kDepth);
   EXPECT_EQ(deepest, kDepth);
   EXPECT_EQ(files, 2 * kDepth / 100);
   EXPECT_LT(most - before, 64);
+  // Removal goes as deep, closing outer folders and finding them again on the way back.
+  most = before;
+  emptyDirectory(root, [&] {
+    most = std::max(most, openDescriptors());
+    return false;
+  });
+  EXPECT_TRUE(fs::is_empty(root));
+  EXPECT_LT(most - before, 70);
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);  // whatever the sweep left behind
 }
 
 TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
