@@ -3,14 +3,10 @@
 namespace nimbra::test {
 namespace {
 
-class EmptyTrash : public ::testing::Test {
- protected:
+TEST(EmptyTrash, EverythingInTheHomeTrashGoesHiddenEntriesIncludedAndNoLinkIsFollowed) {
   TempTree tree;
-  std::string home = tree.makeDir("home"), trash = home + "/.Trash";
-  ScopedEnv homeVariable{"HOME", home};
-};
-
-TEST_F(EmptyTrash, EverythingInTheHomeTrashGoesHiddenEntriesIncludedAndNoLinkIsFollowed) {
+  const std::string home = tree.makeDir("home"), trash = home + "/.Trash";
+  ScopedEnv homeVariable("HOME", home);
   tree.touch("elsewhere/precious", 10);
   ChannelHarness channel;
   EXPECT_EQ(channel.call("emptyTrash").answer, deleteResult(0));  // no Trash folder at all

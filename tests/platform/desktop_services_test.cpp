@@ -12,9 +12,7 @@ namespace {
 TEST(DesktopServices, NameAndIdentifierComeFromTheMachineFilesWithTheirFallbacks) {
   const struct {
     std::optional<std::string> machineId, dbusMachineId, machineInfo;
-    const char* host;
-    const char* name;
-    const char* id;  // seed in the comment
+    const char *host, *name, *id;  // the id's seed in each row's comment
   } cases[] = {
       {"  abc\n", "def\n", "PRETTY_HOSTNAME=\"Ann \\\"the\\\" Mac \\\\ \\$HOME\"\n", "box",
        "Ann \"the\" Mac \\ $HOME", "mac-695d04d77fcb5a543f3fff36ad625b3c8b37fc56"},  // abc

@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/child_process.h"
-#include "platform/launch_service.h"
-#include "platform/script_runner.h"
 #include "support/systemd_recorder.h"
-#include "support/unprivileged.h"
 
 namespace nimbra::test {
 namespace {
@@ -36,14 +33,13 @@ constexpr const char* kJob = R"(<plist version="1.0"><dict>
 
 TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough) {
   TempTree tree;
-  SystemdRecorder systemd(tree, "com.example.job.service loaded active running Tool\n", 3);
+  const std::string units = "com.example.job.service loaded active running Tool\n";
+  SystemdRecorder systemd(tree, units, 3);
   const std::string uid = std::to_string(::getuid());
   const std::string other = std::to_string(::getuid() + 1);
   const std::string job = tree.write("com.example.job.plist", kJob);
   const std::string unreadable = tree.write("com.other.plist", "not a property list");
   const std::string list = "list-units|--all|--plain|--no-legend|--no-pager|";
-
-  const std::string units = "com.example.job.service loaded active running Tool\n";
   // The file name stands in for the label of a file that cannot be read.
   for (const auto& [arguments, answer] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"print", "gui/" + uid}, units}, {{"print", "system"}, units}, {{"print", "gui/" + other}, units},
@@ -84,26 +80,6 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
     EXPECT_TRUE(answer.starts_with("launchctl: ")) << answer;
   }
   EXPECT_THAT(systemd.calls(), IsEmpty());
-}
-
-// The administrator scripts say `launchctl`; the script runner finds the stand-in for them,
-// also through pkexec, whose reset environment no longer names the stand-in's folder.
-TEST(LaunchctlStandIn, ShellScriptsReachItDirectlyAndThroughPkexec) {
-  if (::access(kSystemLaunchctl, X_OK) == 0) GTEST_SKIP() << "this machine has its own launchctl";
-  TempTree tree;
-  SystemdRecorder systemd(tree, "unit.service\n");
-  const std::string script = R"(do shell script "launchctl print system" with administrator privileges)";
-  EXPECT_EQ(ShellScriptRunner().runScript(script), (ScriptResult{true, "unit.service"}));
-  NIMBRA_SKIP_UNLESS_ROOT("pkexec is taken only by an unprivileged user");
-  const std::string pkexec = tree.write("pkexec", "#!/bin/sh\nexec /usr/bin/env -i PATH=" + systemd.bin() + ":/usr/bin:/bin \"$@\"\n");
-  ::chmod(pkexec.c_str(), 0755);
-  tree.giveToNobody();
-  EXPECT_EQ(runUnprivileged([&] {
-              const ScriptResult result = ShellScriptRunner({.pkexec = pkexec}).runScript(script);
-              return result == ScriptResult{true, "unit.service"} ? "" : "answered " + result.text.value_or("nothing");
-            }),
-            "");
-  EXPECT_EQ(systemd.calls().size(), 2u);
 }
 
 }  // namespace

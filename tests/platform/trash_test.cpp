@@ -1,27 +1,9 @@
 #include "platform/trash.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "removal/deletion_fixtures.h"
-#include "support/temp_tree.h"
 
-namespace nimbra {
+namespace nimbra::test {
 namespace {
-
-using test::present;
-using test::TempTree;
-
-std::string contents(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path).rdbuf();
-  return s.str();
-}
 
 TEST(HomeTrash, ItemsMoveUnderUniqueNamesWithTheirRecordsBeside) {
   TempTree tree;
@@ -35,10 +17,10 @@ TEST(HomeTrash, ItemsMoveUnderUniqueNamesWithTheirRecordsBeside) {
   ASSERT_TRUE(first.trashed && second.trashed && third.trashed) << first.error << second.error << third.error;
   EXPECT_EQ(first.trashed->location, trash + "/files/report 100%.txt");
   EXPECT_EQ(second.trashed->location, trash + "/files/report 100%.txt.2");
-  EXPECT_EQ(contents(second.trashed->location + "/inside"), "2");
+  EXPECT_EQ(readFile(second.trashed->location + "/inside"), "2");
   EXPECT_FALSE(present(file));
   EXPECT_TRUE(present(tree.path("b")));
-  EXPECT_THAT(contents(first.trashed->infoPath),
+  EXPECT_THAT(readFile(first.trashed->infoPath),
               ::testing::ContainsRegex("^\\[Trash Info\\]\nPath=" + tree.root() +
                                        "/a/report%20100%25.txt\nDeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\n$"));
   struct stat st;
@@ -47,4 +29,4 @@ TEST(HomeTrash, ItemsMoveUnderUniqueNamesWithTheirRecordsBeside) {
 }
 
 }  // namespace
-}  // namespace nimbra
+}  // namespace nimbra::test

@@ -8,10 +8,8 @@ namespace nimbra {
 namespace {
 
 TEST(Utf8, AcceptsWellFormedTextAndRejectsWhatAFlutterStringCannotHold) {
-  for (const char* text : {"", "plain/ascii", "Safari.app \u00B7 fr.lproj", "\u4E2D \U0010FFFF"}) {
-    EXPECT_TRUE(isValidUtf8(text)) << text;
-  }
-  EXPECT_TRUE(isValidUtf8(std::string("nul\0inside", 10)));
+  EXPECT_TRUE(isValidUtf8(""));
+  EXPECT_TRUE(isValidUtf8(std::string("plain/ascii, Safari.app \u00B7 fr.lproj, \u4E2D \U0010FFFF, nul") + '\0' + "inside"));
   // No lead byte; truncated; overlong "/"; a surrogate; beyond U+10FFFF; a lead byte not
   // followed by a continuation.
   for (const char* text : {"\xff", "bad\x80", "\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF",
