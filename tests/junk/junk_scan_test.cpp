@@ -97,8 +97,6 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
                                              {"isDir", false}, {"modified", 1600000000}}));
   EXPECT_EQ(found["trash"]["items"][0], (Json{{"path", home_ + "/.Trash"}, {"name", "~/.Trash"},
                                               {"size", 25}, {"isDir", false}, {"modified", 0}}));
-  EXPECT_EQ(summary(found["developer"]),
-            "~/Library/Caches/Homebrew:500d ~/Library/Caches/CocoaPods:400d =900");
   EXPECT_EQ(summary(found["browsers"]), "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
                                         "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
   EXPECT_EQ(summary(found["crashReports"]), "crash.ips:8 =8");

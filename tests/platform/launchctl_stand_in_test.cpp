@@ -9,9 +9,6 @@
 namespace nimbra::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
 // The build's link, beside the host program.
 std::string standIn() {
   const std::string host = NIMBRA_HOST_PATH;
@@ -47,7 +44,7 @@ TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough
     EXPECT_EQ(launchctl(arguments), answer + "[3]\n");
   }
   EXPECT_THAT(systemd.calls(),
-              ElementsAre("systemctl|--user|" + list, "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
+              ::testing::ElementsAre("systemctl|--user|" + list, "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
                           "systemd-run|--unit=com.example.job|--collect|--quiet|--|/usr/bin/tool|-x|two words|",
                           "systemctl|--user|stop|com.example.job.service|",
                           "systemctl|--user|--machine=" + other + "@|stop|com.other.service|"));
@@ -57,7 +54,6 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
   TempTree tree;
   SystemdRecorder systemd(tree);
   const std::string noProgram = tree.write("np.plist", "<plist><dict><key>Label</key><string>np</string></dict></plist>");
-  const std::string missing = tree.path("missing.plist");
   int files = 0;
   const auto labelled = [&](const std::string& label) {
     return tree.write("job" + std::to_string(++files) + ".plist",
@@ -68,7 +64,7 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
       {{}, "[64]"}, {{"print"}, "[64]"}, {{"print", "gui/abc"}, "[64]"}, {{"print", "gui/-1"}, "[64]"},
       {{"print", "system", "extra"}, "[64]"}, {{"kickstart", "system", noProgram}, "[64]"}, {{"bootstrap", "system"}, "[64]"},
       {{"bootstrap", "system", noProgram}, "names no program to run\n[78]"},
-      {{"bootstrap", "system", missing}, "not a readable job file\n[78]"},
+      {{"bootstrap", "system", tree.path("missing.plist")}, "not a readable job file\n[78]"},
       // A pattern would stop every matching unit; a leading dash would be an option.
       {{"bootout", "system", labelled("*")}, "cannot name a systemd unit\n[65]"},
       {{"bootout", "system", labelled("-all")}, "cannot name a systemd unit\n[65]"},
@@ -79,7 +75,7 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
     EXPECT_TRUE(answer.ends_with(ending + "\n")) << ::testing::PrintToString(arguments) << " -> " << answer;
     EXPECT_TRUE(answer.starts_with("launchctl: ")) << answer;
   }
-  EXPECT_THAT(systemd.calls(), IsEmpty());
+  EXPECT_THAT(systemd.calls(), ::testing::IsEmpty());
 }
 
 }  // namespace
