@@ -44,10 +44,11 @@ TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough
     EXPECT_EQ(launchctl(arguments), answer + "[3]\n");
   }
   EXPECT_THAT(systemd.calls(),
-              ::testing::ElementsAre("systemctl|--user|" + list, "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
-                          "systemd-run|--unit=com.example.job|--collect|--quiet|--|/usr/bin/tool|-x|two words|",
-                          "systemctl|--user|stop|com.example.job.service|",
-                          "systemctl|--user|--machine=" + other + "@|stop|com.other.service|"));
+              ::testing::ElementsAre(
+                  "systemctl|--user|" + list, "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
+                  "systemd-run|--unit=com.example.job|--collect|--quiet|--|/usr/bin/tool|-x|two words|",
+                  "systemctl|--user|stop|com.example.job.service|",
+                  "systemctl|--user|--machine=" + other + "@|stop|com.other.service|"));
 }
 
 TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {

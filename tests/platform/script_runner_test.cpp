@@ -44,8 +44,8 @@ TEST(ShellScriptRunner, AdministratorCommandRunsAsRootOrThroughPkexecAndFindsThe
   // A stand-in for pkexec that notes how it was called, resets the environment as the real
   // one does, and runs the command.
   const std::string calls = tree.path("calls");
-  const std::string fake = tree.write("pkexec", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + calls + "'\nexec /usr/bin/env -i PATH=" +
-                                                    systemd.bin() + ":/usr/bin:/bin \"$@\"\n");
+  const std::string fake = tree.write("pkexec", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + calls +
+                                                    "'\nexec /usr/bin/env -i PATH=" + systemd.bin() + ":/usr/bin:/bin \"$@\"\n");
   ::chmod(fake.c_str(), 0755);
   tree.giveToNobody();
   const std::string answers = runUnprivileged([&] {
