@@ -11,12 +11,6 @@
 namespace nimbra {
 namespace {
 
-TEST(MethodArgs, ArgumentsThatAreNotAStringKeyedMapCountAsEmpty) {
-  EXPECT_TRUE(argumentMap(Value()).empty());
-  EXPECT_TRUE(argumentMap(ValueList{Value("root")}).empty());
-  EXPECT_TRUE(argumentMap(ValuePairs{{Value(int64_t{1}), Value("x")}}).empty());
-}
-
 TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
   // Converting these would be undefined behaviour; they count as missing instead.
   for (double d : {std::nan(""), std::numeric_limits<double>::infinity(), -1e19, 1e300}) {
@@ -30,7 +24,10 @@ TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
   EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}).depth, 2);
 }
 
-TEST(MethodArgs, PathsAndFlags) {
+TEST(MethodArgs, PathsFlagsAndArgumentsThatAreNoStringKeyedMap) {
+  for (const Value& notAMap : {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
+    EXPECT_TRUE(argumentMap(notAMap).empty());
+  }
   EXPECT_EQ(decodeDeleteItemsArgs({{"paths", "/a"}}).paths, std::vector<std::string>{});
   EXPECT_EQ(decodeDeleteItemsArgs({{"paths", ValueList{"/a", "/b"}}, {"allowAdmin", int64_t{0}}}),
             (DeleteArgs{{"/a", "/b"}, false, true}));

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "app/json_value.h"
@@ -17,42 +16,25 @@ namespace {
 
 class MethodTableTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", home.root().c_str(), 1);
-  }
-  void TearDown() override { ::setenv("HOME", savedHome_.c_str(), 1); }
-
-  static std::vector<std::string> paths(const Value& answer, const std::string& listKey) {
-    std::vector<std::string> out;
-    for (const Value& item : *answer.getIf<ValueMap>()->at(listKey).getIf<ValueList>()) {
-      out.push_back(*item.getIf<ValueMap>()->at("path").getIf<std::string>());
-    }
-    return out;
-  }
-
   TempTree home;
-  std::string savedHome_;
+  ScopedEnv homeVariable{"HOME", home.root()};
 };
 
-TEST_F(MethodTableTest, ScansDefaultToTheHomeFolderAndTheirOwnMinimumSizes) {
-  const std::string big = home.sparseFile("big.iso", 104857600);
-  home.sparseFile("just-below.iso", 104857599);
-  ChannelHarness harness;
-  // Null arguments: the home folder, 100 MiB.
-  auto large = harness.call("scanLargeFiles", Value());
-  EXPECT_EQ(paths(*large.answer, "items"), std::vector<std::string>{big});
-  // A string "minSize" is no number: the default applies.
-  large = harness.call("scanLargeFiles", ValueMap{{"minSize", "1"}});
-  EXPECT_EQ(paths(*large.answer, "items"), std::vector<std::string>{big});
-}
-
-TEST_F(MethodTableTest, AnalyzeDiskReadsPathAndOnlyIntegralDepths) {
-  home.touch("a/b/c/d/file", 10);
+TEST_F(MethodTableTest, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
+  // Below the depth analyzeDisk shows, so its tree is the one chain a/b/c.
+  const std::string big = home.sparseFile("a/b/c/d/big.iso", 104857600);
+  home.sparseFile("a/b/c/d/just-below.iso", 104857599);
   TempTree other;
   other.touch("elsewhere", 99);
   ChannelHarness harness;
-  // "root" is not the key analyzeDisk reads, and 2.5 is no depth: home folder, depth 3.
+  // Null arguments, or a "minSize" that is no number: the home folder, 100 MiB.
+  for (const Value& arguments : {Value(), Value(ValueMap{{"minSize", "1"}})}) {
+    const Value answer = *harness.call("scanLargeFiles", arguments).answer;
+    const ValueList& items = *answer.getIf<ValueMap>()->at("items").getIf<ValueList>();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].getIf<ValueMap>()->at("path"), Value(big));
+  }
+  // "root" is not the key analyzeDisk reads, and 2.5 is no depth: the home folder, depth 3.
   auto tree = harness.call("analyzeDisk", ValueMap{{"root", other.root()}, {"depth", 2.5}});
   const ValueMap* node = tree.answer->getIf<ValueMap>();
   EXPECT_EQ(node->at("path"), Value(home.root()));
@@ -64,7 +46,6 @@ TEST_F(MethodTableTest, AnalyzeDiskReadsPathAndOnlyIntegralDepths) {
   }
   EXPECT_TRUE(node->at("children").getIf<ValueList>()->empty());
 }
-
 TEST_F(MethodTableTest, DeletionArgumentsAndTheAdministratorFallback) {
   // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.
   NIMBRA_SKIP_UNLESS_ROOT("private mounts");
