@@ -8,7 +8,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "host_process.h"
 #include "platform/home.h"
@@ -62,44 +61,26 @@ Json callJson(const std::vector<std::string>& arguments) {
   return Json::parse(out, nullptr, /*allow_exceptions=*/false);
 }
 
-// `shape` lists "key:kind" words, kind s(tring), i(nteger), b(ool) or l(ist): exactly these keys.
-void expectShape(const Json& map, const std::string& shape) {
-  ASSERT_TRUE(map.is_object()) << map;
-  std::istringstream words(shape);
-  size_t keys = 0;
-  for (std::string word; words >> word; ++keys) {
-    const std::string key = word.substr(0, word.find(':'));
-    const Json value = map.value(key, Json());
-    const char kind = word.back();
-    EXPECT_TRUE(kind == 's' ? value.is_string() : kind == 'i' ? value.is_number_integer()
-                : kind == 'b' ? value.is_boolean() : value.is_array()) << key << " in " << map;
-  }
-  EXPECT_EQ(map.size(), keys) << map;
-}
-
-// revealPath, openPath and pickFolder answer below, with stand-ins for what they start.
-TEST(DesktopCall, TheNineMethodsAnswerWithTheirKeysAndTypes) {
+// What the in-process tests, on described machines, leave to the real one: its sources answer
+// in the types the interface reads. revealPath, openPath and pickFolder answer below, with
+// stand-ins for what they start.
+TEST(DesktopCall, TheRealMachinesFactsArriveInTheirTypes) {
   EXPECT_EQ(callJson({"call", "homeDir"}), homeDirectory());
-  const Json id = callJson({"call", "deviceId"});
-  EXPECT_THAT(id.get<std::string>(), MatchesRegex("mac-[0-9a-f]{40}"));
+  EXPECT_THAT(callJson({"call", "deviceId"}).get<std::string>(), MatchesRegex("mac-[0-9a-f]{40}"));
   EXPECT_THAT(callJson({"call", "deviceName"}).get<std::string>(), MatchesRegex(".+"));
-
-  const Json system = callJson({"call", "systemInfo"});
-  expectShape(system, "os:s osVersion:s host:s user:s cpu:s arch:s cores:i memTotal:i memUsed:i uptime:i disks:l home:s");
+  Json system = callJson({"call", "systemInfo"});
+  EXPECT_TRUE(system["user"].is_string() && system["home"].is_string() && system["cores"].is_number_integer() &&
+              system["uptime"].is_number_integer()) << system;
   EXPECT_THAT(system.value("osVersion", ""), MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
-  ASSERT_FALSE(system["disks"].empty());
-  EXPECT_EQ(system["disks"][0].value("path", ""), "/");
-  for (const Json& disk : system["disks"]) expectShape(disk, "name:s path:s total:i free:i used:i isSystem:b isRemovable:b");
-
-  const Json memory = callJson({"call", "memoryInfo"});
-  expectShape(memory, "total:i used:i free:i cached:i wired:i compressed:i pressure:i topProcesses:l");
+  EXPECT_EQ(system.value(Json::json_pointer("/disks/0/path"), ""), "/") << system;
+  Json memory = callJson({"call", "memoryInfo"});
   ASSERT_FALSE(memory["topProcesses"].empty());
-  for (const Json& process : memory["topProcesses"]) expectShape(process, "pid:i name:s mem:i");
-
+  for (Json& process : memory["topProcesses"]) {
+    EXPECT_TRUE(process["pid"].is_number_integer() && process["name"].is_string() && process["mem"].is_number_integer());
+  }
   // As root this drops the machine's file caches for real; where /proc/sys is read-only it
   // answers ok false with the shell's words.
   const Json purge = callJson({"call", "optimizeMemory"});
-  expectShape(purge, "ok:b error:s before:i after:i freed:i");
   EXPECT_EQ(purge.value("ok", false), purge.value("error", "?").empty()) << purge;
 }
 

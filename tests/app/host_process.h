@@ -17,11 +17,6 @@
 
 namespace nimbra::test {
 
-inline std::string frameBytes(const Frame& frame) {
-  const std::vector<uint8_t> bytes = encodeFrame(frame);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 // The built `nimbra` program as a child process, stdin and stdout on pipes. Its stderr goes to
 // an unlinked temporary file, so a chatty child never blocks on it. The child is killed when the
 // object goes away. Every wait gives up after 30 seconds, failing the test instead of hanging it.
@@ -69,7 +64,10 @@ class HostProcess {
       bytes.remove_prefix(static_cast<size_t>(wrote));
     }
   }
-  void send(const Frame& frame) { send(frameBytes(frame)); }
+  void send(const Frame& frame) {
+    const std::vector<uint8_t> bytes = encodeFrame(frame);
+    send(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
   void closeInput() { ::close(std::exchange(input_, -1)); }
   pid_t pid() const { return pid_; }
 
@@ -108,8 +106,7 @@ class HostProcess {
   }
   // After wait(): the stdout not read yet. Any time: stderr so far.
   std::string restOfStdout() {
-    while (fill(pending_.size() + 1)) {
-    }
+    while (fill(pending_.size() + 1)) continue;
     return std::exchange(pending_, std::string());
   }
   std::string stderrText() {

@@ -11,7 +11,7 @@
 namespace nimbra::test {
 namespace {
 
-using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::FieldsAre;
 using ::testing::HasSubstr;
 
@@ -21,8 +21,9 @@ constexpr const char* kAgent = R"(<plist version="1.0"><dict>
   <key>RunAtLoad</key><true/>
 </dict></plist>)";
 
-class StartupItemsCall : public ::testing::Test {
- protected:
+// A user agent listed, disabled and removed; then, as root, a daemon removed through the real
+// administrator route.
+TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator) {
   TempTree tree;
   ScopedEnv home{"HOME", tree.makeDir("home")};
   ScopedEnv data{"XDG_DATA_HOME", tree.path("home/.local/share")};
@@ -30,10 +31,6 @@ class StartupItemsCall : public ::testing::Test {
   ScopedEnv tmpdir{"TMPDIR", tree.makeDir("tmp")};
   SystemdRecorder systemd{tree, "com.x.service loaded active running X\n"};
   const std::string agent = tree.write("home/Library/LaunchAgents/com.x.plist", kAgent);
-  const std::string trashFiles = tree.path("home/.local/share/Trash/files");
-};
-
-TEST_F(StartupItemsCall, ListDisableAndRemoveAUserAgent) {
   const std::string login = tree.write("config/autostart/notes.desktop", "[Desktop Entry]\nName=Notes\nExec=notes\n");
   EXPECT_EQ(runHost({"call", "listStartupItems"}),
             HostRun(0,
@@ -48,13 +45,10 @@ TEST_F(StartupItemsCall, ListDisableAndRemoveAUserAgent) {
   EXPECT_THAT(runHost({"call", "removeStartupItem", id + "}", "--events"}),
               FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));
   EXPECT_FALSE(present(agent));
-  EXPECT_EQ(entryCount(trashFiles), 0);
-  const std::string uid = std::to_string(::getuid());
+  EXPECT_EQ(entryCount(tree.path("home/.local/share/Trash/files")), 0);
   const std::string stop = "systemctl|--user|stop|com.x.service|";
-  EXPECT_THAT(systemd.calls(), ::testing::ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
-}
+  EXPECT_THAT(systemd.calls(), ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
 
-TEST_F(StartupItemsCall, RemoveADaemonAsAdministrator) {
   NIMBRA_SKIP_UNLESS_ROOT("administrator scripts run without a password prompt only as root");
   const std::string daemon = tree.write("daemons/com.d.plist", R"(<plist><dict><key>Label</key><string>com.d</string></dict></plist>)");
   const std::string neighbour = tree.write("daemons/com.e.plist", "");
@@ -62,7 +56,7 @@ TEST_F(StartupItemsCall, RemoveADaemonAsAdministrator) {
             HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
   EXPECT_FALSE(present(daemon));
   EXPECT_TRUE(present(neighbour));
-  EXPECT_THAT(systemd.calls(), Contains("systemctl|stop|com.d.service|"));
+  EXPECT_THAT(systemd.calls(), ::testing::Contains("systemctl|stop|com.d.service|"));
   EXPECT_EQ(entryCount(tree.path("tmp")), 0);
 }
 
