@@ -31,12 +31,10 @@ class HostProcess {
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ::fileno(errors_), STDERR_FILENO);
-    arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
     // env(1) sets the variables and then becomes the host, keeping its pid.
-    if (!environment.empty()) {
-      arguments.insert(arguments.begin(), environment.begin(), environment.end());
-      arguments.insert(arguments.begin(), "/usr/bin/env");
-    }
+    arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
+    arguments.insert(arguments.begin(), environment.begin(), environment.end());
+    arguments.insert(arguments.begin(), "/usr/bin/env");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -96,11 +94,8 @@ class HostProcess {
   // The exit status (128 + signal number when killed), or nullopt on timeout.
   std::optional<int> wait() {
     for (int waited = 0, raw = 0; pid_ > 0 && !status_ && waited < kTimeoutMs; waited += 5) {
-      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      if (::waitpid(pid_, &raw, WNOHANG) != pid_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      else status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
     return status_;
   }

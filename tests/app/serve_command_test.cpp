@@ -1,4 +1,5 @@
 // `nimbra serve` run as a child process and driven through its stdin: frames, and JSON lines.
+// The sessions end by closing the shell's window; its frame rules are seen in process.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <chrono>
 #include <map>
 
+#include "app/shell.h"
 #include "channel/nimbra_native.h"
 #include "host_process.h"
 #include "support/temp_tree.h"
@@ -108,6 +110,24 @@ TEST(ServeJson, MalformedLinesEndTheSessionWithStatusOneNamingTheLine) {
     EXPECT_THAT(runHost({"serve", "--json"}, std::string("{\"id\":1,\"method\":\"cancel\"}\n") + bad +
                                                  "\n{\"id\":3,\"method\":\"cancel\"}\n"),
                 FieldsAre(1, "{\"id\":1,\"result\":true}\n", HasSubstr("nimbra: malformed line 2: ")));
+  }
+}
+
+
+TEST(Shell, LoadingKeepsTheFrameAndEveryLaterFrameHoldsTheMinimumSize) {
+  EngineMessenger engine;
+  AppDelegate delegate;
+  MainFlutterWindow window(engine, delegate);
+  const Rect initial = window.frame();
+  window.awakeFromNib();
+  ASSERT_NE(window.contentViewController(), nullptr);
+  EXPECT_EQ(window.frame(), initial);
+  const std::pair<Rect, Rect> asked[] = {{{10, 20, 400, 300}, {10, 20, 980, 640}},
+                                         {{0, 0, 1000, 100}, {0, 0, 1000, 640}},
+                                         {{0, 0, 1600, 1000}, {0, 0, 1600, 1000}}};
+  for (const auto& [frame, given] : asked) {
+    window.setFrame(frame);
+    EXPECT_EQ(window.frame(), given);
   }
 }
 

@@ -1,23 +1,66 @@
-// The dispatcher through the real channel: where each method runs, one answer per call, the
-// reset rule, and cancellation between the main loop and the work queue.
+// The method table and where its work runs: the serial and concurrent queues; the dispatcher
+// through the real channel (where each method runs, one answer per call, the reset rule, and
+// cancellation between the main loop and the work queue); and the table's argument rules,
+// decoded where the channel cannot show them (hostile numbers, records of operations not
+// answered yet) and otherwise through the channel with real encoded calls, where what each
+// operation received shows in what it answers.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <future>
+#include <limits>
+#include <numeric>
 #include <thread>
+#include <vector>
 
-#include "channel/engine_messenger.h"
+#include "app/json_value.h"
+#include "channel/dispatch_queue.h"
+#include "channel/method_args.h"
 #include "channel/method_table.h"
-#include "channel/standard_codec.h"
 #include "support/channel_harness.h"
 #include "support/temp_tree.h"
+#include "support/test_seams.h"
+#include "support/unprivileged.h"
 
 namespace nimbra::test {
 namespace {
 
 using namespace std::chrono_literals;
+
+TEST(SerialQueue, RunsTasksOneAtATimeInSubmissionOrderOnItsOwnThread) {
+  std::vector<int> order;
+  std::atomic<int> running{0};
+  std::atomic<bool> misplaced{false};  // two at once, or one off the queue's thread
+  {
+    SerialQueue queue("com.teskel.nimbra.work");
+    for (int i = 0; i < 50; ++i) {
+      queue.async([&, i] {
+        if (running.fetch_add(1) != 0 || !queue.isCurrent()) misplaced = true;
+        std::this_thread::sleep_for(100us);  // room for a second task to overlap
+        order.push_back(i);
+        running.fetch_sub(1);
+      });
+    }
+  }  // the destructor waits for every task
+  std::vector<int> submitted(50);
+  std::iota(submitted.begin(), submitted.end(), 0);
+  EXPECT_EQ(order, submitted);
+  EXPECT_FALSE(misplaced);
+}
+
+TEST(ConcurrentQueue, BlockedTasksDoNotHoldUpLaterOnes) {
+  ConcurrentQueue queue("com.teskel.nimbra.info");
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  for (int i = 0; i < 6; ++i) queue.async([released] { released.wait(); });  // more than the machine has cores
+  std::promise<void> quick;
+  queue.async([&] { quick.set_value(); });
+  EXPECT_EQ(quick.get_future().wait_for(5s), std::future_status::ready);
+  release.set_value();
+}
 
 // Holds the work queue busy until released, as a long scan would.
 class WorkQueueBlocker {
@@ -39,21 +82,6 @@ class WorkQueueBlocker {
   std::promise<void> release_;
   std::atomic<bool> released_{false};
 };
-
-TEST(Dispatcher, CancelIsAnsweredTrueOnTheMainLoopBeforeHandleReturns) {
-  MainLoop loop;
-  EngineMessenger messenger;
-  NimbraNative service(NimbraNative::Seams{.mainLoop = &loop});
-  service.install(&messenger);
-  WorkQueueBlocker busy(service);
-
-  std::vector<std::vector<uint8_t>> replies;
-  messenger.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}),
-                                 [&](std::vector<uint8_t> reply) { replies.push_back(reply); });
-  // Answered once, without pumping the loop: it ran on the main thread.
-  EXPECT_EQ(replies, (std::vector<std::vector<uint8_t>>{{0x00, 0x01}}));
-  EXPECT_TRUE(service.isCancelled());
-}
 
 // Refuses every script at once, so that no administrator command runs for real.
 struct RefusingScriptRunner final : ScriptRunner {
@@ -115,6 +143,88 @@ TEST(Cancellation, CancelReachesTheRunningTaskAndTheNextTaskClearsIt) {
   EXPECT_TRUE(harness.wait(queued).notImplemented);
   EXPECT_TRUE(sawCancel);
   EXPECT_FALSE(service.isCancelled());
+}
+
+
+TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
+  // Converting these would be undefined behaviour; they count as missing instead.
+  for (double d : {std::nan(""), std::numeric_limits<double>::infinity(), -1e19, 1e300}) {
+    EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", d}}).minSize, 104857600) << d;
+    EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", d}}).depth, 3) << d;
+  }
+  EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", -9223372036854775808.0}}).minSize,
+            std::numeric_limits<int64_t>::min());
+  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}).minSize, -5);  // toward zero
+  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}).minSize, 5);
+  EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}).depth, 2);
+}
+
+TEST(MethodArgs, PathsFlagsAndArgumentsThatAreNoStringKeyedMap) {
+  for (const Value& notAMap : {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
+    EXPECT_TRUE(argumentMap(notAMap).empty());
+  }
+  // Paths must be a list of strings only.
+  for (const Value& paths : {Value("/a"), Value(ValueList{"/a", int64_t{1}})}) {
+    EXPECT_EQ(decodeDeleteItemsArgs({{"paths", paths}}).paths, std::vector<std::string>{});
+  }
+  EXPECT_EQ(decodeDeleteItemsArgs({{"paths", ValueList{"/a", "/b"}}, {"allowAdmin", int64_t{0}}}),
+            (DeleteArgs{{"/a", "/b"}, false, true}));
+  EXPECT_EQ(decodePathArgs({}).path, std::nullopt);
+  EXPECT_EQ(decodeStartupItemArgs({}), (StartupItemArgs{"", "", true}));
+  EXPECT_EQ(decodeStartupItemArgs({{"id", "a"}, {"kind", "agent"}, {"enabled", false}}),
+            (StartupItemArgs{"a", "agent", false}));
+  EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}),
+            (AppLeftoversArgs{"", "X"}));
+}
+
+class MethodTableTest : public ::testing::Test {
+ protected:
+  TempTree home;
+  ScopedEnv homeVariable{"HOME", home.root()};
+};
+
+TEST_F(MethodTableTest, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
+  // Below the depth analyzeDisk shows, so its tree is the one chain a/b/c.
+  const std::string big = home.sparseFile("a/b/c/d/big.iso", 104857600);
+  home.sparseFile("a/b/c/d/just-below.iso", 104857599);
+  TempTree other;
+  other.touch("elsewhere", 99);
+  ChannelHarness harness;
+  // Null arguments, or a "minSize" that is no number: the home folder, 100 MiB.
+  for (const Value& arguments : {Value(), Value(ValueMap{{"minSize", "1"}})}) {
+    const Value answer = *harness.call("scanLargeFiles", arguments).answer;
+    const ValueList& items = *answer.getIf<ValueMap>()->at("items").getIf<ValueList>();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].getIf<ValueMap>()->at("path"), Value(big));
+  }
+  // "root" is not the key analyzeDisk reads, and 2.5 is no depth: the home folder, depth 3.
+  auto tree = harness.call("analyzeDisk", ValueMap{{"root", other.root()}, {"depth", 2.5}});
+  const ValueMap* node = tree.answer->getIf<ValueMap>();
+  EXPECT_EQ(node->at("path"), Value(home.root()));
+  for (const char* name : {"a", "b", "c"}) {
+    const ValueList& children = *node->at("children").getIf<ValueList>();
+    ASSERT_EQ(children.size(), 1u) << name;
+    node = children[0].getIf<ValueMap>();
+    EXPECT_EQ(node->at("name"), Value(name));
+  }
+  EXPECT_TRUE(node->at("children").getIf<ValueList>()->empty());
+}
+TEST_F(MethodTableTest, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
+  // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts");
+  const std::string stubborn = home.touch("ro/stubborn", 1), ro = home.path("ro");
+  const std::string report = runInPrivateMountNamespace([&]() -> std::string {
+    if (std::string failure = bindMount(ro, ro, true); !failure.empty()) return failure;
+    RecordingScriptRunner scripts;
+    ChannelHarness harness(NimbraNative::Seams{.scriptRunner = &scripts});
+    // deleteItems defaults allowAdmin to true and honours false; uninstallApp always allows it.
+    harness.call("deleteItems", ValueMap{{"paths", ValueList{stubborn}}});
+    harness.call("deleteItems", ValueMap{{"paths", ValueList{stubborn}}, {"allowAdmin", false}});
+    harness.call("uninstallApp", ValueMap{{"paths", ValueList{stubborn}}, {"allowAdmin", false}});
+    return toJsonText(ValueList(scripts.scripts.begin(), scripts.scripts.end()));
+  });
+  const std::string script = "do shell script \"rm -rf '" + stubborn + "'\" with administrator privileges";
+  EXPECT_EQ(report, toJsonText(ValueList{script, script}));
 }
 
 }  // namespace
