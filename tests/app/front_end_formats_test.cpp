@@ -22,12 +22,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-Value parsed(const std::string& text) {
-  Decoded<Value> d = parseJsonValue(text);
-  EXPECT_TRUE(d) << text << ": " << d.error;
-  return d ? *d.value : Value();
-}
-
 std::string parseError(const std::string& text) {
   Decoded<Value> d = parseJsonValue(text);
   EXPECT_FALSE(d) << text;
@@ -37,9 +31,9 @@ std::string parseError(const std::string& text) {
 
 TEST(JsonValueIn, IntegersBecomeInt64OtherNumbersDoublesObjectsMapsArraysLists) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
-  EXPECT_EQ(parsed(R"( {"ints": [5, -0, 9223372036854775807, -9223372036854775808],
+  EXPECT_EQ(parseJsonValue(R"( {"ints": [5, -0, 9223372036854775807, -9223372036854775808],
                         "doubles": [5.0, 1e3, -2.5E-1], "text": "line\nbreak \"q\" \u00e9",
-                        "nested": {"é": {}}, "flags": [true, false, null]} )"),
+                        "nested": {"é": {}}, "flags": [true, false, null]} )").value,
             Value(ValueMap{{"ints", ValueList{int64_t{5}, int64_t{0}, kMax, kMin}},
                            {"doubles", ValueList{5.0, 1000.0, -0.25}}, {"text", "line\nbreak \"q\" \xC3\xA9"},
                            {"nested", ValueMap{{"\xC3\xA9", ValueMap{}}}},
@@ -85,7 +79,6 @@ TEST(JsonValueOut, DoublesStayDoublesAndOtherTypesBecomeArrays) {
   }
   EXPECT_FALSE(successAsJsonText(encodeErrorEnvelope("E", "no", Value())));
 }
-
 
 using Status = FrameReader::Outcome::Status;
 
@@ -135,11 +128,9 @@ TEST(ServeFrames, BadFramingIsMalformedAndEndsTheReading) {
   // an unknown kind, a string id, a number for the channel, a string for the message.
   for (const std::string& bytes : {
            withHeader(0), withHeader(static_cast<uint32_t>(kMaxFrameBodySize + 1)), good.substr(0, 2),
-           good.substr(0, good.size() - 1),
-           withHeader(static_cast<uint32_t>(kMaxFrameBodySize), "ab"),
+           good.substr(0, good.size() - 1), withHeader(static_cast<uint32_t>(kMaxFrameBodySize), "ab"),
            withHeader(2, "\xff\xff"), framed(true), framed(ValueList{int64_t{0}, int64_t{1}, "c"}),
-           framed(ValueList{int64_t{3}, int64_t{1}, "c", Value()}),
-           framed(ValueList{int64_t{0}, "1", "c", Value()}),
+           framed(ValueList{int64_t{3}, int64_t{1}, "c", Value()}), framed(ValueList{int64_t{0}, "1", "c", Value()}),
            framed(ValueList{int64_t{0}, int64_t{1}, int64_t{5}, Value()}),
            framed(ValueList{int64_t{0}, int64_t{1}, "c", "text"})}) {
     FrameReader reader(memorySource(bytes));

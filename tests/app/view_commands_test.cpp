@@ -30,7 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using ::testing::Not;
 using ::testing::StartsWith;
 
 // The widest line of `text`, in code points.
@@ -87,13 +86,10 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
                                                      ValueMap{{"name", "\u2026"}, {"path", ""}, {"size", int64_t{250}},
                                                               {"files", int64_t{0}}, {"isDir", false}, {"children", ValueList{}},
                                                               {"isOther", true}}}}};
-  const std::string text = treeView(tree, {.columns = 80});
-  EXPECT_THAT(text, HasSubstr("/r  1.0 KB  3 files\n"));
-  EXPECT_THAT(text, HasSubstr("\u251C\u2500 big/"));
-  EXPECT_THAT(text, HasSubstr("\u2502  \u2514\u2500 deep?name"));
-  EXPECT_THAT(text, HasSubstr("\u2514\u2500 \u2026 the rest"));
-  EXPECT_THAT(text, HasSubstr(" 75%\n"));
-  EXPECT_THAT(text, Not(HasSubstr("\x1b")));
+  EXPECT_EQ(treeView(tree, {.columns = 80}), "/r  1.0 KB  3 files\n"
+                                            "├─ big/              750 B █████████     75%\n"
+                                            "│  └─ deep?name      750 B ████████████ 100%\n"
+                                            "└─ … the rest        250 B ███           25%\n");
   for (size_t columns : {40u, 80u, 200u}) EXPECT_LE(widestLine(treeView(tree, {.columns = columns})), columns);
   EXPECT_THAT(treeView(tree, {.exactBytes = true}), HasSubstr("/r  1000  3 files"));
   EXPECT_THAT(treeView(tree, {.palette = {true}}), HasSubstr("\x1b[1m/r\x1b[0m"));
@@ -180,10 +176,9 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersAndJsonIsWhatCallPrints) {
   const std::string root = tree.root();
   auto [status, out, err] = runHost({"tree", root, "--bytes"});
   ASSERT_EQ(status, 0) << err;
+  // How the rows are drawn is the in-process view's part.
   EXPECT_THAT(out, StartsWith(root + "  557  5 files\n"));
-  EXPECT_THAT(out, HasSubstr("\u251C\u2500 a/"));
   EXPECT_THAT(out, HasSubstr("   500 "));  // a = 100 + 200 + 200
-  EXPECT_THAT(out, HasSubstr("\u2502  \u251C\u2500 deep/"));
   EXPECT_EQ(std::get<1>(runHost({"tree", root, "--depth", "1", "--json"})),
             std::get<1>(runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
 

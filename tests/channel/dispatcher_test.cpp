@@ -73,13 +73,10 @@ class WorkQueueBlocker {
     started_.get_future().wait();
   }
   ~WorkQueueBlocker() { release(); }
-  void release() {
-    if (!released_.exchange(true)) release_.set_value();
-  }
+  void release() { if (!released_.exchange(true)) release_.set_value(); }
 
  private:
-  std::promise<void> started_;
-  std::promise<void> release_;
+  std::promise<void> started_, release_;
   std::atomic<bool> released_{false};
 };
 
@@ -145,7 +142,6 @@ TEST(Cancellation, CancelReachesTheRunningTaskAndTheNextTaskClearsIt) {
   EXPECT_FALSE(service.isCancelled());
 }
 
-
 TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
   // Converting these would be undefined behaviour; they count as missing instead.
   for (double d : {std::nan(""), std::numeric_limits<double>::infinity(), -1e19, 1e300}) {
@@ -169,10 +165,7 @@ TEST(MethodArgs, PathsFlagsAndArgumentsThatAreNoStringKeyedMap) {
   }
   EXPECT_EQ(decodeDeleteItemsArgs({{"paths", ValueList{"/a", "/b"}}, {"allowAdmin", int64_t{0}}}),
             (DeleteArgs{{"/a", "/b"}, false, true}));
-  EXPECT_EQ(decodePathArgs({}).path, std::nullopt);
   EXPECT_EQ(decodeStartupItemArgs({}), (StartupItemArgs{"", "", true}));
-  EXPECT_EQ(decodeStartupItemArgs({{"id", "a"}, {"kind", "agent"}, {"enabled", false}}),
-            (StartupItemArgs{"a", "agent", false}));
   EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}),
             (AppLeftoversArgs{"", "X"}));
 }

