@@ -47,8 +47,7 @@ struct DeepChain {
 const Value& field(const Value& node, const std::string& key) {
   static const Value kMissing;
   const ValueMap* map = node.getIf<ValueMap>();
-  auto found = map ? map->find(key) : ValueMap::const_iterator();
-  return map && found != map->end() ? found->second : kMissing;
+  return map && map->contains(key) ? map->at(key) : kMissing;
 }
 
 // The tree holds the one chain "chain/d/d/...": every level sums the bottom file, and the

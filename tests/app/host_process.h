@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 #include <tuple>
 
@@ -105,10 +106,8 @@ class HostProcess {
     return std::exchange(pending_, std::string());
   }
   std::string stderrText() {
-    std::string text(1 << 16, '\0');
-    const ssize_t got = ::pread(::fileno(errors_), text.data(), text.size(), 0);
-    text.resize(static_cast<size_t>(std::max<ssize_t>(got, 0)));
-    return text;
+    std::ifstream in("/proc/self/fd/" + std::to_string(::fileno(errors_)));
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
  private:
@@ -125,8 +124,7 @@ class HostProcess {
 
   static constexpr int kTimeoutMs = 30000;
   pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
+  int input_ = -1, output_ = -1;
   std::FILE* errors_ = std::tmpfile();
   std::string pending_;
   std::optional<int> status_;

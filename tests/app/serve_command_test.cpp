@@ -113,14 +113,12 @@ TEST(ServeJson, MalformedLinesEndTheSessionWithStatusOneNamingTheLine) {
   }
 }
 
-
 TEST(Shell, LoadingKeepsTheFrameAndEveryLaterFrameHoldsTheMinimumSize) {
   EngineMessenger engine;
   AppDelegate delegate;
   MainFlutterWindow window(engine, delegate);
   const Rect initial = window.frame();
   window.awakeFromNib();
-  ASSERT_NE(window.contentViewController(), nullptr);
   EXPECT_EQ(window.frame(), initial);
   const std::pair<Rect, Rect> asked[] = {{{10, 20, 400, 300}, {10, 20, 980, 640}},
                                          {{0, 0, 1000, 100}, {0, 0, 1000, 640}},

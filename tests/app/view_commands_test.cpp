@@ -236,8 +236,7 @@ TEST(ViewCommands, NcduExportHoldsEverySizeOfTheWalkAndNcduReadsIt) {
   const auto [status, out, err] = runHost({"tree", tree.root(), "--export-ncdu", file, "--json"});
   ASSERT_EQ(status, 0) << err;
   EXPECT_THAT(err, HasSubstr("ncdu -f " + file));
-  std::ifstream in(file);
-  const nlohmann::json document = nlohmann::json::parse(in);
+  const nlohmann::json document = nlohmann::json::parse(std::ifstream(file));
   ASSERT_TRUE(document.is_array() && document.size() == 4);
   EXPECT_EQ(document[0], 1);
   int64_t bytes = 0, count = 0;

@@ -19,8 +19,7 @@ namespace {
 using Reply = std::vector<uint8_t>;
 
 // Notes every call, and sends one event from each stream it is handed.
-class RecordingHandler final : public StreamHandler {
- public:
+struct RecordingHandler final : StreamHandler {
   std::vector<std::string> calls;
   std::optional<StreamError> refuseListen;
 
@@ -86,25 +85,13 @@ TEST(MethodResultContract, AnswersExactlyOnceAndNotImplementedWhenDroppedUnanswe
 }
 
 
-class ProgressTest : public ::testing::Test {
- protected:
-  std::shared_ptr<std::atomic<double>> now = std::make_shared<std::atomic<double>>(1000.0);
-  ChannelHarness harness{NimbraNative::Seams{.clock = [now = now] { return now->load(); }}};
-
-  void offer(double t, const std::string& path, bool force = false) {
+TEST(Progress, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDroppedAndUnheardOnesAreLost) {
+  auto now = std::make_shared<std::atomic<double>>(1000.0);
+  ChannelHarness harness(NimbraNative::Seams{.clock = [now] { return now->load(); }});
+  auto offer = [&](double t, const std::string& path, bool force = false) {
     *now = t;
     harness.service().progress("large", path, 1, 2, force);
-  }
-  // Events are posted to the main loop; a queued call's answer comes after all of them.
-  std::vector<std::string> deliveredPaths() {
-    harness.call("noSuchMethod");
-    std::vector<std::string> paths;
-    for (const ValueMap& e : harness.events()) paths.push_back(*e.at("path").getIf<std::string>());
-    return paths;
-  }
-};
-
-TEST_F(ProgressTest, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDropped) {
+  };
   offer(1000.00, "first");
   offer(1000.05, "too soon");
   offer(1000.12, "second");  // measured from the last event let through, not the dropped one
@@ -116,17 +103,20 @@ TEST_F(ProgressTest, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDropped) 
   offer(1000.30, "still within the interval");
   offer(900.50, "forced after going back", true);
   offer(900.70, "unforced after the forced");
-  EXPECT_EQ(deliveredPaths(), (std::vector<std::string>{"first", "second", "forced", "third", "forced after going back",
-                                                        "unforced after the forced"}));
+  // Events are posted to the main loop; a queued call's answer comes after all of them.
+  harness.call("noSuchMethod");
+  std::vector<std::string> delivered;
+  for (const ValueMap& e : harness.events()) delivered.push_back(*e.at("path").getIf<std::string>());
+  EXPECT_EQ(delivered, (std::vector<std::string>{"first", "second", "forced", "third", "forced after going back",
+                                                 "unforced after the forced"}));
   EXPECT_EQ(harness.events()[0],
             (ValueMap{{"task", "large"}, {"path", "first"}, {"count", int64_t{1}}, {"bytes", int64_t{2}}}));
-}
 
-TEST(ProgressWithoutListener, EventsAreDroppedSilently) {
-  ChannelHarness harness({}, /*listen=*/false);
-  harness.service().progress("junk", "lost", 1, 1, /*force=*/true);
-  harness.call("noSuchMethod");
-  EXPECT_TRUE(harness.events().empty());
+  // With no one listening, even a forced event is dropped, silently.
+  ChannelHarness unheard({}, /*listen=*/false);
+  unheard.service().progress("junk", "lost", 1, 1, /*force=*/true);
+  unheard.call("noSuchMethod");
+  EXPECT_TRUE(unheard.events().empty());
 }
 
 }  // namespace

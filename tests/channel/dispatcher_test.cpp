@@ -129,9 +129,7 @@ TEST(Cancellation, CancelReachesTheRunningTaskAndTheNextTaskClearsIt) {
     service.resetCancel();
     running.set_value();
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!service.isCancelled() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(1ms);
-    }
+    while (!service.isCancelled() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
     sawCancel = service.isCancelled();
   });
   running.get_future().wait();
@@ -142,8 +140,8 @@ TEST(Cancellation, CancelReachesTheRunningTaskAndTheNextTaskClearsIt) {
   EXPECT_FALSE(service.isCancelled());
 }
 
-TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
-  // Converting these would be undefined behaviour; they count as missing instead.
+TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
+  // Numbers no int64 can hold: converting them would be undefined behaviour.
   for (double d : {std::nan(""), std::numeric_limits<double>::infinity(), -1e19, 1e300}) {
     EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", d}}).minSize, 104857600) << d;
     EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", d}}).depth, 3) << d;
@@ -153,9 +151,7 @@ TEST(MethodArgs, NumbersNoInt64CanHoldTakeTheDefault) {
   EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}).minSize, -5);  // toward zero
   EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}).minSize, 5);
   EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}).depth, 2);
-}
-
-TEST(MethodArgs, PathsFlagsAndArgumentsThatAreNoStringKeyedMap) {
+  // Arguments that are no string-keyed map count as empty.
   for (const Value& notAMap : {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
     EXPECT_TRUE(argumentMap(notAMap).empty());
   }
@@ -166,17 +162,12 @@ TEST(MethodArgs, PathsFlagsAndArgumentsThatAreNoStringKeyedMap) {
   EXPECT_EQ(decodeDeleteItemsArgs({{"paths", ValueList{"/a", "/b"}}, {"allowAdmin", int64_t{0}}}),
             (DeleteArgs{{"/a", "/b"}, false, true}));
   EXPECT_EQ(decodeStartupItemArgs({}), (StartupItemArgs{"", "", true}));
-  EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}),
-            (AppLeftoversArgs{"", "X"}));
+  EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}), (AppLeftoversArgs{"", "X"}));
 }
 
-class MethodTableTest : public ::testing::Test {
- protected:
+TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
   TempTree home;
   ScopedEnv homeVariable{"HOME", home.root()};
-};
-
-TEST_F(MethodTableTest, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
   // Below the depth analyzeDisk shows, so its tree is the one chain a/b/c.
   const std::string big = home.sparseFile("a/b/c/d/big.iso", 104857600);
   home.sparseFile("a/b/c/d/just-below.iso", 104857599);
@@ -202,9 +193,10 @@ TEST_F(MethodTableTest, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTyp
   }
   EXPECT_TRUE(node->at("children").getIf<ValueList>()->empty());
 }
-TEST_F(MethodTableTest, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
+TEST(MethodTable, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
   // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.
   NIMBRA_SKIP_UNLESS_ROOT("private mounts");
+  TempTree home;
   const std::string stubborn = home.touch("ro/stubborn", 1), ro = home.path("ro");
   const std::string report = runInPrivateMountNamespace([&]() -> std::string {
     if (std::string failure = bindMount(ro, ro, true); !failure.empty()) return failure;
