@@ -66,7 +66,6 @@ void expectChainCutAtTheBound(const Value& answer) {
     ++levels;
   }
   EXPECT_EQ(levels, kMaxDiskTreeDepth);
-  EXPECT_EQ(field(*node, "name"), Value("d"));
   EXPECT_EQ(field(*node, "isDir"), Value(true));
 }
 
@@ -74,15 +73,6 @@ Value parsedJson(const std::string& text) {
   Decoded<Value> value = parseJsonValue(text);
   EXPECT_TRUE(value) << value.error;
   return value ? std::move(*value.value) : Value();
-}
-
-// A method call whose arguments nest one level deeper than any decoder here accepts.
-Bytes tooDeepCall() {
-  Bytes call = encodeMethodCall({"sizeOf", Value()});
-  call.pop_back();  // the null arguments
-  for (int i = 0; i <= kMaxNestingDepth; ++i) call.insert(call.end(), {12, 1});
-  call.push_back(0);
-  return call;
 }
 
 TEST(DeepAnswer, AChainThousandsOfFoldersDeepIsCutAtTheBoundThroughEveryFrontEnd) {
@@ -100,28 +90,17 @@ TEST(DeepAnswer, AChainThousandsOfFoldersDeepIsCutAtTheBoundThroughEveryFrontEnd
     EXPECT_EQ(host.wait(), 0);
     const Value answer = parsedJson(*line);
     expectChainCutAtTheBound(answer);
-    EXPECT_EQ(field(answer, "scanned"), Value(int64_t{1}));
   }
 
-  // Frames: the answer, then a call nested too deep for the decoder (answered empty), then a
-  // plain call: the session goes on.
   {
     SCOPED_TRACE("serve");
     HostProcess host({"serve"});
     host.send(Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
-    host.send(Frame{FrameKind::request, 2, kNativeChannel, tooDeepCall()});
-    host.send(Frame{FrameKind::request, 3, kNativeChannel, encodeMethodCall({"sizeOf", ValueMap{{"path", tree.path("none")}}})});
-    std::map<int64_t, Bytes> answers;
-    while (answers.size() < 3) {
-      std::optional<Frame> frame = host.readFrame();
-      ASSERT_TRUE(frame) << host.stderrText();
-      answers[frame->id] = frame->message.value_or(Bytes{});
-    }
-    Decoded<Envelope> answer = decodeEnvelope(answers[1]);
+    const std::optional<Frame> frame = host.readFrame();  // no "listen": the answer is the only frame
+    ASSERT_TRUE(frame) << host.stderrText();
+    Decoded<Envelope> answer = decodeEnvelope(frame->message.value_or(Bytes{}));
     ASSERT_TRUE(answer) << answer.error;
     expectChainCutAtTheBound(answer.value->result);
-    EXPECT_TRUE(answers[2].empty());
-    EXPECT_EQ(answers[3], encodeSuccessEnvelope(ValueMap{{"size", int64_t{0}}}));
     host.closeInput();
     EXPECT_EQ(host.wait(), 0);
   }
