@@ -26,7 +26,8 @@ std::string parseError(const std::string& text) {
   return d.error;
 }
 
-TEST(JsonValueIn, IntegersBecomeInt64OtherNumbersDoublesObjectsMapsArraysLists) {
+// Objects become maps and arrays lists; anything but one representable value is an error.
+TEST(JsonValueIn, IntegersBecomeInt64AndOtherNumbersDoublesOrElseAnErrorNotAnException) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
   EXPECT_EQ(parseJsonValue(R"( {"ints": [5, -0, 9223372036854775807, -9223372036854775808],
                         "doubles": [5.0, 1e3, -2.5E-1], "text": "line\nbreak \"q\" \u00e9",
@@ -35,15 +36,13 @@ TEST(JsonValueIn, IntegersBecomeInt64OtherNumbersDoublesObjectsMapsArraysLists) 
                            {"doubles", ValueList{5.0, 1000.0, -0.25}}, {"text", "line\nbreak \"q\" \xC3\xA9"},
                            {"nested", ValueMap{{"\xC3\xA9", ValueMap{}}}},
                            {"flags", ValueList{true, false, Value()}}}));
-}
 
-TEST(JsonValueIn, AnythingButOneRepresentableValueIsAnErrorNotAnException) {
   auto arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   EXPECT_TRUE(parseJsonValue(arrays(kMaxNestingDepth)));
   const std::string range = "outside the 64-bit range";  // a double would change the number typed
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"", ""}, {"   ", ""}, {"1 2", ""}, {"{", ""}, {"[1,]", ""}, {"{'a': 1}", ""}, {"nan", ""},
-      {"Infinity", ""}, {"// c\n1", ""}, {"{\"a\":1}}", ""}, {"\"\xFF\"", ""}, {"[\"unterminated]", ""},
+      // The grammar is the parser library's; one broken text shows its failures become errors.
+      {"", ""}, {"   ", ""}, {"1 2", ""}, {"[1,]", ""}, {"// c\n1", ""}, {"\"\xFF\"", ""},
       {"9223372036854775808", range}, {"-9223372036854775809", range},
       {"[123456789012345678901234567890]", range},
       {"1e400", "number overflow"}, {R"({"a": 1, "b": 2, "a": 3})", "repeated key \"a\""},
@@ -95,14 +94,11 @@ std::string withHeader(uint32_t length, const std::string& body = "") {
   return std::string{char(length), char(length >> 8), char(length >> 16), char(length >> 24)} + body;
 }
 
-TEST(ServeFrames, EncodesLengthPrefixAndCodecListExactly) {
+TEST(ServeFrames, WrittenExactlyAndReadWhateverPiecesTheyArriveIn) {
   // 21 bytes follow: a list of 4, kind 1, id 7, the channel, the message bytes.
   EXPECT_EQ(encodeFrame(Frame{FrameKind::answer, 7, "a/b", Bytes{0x00, 0x01}}),
             (std::vector<uint8_t>{0x15, 0, 0, 0, 0x0c, 0x04, 0x03, 0x01, 0, 0, 0, 0x03, 0x07, 0, 0, 0,
                                   0x07, 0x03, 'a', '/', 'b', 0x08, 0x02, 0x00, 0x01}));
-}
-
-TEST(ServeFrames, ReaderTakesFramesWhateverPiecesTheyArriveIn) {
   // Larger than the read buffer, so it also takes the direct path into the frame's storage.
   const Frame first{FrameKind::request, 1, "nimbra/native", Bytes(70000, 0x5a)};
   const Frame second{FrameKind::notice, int64_t{1} << 40, "nimbra/events", std::nullopt};

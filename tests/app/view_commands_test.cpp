@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,7 +57,6 @@ TEST(TerminalText, SizesReadAndWrittenAtEveryUnitBoundary) {
       {"9223372036854775808", std::nullopt}};
   for (const auto& [text, bytes] : parsed) EXPECT_EQ(parseByteSize(text), bytes) << text;
   EXPECT_EQ(printable("a\nb\x1b[2J\xfe"), "a?b?[2J\xEF\xBF\xBD");
-  EXPECT_EQ(bar(0.5, 4), "\u2588\u2588  ");
   EXPECT_EQ(bar(2, 2), "\u2588\u2588");
 }
 
@@ -91,7 +89,6 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
                                             "│  └─ deep?name      750 B ████████████ 100%\n"
                                             "└─ … the rest        250 B ███           25%\n");
   for (size_t columns : {40u, 80u, 200u}) EXPECT_LE(widestLine(treeView(tree, {.columns = columns})), columns);
-  EXPECT_THAT(treeView(tree, {.exactBytes = true}), HasSubstr("/r  1000  3 files"));
   EXPECT_THAT(treeView(tree, {.palette = {true}}), HasSubstr("\x1b[1m/r\x1b[0m"));
   // A chain as deep as any answer can be is drawn without recursion.
   Value deep = node("leaf", 1, false);
@@ -165,22 +162,33 @@ void sumExport(const nlohmann::json& entry, int64_t& bytes, int64_t& count) {
   if (!entry.value("notreg", false)) bytes += entry.value("asize", int64_t{0});
 }
 
-TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersAndJsonIsWhatCallPrints) {
-  TempTree tree;
+// The ncdu export holds the whole walk whatever the depth shown, and ncdu itself reads it.
+TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExportIsWhole) {
+  TempTree tree, elsewhere;
   tree.touch("a/one", 100, 1);
   tree.touch("a/deep/two", 200, 2);
   tree.touch("a/deep/copy", 200, 2);
   tree.touch("b/three", 50, 3);
   tree.symlink("/usr", "b/link");
   tree.touch("x", 7, 4);
-  const std::string root = tree.root();
+  tree.sparseFile("big", 1 << 20);
+  tree.write("bad\xfe name", "12345");
+  const std::string root = tree.root(), file = elsewhere.path("tree.ncdu.json");
   auto [status, out, err] = runHost({"tree", root, "--bytes"});
   ASSERT_EQ(status, 0) << err;
   // How the rows are drawn is the in-process view's part.
-  EXPECT_THAT(out, StartsWith(root + "  557  5 files\n"));
-  EXPECT_THAT(out, HasSubstr("   500 "));  // a = 100 + 200 + 200
-  EXPECT_EQ(std::get<1>(runHost({"tree", root, "--depth", "1", "--json"})),
-            std::get<1>(runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
+  EXPECT_THAT(out, StartsWith(root + "  1049138  7 files\n"));  // 557 + 1 MiB + 5
+  std::tie(status, out, err) = runHost({"tree", root, "--depth", "1", "--json", "--export-ncdu", file});
+  EXPECT_EQ(out, std::get<1>(runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
+  EXPECT_THAT(err, HasSubstr("ncdu -f " + file));
+  const nlohmann::json document = nlohmann::json::parse(std::ifstream(file));
+  ASSERT_TRUE(document.is_array() && document.size() == 4);
+  int64_t bytes = 0, count = 0;
+  sumExport(document[3], bytes, count);
+  EXPECT_EQ(count, 8);  // every entry but the folders, the link among them
+  EXPECT_EQ(bytes, 557 + (1 << 20) + 5);
+  EXPECT_EQ(document[3][0]["name"], root);
+  EXPECT_EQ(std::system(("ncdu -f '" + file + "' -o /dev/null").c_str()), 0);
 
   std::tie(status, out, err) = runHost({"dupes", root, "--min", "1"});
   EXPECT_EQ(status, 0) << err;
@@ -196,7 +204,6 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   const std::string home = tree.makeDir("home"), tmp = tree.makeDir("tmp");
   tree.touch("home/Library/Caches/app/cache.db", 4000);
   tree.touch("home/Library/Logs/app.log", 300);
-  tree.touch("tmp/scratch", 20);
   ScopedEnv homeVariable("HOME", home);
   ScopedEnv tmpVariable("TMPDIR", tmp + "/");
   EXPECT_THAT(std::get<1>(runHost({"junk"})), HasSubstr("userCache         1  4.0 KB  User caches"));
@@ -207,7 +214,6 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   EXPECT_THAT(runHost({"junk", "clean", "userCache", "--yes"}), ::testing::FieldsAre(0, "freed 4.0 KB\n", ""));
   EXPECT_FALSE(fs::exists(tree.path("home/Library/Caches/app")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Logs/app.log")));
-  EXPECT_TRUE(fs::exists(tree.path("tmp/scratch")));
 }
 
 TEST(ViewCommands, CtrlCDuringATreePrintsThePartialAnswerAndExits130) {
@@ -223,29 +229,6 @@ TEST(ViewCommands, CtrlCDuringATreePrintsThePartialAnswerAndExits130) {
   EXPECT_THAT(host.restOfStdout(), HasSubstr("\"cancelled\":true"));
   EXPECT_EQ(host.wait(), 130);
   EXPECT_THAT(host.stderrText(), HasSubstr("interrupted"));
-}
-
-TEST(ViewCommands, NcduExportHoldsEverySizeOfTheWalkAndNcduReadsIt) {
-  TempTree tree;
-  tree.touch("a/b/c/deep", 1234);
-  tree.touch("a/file", 10);
-  tree.sparseFile("big", 1 << 20);
-  tree.symlink("a", "link");
-  tree.write("bad\xfe name", "12345");
-  const std::string file = tree.path("../" + fs::path(tree.root()).filename().string() + ".ncdu.json");
-  const auto [status, out, err] = runHost({"tree", tree.root(), "--export-ncdu", file, "--json"});
-  ASSERT_EQ(status, 0) << err;
-  EXPECT_THAT(err, HasSubstr("ncdu -f " + file));
-  const nlohmann::json document = nlohmann::json::parse(std::ifstream(file));
-  ASSERT_TRUE(document.is_array() && document.size() == 4);
-  EXPECT_EQ(document[0], 1);
-  int64_t bytes = 0, count = 0;
-  sumExport(document[3], bytes, count);
-  EXPECT_EQ(count, 5);  // deep, file, big, link, the bad name: every entry but the folders
-  EXPECT_EQ(bytes, 1234 + 10 + (1 << 20) + 5);
-  EXPECT_EQ(document[3][0]["name"], tree.root());
-  EXPECT_EQ(std::system(("ncdu -f '" + file + "' -o /dev/null").c_str()), 0);
-  fs::remove(file);
 }
 
 }  // namespace
