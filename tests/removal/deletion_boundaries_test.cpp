@@ -44,17 +44,6 @@ bool atOrBelow(const std::string& path, const std::string& item) {
   return path == item || (path.starts_with(item) && path[item.size()] == '/');
 }
 
-TEST(DeletionBoundaries, APathHoldingANulByteNamesNothingToMeasureOrScanEither) {
-  // Deleting such paths is among the random test's known shapes.
-  TempTree tree;
-  tree.touch("parent/a/g", 3);
-  const std::string parent = withNul(tree.path("parent"));
-  ChannelHarness channel;
-  EXPECT_EQ(channel.call("sizeOf", ValueMap{{"path", parent}}).answer, Value(ValueMap{{"size", int64_t{0}}}));
-  const Value scan = *channel.call("scanLargeFiles", ValueMap{{"root", parent}, {"minSize", 1}}).answer;
-  EXPECT_EQ(scan.getIf<ValueMap>()->at("items"), Value(ValueList{}));
-}
-
 TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   // `in` is read-only, so the link in it cannot go by any route, and the administrator step
   // runs for real (as root). Given as "link/", rm used to follow the link and empty `outside`.
