@@ -44,6 +44,30 @@ bool atOrBelow(const std::string& path, const std::string& item) {
   return path == item || (path.starts_with(item) && path[item.size()] == '/');
 }
 
+TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethodOfTheChannel) {
+  // Read by the kernel, "parent/a\0/..\0" is "parent/a", while every check of the whole text
+  // saw a path ending in "..": deleting it emptied `parent`. Here the paths travel as a client
+  // sends them, through the codec and each method's arguments; the random test below throws
+  // such shapes at each route directly.
+  TempTree tree;
+  tree.touch("parent/a/g", 3);
+  tree.touch("parent/keep", 4);
+  const std::string parent = tree.path("parent");
+  const std::vector<std::string> hostile = {withNul(parent + "/a", "/.." + withNul("")), withNul(parent)};
+  RecordingScriptRunner admin;  // nothing may reach it; were it to, nothing would run
+  ChannelHarness channel({.scriptRunner = &admin});
+  const std::string nothingDone = json(deleteResult(0));
+  EXPECT_EQ(json(channel.call("deleteItems", deleteArgs(hostile)).answer), nothingDone);
+  EXPECT_EQ(json(channel.call("deleteItems", deleteArgs(hostile, true)).answer), nothingDone);
+  EXPECT_EQ(json(channel.call("uninstallApp", ValueMap{{"paths", ValueList(hostile.begin(), hostile.end())}}).answer),
+            nothingDone);
+  EXPECT_EQ(json(channel.call("sizeOf", ValueMap{{"path", hostile[1]}}).answer), R"({"size":0})");
+  const std::optional<Value> scan = channel.call("scanLargeFiles", ValueMap{{"root", hostile[1]}, {"minSize", 1}}).answer;
+  EXPECT_EQ(scan ? scan->getIf<ValueMap>()->at("items") : Value(), Value(ValueList{}));
+  EXPECT_EQ(findByteSum(parent), 7);
+  EXPECT_EQ(admin.scripts, std::vector<std::string>{});
+}
+
 TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   // `in` is read-only, so the link in it cannot go by any route, and the administrator step
   // runs for real (as root). Given as "link/", rm used to follow the link and empty `outside`.
