@@ -2,10 +2,14 @@
 // the walk saw them; classes split where their windows differ, each hashed once from its own
 // bytes, without the files that change under the comparison, and cancellation inside a set.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "finders/content_file.h"
@@ -25,26 +29,7 @@ void poke(const std::string& path, int64_t at) {
   ::close(fd);
 }
 
-// The oracle of the other tests first: hashFile against SHA-256 of the bytes read here.
-TEST(FileDigestsTest, PrefixesReadOncePerFileAndOnlyOfRegularFilesStillAsTheWalkSawThem) {
-  TempTree tree;
-  std::string big = tree.touch("big", 3 * kMiB + 123, 1);
-  std::ostringstream content;
-  content << std::ifstream(big, std::ios::binary).rdbuf();
-  EXPECT_EQ(hashFile(big), sha256Of(content.str().data(), content.str().size()));
-  FileDigests digests;
-  for (const std::string& path : {big, tree.hardlink("big", "link")}) {
-    EXPECT_EQ(digests.prefixDigest(path, 3 * kMiB + 123), sha256Of(content.str().data(), 65536));
-  }
-  EXPECT_EQ(digests.bytesRead(), 65536);
-  EXPECT_FALSE(digests.prefixDigest(tree.touch("grown", 3 * kMiB + 124, 1), 3 * kMiB + 123));  // since the walk
-  std::string fifo = tree.path("fifo");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  EXPECT_FALSE(digests.prefixDigest(fifo, 0));  // a blocking open would wait for a writer forever
-  EXPECT_FALSE(digests.prefixDigest(tree.symlink(big, "symlink"), 3 * kMiB + 123));
-}
-
-class ContentCompareTest : public ::testing::Test {
+class DuplicateStages : public ::testing::Test {
  protected:
   // Copies of one patterned file, each with an X at the offsets given.
   Paths copies(int64_t size, const std::vector<std::pair<std::string, std::vector<int64_t>>>& files) {
@@ -75,10 +60,27 @@ class ContentCompareTest : public ::testing::Test {
   ContentComparer comparer{digests};
 };
 
+// The oracle of the other tests first: hashFile against SHA-256 of the bytes read here.
+TEST_F(DuplicateStages, PrefixesReadOncePerFileAndOnlyOfRegularFilesStillAsTheWalkSawThem) {
+  std::string big = tree.touch("big", 3 * kMiB + 123, 1);
+  std::ostringstream content;
+  content << std::ifstream(big, std::ios::binary).rdbuf();
+  EXPECT_EQ(hashFile(big), sha256Of(content.str().data(), content.str().size()));
+  for (const std::string& path : {big, tree.hardlink("big", "link")}) {
+    EXPECT_EQ(digests.prefixDigest(path, 3 * kMiB + 123), sha256Of(content.str().data(), 65536));
+  }
+  EXPECT_EQ(digests.bytesRead(), 65536);
+  EXPECT_FALSE(digests.prefixDigest(tree.touch("grown", 3 * kMiB + 124, 1), 3 * kMiB + 123));  // since the walk
+  std::string fifo = tree.path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_FALSE(digests.prefixDigest(fifo, 0));  // a blocking open would wait for a writer forever
+  EXPECT_FALSE(digests.prefixDigest(tree.symlink(big, "symlink"), 3 * kMiB + 123));
+}
+
 // The loner comes first: fed before the split decision, its last byte would spoil the digest
 // of the class it leaves. Hard links are one file read once, but two paths. Cancelled, a set
 // answers the classes finished before.
-TEST_F(ContentCompareTest, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBytes) {
+TEST_F(DuplicateStages, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBytes) {
   const int64_t size = kPrefix + 2 * kWindow + 100;  // three windows after the prefix, the last one short
   const int64_t rest = size - kPrefix;
   Paths files = copies(size, {{"loner", {size - 1}}, {"b1", {kPrefix + 10}}, {"a1", {}},
@@ -102,7 +104,7 @@ TEST_F(ContentCompareTest, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBy
 
 // Sparse files: 40 MiB parting in a middle window; then 20 classes of 15 in one set, more than
 // the windows held at once and more members than the descriptors held open.
-TEST_F(ContentCompareTest, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) {
+TEST_F(DuplicateStages, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) {
   Paths files;
   for (const char* name : {"s1", "s2", "s3", "s4"}) files.push_back(tree.sparseFile(name, 40 * kMiB));
   for (int i : {2, 3}) poke(files[i], 20 * kMiB + 5);
@@ -123,7 +125,7 @@ TEST_F(ContentCompareTest, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) 
 
 // The first member is the one changed late: its windows were hashed, but they were the bytes
 // the others were compared with, so the others' group stands without it.
-TEST_F(ContentCompareTest, FilesChangedSinceThePrefixOrDuringTheComparisonLeaveTheirClass) {
+TEST_F(DuplicateStages, FilesChangedSinceThePrefixOrDuringTheComparisonLeaveTheirClass) {
   const int64_t size = kPrefix + 3 * kWindow;
   Paths files = copies(size, {{"changedLate", {}}, {"kept1", {}}, {"shrunkBefore", {}}, {"shrunkDuring", {}},
                               {"kept2", {}}, {"pair1", {size - 1}}, {"pair2", {size - 1}}});

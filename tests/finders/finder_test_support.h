@@ -4,13 +4,9 @@
 // channel on a temporary tree, with a clock that lets every progress event through and can
 // cancel the running scan at an exact point; and short readers for the answers.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -43,18 +39,6 @@ inline Paths stringsAt(const ValueList& list, const std::string& key) {
   Paths strings;
   for (const Value& item : list) strings.push_back(get<std::string>(asMap(item), key));
   return strings;
-}
-
-// Files 0, 1, ... in `folder`, file i sparse and `sizeOf(i)` bytes long: far faster than
-// TempTree::touch when thousands are needed.
-inline void makeFiles(const std::string& folder, int count, const std::function<int64_t(int)>& sizeOf) {
-  ::mkdir(folder.c_str(), 0755);
-  for (int i = 0; i < count; ++i) {
-    int fd = ::open((folder + "/" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::ftruncate(fd, sizeOf(i)), 0);
-    ::close(fd);
-  }
 }
 
 struct Event {
