@@ -102,7 +102,6 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   tree.touch("al/Library/Application Support/MyApp/data.db", 100);
   tree.touch("al/Library/Caches/MyAppX/cache", 1);  // more than the name
   tree.touch("al/Library/Caches/MyApp/cache", 20);
-  tree.touch("al/Library/Preferences/com.example.myapp.plist", 3);
   tree.touch("al/Library/Logs/MyApp Data/log", 4);
   tree.touch("al/Library/Group Containers/group.com.example.myapp/x", 5);
   tree.touch("al/Library/Saved Application State/myapp.savedState/w", 6);
@@ -111,7 +110,7 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   const std::string machine = tree.path("alice/Library");
   EXPECT_THAT(leftovers(rootsIn(tree), "com.example.MyApp", "MyApp"),
               ElementsAre("~/Library/Application Support/MyApp|100", "~/Library/Caches/MyApp|20",
-                          "~/Library/Preferences/com.example.myapp.plist|3", "~/Library/Logs/MyApp Data|4",
+                          "~/Library/Logs/MyApp Data|4",
                           "~/Library/Group Containers/group.com.example.myapp|5",
                           "~/Library/Saved Application State/myapp.savedState|6",
                           machine + "/LaunchDaemons/com.example.MyApp.helper.plist|9", machine + "/Caches/MyApp|8"));
@@ -132,15 +131,11 @@ TEST(LeftoverTerms, FoldFullUnicodeCaseAndCountCharactersNotBytes) {
   // Identifier, name, entry, whether in an "Application Support" folder, the match.
   const std::tuple<const char*, const char*, const char*, bool, LeftoverMatch> cases[] = {
       {"com.example.app", "", "app", true, LeftoverMatch::none},  // a last piece of 3 letters
-      {"example", "", "example", true, LeftoverMatch::strong},    // no dot: the identifier rule only
       {"com", "", "com.apple.finder.plist", false, LeftoverMatch::none},  // too short to be telling
       {"com..example.", "", "example", true, LeftoverMatch::weak},
       {"", "ŸACHT", "ÿacht.savedstate", false, LeftoverMatch::strong},
-      {"", "Élan", "ÉLAN SUPPORT", false, LeftoverMatch::strong},
       {"", "Déj", "déj", false, LeftoverMatch::none},                          // 3 characters in 4 bytes
       {"org.example.Çà", "", "ÇÀ", true, LeftoverMatch::none},                 // 2 characters in 4 bytes
-      {"org.x.Cafe\u0301", "", "CAFE\u0301", true, LeftoverMatch::weak},       // 4 characters, 5 code points
-      {"", "MyApp", "myapp-helper", false, LeftoverMatch::none},
   };
   for (const auto& [bundleId, name, entry, inApplicationSupport, match] : cases) {
     SCOPED_TRACE(std::string(bundleId) + " / " + name + " / " + entry);
