@@ -23,7 +23,7 @@ ValueMap item(const std::string& id, const std::string& name, const std::string&
           {"editable", editable}};
 }
 
-TEST(StartupInventory, ReadsEveryJobFileOfEachFolderByTheFolderRules) {
+TEST(StartupInventory, ReadsEveryJobFileByItsFolderRulesAndPairsTheLoginItemListing) {
   TempTree tree;
   const std::vector<LaunchSource> sources = {{tree.makeDir("agents"), kUserAgentKind, true},
                                              {tree.makeDir("global"), kGlobalAgentKind, false},
@@ -54,9 +54,8 @@ TEST(StartupInventory, ReadsEveryJobFileOfEachFolderByTheFolderRules) {
   std::string kinds;
   for (const Value& entry : items) kinds += std::get<std::string>(entry.getIf<ValueMap>()->at("kind").variant())[0];
   EXPECT_TRUE(std::regex_match(kinds, std::regex("u{5}gd"))) << kinds;
-}
 
-TEST(StartupInventory, LoginItemsPairTheFirstHalfOfThePiecesWithTheSecond) {
+  // The login item listing: the first half of its pieces are names, the second half their paths.
   const auto login = [](const std::string& name, const std::string& path) {
     return Value(item(name, name, path, kLoginItemKind, true, true, true));
   };
