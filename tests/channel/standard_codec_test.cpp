@@ -97,7 +97,16 @@ TEST(StandardCodecBytes, IntegersAndSizesTakeTheShortestForm) {
   EXPECT_EQ(decodeOk({7, 255, 1, 0, 0, 0, 'a'}), Value("a"));  // sizes need not be minimal
 }
 
-TEST(StandardCodecAlignment, PaddingCountsFromTheStartOfTheMessage) {
+TEST(StandardCodecAlignment, PaddingCountsFromTheStartOfTheMessageAndPiecesHoldNone) {
+  // An answer's part encoded ahead reads the same wherever it lands; a value the format pads
+  // is refused, its bytes would be right at offset 0 only.
+  const Value part(ValueMap{{"files", ValueList{"/a", "/b"}}, {"size", int64_t{1} << 40}, {"icon", Bytes{1, 2}}});
+  const std::optional<EncodedValue> piece = encodePiece(part);
+  ASSERT_TRUE(piece);
+  for (const Value& aligned :
+       {Value(ValueList{"x", 0.5}), Value(ValueMap{{"n", Int32List{1}}}), Value(Float64List{})}) {
+    EXPECT_FALSE(encodePiece(aligned)) << ::testing::PrintToString(encodeMessage(aligned));
+  }
   // A string of growing length before them moves the values through every offset.
   for (size_t prefix = 0; prefix < 9; ++prefix) {
     SCOPED_TRACE(prefix);
@@ -113,21 +122,8 @@ TEST(StandardCodecAlignment, PaddingCountsFromTheStartOfTheMessage) {
       at += width;
     }
     EXPECT_EQ(Wire(wire.begin() + at, wire.end()), (Wire{8, 1, 9}));
-  }
-}
-
-TEST(StandardCodecAlignment, APieceEncodedAheadReadsTheSameAtAnyOffsetOrIsRefused) {
-  const Value part(ValueMap{{"files", ValueList{"/a", "/b"}}, {"size", int64_t{1} << 40}, {"icon", Bytes{1, 2}}});
-  const std::optional<EncodedValue> piece = encodePiece(part);
-  ASSERT_TRUE(piece);
-  for (size_t prefix = 0; prefix < 9; ++prefix) {
-    const Value plain(ValueList{std::string(prefix, 'p'), part});
-    const Value packed(ValueList{std::string(prefix, 'p'), *piece});
-    EXPECT_EQ(encodeMessage(packed), encodeMessage(plain)) << prefix;
-  }
-  // Their bytes would be padded for offset 0 only.
-  for (const Value& aligned : {Value(ValueList{"x", 0.5}), Value(ValueMap{{"n", Int32List{1}}}), Value(Float64List{})}) {
-    EXPECT_FALSE(encodePiece(aligned)) << ::testing::PrintToString(encodeMessage(aligned));
+    const std::string before(prefix, 'p');
+    EXPECT_EQ(encodeMessage(ValueList{before, *piece}), encodeMessage(ValueList{before, part}));
   }
 }
 
@@ -170,6 +166,10 @@ TEST(StandardCodecText, InvalidUtf8IsRepairedOnWritingAndRejectedOnReading) {
       {"\xF0\x9F\x98" "x", kFffd + "x"}, {"\xC0\xAF", kFffd + kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd},
       {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
       {std::string(20, 'a') + "\xFE", std::string(20, 'a') + kFffd},
+      // Overlong three- and four-byte forms, a lead byte no character starts with; U+10FFFF and NUL are valid.
+      {"\xE0\x80\xAF", kFffd + kFffd + kFffd}, {"\xF0\x80\x80\xAF", kFffd + kFffd + kFffd + kFffd},
+      {"\xF5\x80\x80\x80", kFffd + kFffd + kFffd + kFffd},
+      {std::string("\xF4\x8F\xBF\xBF\0z", 6), std::string("\xF4\x8F\xBF\xBF\0z", 6)},
   };
   for (const auto& [in, out] : repairs) EXPECT_EQ(decodeOk(encodeMessage(in)), Value(out));
   EXPECT_EQ(decodeOk(encodeMessage(ValueMap{{"k\xFF", Value()}})), Value(ValueMap{{"k" + kFffd, Value()}}));

@@ -62,7 +62,8 @@ TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethodOfTheChannel
   EXPECT_EQ(json(channel.call("uninstallApp", ValueMap{{"paths", ValueList(hostile.begin(), hostile.end())}}).answer),
             nothingDone);
   EXPECT_EQ(json(channel.call("sizeOf", ValueMap{{"path", hostile[1]}}).answer), R"({"size":0})");
-  const std::optional<Value> scan = channel.call("scanLargeFiles", ValueMap{{"root", hostile[1]}, {"minSize", 1}}).answer;
+  const std::optional<Value> scan =
+      channel.call("scanLargeFiles", ValueMap{{"root", hostile[1]}, {"minSize", 1}}).answer;
   EXPECT_EQ(scan ? scan->getIf<ValueMap>()->at("items") : Value(), Value(ValueList{}));
   EXPECT_EQ(findByteSum(parent), 7);
   EXPECT_EQ(admin.scripts, std::vector<std::string>{});
