@@ -21,10 +21,13 @@
 //   32 bits and as int64 otherwise (a BigInt beyond 64 bits is refused);
 // - every other Number (fractions, -0, NaN, infinities, integers beyond 2^53) is a double.
 //   An integral value meant as a double is wrapped: new Float64(5);
-// - a plain object's keys are written sorted by their UTF-8 bytes, the service's order; a Map
-//   is written in its own order.
-// Decoding an integral double gives a Number, which encodes as an integer again: of the
-// service's values this is the one round trip that changes the wire type.
+// - a plain object's keys are written sorted by their UTF-8 bytes, the order the service
+//   writes (and, reading, sorts) its maps in; a Map is written in its own order.
+// So whatever the service writes decodes and encodes back to the very same bytes, with one
+// exception: an integral double decodes to a Number that encodes as an integer.
+// A map that repeats a key is refused, as the service refuses it, and so is one with keys
+// that are not all strings and repeat (two keys 1): the service keeps both, a Map cannot.
+// The service never writes either.
 //
 // Decoding trusts nothing: truncated input, sizes larger than the bytes that remain, unknown
 // type bytes, invalid UTF-8, a repeated map key, nesting deeper than MAX_NESTING_DEPTH and
