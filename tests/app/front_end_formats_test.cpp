@@ -13,6 +13,7 @@
 
 #include "app/json_value.h"
 #include "app/serve_frames.h"
+#include "support/codec_vectors.h"
 
 namespace nimbra {
 namespace {
@@ -95,10 +96,17 @@ std::string withHeader(uint32_t length, const std::string& body = "") {
 }
 
 TEST(ServeFrames, WrittenExactlyAndReadWhateverPiecesTheyArriveIn) {
-  // 21 bytes follow: a list of 4, kind 1, id 7, the channel, the message bytes.
-  EXPECT_EQ(encodeFrame(Frame{FrameKind::answer, 7, "a/b", Bytes{0x00, 0x01}}),
-            (std::vector<uint8_t>{0x15, 0, 0, 0, 0x0c, 0x04, 0x03, 0x01, 0, 0, 0, 0x03, 0x07, 0, 0, 0,
-                                  0x07, 0x03, 'a', '/', 'b', 0x08, 0x02, 0x00, 0x01}));
+  // The bodies the page's codec writes and reads too, behind their length.
+  const test::Json vectors = test::loadCodecVectors();
+  for (const test::Json& vector : vectors["frames"]) {
+    const test::Json& fields = vector["frame"];
+    const Frame frame{static_cast<FrameKind>(fields[0].get<int64_t>()), fields[1], fields[2],
+                      fields[3].is_null() ? std::nullopt : std::optional(test::bytesFromHex(fields[3]))};
+    const std::vector<uint8_t> body = test::bytesFromHex(vector["hex"]);
+    EXPECT_EQ(asText(encodeFrame(frame)), withHeader(static_cast<uint32_t>(body.size()), asText(body)))
+        << vector["name"];
+    EXPECT_EQ(decodeFrameBody(body).value, frame);
+  }
   // Larger than the read buffer, so it also takes the direct path into the frame's storage.
   const Frame first{FrameKind::request, 1, "nimbra/native", Bytes(70000, 0x5a)};
   const Frame second{FrameKind::notice, int64_t{1} << 40, "nimbra/events", std::nullopt};
@@ -112,20 +120,19 @@ TEST(ServeFrames, WrittenExactlyAndReadWhateverPiecesTheyArriveIn) {
 
 TEST(ServeFrames, BadFramingIsMalformedAndEndsTheReading) {
   const std::string good = asText(encodeFrame(Frame{FrameKind::notice, 1, "c", std::nullopt}));
-  auto framed = [](const Value& value) {
-    const std::string body = asText(encodeMessage(value));
-    return withHeader(static_cast<uint32_t>(body.size()), body);
-  };
   // Lengths of zero and over the limit, input cut in the length and in the body, a length at the
-  // limit with no data behind it, no codec message; bodies that are not a list, have three fields,
-  // an unknown kind, a string id, a number for the channel, a string for the message.
-  for (const std::string& bytes : {
-           withHeader(0), withHeader(static_cast<uint32_t>(kMaxFrameBodySize + 1)), good.substr(0, 2),
-           good.substr(0, good.size() - 1), withHeader(static_cast<uint32_t>(kMaxFrameBodySize), "ab"),
-           withHeader(2, "\xff\xff"), framed(true), framed(ValueList{int64_t{0}, int64_t{1}, "c"}),
-           framed(ValueList{int64_t{3}, int64_t{1}, "c", Value()}), framed(ValueList{int64_t{0}, "1", "c", Value()}),
-           framed(ValueList{int64_t{0}, int64_t{1}, int64_t{5}, Value()}),
-           framed(ValueList{int64_t{0}, int64_t{1}, "c", "text"})}) {
+  // limit with no data behind it, no codec message; bodies of the wrong shape, from the vectors.
+  std::vector<std::string> cases = {
+      withHeader(0), withHeader(static_cast<uint32_t>(kMaxFrameBodySize + 1)), good.substr(0, 2),
+      good.substr(0, good.size() - 1), withHeader(static_cast<uint32_t>(kMaxFrameBodySize), "ab"),
+      withHeader(2, "\xff\xff")};
+  const test::Json vectors = test::loadCodecVectors();
+  for (const test::Json& vector : vectors["malformedFrames"]) {
+    const std::vector<uint8_t> body = test::bytesFromHex(vector["hex"]);
+    EXPECT_THAT(decodeFrameBody(body).error, HasSubstr(vector["error"])) << vector["name"];
+    cases.push_back(withHeader(static_cast<uint32_t>(body.size()), asText(body)));
+  }
+  for (const std::string& bytes : cases) {
     FrameReader reader(memorySource(bytes));
     FrameReader::Outcome outcome = reader.next();
     EXPECT_EQ(outcome.status, Status::malformed) << ::testing::PrintToString(bytes);

@@ -1,0 +1,24 @@
+// The vendored libraries are exactly the files their manifest names, each with its licence.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHash } from 'node:crypto';
+import { readFileSync, readdirSync } from 'node:fs';
+
+const vendor = new URL('../../web/vendor/', import.meta.url);
+const { libraries } = JSON.parse(readFileSync(new URL('manifest.json', vendor), 'utf8'));
+
+test('every vendored file is in the manifest with its version, licence and digest', () => {
+  const listed = ['manifest.json'];
+  for (const { name, version, license, file, licenseFile, sha256 } of libraries) {
+    assert.ok(version && license && readFileSync(new URL(licenseFile, vendor), 'utf8').length > 100, name);
+    assert.equal(createHash('sha256').update(readFileSync(new URL(file, vendor))).digest('hex'), sha256, name);
+    listed.push(file, licenseFile);
+  }
+  assert.deepStrictEqual(readdirSync(vendor).sort(), listed.sort());
+});
+
+test('d3-hierarchy is vendored as an ES module the page can import', async () => {
+  const { hierarchy, partition } = await import(new URL('d3-hierarchy.js', vendor));
+  const root = partition()(hierarchy({ children: [{ value: 3 }, { value: 1 }] }).sum((d) => d.value ?? 0));
+  assert.deepStrictEqual(root.children.map((child) => child.x1 - child.x0), [0.75, 0.25]);
+});
