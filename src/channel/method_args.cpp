@@ -92,15 +92,22 @@ AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args) {
           integralArg(args, "depth").value_or(kAnalyzeDiskDefaultDepth)};
 }
 
+namespace {
+// "paths" of the methods that remove or move items: a mistyped list is an empty one.
+std::vector<std::string> itemPaths(const ValueMap& args) {
+  return stringListArg(args, "paths").value_or(std::vector<std::string>{});
+}
+}  // namespace
+
 DeleteArgs decodeDeleteItemsArgs(const ValueMap& args) {
-  return {stringListArg(args, "paths").value_or(std::vector<std::string>{}),
-          boolArg(args, "toTrash").value_or(false), boolArg(args, "allowAdmin").value_or(true)};
+  return {itemPaths(args), boolArg(args, "toTrash").value_or(false), boolArg(args, "allowAdmin").value_or(true)};
 }
 
 DeleteArgs decodeUninstallAppArgs(const ValueMap& args) {
-  return {stringListArg(args, "paths").value_or(std::vector<std::string>{}),
-          boolArg(args, "toTrash").value_or(false), true};
+  return {itemPaths(args), boolArg(args, "toTrash").value_or(false), true};
 }
+
+TrashArgs decodeTrashItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
 
 PathArgs decodePathArgs(const ValueMap& args) { return {stringArg(args, "path")}; }
 

@@ -57,6 +57,13 @@ struct DeleteArgs {
 DeleteArgs decodeDeleteItemsArgs(const ValueMap& args);
 DeleteArgs decodeUninstallAppArgs(const ValueMap& args);
 
+// "trashItems": only "paths", decoded as deletion's.
+struct TrashArgs {
+  std::vector<std::string> paths;
+  friend bool operator==(const TrashArgs&, const TrashArgs&) = default;
+};
+TrashArgs decodeTrashItemsArgs(const ValueMap& args);
+
 // "sizeOf" (default ""), "revealPath" and "openPath" (absent: do nothing).
 struct PathArgs {
   std::optional<std::string> path;

@@ -48,6 +48,9 @@ Value uninstallApp(NimbraNative& service, const ValueMap& args) {
   const DeleteArgs deletion = decodeUninstallAppArgs(args);
   return service.deleteItems(deletion.paths, deletion.toTrash, deletion.allowAdmin);
 }
+Value trashItems(NimbraNative& service, const ValueMap& args) {
+  return service.trashItems(decodeTrashItemsArgs(args).paths);
+}
 Value emptyTrash(NimbraNative& service, const ValueMap&) { return service.emptyTrash(); }
 Value sizeOf(NimbraNative& service, const ValueMap& args) {
   return ValueMap{{"size", service.sizeOf(decodePathArgs(args).path.value_or(""))}};
@@ -89,6 +92,7 @@ const MethodEntry kMethods[] = {
     {"removeStartupItem", Runs::info, removeStartupItem},
     {"deleteItems", Runs::work, deleteItems},
     {"uninstallApp", Runs::work, uninstallApp},
+    {"trashItems", Runs::work, trashItems},
     {"emptyTrash", Runs::work, emptyTrash},
     {"sizeOf", Runs::work, sizeOf},
     {"scanJunk", Runs::work, scanJunk},

@@ -106,6 +106,10 @@ class NimbraNative final : public StreamHandler {
   ValueMap deleteItems(const std::vector<std::string>& paths, bool toTrash, bool allowAdmin);
   // Empties the directory at `path` as far as it can; never follows links.
   void deleteContents(const std::string& path);
+  // Moves each item into the user's Trash, where it stays, restorable; stops between items
+  // when cancelled. {"trashed", "failed"} name the caller's own paths, "error" the first
+  // failures' texts, "cancelled" whether paths were left untried (in neither list).
+  ValueMap trashItems(const std::vector<std::string>& paths);
   // The applications of /Applications, ~/Applications and /Applications/Utilities, largest
   // first, with their 64 x 64 icons; and what an application left in the library folders.
   ValueMap listApps();

@@ -15,7 +15,8 @@ std::string userCacheDirectory(const std::string& tmp) {
   return parent + "/C";
 }
 
-std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp) {
+std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp,
+                                        const std::string& trash) {
   auto under = [&](std::initializer_list<const char*> literals) {
     std::vector<std::string> roots;
     for (const char* literal : literals) roots.push_back(home + literal);
@@ -26,7 +27,7 @@ std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::stri
       {"userLogs", {home + "/Library/Logs", "/Library/Logs", "/private/var/log"}, true},
       {"systemCache", {userCacheDirectory(tmp), "/Library/Caches"}, true},
       {"temp", {tmp, "/private/tmp"}, true},
-      {"trash", under({"/.Trash"}), true},
+      {"trash", {trash + "/files"}, true},
       {"developer",
        under({"/Library/Developer/Xcode/DerivedData", "/Library/Developer/Xcode/iOS DeviceSupport",
               "/Library/Developer/Xcode/watchOS DeviceSupport",

@@ -17,9 +17,11 @@ struct JunkCategory {
                                    // false: each root is one item as a whole
 };
 
-// The twelve categories for `home` (no trailing slash) and `tmp` (used as given, normally with
-// its trailing slash). Paths are joined as plain strings; nothing is tested for existence.
-std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp);
+// The twelve categories for `home` (no trailing slash), `tmp` (used as given, normally with
+// its trailing slash) and the user's Trash folder `trash` (whose files/ folder holds the
+// trashed items). Paths are joined as plain strings; nothing is tested for existence.
+std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp,
+                                        const std::string& trash);
 
 // Every root of every category, in catalogue order, duplicates kept.
 std::vector<std::string> allRoots(const std::vector<JunkCategory>& catalogue);

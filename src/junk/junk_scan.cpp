@@ -11,6 +11,7 @@
 #include "platform/file_times.h"
 #include "platform/folder_listing.h"
 #include "platform/home.h"
+#include "platform/trash.h"
 #include "platform/utf8.h"
 
 namespace nimbra {
@@ -57,7 +58,7 @@ class JunkScan {
   explicit JunkScan(NimbraNative& service)
       : service_(service),
         home_(homeDirectory()),
-        catalogue_(junkCatalogue(home_, temporaryDirectory())),
+        catalogue_(junkCatalogue(home_, temporaryDirectory(), homeTrashFolder())),
         roots_(allRoots(catalogue_)) {}
 
   ValueMap run() {

@@ -10,6 +10,8 @@
 #include <ctime>
 
 #include "platform/descriptor.h"
+#include "platform/file_removal.h"
+#include "platform/folder_listing.h"
 #include "platform/home.h"
 #include "platform/path_parts.h"
 #include "platform/system_error_text.h"
@@ -22,6 +24,15 @@ constexpr const char* kInfoSuffix = ".trashinfo";
 // Room for ".NNNNN" and ".trashinfo" within the 255 bytes a file name may have.
 constexpr size_t kMaxBaseName = 200;
 constexpr int kMaxNameAttempts = 100000;
+
+// The trash's own folders are never entered through a link.
+constexpr int kTrashFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// files/ or info/ inside the open trash, made when missing.
+Descriptor openTrashSubfolder(int trash, const char* name) {
+  if (::mkdirat(trash, name, 0700) != 0 && errno != EEXIST) return Descriptor(-1);
+  return Descriptor(::openat(trash, name, kTrashFolderFlags));
+}
 
 // Creates `path` and its missing parents, private to the user as the trash rules ask.
 bool makeFolders(const std::string& path) {
@@ -85,33 +96,36 @@ int moveWithoutReplacing(int fromDir, const char* fromName, int toDir, const cha
 
 std::string homeTrashFolder() {
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
-    return std::string(data) + "/Trash";
+    const std::string folder = withoutTrailingSlashes(data);
+    return (folder == "/" ? "" : folder) + "/Trash";
   }
   return homeDirectory() + "/.local/share/Trash";
 }
 
 TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
-  if (namesNoFile(path)) return {std::nullopt, pathErrorText(path, ENOENT)};
+  if (std::optional<std::string> refusal = removalRefusal(path)) return {std::nullopt, *refusal};
   const PathParts parts = splitLastComponent(path);
-  if (parts.name.empty() || parts.name == "." || parts.name == "..") {
-    return {std::nullopt, pathErrorText(path, parts.name.empty() ? EBUSY : EINVAL)};
-  }
   Descriptor from(::open(parts.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat item;
   if (!from.ok() || ::fstatat(from.get(), parts.name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
     return {std::nullopt, pathErrorText(path, errno)};
   }
+  // A mount inside a folder would travel with it into the trash.
+  if (S_ISDIR(item.st_mode)) {
+    if (std::optional<std::string> mount = mountPointWithin(path)) return {std::nullopt, mountedHereText(*mount)};
+  }
 
   const std::string filesFolder = trashFolder + "/files";
   const std::string infoFolder = trashFolder + "/info";
-  if (!makeFolders(filesFolder)) return {std::nullopt, pathErrorText(filesFolder, errno)};
-  if (!makeFolders(infoFolder)) return {std::nullopt, pathErrorText(infoFolder, errno)};
-  Descriptor files(::open(filesFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  Descriptor info(::open(infoFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!makeFolders(trashFolder)) return {std::nullopt, pathErrorText(trashFolder, errno)};
+  Descriptor trash(::open(trashFolder.c_str(), kTrashFolderFlags));
+  if (!trash.ok()) return {std::nullopt, pathErrorText(trashFolder, errno)};
+  Descriptor files = openTrashSubfolder(trash.get(), "files");
+  if (!files.ok()) return {std::nullopt, pathErrorText(filesFolder, errno)};
+  Descriptor info = openTrashSubfolder(trash.get(), "info");
+  if (!info.ok()) return {std::nullopt, pathErrorText(infoFolder, errno)};
   struct stat filesStat;
-  if (!files.ok() || !info.ok() || ::fstat(files.get(), &filesStat) != 0) {
-    return {std::nullopt, pathErrorText(trashFolder, errno)};
-  }
+  if (::fstat(files.get(), &filesStat) != 0) return {std::nullopt, pathErrorText(filesFolder, errno)};
   // The home trash holds only items of its own file system; moving is a rename, never a copy.
   if (filesStat.st_dev != item.st_dev) return {std::nullopt, pathErrorText(path, EXDEV)};
 
@@ -143,6 +157,33 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
   return {std::nullopt, pathErrorText(path, EEXIST)};
 }
 
+TrashedItem trashedItemNamed(const std::string& trashFolder, const std::string& name) {
+  return {trashFolder + "/files/" + name, trashFolder + "/info/" + name + kInfoSuffix};
+}
+
+std::vector<std::string> trashedNames(const std::string& trashFolder) {
+  std::vector<std::string> names;
+  Descriptor trash(::open(trashFolder.c_str(), kTrashFolderFlags));
+  if (!trash.ok()) return names;
+  Descriptor files(::openat(trash.get(), "files", kTrashFolderFlags));
+  if (!files.ok()) return names;
+  for (FolderEntry& entry : listFolder(files.get()).value_or(std::vector<FolderEntry>{})) {
+    names.push_back(std::move(entry.name));
+  }
+  return names;
+}
+
 void forgetTrashedItem(const TrashedItem& item) { ::unlink(item.infoPath.c_str()); }
+
+std::optional<TrashedItem> trashEntryAt(const std::string& path, const std::string& trashFolder) {
+  const PathParts parts = splitLastComponent(path);
+  if (parts.name.empty() || parts.parent != trashFolder + "/files") return std::nullopt;
+  return trashedItemNamed(trashFolder, parts.name);
+}
+
+void forgetDirectorySizes(const std::string& trashFolder) {
+  Descriptor trash(::open(trashFolder.c_str(), kTrashFolderFlags));
+  if (trash.ok()) ::unlinkat(trash.get(), "directorysizes", 0);
+}
 
 }  // namespace nimbra

@@ -11,13 +11,12 @@
 #include "platform/trash.h"
 #include "platform/utf8.h"
 #include "removal/admin_removal.h"
+#include "removal/error_lines.h"
 
 namespace nimbra {
 namespace {
 
 inline constexpr const char* kDeleteTask = "delete";
-// Error lines from single items; the administrator step may add one more.
-inline constexpr size_t kMaxItemErrorLines = 3;
 
 // The existence test of deletion looks through a link to its target: a link whose target is
 // gone counts as nothing there.
@@ -46,7 +45,7 @@ struct Tally {
   ValueList failed;
   ValueList inTrash;
   int64_t inTrashBytes = 0;
-  std::vector<std::string> errorLines;
+  ErrorLines errors;  // from single items; the administrator step may add one more
   std::vector<QueuedItem> adminQueue;
 
   // A path that is not valid UTF-8 cannot travel to the interface, and one with its bad bytes
@@ -55,21 +54,12 @@ struct Tally {
     if (isValidUtf8(path)) failed.emplace_back(path);
   }
 
-  void noteError(const std::string& line) {
-    if (errorLines.size() < kMaxItemErrorLines) errorLines.push_back(line);
-  }
-
   ValueMap result() const {
-    std::string error;
-    for (size_t i = 0; i < errorLines.size(); ++i) {
-      if (i > 0) error += '\n';
-      error += errorLines[i];
-    }
     return {{"freed", freed},
             {"failed", failed},
             {"inTrash", inTrash},
             {"inTrashBytes", inTrashBytes},
-            {"error", error}};
+            {"error", errors.text()}};
   }
 };
 
@@ -80,6 +70,12 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
   // Freed bytes are the difference of two measurements, so these are never cut short by a
   // cancellation: a partial measurement of what remains would count bytes still on disk.
   const auto measure = [](const std::string& path) { return measureSize(path, [] { return false; }); };
+
+  // An entry of the Trash that goes for good takes its record along, whoever asked for it.
+  const std::string trash = homeTrashFolder();
+  const auto forgetIfTrashed = [&](const std::string& item) {
+    if (std::optional<TrashedItem> entry = trashEntryAt(item, trash)) forgetTrashedItem(*entry);
+  };
 
   Tally tally;
   int64_t position = 0;
@@ -94,7 +90,7 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     if (!existsAt(item, &wasDirectory)) continue;
     // "/", "X/.." and their kin are never acted on, by no route: reported, never scripted.
     if (std::optional<std::string> refusal = removalRefusal(item)) {
-      tally.noteError(*refusal);
+      tally.errors.noteItem(*refusal);
       tally.listFailed(path);
       progress(kDeleteTask, path, position, tally.freed, false);
       continue;
@@ -108,9 +104,7 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     } else {
       // The Trash is a way station: what reaches it is removed from it at once, and only what
       // cannot leave it is reported, as still in the Trash.
-      // A folder holding a mount would carry it into the Trash: it stays, as on the other route.
-      const std::optional<std::string> mount = wasDirectory ? mountPointWithin(item) : std::nullopt;
-      TrashMove move = mount ? TrashMove{std::nullopt, mountedHereText(*mount)} : moveToTrash(item, homeTrashFolder());
+      TrashMove move = moveToTrash(item, trash);
       if (!move.trashed) {
         failure = move.error;
       } else {
@@ -137,16 +131,17 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     }
 
     const bool stands = existsAt(item);
-    if (failure && stands) tally.noteError(*failure);
+    if (failure && stands) tally.errors.noteItem(*failure);
     const int64_t remaining = stands ? measure(item) : 0;
     tally.freed += std::max<int64_t>(sizeBefore - remaining - trashedBytes, 0);
+    if (!stands) forgetIfTrashed(item);
     if (stands) {
       // rm would not stop at a mount point inside the item: what holds one never reaches it.
       const std::optional<std::string> mount = allowAdmin ? mountPointWithin(item) : std::nullopt;
       if (allowAdmin && !mount) {
         tally.adminQueue.push_back({path, item, remaining});
       } else {
-        if (mount && (!failure || *failure != mountedHereText(*mount))) tally.noteError(mountedHereText(*mount));
+        if (mount && (!failure || *failure != mountedHereText(*mount))) tally.errors.noteItem(mountedHereText(*mount));
         tally.listFailed(path);
       }
     }
@@ -157,12 +152,13 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     std::vector<std::string> queued;
     for (const QueuedItem& entry : tally.adminQueue) queued.push_back(entry.item);
     const ScriptResult outcome = runAppleScriptResult(adminRemovalScript(queued));
-    if (!outcome.ok && outcome.text && !outcome.text->empty()) tally.errorLines.push_back(*outcome.text);
+    if (!outcome.ok && outcome.text && !outcome.text->empty()) tally.errors.noteStep(*outcome.text);
     for (const QueuedItem& entry : tally.adminQueue) {
       if (existsAt(entry.item)) {
         tally.listFailed(entry.path);
       } else {
         tally.freed += entry.remaining;
+        forgetIfTrashed(entry.item);
       }
     }
   }

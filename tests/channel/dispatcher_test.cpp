@@ -92,6 +92,9 @@ struct RefusingScriptRunner final : ScriptRunner {
 TEST(Dispatcher, EveryQueuedMethodRunsOnItsQueueAndAnswersOnceOnTheMainLoop) {
   TempTree tree;
   tree.touch("file", 10);
+  // emptyTrash empties the Trash of this home, never the machine's.
+  ScopedEnv home{"HOME", tree.root()};
+  ScopedEnv data{"XDG_DATA_HOME", tree.path("data")};
   const ValueMap small{{"path", tree.root()}, {"root", tree.root()}, {"paths", ValueList{}}};
   std::vector<std::pair<std::string, Runs>> queued{{"noSuchMethod", Runs::work}, {"Cancel", Runs::work}};
   for (const MethodEntry& entry : methodTable()) {

@@ -74,8 +74,9 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   // runs for real (as root). Given as "link/", rm used to follow the link and empty `outside`.
   // `a` is bind-mounted onto its own `sub` (same device: only the mount id tells), `c` onto
   // `b/m` and `d/m`: deleting a/sub used to delete a/f. Nothing that holds a mount goes to the
-  // Trash or to the administrator step. The Trash emptied here is read-only too: what cannot
-  // leave it is reported, a name that is not UTF-8 only in the error text and the count.
+  // Trash or to the administrator step, and nothing from another mount is moved there. The
+  // Trash emptied here is read-only too: what cannot leave it is reported, a name that is not
+  // UTF-8 only in the error text and the count, and keeps its record.
   NIMBRA_SKIP_UNLESS_ROOT("private mounts and the real administrator route");
   TempTree tree;
   tree.touch("outside/canary", 6);
@@ -87,12 +88,14 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   for (const char* mountPoint : {"a/sub", "b/m", "d/m"}) tree.makeDir(mountPoint);
   const std::string link = tree.symlink(tree.path("outside"), "in/link"), in = tree.path("in"), home = tree.makeDir("home");
   const std::string a = tree.path("a"), b = tree.path("b"), c = tree.path("c"), d = tree.path("d");
-  tree.touch("home/.Trash/t\xfe/x", 2);
-  tree.touch("home/.Trash/ok", 3);
+  const std::string trash = home + "/data/Trash";
+  tree.touch("home/data/Trash/files/t\xfe/x", 2);
+  tree.touch("home/data/Trash/files/ok", 3);
+  tree.write("home/data/Trash/info/ok.trashinfo", "[Trash Info]\nPath=/ok\n");
   // "." and ".." are read from in/sub, the child's working folder.
   const std::vector<std::string> paths = {in + "/..", in + "/sub/.", in + "/sub/./", in + "/sub/../", ".", "..", link + "/"};
   const std::string reply = runInPrivateMountNamespace([&]() -> std::string {
-    for (const auto& [from, onto, readOnly] : {std::tuple{in, in, true}, {home + "/.Trash", home + "/.Trash", true},
+    for (const auto& [from, onto, readOnly] : {std::tuple{in, in, true}, {trash + "/files", trash + "/files", true},
                                                {a, a + "/sub", false}, {c, b + "/m", false}, {c, d + "/m", false}}) {
       if (std::string failure = bindMount(from, onto, readOnly); !failure.empty()) return failure;
     }
@@ -103,20 +106,21 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
     admin.onRun = [&] { admin.answer = ShellScriptRunner().runScript(admin.scripts.back()); };
     ChannelHarness channel({.scriptRunner = &admin});
     const CallOutcome emptied = channel.call("emptyTrash");
+    const Value trashed = *channel.call("trashItems", ValueMap{{"paths", ValueList{in + "/sub/keep", d}}}).answer;
     return toJsonText(ValueList{*emptied.answer, emptied.events.empty() ? ValueMap{} : emptied.events.back(),
                                 *channel.call("deleteItems", deleteArgs(paths)).answer,
                                 *channel.call("deleteItems", deleteArgs({link + "/"}, true)).answer,
                                 *channel.call("deleteItems", deleteArgs({a + "/sub", b})).answer,
                                 *channel.call("deleteItems", deleteArgs({d}, true)).answer,
-                                ValueList(admin.scripts.begin(), admin.scripts.end())});
+                                ValueList(admin.scripts.begin(), admin.scripts.end()), trashed});
   });
   const Decoded<Value> parsed = parseJsonValue(reply);
-  ASSERT_TRUE(parsed && parsed.value->getIf<ValueList>()->size() == 7) << reply;
+  ASSERT_TRUE(parsed && parsed.value->getIf<ValueList>()->size() == 8) << reply;
   const ValueList& answers = *parsed.value->getIf<ValueList>();
   // Only the UTF-8 name is listed; both are counted and in the error text, the other with U+FFFD.
   const ValueMap& emptied = *answers[0].getIf<ValueMap>();
-  EXPECT_EQ(emptied.at("failed"), Value(ValueList{home + "/.Trash/ok"}));
-  EXPECT_THAT(*emptied.at("error").getIf<std::string>(), ::testing::HasSubstr("/.Trash/t\xEF\xBF\xBD/x: Read-only"));
+  EXPECT_EQ(emptied.at("failed"), Value(ValueList{trash + "/files/ok"}));
+  EXPECT_THAT(*emptied.at("error").getIf<std::string>(), ::testing::HasSubstr("/files/t\xEF\xBF\xBD/x: Read-only"));
   EXPECT_EQ(answers[1], Value(deleteEvent("", 2, 0)));
   const std::string invalid = ": Invalid argument\n", readOnly = "': Read-only file system";
   EXPECT_EQ(answers[2], deleteResult(0, paths, in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
@@ -127,8 +131,14 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   EXPECT_EQ(answers[4], deleteResult(2, {a + "/sub", b}, a + "/sub" + mounted + "\n" + b + "/m" + mounted));
   EXPECT_EQ(answers[5], deleteResult(3, {d}, d + "/m" + mounted));
   EXPECT_EQ(answers[6], Value(ValueList{adminRemovalScript({link}), adminRemovalScript({link})}));
+  EXPECT_EQ(answers[7], Value(ValueMap{{"trashed", ValueList{}},
+                                       {"failed", ValueList{in + "/sub/keep", d}},
+                                       {"error", in + "/sub/keep: Invalid cross-device link\n" + d + "/m" + mounted},
+                                       {"cancelled", false}}));
+  EXPECT_EQ(entryCount(trash + "/info"), 1) << "a record was left for an item that did not move";
+  EXPECT_TRUE(present(trash + "/info/ok.trashinfo"));
   EXPECT_EQ(findByteSum(tree.path("outside")), 6) << "the link's target lost its contents";
-  EXPECT_TRUE(present(link) && present(tree.path("in/sub/keep")) && present(tree.path("home/.Trash/t\xfe/x")));
+  EXPECT_TRUE(present(link) && present(tree.path("in/sub/keep")) && present(trash + "/files/t\xfe/x"));
   EXPECT_EQ(findByteSum(a), 5);
   EXPECT_EQ(findByteSum(c), 6);
   EXPECT_FALSE(present(b + "/own") || present(d + "/own"));
