@@ -2,8 +2,10 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all setup build test demo test-asan test-tsan bench fuzz clean
+.PHONY: all setup build install package test demo test-asan test-tsan bench fuzz clean
 
 all: build
 
@@ -16,6 +18,14 @@ build/build.ninja:
 
 build: build/build.ninja
 	cmake --build build -j $(JOBS)
+
+# PREFIX/bin/nimbra, its launch service stand-in, the manual page and bash completion, below DESTDIR.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# The Debian package, build/nimbra_VERSION_ARCH.deb.
+package: build
+	cd build && cpack -G DEB
 
 test: setup
 	$(MAKE) --no-print-directory build

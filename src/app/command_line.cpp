@@ -12,6 +12,7 @@ namespace nimbra {
 Command parseCommandLine(int argc, const char* const* argv) {
   CLI::App app{"The native service of Nimbra, driven from the command line.", "nimbra"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("nimbra ") + NIMBRA_VERSION, "Print the version and exit");
   app.footer("Run `nimbra COMMAND --help` for the options and an example of each command.");
 
   std::string method;

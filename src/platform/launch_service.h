@@ -1,8 +1,9 @@
 #pragma once
 
 // Where the launch service is on this machine: the system's /bin/launchctl where it exists,
-// else our own stand-in (launchctl_stand_in.h), the `launchctl` link the build puts beside the
-// `nimbra` program. The service's own executable locates it, so no install step is needed.
+// else our own stand-in (launchctl_stand_in.h), a `launchctl` link to the `nimbra` program: the
+// build puts it beside the program, an install in a folder of its own. The service's own
+// executable locates it, so a build runs in place and an installed tree can be moved whole.
 
 #include <optional>
 #include <string>

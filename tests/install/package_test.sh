@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The Debian package of a build tree, unpacked into a temporary root with `dpkg -x` (no root
+# needed, nothing touched outside the folder), runs from there: the program, its documentation,
+# and the launch service stand-in that the installed program must find on its own.
+# Usage: package_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1 version=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package test: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+debs=("$work"/out/*.deb)
+deb=${debs[0]}
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libc6 libssl libplist libpng libblkid libicu; do
+  [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
+done
+
+root=$work/root
+dpkg -x "$deb" "$root"
+[ "$("$root/usr/bin/nimbra" --version)" = "nimbra $version" ] || fail "--version says: $("$root/usr/bin/nimbra" --version)"
+zcat "$root/usr/share/man/man1/nimbra.1.gz" | grep -q "^\.TH NIMBRA 1 .*nimbra $version" || fail "no manual page of this version"
+[ -f "$root/usr/share/bash-completion/completions/nimbra" ] || fail "no bash completion"
+[ ! -e "$root/usr/bin/launchctl" ] || fail "a launchctl on PATH"
+
+# The startup items call runs the stand-in, which runs systemctl: a recording one, first on PATH.
+mkdir -p "$work/bin" "$work/home"
+printf '#!/bin/sh\necho "$*" >> "%s/systemctl.log"\n' "$work" >"$work/bin/systemctl"
+chmod 755 "$work/bin/systemctl"
+startupItems() { HOME=$work/home PATH=$work/bin:$PATH "$root/usr/bin/nimbra" call listStartupItems >/dev/null; }
+startupItems
+grep -q "list-units" "$work/systemctl.log" 2>/dev/null || fail "the installed program did not find its stand-in"
+
+# Where another user could have put the stand-in's folder, it is not run.
+rm "$work/systemctl.log"
+chmod o+w "$root/usr"
+startupItems
+[ ! -e "$work/systemctl.log" ] || fail "a stand-in below a folder open to others was run"
