@@ -111,7 +111,7 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
             HostRun(0,
                     R"({"items":[{"editable":true,"enabled":true,"id":")" + agent +
                         R"(","kind":"userAgent","name":"com.x","path":"/usr/bin/x","runAtLoad":true},)"
-                        R"({"editable":true,"enabled":true,"id":"Notes","kind":"loginItem","name":"Notes","path":")" +
+                        R"({"editable":true,"enabled":true,"id":")" + login + R"(","kind":"loginItem","name":"Notes","path":")" +
                         login + R"(","runAtLoad":true}]})" + "\n",
                     ""));
   const std::string id = R"({"id":")" + agent + R"(","kind":"userAgent")";
