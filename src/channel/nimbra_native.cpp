@@ -144,6 +144,10 @@ std::string NimbraNative::run(const std::string& program, const std::vector<std:
   return seams_.commandRunner->run(program, arguments);
 }
 
+CheckedOutput NimbraNative::runChecked(const std::string& program, const std::vector<std::string>& arguments) {
+  return seams_.commandRunner->runChecked(program, arguments);
+}
+
 ScriptResult NimbraNative::runAppleScriptResult(const std::string& script) {
   return seams_.scriptRunner->runScript(script);
 }

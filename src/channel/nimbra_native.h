@@ -89,6 +89,8 @@ class NimbraNative final : public StreamHandler {
 
   // --- Runners (block the calling queue thread; never the main loop) ---
   std::string run(const std::string& program, const std::vector<std::string>& arguments);
+  // `run` that also tells whether the program succeeded, with its error text when not.
+  CheckedOutput runChecked(const std::string& program, const std::vector<std::string>& arguments);
   ScriptResult runAppleScriptResult(const std::string& script);
 
   // --- Operations (work queue unless noted) ---

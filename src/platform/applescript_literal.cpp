@@ -45,4 +45,33 @@ std::optional<std::string> readAppleScriptLiteral(std::string_view script, size_
   return std::nullopt;
 }
 
+std::string appleScriptList(const std::vector<std::string>& items) {
+  std::string list = "{";
+  for (const std::string& item : items) list += (list.size() > 1 ? ", \"" : "\"") + appleScriptEscaped(item) + "\"";
+  return list + "}";
+}
+
+std::optional<std::vector<std::string>> readAppleScriptList(std::string_view script, size_t& pos) {
+  std::vector<std::string> items;
+  size_t at = pos;
+  if (!script.substr(at).starts_with('{')) return std::nullopt;
+  ++at;
+  if (script.substr(at).starts_with('}')) {
+    pos = at + 1;
+    return items;
+  }
+  for (;;) {
+    if (!script.substr(at).starts_with('"')) return std::nullopt;
+    ++at;
+    std::optional<std::string> item = readAppleScriptLiteral(script, at);
+    if (!item) return std::nullopt;
+    items.push_back(std::move(*item));
+    if (script.substr(at).starts_with('}')) break;
+    if (!script.substr(at).starts_with(", ")) return std::nullopt;
+    at += 2;
+  }
+  pos = at + 1;
+  return items;
+}
+
 }  // namespace nimbra

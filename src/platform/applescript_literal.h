@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nimbra {
 
@@ -21,5 +22,13 @@ std::string appleScriptEscaped(std::string_view text);
 // up to its closing quote, undoing appleScriptEscaped. On success `pos` is left just past
 // the closing quote. Nullopt when the literal is unterminated or holds another escape.
 std::optional<std::string> readAppleScriptLiteral(std::string_view script, size_t& pos);
+
+// A list of strings in the script language's source form, as the system's runner prints a
+// result in that form: {"a", "b \"c\""}; "{}" when empty.
+std::string appleScriptList(const std::vector<std::string>& items);
+
+// Reads such a list starting at script[pos] (its opening brace). On success `pos` is left just
+// past its closing brace. Nullopt when what is there is not a list of string literals.
+std::optional<std::vector<std::string>> readAppleScriptList(std::string_view script, size_t& pos);
 
 }  // namespace nimbra

@@ -1,14 +1,15 @@
 #include "platform/autostart_entries.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/folder_listing.h"
 #include "platform/home.h"
+#include "platform/small_file.h"
 #include "platform/system_error_text.h"
 
 namespace nimbra {
@@ -16,6 +17,10 @@ namespace {
 
 constexpr std::string_view kSuffix = ".desktop";
 constexpr std::string_view kMainGroup = "[Desktop Entry]";
+// Real entries are a few kilobytes, their longest lines (translated keywords) far below a
+// kilobyte. Anything larger is no entry worth reading, and must not cost the listing its memory.
+constexpr size_t kMaxEntryBytes = 1 << 20;
+constexpr size_t kMaxLineBytes = 8 << 10;
 
 // Undoes the escapes the desktop entry format allows in string values.
 std::string unescapeValue(std::string_view value) {
@@ -48,13 +53,16 @@ struct ParsedEntry {
   bool hidden = false;
 };
 
-// Reads the keys of the main group; other groups (actions, vendor extensions) are ignored.
-ParsedEntry parseEntry(const std::string& path) {
+// Reads the keys of the main group; other groups (actions, vendor extensions) and lines too
+// long for any real entry are ignored.
+ParsedEntry parseEntry(std::string_view content) {
   ParsedEntry parsed;
-  std::ifstream in(path);
-  std::string line;
   bool inMain = false;
-  while (std::getline(in, line)) {
+  while (!content.empty()) {
+    const size_t end = std::min(content.find('\n'), content.size());
+    const std::string_view line = content.substr(0, end);
+    content.remove_prefix(std::min(end + 1, content.size()));
+    if (line.size() > kMaxLineBytes) continue;
     std::string_view l = trimmed(line);
     if (l.empty() || l.front() == '#') continue;
     if (l.front() == '[') {
@@ -92,7 +100,12 @@ std::vector<AutostartEntry> autostartEntries(const std::string& folder) {
   std::vector<AutostartEntry> entries;
   for (const auto& file : files) {
     const std::string path = folder + "/" + file;
-    ParsedEntry parsed = parseEntry(path);
+    // Only a regular file is an entry (through a link too). A FIFO, a device or a folder under
+    // an entry's name is none, and reading one could block or never end.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) continue;
+    // An entry that cannot be read (or is far too large) is still there to be removed.
+    const ParsedEntry parsed = parseEntry(readSmallFile(path, kMaxEntryBytes).value_or(""));
     if (parsed.hidden) continue;
     std::string name = parsed.name ? *parsed.name : file.substr(0, file.size() - kSuffix.size());
     entries.push_back({std::move(name), path});
@@ -100,13 +113,20 @@ std::vector<AutostartEntry> autostartEntries(const std::string& folder) {
   return entries;
 }
 
-std::optional<std::string> removeAutostartEntry(const std::string& folder, const std::string& name) {
-  for (const auto& entry : autostartEntries(folder)) {
-    if (entry.name != name) continue;
-    if (::unlink(entry.path.c_str()) != 0) return pathErrorText(entry.path, errno);
-    return std::nullopt;
+std::optional<std::string> removeAutostartEntry(const std::string& folder, const std::string& item) {
+  const std::vector<AutostartEntry> entries = autostartEntries(folder);
+  auto chosen = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.path == item; });
+  if (chosen == entries.end()) {
+    const auto named = [&](const AutostartEntry& entry) { return entry.name == item; };
+    chosen = std::find_if(entries.begin(), entries.end(), named);
+    // Taking the first of several would remove whichever sorts first, not the one meant.
+    if (std::count_if(entries.begin(), entries.end(), named) > 1) {
+      return "Several login items are named \"" + item + "\"; remove one by its path.";
+    }
   }
-  return "Can't get login item \"" + name + "\".";
+  if (chosen == entries.end()) return "Can't get login item \"" + item + "\".";
+  if (::unlink(chosen->path.c_str()) != 0) return pathErrorText(chosen->path, errno);
+  return std::nullopt;
 }
 
 }  // namespace nimbra

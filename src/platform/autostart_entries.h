@@ -18,13 +18,15 @@ struct AutostartEntry {
 // The folder the entries live in, read from the environment at each call.
 std::string autostartFolder();
 
-// The entries of `folder`, ordered by file name so the listing is stable. Entries marked
-// Hidden=true count as deleted (that is what the key means) and are left out. A folder that
-// cannot be read has none.
+// The entries of `folder`, ordered by file name so the listing is stable. Only regular files
+// (a link to one too) are entries; each is read up to a bounded size, and one that cannot be
+// read is named after its file. Entries marked Hidden=true count as deleted (that is what the key means) and are
+// left out. A folder that cannot be read has none.
 std::vector<AutostartEntry> autostartEntries(const std::string& folder);
 
-// Removes the first entry of `folder` whose name is exactly `name` (a link is removed, never
-// its target). Nullopt on success, else the error text.
-std::optional<std::string> removeAutostartEntry(const std::string& folder, const std::string& name);
+// Removes one entry of `folder`: the one whose file is `item` (each entry's id), else the one
+// whose name is exactly `item`, refused when several share it. A link is removed, never its
+// target. Nullopt on success, else the error text.
+std::optional<std::string> removeAutostartEntry(const std::string& folder, const std::string& item);
 
 }  // namespace nimbra

@@ -34,13 +34,19 @@ bool managerOptions(std::string_view domain, std::vector<std::string>& options) 
 
 // A label becomes a unit name as it is. Anything beyond the letters of reverse-DNS labels could
 // be read by systemctl as something else: a leading "-" as an option, "*?[" as a pattern that
-// stops every matching unit, "/" as a path, "\" or "@" as escapes and instances.
+// stops every matching unit, "/" as a path, "\" or "@" as escapes and instances. A label that
+// already ends in a unit type would be started as that unit and stopped as "LABEL.service",
+// another unit: such a job could never be stopped.
 bool namesOneUnit(std::string_view label) {
   if (label.empty() || label.front() == '-' || label.front() == '.') return false;
   for (char c : label) {
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                        c == '.' || c == '-' || c == '_' || c == ':';
     if (!plain) return false;
+  }
+  for (std::string_view type : {".service", ".socket", ".timer", ".target", ".mount", ".path", ".slice", ".scope",
+                                ".swap", ".device", ".automount"}) {
+    if (label.ends_with(type)) return false;
   }
   return true;
 }

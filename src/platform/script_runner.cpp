@@ -75,18 +75,20 @@ std::vector<std::string> shellArguments(const std::string& command) {
 }
 
 ScriptResult listLoginItems() {
-  // The system prints the {names, paths} pair as one flat list: "n1, n2, p1, p2".
-  std::string names, paths;
-  for (const auto& entry : autostartEntries(autostartFolder())) {
-    names += (names.empty() ? "" : ", ") + entry.name;
-    paths += (paths.empty() ? "" : ", ") + entry.path;
+  // The {names, paths} pair in the source form of the system's runner, {{"n1", "n2"}, {"p1",
+  // "p2"}}: a name holding ", " or a quote stays one name. The path names the entry, so one
+  // that is not UTF-8 cannot be listed; a name is only shown, and is repaired.
+  std::vector<std::string> names, paths;
+  for (auto& entry : autostartEntries(autostartFolder())) {
+    if (!isValidUtf8(entry.path)) continue;
+    names.push_back(replaceInvalidUtf8(entry.name));
+    paths.push_back(std::move(entry.path));
   }
-  if (names.empty()) return {true, ""};
-  return {true, utf8Trimmed(names + ", " + paths)};
+  return {true, "{" + appleScriptList(names) + ", " + appleScriptList(paths) + "}"};
 }
 
-ScriptResult deleteLoginItem(const std::string& name) {
-  if (auto error = removeAutostartEntry(autostartFolder(), name)) {
+ScriptResult deleteLoginItem(const std::string& item) {
+  if (auto error = removeAutostartEntry(autostartFolder(), item)) {
     return {false, utf8Trimmed(std::move(*error))};
   }
   return {true, ""};

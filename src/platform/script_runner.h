@@ -36,7 +36,11 @@ struct ShellScriptRunnerOptions {
 //   do shell script "CMD"                                   -> /bin/sh -c CMD
 //   do shell script "CMD" with administrator privileges     -> as root: directly when already
 //                                                              root, else through pkexec
-//   the two "System Events" login-item scripts             -> XDG autostart entries
+//   the two "System Events" login-item scripts             -> XDG autostart entries: the
+//                                                              listing answers {{names}, {paths}}
+//                                                              in source form; an item is deleted
+//                                                              by its path, or by a name no other
+//                                                              item has
 // Anything else fails with a syntax-error text.
 class ShellScriptRunner final : public ScriptRunner {
  public:

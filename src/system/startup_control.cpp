@@ -2,7 +2,10 @@
 // The user's own jobs are changed with the user's rights; jobs for all users and daemons
 // through administrator shell commands.
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "channel/nimbra_native.h"
 #include "platform/applescript_literal.h"
@@ -11,6 +14,7 @@
 #include "platform/path_parts.h"
 #include "platform/property_list.h"
 #include "platform/random_uuid.h"
+#include "platform/system_error_text.h"
 #include "system/startup_items.h"
 
 namespace nimbra {
@@ -32,6 +36,22 @@ std::optional<std::string> refusedJobId(const std::string& id) {
   return "not the path of a launch job file: " + id;
 }
 
+// A job for all users is installed and loaded by root, so its file must be one that only root
+// could have written, as the launch service itself insists. A link is refused, not replaced:
+// the administrator's copy would write to wherever it points, and a file put in its place
+// would cut the entry loose from whatever maintains the link. A missing file is left to the
+// launch service, which says so itself.
+std::optional<std::string> refusedSystemJobFile(const std::string& id) {
+  struct stat info {};
+  if (::lstat(id.c_str(), &info) != 0) return errno == ENOENT ? std::nullopt : std::optional(pathErrorText(id, errno));
+  const std::string refused = id + ": a launch job for all users must be ";
+  if (S_ISLNK(info.st_mode)) return refused + "a file of its own, not a symbolic link";
+  if (!S_ISREG(info.st_mode)) return refused + "a regular file";
+  if (info.st_uid != 0) return refused + "owned by root, not by user " + std::to_string(info.st_uid);
+  if (info.st_mode & (S_IWGRP | S_IWOTH)) return refused + "writable by root alone, not by its group or everyone";
+  return std::nullopt;
+}
+
 ValueMap answerOf(const ScriptResult& result) {
   return {{"ok", result.ok}, {"error", result.ok ? std::string() : result.text.value_or("")}};
 }
@@ -43,6 +63,9 @@ ValueMap NimbraNative::setStartupItem(const std::string& id, const std::string& 
   if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
   // Any kind but these is a job for all users.
   const bool userJob = kind == kUserAgentKind;
+  if (!userJob) {
+    if (auto refusal = refusedSystemJobFile(id)) return {{"ok", false}, {"error", *refusal}};
+  }
   const std::string domain = kind == kDaemonKind ? "system" : guiDomain(::getuid());
   const std::string verb = enabled ? "bootstrap" : "bootout";
 
@@ -63,8 +86,15 @@ ValueMap NimbraNative::setStartupItem(const std::string& id, const std::string& 
     }
   }
 
-  if (userJob) {
+  if (userJob && !enabled) {
+    // The job is disabled in its file, which is what was asked; the launch service complains
+    // about a job that was not loaded, and that is no failure.
     return {{"ok", true}, {"output", run(launchServiceProgram(), {verb, domain, id})}};
+  }
+  if (userJob) {
+    CheckedOutput load = runChecked(launchServiceProgram(), {verb, domain, id});
+    if (!load.ok) return {{"ok", false}, {"error", std::move(load.error)}};
+    return {{"ok", true}, {"output", std::move(load.output)}};
   }
   return answerOf(runAppleScriptResult(kAdminPrefix + std::string("launchctl ") + verb + " " + domain + " " +
                                        adminWord(id) + kAdminSuffix));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "channel/nimbra_native.h"
+#include "platform/applescript_literal.h"
 #include "platform/folder_listing.h"
 #include "platform/home.h"
 #include "platform/launch_job.h"
@@ -64,18 +65,17 @@ ValueList launchJobItems(const std::vector<LaunchSource>& sources, std::string_v
 
 ValueList loginItems(const ScriptResult& listing) {
   ValueList items;
-  if (!listing.ok || !listing.text || listing.text->empty()) return items;
-  std::vector<std::string> pieces;
-  const std::string& text = *listing.text;
-  for (size_t start = 0;;) {
-    const size_t comma = text.find(", ", start);
-    pieces.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 2;
-  }
-  const size_t half = pieces.size() / 2;
-  for (size_t i = 0; i < half; ++i) {
-    items.emplace_back(itemMap(pieces[i], pieces[i], pieces[half + i], kLoginItemKind, true, true, true));
+  if (!listing.ok || !listing.text) return items;
+  const std::string_view text = *listing.text;
+  size_t pos = 1;
+  if (!text.starts_with('{')) return items;
+  std::optional<std::vector<std::string>> names = readAppleScriptList(text, pos);
+  if (!names || text.substr(pos, 2) != ", ") return items;
+  pos += 2;
+  std::optional<std::vector<std::string>> paths = readAppleScriptList(text, pos);
+  if (!paths || text.substr(pos) != "}" || paths->size() != names->size()) return items;
+  for (size_t i = 0; i < names->size(); ++i) {
+    items.emplace_back(itemMap((*paths)[i], (*names)[i], (*paths)[i], kLoginItemKind, true, true, true));
   }
   return items;
 }

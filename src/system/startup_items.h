@@ -40,8 +40,9 @@ ValueList launchJobItems(const std::vector<LaunchSource>& sources, std::string_v
 // another one (com.a in com.a.b) is not loaded, and an empty label never is.
 bool isLoadedJob(std::string_view loadedJobs, std::string_view label);
 
-// The login items in the runner's answer "name1, name2, path1, path2": the first half of the
-// ", "-separated pieces are names, the second half their paths (an odd last piece is ignored).
+// The login items in the runner's answer, the {names, paths} pair in source form:
+// {{"name1", "name2"}, {"path1", "path2"}}. Each item's id is its path: two items may share a
+// name, never a path. An answer of another shape has no login items.
 ValueList loginItems(const ScriptResult& listing);
 
 }  // namespace nimbra

@@ -111,7 +111,7 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
             HostRun(0,
                     R"({"items":[{"editable":true,"enabled":true,"id":")" + agent +
                         R"(","kind":"userAgent","name":"com.x","path":"/usr/bin/x","runAtLoad":true},)"
-                        R"({"editable":true,"enabled":true,"id":"Notes","kind":"loginItem","name":"Notes","path":")" +
+                        R"({"editable":true,"enabled":true,"id":")" + login + R"(","kind":"loginItem","name":"Notes","path":")" +
                         login + R"(","runAtLoad":true}]})" + "\n",
                     ""));
   const std::string id = R"({"id":")" + agent + R"(","kind":"userAgent")";
@@ -121,6 +121,15 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
               FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));
   EXPECT_FALSE(present(agent));
   EXPECT_EQ(entryCount(tree.path("home/.local/share/Trash/files")), 0);
+  // An agent the launch service refuses to load is not reported switched on: one without a
+  // program, one whose label systemd would read as a unit of another type.
+  const std::string noProgram = tree.write("n.plist", "<plist><dict/></plist>");
+  const std::string timer = tree.write("t.plist", R"(<plist><dict><key>Label</key><string>t.timer</string>
+    <key>Program</key><string>/bin/t</string></dict></plist>)");
+  for (const auto& [job, why] : {std::pair{noProgram, "names no program to run"}, {timer, "cannot name a systemd unit"}}) {
+    EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"userAgent","id":")" + job + "\"}"}),
+                FieldsAre(0, AllOf(StartsWith(R"({"error":"launchctl: )"), HasSubstr(why), HasSubstr(R"("ok":false)")), ""));
+  }
   const std::string stop = "systemctl|--user|stop|com.x.service|";
   EXPECT_THAT(systemd.calls(), ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
 
@@ -133,6 +142,22 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   EXPECT_TRUE(present(neighbour));
   EXPECT_THAT(systemd.calls(), ::testing::Contains("systemctl|stop|com.d.service|"));
   EXPECT_EQ(entryCount(tree.path("tmp")), 0);
+
+  // Jobs for all users that root did not write alone are refused before anything runs: nothing
+  // is written through a link, nothing of another user's is started as root. Removal still
+  // takes the link away, and leaves its target as it was.
+  const std::string target = tree.write("elsewhere/com.t.plist", kAgent);
+  const std::string linked = tree.symlink(target, "daemons/com.t.plist");
+  const std::string planted = tree.write("daemons/com.p.plist", kAgent);
+  ASSERT_EQ(::chown(planted.c_str(), nobodyUid(), nobodyGid()) | ::chmod(planted.c_str(), 0666), 0);
+  const size_t calls = systemd.calls().size();
+  EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"daemon","id":")" + planted + "\"}"}),
+              FieldsAre(0, HasSubstr(planted + ": a launch job for all users must be owned by root"), ""));
+  EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"kind":"daemon","id":")" + linked + "\"}"}),
+            HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
+  EXPECT_FALSE(present(linked));
+  EXPECT_EQ(readFile(target) + readFile(planted), std::string(kAgent) + kAgent);
+  EXPECT_EQ(systemd.calls().size(), calls);
 }
 
 // A folder of stand-in programs, each a /bin/sh script, in `tree`/bin. Every stand-in that

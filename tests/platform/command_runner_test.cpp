@@ -14,6 +14,10 @@ TEST(SpawnCommandRunner, AnswersStandardOutputAsWrittenWithNoShellBetweenOrNothi
             "$(echo hi)|a b|`id`|'q'|-n|x\ny|");
   EXPECT_EQ(runner.run("/nonexistent/program", {}), "");
   EXPECT_EQ(runner.run("/bin/sh", {"-c", "printf 'ok\\377'"}), "");  // not UTF-8
+  // The checked run tells a failure, with the child's own words, from a success.
+  EXPECT_EQ(runner.runChecked("/bin/sh", {"-c", "printf out; echo ' why ' >&2; exit 2"}), (CheckedOutput{false, "out", "why"}));
+  EXPECT_EQ(runner.runChecked("/bin/sh", {"-c", "printf out; echo noise >&2"}), (CheckedOutput{true, "out", ""}));
+  EXPECT_EQ(runner.runChecked("/nonexistent/program", {}), (CheckedOutput{false, "", "No such file or directory"}));
 }
 
 TEST(SpawnCommandRunner, ChildFloodingStandardErrorNeverStallsAndIsReaped) {

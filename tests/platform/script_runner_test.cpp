@@ -58,24 +58,5 @@ TEST(ShellScriptRunner, AdministratorCommandRunsThroughPkexecWhenNotRootAndFinds
   EXPECT_EQ(systemd.calls().size(), 1u);
 }
 
-TEST(ShellScriptRunner, LoginItemScriptsListAndDeleteAutostartEntries) {
-  TempTree tree;
-  ScopedEnv config("XDG_CONFIG_HOME", tree.root());
-  const std::string list = R"(tell application "System Events" to get {name, path} of every login item)";
-  EXPECT_EQ(runScript(list), (ScriptResult{true, ""}));
-  const std::string a = tree.write("autostart/a.desktop", "[Desktop Entry]\nName=Say \"hi\" \\\\ bye\nExec=a\n");
-  const std::string b = tree.write("autostart/b.desktop", "# note\n[Desktop Entry]\nName = Beta\\sTwo\n[Desktop Action x]\nName=No\n");
-  tree.write("autostart/c.desktop", "[Desktop Entry]\nName=Gone\nHidden=true\n");
-  const std::string d = tree.symlink(tree.write("elsewhere.desktop", "[Desktop Entry]\nExec=d\n"), "autostart/d.desktop");
-  tree.write("autostart/notes.txt", "[Desktop Entry]\nName=Not an entry\n");
-  EXPECT_EQ(runScript(list), (ScriptResult{true, "Say \"hi\" \\ bye, Beta Two, d, " + a + ", " + b + ", " + d}));
-  const std::string remove = R"(tell application "System Events" to delete login item )";
-  EXPECT_EQ(runScript(remove + R"("Say \"hi\" \\ bye")"), (ScriptResult{true, ""}));
-  EXPECT_EQ(runScript(remove + R"("d")"), (ScriptResult{true, ""}));
-  EXPECT_EQ(runScript(remove + R"("Nope")"), (ScriptResult{false, "Can't get login item \"Nope\"."}));
-  EXPECT_FALSE(present(a) || present(d));
-  EXPECT_TRUE(present(tree.path("elsewhere.desktop")) && present(b));  // the link went, not its target
-}
-
 }  // namespace
 }  // namespace nimbra

@@ -9,7 +9,6 @@ namespace nimbra::test {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 std::string job(const std::string& entries) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries + "</dict></plist>\n";
@@ -23,7 +22,7 @@ ValueMap item(const std::string& id, const std::string& name, const std::string&
           {"editable", editable}};
 }
 
-TEST(StartupInventory, ReadsEveryJobFileByItsFolderRulesAndPairsTheLoginItemListing) {
+TEST(StartupInventory, ReadsEveryJobFileByItsFolderRules) {
   TempTree tree;
   const std::vector<LaunchSource> sources = {{tree.makeDir("agents"), kUserAgentKind, true},
                                              {tree.makeDir("global"), kGlobalAgentKind, false},
@@ -55,16 +54,6 @@ TEST(StartupInventory, ReadsEveryJobFileByItsFolderRulesAndPairsTheLoginItemList
   for (const Value& entry : items) kinds += std::get<std::string>(entry.getIf<ValueMap>()->at("kind").variant())[0];
   EXPECT_TRUE(std::regex_match(kinds, std::regex("u{5}gd"))) << kinds;
 
-  // The login item listing: the first half of its pieces are names, the second half their paths.
-  const auto login = [](const std::string& name, const std::string& path) {
-    return Value(item(name, name, path, kLoginItemKind, true, true, true));
-  };
-  EXPECT_EQ(loginItems({true, "A, B, /Applications/A.app, /Applications/B.app"}),
-            (ValueList{login("A", "/Applications/A.app"), login("B", "/Applications/B.app")}));
-  EXPECT_EQ(loginItems({true, "A,B, /a, stray"}), (ValueList{login("A,B", "/a")}));
-  for (const ScriptResult& none : {ScriptResult{true, std::nullopt}, ScriptResult{false, "A, /a"}}) {
-    EXPECT_THAT(loginItems(none), IsEmpty());
-  }
 }
 
 // Counts what would have been run with the user's own rights.
@@ -72,6 +61,52 @@ struct CountingCommandRunner final : CommandRunner {
   std::string run(const std::string&, const std::vector<std::string>&) override { return ++runs, ""; }
   int runs = 0;
 };
+
+// Through the channel and the real script runner: each autostart entry is one login item,
+// whatever its name holds, and is removed by its id alone (a link, never its target). What
+// cannot be an entry (a FIFO, a link to a device, a hidden entry, another file) is left out;
+// what is too large to read is named after its file.
+TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
+  TempTree tree;
+  ScopedEnv config("XDG_CONFIG_HOME", tree.root());
+  ScopedEnv home("HOME", tree.makeDir("home"));
+  const auto entry = [&](const std::string& file, const std::string& name) {
+    return tree.write("autostart/" + file, "[Desktop Entry]\nName=" + name + "\nExec=x\n");
+  };
+  const std::string legit = entry("a-legit.desktop", "Twin");
+  const std::string odd = tree.write("autostart/b.desktop", "# x\n[Desktop Entry]\nName = Say \"hi\",\\s\\\\ A, /b.desktop\n[Desktop Action x]\nName=No\n");
+  const std::string latin1 = entry("c.desktop", "Caf\xe9");
+  const std::string huge = tree.sparseFile("autostart/d.desktop", int64_t{600} << 20);
+  ASSERT_EQ(::mkfifo(tree.path("autostart/e.desktop").c_str(), 0644), 0);
+  tree.symlink("/dev/urandom", "autostart/f.desktop");
+  tree.write("autostart/g.desktop", "[Desktop Entry]\nName=Gone\nHidden=true\n");
+  const std::string linked = tree.symlink(tree.write("elsewhere.desktop", "[Desktop Entry]\nName=Linked\n"), "autostart/h.desktop");
+  entry("notes.txt", "Not an entry");
+  const std::string planted = entry("z-planted.desktop", "Twin");
+
+  CountingCommandRunner commands;
+  ShellScriptRunner scripts;
+  ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
+  const Value listing = harness.call("listStartupItems").answer.value_or(Value());
+  ValueList logins;
+  for (const Value& it : *listing.getIf<ValueMap>()->at("items").getIf<ValueList>()) {
+    if (it.getIf<ValueMap>()->at("kind") == Value(kLoginItemKind)) logins.push_back(it);
+  }
+  const auto login = [](const std::string& path, const std::string& name) {
+    return Value(item(path, name, path, kLoginItemKind, true, true, true));
+  };
+  EXPECT_EQ(json(Value(logins)), json(Value(ValueList{login(legit, "Twin"), login(odd, R"(Say "hi", \ A, /b.desktop)"),
+                                         login(latin1, "Caf\uFFFD"), login(huge, "d"), login(linked, "Linked"),
+                                         login(planted, "Twin")})));
+
+  const auto remove = [&](const std::string& id) {
+    return json(harness.call("removeStartupItem", ValueMap{{"id", id}, {"kind", kLoginItemKind}}).answer);
+  };
+  EXPECT_THAT(remove("Twin"), ::testing::HasSubstr("Several login items"));
+  EXPECT_EQ(remove("Nope"), R"({"error":"Can't get login item \"Nope\".","ok":false})");
+  for (const std::string& id : {planted, std::string("Linked")}) EXPECT_EQ(remove(id), R"({"error":"","ok":true})");
+  EXPECT_TRUE(present(legit) && !present(planted) && !present(linked) && present(tree.path("elsewhere.desktop")));
+}
 
 // The control operations at the runner seams: which scripts each kind sends, and what it
 // answers. The administrator is never there (every script fails). The user's own agents, run
@@ -94,6 +129,7 @@ class StartupControlTest : public ::testing::Test {
 // the user's domain; a quote in the path stays inside its word. Daemons go to the system
 // domain; a file that cannot be read is only loaded.
 TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) {
+  NIMBRA_SKIP_UNLESS_ROOT("a job file for all users is switched only when it is root's");
   const std::string global = tree.write("global/it's \"x\".plist", job(key("Label", text("com.x")) + key("Blob", "<data>AAEC</data>")));
   std::string copied;
   scripts.onRun = [&] {
@@ -142,7 +178,8 @@ TEST(StartupControl, ADaemonThatCannotBeDeletedIsReportedNotRemoved) {
               CountingCommandRunner commands;
               ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
               const std::string answer = json(harness.call("removeStartupItem", ValueMap{{"id", daemon}, {"kind", kDaemonKind}}).answer);
-              return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 2 ? "" : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
+              // A file of nobody's is not switched: the deletion's attempt is the only script.
+              return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 1 ? "" : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
             }),
             "");
   EXPECT_TRUE(present(daemon));
