@@ -53,6 +53,9 @@ TEST_F(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhe
   makeBundle(tree, "alice/Applications/Tool.APP", {}, 99999);         // the suffix is case-sensitive
   makeBundle(tree, "alice/Applications/Games/Inner.app", {}, 99999);  // one level only
   tree.symlink(tree.path("alice/Applications/Big.app"), "alice/Applications/Link.app");
+  // Links that lead nowhere name no application: to themselves, to nothing.
+  tree.symlink("Loop.app", "alice/Applications/Loop.app");
+  tree.symlink(tree.path("alice/Applications/Gone.app"), "alice/Applications/Dangling.app");
   makeBundle(tree, "al/Applications/Same.app", {}, 1000);
   makeBundle(tree, "alice/Applications/Utilities/Same.app", {}, 1000);
   const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 900000000}};
