@@ -21,12 +21,15 @@ class LeftoverTerms {
  public:
   LeftoverTerms(const std::string& bundleId, const std::string& name);
 
-  // How the entry named `lowerName` (already lower-cased) matches; the weak rule holds only
-  // in a folder named "Application Support".
+  // How the entry named `lowerName` (already lower-cased) matches, the first rule that holds
+  // deciding: the identifier standing whole in the name (strong); the name alone or before a "."
+  // (strong); the name before a space and more words, as "Viewer Pro" for "Viewer" (weak); the
+  // identifier's last piece as the whole name, in a folder named "Application Support" (weak).
   LeftoverMatch match(std::string_view lowerName, bool inApplicationSupport) const;
 
  private:
-  std::string idTerm_;    // the lower-cased identifier, found anywhere in a name; "" when too short
+  // The lower-cased identifier when it looks like one (see the constructor); "" otherwise.
+  std::string idTerm_;
   std::string nameTerm_;  // the lower-cased name, "" when too short to be telling
   std::string lastTerm_;  // the identifier's last piece, "" when too short or there is none
 };

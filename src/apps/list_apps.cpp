@@ -24,6 +24,13 @@ constexpr const char* kTask = "apps";
 constexpr std::string_view kBundleSuffix = ".app";
 constexpr std::string_view kVendorPrefix = "com.apple.";
 
+// Whether the entry leads anywhere. A link to a bundle elsewhere is listed, as the desktop lists
+// one; a link to itself or to nothing names no application, and could not be uninstalled as one.
+bool resolves(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
 // The bundle entry's own time (lstat: a link to a bundle is dated, and measured, as the link).
 int64_t modifiedSeconds(const std::string& path) {
   struct stat info {};
@@ -82,7 +89,7 @@ ValueMap listApplications(NimbraNative& service, const AppFolderRoots& roots) {
       if (service.isCancelled()) break;
       const std::string path = folder + "/" + entry.name;
       // A path that is not valid UTF-8 cannot travel to the interface.
-      if (!isValidUtf8(path)) continue;
+      if (!isValidUtf8(path) || !resolves(path)) continue;
       listed.push_back(describe(service, path, entry.name));
       service.progress(kTask, path, static_cast<int64_t>(listed.size()), 0, false);
     }

@@ -11,14 +11,12 @@
 
 #include "platform/descriptor.h"
 #include "platform/path_parts.h"
+#include "platform/property_list_bounds.h"
 #include "platform/small_file.h"
 #include "platform/system_error_text.h"
 
 namespace nimbra {
 namespace {
-
-// Property lists are small; a larger file is no job or information file and is not read whole.
-constexpr size_t kMaxFileBytes = 64 << 20;
 
 bool writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -47,10 +45,22 @@ PropertyList& PropertyList::operator=(PropertyList&&) noexcept = default;
 PropertyList::~PropertyList() = default;
 
 std::optional<PropertyList> PropertyList::readDictionary(const std::string& path) {
-  const std::optional<std::string> bytes = readSmallFile(path, kMaxFileBytes);
-  if (!bytes || bytes->empty()) return std::nullopt;
+  const std::optional<std::string> bytes = readSmallFile(path, kMaxPropertyListBytes);
+  return bytes ? dictionaryFromBytes(*bytes) : std::nullopt;
+}
+
+std::optional<PropertyList> PropertyList::dictionaryFromBytes(std::string_view bytes) {
+  // libplist recurses and copies without limit: nothing it has not been shown to survive
+  // reaches it, neither to parse nor, after a failed parse, to free.
+  if (bytes.empty() || !withinPropertyListBounds(bytes)) return std::nullopt;
   auto tree = std::make_unique<Tree>();
-  plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &tree->root);
+  const auto length = static_cast<uint32_t>(bytes.size());
+  // The format is decided here, as the bounds were checked, not left to the library to guess.
+  if (isBinaryPropertyList(bytes)) {
+    plist_from_bin(bytes.data(), length, &tree->root);
+  } else {
+    plist_from_xml(bytes.data(), length, &tree->root);
+  }
   if (!tree->root || plist_get_node_type(tree->root) != PLIST_DICT) return std::nullopt;
   return PropertyList(std::move(tree));
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nimbra {
@@ -17,8 +18,11 @@ namespace nimbra {
 class PropertyList {
  public:
   // The dictionary in the file at `path`, XML or binary; nullopt when the file cannot be
-  // read, is not a property list, or its top level is not a dictionary.
+  // read, is not a property list, or its top level is not a dictionary. A file past the bounds
+  // of property_list_bounds.h (size, nesting, expansion) counts as one that cannot be read.
   static std::optional<PropertyList> readDictionary(const std::string& path);
+  // The same for a file's content already in memory.
+  static std::optional<PropertyList> dictionaryFromBytes(std::string_view bytes);
 
   PropertyList(PropertyList&&) noexcept;
   PropertyList& operator=(PropertyList&&) noexcept;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "channel/nimbra_native.h"
 #include "platform/file_removal.h"
@@ -18,18 +19,23 @@ namespace {
 
 inline constexpr const char* kDeleteTask = "delete";
 
-// The existence test of deletion looks through a link to its target: a link whose target is
-// gone counts as nothing there.
-bool existsAt(const std::string& path, bool* isDirectory = nullptr) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
-  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
-  return true;
-}
-
 bool anythingAt(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The existence test of deletion looks through a link to its target: a link whose target is
+// gone counts as nothing there. A link that leads back to itself (directly or round a chain)
+// reaches no target either, yet it is no vanished item: it stands, and is removed as the link
+// it is or reported, never answered as gone while it stays.
+bool existsAt(const std::string& path, bool* isDirectory = nullptr) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno != ELOOP || !anythingAt(path)) return false;
+    st.st_mode = S_IFLNK;
+  }
+  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
+  return true;
 }
 
 // An item left for the administrator step: the caller's path (what the answer names) and the

@@ -5,6 +5,7 @@
 
 #include "platform/mount_table.h"
 #include "platform/path_parts.h"
+#include "platform/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -24,7 +25,9 @@ ValueList mountedVolumes(SystemSources& sources) {
   ValueList disks;
   std::set<std::string> namesTaken;
   for (const MountEntry& mount : parseMountInfo(sources.readFile("/proc/self/mountinfo").value_or(""))) {
-    if (!holdsStoredData(mount)) continue;
+    // A mount point that is not valid UTF-8 cannot travel to the interface, and with its bad
+    // bytes replaced it would name no folder at all.
+    if (!holdsStoredData(mount) || !isValidUtf8(mount.mountPoint)) continue;
     const std::optional<VolumeStat> stat = sources.volumeStat(mount.mountPoint);
     if (!stat || !stat->isDirectory || stat->total == 0) continue;
     std::string name = volumeName(sources, mount);

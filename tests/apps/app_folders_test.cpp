@@ -53,6 +53,9 @@ TEST_F(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhe
   makeBundle(tree, "alice/Applications/Tool.APP", {}, 99999);         // the suffix is case-sensitive
   makeBundle(tree, "alice/Applications/Games/Inner.app", {}, 99999);  // one level only
   tree.symlink(tree.path("alice/Applications/Big.app"), "alice/Applications/Link.app");
+  // Links that lead nowhere name no application: to themselves, to nothing.
+  tree.symlink("Loop.app", "alice/Applications/Loop.app");
+  tree.symlink(tree.path("alice/Applications/Gone.app"), "alice/Applications/Dangling.app");
   makeBundle(tree, "al/Applications/Same.app", {}, 1000);
   makeBundle(tree, "alice/Applications/Utilities/Same.app", {}, 1000);
   const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 900000000}};
@@ -106,13 +109,24 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   tree.touch("al/Library/Saved Application State/myapp.savedState/w", 6);
   tree.touch("alice/Library/Caches/MyApp/cache", 8);  // listed again, with its full path
   tree.touch("alice/Library/LaunchDaemons/com.example.MyApp.helper.plist", 9);
+  // The identifier only as a whole run, between ". - _" or a space and the ends of the name.
+  tree.touch("al/Library/Containers/TEAMID.com.example.myapp/x", 10);
+  tree.touch("al/Library/Preferences/com.example.myapp-helper.plist", 11);
+  tree.touch("al/Library/Preferences/com.example.myapps.plist", 1);
+  tree.touch("al/Library/Preferences/xcom.example.myapp.plist", 1);
   const std::string machine = tree.path("alice/Library");
   EXPECT_THAT(leftovers(rootsIn(tree), "com.example.MyApp", "MyApp"),
               ElementsAre("~/Library/Application Support/MyApp|100", "~/Library/Caches/MyApp|20",
-                          "~/Library/Logs/MyApp Data|4",
+                          "~/Library/Preferences/com.example.myapp-helper.plist|11",
+                          "~/Library/Logs/MyApp Data|4|weak",  // perhaps another application's
+                          "~/Library/Containers/TEAMID.com.example.myapp|10",
                           "~/Library/Group Containers/group.com.example.myapp|5",
                           "~/Library/Saved Application State/myapp.savedState|6",
                           machine + "/LaunchDaemons/com.example.MyApp.helper.plist|9", machine + "/Caches/MyApp|8"));
+  // What is no identifier names nothing, however many names hold it.
+  for (const char* notAnIdentifier : {".plist", "com.", "com.example."}) {
+    EXPECT_THAT(leftovers(rootsIn(tree), notAnIdentifier, ""), ::testing::IsEmpty()) << notAnIdentifier;
+  }
 
   // The name "Tk" is too short to be telling; "toolkit" matches weakly, in Application Support only.
   tree.touch("al/Library/Application Support/Toolkit/a", 1);
@@ -134,6 +148,7 @@ TEST(LeftoverTerms, FoldFullUnicodeCaseAndCountCharactersNotBytes) {
       {"", "ŸACHT", "ÿacht.savedstate", false, LeftoverMatch::strong},
       {"", "Déj", "déj", false, LeftoverMatch::none},                          // 3 characters in 4 bytes
       {"org.example.Çà", "", "ÇÀ", true, LeftoverMatch::none},                 // 2 characters in 4 bytes
+      {"", "Viewer", "viewer pro", false, LeftoverMatch::weak},
   };
   for (const auto& [bundleId, name, entry, inApplicationSupport, match] : cases) {
     SCOPED_TRACE(std::string(bundleId) + " / " + name + " / " + entry);

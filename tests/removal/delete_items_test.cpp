@@ -19,17 +19,19 @@ TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissin
   tree.symlink(tree.path("neighbour"), "work/link-out");
   const std::string folderLink = tree.symlink(tree.path("neighbour"), "folder-link"), work = tree.path("work");
   const std::string file = tree.touch("single", 333), dangling = tree.symlink("/nonexistent", "dangling");
+  const std::string loop = tree.symlink(tree.path("Loop.app"), "Loop.app");
   const int64_t bytes = findByteSum(work);
 
   RecordingScriptRunner admin;
   ChannelHarness channel({.scriptRunner = &admin});
-  // The second `file` is gone by then; a link to nothing fails the existence test and stays.
-  const CallOutcome outcome = channel.call("deleteItems", deleteArgs({work, file, file, folderLink, dangling}));
+  // The second `file` is gone by then; a link to nothing fails the existence test and stays, but
+  // a link to itself is no missing item: it goes, as a link.
+  const CallOutcome outcome = channel.call("deleteItems", deleteArgs({work, file, file, folderLink, dangling, loop}));
   EXPECT_EQ(outcome.answer, deleteResult(bytes + 333));
   ASSERT_FALSE(outcome.events.empty());
   EXPECT_EQ(outcome.events.front(), deleteEvent(work, 1, bytes));  // the first passes the throttle
-  EXPECT_EQ(outcome.events.back(), deleteEvent("", 5, bytes + 333));
-  EXPECT_FALSE(present(work) || present(file) || present(folderLink));
+  EXPECT_EQ(outcome.events.back(), deleteEvent("", 6, bytes + 333));
+  EXPECT_FALSE(present(work) || present(file) || present(folderLink) || present(loop));
   EXPECT_TRUE(present(dangling));
   EXPECT_EQ(findByteSum(tree.path("neighbour")), 77);
   EXPECT_TRUE(admin.scripts.empty());  // nothing stood, so no administrator step

@@ -30,6 +30,7 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.files["/proc/meminfo"] = "MemTotal: 1048576 kB\nMemFree: 0 kB\nActive: 262144 kB\nInactive: 0 kB\n";
   // Every mount point answers, so only the mount table's facts decide what is left out.
   sources.files["/proc/self/mountinfo"] =
+      "20 1 8:1 / /mnt/caf\xe9 rw - ext4 /dev/sda1 rw\n"  // names no folder in UTF-8
       "21 1 8:17 / /data rw,relatime shared:1 - ext4 /dev/sdb1 rw\n"
       "22 1 8:33 / /mnt/second rw - ext4 /dev/sdc1 rw\n"
       "23 1 8:49 / /mnt/empty rw - ext4 /dev/sdd1 rw\n"
@@ -46,7 +47,7 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.volumes["/etc/hostname"] = {false, 500 * kGB, 90 * kGB};
   sources.volumes["/"] = {true, 500 * kGB, 90 * kGB};
   sources.volumes["/data"] = {true, 2000 * kGB, 2000 * kGB};
-  sources.labels = {{"/dev/sdb1", "Backup"}, {"/dev/sdc1", "Backup"}, {"/dev/sde1", "My Stick"}};
+  sources.labels = {{"/dev/sda1", "Backup"}, {"/dev/sdb1", "Backup"}, {"/dev/sdc1", "Backup"}, {"/dev/sde1", "My Stick"}};
   sources.removable = {"/dev/sde1"};
 
   ChannelHarness harness(NimbraNative::Seams{.systemSources = &sources});
