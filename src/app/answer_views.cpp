@@ -13,7 +13,12 @@ namespace {
 constexpr size_t kBarWidth = 12;
 constexpr size_t kSizeWidth = 9;
 constexpr size_t kShareWidth = 4;
-constexpr std::string_view kRemainderName = "\u2026";
+// The tree's drawing, in box-drawing characters or, for a terminal that cannot show them, ASCII.
+struct TreeGlyphs {
+  std::string_view branch, lastBranch, through, remainder;
+};
+constexpr TreeGlyphs kUnicodeTree{"\u251C\u2500 ", "\u2514\u2500 ", "\u2502  ", "\u2026"};
+constexpr TreeGlyphs kAsciiTree{"|- ", "`- ", "|  ", "..."};
 constexpr size_t kShortHash = 12;
 
 const ValueMap kNoMap;
@@ -24,48 +29,61 @@ const ValueMap& mapOf(const Value& value) {
   return map ? *map : kNoMap;
 }
 
-const Value* field(const ValueMap& map, const std::string& key) {
+const Value* field(const ValueMap& map, std::string_view key) {
   auto found = map.find(key);
   return found == map.end() ? nullptr : &found->second;
 }
 
-std::string text(const ValueMap& map, const std::string& key) {
+std::string text(const ValueMap& map, std::string_view key) {
   const Value* value = field(map, key);
   const std::string* string = value ? value->getIf<std::string>() : nullptr;
   return string ? *string : "";
 }
 
-int64_t number(const ValueMap& map, const std::string& key) {
+int64_t number(const ValueMap& map, std::string_view key) {
   const Value* value = field(map, key);
   return value ? intValue(*value).value_or(0) : 0;
 }
 
-bool flag(const ValueMap& map, const std::string& key) {
+bool flag(const ValueMap& map, std::string_view key) {
   const Value* value = field(map, key);
   const bool* b = value ? value->getIf<bool>() : nullptr;
   return b && *b;
 }
 
-const ValueList& list(const ValueMap& map, const std::string& key) {
+const ValueList& list(const ValueMap& map, std::string_view key) {
   const Value* value = field(map, key);
   const ValueList* items = value ? value->getIf<ValueList>() : nullptr;
   return items ? *items : kNoList;
 }
 
-std::string bytes(int64_t count, const ViewOptions& options) {
-  return options.exactBytes ? std::to_string(count) : formatByteCount(count);
+std::string bytes(int64_t count, const ViewOptions& options) { return sizeText(count, options); }
+
+std::string stringOf(const Value& value) {
+  const std::string* string = value.getIf<std::string>();
+  return string ? *string : "";
 }
 
-std::string withThousands(int64_t value) {
-  std::string digits = std::to_string(value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > (value < 0 ? 1 : 0); i -= 3) {
-    digits.insert(static_cast<size_t>(i), ",");
+// Each path that could not be removed or moved, and the error text line by line.
+std::string failures(const ValueMap& result, const char* what, const ViewOptions& options) {
+  std::string out;
+  const ValueList& failed = list(result, "failed");
+  if (!failed.empty()) {
+    out += options.palette.warn(plural(static_cast<int64_t>(failed.size()), "item", "items") + " could not be " + what +
+                                ":") +
+           "\n";
   }
-  return digits;
-}
-
-std::string plural(int64_t count, const char* one, const char* many) {
-  return withThousands(count) + " " + (count == 1 ? one : many);
+  for (const Value& path : failed) out += "  " + printable(stringOf(path)) + "\n";
+  const std::string error = text(result, "error");
+  if (!error.empty()) {
+    size_t start = 0;
+    while (start <= error.size()) {
+      const size_t end = std::min(error.find('\n', start), error.size());
+      out += "  " + options.palette.dim(printable(error.substr(start, end - start))) + "\n";
+      start = end + 1;
+    }
+  }
+  return out;
 }
 
 // Local date and time, minutes precision; "-" for an unknown time.
@@ -126,7 +144,7 @@ struct TreeRow {
 };
 
 // Pre-order, with an explicit stack: an answer may nest a few thousand levels deep.
-std::vector<TreeRow> treeRows(const ValueMap& root) {
+std::vector<TreeRow> treeRows(const ValueMap& root, const TreeGlyphs& glyphs) {
   struct Open {
     const ValueMap* node;
     std::string indent;
@@ -145,20 +163,28 @@ std::vector<TreeRow> treeRows(const ValueMap& root) {
     const bool lastChild = top.next == children.size();
     TreeRow row;
     row.remainder = flag(child, "isOther");
-    row.name = row.remainder ? std::string(kRemainderName) + " the rest" : text(child, "name");
+    row.name = row.remainder ? std::string(glyphs.remainder) + " the rest" : text(child, "name");
     if (flag(child, "isDir") && !row.remainder) row.name += "/";
-    row.branch = top.indent + (lastChild ? "\u2514\u2500 " : "\u251C\u2500 ");
+    row.branch = top.indent + std::string(lastChild ? glyphs.lastBranch : glyphs.branch);
     row.branchWidth = 3 * open.size();
     row.size = number(child, "size");
     row.share = static_cast<double>(row.size) / static_cast<double>(std::max<int64_t>(number(*top.node, "size"), 1));
     rows.push_back(std::move(row));
-    std::string indent = top.indent + (lastChild ? "   " : "\u2502  ");
+    std::string indent = top.indent + (lastChild ? std::string("   ") : std::string(glyphs.through));
     open.push_back({&child, std::move(indent), 0});
   }
   return rows;
 }
 
 }  // namespace
+
+const ValueList& answerList(const Value& answer, std::string_view key) { return list(mapOf(answer), key); }
+std::string answerText(const Value& answer, std::string_view key) { return text(mapOf(answer), key); }
+int64_t answerNumber(const Value& answer, std::string_view key) { return number(mapOf(answer), key); }
+
+std::string sizeText(int64_t count, const ViewOptions& options) {
+  return options.exactBytes ? std::to_string(count) : formatByteCount(count, options.units);
+}
 
 std::string junkLabel(const std::string& id) {
   static const std::map<std::string, std::string> kLabels = {
@@ -176,18 +202,21 @@ std::string treeView(const Value& answer, const ViewOptions& options) {
   const ValueMap& root = mapOf(answer);
   std::string out = options.palette.bold(printable(text(root, "path"))) + "  " + bytes(number(root, "size"), options) +
                     "  " + plural(number(root, "files"), "file", "files") + "\n";
-  const std::vector<TreeRow> rows = treeRows(root);
-  // Names line up in one column: as wide as the widest, as far as the terminal allows.
-  constexpr size_t kTailWidth = kSizeWidth + kBarWidth + kShareWidth + 4;
+  const std::vector<TreeRow> rows = treeRows(root, options.unicode ? kUnicodeTree : kAsciiTree);
+  // Sizes line up in a column as wide as the widest (exact byte counts may be long), names in
+  // one as wide as the widest name, as far as the terminal allows.
+  size_t sizeWidth = kSizeWidth;
+  for (const TreeRow& row : rows) sizeWidth = std::max(sizeWidth, bytes(row.size, options).size());
+  const size_t tailWidth = sizeWidth + kBarWidth + kShareWidth + 4;
   size_t nameColumn = 0;
   for (const TreeRow& row : rows) nameColumn = std::max(nameColumn, row.branchWidth + displayWidth(row.name));
-  nameColumn = std::min(nameColumn, options.columns > kTailWidth + 8 ? options.columns - kTailWidth : 8);
+  nameColumn = std::min(nameColumn, options.columns > tailWidth + 8 ? options.columns - tailWidth : 8);
   for (const TreeRow& row : rows) {
     const size_t nameWidth = nameColumn > row.branchWidth + 4 ? nameColumn - row.branchWidth : 4;
     std::string name = padRight(fitPath(row.name, nameWidth), nameWidth);
     if (row.remainder) name = options.palette.dim(name);
-    out += options.palette.dim(row.branch) + name + "  " + padLeft(bytes(row.size, options), kSizeWidth) + " " +
-           options.palette.accent(bar(row.share, kBarWidth)) + " " +
+    out += options.palette.dim(row.branch) + name + "  " + padLeft(bytes(row.size, options), sizeWidth) + " " +
+           options.palette.accent(bar(row.share, kBarWidth, options.unicode)) + " " +
            padLeft(std::to_string(std::lround(row.share * 100)) + "%", kShareWidth) + "\n";
   }
   return out;
@@ -217,7 +246,9 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options) {
     out += options.palette.bold(plural(static_cast<int64_t>(files.size()), "copy", "copies") + " of " +
                                 bytes(number(group, "size"), options)) +
            ", " + bytes(number(group, "wasted"), options) + " wasted  " + options.palette.dim("sha256 " + hash) + "\n";
-    for (const Value& file : files) out += "  " + fitPath(text(mapOf(file), "path"), options.columns - 2) + "\n";
+    for (const Value& file : files) {
+      out += "  " + fitPath(text(mapOf(file), "path"), options.columns > 2 ? options.columns - 2 : 1) + "\n";
+    }
   }
   out += plural(static_cast<int64_t>(groups.size()), "group", "groups") + ", " +
          bytes(number(result, "wasted"), options) + " wasted, " + plural(number(result, "scanned"), "file", "files") +
@@ -241,23 +272,31 @@ std::string junkView(const Value& answer, const ViewOptions& options) {
 
 std::string deletionView(const Value& answer, const ViewOptions& options) {
   const ValueMap& result = mapOf(answer);
-  std::string out = "freed " + bytes(number(result, "freed"), options) + "\n";
-  const ValueList& failed = list(result, "failed");
-  if (!failed.empty()) out += options.palette.warn(plural(static_cast<int64_t>(failed.size()), "item", "items") + " could not be removed:") + "\n";
-  for (const Value& path : failed) out += "  " + printable(path.getIf<std::string>() ? *path.getIf<std::string>() : "") + "\n";
-  const ValueList& inTrash = list(result, "inTrash");
-  if (!inTrash.empty()) {
-    out += plural(static_cast<int64_t>(inTrash.size()), "item", "items") + " left in the Trash (" +
-           bytes(number(result, "inTrashBytes"), options) + ")\n";
+  return "freed " + bytes(number(result, "freed"), options) + "\n" + failures(result, "removed", options);
+}
+
+std::string trashView(const Value& answer, int64_t movedBytes, const std::string& trashFolder,
+                      const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  const auto moved = static_cast<int64_t>(list(result, "trashed").size());
+  std::string out = "moved " + plural(moved, "item", "items") + ", " + bytes(movedBytes, options) + " to the Trash";
+  if (moved > 0) {
+    out += " (" + printable(trashFolder) + "/files)\n  the desktop's Trash puts " + (moved == 1 ? "it" : "them") +
+           " back where " + (moved == 1 ? "it was" : "they were");
   }
-  const std::string error = text(result, "error");
-  if (!error.empty()) {
-    size_t start = 0;
-    while (start <= error.size()) {
-      const size_t end = std::min(error.find('\n', start), error.size());
-      out += "  " + options.palette.dim(printable(error.substr(start, end - start))) + "\n";
-      start = end + 1;
-    }
+  return out + "\n" + failures(result, "moved", options);
+}
+
+std::string largeFilePathsNul(const Value& answer) {
+  std::string out;
+  for (const Value& item : list(mapOf(answer), "items")) out += text(mapOf(item), "path") + '\0';
+  return out;
+}
+
+std::string duplicatePathsNul(const Value& answer) {
+  std::string out;
+  for (const Value& group : list(mapOf(answer), "groups")) {
+    for (const Value& file : list(mapOf(group), "files")) out += text(mapOf(file), "path") + '\0';
   }
   return out;
 }
@@ -287,7 +326,7 @@ std::string systemView(const Value& answer, const ViewOptions& options) {
     const int64_t total = number(disk, "total");
     const double share = total > 0 ? static_cast<double>(number(disk, "used")) / static_cast<double>(total) : 0;
     rows.push_back({text(disk, "name"), bytes(number(disk, "used"), options), bytes(total, options),
-                    bar(share, 10) + " " + std::to_string(std::lround(share * 100)) + "%",
+                    bar(share, 10, options.unicode) + " " + std::to_string(std::lround(share * 100)) + "%",
                     text(disk, "path") + (flag(disk, "isRemovable") ? "  (removable)" : "")});
   }
   return out + table({{"VOLUME"}, {"USED", true}, {"TOTAL", true}, {"SHARE"}, {"MOUNTED AT"}}, rows, options);
@@ -298,7 +337,7 @@ std::string memoryView(const Value& answer, const ViewOptions& options) {
   const int64_t total = number(memory, "total");
   const double share = total > 0 ? static_cast<double>(number(memory, "used")) / static_cast<double>(total) : 0;
   std::string out = "used " + bytes(number(memory, "used"), options) + " of " + bytes(total, options) + "  " +
-                    options.palette.accent(bar(share, 20)) + " pressure " + std::to_string(number(memory, "pressure")) +
+                    options.palette.accent(bar(share, 20, options.unicode)) + " pressure " + std::to_string(number(memory, "pressure")) +
                     "%\n" + "free " + bytes(number(memory, "free"), options) + ", cached " +
                     bytes(number(memory, "cached"), options) + ", wired " + bytes(number(memory, "wired"), options) +
                     ", compressed " + bytes(number(memory, "compressed"), options) + "\n\n";

@@ -6,7 +6,9 @@
 // work was cancelled is the caller's to say (on stderr), so stdout stays the answer alone.
 
 #include <cstddef>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/terminal_text.h"
@@ -14,11 +16,26 @@
 
 namespace nimbra {
 
+// The width of output that is not a terminal's: nothing is shortened for a reader that is a
+// program. Half the range, so the views may add to it.
+inline constexpr size_t kUnlimitedColumns = std::numeric_limits<size_t>::max() / 2;
+
 struct ViewOptions {
   size_t columns = 80;      // the terminal's width; lines never exceed it
   bool exactBytes = false;  // sizes as exact integers instead of "1.2 GB"
+  ByteUnits units = ByteUnits::decimal;
+  bool unicode = true;      // box-drawing and block characters; ASCII stand-ins otherwise
   Palette palette{};
 };
+
+// Fields of an answer read leniently, as the views read them: a missing key, or a value of
+// another type, gives an empty list, "" or 0.
+const ValueList& answerList(const Value& answer, std::string_view key);
+std::string answerText(const Value& answer, std::string_view key);
+int64_t answerNumber(const Value& answer, std::string_view key);
+
+// A size as the options want it: "1.2 GB", "1.1 GiB" or "1234567".
+std::string sizeText(int64_t bytes, const ViewOptions& options);
 
 // "analyzeDisk": an indented tree, each line with the size, a bar and the share of its parent.
 std::string treeView(const Value& answer, const ViewOptions& options);
@@ -30,6 +47,9 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options);
 std::string junkView(const Value& answer, const ViewOptions& options);
 // "deleteItems" after `junk clean`: what was freed and every failure.
 std::string deletionView(const Value& answer, const ViewOptions& options);
+// "trashItems" after `junk clean --trash`: where the items went (`bytes` of them, as the scan
+// measured), how to get them back, and every failure.
+std::string trashView(const Value& answer, int64_t bytes, const std::string& trashFolder, const ViewOptions& options);
 // "sizeOf" for each of `paths`, answers in the same order.
 std::string sizesView(const std::vector<std::string>& paths, const std::vector<Value>& answers,
                       const ViewOptions& options);
@@ -39,6 +59,11 @@ std::string memoryView(const Value& answer, const ViewOptions& options);
 std::string startupView(const Value& answer, const ViewOptions& options);
 std::string appsView(const Value& answer, const ViewOptions& options);
 std::string leftoversView(const Value& answer, const ViewOptions& options);
+
+// For `-0`: the paths of "scanLargeFiles" (largest first), or of every copy in
+// "scanDuplicates" (group after group), each followed by a NUL byte, for `xargs -0`.
+std::string largeFilePathsNul(const Value& answer);
+std::string duplicatePathsNul(const Value& answer);
 
 // The label people read beside a junk category's id ("userCache" -> "User caches").
 std::string junkLabel(const std::string& id);

@@ -2,14 +2,68 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <sstream>
+#include <string_view>
 
 #include "app/json_value.h"
+#include "app/terminal_text.h"
 #include "app/view_commands.h"
 
 namespace nimbra {
+namespace {
+
+constexpr std::string_view kHelpCommand = "help";
+// A name a few edits (insertions, deletions, substitutions, swaps of neighbours) from a
+// command is taken for a slip of the fingers: one edit in every three letters, at most two.
+constexpr size_t kLettersPerTypo = 3;
+constexpr size_t kMostTypos = 2;
+
+// The optimal string alignment distance: edits, a swap of two neighbours counting as one.
+size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The command `typed` most likely meant: the nearest within its typos, else the only one it
+// begins, else none.
+std::string likelyCommand(std::string_view typed, const std::vector<std::string>& commands) {
+  std::string nearest;
+  size_t best = std::clamp<size_t>(typed.size() / kLettersPerTypo, 1, kMostTypos) + 1;
+  for (const std::string& command : commands) {
+    const size_t distance = editDistance(typed, command);
+    if (distance < best) {
+      best = distance;
+      nearest = command;
+    }
+  }
+  if (!nearest.empty() || typed.size() < 2) return nearest;
+  std::vector<std::string> begun;
+  for (const std::string& command : commands) {
+    if (command.starts_with(typed)) begun.push_back(command);
+  }
+  return begun.size() == 1 ? begun.front() : "";
+}
+
+}  // namespace
 
 Command parseCommandLine(int argc, const char* const* argv) {
+  // `nimbra help [COMMAND...]` is `nimbra [COMMAND...] --help`.
+  if (argc > 1 && argv[1] == kHelpCommand) {
+    std::vector<const char*> asked(argv, argv + argc);
+    asked.erase(asked.begin() + 1);
+    asked.push_back("--help");
+    return parseCommandLine(static_cast<int>(asked.size()), asked.data());
+  }
+
   CLI::App app{"The native service of Nimbra, driven from the command line.", "nimbra"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("nimbra ") + NIMBRA_VERSION, "Print the version and exit");
@@ -31,6 +85,22 @@ Command parseCommandLine(int argc, const char* const* argv) {
 
   ViewCommandLine viewLine;
   addViewCommands(app, viewLine);
+  app.add_subcommand(std::string(kHelpCommand), "Show how to use nimbra, or one COMMAND (as COMMAND --help does).");
+
+  if (argc > 1 && argv[1][0] != '-') {
+    std::vector<std::string> commands;
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+      commands.push_back(sub->get_name());
+    }
+    const std::string typed = argv[1];
+    if (std::find(commands.begin(), commands.end(), typed) == commands.end()) {
+      const std::string meant = likelyCommand(typed, commands);
+      return CommandLineExit{kExitUsage, "",
+                             "nimbra: unknown command '" + printable(typed) + "' (" +
+                                 (meant.empty() ? "`nimbra help` lists the commands" : "did you mean '" + meant + "'?") +
+                                 ")\n"};
+    }
+  }
 
   try {
     // CLI11 wants the mutable argv of main(); it does not modify it.

@@ -16,7 +16,7 @@ namespace nimbra {
 
 // Exit statuses of the host program.
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;      // malformed session input, lost output
+inline constexpr int kExitFailure = 1;      // malformed session input, lost output, a path in error
 inline constexpr int kExitUsage = 2;        // unparsable ARGS_JSON, unknown option
 inline constexpr int kExitNotImplemented = 3;
 
@@ -36,13 +36,17 @@ enum class View { tree, large, dupes, junk, junkClean, size, sys, mem, startup, 
 struct ViewCommand {
   View view = View::tree;
   std::vector<MethodCall> calls;
-  bool json = false;        // print what `call` would, one line per answer
-  bool exactBytes = false;  // sizes as exact integers
+  bool json = false;         // print what `call` would, one line per answer
+  bool exactBytes = false;   // sizes as exact integers
+  bool binaryUnits = false;  // sizes in KiB, MiB, GiB
   std::vector<std::string> paths;       // "size": the paths asked about, for the table
-  std::string exportNcdu;               // "tree": also write the ncdu export here
+  std::vector<std::string> complaints;  // "size": the paths that cannot be measured, and why
+  std::string exportNcdu;               // "tree": also write the ncdu export here ("-": stdout)
+  bool nullSeparated = false;           // "large", "dupes": only the paths, each ended by NUL
   std::vector<std::string> categories;  // "junk clean": the category ids to delete
-  bool toTrash = false;                 // "junk clean": by way of the Trash
+  bool toTrash = false;                 // "junk clean": into the Trash, restorable
   bool yes = false;                     // "junk clean": no confirmation asked
+  bool includeRecent = false;           // "junk clean": recent temporary entries too
 };
 
 // The command line settled the outcome by itself (help, or a usage error): print and exit.

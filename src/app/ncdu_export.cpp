@@ -1,10 +1,17 @@
 #include "app/ncdu_export.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <array>
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
+#include <streambuf>
 #include <vector>
 
+#include "app/fd_io.h"
 #include "channel/standard_codec.h"
 #include "platform/dir_walker.h"
 #include "platform/path_parts.h"
@@ -14,6 +21,60 @@ namespace nimbra {
 namespace {
 
 constexpr int64_t kBlockBytes = 512;
+constexpr mode_t kNewFileMode = 0666;  // before the umask, as open(2) creates files
+
+// Buffered output to a descriptor that remembers why the first write failed; later output is
+// dropped.
+class DescriptorBuffer final : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!flush()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return flush() ? 0 : -1; }
+
+ private:
+  bool flush() {
+    if (error_ == 0 && !writeAll(fd_, std::string_view(pbase(), static_cast<size_t>(pptr() - pbase())))) {
+      error_ = errno;
+    }
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return error_ == 0;
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::array<char, 1 << 16> buffer_{};
+};
+
+NcduWrite exportTo(int fd, const std::string& root, const std::function<bool()>& cancelled) {
+  DescriptorBuffer buffer(fd);
+  std::ostream out(&buffer);
+  NcduWrite written;
+  // A reader that went away stops the walk as cancelling does.
+  written.totals = exportNcdu(root, out, [&] { return buffer.error() != 0 || cancelled(); });
+  out.flush();
+  written.error = buffer.error();
+  return written;
+}
+
+// The permissions of a file that `target` names now, or those of a new file.
+mode_t modeFor(const std::string& target) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return info.st_mode & 07777;
+  // umask can only be read by setting it; nothing else creates files while the export runs.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return kNewFileMode & ~mask;
+}
 
 // A JSON string literal of `text`, invalid UTF-8 replaced by U+FFFD.
 std::string jsonString(const std::string& text) {
@@ -85,6 +146,24 @@ NcduExportTotals exportNcdu(const std::string& root, std::ostream& out, const st
   for (; openFolders > 0; --openFolders) out << "]";
   out << "]\n";
   return totals;
+}
+
+NcduWrite writeNcduExport(const std::string& root, const std::string& target, const std::function<bool()>& cancelled) {
+  if (target == kStandardOutput) return exportTo(STDOUT_FILENO, root, cancelled);
+  const PathParts parts = splitLastComponent(target);
+  if (parts.name.empty() || parts.name == "." || parts.name == "..") return {{}, EISDIR};
+  std::string temporary = parts.parent + "/." + parts.name + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return {{}, errno};
+  NcduWrite written = exportTo(fd, root, cancelled);
+  if (written.error == 0 && ::fchmod(fd, modeFor(target)) != 0) written.error = errno;
+  if (written.error == 0 && ::fsync(fd) != 0) written.error = errno;
+  if (::close(fd) != 0 && written.error == 0) written.error = errno;
+  if (written.error == 0 && written.totals.complete && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    written.error = errno;
+  }
+  if (written.error != 0 || !written.totals.complete) ::unlink(temporary.c_str());
+  return written;
 }
 
 }  // namespace nimbra

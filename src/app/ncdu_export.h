@@ -26,4 +26,18 @@ struct NcduExportTotals {
 // the file stays valid JSON and the sizes still add up.
 NcduExportTotals exportNcdu(const std::string& root, std::ostream& out, const std::function<bool()>& cancelled);
 
+// Where `--export-ncdu` writes: this for standard output, any other text a file path.
+inline constexpr const char* kStandardOutput = "-";
+
+struct NcduWrite {
+  NcduExportTotals totals;
+  int error = 0;  // errno of what failed (a write, the rename), 0 when the export is in place
+};
+
+// Writes the export of `root` to `target`. A file is replaced whole: the export goes to a new
+// file beside it, renamed over it once complete, so a symbolic link at `target` is replaced
+// and never written through, and an export that is cancelled or fails leaves `target` as it
+// was (totals.complete or error say which). A file that existed keeps its permissions.
+NcduWrite writeNcduExport(const std::string& root, const std::string& target, const std::function<bool()>& cancelled);
+
 }  // namespace nimbra

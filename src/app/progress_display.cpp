@@ -1,12 +1,6 @@
 #include "app/progress_display.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
 #include <string_view>
-#include <vector>
 
 #include "app/fd_io.h"
 #include "app/terminal_text.h"
@@ -14,8 +8,8 @@
 namespace nimbra {
 namespace {
 
-constexpr size_t kFallbackColumns = 80;
 constexpr std::string_view kEraseLine = "\r\x1b[K";
+
 int64_t intEntry(const ValueMap& event, const std::string& key) {
   auto found = event.find(key);
   if (found == event.end()) return 0;
@@ -31,28 +25,37 @@ std::string stringEntry(const ValueMap& event, const std::string& key) {
 
 }  // namespace
 
-std::string progressLine(const ValueMap& event, size_t columns) {
-  const std::string summary = printable(stringEntry(event, "task")) + ": " +
-                              std::to_string(intEntry(event, "count")) + " items, " +
-                              formatByteCount(intEntry(event, "bytes"));
-  const std::vector<std::string> summaryPoints = printableCodePoints(summary);
-  if (summaryPoints.size() >= columns) return fitPath(summary, columns);
-  const std::string path = stringEntry(event, "path");
-  constexpr std::string_view kGap = "  ";
-  if (path.empty() || summaryPoints.size() + kGap.size() >= columns) return summary;
-  return summary + std::string(kGap) + fitPath(path, columns - summaryPoints.size() - kGap.size());
+std::string ProgressLabel::describe(const ValueMap& event) {
+  const std::string task = stringEntry(event, "task");
+  const int64_t count = intEntry(event, "count");
+  const std::string bytes = formatByteCount(intEntry(event, "bytes"), units_);
+  if (task == "dupes") {
+    comparing_ = comparing_ || count < lastDuplicateCount_ || intEntry(event, "bytes") > 0;
+    lastDuplicateCount_ = count;
+    if (comparing_) return "hashing: " + plural(count, "group", "groups") + " done, " + bytes + " wasted";
+    return "looking for duplicates: " + plural(count, "file", "files") + " scanned";
+  }
+  if (task == "disk") return "measuring: " + plural(count, "item", "items") + ", " + bytes;
+  if (task == "large") return "looking for large files: " + plural(count, "file", "files") + " scanned, " + bytes;
+  if (task == "junk") return "looking for junk: " + plural(count, "item", "items") + ", " + bytes;
+  if (task == "delete") return "deleting: " + plural(count, "item", "items") + ", " + bytes + " freed";
+  if (task == "trash") return "moving to the Trash: " + plural(count, "item", "items");
+  if (task == "apps") return "reading applications: " + withThousands(count) + " found";
+  return printable(task) + ": " + plural(count, "item", "items") + ", " + bytes;
 }
 
-size_t terminalColumns(int fd) {
-  winsize size{};
-  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return kFallbackColumns;
+std::string progressLine(const std::string& label, const std::string& path, size_t columns) {
+  const size_t labelWidth = displayWidth(label);
+  if (labelWidth >= columns) return fitPath(label, columns);
+  constexpr std::string_view kGap = "  ";
+  if (path.empty() || labelWidth + kGap.size() >= columns) return label;
+  return label + std::string(kGap) + fitPath(path, columns - labelWidth - kGap.size());
 }
 
 void ProgressDisplay::show(const ValueMap& event) {
   const size_t usable = columns_ > 1 ? columns_ - 1 : 1;
   std::string text(kEraseLine);
-  text += progressLine(event, usable);
+  text += progressLine(label_.describe(event), stringEntry(event, "path"), usable);
   // A display that cannot be drawn is no reason to stop the work it shows.
   (void)writeAll(fd_, text);
   shown_ = true;

@@ -1,5 +1,10 @@
 #include "app/terminal_text.h"
 
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/ioctl.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <array>
@@ -17,11 +22,23 @@ namespace {
 
 constexpr std::string_view kEllipsis = "...";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+constexpr size_t kFallbackColumns = 80;
+constexpr int64_t kSoftHyphen = 0xAD;  // a format character that terminals do show
 
-std::string join(const std::vector<std::string>& points, size_t from, size_t to) {
+std::string join(const std::vector<Glyph>& glyphs, size_t from, size_t to) {
   std::string out;
-  for (size_t i = from; i < to; ++i) out += points[i];
+  for (size_t i = from; i < to; ++i) out += glyphs[i].text;
   return out;
+}
+
+size_t columnsOf(UChar32 c) {
+  const auto category = static_cast<UCharCategory>(u_charType(c));
+  if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK ||
+      (category == U_FORMAT_CHAR && c != kSoftHyphen)) {
+    return 0;
+  }
+  const auto width = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));
+  return width == U_EA_WIDE || width == U_EA_FULLWIDTH ? 2 : 1;
 }
 
 // The length of the UTF-8 sequence starting at text[i], or 0 when it is not a valid one.
@@ -34,19 +51,35 @@ size_t sequenceLength(std::string_view text, size_t i) {
 
 }  // namespace
 
-std::string formatByteCount(int64_t bytes) {
-  static constexpr std::array<const char*, 6> kUnits{"KB", "MB", "GB", "TB", "PB", "EB"};
-  if (bytes < 1000 && bytes > -1000) return std::to_string(bytes) + " B";
-  double value = static_cast<double>(bytes);
+std::string formatByteCount(int64_t bytes, ByteUnits units) {
+  static constexpr std::array<const char*, 6> kDecimal{"KB", "MB", "GB", "TB", "PB", "EB"};
+  static constexpr std::array<const char*, 6> kBinary{"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  const bool binary = units == ByteUnits::binary;
+  const double base = binary ? 1024 : 1000;
+  // The largest value that still prints below the next unit once rounded to one decimal.
+  const double roundsBelowBase = base - 0.05;
+  if (bytes < base && bytes > -base) return std::to_string(bytes) + " B";
+  double value = static_cast<double>(bytes) / base;
   size_t unit = 0;
-  value /= 1000;
-  while ((value >= 999.95 || value <= -999.95) && unit + 1 < kUnits.size()) {
-    value /= 1000;
+  while ((value >= roundsBelowBase || value <= -roundsBelowBase) && unit + 1 < kDecimal.size()) {
+    value /= base;
     ++unit;
   }
   std::array<char, 32> text{};
-  std::snprintf(text.data(), text.size(), "%.1f %s", value, kUnits[unit]);
+  std::snprintf(text.data(), text.size(), "%.1f %s", value, binary ? kBinary[unit] : kDecimal[unit]);
   return text.data();
+}
+
+std::string withThousands(int64_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > (value < 0 ? 1 : 0); i -= 3) {
+    digits.insert(static_cast<size_t>(i), ",");
+  }
+  return digits;
+}
+
+std::string plural(int64_t count, const char* one, const char* many) {
+  return withThousands(count) + " " + (count == 1 ? one : many);
 }
 
 std::optional<int64_t> parseByteSize(std::string_view text) {
@@ -86,55 +119,93 @@ std::optional<int64_t> parseByteSize(std::string_view text) {
   return std::nullopt;
 }
 
-std::vector<std::string> printableCodePoints(std::string_view text) {
-  std::vector<std::string> points;
+std::vector<Glyph> printableGlyphs(std::string_view text) {
+  std::vector<Glyph> glyphs;
   for (size_t i = 0; i < text.size();) {
     const size_t length = sequenceLength(text, i);
     const auto lead = static_cast<unsigned char>(text[i]);
     if (length == 0) {
-      points.emplace_back(kReplacement);
+      glyphs.push_back({std::string(kReplacement), 1});
       ++i;
       continue;
     }
     if (lead < 0x20 || lead == 0x7F || (lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
-      points.emplace_back("?");  // C0, DEL and the C1 controls (U+0080..U+009F) act on terminals
+      glyphs.push_back({"?", 1});  // C0, DEL and the C1 controls (U+0080..U+009F) act on terminals
     } else {
-      points.emplace_back(text.substr(i, length));
+      int32_t offset = 0;
+      UChar32 c = 0;
+      U8_NEXT(reinterpret_cast<const uint8_t*>(text.data() + i), offset, static_cast<int32_t>(length), c);
+      glyphs.push_back({std::string(text.substr(i, length)), columnsOf(c)});
     }
     i += length;
   }
-  return points;
+  return glyphs;
 }
 
 std::string printable(std::string_view text) {
-  const std::vector<std::string> points = printableCodePoints(text);
-  return join(points, 0, points.size());
+  const std::vector<Glyph> glyphs = printableGlyphs(text);
+  return join(glyphs, 0, glyphs.size());
 }
 
-size_t displayWidth(std::string_view text) { return printableCodePoints(text).size(); }
+size_t displayWidth(std::string_view text) {
+  size_t width = 0;
+  for (const Glyph& glyph : printableGlyphs(text)) width += glyph.width;
+  return width;
+}
 
 std::string fitPath(std::string_view path, size_t width) {
-  const std::vector<std::string> points = printableCodePoints(path);
-  if (points.size() <= width) return join(points, 0, points.size());
-  if (width <= kEllipsis.size()) return join(points, points.size() - width, points.size());
-  const size_t keep = width - kEllipsis.size();
-  const size_t head = keep / 3;
-  const size_t tail = keep - head;
-  return join(points, 0, head) + std::string(kEllipsis) + join(points, points.size() - tail, points.size());
+  const std::vector<Glyph> glyphs = printableGlyphs(path);
+  size_t total = 0;
+  for (const Glyph& glyph : glyphs) total += glyph.width;
+  if (total <= width) return join(glyphs, 0, glyphs.size());
+  // The head takes a third of what is kept and the tail the rest; a wide character that
+  // would cross a budget stays out, so the result may be a column narrower than asked.
+  const size_t keep = width > kEllipsis.size() ? width - kEllipsis.size() : width;
+  size_t head = 0, used = 0;
+  if (width > kEllipsis.size()) {
+    for (; head < glyphs.size() && used + glyphs[head].width <= keep / 3; ++head) used += glyphs[head].width;
+  }
+  size_t tail = glyphs.size();
+  while (tail > head && used + glyphs[tail - 1].width <= keep) used += glyphs[--tail].width;
+  if (width <= kEllipsis.size()) return join(glyphs, tail, glyphs.size());
+  return join(glyphs, 0, head) + std::string(kEllipsis) + join(glyphs, tail, glyphs.size());
 }
 
-std::string bar(double fraction, size_t width) {
+std::string bar(double fraction, size_t width, bool unicode) {
   static constexpr std::array<std::string_view, 9> kEighths{" ", "\u258F", "\u258E", "\u258D", "\u258C",
                                                             "\u258B", "\u258A", "\u2589", "\u2588"};
+  static constexpr std::array<std::string_view, 9> kAsciiEighths{" ", " ", " ", " ", "#", "#", "#", "#", "#"};
   if (!(fraction > 0)) fraction = 0;
   if (fraction > 1) fraction = 1;
   const auto eighths = static_cast<size_t>(std::lround(fraction * static_cast<double>(width) * 8));
   std::string out;
   for (size_t cell = 0; cell < width; ++cell) {
     const size_t filled = eighths > cell * 8 ? std::min<size_t>(eighths - cell * 8, 8) : 0;
-    out += kEighths[filled];
+    out += unicode ? kEighths[filled] : kAsciiEighths[filled];
   }
   return out;
+}
+
+bool localeSpeaksUtf8() {
+  const locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (user == static_cast<locale_t>(nullptr)) return false;  // an unknown locale is "C"
+  const std::string_view codeset = ::nl_langinfo_l(CODESET, user);
+  const bool utf8 = codeset == "UTF-8";
+  ::freelocale(user);
+  return utf8;
+}
+
+size_t terminalColumns(int fd) {
+  if (const char* columns = std::getenv("COLUMNS")) {
+    char* end = nullptr;
+    const long value = std::strtol(columns, &end, 10);
+    if (end != columns && *end == '\0' && value > 0 && value < std::numeric_limits<int>::max()) {
+      return static_cast<size_t>(value);
+    }
+  }
+  winsize size{};
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return kFallbackColumns;
 }
 
 std::string padRight(const std::string& text, size_t width) {

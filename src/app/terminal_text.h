@@ -12,8 +12,18 @@
 
 namespace nimbra {
 
-// "1.2 GB": decimal units, one decimal from kilobytes on, as file browsers count.
-std::string formatByteCount(int64_t bytes);
+enum class ByteUnits {
+  decimal,  // kB, MB, GB: powers of 1000, as file browsers count
+  binary,   // KiB, MiB, GiB: powers of 1024, as du -h counts
+};
+
+// "1.2 GB" (or "1.1 GiB"): one decimal from the first unit on.
+std::string formatByteCount(int64_t bytes, ByteUnits units = ByteUnits::decimal);
+
+// "1,234": thousands separated by commas.
+std::string withThousands(int64_t value);
+// "1 item", "1,200 items".
+std::string plural(int64_t count, const char* one, const char* many);
 
 // A size given on the command line: plain bytes ("1048576"), decimal units ("500kB", "100MB",
 // "1.5GB", "2TB"; "K", "M", "G", "T" alone mean the same) or binary ones ("1MiB", "4KiB").
@@ -21,21 +31,37 @@ std::string formatByteCount(int64_t bytes);
 // a negative number, or a size beyond int64.
 std::optional<int64_t> parseByteSize(std::string_view text);
 
+// One code point as it is printed, and the terminal columns it takes: 2 for wide and
+// full-width East Asian characters (most emoji among them), 0 for combining marks and
+// invisible format characters, 1 for the rest.
+struct Glyph {
+  std::string text;
+  size_t width = 1;
+};
+
 // `text` as it may be printed: control characters (C0, DEL, C1 — a file name may hold newlines
 // or escape sequences) become '?', and a byte that is not part of valid UTF-8 becomes U+FFFD,
-// so a name can neither move the cursor nor garble the line. Answers code points.
-std::vector<std::string> printableCodePoints(std::string_view text);
+// so a name can neither move the cursor nor garble the line.
+std::vector<Glyph> printableGlyphs(std::string_view text);
 std::string printable(std::string_view text);
-// The number of code points of printable(text): the columns it takes in a terminal (wide East
-// Asian characters are counted as one; good enough to align tables of file names).
+// The columns printable(text) takes in a terminal.
 size_t displayWidth(std::string_view text);
 
 // Keeps the start and the end of `path` (the folder it is in and the file's name are the
 // telling parts), drops the middle for "...", and makes it printable; at most `width` columns.
 std::string fitPath(std::string_view path, size_t width);
 
-// `width` cells of a horizontal bar filled to `fraction` (0..1) with eighth-block characters.
-std::string bar(double fraction, size_t width);
+// `width` cells of a horizontal bar filled to `fraction` (0..1): eighth-block characters, or
+// '#' for a terminal that cannot show them.
+std::string bar(double fraction, size_t width, bool unicode = true);
+
+// Whether the user's locale (LC_ALL, LC_CTYPE, LANG) encodes text as UTF-8, so box-drawing
+// and block characters can be shown. Read without changing the process's own locale.
+bool localeSpeaksUtf8();
+
+// The width to fit lines into on the terminal `fd`: COLUMNS when it holds a positive number
+// (as ls and other tools honour it), else the terminal's own width, else 80.
+size_t terminalColumns(int fd);
 
 // Pads with spaces to `width` columns, on the right (left-aligned text) or on the left.
 std::string padRight(const std::string& text, size_t width);

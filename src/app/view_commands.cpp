@@ -1,5 +1,7 @@
 #include "app/view_commands.h"
 
+#include "app/ncdu_export.h"
+#include "app/path_check.h"
 #include "app/terminal_text.h"
 
 namespace nimbra {
@@ -11,8 +13,9 @@ CLI::App* command(CLI::App& app, ViewCommandLine& line, const char* name, const 
                   const char* example, View view) {
   CLI::App* sub = app.add_subcommand(name, summary);
   sub->footer(std::string("Example:\n  ") + example + "\n");
-  sub->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
+  line.json = sub->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
   sub->add_flag("--bytes", line.command.exactBytes, "Sizes as exact byte counts");
+  sub->add_flag("--binary", line.command.binaryUnits, "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
   sub->parse_complete_callback([&line, view] { line.command.view = view; });
   line.subcommands.push_back(sub);
   return sub;
@@ -26,7 +29,8 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
   tree->add_option("PATH", line.root, "The folder (default: the home folder)");
   tree->add_option("--depth", line.depth, "Levels below the folder (default 2)");
   tree->add_option("--export-ncdu", line.command.exportNcdu,
-                   "Also write the whole tree, every level, for `ncdu -f FILE`");
+                   "Also write the whole tree, every level, for `ncdu -f FILE`; `-` writes it to standard "
+                   "output instead of the tree");
 
   for (auto [name, summary, example, view] :
        {std::tuple{"large", "The largest files below a folder.", "nimbra large ~/Downloads --min 500MB", View::large},
@@ -35,17 +39,25 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
     CLI::App* sub = command(app, line, name, summary, example, view);
     sub->add_option("ROOT", line.root, "The folder (default: the home folder)");
     sub->add_option("--min", line.minSize, std::string("Smallest file size: ") + kSizeHelp);
+    sub->add_flag("-0,--null", line.command.nullSeparated,
+                  "Print only the paths, each followed by a NUL byte, for `xargs -0`")
+        ->excludes(line.json);
   }
 
   CLI::App* junk = command(app, line, "junk", "Caches, logs, temporary files and other junk, by category.",
                            "nimbra junk", View::junk);
-  CLI::App* clean = junk->add_subcommand("clean", "Delete every item of the given categories.");
-  clean->footer("Example:\n  nimbra junk clean userCache temp --yes\n");
+  CLI::App* clean = junk->add_subcommand(
+      "clean", "Delete every item of the given categories, after listing them and asking. Temporary "
+               "files another user owns, or that changed in the last 24 hours, are left alone.");
+  clean->footer("Example:\n  nimbra junk clean userCache temp --trash\n");
   clean->add_option("ID", line.command.categories, "Category ids, as `nimbra junk` shows them")->required();
-  clean->add_flag("--trash", line.command.toTrash, "By way of the Trash");
+  clean->add_flag("--trash", line.command.toTrash, "Move the items to the Trash, where they can be restored");
   clean->add_flag("--yes", line.command.yes, "Do not ask for confirmation");
+  clean->add_flag("--include-recent", line.command.includeRecent,
+                  "Also remove temporary files that changed in the last 24 hours");
   clean->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
   clean->add_flag("--bytes", line.command.exactBytes, "Sizes as exact byte counts");
+  clean->add_flag("--binary", line.command.binaryUnits, "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
   line.junkClean = clean;
 
   CLI::App* size = command(app, line, "size", "The size of each path.", "nimbra size ~/Library /var/log", View::size);
@@ -67,8 +79,15 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
   if (!chosen) return std::nullopt;
   ViewCommand& command = line.command;
   if (line.junkClean->parsed()) command.view = View::junkClean;
+  if (command.exportNcdu == kStandardOutput && command.json) {
+    return CommandLineExit{kExitUsage, "", "nimbra: --export-ncdu -: standard output is taken by --json\n"};
+  }
   ValueMap rootArgs;
-  if (!line.root.empty()) rootArgs.emplace(command.view == View::tree ? "path" : "root", line.root);
+  if (!line.root.empty()) {
+    const CheckedRoot checked = folderToWalk(line.root);
+    if (!checked.error.empty()) return CommandLineExit{kExitFailure, "", "nimbra: " + checked.error + "\n"};
+    rootArgs.emplace(command.view == View::tree ? "path" : "root", checked.root);
+  }
   if (!line.minSize.empty()) {
     const std::optional<int64_t> minSize = parseByteSize(line.minSize);
     if (!minSize) {
@@ -91,9 +110,21 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
     case View::junkClean:  // the deletion call is made from the scan's answer
       command.calls = {{"scanJunk", Value()}};
       break;
-    case View::size:
-      for (const std::string& path : command.paths) command.calls.push_back({"sizeOf", ValueMap{{"path", path}}});
+    case View::size: {
+      // What cannot be measured is said and left out; the other paths are still measured.
+      std::vector<std::string> measurable;
+      for (const std::string& path : command.paths) {
+        const std::string problem = unmeasurable(path);
+        if (!problem.empty()) {
+          command.complaints.push_back(problem);
+          continue;
+        }
+        measurable.push_back(path);
+        command.calls.push_back({"sizeOf", ValueMap{{"path", path}}});
+      }
+      command.paths = std::move(measurable);
       break;
+    }
     case View::sys:
       command.calls = {{"systemInfo", Value()}};
       break;

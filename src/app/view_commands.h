@@ -22,14 +22,17 @@ struct ViewCommandLine {
   std::string bundleId;    // leftovers
   std::string name;        // leftovers
   std::vector<CLI::App*> subcommands;
+  CLI::Option* json = nullptr;  // the last command's --json, for the options it excludes
   CLI::App* junkClean = nullptr;
 };
 
 // Adds the people commands to `app`; their options land in `line`.
 void addViewCommands(CLI::App& app, ViewCommandLine& line);
 
-// After parsing: the command chosen, or a usage error (a SIZE that is no size), or nullopt
-// when no people command was chosen.
+// After parsing: the command chosen; a usage error (a SIZE that is no size, options that
+// cannot go together); a root to walk that is missing, not a folder or unreadable (status 1,
+// du's message); or nullopt when no people command was chosen. The root of a walk is checked
+// here, just before it is asked about, so the service never answers "0 B" for it.
 std::optional<Command> chosenViewCommand(ViewCommandLine& line);
 
 }  // namespace nimbra

@@ -2,61 +2,38 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
-#include <set>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
 
-#include "app/answer_views.h"
 #include "app/fd_io.h"
 #include "app/json_value.h"
 #include "app/ncdu_export.h"
 #include "channel/nimbra_native.h"
 #include "channel/standard_codec.h"
+#include "platform/system_error_text.h"
+#include "platform/trash.h"
 
 namespace nimbra {
 namespace {
 
-// Everything the chosen junk categories hold: their ids must all be in the scan's answer.
-struct JunkSelection {
-  std::vector<std::string> paths;
-  int64_t bytes = 0;
-  std::vector<std::string> unknown;
-  std::vector<std::string> known;
-};
+constexpr const char* kNothingDeleted = "junk clean: nothing was deleted";
 
-JunkSelection selectJunk(const Value& scan, const std::vector<std::string>& ids) {
-  JunkSelection selection;
-  std::set<std::string> found;
-  const ValueMap* answer = scan.getIf<ValueMap>();
-  const auto categories = answer && answer->count("categories") ? answer->at("categories").getIf<ValueList>() : nullptr;
-  for (const Value& entry : categories ? *categories : ValueList{}) {
-    const ValueMap* category = entry.getIf<ValueMap>();
-    const std::string* id = category && category->count("id") ? category->at("id").getIf<std::string>() : nullptr;
-    if (!id) continue;
-    selection.known.push_back(*id);
-    if (std::find(ids.begin(), ids.end(), *id) == ids.end()) continue;
-    found.insert(*id);
-    const ValueList* items = category->count("items") ? category->at("items").getIf<ValueList>() : nullptr;
-    for (const Value& item : items ? *items : ValueList{}) {
-      const ValueMap* map = item.getIf<ValueMap>();
-      if (!map || !map->count("path") || !map->at("path").getIf<std::string>()) continue;
-      selection.paths.push_back(*map->at("path").getIf<std::string>());
-      selection.bytes += map->count("size") ? intValue(map->at("size")).value_or(0) : 0;
-    }
-  }
-  for (const std::string& id : ids) {
-    if (!found.contains(id)) selection.unknown.push_back(id);
-  }
-  return selection;
+// The reader of our output went away (`nimbra tree /usr | head -1`): end as du and ncdu do,
+// by the signal itself, which shells do not report. It is ignored while the command runs so
+// that a failed write can be told from a dead process.
+[[noreturn]] void endForClosedPipe() {
+  std::signal(SIGPIPE, SIG_DFL);
+  std::raise(SIGPIPE);
+  ::_exit(128 + SIGPIPE);
 }
 
-// One answer from the terminal: true for "y" or "yes".
-bool confirmed(const std::string& question) {
-  (void)writeAll(STDERR_FILENO, question + " [y/N] ");
-  std::string answer;
-  char c;
-  while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') answer += c;
-  return answer == "y" || answer == "Y" || answer == "yes";
+std::vector<std::string> textsOf(const ValueList& values) {
+  std::vector<std::string> texts;
+  for (const Value& value : values) {
+    if (const std::string* text = value.getIf<std::string>()) texts.push_back(*text);
+  }
+  return texts;
 }
 
 }  // namespace
@@ -66,10 +43,18 @@ ViewSession::ViewSession(MainFlutterWindow& window, EngineMessenger& engine, Mai
 
 void ViewSession::start() {
   interrupts_ = std::make_unique<InterruptWatch>([this] {
+    // At the question nothing has been sent: the main loop is blocked reading the answer, so
+    // the answer is given here, at once.
+    if (asking_.exchange(false)) {
+      (void)writeAll(STDERR_FILENO, "\n");
+      fail(kNothingDeleted, kExitInterrupted);
+    }
     loop_.post([this] { engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}), nullptr); });
   });
+  for (const std::string& complaint : command_.complaints) (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
   if (::isatty(STDERR_FILENO)) {
-    display_.emplace(STDERR_FILENO, terminalColumns(STDERR_FILENO));
+    display_.emplace(STDERR_FILENO, terminalColumns(STDERR_FILENO),
+                     command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal);
     engine_.setInterfaceReceiver([this](const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
       Decoded<Envelope> envelope = decodeEnvelope(message);
       if (channel == kEventsChannel && envelope && envelope.value->success) {
@@ -79,7 +64,7 @@ void ViewSession::start() {
     });
     engine_.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}), nullptr);
   }
-  if (command_.calls.empty()) show();
+  if (command_.calls.empty()) window_.close(kExitFailure);  // every path asked about was in error
   send(command_.calls[nextCall_++]);
 }
 
@@ -107,47 +92,102 @@ void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>
 }
 
 void ViewSession::cleanJunk() {
-  const JunkSelection selection = selectJunk(answers_.back(), command_.categories);
-  if (!selection.unknown.empty()) {
+  plan_ = planJunkClean(answers_.back(), command_.categories, command_.includeRecent, std::time(nullptr));
+  if (!plan_.unknown.empty()) {
     std::string known;
-    for (const std::string& id : selection.known) known += " " + id;
-    fail("junk clean: unknown category " + selection.unknown.front() + " (the categories are:" + known + ")", kExitUsage);
+    for (const std::string& id : plan_.known) known += " " + id;
+    fail("junk clean: unknown category " + plan_.unknown.front() + " (the categories are:" + known + ")", kExitUsage);
   }
   if (interrupts_->interrupted()) fail("junk clean: interrupted before anything was deleted", kExitInterrupted);
-  if (selection.paths.empty()) {
-    (void)writeAll(STDOUT_FILENO, "nothing to clean\n");
+  // The list is the answer people read before they say yes; with --json, stdout is the
+  // method's answer alone.
+  const int listFd = command_.json ? STDERR_FILENO : STDOUT_FILENO;
+  writeOut(listFd, junkPlanView(plan_, command_.toTrash, viewOptions(listFd)));
+  if (plan_.remove.empty()) {
+    writeOut(listFd, "nothing to clean\n");
     window_.close(kExitSuccess);
   }
-  const std::string what = std::to_string(selection.paths.size()) + " items, " + formatByteCount(selection.bytes);
+  const std::string these =
+      plan_.remove.size() == 1 ? "this item" : "these " + plural(static_cast<int64_t>(plan_.remove.size()), "item", "items");
   if (!command_.yes) {
-    if (!::isatty(STDIN_FILENO)) fail("junk clean: not on a terminal, so nothing was deleted; add --yes to delete " + what, kExitFailure);
-    if (!confirmed("Delete " + what + (command_.toTrash ? " by way of the Trash?" : " for good?"))) {
-      fail("junk clean: nothing was deleted", kExitFailure);
+    if (!::isatty(STDIN_FILENO)) fail("junk clean: not on a terminal, so nothing was deleted; add --yes to remove " + these, kExitFailure);
+    if (!confirmed(command_.toTrash ? "Move " + these + " to the Trash?" : "Delete " + these + " for good?")) {
+      fail(kNothingDeleted, kExitFailure);
     }
   }
-  ValueList paths(selection.paths.begin(), selection.paths.end());
-  // No password prompt from a command line: what the user may not remove is reported.
-  send({"deleteItems", ValueMap{{"paths", std::move(paths)}, {"toTrash", command_.toTrash}, {"allowAdmin", false}}});
+  ValueList paths;
+  for (const JunkItem& item : plan_.remove) paths.emplace_back(item.path);
+  if (command_.toTrash) {
+    send({"trashItems", ValueMap{{"paths", std::move(paths)}}});
+  } else {
+    // No password prompt from a command line: what the user may not remove is reported.
+    send({"deleteItems", ValueMap{{"paths", std::move(paths)}, {"toTrash", false}, {"allowAdmin", false}}});
+  }
+}
+
+bool ViewSession::confirmed(const std::string& question) {
+  asking_ = true;
+  (void)writeAll(STDERR_FILENO, question + " [y/N] ");
+  std::string answer;
+  char c;
+  while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') answer += c;
+  // Ctrl-C after the answer was typed: the watcher has taken over and ends the process.
+  if (!asking_.exchange(false)) {
+    for (;;) ::pause();
+  }
+  if (interrupts_->interrupted()) fail(kNothingDeleted, kExitInterrupted);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+void ViewSession::exportTree() {
+  const ValueMap* tree = answers_.back().getIf<ValueMap>();
+  const std::string* root = tree && tree->count("path") ? tree->at("path").getIf<std::string>() : nullptr;
+  const std::string& target = command_.exportNcdu;
+  const NcduWrite written = writeNcduExport(root ? *root : "", target, [this] { return interrupts_->interrupted(); });
+  if (written.error == EPIPE && target == kStandardOutput) endForClosedPipe();
+  if (written.error != 0) fail("cannot write " + printable(target) + ": " + systemErrorText(written.error), kExitFailure);
+  if (!written.totals.complete) {
+    if (target != kStandardOutput) (void)writeAll(STDERR_FILENO, "nimbra: " + printable(target) + " was left as it was\n");
+    return;
+  }
+  if (target == kStandardOutput) return;
+  const std::string shown = printable(target);
+  (void)writeAll(STDERR_FILENO, "wrote " + std::to_string(written.totals.entries) + " entries to " + shown +
+                                    "; browse them with: ncdu -f " + shown + "\n");
+}
+
+ViewOptions ViewSession::viewOptions(int fd) const {
+  ViewOptions options;
+  // A program reading the output gets every path whole.
+  options.columns = ::isatty(fd) ? terminalColumns(fd) : kUnlimitedColumns;
+  options.exactBytes = command_.exactBytes;
+  options.units = command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal;
+  options.unicode = localeSpeaksUtf8();
+  options.palette.enabled = colourWanted(fd);
+  return options;
 }
 
 void ViewSession::show() {
   std::string out;
+  const Value& answer = answers_.back();
   if (command_.json) {
     // Exactly what `nimbra call` prints; `junk clean` answers with its deletion.
     const size_t first = command_.view == View::junkClean ? answers_.size() - 1 : 0;
     for (size_t i = first; i < answers_.size(); ++i) out += toJsonText(answers_[i]) + "\n";
-  } else {
-    ViewOptions options;
-    options.columns = ::isatty(STDOUT_FILENO) ? terminalColumns(STDOUT_FILENO) : 100;
-    options.exactBytes = command_.exactBytes;
-    options.palette.enabled = colourWanted(STDOUT_FILENO);
-    const Value& answer = answers_.back();
+  } else if (command_.nullSeparated) {
+    out = command_.view == View::large ? largeFilePathsNul(answer) : duplicatePathsNul(answer);
+  } else if (command_.exportNcdu != kStandardOutput) {
+    const ViewOptions options = viewOptions(STDOUT_FILENO);
     switch (command_.view) {
       case View::tree: out = treeView(answer, options); break;
       case View::large: out = largeFilesView(answer, options); break;
       case View::dupes: out = duplicatesView(answer, options); break;
       case View::junk: out = junkView(answer, options); break;
-      case View::junkClean: out = deletionView(answer, options); break;
+      case View::junkClean: {
+        const int64_t moved = plannedBytes(plan_, textsOf(answerList(answer, "trashed")));
+        out = command_.toTrash ? trashView(answer, moved, homeTrashFolder(), options) : deletionView(answer, options);
+        break;
+      }
       case View::size: out = sizesView(command_.paths, answers_, options); break;
       case View::sys: out = systemView(answer, options); break;
       case View::mem: out = memoryView(answer, options); break;
@@ -156,23 +196,25 @@ void ViewSession::show() {
       case View::leftovers: out = leftoversView(answer, options); break;
     }
   }
-  if (!command_.exportNcdu.empty() && !interrupts_->interrupted()) {
-    const ValueMap* tree = answers_.back().getIf<ValueMap>();
-    const std::string* root = tree && tree->count("path") ? tree->at("path").getIf<std::string>() : nullptr;
-    std::ofstream file(command_.exportNcdu, std::ios::binary | std::ios::trunc);
-    const NcduExportTotals totals = exportNcdu(root ? *root : "", file, [this] { return interrupts_->interrupted(); });
-    file.close();
-    if (!file) fail("cannot write " + command_.exportNcdu, kExitFailure);
-    (void)writeAll(STDERR_FILENO, "wrote " + std::to_string(totals.entries) + " entries to " + command_.exportNcdu +
-                                      "; browse them with: ncdu -f " + command_.exportNcdu + "\n");
-  }
-  if (!writeAll(STDOUT_FILENO, out)) fail("cannot write the answer", kExitFailure);
+  if (!command_.exportNcdu.empty() && !interrupts_->interrupted()) exportTree();
+  writeOut(STDOUT_FILENO, out);
   if (interrupts_->interrupted()) fail("interrupted: the result above is partial", kExitInterrupted);
-  const ValueMap* last = answers_.back().getIf<ValueMap>();
+  const ValueMap* last = answer.getIf<ValueMap>();
   if (last && last->count("cancelled") && last->at("cancelled") == Value(true)) {
     (void)writeAll(STDERR_FILENO, "nimbra: cancelled: the result above is partial\n");
   }
-  window_.close(kExitSuccess);
+  if (command_.view == View::junkClean && !answerList(answer, "failed").empty()) {
+    fail("junk clean: " + plural(static_cast<int64_t>(answerList(answer, "failed").size()), "item was", "items were") +
+             " not removed",
+         kExitFailure);
+  }
+  window_.close(command_.complaints.empty() ? kExitSuccess : kExitFailure);
+}
+
+void ViewSession::writeOut(int fd, const std::string& text) {
+  if (writeAll(fd, text)) return;
+  if (errno == EPIPE) endForClosedPipe();
+  fail(std::string("cannot write the answer: ") + systemErrorText(errno), kExitFailure);
 }
 
 void ViewSession::fail(const std::string& complaint, int status) { closeWithComplaint(window_, complaint, status); }

@@ -41,6 +41,11 @@ TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothi
            {{"call", "cancel", "{}", "extra"}, "nimbra: "}, {{}, "nimbra: "}}) {
     EXPECT_THAT(runHost(arguments), FieldsAre(2, "", StartsWith(complaint)));
   }
+  // The commands as people reach them: help by name, and a near miss named.
+  EXPECT_EQ(runHost({"tre", "/"}), HostRun(2, "", "nimbra: unknown command 'tre' (did you mean 'tree'?)\n"));
+  const HostRun help = runHost({"tree", "--help"});
+  EXPECT_THAT(help, FieldsAre(0, HasSubstr("Usage: nimbra tree"), ""));
+  EXPECT_EQ(runHost({"help", "tree"}), help);
 }
 
 // The arguments arrive typed (a list of strings, a bool) or the deletion would not happen.
