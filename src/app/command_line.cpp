@@ -56,12 +56,15 @@ std::string likelyCommand(std::string_view typed, const std::vector<std::string>
 }  // namespace
 
 Command parseCommandLine(int argc, const char* const* argv) {
-  // `nimbra help [COMMAND...]` is `nimbra [COMMAND...] --help`.
+  // `nimbra help [COMMAND...]` is `nimbra [COMMAND...] --help`. Rewritten once, not again for
+  // what follows: `nimbra help help` is the help of the help command itself.
+  std::vector<const char*> asked;
   if (argc > 1 && argv[1] == kHelpCommand) {
-    std::vector<const char*> asked(argv, argv + argc);
+    asked.assign(argv, argv + argc);
     asked.erase(asked.begin() + 1);
     asked.push_back("--help");
-    return parseCommandLine(static_cast<int>(asked.size()), asked.data());
+    argc = static_cast<int>(asked.size());
+    argv = asked.data();
   }
 
   CLI::App app{"The native service of Nimbra, driven from the command line.", "nimbra"};

@@ -30,7 +30,11 @@ while pending:
     options = [name for entry in entries(help_text, "Options:") for name in entry.split(",")]
     subcommands = entries(help_text, "Subcommands:")
     commands[words] = (options, entries(help_text, "Positionals:"), subcommands)
-    pending += [words + (sub,) for sub in subcommands]
+    for sub in subcommands:
+        if sub == "help":  # `nimbra help X` is `nimbra X --help`: nothing of its own to walk
+            commands[words + (sub,)] = (["--help"], [], [])
+        else:
+            pending.append(words + (sub,))
 if len(commands) < 10 or any("--help" not in options for options, _, _ in commands.values()):
     sys.exit(f"cannot read the commands from {nimbra} --help: {sorted(commands)}")
 
