@@ -49,7 +49,7 @@ void FrameSession::readFrames() {
         // Closed through the main loop, after the frames before it, and once what is queued
         // has gone out, so no frame is cut short.
         loop_.post([this] {
-          (void)flow_.drain();
+          if (!flow_.drain()) cannotWrite(window_, errno);
           window_.close(kExitSuccess);
         });
         return;

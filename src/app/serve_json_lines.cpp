@@ -92,7 +92,7 @@ void JsonLinesSession::readLines() {
         // The script has said all it will: its calls are answered before the window closes.
         flow_.waitUntilAllDone();
         loop_.post([this] {
-          (void)flow_.drain();
+          if (!flow_.drain()) cannotWrite(window_, errno);
           window_.close(kExitSuccess);
         });
         return;
@@ -122,7 +122,8 @@ void JsonLinesSession::onLine(const std::string& line, uint64_t lineNumber) {
   const std::string* name = request && method != request->end() ? method->second.getIf<std::string>() : nullptr;
   if (!name) {
     const std::string problem = !parsed ? parsed.error : !request ? "not a JSON object" : "\"method\" must be a string";
-    writeLine(errorAnswer(hasId ? id->second : Value(), "bad-request", lineProblem(lineNumber, problem)));
+    static const Value kNoId;
+    writeLine(errorAnswer(hasId ? id->second : kNoId, "bad-request", lineProblem(lineNumber, problem)));
     flow_.itemDone(size);
     return;
   }

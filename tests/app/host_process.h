@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -70,6 +71,10 @@ class HostProcess {
   // Writes `piece` (at most PIPE_BUF bytes, so the write is whole or nothing) once the host can
   // take it within `timeoutMs`; false when it could not.
   bool trySend(std::string_view piece, int timeoutMs) {
+    if (piece.size() > PIPE_BUF) {
+      ADD_FAILURE() << "a piece of " << piece.size() << " bytes could block";
+      return false;
+    }
     pollfd room{input_, POLLOUT, 0};
     return ::poll(&room, 1, timeoutMs) > 0 && ::write(input_, piece.data(), piece.size()) == ssize_t(piece.size());
   }
