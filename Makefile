@@ -58,6 +58,7 @@ bench: setup build
 	bench/deep_delete.sh
 	bench/finders.sh
 	bench/answer_memory.py
+	bench/serve_stalled_client.py
 	bench/apps.sh
 
 build-fuzz/build.ninja:

@@ -77,13 +77,29 @@ BufferedInput::Status BufferedInput::readLine(std::string& line, size_t maxLengt
     const void* newline = std::memchr(start, '\n', available);
     const size_t take = newline ? static_cast<size_t>(static_cast<const uint8_t*>(newline) - start)
                                 : available;
-    if (line.size() + take > maxLength) return Status::tooLong;
+    if (line.size() + take > maxLength) {
+      line.clear();
+      skipRestOfLine();
+      return Status::tooLong;
+    }
     line.append(reinterpret_cast<const char*>(start), take);
     begin_ += take;
     if (newline) {
       ++begin_;
       return Status::ok;
     }
+  }
+}
+
+void BufferedInput::skipRestOfLine() {
+  while (begin_ < end_ || refill()) {
+    const uint8_t* start = buffer_.data() + begin_;
+    const void* newline = std::memchr(start, '\n', end_ - begin_);
+    if (newline) {
+      begin_ += static_cast<size_t>(static_cast<const uint8_t*>(newline) - start) + 1;
+      return;
+    }
+    begin_ = end_;
   }
 }
 

@@ -29,7 +29,8 @@ class BufferedInput {
 
   // Reads one line into `line` without its '\n'. A last line without a newline is still a
   // line (ok); `end` means no byte was left at all. Lines longer than `maxLength` bytes are
-  // `tooLong`.
+  // `tooLong`: the rest of such a line is read and dropped, so the next call reads the line
+  // after it, and `line` is left empty.
   Status readLine(std::string& line, size_t maxLength);
 
   // Whether the input ended exactly here: no buffered byte left and the source is at its end.
@@ -43,6 +44,8 @@ class BufferedInput {
  private:
   // Refills the empty buffer; false at the end of input or on failure.
   bool refill();
+  // Drops bytes up to and including the next newline, or to the end of the input.
+  void skipRestOfLine();
 
   ByteSource source_;
   std::vector<uint8_t> buffer_;

@@ -9,9 +9,21 @@
 
 namespace nimbra {
 
+namespace {
+
+[[noreturn]] void cannotWrite(const MainFlutterWindow& window, int error) {
+  closeWithComplaint(window, std::string("cannot write to the client: ") + std::strerror(error), kExitFailure);
+}
+
+}  // namespace
+
 FrameSession::FrameSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
                            int inputFd, int outputFd)
-    : window_(window), engine_(engine), loop_(loop), inputFd_(inputFd), outputFd_(outputFd) {}
+    : window_(window),
+      engine_(engine),
+      loop_(loop),
+      inputFd_(inputFd),
+      flow_(loop, outputFd, [&window](int error) { cannotWrite(window, error); }) {}
 
 void FrameSession::start() {
   engine_.setInterfaceReceiver(
@@ -24,18 +36,26 @@ void FrameSession::start() {
 void FrameSession::readFrames() {
   FrameReader reader(descriptorSource(inputFd_));
   while (true) {
+    flow_.waitForRoom();
     FrameReader::Outcome outcome = reader.next();
     switch (outcome.status) {
-      case FrameReader::Outcome::Status::frame:
-        loop_.post([this, frame = std::move(outcome.frame)]() mutable { onFrame(std::move(frame)); });
+      case FrameReader::Outcome::Status::frame: {
+        const size_t size = outcome.frame.message ? outcome.frame.message->size() : 0;
+        flow_.itemRead(size);
+        loop_.post([this, frame = std::move(outcome.frame), size]() mutable { onFrame(std::move(frame), size); });
         continue;
+      }
       case FrameReader::Outcome::Status::endOfInput:
-        // Closed through the main loop, after the frames before it, so no frame being written
-        // is cut short.
-        loop_.post([this] { window_.close(kExitSuccess); });
+        // Closed through the main loop, after the frames before it, and once what is queued
+        // has gone out, so no frame is cut short.
+        loop_.post([this] {
+          if (!flow_.drain()) cannotWrite(window_, errno);
+          window_.close(kExitSuccess);
+        });
         return;
       case FrameReader::Outcome::Status::malformed:
         loop_.post([this, error = std::move(outcome.error)] {
+          (void)flow_.drain();
           closeWithComplaint(window_, "malformed frame: " + error, kExitFailure);
         });
         return;
@@ -43,32 +63,34 @@ void FrameSession::readFrames() {
   }
 }
 
-void FrameSession::onFrame(Frame frame) {
+void FrameSession::onFrame(Frame frame, size_t size) {
   std::vector<uint8_t> message = std::move(frame.message).value_or(Bytes{});
   switch (frame.kind) {
     case FrameKind::request:
       engine_.deliverFromInterface(
           frame.channel, std::move(message),
-          [this, id = frame.id, channel = frame.channel](std::vector<uint8_t> reply) {
+          [this, id = frame.id, channel = frame.channel, size](std::vector<uint8_t> reply) {
             write(Frame{FrameKind::answer, id, channel, std::move(reply)});
+            flow_.itemDone(size);
           });
       return;
     case FrameKind::notice:
       engine_.deliverFromInterface(frame.channel, std::move(message), nullptr);
-      return;
+      break;
     case FrameKind::answer: {
       auto request = hostRequests_.find(frame.id);
       if (request == hostRequests_.end()) {
         (void)writeAll(STDERR_FILENO, "nimbra: ignored answer frame " + std::to_string(frame.id) +
                                           ": no open request has that id\n");
-        return;
+        break;
       }
       BinaryReply reply = std::move(request->second);
       hostRequests_.erase(request);
       reply(std::move(message));
-      return;
+      break;
     }
   }
+  flow_.itemDone(size);
 }
 
 void FrameSession::onHostMessage(const std::string& channel, std::vector<uint8_t> message,
@@ -87,9 +109,8 @@ void FrameSession::write(const Frame& frame) {
   const auto asText = [](const std::vector<uint8_t>& bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   };
-  if (!writeAll(outputFd_, asText(head)) || (frame.message && !writeAll(outputFd_, asText(*frame.message)))) {
-    closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
-                       kExitFailure);
+  if (!flow_.write(asText(head)) || (frame.message && !flow_.write(asText(*frame.message)))) {
+    cannotWrite(window_, errno);
   }
 }
 

@@ -18,17 +18,24 @@
 // - in:  {"id":ID,"method":"NAME","args":ARGS}  ("id" any JSON value, echoed as given; "args"
 //        optional, absent = null); blank lines are skipped;
 // - out: {"id":ID,"result":VALUE} | {"id":ID,"notImplemented":true} |
-//        {"id":ID,"error":{"code":..,"message":..,"details":..}} (never sent by the service
-//        today) | {"event":EVENT}.
+//        {"id":ID,"error":{"code":CODE,"message":TEXT,"details":VALUE}} | {"event":EVENT}.
 //   Every method goes to "nimbra/native"; the session listens on "nimbra/events" itself when
 //   it starts, so events are always on, and "cancel" is the service's cancel method.
+//   A line that is not such a call (not JSON, not an object, no string "method", longer than
+//   64 MiB) is answered with code "bad-request", a message naming the line, and the line's
+//   "id" when it has one (else null); the session goes on. The end of input is the end of
+//   the script's work, not of the window: every call read is answered (with the events that
+//   come before its answer), then the process ends with status 0.
 //
 // Both: input is read on its own thread and handed to the main loop in order, so a blocked
-// read never holds up answers; output is written whole, from the main loop only. The end of
-// input closes the window: the process ends at once with status 0, whatever still runs.
-// Malformed input (a bad frame or line, input ending inside a frame, a failing read) is
-// reported on stderr and ends the process with status 1; so does output that can no longer be
-// written.
+// read never holds up answers. Output is written whole and in order, from the main loop only;
+// what the client is slow to take waits in a bounded queue (serve_flow.h), and input is read
+// only while few enough calls await their answers and little enough output waits, so a
+// client that stops reading stops the session's reading too and its memory stays bounded.
+// For frames the end of input closes the window: what is queued is written, then the process
+// ends at once with status 0, whatever still runs. A malformed frame, input ending inside a
+// frame and a failing read (in either dialect) are reported on stderr and end the process
+// with status 1; so does output that can no longer be written.
 
 #include <cstdint>
 #include <map>
@@ -36,6 +43,7 @@
 #include <vector>
 
 #include "app/interface_session.h"
+#include "app/serve_flow.h"
 #include "app/serve_frames.h"
 #include "app/shell.h"
 #include "channel/main_loop.h"
@@ -53,7 +61,7 @@ class FrameSession final : public InterfaceSession {
 
  private:
   void readFrames();
-  void onFrame(Frame frame);
+  void onFrame(Frame frame, size_t size);
   void onHostMessage(const std::string& channel, std::vector<uint8_t> message, BinaryReply reply);
   void write(const Frame& frame);
 
@@ -61,7 +69,7 @@ class FrameSession final : public InterfaceSession {
   EngineMessenger& engine_;
   MainLoop& loop_;
   int inputFd_;
-  int outputFd_;
+  SessionFlow flow_;
   // Main loop only.
   std::map<int64_t, BinaryReply> hostRequests_;
   int64_t nextHostRequestId_ = 1;
@@ -84,7 +92,7 @@ class JsonLinesSession final : public InterfaceSession {
   EngineMessenger& engine_;
   MainLoop& loop_;
   int inputFd_;
-  int outputFd_;
+  SessionFlow flow_;
 };
 
 }  // namespace nimbra

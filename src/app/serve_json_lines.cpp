@@ -20,29 +20,40 @@ bool isBlank(const std::string& line) {
   return line.find_first_not_of(" \t\r") == std::string::npos;
 }
 
-// An answer that is not a success, on the client's line.
-ValueMap errorLine(const Value& id, const std::vector<uint8_t>& reply) {
-  Decoded<Envelope> envelope = decodeEnvelope(reply);
-  if (!envelope) {
-    return {{"id", id},
-            {"error", ValueMap{{"code", "undecodable"}, {"message", envelope.error}, {"details", Value()}}}};
-  }
-  if (!envelope.value->success) {
-    return {{"id", id},
-            {"error", ValueMap{{"code", envelope.value->code},
-                               {"message", envelope.value->message},
-                               {"details", envelope.value->details}}}};
-  }
-  return {{"id", id}, {"result", envelope.value->result}};
+// {"id":ID,"error":{...}}: the id first, as on every answer line.
+std::string errorAnswer(const Value& id, std::string code, std::string message, Value details = Value()) {
+  return "{\"id\":" + toJsonText(id) + ",\"error\":" +
+         toJsonText(ValueMap{{"code", std::move(code)}, {"message", std::move(message)}, {"details", std::move(details)}}) +
+         "}";
 }
 
+// An answer that is not a success, on the client's line.
+std::string errorLine(const Value& id, const std::vector<uint8_t>& reply) {
+  Decoded<Envelope> envelope = decodeEnvelope(reply);
+  if (!envelope) return errorAnswer(id, "undecodable", envelope.error);
+  if (!envelope.value->success) {
+    return errorAnswer(id, envelope.value->code, envelope.value->message, envelope.value->details);
+  }
+  return toJsonText(ValueMap{{"id", id}, {"result", envelope.value->result}});
+}
 
+std::string lineProblem(uint64_t lineNumber, const std::string& problem) {
+  return "line " + std::to_string(lineNumber) + ": " + problem;
+}
+
+[[noreturn]] void cannotWrite(const MainFlutterWindow& window, int error) {
+  closeWithComplaint(window, std::string("cannot write to the client: ") + std::strerror(error), kExitFailure);
+}
 
 }  // namespace
 
 JsonLinesSession::JsonLinesSession(MainFlutterWindow& window, EngineMessenger& engine,
                                    MainLoop& loop, int inputFd, int outputFd)
-    : window_(window), engine_(engine), loop_(loop), inputFd_(inputFd), outputFd_(outputFd) {}
+    : window_(window),
+      engine_(engine),
+      loop_(loop),
+      inputFd_(inputFd),
+      flow_(loop, outputFd, [&window](int error) { cannotWrite(window, error); }) {}
 
 void JsonLinesSession::start() {
   engine_.setInterfaceReceiver(
@@ -63,23 +74,31 @@ void JsonLinesSession::readLines() {
   BufferedInput input(descriptorSource(inputFd_));
   std::string line;
   for (uint64_t lineNumber = 1;; ++lineNumber) {
+    flow_.waitForRoom();
     switch (input.readLine(line, kMaxLineLength)) {
       case BufferedInput::Status::ok:
-        loop_.post([this, line, lineNumber] { onLine(line, lineNumber); });
+        flow_.itemRead(line.size());
+        loop_.post([this, line = std::move(line), lineNumber] { onLine(line, lineNumber); });
+        continue;
+      case BufferedInput::Status::tooLong:
+        flow_.itemRead(0);
+        loop_.post([this, lineNumber] {
+          writeLine(errorAnswer(Value(), "bad-request",
+                                lineProblem(lineNumber, "longer than " + std::to_string(kMaxLineLength) + " bytes")));
+          flow_.itemDone(0);
+        });
         continue;
       case BufferedInput::Status::end:
-        loop_.post([this] { window_.close(kExitSuccess); });
-        return;
-      case BufferedInput::Status::tooLong:
-        loop_.post([this, lineNumber] {
-          closeWithComplaint(window_,
-                             "malformed line " + std::to_string(lineNumber) + ": longer than " +
-                                 std::to_string(kMaxLineLength) + " bytes",
-                             kExitFailure);
+        // The script has said all it will: its calls are answered before the window closes.
+        flow_.waitUntilAllDone();
+        loop_.post([this] {
+          if (!flow_.drain()) cannotWrite(window_, errno);
+          window_.close(kExitSuccess);
         });
         return;
       case BufferedInput::Status::failed:
         loop_.post([this, error = input.lastError()] {
+          (void)flow_.drain();
           closeWithComplaint(window_, std::string("cannot read input: ") + std::strerror(error),
                              kExitFailure);
         });
@@ -89,25 +108,32 @@ void JsonLinesSession::readLines() {
 }
 
 void JsonLinesSession::onLine(const std::string& line, uint64_t lineNumber) {
-  if (isBlank(line)) return;
-  const std::string where = "malformed line " + std::to_string(lineNumber) + ": ";
-  Decoded<Value> parsed = parseJsonValue(line);
-  if (!parsed) closeWithComplaint(window_, where + parsed.error, kExitFailure);
-  ValueMap* request = parsed.value->getIf<ValueMap>();
-  if (!request) closeWithComplaint(window_, where + "not a JSON object", kExitFailure);
-  auto method = request->find("method");
-  if (method == request->end() || !method->second.getIf<std::string>()) {
-    closeWithComplaint(window_, where + "\"method\" must be a string", kExitFailure);
+  // The line stays in flight until it has been answered.
+  const size_t size = line.size();
+  if (isBlank(line)) {
+    flow_.itemDone(size);
+    return;
   }
-  auto id = request->find("id");
+  Decoded<Value> parsed = parseJsonValue(line);
+  ValueMap* request = parsed ? parsed.value->getIf<ValueMap>() : nullptr;
+  auto id = request ? request->find("id") : ValueMap::iterator();
+  const bool hasId = request && id != request->end();
+  auto method = request ? request->find("method") : ValueMap::iterator();
+  const std::string* name = request && method != request->end() ? method->second.getIf<std::string>() : nullptr;
+  if (!name) {
+    const std::string problem = !parsed ? parsed.error : !request ? "not a JSON object" : "\"method\" must be a string";
+    static const Value kNoId;
+    writeLine(errorAnswer(hasId ? id->second : kNoId, "bad-request", lineProblem(lineNumber, problem)));
+    flow_.itemDone(size);
+    return;
+  }
   auto args = request->find("args");
   // Moved, not copied: a copy would recurse once per level of the arguments' nesting.
   engine_.deliverFromInterface(
-      kNativeChannel,
-      encodeMethodCall({*method->second.getIf<std::string>(),
-                        args == request->end() ? Value() : std::move(args->second)}),
-      [this, id = id == request->end() ? Value() : std::move(id->second)](std::vector<uint8_t> reply) {
+      kNativeChannel, encodeMethodCall({*name, args == request->end() ? Value() : std::move(args->second)}),
+      [this, id = hasId ? std::move(id->second) : Value(), size](std::vector<uint8_t> reply) {
         writeAnswer(id, reply);
+        flow_.itemDone(size);
       });
 }
 
@@ -119,22 +145,18 @@ void JsonLinesSession::writeAnswer(const Value& id, const std::vector<uint8_t>& 
   // A result goes from the reply's bytes to the client in pieces, never whole as text. The
   // pieces of one line are written from here alone, so lines stay whole.
   const std::string prefix = "{\"id\":" + toJsonText(id) + ",\"result\":";
-  const TextSink toClient = [this](std::string_view piece) { return writeAll(outputFd_, piece); };
+  const TextSink toClient = [this](std::string_view piece) { return flow_.write(piece); };
   Decoded<bool> written = writeSuccessAsJson(reply, prefix, toClient);
   if (!written) {
-    writeLine(toJsonText(errorLine(id, reply)));
-  } else if (!*written.value || !writeAll(outputFd_, "}\n")) {
-    closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
-                       kExitFailure);
+    writeLine(errorLine(id, reply));
+  } else if (!*written.value || !flow_.write("}\n")) {
+    cannotWrite(window_, errno);
   }
 }
 
 void JsonLinesSession::writeLine(std::string line) {
   line.push_back('\n');
-  if (!writeAll(outputFd_, line)) {
-    closeWithComplaint(window_, std::string("cannot write to the client: ") + std::strerror(errno),
-                       kExitFailure);
-  }
+  if (!flow_.write(line)) cannotWrite(window_, errno);
 }
 
 }  // namespace nimbra

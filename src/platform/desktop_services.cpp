@@ -64,7 +64,7 @@ void NimbraNative::pickFolder(FolderCompletion completion) {
   // The panel stays open as long as the user likes; it waits on an information-queue thread of
   // its own, so other calls, other panels included, are answered meanwhile.
   infoQueue_.async([this, panel = std::move(*panel), completion = std::move(completion)] {
-    std::optional<std::string> folder = chosenFolder(run(panel.program, panel.arguments));
+    std::optional<std::string> folder = runFolderPanel(panel);
     mainLoop().post([completion, folder = std::move(folder)] { completion(folder); });
   });
 }

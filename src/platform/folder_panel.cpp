@@ -1,9 +1,13 @@
 #include "platform/folder_panel.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
+#include "platform/child_process.h"
 #include "platform/desktop_launch.h"
 #include "platform/path_parts.h"
+#include "platform/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -11,6 +15,11 @@ namespace {
 bool isSet(const char* name) {
   const char* value = std::getenv(name);
   return value && *value;
+}
+
+bool isFolder(const std::string& path) {
+  struct stat info {};
+  return !namesNoFile(path) && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -22,10 +31,14 @@ std::optional<PanelCommand> folderPanelCommand() {
   return std::nullopt;
 }
 
-std::optional<std::string> chosenFolder(std::string panelOutput) {
-  if (panelOutput.ends_with('\n')) panelOutput.pop_back();
-  if (panelOutput.empty()) return std::nullopt;
-  return withoutTrailingSlashes(panelOutput);
+std::optional<std::string> runFolderPanel(const PanelCommand& panel) {
+  ChildOutcome child = runChild(panel.program, panel.arguments, {.keepStandardError = false});
+  if (!child.exitedZero) return std::nullopt;
+  std::string folder = std::move(child.out);
+  if (folder.ends_with('\n')) folder.pop_back();
+  // The answer travels as a string, which must be UTF-8.
+  if (!folder.starts_with('/') || !isValidUtf8(folder) || !isFolder(folder)) return std::nullopt;
+  return withoutTrailingSlashes(folder);
 }
 
 }  // namespace nimbra

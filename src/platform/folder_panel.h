@@ -17,8 +17,11 @@ struct PanelCommand {
 // is set (DISPLAY or WAYLAND_DISPLAY), for a panel nobody could see would never close.
 std::optional<PanelCommand> folderPanelCommand();
 
-// The folder in what the panel printed: its one trailing newline and every trailing "/" but
-// the root's removed; nullopt when nothing was chosen (cancelled panels print nothing).
-std::optional<std::string> chosenFolder(std::string panelOutput);
+// Shows the panel and waits until it closes. The chosen folder, with its one trailing newline
+// and every trailing "/" but the root's removed; nullopt when nothing was chosen. Only a panel
+// that exits with status 0 and prints the absolute path of an existing folder has chosen one:
+// a cancelled panel prints nothing, and one that could not open prints its complaint
+// ("cannot open display"), which names no folder.
+std::optional<std::string> runFolderPanel(const PanelCommand& panel);
 
 }  // namespace nimbra

@@ -216,11 +216,18 @@ TEST(DesktopCall, TheRealMachinesFactsArriveInTheirTypes) {
 
 TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
   // The zenity and kdialog stand-ins' bodies after they record (nullptr: not installed), whether
-  // a display is set, the answer, and what was started.
+  // a display is set, the answer, and what was started. Only a panel that exits 0 having
+  // printed an existing folder's absolute path has chosen one.
   const std::tuple<const char*, const char*, bool, const char*, const char*> cases[] = {
       {"printf '/\\n'", "printf '/never\\n'", true, R"("/")", "zenity|--file-selection|--directory|"},
       {"exit 1", nullptr, true, "null", "zenity|--file-selection|--directory|"},
-      {nullptr, "printf '/from/kdialog//\\n'", true, R"("/from/kdialog")", "kdialog|--getexistingdirectory|"},
+      {"echo 'Gtk-WARNING: cannot open display: :99'; echo 'Gtk-WARNING: cannot open display: :99' >&2; exit 1",
+       nullptr, true, "null",
+       "zenity|--file-selection|--directory|"},
+      {"printf '/nonexistent/nimbra-panel\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
+      {"printf '/bin/sh\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
+      {"printf 'usr\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
+      {nullptr, "printf '/usr/bin//\\n'", true, R"("/usr/bin")", "kdialog|--getexistingdirectory|"},
       {nullptr, nullptr, true, "null", ""},
       {"printf '/no/display\\n'", nullptr, false, "null", ""},
   };
@@ -287,8 +294,9 @@ TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall
   host.send("{\"id\":3,\"method\":\"cancel\"}\n");
   EXPECT_EQ(host.readLine(), R"({"id":3,"result":true})");
   std::set<int64_t> answered;
-  const std::tuple<std::string, const char*, const char*> closing[] = {{panels[1], "/second/", "/second"},
-                                                                       {panels[0], "/first", "/first"}};
+  const std::string second = standIns.tree.makeDir("second"), first = standIns.tree.makeDir("first");
+  const std::tuple<std::string, std::string, std::string> closing[] = {{panels[1], second + "/", second},
+                                                                       {panels[0], first, first}};
   for (const auto& [panel, chosen, answer] : closing) {
     std::ofstream(pipe + panel) << chosen << "\n";
     const Json line = Json::parse(host.readLine().value_or(""), nullptr, false);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -66,6 +67,16 @@ class HostProcess {
   void send(const Frame& frame) {
     const std::vector<uint8_t> bytes = encodeFrame(frame);
     send(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+  // Writes `piece` (at most PIPE_BUF bytes, so the write is whole or nothing) once the host can
+  // take it within `timeoutMs`; false when it could not.
+  bool trySend(std::string_view piece, int timeoutMs) {
+    if (piece.size() > PIPE_BUF) {
+      ADD_FAILURE() << "a piece of " << piece.size() << " bytes could block";
+      return false;
+    }
+    pollfd room{input_, POLLOUT, 0};
+    return ::poll(&room, 1, timeoutMs) > 0 && ::write(input_, piece.data(), piece.size()) == ssize_t(piece.size());
   }
   void closeInput() { ::close(std::exchange(input_, -1)); }
   pid_t pid() const { return pid_; }
