@@ -1,7 +1,6 @@
 #include "app/ui_command.h"
 
 #include <openssl/evp.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include "app/fd_io.h"
 #include "channel/standard_codec.h"
 #include "platform/desktop_launch.h"
+#include "platform/random_uuid.h"
 
 namespace nimbra {
 namespace {
@@ -23,15 +23,7 @@ constexpr size_t kSecretBytes = 32;
 // generator fails (there is no acceptable weaker source).
 std::optional<std::string> newSecret() {
   unsigned char bytes[kSecretBytes];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n > 0) {
-      got += static_cast<size_t>(n);
-    } else if (errno != EINTR) {
-      return std::nullopt;
-    }
-  }
+  if (!kernelRandomBytes(bytes, sizeof bytes)) return std::nullopt;
   std::string text(4 * ((sizeof bytes + 2) / 3) + 1, '\0');
   text.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, sizeof bytes)));
   OPENSSL_cleanse(bytes, sizeof bytes);

@@ -67,12 +67,13 @@ test('the Host header must name this server; only GET and HEAD; never a CORS hea
     const page = await get('/', [`Host: ${name}`, ...hostile]);
     assert.equal(page.status, 200, name);
     assert.match(page.body, /<script type="module" src="\/js\/main.js">/);
-    assert.deepStrictEqual(page.headers['content-security-policy'], ["default-src 'none'; script-src 'self'; " +
-      `style-src 'self'; img-src 'self' data:; connect-src 'self' ws://127.0.0.1:${port} ws://localhost:${port}; ` +
-      "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"]);
-    assert.deepStrictEqual(page.headers['x-content-type-options'], ['nosniff']);
-    assert.deepStrictEqual(page.headers['referrer-policy'], ['no-referrer']);
-    assert.deepStrictEqual(page.headers['cache-control'], ['no-store']);
+    const { 'content-length': length, ...headers } = page.headers;
+    assert.ok(Number(length) > 0);
+    assert.deepStrictEqual(headers, { 'content-type': ['text/html; charset=utf-8'], 'content-security-policy': [
+      "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self' " +
+      `ws://127.0.0.1:${port} ws://localhost:${port}; base-uri 'none'; form-action 'none'; frame-ancestors 'none'`],
+    'x-content-type-options': ['nosniff'], 'referrer-policy': ['no-referrer'], 'cache-control': ['no-store'],
+    connection: ['close'] }, 'exactly these headers, no CORS ones');
   }
   for (const method of ['POST', 'OPTIONS', 'PUT', 'DELETE']) {
     const answer = await get('/', [`Host: ${host}`, ...hostile], method);
@@ -141,12 +142,8 @@ test('the WebSocket needs this page as its Origin and the secret before anything
 
 test('a bad message closes only its own connection; stalled handshakes hold up nobody', async () => {
   const bystander = await signedIn();
-  const stalled = [];
-  for (let i = 0; i < 40; ++i) {
-    const socket = net.connect(port, '127.0.0.1', () => socket.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`));
-    socket.on('error', () => {});
-    stalled.push(socket);
-  }
+  const stalled = Array.from({ length: 40 }, () => net.connect(port, '127.0.0.1').on('error', () => {})
+    .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); }));
   const bad = [
     [(s) => s.send(Buffer.alloc(16), 2, 64 * 1024 * 1024 + 1), 1009, 'over 64 MiB'],
     [(s) => s.send(Buffer.from([0x0c, 0x03, 0x03, 0x00])), 1007, 'a truncated frame'],
@@ -180,9 +177,6 @@ test('answers go to the connection that asked, events to the one that listened l
   const event = await nextFrame(second);
   assert.deepStrictEqual([event.kind, event.channel], [FrameKind.notice, 'nimbra/events']);
   assert.deepStrictEqual(event.reply.result, { task: 'disk', path: '', count: 1, bytes: 3000 });
-  // Nothing reached the first beside its answer.
-  call(first, 3, 'cancel');
-  assert.equal((await nextFrame(first)).id, 3);
   first.end();
   second.end();
 });
