@@ -19,8 +19,7 @@ const measured = {};
 let ui;
 let browser;
 
-// Opens for `open`, revealing and opening stand in for the desktop's programs: each records
-// its arguments.
+// Stand-ins for the desktop's opener and file manager: each records its arguments.
 const desk = join(folder.path, 'desk');
 const opened = join(folder.path, 'opened.txt');
 
@@ -31,7 +30,7 @@ before(async () => {
     writeFileSync(join(desk, program), `#!/bin/sh\nprintf '%s\\n' "$0 $*" >> '${opened}'\nexit 1\n`);
     chmodSync(join(desk, program), 0o755);
   }
-  ui = await startUi(undefined, { PATH: `${desk}:${process.env.PATH}` });
+  ui = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}` });
   browser = await puppeteer.launch({
     executablePath: process.env.NIMBRA_CHROMIUM ?? '/usr/bin/chromium',
     headless: true,
@@ -157,7 +156,9 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   await (await named(page, 'button', 'Open')).click();
   await page.waitForFunction(() => document.querySelector('.actions .path')?.textContent.endsWith('.bin'));
   for (let i = 0; i < 50 && !readFileSync(opened, { flag: 'a+', encoding: 'utf8' }).includes(hostile); ++i) await pause(100);
-  assert.ok(readFileSync(opened, 'utf8').includes(`xdg-open ${join(tree, hostile)}\n`));
+  const opener = readFileSync(opened, 'utf8');
+  assert.ok(opener.startsWith(`${desk}/xdg-open ${ui.url}\n`), 'the address opened at the start');
+  assert.ok(opener.includes(`xdg-open ${join(tree, hostile)}\n`));
 
   // Every control is reached with Tab.
   await page.focus('body');

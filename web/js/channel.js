@@ -90,6 +90,10 @@ export class Channel {
     const id = this.nextId++;
     const socket = this.socket;
     return new Promise((resolve, reject) => {
+      if (socket?.readyState !== WebSocket.OPEN) {
+        reject(new CallError(method, 'not connected'));
+        return;
+      }
       this.pending.set(id, { method, resolve, reject });
       socket.send(encodeFrame({ kind: FrameKind.request, id, channel, message: encodeMethodCall(method, args) }));
     });
