@@ -86,6 +86,15 @@ Command parseCommandLine(int argc, const char* const* argv) {
       app.add_subcommand("serve", "Serve the interface session over stdin and stdout.");
   serve->add_flag("--json", json, "Speak JSON lines instead of binary frames");
 
+  UiOptions ui;
+  bool noOpen = false;
+  CLI::App* uiCommand = app.add_subcommand("ui", "Serve the interface to a web browser on this machine.");
+  uiCommand->add_option("--port", ui.port, "Port on 127.0.0.1; 0 takes any free one")->capture_default_str();
+  uiCommand->add_flag("--no-open", noOpen, "Only print the address; do not open a browser");
+  uiCommand->add_flag("--allow-root", ui.allowRoot,
+                      "Run even as root: whoever holds the address can then delete as root");
+  uiCommand->footer("Example:\n  nimbra ui --port 8080\n");
+
   ViewCommandLine viewLine;
   addViewCommands(app, viewLine);
   app.add_subcommand(std::string(kHelpCommand), "Show how to use nimbra, or one COMMAND (as COMMAND --help does).");
@@ -117,6 +126,10 @@ Command parseCommandLine(int argc, const char* const* argv) {
   }
 
   if (*serve) return ServeOptions{json};
+  if (*uiCommand) {
+    ui.open = !noOpen;
+    return ui;
+  }
   if (std::optional<Command> view = chosenViewCommand(viewLine)) return std::move(*view);
 
   CallOptions options{method, Value(), events};

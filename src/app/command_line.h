@@ -3,8 +3,10 @@
 // The command line of `nimbra`:
 //   nimbra call METHOD [ARGS_JSON] [--events]
 //   nimbra serve [--json]
+//   nimbra ui [--port N] [--no-open] [--allow-root]
 //   nimbra tree|large|dupes|junk|size|sys|mem|startup|apps|leftovers ...   (for people)
 
+#include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
@@ -28,6 +30,12 @@ struct CallOptions {
 
 struct ServeOptions {
   bool json = false;
+};
+
+struct UiOptions {
+  uint16_t port = 0;  // 0: any free port
+  bool open = true;   // open the address with the desktop's opener
+  bool allowRoot = false;
 };
 
 // A command for people: the calls it sends (each through the same path as `call`, one after
@@ -56,7 +64,7 @@ struct CommandLineExit {
   std::string err;  // for stderr (what was wrong)
 };
 
-using Command = std::variant<CallOptions, ServeOptions, ViewCommand, CommandLineExit>;
+using Command = std::variant<CallOptions, ServeOptions, UiOptions, ViewCommand, CommandLineExit>;
 
 Command parseCommandLine(int argc, const char* const* argv);
 

@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/fd_io.h"
 #include "app/serve_command.h"
+#include "app/ui_command.h"
 #include "app/view_session.h"
 #include "channel/main_loop.h"
 #include "channel/nimbra_native.h"
@@ -91,6 +92,8 @@ int applicationMain(int argc, char** argv) {
     session = std::make_unique<CallSession>(window, engine, std::move(*call));
   } else if (auto* view = std::get_if<ViewCommand>(&command)) {
     session = std::make_unique<ViewSession>(window, engine, loop, std::move(*view));
+  } else if (auto* ui = std::get_if<UiOptions>(&command)) {
+    session = std::make_unique<UiSession>(window, engine, loop, *ui);
   } else if (std::get<ServeOptions>(command).json) {
     session = std::make_unique<JsonLinesSession>(window, engine, loop, STDIN_FILENO, STDOUT_FILENO);
   } else {

@@ -9,19 +9,23 @@
 
 namespace nimbra {
 
-std::string randomUuidString() {
-  uint8_t bytes[16];
+bool kernelRandomBytes(uint8_t* bytes, size_t size) {
   size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+  while (got < size) {
+    const ssize_t n = ::getrandom(bytes + got, size - got, 0);
     if (n > 0) {
       got += static_cast<size_t>(n);
     } else if (errno != EINTR) {
-      break;
+      return false;
     }
   }
+  return true;
+}
+
+std::string randomUuidString() {
+  uint8_t bytes[16];
   // getrandom only fails on kernels older than 3.17; the library's device is the next best.
-  if (got < sizeof bytes) {
+  if (!kernelRandomBytes(bytes, sizeof bytes)) {
     std::random_device device;
     for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(device());
   }

@@ -1,0 +1,194 @@
+// What the browser interface's tests share: `nimbra ui` as a child process, temporary folders,
+// and a WebSocket client of our own, so that tests can send what no browser would.
+
+import { spawn } from 'node:child_process';
+import { randomBytes } from 'node:crypto';
+import { mkdtempSync, rmSync } from 'node:fs';
+import net from 'node:net';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+export const NIMBRA = process.env.NIMBRA_HOST ?? fileURLToPath(new URL('../../build/nimbra', import.meta.url));
+
+// `nimbra ui ARGS` until stop(); answers once it has printed its address. `env` adds to or
+// replaces variables of the test's own environment.
+export async function startUi(args = ['--no-open', '--allow-root'], env = {}) {
+  const child = spawn(NIMBRA, ['ui', ...args], { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+  let stderr = '';
+  child.stderr.on('data', (chunk) => { stderr += chunk; });
+  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, stderr })));
+  const line = await new Promise((resolve, reject) => {
+    let out = '';
+    child.stdout.on('data', (chunk) => {
+      out += chunk;
+      if (out.includes('\n')) resolve(out.slice(0, out.indexOf('\n')));
+    });
+    exited.then(() => reject(new Error(`nimbra ui ended before printing its address: ${stderr}`)));
+  });
+  const [, port, secret] = /^http:\/\/127\.0\.0\.1:(\d+)\/#t=([A-Za-z0-9_-]+)$/.exec(line) ?? [];
+  if (!port) throw new Error(`not an address: ${line}`);
+  return {
+    url: line, port: Number(port), secret, child, exited,
+    // SIGTERM, then the exit's outcome.
+    async stop() {
+      child.kill('SIGTERM');
+      return exited;
+    },
+  };
+}
+
+export function tempFolder() {
+  const path = mkdtempSync(join(tmpdir(), 'nimbra-ui-'));
+  return { path, remove: () => rmSync(path, { recursive: true, force: true }) };
+}
+
+// Resolves after `ms`.
+export const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// One raw HTTP/1.1 exchange: `head` is the request line and headers without the empty line
+// that ends them. Answers { status, headers (lower-case names, each a list), body } or, when
+// the server closed or reset the connection without answering, { status: 0 }.
+export function rawRequest(port, head, { body = '' } = {}) {
+  return new Promise((resolve, reject) => {
+    const socket = net.connect(port, '127.0.0.1');
+    const chunks = [];
+    socket.on('data', (chunk) => chunks.push(chunk));
+    socket.on('error', (error) => (error.code === 'ECONNRESET' ? socket.destroy() : reject(error)));
+    socket.on('close', () => resolve(parseResponse(Buffer.concat(chunks))));
+    socket.setTimeout(15000, () => socket.destroy(new Error(`no answer to ${head.split('\r\n')[0]}`)));
+    socket.end(`${head}\r\nConnection: close\r\n\r\n${body}`);
+  });
+}
+
+function parseResponse(bytes) {
+  const end = bytes.indexOf('\r\n\r\n');
+  if (end < 0) return { status: 0, headers: {}, body: '' };
+  const [statusLine, ...lines] = bytes.subarray(0, end).toString('latin1').split('\r\n');
+  const headers = {};
+  for (const line of lines) {
+    const colon = line.indexOf(':');
+    const name = line.slice(0, colon).trim().toLowerCase();
+    (headers[name] ??= []).push(line.slice(colon + 1).trim());
+  }
+  return { status: Number(statusLine.split(' ')[1]), headers, body: bytes.subarray(end + 4).toString() };
+}
+
+// A WebSocket client over a raw socket. connect() answers the upgrade's HTTP status; with 101
+// the socket speaks WebSocket: send(), and messages and the close arrive through next().
+export class RawSocket {
+  constructor(port) {
+    this.port = port;
+    this.messages = [];
+    this.waiting = null;
+    this.pending = Buffer.alloc(0);
+    this.closed = null; // { code, reason } from the server's close frame, or { code: 0 } at the end
+  }
+
+  connect(headers) {
+    const key = randomBytes(16).toString('base64');
+    const head = ['GET /channel HTTP/1.1', 'Upgrade: websocket', 'Connection: Upgrade',
+      `Sec-WebSocket-Key: ${key}`, 'Sec-WebSocket-Version: 13', ...headers].join('\r\n');
+    return new Promise((resolve) => {
+      this.socket = net.connect(this.port, '127.0.0.1', () => this.socket.write(`${head}\r\n\r\n`));
+      this.socket.on('error', () => {});
+      let upgraded = false;
+      this.socket.on('data', (chunk) => {
+        this.pending = Buffer.concat([this.pending, chunk]);
+        if (!upgraded) {
+          const end = this.pending.indexOf('\r\n\r\n');
+          if (end < 0) return;
+          const response = parseResponse(this.pending.subarray(0, end + 4));
+          this.pending = this.pending.subarray(end + 4);
+          upgraded = true;
+          resolve(response);
+        }
+        this.parse();
+      });
+      this.socket.on('close', () => {
+        if (!upgraded) resolve({ status: 0, headers: {} });
+        this.closed ??= { code: 0 };
+        this.wake();
+      });
+    });
+  }
+
+  // One message; `opcode` 1 text, 2 binary. `length` may claim more than `payload` holds.
+  send(payload, opcode = typeof payload === 'string' ? 1 : 2, length = Buffer.byteLength(payload)) {
+    const data = Buffer.from(payload);
+    const mask = randomBytes(4);
+    let header;
+    if (length < 126) {
+      header = Buffer.from([0x80 | opcode, 0x80 | length]);
+    } else if (length < 65536) {
+      header = Buffer.from([0x80 | opcode, 0x80 | 126, length >> 8, length & 0xff]);
+    } else {
+      header = Buffer.alloc(10);
+      header[0] = 0x80 | opcode;
+      header[1] = 0x80 | 127;
+      header.writeBigUInt64BE(BigInt(length), 2);
+    }
+    for (let i = 0; i < data.length; ++i) data[i] ^= mask[i % 4];
+    this.socket.write(Buffer.concat([header, mask, data]));
+  }
+
+  // The next message (a Buffer, or a string for text), or null once the connection has closed.
+  async next(timeoutMs = 60000) {
+    const deadline = Date.now() + timeoutMs;
+    while (this.messages.length === 0 && !this.closed) {
+      if (Date.now() > deadline) throw new Error('no message in time');
+      await new Promise((resolve) => {
+        this.waiting = resolve;
+        setTimeout(resolve, 50);
+      });
+    }
+    return this.messages.shift() ?? null;
+  }
+
+  // Waits for the server to end the connection; answers the close code (0: closed without one).
+  async closeCode(timeoutMs = 60000) {
+    while ((await this.next(timeoutMs)) !== null);
+    return this.closed.code;
+  }
+
+  end() {
+    this.socket.destroy();
+  }
+
+  parse() {
+    for (;;) {
+      const p = this.pending;
+      if (p.length < 2) return;
+      let length = p[1] & 0x7f;
+      let at = 2;
+      if (length === 126) {
+        if (p.length < 4) return;
+        length = p.readUInt16BE(2);
+        at = 4;
+      } else if (length === 127) {
+        if (p.length < 10) return;
+        length = Number(p.readBigUInt64BE(2));
+        at = 10;
+      }
+      if (p.length < at + length) return;
+      const opcode = p[0] & 0x0f;
+      const payload = p.subarray(at, at + length);
+      this.pending = p.subarray(at + length);
+      if (opcode === 8) {
+        this.closed = { code: payload.length >= 2 ? payload.readUInt16BE(0) : 1005, reason: payload.subarray(2).toString() };
+        this.socket.end();
+      } else if (opcode === 1) {
+        this.messages.push(payload.toString());
+      } else if (opcode === 2) {
+        this.messages.push(Buffer.from(payload));
+      }
+      this.wake();
+    }
+  }
+
+  wake() {
+    const waiting = this.waiting;
+    this.waiting = null;
+    waiting?.();
+  }
+}

@@ -1,0 +1,248 @@
+// The page of `nimbra ui` in Debian's headless Chromium, driven through the names a person with
+// a screen reader hears. Screenshots of each screen and the measured timings go to
+// $NIMBRA_SCREENSHOTS (build/screenshots from ctest).
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { chmodSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import http from 'node:http';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+import { NIMBRA, pause, startUi, tempFolder } from './support.mjs';
+
+const SHOTS = process.env.NIMBRA_SCREENSHOTS ?? fileURLToPath(new URL('../../build/screenshots', import.meta.url));
+const WIDE = { width: 980, height: 640 };
+const PHONE = { width: 390, height: 844 };
+const folder = tempFolder();
+const measured = {};
+let ui;
+let browser;
+
+// Stand-ins for the desktop's opener and file manager: each records its arguments.
+const desk = join(folder.path, 'desk');
+const opened = join(folder.path, 'opened.txt');
+
+before(async () => {
+  mkdirSync(SHOTS, { recursive: true });
+  mkdirSync(desk);
+  for (const program of ['xdg-open', 'gdbus']) {
+    writeFileSync(join(desk, program), `#!/bin/sh\nprintf '%s\\n' "$0 $*" >> '${opened}'\nexit 1\n`);
+    chmodSync(join(desk, program), 0o755);
+  }
+  ui = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}` });
+  browser = await puppeteer.launch({
+    executablePath: process.env.NIMBRA_CHROMIUM ?? '/usr/bin/chromium',
+    headless: true,
+    userDataDir: join(folder.path, 'profile'),
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--host-resolver-rules=MAP hostile.test 127.0.0.1'],
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  await ui?.stop();
+  writeFileSync(join(SHOTS, 'measurements.json'), `${JSON.stringify(measured, null, 2)}\n`);
+  folder.remove();
+});
+
+// A page of our own that records every console error, uncaught exception and blocked resource.
+async function openPage(url, viewport = WIDE) {
+  const page = await browser.newPage();
+  page.problems = [];
+  page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
+  page.on('pageerror', (error) => page.problems.push(error.message));
+  await page.evaluateOnNewDocument(() => {
+    document.addEventListener('securitypolicyviolation', (e) => console.error(`CSP: ${e.violatedDirective} ${e.blockedURI}`));
+  });
+  await page.setViewport(viewport);
+  if (url) await page.goto(url);
+  return page;
+}
+
+const named = (page, role, name) => page.waitForSelector(`::-p-aria([name="${name}"][role="${role}"])`);
+const textOf = (handle) => handle.evaluate((e) => e.textContent.trim());
+const nimbraCall = (method) => JSON.parse(execFileSync(NIMBRA, ['call', method], { encoding: 'utf8' }));
+
+async function markTime(page, name) {
+  await page.waitForFunction((n) => performance.getEntriesByName(n).length > 0, {}, name);
+  return page.evaluate((n) => performance.getEntriesByName(n)[0].startTime, name);
+}
+
+async function shoot(page, name, options = {}) {
+  await page.screenshot({ path: join(SHOTS, `${name}.png`), ...options });
+}
+
+const isDark = (page) => page.evaluate(() => {
+  const [r, g, b] = getComputedStyle(document.body.parentElement).backgroundColor.match(/\d+/g).map(Number);
+  return (0.2126 * r + 0.7152 * g + 0.0722 * b) / 255 < 0.3;
+});
+
+test('the page loads clean, keeps its secret out of the address, and shows this machine', async () => {
+  const sizes = { ours: 0, vendored: 0 };
+  const page = await openPage(null);
+  page.on('response', async (response) => {
+    const body = await response.buffer().catch(() => Buffer.alloc(0));
+    sizes[response.url().includes('/vendor/') ? 'vendored' : 'ours'] += body.length;
+  });
+  await page.goto(ui.url);
+  const name = await named(page, 'heading', nimbraCall('deviceName'));
+  measured.loadToOverviewMs = Math.round(await markTime(page, 'nimbra:overview-drawn'));
+  assert.equal(page.url(), `http://127.0.0.1:${ui.port}/`);
+  assert.equal(await page.evaluate(() => location.href), page.url());
+  assert.equal(await page.evaluate(() => sessionStorage.getItem('nimbra.secret')), ui.secret);
+  assert.ok(await named(page, 'meter', 'Memory pressure'));
+  const root = nimbraCall('systemInfo').disks[0];
+  assert.ok(await named(page, 'meter', `${root.name} used`), 'a bar for the system volume');
+  assert.equal(await textOf(await page.waitForSelector('[role=status]')), 'Connected');
+  await shoot(page, 'overview');
+  measured.pageBytes = { ...sizes };
+
+  // A reload still connects: the secret stayed in the tab.
+  const machine = await textOf(name);
+  await page.reload();
+  await named(page, 'heading', machine);
+  await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
+  assert.ok(await isDark(page), 'dark mode renders dark');
+  await shoot(page, 'overview-dark');
+  assert.deepStrictEqual(page.problems, []);
+  await page.close();
+});
+
+test('Disk usage shows a built tree in chart and table, goes in and back, names stay text', async () => {
+  const tree = join(folder.path, 'tree');
+  const hostile = '<img src=x onerror=window.__x=1>.bin';
+  const files = { 'photos/2024/a.jpg': 3.5e6, 'photos/2023/b.jpg': 2.5e6, 'music/song.flac': 1.2e6,
+    [hostile]: 5e5, 'docs/notes.txt': 3e5, 'docs/old/draft.txt': 1e4, 'docs/old/older/oldest/deep.txt': 1e5 };
+  for (const [path, size] of Object.entries(files)) {
+    mkdirSync(join(tree, path, '..'), { recursive: true });
+    writeFileSync(join(tree, path), Buffer.alloc(size));
+  }
+  const page = await openPage(ui.url);
+  await (await named(page, 'link', 'Disk usage')).click();
+  const field = await named(page, 'textbox', 'Folder');
+  await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
+  assert.equal(await field.evaluate((e) => e.value), nimbraCall('homeDir'));
+  await field.click({ clickCount: 3 });
+  await field.type(tree);
+  await page.keyboard.press('Enter');
+
+  const rows = async () => page.$$eval('table.children tbody th', (cells) => cells.map((c) => c.textContent.trim()));
+  await page.waitForSelector('table.children');
+  assert.deepStrictEqual(await rows(), ['photos/', 'music/', hostile, 'docs/']);
+  assert.ok(await named(page, 'button', 'photos, 6.0 MB'), 'the chart has the biggest folder');
+  assert.equal(await page.evaluate(() => window.__x), undefined);
+  assert.equal(await page.$('img'), null, 'a name is never markup');
+
+  // Into photos by its piece, back to the top by the breadcrumb, with the keyboard.
+  await (await named(page, 'button', 'photos, 6.0 MB')).evaluate((piece) => piece.focus());
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.querySelector('[aria-current=location]')?.textContent === 'photos');
+  assert.deepStrictEqual(await rows(), ['2024/', '2023/']);
+  assert.ok(await named(page, 'button', '2024, 3.5 MB'));
+  await shoot(page, 'disk-usage-built-tree');
+  await (await named(page, 'button', tree)).click();
+  await page.waitForFunction((t) => document.querySelector('[aria-current=location]')?.textContent === t, {}, tree);
+  assert.deepStrictEqual(await rows(), ['photos/', 'music/', hostile, 'docs/']);
+  // The tree came three levels deep; going further measures the folder at the bottom.
+  for (const step of ['docs/', 'old/', 'older/']) await (await named(page, 'button', step)).click();
+  await page.waitForFunction(() => document.querySelector('[aria-current=location]')?.textContent === 'older');
+  assert.deepStrictEqual(await rows(), ['oldest/']);
+  await (await named(page, 'button', tree)).click();
+
+  // The chosen file goes to the desktop's opener exactly as it is named.
+  await (await named(page, 'button', hostile)).click();
+  await (await named(page, 'button', 'Open')).click();
+  await page.waitForFunction(() => document.querySelector('.actions .path')?.textContent.endsWith('.bin'));
+  for (let i = 0; i < 50 && !readFileSync(opened, { flag: 'a+', encoding: 'utf8' }).includes(hostile); ++i) await pause(100);
+  const opener = readFileSync(opened, 'utf8');
+  // First the address, when nimbra ui started; then the file, exactly as it is named.
+  assert.ok(opener.startsWith(`${desk}/xdg-open ${ui.url}\n`) && opener.includes(`xdg-open ${join(tree, hostile)}\n`), opener);
+
+  // Every control is reached with Tab.
+  await page.focus('body');
+  const reached = new Set();
+  for (let i = 0; i < 30; ++i) {
+    await page.keyboard.press('Tab');
+    reached.add(await page.evaluate(() => document.activeElement.getAttribute('aria-label') ?? document.activeElement.textContent.trim()));
+  }
+  for (const control of ['Overview', 'Disk usage', 'Choose…', 'Scan', 'photos, 6.0 MB', 'photos/', hostile, 'Reveal', 'Open']) {
+    assert.ok(reached.has(control), `${control} is reached by Tab`);
+  }
+  assert.equal(await page.evaluate(() => window.__x), undefined);
+  assert.deepStrictEqual(page.problems, []);
+  await page.close();
+});
+
+test('Disk usage of /usr: the chart is drawn soon after the answer, fits the window, and a cancelled scan is partial', async () => {
+  const page = await openPage(ui.url);
+  await (await named(page, 'link', 'Disk usage')).click();
+  const field = await named(page, 'textbox', 'Folder');
+  await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
+  await field.click({ clickCount: 3 });
+  await field.type('/usr');
+  await (await named(page, 'button', 'Scan')).click();
+  await page.waitForSelector('svg.sunburst', { timeout: 120000 });
+  const answered = await page.evaluate(() => performance.getEntriesByName('nimbra:answer').at(-1).startTime);
+  measured.usrAnswerToChartMs = Math.round((await markTime(page, 'nimbra:chart-drawn')) - answered);
+  for (const viewport of [WIDE, PHONE]) {
+    await page.setViewport(viewport);
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `fits ${viewport.width}`);
+  }
+  await page.setViewport(WIDE);
+  await shoot(page, 'disk-usage');
+  await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
+  await shoot(page, 'disk-usage-dark');
+  await page.setViewport(PHONE);
+  await shoot(page, 'disk-usage-phone', { fullPage: true });
+  await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
+  await page.setViewport(WIDE);
+
+  // The whole machine takes long enough to cancel, and what was found stays, marked partial.
+  await field.click({ clickCount: 3 });
+  await field.type('/');
+  await (await named(page, 'button', 'Scan')).click();
+  await page.waitForSelector('::-p-aria([role="progressbar"])');
+  await page.waitForFunction(() => /files/.test(document.querySelector('.work-text')?.textContent));
+  await shoot(page, 'progress');
+  await (await named(page, 'button', 'Cancel')).click();
+  const note = await page.waitForSelector('.partial');
+  assert.match(await textOf(note), /Partial/);
+  assert.equal(await page.$('progress'), null);
+  assert.ok(await page.$('svg.sunburst'));
+  assert.deepStrictEqual(page.problems, []);
+  await page.close();
+});
+
+test('a page of another origin cannot open the socket, and the server\'s restart is shown', async () => {
+  // The hostile page tries the socket under the server's address and under its own name, which
+  // a rebinding attack would point at the server.
+  const hostilePage = `<!doctype html><script>
+    window.outcomes = [];
+    for (const url of ['ws://127.0.0.1:${ui.port}/channel', 'ws://hostile.test:${ui.port}/channel']) {
+      const socket = new WebSocket(url);
+      socket.onopen = () => { socket.send('guess'); window.outcomes.push('open'); };
+      socket.onclose = (e) => window.outcomes.push(e.code);
+    }</script>`;
+  const server = http.createServer((request, response) => response.end(hostilePage));
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const hostile = await openPage(`http://hostile.test:${server.address().port}/`);
+  await hostile.waitForFunction(() => window.outcomes.length === 2);
+  assert.deepStrictEqual(await hostile.evaluate(() => window.outcomes), [1006, 1006]);
+  const rebound = await hostile.goto(`http://hostile.test:${ui.port}/`);
+  assert.equal(rebound.status(), 421);
+  await hostile.close();
+  server.close();
+
+  // The program ends: the page says so and tries again; a new run on the same port does not
+  // take the old secret, and the page says that instead.
+  const page = await openPage(ui.url);
+  await named(page, 'heading', nimbraCall('deviceName'));
+  await ui.stop();
+  await page.waitForFunction(() => /Connection lost/.test(document.querySelector('[role=status]').textContent));
+  ui = await startUi(['--no-open', '--allow-root', '--port', String(ui.port)]);
+  await page.waitForFunction(() => /earlier run/.test(document.querySelector('[role=status]').textContent),
+    { timeout: 20000 });
+  await page.close();
+});

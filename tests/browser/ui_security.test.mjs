@@ -1,0 +1,224 @@
+// `nimbra ui` seen from outside, as a hostile page or program on this machine would see it:
+// raw HTTP requests and WebSocket connections with the headers no browser would let a page set.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { existsSync, mkdirSync, readdirSync, readlinkSync, writeFileSync } from 'node:fs';
+import net from 'node:net';
+import { join } from 'node:path';
+import { FrameKind, decodeEnvelope, decodeFrame, encodeFrame, encodeMethodCall } from '../../web/js/standard_codec.js';
+import { NIMBRA, RawSocket, pause, rawRequest, startUi, tempFolder } from './support.mjs';
+
+let ui;
+let port;
+let host;
+let origin;
+const folder = tempFolder();
+
+before(async () => {
+  ui = await startUi();
+  port = ui.port;
+  host = `127.0.0.1:${port}`;
+  origin = `http://${host}`;
+});
+
+after(async () => {
+  const { code, signal } = await ui.stop();
+  folder.remove();
+  assert.deepStrictEqual({ code, signal }, { code: 0, signal: null }, 'SIGTERM ends nimbra ui with status 0');
+});
+
+const get = (target, headers = [`Host: ${host}`], method = 'GET') =>
+  rawRequest(port, [`${method} ${target} HTTP/1.1`, ...headers].join('\r\n'));
+
+async function channel(headers = [`Host: ${host}`, `Origin: ${origin}`]) {
+  const socket = new RawSocket(port);
+  const { status } = await socket.connect(headers);
+  return { socket, status };
+}
+
+async function signedIn() {
+  const { socket, status } = await channel();
+  assert.equal(status, 101);
+  socket.send(ui.secret);
+  return socket;
+}
+
+function call(socket, id, method, args = null, channelName = 'nimbra/native') {
+  socket.send(Buffer.from(encodeFrame({ kind: FrameKind.request, id, channel: channelName, message: encodeMethodCall(method, args) })));
+}
+
+async function nextFrame(socket) {
+  const message = await socket.next();
+  assert.ok(Buffer.isBuffer(message), 'a binary message');
+  const frame = decodeFrame(new Uint8Array(message));
+  return { ...frame, reply: decodeEnvelope(frame.message) };
+}
+
+test('the Host header must name this server; only GET and HEAD; never a CORS header', async () => {
+  const refused = [`Host: evil.test:${port}`, `Host: 127.0.0.1:${port + 1}`, `Host: localhost.evil.test:${port}`,
+    `Host: 127.0.0.1:${port}.evil.test`, 'Host: 127.0.0.1', `Host: LOCALHOST:${port}x`];
+  for (const header of refused) assert.equal((await get('/', [header])).status, 421, header);
+  assert.equal((await get('/', [])).status, 421, 'no Host');
+  assert.equal((await get('/', [`Host: ${host}`, 'Host: evil.test'])).status, 421, 'two Hosts');
+
+  const hostile = ['Origin: http://evil.test', 'Access-Control-Request-Method: GET'];
+  for (const name of [host, `localhost:${port}`]) {
+    const page = await get('/', [`Host: ${name}`, ...hostile]);
+    assert.equal(page.status, 200, name);
+    assert.match(page.body, /<script type="module" src="\/js\/main.js">/);
+    const { 'content-length': length, ...headers } = page.headers;
+    assert.ok(Number(length) > 0);
+    assert.deepStrictEqual(headers, { 'content-type': ['text/html; charset=utf-8'], 'content-security-policy': [
+      "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self' " +
+      `ws://127.0.0.1:${port} ws://localhost:${port}; base-uri 'none'; form-action 'none'; frame-ancestors 'none'`],
+    'x-content-type-options': ['nosniff'], 'referrer-policy': ['no-referrer'], 'cache-control': ['no-store'],
+    connection: ['close'] }, 'exactly these headers, no CORS ones');
+  }
+  for (const method of ['POST', 'OPTIONS', 'PUT', 'DELETE']) {
+    const answer = await get('/', [`Host: ${host}`, ...hostile], method);
+    assert.equal(answer.status, 405, method);
+    assert.ok(!Object.keys(answer.headers).some((name) => name.startsWith('access-control-')), method);
+  }
+  const post = await rawRequest(port, `POST /channel HTTP/1.1\r\nHost: ${host}\r\nContent-Length: 5`, { body: 'x=1&y' });
+  assert.equal(post.status, 405, 'a request with a body');
+
+  const head = await get('/js/main.js', [`Host: ${host}`], 'HEAD');
+  assert.equal(head.status, 200);
+  assert.equal(head.body, '');
+  assert.ok(Number(head.headers['content-length'][0]) > 1000);
+  assert.deepStrictEqual(head.headers['content-type'], ['text/javascript; charset=utf-8']);
+});
+
+test('only the page\'s own files, by exact path: traversal names nothing', async () => {
+  for (const target of ['/js/../index.html', '/%2e%2e/%2e%2e/etc/passwd', '/..%2f..%2fetc%2fpasswd', '//etc/passwd',
+    '/../../../../etc/passwd', '/index.html?x', '/INDEX.HTML', '/index.html%00', `http://${host}/etc/passwd`,
+    '/vendor/../../CMakeLists.txt', '/package.json', '/.gitignore', '*']) {
+    const answer = await get(target);
+    assert.ok([400, 404].includes(answer.status), `${target}: ${answer.status}`);
+    assert.doesNotMatch(answer.body, /root:|cmake_minimum_required/, target);
+  }
+  // Too many header bytes end the connection without an answer.
+  assert.equal((await get('/', [`Host: ${host}`, `X-Padding: ${'a'.repeat(9000)}`])).status, 0);
+});
+
+test('the WebSocket needs this page as its Origin and the secret before anything else', async () => {
+  const origins = [null, 'null', `https://${host}`, `http://127.0.0.1:${port + 1}`, `http://${host}.evil.test`,
+    `http://${host}x`, `xhttp://${host}`, `http://${host}/`, 'http://127.0.0.1', 'http://evil.test', `HTTP://${host}`];
+  for (const value of origins) {
+    const headers = [`Host: ${host}`, ...(value === null ? [] : [`Origin: ${value}`])];
+    assert.equal((await channel(headers)).status, 403, `Origin: ${value}`);
+  }
+  assert.equal((await channel([`Host: ${host}`, `Origin: ${origin}`, 'Origin: http://evil.test'])).status, 403);
+  assert.equal((await channel([`Host: evil.test:${port}`, `Origin: ${origin}`])).status, 421);
+  for (const name of [host, `localhost:${port}`]) {
+    const { socket, status } = await channel([`Host: ${name}`, `Origin: http://${name}`]);
+    assert.equal(status, 101, name);
+    socket.end();
+  }
+
+  // A deletion sent before the secret is never handed on.
+  const victim = join(folder.path, 'keep-me');
+  writeFileSync(victim, 'still here');
+  const early = (await channel()).socket;
+  call(early, 1, 'deleteItems', { paths: [victim], toTrash: false, allowAdmin: false });
+  early.send(ui.secret);
+  const wrong = (await channel()).socket;
+  wrong.send(`${ui.secret.slice(1)}x`);
+  const silent = (await channel()).socket;
+  const started = Date.now();
+  assert.equal(await early.closeCode(), 1008, 'a frame first');
+  assert.equal(await wrong.closeCode(), 1008, 'a wrong secret');
+  assert.equal(await silent.closeCode(), 1008, 'no secret');
+  assert.ok(Date.now() - started >= 4000, 'the silent connection had its 5 seconds');
+  const good = await signedIn();
+  call(good, 7, 'sizeOf', { path: victim });
+  const answer = await nextFrame(good);
+  assert.deepStrictEqual([answer.kind, answer.id, answer.channel], [FrameKind.answer, 7, 'nimbra/native']);
+  assert.deepStrictEqual(answer.reply, { kind: 'success', result: { size: 10 } });
+  assert.ok(existsSync(victim));
+  good.end();
+});
+
+test('a bad message closes only its own connection; stalled handshakes hold up nobody', async () => {
+  const bystander = await signedIn();
+  const stalled = Array.from({ length: 40 }, () => net.connect(port, '127.0.0.1').on('error', () => {})
+    .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); }));
+  const bad = [
+    [(s) => s.send(Buffer.alloc(16), 2, 64 * 1024 * 1024 + 1), 1009, 'over 64 MiB'],
+    [(s) => s.send(Buffer.from([0x0c, 0x03, 0x03, 0x00])), 1007, 'a truncated frame'],
+    [(s) => s.send(Buffer.from(encodeFrame({ kind: 0, id: 1, channel: 'nimbra/native', message: null })).subarray(1)), 1007, 'not a frame'],
+    [(s) => s.send('homeDir'), 1003, 'text after the secret'],
+  ];
+  for (const [send, code, what] of bad) {
+    const socket = await signedIn();
+    send(socket);
+    assert.equal(await socket.closeCode(), code, what);
+  }
+  call(bystander, 1, 'homeDir');
+  assert.equal((await nextFrame(bystander)).reply.kind, 'success');
+  assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
+  stalled.forEach((socket) => socket.destroy());
+  bystander.end();
+});
+
+test('answers go to the connection that asked, events to the one that listened last', async () => {
+  mkdirSync(join(folder.path, 'tree', 'a'), { recursive: true });
+  writeFileSync(join(folder.path, 'tree', 'a', 'file.bin'), Buffer.alloc(3000));
+  const [first, second] = [await signedIn(), await signedIn()];
+  call(first, 1, 'listen', null, 'nimbra/events');
+  assert.equal((await nextFrame(first)).reply.kind, 'success');
+  call(second, 1, 'listen', null, 'nimbra/events');
+  assert.equal((await nextFrame(second)).reply.kind, 'success');
+  call(first, 2, 'analyzeDisk', { path: join(folder.path, 'tree') });
+  const answer = await nextFrame(first);
+  assert.deepStrictEqual([answer.kind, answer.id], [FrameKind.answer, 2]);
+  assert.equal(answer.reply.result.size, 3000);
+  const event = await nextFrame(second);
+  assert.deepStrictEqual([event.kind, event.channel], [FrameKind.notice, 'nimbra/events']);
+  assert.deepStrictEqual(event.reply.result, { task: 'disk', path: '', count: 1, bytes: 3000 });
+  first.end();
+  second.end();
+});
+
+test('a connection that stops reading is dropped before its backlog exceeds 64 MiB', async () => {
+  // 20 x 20 x 20 files with 255-byte names: each size tree answer is about 10 MB.
+  const tree = join(folder.path, 'wide');
+  const name = (c, i) => `${String(i).padStart(3, '0')}${c.repeat(252)}`;
+  for (let i = 0; i < 20; ++i) {
+    for (let j = 0; j < 20; ++j) {
+      const dir = join(tree, name('a', i), name('b', j));
+      mkdirSync(dir, { recursive: true });
+      for (let k = 0; k < 20; ++k) writeFileSync(join(dir, name('c', k)), '');
+    }
+  }
+  const answers = 16;
+  const reader = await signedIn();
+  reader.socket.pause();
+  for (let id = 1; id <= answers; ++id) call(reader, id, 'analyzeDisk', { path: tree });
+  const other = await signedIn();
+  // The server's sockets, counted through its descriptors: one goes when it drops the reader.
+  const sockets = () => readdirSync(`/proc/${ui.child.pid}/fd`).filter((fd) => {
+    try { return readlinkSync(`/proc/${ui.child.pid}/fd/${fd}`).startsWith('socket:'); } catch { return false; }
+  }).length;
+  const before = sockets();
+  for (let waited = 0; sockets() >= before && waited < 60000; waited += 100) await pause(100);
+  const received = await new Promise((resolve) => {
+    let bytes = 0;
+    reader.socket.removeAllListeners('data');
+    reader.socket.on('data', (chunk) => { bytes += chunk.length; });
+    reader.socket.on('close', () => resolve(bytes));
+    reader.socket.resume();
+  });
+  assert.ok(received < answers * 9e6, `${received} bytes arrived before the connection ended`);
+  call(other, 2, 'homeDir');
+  assert.equal((await nextFrame(other)).reply.kind, 'success');
+  other.end();
+});
+
+test('as root, nimbra ui refuses without --allow-root', { skip: process.getuid() !== 0 }, () => {
+  const run = spawnSync(NIMBRA, ['ui', '--no-open'], { encoding: 'utf8', timeout: 15000 });
+  assert.equal(run.status, 1);
+  assert.equal(run.stdout, '');
+  assert.match(run.stderr, /--allow-root/);
+});

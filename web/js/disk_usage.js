@@ -1,0 +1,220 @@
+// Disk usage: where the space below a folder goes, as a chart and a table of the same folder.
+// The size tree comes three levels deep; going into a folder at its bottom measures that
+// folder in turn and adds what it finds below it.
+
+import { html, nothing } from '../vendor/lit-html.js';
+import { formatBytes, formatCount, formatShare } from './format.js';
+import { OTHER_COLOUR, RINGS, chartTree, sunburst } from './sunburst.js';
+import { failure } from './widgets.js';
+
+export class DiskUsageScreen {
+  constructor(app) {
+    this.app = app;
+    this.title = 'Disk usage';
+    this.folder = '';
+    this.trail = []; // the size tree's root, then each folder gone into; the last is shown
+    this.chosen = null; // the item "Reveal" and "Open" act on; the shown folder when null
+    this.pointed = null; // { entry, size } under the pointer or focus
+    this.partial = false; // some measuring was cancelled: sizes cover what it reached
+    this.error = null;
+    this.chart = null; // the chart tree of the shown folder, kept until it changes
+  }
+
+  async show() {
+    if (this.folder) return;
+    try {
+      this.folder = await this.app.channel.call('homeDir');
+    } catch {
+      // The field stays empty to be typed in.
+    }
+    this.app.update();
+  }
+
+  async choose() {
+    try {
+      const folder = await this.app.channel.call('pickFolder');
+      if (folder !== null) this.folder = folder;
+    } catch (error) {
+      this.error = error;
+    }
+    this.app.update();
+  }
+
+  async scan() {
+    const answer = await this.measure(this.folder);
+    if (!answer) return;
+    this.trail = [answer];
+    this.partial = answer.cancelled === true;
+    this.display(answer);
+  }
+
+  // The size tree of `path`, with the progress bar while it is measured; null on failure.
+  async measure(path) {
+    this.error = null;
+    try {
+      return await this.app.runWork('analyzeDisk', { path, depth: RINGS });
+    } catch (error) {
+      this.error = error;
+      this.app.update();
+      return null;
+    }
+  }
+
+  display(folder) {
+    this.chosen = null;
+    this.pointed = null;
+    this.chart = chartTree(folder);
+    this.app.update('nimbra:chart-drawn');
+  }
+
+  get current() {
+    return this.trail[this.trail.length - 1];
+  }
+
+  // A click or Enter on an item of the shown folder, or of one below it in the chart.
+  async activate(entry) {
+    if (!entry || entry.isOther) return;
+    if (!entry.isDir) {
+      this.chosen = entry;
+      this.app.update();
+      return;
+    }
+    const path = pathTo(this.current, entry);
+    if (entry.children.length === 0 && Number(entry.files) > 0) {
+      // Measured no deeper than this: measure it now and hang what is below it in the tree.
+      const answer = await this.measure(entry.path);
+      if (!answer) return;
+      entry.children = answer.children;
+      this.partial ||= answer.cancelled === true;
+    }
+    this.trail.push(...path);
+    this.display(entry);
+  }
+
+  goBackTo(index) {
+    this.trail.length = index + 1;
+    this.display(this.current);
+  }
+
+  view() {
+    const busy = this.app.work !== null;
+    return html`
+      <div class="screen-head"><h1 tabindex="-1">Disk usage</h1></div>
+      <form class="scan-form" @submit=${(e) => { e.preventDefault(); if (!busy) this.scan(); }}>
+        <label for="disk-folder">Folder</label>
+        <input id="disk-folder" type="text" autocomplete="off" spellcheck="false" .value=${this.folder}
+          @input=${(e) => { this.folder = e.target.value; }}>
+        <button type="button" @click=${() => this.choose()} ?disabled=${busy}>Choose…</button>
+        <button type="submit" class="primary" ?disabled=${busy || !this.folder}>Scan</button>
+      </form>
+      ${this.error ? failure(this.error) : nothing}
+      ${this.trail.length ? this.resultView() : html`<p class="quiet">Choose a folder and scan it to see where its space goes.</p>`}`;
+  }
+
+  resultView() {
+    const root = this.trail[0];
+    const folder = this.current;
+    const empty = folder.children.length === 0;
+    return html`
+      ${this.partial ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
+        sizes count only what it reached.</p>` : nothing}
+      <p class="quiet">${formatBytes(root.size)} in ${formatCount(root.files)} files below
+        <span class="path">${root.path}</span></p>
+      <nav class="breadcrumb" aria-label="Folder path"><ol>
+        ${this.trail.map((entry, i) => html`<li>${i === this.trail.length - 1
+          ? html`<span aria-current="location">${i === 0 ? entry.path : entry.name}</span>`
+          : html`<button type="button" class="link" @click=${() => this.goBackTo(i)}>${i === 0 ? entry.path : entry.name}</button>`}</li>`)}
+      </ol></nav>
+      ${empty ? html`<p class="quiet">No files here, or the folder could not be read.</p>` : html`
+      <div class="usage">
+        <div class="chart">
+          ${sunburst(folder, this.chart, {
+            activate: (entry) => this.activate(entry),
+            up: this.trail.length > 1 ? () => this.goBackTo(this.trail.length - 2) : null,
+            point: (pointed) => { this.pointed = pointed; this.app.update(); },
+          })}
+          ${this.detailView(folder)}
+        </div>
+        ${this.tableView(folder)}
+      </div>`}
+      ${this.actionsView(folder)}`;
+  }
+
+  // What the pointer or focus is on; the chosen item otherwise.
+  detailView(folder) {
+    const pointed = this.pointed;
+    if (pointed && !pointed.entry) {
+      return html`<p class="detail">Smaller items together: ${formatBytes(pointed.size)}
+        (${formatShare(pointed.size, folder.size)})</p>`;
+    }
+    const entry = pointed?.entry ?? this.chosen ?? folder;
+    return html`<p class="detail"><span class="path">${entry.path}</span>
+      <span>${formatBytes(entry.size)} · ${formatShare(entry.size, folder.size)} · ${formatCount(entry.files)}
+      ${Number(entry.files) === 1 ? 'file' : 'files'}</span></p>`;
+  }
+
+  tableView(folder) {
+    const colours = this.chart.colours;
+    const row = (entry) => {
+      const colour = colours.get(entry) ?? OTHER_COLOUR;
+      const name = entry.isOther
+        ? html`<span>Smaller items</span>`
+        : html`<button type="button" class="link" aria-pressed=${entry.isDir ? nothing : String(entry === this.chosen)}
+            @click=${() => this.activate(entry)} @focus=${() => this.point(entry)} @blur=${() => this.point(null)}
+            @mouseenter=${() => this.point(entry)} @mouseleave=${() => this.point(null)}>${entry.name}${entry.isDir ? '/' : ''}</button>`;
+      return html`<tr class=${entry === this.chosen ? 'chosen' : ''}>
+        <th scope="row"><div class="name-cell"><svg class="swatch" viewBox="0 0 10 10" aria-hidden="true"><circle
+          cx="5" cy="5" r="5" fill=${colour}></circle></svg>${name}</div></th>
+        <td class="number">${formatBytes(entry.size)}</td>
+        <td class="number">${formatShare(entry.size, folder.size)}</td>
+        <td class="number">${entry.isOther ? '—' : formatCount(entry.files)}</td>
+      </tr>`;
+    };
+    return html`<table class="children">
+      <caption>In ${folder.name}</caption>
+      <thead><tr><th scope="col">Name</th><th scope="col" class="number">Size</th>
+        <th scope="col" class="number">Share</th><th scope="col" class="number">Files</th></tr></thead>
+      <tbody>${folder.children.map(row)}</tbody>
+    </table>`;
+  }
+
+  point(entry) {
+    this.pointed = entry ? { entry, size: entry.size } : null;
+    this.app.update();
+  }
+
+  actionsView(folder) {
+    const target = this.chosen ?? folder;
+    const act = (method) => this.app.channel.call(method, { path: target.path }).catch((error) => {
+      this.error = error;
+      this.app.update();
+    });
+    return html`<div class="actions">
+      <p class="quiet">Chosen: <span class="path">${target.path}</span></p>
+      <div class="buttons">
+        <button type="button" @click=${() => act('revealPath')}>Reveal</button>
+        <button type="button" @click=${() => act('openPath')}>Open</button>
+      </div>
+    </div>`;
+  }
+}
+
+// The entries from just below `from` down to `to`, following paths: what the trail gains when
+// a piece of a deeper ring is clicked.
+function pathTo(from, to) {
+  const steps = [];
+  for (let entry = to; entry && entry !== from; entry = parentOf(from, entry)) steps.unshift(entry);
+  return steps;
+}
+
+function parentOf(top, target) {
+  const stack = [top];
+  while (stack.length) {
+    const entry = stack.pop();
+    for (const child of entry.children) {
+      if (child === target) return entry;
+      stack.push(child);
+    }
+  }
+  return null;
+}

@@ -1,0 +1,44 @@
+// Figures as people read them. The service's int64 figures arrive as BigInt, its int32
+// figures as Number: everything here takes either.
+
+const UNITS = ['KB', 'MB', 'GB', 'TB', 'PB', 'EB'];
+const counts = new Intl.NumberFormat('en');
+
+// Decimal units with one decimal, as the terminal commands print them: "512 B", "8.0 MB".
+export function formatBytes(bytes) {
+  let value = Number(bytes);
+  if (Math.abs(value) < 1000) return `${value} B`;
+  let unit = 0;
+  value /= 1000;
+  while (Math.abs(value) >= 999.95 && unit + 1 < UNITS.length) {
+    value /= 1000;
+    ++unit;
+  }
+  return `${value.toFixed(1)} ${UNITS[unit]}`;
+}
+
+export function formatCount(n) {
+  return counts.format(Number(n));
+}
+
+// A fraction of a whole as a whole percentage; a sliver that would read "0%" reads "<1%".
+export function formatShare(part, whole) {
+  const w = Number(whole);
+  if (w <= 0) return '0%';
+  const percent = (Number(part) / w) * 100;
+  if (percent > 0 && percent < 1) return '<1%';
+  return `${Math.round(percent)}%`;
+}
+
+// "3 days 4 h 12 min", "4 h 12 min", "12 min".
+export function formatDuration(seconds) {
+  const s = Number(seconds);
+  const days = Math.floor(s / 86400);
+  const hours = Math.floor((s % 86400) / 3600);
+  const minutes = Math.floor((s % 3600) / 60);
+  const parts = [];
+  if (days > 0) parts.push(`${days} ${days === 1 ? 'day' : 'days'}`);
+  if (days > 0 || hours > 0) parts.push(`${hours} h`);
+  parts.push(`${minutes} min`);
+  return parts.join(' ');
+}
