@@ -8,7 +8,7 @@ import { formatBytes, formatCount, formatDate, plural } from './format.js';
 import { baseName, shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, outcomeView, removeItems } from './removal.js';
 import { ScanForm } from './scan_form.js';
-import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
+import { notRemoved, onGridFocus, onGridKey } from './widgets.js';
 
 // Groups are drawn this many at a time; more follow on request.
 const PAGE = 500;
@@ -25,7 +25,6 @@ export class DuplicatesScreen {
     this.failed = new Map(); // path -> why a removal left it
     this.keepFolder = '';
     this.outcome = null;
-    this.error = null;
   }
 
   show() {
@@ -33,24 +32,17 @@ export class DuplicatesScreen {
   }
 
   async scan() {
-    const minSize = this.form.minSizeBytes();
-    if (minSize === null) return;
-    this.error = null;
-    try {
-      const root = this.form.folder;
-      const answer = await this.app.runWork('scanDuplicates', { root, minSize });
-      this.scanned = { root, minSize, count: answer.scanned ?? 0, cancelled: answer.cancelled === true };
-      this.groups = answer.groups;
-      this.shownGroups = PAGE;
-      this.chosen.clear();
-      this.failed.clear();
-      this.outcome = null;
-      this.keepFolder ||= root;
-      this.app.update('nimbra:dupes-drawn');
-    } catch (error) {
-      this.error = error;
-      this.app.update();
-    }
+    const run = await this.form.run('scanDuplicates');
+    if (!run) return;
+    const { root, minSize, answer } = run;
+    this.scanned = { root, minSize, count: answer.scanned ?? 0, cancelled: answer.cancelled === true };
+    this.groups = answer.groups;
+    this.shownGroups = PAGE;
+    this.chosen.clear();
+    this.failed.clear();
+    this.outcome = null;
+    this.keepFolder ||= root;
+    this.app.update('nimbra:dupes-drawn');
   }
 
   // The copies of `group` not chosen.
@@ -101,7 +93,6 @@ export class DuplicatesScreen {
     return html`
       <div class="screen-head"><h1 tabindex="-1">Duplicates</h1></div>
       ${this.form.view(() => this.scan())}
-      ${this.error ? failure(this.error) : nothing}
       ${this.scanned ? this.resultView() : html`<p class="quiet">Scan a folder to find files with the same content.</p>`}`;
   }
 

@@ -38,23 +38,16 @@ export class LargeFilesScreen {
   }
 
   async scan() {
-    const minSize = this.form.minSizeBytes();
-    if (minSize === null) return;
-    this.error = null;
-    try {
-      const root = this.form.folder;
-      const answer = await this.app.runWork('scanLargeFiles', { root, minSize });
-      this.scanned = { root, minSize, count: answer.scanned, cancelled: answer.cancelled === true, full: answer.items.length >= MOST };
-      this.items = answer.items;
-      this.chosen.clear();
-      this.failed.clear();
-      this.current = null;
-      this.outcome = null;
-      this.app.update('nimbra:large-drawn');
-    } catch (error) {
-      this.error = error;
-      this.app.update();
-    }
+    const run = await this.form.run('scanLargeFiles');
+    if (!run) return;
+    const { root, minSize, answer } = run;
+    this.scanned = { root, minSize, count: answer.scanned, cancelled: answer.cancelled === true, full: answer.items.length >= MOST };
+    this.items = answer.items;
+    this.chosen.clear();
+    this.failed.clear();
+    this.current = null;
+    this.outcome = null;
+    this.app.update('nimbra:large-drawn');
   }
 
   async remove(action) {

@@ -44,6 +44,23 @@ export class ScanForm {
     return bytes;
   }
 
+  // Runs `method` ("scanLargeFiles", "scanDuplicates") below the folder with the minimum size,
+  // with the progress bar; answers { root, minSize, answer }, or null when the size does not
+  // read or the call failed (the form says why).
+  async run(method) {
+    const minSize = this.minSizeBytes();
+    if (minSize === null) return null;
+    const root = this.folder;
+    this.error = null;
+    try {
+      return { root, minSize, answer: await this.app.runWork(method, { root, minSize }) };
+    } catch (error) {
+      this.error = error;
+      this.app.update();
+      return null;
+    }
+  }
+
   // `scan()` runs when the form is sent while no work runs.
   view(scan) {
     const busy = this.app.work !== null;
