@@ -12,7 +12,7 @@ import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
 const UNINSTALL = 'Uninstall';
 
 // Why a leftover was matched to `app`, by the rules the service matched it with.
-export function leftoverReason(item, app) {
+function leftoverReason(item, app) {
   if (item.weak) {
     return `only its name matches the end of ${app.bundleId}; it may belong to something else`;
   }

@@ -28,7 +28,7 @@ const DAY_SECONDS = 24 * 60 * 60;
 
 // Why choosing its category leaves a temporary entry alone, or null. A program may still be
 // writing what changed lately.
-export function heldBack(category, item, nowSeconds) {
+function heldBack(category, item, nowSeconds) {
   if (category.id !== 'temp') return null;
   if (Number(item.modified) > nowSeconds - DAY_SECONDS) return 'changed in the last 24 hours';
   return null;

@@ -4,7 +4,7 @@
 // screen learns what went, what failed and why, and draws its list without scanning again.
 
 import { html, nothing } from '../vendor/lit-html.js';
-import { failureReasons, outermost, totalSize, within } from './choice.js';
+import { failureReasons, outermost, totalSize } from './choice.js';
 import { formatBytes, plural } from './format.js';
 import { shown } from './names.js';
 
@@ -15,15 +15,20 @@ export const DELETE_PERMANENTLY = 'Delete permanently';
 // `failed` path -> reason ("" when the answer gave none), `summary` for people.
 export class Outcome {
   constructor({ gone = [], failed = new Map(), summary = '', error = null }) {
-    this.gone = gone;
+    this.gone = new Set(gone.map((path) => (path.length > 1 && path.endsWith('/') ? path.slice(0, -1) : path)));
     this.failed = failed;
     this.summary = summary;
     this.error = error;
   }
 
-  // Whether the item at `path` is gone: it went, or a folder it was in went.
+  // Whether the item at `path` is gone: it went, or a folder it was in went. Looks up the path
+  // and each folder above it, since a list may be long and so may be what went.
   covers(path) {
-    return this.gone.some((gone) => within(path, gone));
+    if (this.gone.has(path)) return true;
+    for (let end = path.indexOf('/', 1); end > 0; end = path.indexOf('/', end + 1)) {
+      if (this.gone.has(path.slice(0, end))) return true;
+    }
+    return false;
   }
 }
 
