@@ -1,5 +1,6 @@
 // What the browser interface's tests share: `nimbra ui` as a child process, temporary folders,
-// and a WebSocket client of our own, so that tests can send what no browser would.
+// Debian's Chromium with pages that record every problem, and a WebSocket client of our own,
+// so that tests can send what no browser would.
 
 import { spawn } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
@@ -8,13 +9,64 @@ import net from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
 
 export const NIMBRA = process.env.NIMBRA_HOST ?? fileURLToPath(new URL('../../build/nimbra', import.meta.url));
+// Screenshots of each screen and the measured timings go here (build/screenshots from ctest).
+export const SHOTS = process.env.NIMBRA_SCREENSHOTS ?? fileURLToPath(new URL('../../build/screenshots', import.meta.url));
+export const WIDE = { width: 980, height: 640 };
+export const PHONE = { width: 390, height: 844 };
+
+export function launchBrowser(profile) {
+  return puppeteer.launch({
+    executablePath: process.env.NIMBRA_CHROMIUM ?? '/usr/bin/chromium',
+    headless: true,
+    userDataDir: profile,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--host-resolver-rules=MAP hostile.test 127.0.0.1'],
+  });
+}
+
+// A page that records every console error, uncaught exception and blocked resource in
+// `page.problems`.
+export async function newPage(browser, url, viewport = WIDE) {
+  const page = await browser.newPage();
+  page.problems = [];
+  page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
+  page.on('pageerror', (error) => page.problems.push(error.message));
+  await page.evaluateOnNewDocument(() => {
+    document.addEventListener('securitypolicyviolation', (e) => console.error(`CSP: ${e.violatedDirective} ${e.blockedURI}`));
+  });
+  await page.setViewport(viewport);
+  if (url) await page.goto(url);
+  return page;
+}
+
+// The element of `role` whose accessible name is `name`, once there.
+export const named = (page, role, name) => page.waitForSelector(`::-p-aria([name=${JSON.stringify(name)}][role="${role}"])`);
+export const textOf = (handle) => handle.evaluate((e) => e.textContent.trim());
+
+// The start of the performance mark `name`, once set.
+export async function markTime(page, name) {
+  await page.waitForFunction((n) => performance.getEntriesByName(n).length > 0, {}, name);
+  return page.evaluate((n) => performance.getEntriesByName(n).at(-1).startTime, name);
+}
+
+export async function shoot(page, name, options = {}) {
+  await page.screenshot({ path: join(SHOTS, `${name}.png`), ...options });
+}
+
+export const isDark = (page) => page.evaluate(() => {
+  const [r, g, b] = getComputedStyle(document.body.parentElement).backgroundColor.match(/\d+/g).map(Number);
+  return (0.2126 * r + 0.7152 * g + 0.0722 * b) / 255 < 0.3;
+});
 
 // `nimbra ui ARGS` until stop(); answers once it has printed its address. `env` adds to or
-// replaces variables of the test's own environment.
-export async function startUi(args = ['--no-open', '--allow-root'], env = {}) {
-  const child = spawn(NIMBRA, ['ui', ...args], { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+// replaces variables of the test's own environment; `wrap` is a command that execs the rest of
+// its arguments, `nimbra ui ARGS`, so that the child is nimbra itself.
+export async function startUi(args = ['--no-open', '--allow-root'], env = {}, wrap = []) {
+  const command = [...wrap, NIMBRA, 'ui', ...args];
+  const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
   let stderr = '';
   child.stderr.on('data', (chunk) => { stderr += chunk; });
   const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, stderr })));

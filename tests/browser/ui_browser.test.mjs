@@ -7,13 +7,9 @@ import { execFileSync } from 'node:child_process';
 import { chmodSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
 import { join } from 'node:path';
-import { fileURLToPath } from 'node:url';
-import puppeteer from 'puppeteer-core';
-import { NIMBRA, pause, startUi, tempFolder } from './support.mjs';
+import { NIMBRA, PHONE, SHOTS, WIDE, isDark, launchBrowser, markTime, named, newPage, pause, shoot, startUi,
+  tempFolder, textOf } from './support.mjs';
 
-const SHOTS = process.env.NIMBRA_SCREENSHOTS ?? fileURLToPath(new URL('../../build/screenshots', import.meta.url));
-const WIDE = { width: 980, height: 640 };
-const PHONE = { width: 390, height: 844 };
 const folder = tempFolder();
 const measured = {};
 let ui;
@@ -31,13 +27,7 @@ before(async () => {
     chmodSync(join(desk, program), 0o755);
   }
   ui = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}` });
-  browser = await puppeteer.launch({
-    executablePath: process.env.NIMBRA_CHROMIUM ?? '/usr/bin/chromium',
-    headless: true,
-    userDataDir: join(folder.path, 'profile'),
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--host-resolver-rules=MAP hostile.test 127.0.0.1'],
-  });
+  browser = await launchBrowser(join(folder.path, 'profile'));
 });
 
 after(async () => {
@@ -47,37 +37,8 @@ after(async () => {
   folder.remove();
 });
 
-// A page of our own that records every console error, uncaught exception and blocked resource.
-async function openPage(url, viewport = WIDE) {
-  const page = await browser.newPage();
-  page.problems = [];
-  page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
-  page.on('pageerror', (error) => page.problems.push(error.message));
-  await page.evaluateOnNewDocument(() => {
-    document.addEventListener('securitypolicyviolation', (e) => console.error(`CSP: ${e.violatedDirective} ${e.blockedURI}`));
-  });
-  await page.setViewport(viewport);
-  if (url) await page.goto(url);
-  return page;
-}
-
-const named = (page, role, name) => page.waitForSelector(`::-p-aria([name="${name}"][role="${role}"])`);
-const textOf = (handle) => handle.evaluate((e) => e.textContent.trim());
+const openPage = (url, viewport) => newPage(browser, url, viewport);
 const nimbraCall = (method) => JSON.parse(execFileSync(NIMBRA, ['call', method], { encoding: 'utf8' }));
-
-async function markTime(page, name) {
-  await page.waitForFunction((n) => performance.getEntriesByName(n).length > 0, {}, name);
-  return page.evaluate((n) => performance.getEntriesByName(n)[0].startTime, name);
-}
-
-async function shoot(page, name, options = {}) {
-  await page.screenshot({ path: join(SHOTS, `${name}.png`), ...options });
-}
-
-const isDark = (page) => page.evaluate(() => {
-  const [r, g, b] = getComputedStyle(document.body.parentElement).backgroundColor.match(/\d+/g).map(Number);
-  return (0.2126 * r + 0.7152 * g + 0.0722 * b) / 255 < 0.3;
-});
 
 test('the page loads clean, keeps its secret out of the address, and shows this machine', async () => {
   const sizes = { ours: 0, vendored: 0 };
@@ -163,7 +124,7 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   // Every control is reached with Tab.
   await page.focus('body');
   const reached = new Set();
-  for (let i = 0; i < 30; ++i) {
+  for (let i = 0; i < 40; ++i) {
     await page.keyboard.press('Tab');
     reached.add(await page.evaluate(() => document.activeElement.getAttribute('aria-label') ?? document.activeElement.textContent.trim()));
   }

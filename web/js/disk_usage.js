@@ -5,13 +5,15 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { formatBytes, formatCount, formatShare } from './format.js';
 import { OTHER_COLOUR, RINGS, chartTree, sunburst } from './sunburst.js';
-import { failure } from './widgets.js';
+import { shown } from './names.js';
+import { ScanForm } from './scan_form.js';
+import { desktopButtons, failure } from './widgets.js';
 
 export class DiskUsageScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Disk usage';
-    this.folder = '';
+    this.form = new ScanForm(app, 'disk');
     this.trail = []; // the size tree's root, then each folder gone into; the last is shown
     this.chosen = null; // the item "Reveal" and "Open" act on; the shown folder when null
     this.pointed = null; // { entry, size } under the pointer or focus
@@ -20,28 +22,12 @@ export class DiskUsageScreen {
     this.chart = null; // the chart tree of the shown folder, kept until it changes
   }
 
-  async show() {
-    if (this.folder) return;
-    try {
-      this.folder = await this.app.channel.call('homeDir');
-    } catch {
-      // The field stays empty to be typed in.
-    }
-    this.app.update();
-  }
-
-  async choose() {
-    try {
-      const folder = await this.app.channel.call('pickFolder');
-      if (folder !== null) this.folder = folder;
-    } catch (error) {
-      this.error = error;
-    }
-    this.app.update();
+  show() {
+    this.form.prefill();
   }
 
   async scan() {
-    const answer = await this.measure(this.folder);
+    const answer = await this.measure(this.form.folder);
     if (!answer) return;
     this.trail = [answer];
     this.partial = answer.cancelled === true;
@@ -97,16 +83,9 @@ export class DiskUsageScreen {
   }
 
   view() {
-    const busy = this.app.work !== null;
     return html`
       <div class="screen-head"><h1 tabindex="-1">Disk usage</h1></div>
-      <form class="scan-form" @submit=${(e) => { e.preventDefault(); if (!busy) this.scan(); }}>
-        <label for="disk-folder">Folder</label>
-        <input id="disk-folder" type="text" autocomplete="off" spellcheck="false" .value=${this.folder}
-          @input=${(e) => { this.folder = e.target.value; }}>
-        <button type="button" @click=${() => this.choose()} ?disabled=${busy}>Choose…</button>
-        <button type="submit" class="primary" ?disabled=${busy || !this.folder}>Scan</button>
-      </form>
+      ${this.form.view(() => this.scan())}
       ${this.error ? failure(this.error) : nothing}
       ${this.trail.length ? this.resultView() : html`<p class="quiet">Choose a folder and scan it to see where its space goes.</p>`}`;
   }
@@ -119,11 +98,11 @@ export class DiskUsageScreen {
       ${this.partial ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         sizes count only what it reached.</p>` : nothing}
       <p class="quiet">${formatBytes(root.size)} in ${formatCount(root.files)} files below
-        <span class="path">${root.path}</span></p>
+        <span class="path">${shown(root.path)}</span></p>
       <nav class="breadcrumb" aria-label="Folder path"><ol>
         ${this.trail.map((entry, i) => html`<li>${i === this.trail.length - 1
-          ? html`<span aria-current="location">${i === 0 ? entry.path : entry.name}</span>`
-          : html`<button type="button" class="link" @click=${() => this.goBackTo(i)}>${i === 0 ? entry.path : entry.name}</button>`}</li>`)}
+          ? html`<span aria-current="location">${shown(i === 0 ? entry.path : entry.name)}</span>`
+          : html`<button type="button" class="link" @click=${() => this.goBackTo(i)}>${shown(i === 0 ? entry.path : entry.name)}</button>`}</li>`)}
       </ol></nav>
       ${empty ? html`<p class="quiet">No files here, or the folder could not be read.</p>` : html`
       <div class="usage">
@@ -148,7 +127,7 @@ export class DiskUsageScreen {
         (${formatShare(pointed.size, folder.size)})</p>`;
     }
     const entry = pointed?.entry ?? this.chosen ?? folder;
-    return html`<p class="detail"><span class="path">${entry.path}</span>
+    return html`<p class="detail"><span class="path">${shown(entry.path)}</span>
       <span>${formatBytes(entry.size)} · ${formatShare(entry.size, folder.size)} · ${formatCount(entry.files)}
       ${Number(entry.files) === 1 ? 'file' : 'files'}</span></p>`;
   }
@@ -161,7 +140,7 @@ export class DiskUsageScreen {
         ? html`<span>Smaller items</span>`
         : html`<button type="button" class="link" aria-pressed=${entry.isDir ? nothing : String(entry === this.chosen)}
             @click=${() => this.activate(entry)} @focus=${() => this.point(entry)} @blur=${() => this.point(null)}
-            @mouseenter=${() => this.point(entry)} @mouseleave=${() => this.point(null)}>${entry.name}${entry.isDir ? '/' : ''}</button>`;
+            @mouseenter=${() => this.point(entry)} @mouseleave=${() => this.point(null)}>${shown(entry.name)}${entry.isDir ? '/' : ''}</button>`;
       return html`<tr class=${entry === this.chosen ? 'chosen' : ''}>
         <th scope="row"><div class="name-cell"><svg class="swatch" viewBox="0 0 10 10" aria-hidden="true"><circle
           cx="5" cy="5" r="5" fill=${colour}></circle></svg>${name}</div></th>
@@ -171,7 +150,7 @@ export class DiskUsageScreen {
       </tr>`;
     };
     return html`<table class="children">
-      <caption>In ${folder.name}</caption>
+      <caption>In ${shown(folder.name)}</caption>
       <thead><tr><th scope="col">Name</th><th scope="col" class="number">Size</th>
         <th scope="col" class="number">Share</th><th scope="col" class="number">Files</th></tr></thead>
       <tbody>${folder.children.map(row)}</tbody>
@@ -185,16 +164,9 @@ export class DiskUsageScreen {
 
   actionsView(folder) {
     const target = this.chosen ?? folder;
-    const act = (method) => this.app.channel.call(method, { path: target.path }).catch((error) => {
-      this.error = error;
-      this.app.update();
-    });
     return html`<div class="actions">
-      <p class="quiet">Chosen: <span class="path">${target.path}</span></p>
-      <div class="buttons">
-        <button type="button" @click=${() => act('revealPath')}>Reveal</button>
-        <button type="button" @click=${() => act('openPath')}>Open</button>
-      </div>
+      <p class="quiet">Chosen: <span class="path">${shown(target.path)}</span></p>
+      ${desktopButtons(this.app, target.path, (error) => { this.error = error; this.app.update(); })}
     </div>`;
   }
 }

@@ -42,3 +42,16 @@ export function formatDuration(seconds) {
   parts.push(`${minutes} min`);
   return parts.join(' ');
 }
+
+const dates = new Intl.DateTimeFormat('en', { dateStyle: 'medium', timeStyle: 'short' });
+
+// A modification time of the service (whole seconds since 1970); "—" where it is unknown (0).
+export function formatDate(seconds) {
+  const s = Number(seconds);
+  return s > 0 ? dates.format(new Date(s * 1000)) : '—';
+}
+
+// "1 file", "2 files".
+export function plural(count, one, many) {
+  return `${formatCount(count)} ${Number(count) === 1 ? one : many}`;
+}

@@ -1,11 +1,20 @@
-// The page's shell: the connection and its status line, the navigation between screens, and
-// the progress of the running work with its "Cancel".
+// The page's shell: the connection and its status line, the navigation between screens, the
+// progress of the running work with its "Cancel", and the confirmation dialog.
 
 import { html, nothing, render } from '../vendor/lit-html.js';
+import { ApplicationsScreen } from './applications.js';
 import { Channel, Status, takeSecret } from './channel.js';
+import { ConfirmDialog } from './confirm_dialog.js';
 import { DiskUsageScreen } from './disk_usage.js';
+import { DuplicatesScreen } from './duplicates.js';
 import { formatBytes, formatCount } from './format.js';
+import { JunkScreen } from './junk.js';
+import { LargeFilesScreen } from './large_files.js';
+import { MemoryScreen } from './memory.js';
+import { shown } from './names.js';
 import { OverviewScreen } from './overview.js';
+import { StartupItemsScreen } from './startup_items.js';
+import { keepGridTabStops } from './widgets.js';
 
 const STATUS_TEXT = {
   [Status.connecting]: 'Connecting…',
@@ -22,6 +31,7 @@ const TASKS = {
   dupes: ['Looking for duplicates', 'files'],
   disk: ['Measuring folders', 'files'],
   delete: ['Removing', 'items'],
+  trash: ['Moving to the Trash', 'items'],
   apps: ['Listing applications', 'applications'],
 };
 
@@ -38,14 +48,25 @@ class App {
         this.update();
       },
     });
+    this.confirmation = new ConfirmDialog(this);
     // In navigation order; the key is the address's fragment.
-    this.screens = { overview: new OverviewScreen(this), disk: new DiskUsageScreen(this) };
+    this.screens = {
+      overview: new OverviewScreen(this),
+      disk: new DiskUsageScreen(this),
+      large: new LargeFilesScreen(this),
+      duplicates: new DuplicatesScreen(this),
+      junk: new JunkScreen(this),
+      applications: new ApplicationsScreen(this),
+      startup: new StartupItemsScreen(this),
+      memory: new MemoryScreen(this),
+    };
     window.addEventListener('hashchange', () => this.route(true));
     this.route(false);
   }
 
   route(moveFocus) {
     const id = location.hash.slice(1);
+    this.screen?.hide?.();
     this.screenId = id in this.screens ? id : 'overview';
     this.screen.show();
     document.title = `${this.screen.title} · Nimbra`;
@@ -77,6 +98,8 @@ class App {
     queueMicrotask(() => {
       this.drawPending = false;
       render(this.view(), this.host);
+      this.confirmation.opened(this.host);
+      keepGridTabStops(this.host);
       const marks = this.marks.splice(0);
       if (marks.length) requestAnimationFrame(() => marks.forEach((name) => performance.mark(name)));
     });
@@ -84,12 +107,14 @@ class App {
 
   // Runs a long call of the work queue, with the progress bar and "Cancel" shown meanwhile.
   async runWork(method, args) {
-    this.work = { method, event: null };
+    const work = { method, event: null };
+    this.work = work;
     this.update();
     try {
       return await this.channel.call(method, args);
     } finally {
-      this.work = null;
+      // A call made meanwhile (the service runs them in turn) keeps the bar.
+      if (this.work === work) this.work = null;
       this.update();
     }
   }
@@ -107,7 +132,8 @@ class App {
           aria-current=${id === this.screenId ? 'page' : nothing}>${screen.title}</a></li>`)}
       </ul></nav>
       ${this.work ? this.workView() : nothing}
-      <main id="main">${this.screen.view()}</main>`;
+      <main id="main">${this.screen.view()}</main>
+      ${this.confirmation.view()}`;
   }
 
   workView() {
@@ -119,7 +145,7 @@ class App {
         <button type="button" @click=${() => this.channel.call('cancel').catch(() => {})}>Cancel</button>
       </div>
       <p class="work-text"><span>${doing}${event ? `: ${formatCount(event.count)} ${counted}, ${formatBytes(event.bytes)}` : '…'}</span>
-        ${event?.path ? html`<span class="path">${event.path}</span>` : nothing}</p>
+        ${event?.path ? html`<span class="path">${shown(event.path)}</span>` : nothing}</p>
     </section>`;
   }
 }

@@ -2,10 +2,9 @@
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { formatBytes, formatDuration, formatShare } from './format.js';
-import { failure, figure, usageBar } from './widgets.js';
+import { MEMORY_LEVELS, failure, figure, level, usageBar } from './widgets.js';
 
-// Percentages from which a bar warns: memory that is mostly in use, a volume nearly full.
-const MEMORY_LEVELS = { elevated: 70, high: 90 };
+// Percentages from which a volume's bar warns: nearly full.
 const VOLUME_LEVELS = { elevated: 85, high: 95 };
 
 export class OverviewScreen {
@@ -105,10 +104,4 @@ function memoryView(memory) {
       ${figure('Compressed', formatBytes(memory.compressed))}
     </dl>
   </section>`;
-}
-
-function level(percent, { elevated, high }) {
-  if (percent >= high) return 'high';
-  if (percent >= elevated) return 'elevated';
-  return 'normal';
 }

@@ -5,6 +5,7 @@
 import { html, svg, nothing } from '../vendor/lit-html.js';
 import { hierarchy, partition } from '../vendor/d3-hierarchy.js';
 import { formatBytes } from './format.js';
+import { shownText } from './names.js';
 
 export const RINGS = 3;
 const RADIUS = 200;
@@ -59,7 +60,7 @@ export function sunburst(node, { tree, colours }, on) {
     return top.data.node ? colours.get(top.data.node) : OTHER_COLOUR;
   };
   const label = (d) => {
-    const what = d.data.node ? d.data.node.name : `other (${d.data.lumped.length} more)`;
+    const what = d.data.node ? shownText(d.data.node.name) : `other (${d.data.lumped.length} more)`;
     return `${what}, ${formatBytes(d.data.size)}`;
   };
   const piece = (d) => {
@@ -80,13 +81,13 @@ export function sunburst(node, { tree, colours }, on) {
   const deeper = pieces.filter((d) => d.depth > 1);
   const canGoUp = on.up !== null;
   return html`<svg class="sunburst" viewBox="${-RADIUS} ${-RADIUS} ${2 * RADIUS} ${2 * RADIUS}"
-    role="group" aria-label=${`Chart of ${node.path}`}>
+    role="group" aria-label=${`Chart of ${shownText(node.path)}`}>
     <g>${first.map(piece)}</g>
     <g aria-hidden="true">${deeper.map(piece)}</g>
     <circle class="middle" r=${ringWidth - 2} tabindex=${canGoUp ? '0' : nothing} role=${canGoUp ? 'button' : nothing}
       aria-label=${canGoUp ? 'Up one folder' : nothing} @click=${canGoUp ? on.up : nothing}
       @keydown=${canGoUp ? (e) => onKey(e, on.up) : nothing}></circle>
-    <text class="middle-name" text-anchor="middle" y="-4" aria-hidden="true">${shorten(node.name)}</text>
+    <text class="middle-name" text-anchor="middle" y="-4" aria-hidden="true">${shorten(shownText(node.name))}</text>
     <text class="middle-size" text-anchor="middle" y="16" aria-hidden="true">${formatBytes(node.size)}</text>
   </svg>`;
 }

@@ -1,0 +1,397 @@
+// The screens that find and remove things, in Debian's headless Chromium, on real trees in a
+// temporary folder that is also the home, the Trash and the temporary folder of `nimbra ui`.
+// The program runs in a private mount namespace whose /Applications and /Library are folders
+// of the test (and whose root is a tmpfs of bind mounts, since this machine has no
+// /Applications to mount on). Every name a person could give a file is hostile here.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { chmodSync, closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, truncateSync, utimesSync,
+  writeFileSync } from 'node:fs';
+import { dirname, join } from 'node:path';
+import { NIMBRA, PHONE, SHOTS, WIDE, launchBrowser, markTime, named, newPage, shoot, startUi, tempFolder,
+  textOf } from './support.mjs';
+
+const folder = tempFolder();
+const home = join(folder.path, 'home');
+const tmp = join(home, 'tmp');
+const trash = join(home, '.local/share/Trash');
+const applications = join(folder.path, 'Applications');
+const library = join(folder.path, 'Library');
+const systemd = join(folder.path, 'systemd.log');
+const HOSTILE = '<img src=x onerror=window.__x=1>';
+const DAY = 24 * 60 * 60;
+const now = Math.floor(Date.now() / 1000);
+const measured = {};
+let ui;
+let browser;
+let page;
+
+// A file of `size` bytes: sparse zeros, or `fill` repeated.
+function file(path, size = 0, { fill = null, modified = null } = {}) {
+  mkdirSync(dirname(path), { recursive: true });
+  if (fill === null) {
+    closeSync(openSync(path, 'w'));
+    truncateSync(path, size);
+  } else {
+    writeFileSync(path, Buffer.alloc(size, fill));
+  }
+  if (modified !== null) utimesSync(path, modified, modified);
+  return path;
+}
+
+const xml = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;');
+const plistValue = (v) => (v === true ? '<true/>' : Array.isArray(v)
+  ? `<array>${v.map(plistValue).join('')}</array>` : `<string>${xml(v)}</string>`);
+const plist = (dict) => `<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>${
+  Object.entries(dict).map(([k, v]) => `<key>${k}</key>${plistValue(v)}`).join('')}</dict></plist>\n`;
+
+// An application bundle with its information file and an icns icon holding one PNG.
+function bundle(path, info, png) {
+  const be32 = (n) => { const b = Buffer.alloc(4); b.writeUInt32BE(n); return b; };
+  const entry = Buffer.concat([Buffer.from('ic07'), be32(png.length + 8), png]);
+  mkdirSync(join(path, 'Contents/Resources'), { recursive: true });
+  writeFileSync(join(path, 'Contents/Info.plist'), plist({ CFBundleShortVersionString: '2.1', CFBundleIconFile: 'App', ...info }));
+  writeFileSync(join(path, 'Contents/Resources/App.icns'), Buffer.concat([Buffer.from('icns'), be32(entry.length + 8), entry]));
+  file(join(path, 'Contents/MacOS/app'), 300000);
+}
+
+// Starts `nimbra ui` chrooted into a tmpfs that holds a bind mount of each top-level folder of
+// this machine, plus `applications` and `library` bound on /Applications and /Library: nothing
+// outside the namespace sees these mounts, and nothing is written to the machine's root.
+const NEW_ROOT = `set -e
+root=$1 apps=$2 library=$3
+shift 3
+mount -t tmpfs nimbra-root "$root"
+for entry in /*; do
+  name=\${entry#/}
+  if [ -L "$entry" ]; then ln -s "$(readlink "$entry")" "$root/$name"
+  elif [ -d "$entry" ]; then mkdir "$root/$name"; mount --rbind "$entry" "$root/$name"; fi
+done
+mkdir "$root/Applications"
+mount --bind "$apps" "$root/Applications"
+mkdir "$root/Library"
+mount --bind "$library" "$root/Library"
+exec chroot "$root" "$@"`;
+
+before(async () => {
+  mkdirSync(SHOTS, { recursive: true });
+  mkdirSync(join(folder.path, 'root'));
+  // Stand-ins for systemd's programs record how they are called; the user's agent is loaded.
+  const bin = join(folder.path, 'bin');
+  mkdirSync(bin);
+  writeFileSync(join(folder.path, 'units.txt'), 'com.example.agent.service loaded active running\n');
+  for (const program of ['systemctl', 'systemd-run', 'xdg-open', 'gdbus']) {
+    writeFileSync(join(bin, program), `#!/bin/sh\nprintf '%s|' "\${0##*/}" "$@" >> '${systemd}'\necho >> '${systemd}'\n`
+      + `case " $* " in *' list-units '*) cat '${folder.path}/units.txt';; esac\n`);
+    chmodSync(join(bin, program), 0o755);
+  }
+  browser = await launchBrowser(join(folder.path, 'profile'));
+  page = await newPage(browser, null);
+  // The icons: PNGs drawn by the browser, 128 px, for the service to scale to 64.
+  const png = async (colour) => Buffer.from((await page.evaluate((c) => {
+    const canvas = Object.assign(document.createElement('canvas'), { width: 128, height: 128 });
+    const g = canvas.getContext('2d');
+    g.fillStyle = c;
+    g.fillRect(16, 16, 96, 96);
+    return canvas.toDataURL('image/png');
+  }, colour)).split(',')[1], 'base64');
+  bundle(join(applications, 'Frame.app'), { CFBundleName: 'Frame', CFBundleIdentifier: 'com.example.frame' }, await png('#0072b2'));
+  bundle(join(applications, 'Odd.app'), { CFBundleName: `${HOSTILE}\n\u202Eppa.exe`, CFBundleIdentifier: 'org.odd' }, await png('#e69f00'));
+  bundle(join(home, 'Applications/Tk.app'), { CFBundleName: 'Tk', CFBundleIdentifier: 'com.example.toolkit' }, await png('#009e73'));
+  mkdirSync(tmp, { recursive: true });
+  for (const [folderName, label] of [['LaunchAgents', 'com.example.updater'], ['LaunchDaemons', 'com.example.backupd']]) {
+    writeFileSync(file(join(library, folderName, `${label}.plist`)), plist({ Label: label, Program: '/usr/bin/true' }));
+  }
+
+  ui = await startUi(['--no-open', '--allow-root'], {
+    HOME: home, XDG_DATA_HOME: join(home, '.local/share'), TMPDIR: tmp, PATH: `${bin}:${process.env.PATH}`,
+  }, ['unshare', '--mount', '--propagation', 'private', 'sh', '-c', NEW_ROOT, 'sh', join(folder.path, 'root'), applications, library]);
+  await page.goto(ui.url);
+});
+
+after(async () => {
+  await browser?.close();
+  await ui?.stop();
+  writeFileSync(join(SHOTS, 'screens-measurements.json'), `${JSON.stringify(measured, null, 2)}\n`);
+  folder.remove();
+});
+
+async function goTo(screen) {
+  await (await named(page, 'link', screen)).click();
+  await page.waitForFunction((s) => document.querySelector('main h1')?.textContent === s, {}, screen);
+}
+
+async function typeInto(label, text) {
+  const field = await named(page, 'textbox', label);
+  await field.click({ clickCount: 3 });
+  await page.keyboard.press('Backspace');
+  await field.type(text);
+}
+
+// Scans with the form of the screen shown; answers the time from the answer to the drawn list.
+async function scan(folderPath, minSize, mark) {
+  await page.waitForFunction(() => [...document.querySelectorAll('main input')].every((i) => i.id.endsWith('-size') || i.value));
+  await typeInto('Folder', folderPath);
+  await typeInto('Minimum size', minSize);
+  await page.evaluate(() => performance.clearMarks());
+  await (await named(page, 'button', 'Scan')).click();
+  const drawn = await markTime(page, mark);
+  return Math.round(drawn - await page.evaluate(() => performance.getEntriesByName('nimbra:answer').at(-1).startTime));
+}
+
+const checkbox = (name) => named(page, 'checkbox', name);
+const isChecked = async (name) => (await checkbox(name)).evaluate((e) => e.checked);
+const chosenTotal = () => page.$eval('main .chosen-total', (e) => e.textContent.trim());
+
+// Asks for `action` (unless the dialog is open already) and answers what the confirmation
+// lists, with "Cancel" focused first; then confirms, or presses Escape.
+async function confirmation(action, { confirm = true, ask = true } = {}) {
+  if (ask) await (await named(page, 'button', action)).click();
+  const dialog = await page.waitForSelector('dialog[open]');
+  assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Cancel');
+  const listed = await dialog.$$eval('.going .path', (paths) => paths.map((p) => p.textContent));
+  const total = await dialog.$eval('.going-total', (e) => e.textContent);
+  if (confirm) {
+    const button = await dialog.$('.buttons button:last-child');
+    assert.equal(await textOf(button), action);
+    await button.click();
+  } else {
+    await page.keyboard.press('Escape');
+  }
+  await page.waitForSelector('dialog[open]', { hidden: true });
+  return { listed, total };
+}
+
+const outcome = (text) => page.waitForFunction((t) => document.querySelector('main .outcome')?.textContent.includes(t), {}, text);
+
+// What each screen must be: no markup from a name, no problem on the console, no page wider
+// than the window; and the screenshots, light and dark at 980 x 640, and at a phone's width.
+async function checkAndShoot(name) {
+  assert.equal(await page.evaluate(() => window.__x), undefined);
+  assert.equal(await page.$('img:not(.app-icon)'), null, 'a name is never markup');
+  assert.deepStrictEqual(page.problems, []);
+  await page.evaluate(() => window.scrollTo(0, 0));
+  await shoot(page, `${name}`);
+  await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
+  await shoot(page, `${name}-dark`);
+  await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
+  await page.setViewport(PHONE);
+  await page.evaluate(() => window.scrollTo(0, 0));
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `${name} fits a phone`);
+  await shoot(page, `${name}-phone`);
+  await page.setViewport(WIDE);
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `${name} fits 980 px`);
+}
+
+test('Large files: the 400 largest, sorted, hostile names escaped, the chosen file deleted after confirmation', async () => {
+  const videos = join(home, 'Videos');
+  const movie = file(join(videos, 'movie.mkv'), 3e6);
+  const odd = ['two\nlines.bin', '\u202Egnp.exe', 'bell\u0007.bin', `${HOSTILE}.iso`].map((n) => file(join(videos, n), 2e6));
+  for (let i = 0; i < 450; ++i) file(join(videos, 'clips', `clip-${i}.bin`), 1e6);
+  const neighbours = [file(join(videos, 'backup.tar'), 2.5e6), file(join(home, 'keep.bin'), 5e6), ...odd];
+
+  await goTo('Large files');
+  measured.large400AnswerToDrawnMs = await scan(videos, '1MB', 'nimbra:large-drawn');
+  await page.waitForFunction(() => /kept the 400 largest/.test(document.querySelector('main').textContent));
+  assert.equal(await page.$$eval('table.items tbody tr', (rows) => rows.length), 400);
+  // Odd characters read as escapes, in the text and in the checkboxes' names.
+  for (const name of ['two\\nlines.bin', '\\u{202E}gnp.exe', 'bell\\u{0007}.bin', `${HOSTILE}.iso`]) await checkbox(`${videos}/${name}`);
+  assert.deepStrictEqual(await page.$$eval('main .escape', (escapes) => escapes.map((e) => e.textContent).sort()),
+    ['\\n', '\\u{0007}', '\\u{202E}']);
+
+  const labels = () => page.$$eval('table.items tbody input', (boxes) => boxes.map((b) => b.getAttribute('aria-label')));
+  await (await named(page, 'button', 'Path')).click();
+  const byPath = await labels();
+  assert.deepStrictEqual([byPath[0], byPath.at(-1)], [`${videos}/${HOSTILE}.iso`, `${videos}/\\u{202E}gnp.exe`]);
+  await (await named(page, 'button', 'Size')).click();
+  assert.equal((await labels())[0], movie);
+
+  // The arrow keys move between rows; Space chooses.
+  await (await checkbox(movie)).evaluate((box) => box.focus());
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), (await labels())[1]);
+  await page.keyboard.press('ArrowUp');
+  await page.keyboard.press('Space');
+  assert.equal(await chosenTotal(), '1 file chosen, 3.0 MB');
+
+  // Escape leaves everything; the confirmed deletion removes exactly the chosen file.
+  const asked = await confirmation('Delete permanently', { confirm: false });
+  assert.deepStrictEqual(asked, { listed: [movie], total: '1 item, 3.0 MB in all' });
+  assert.ok(existsSync(movie));
+  await confirmation('Delete permanently');
+  await outcome('Deleted 1 item, freeing 3.0 MB.');
+  assert.ok(!existsSync(movie));
+  for (const path of neighbours) assert.ok(existsSync(path), path);
+  assert.equal(await page.$$eval('table.items tbody tr', (rows) => rows.length), 399);
+  assert.match(await page.$eval('main', (e) => e.textContent), /kept the 400 largest/);
+  assert.equal(await chosenTotal(), 'Nothing chosen');
+  await checkAndShoot('large-files');
+});
+
+test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 10,000 groups, a cancelled scan', async () => {
+  const pictures = join(home, 'Pictures');
+  const at = (year, month) => Date.UTC(year, month - 1, 1) / 1000;
+  const beach = [['2023/beach.jpg', at(2023, 6)], ['2024/beach.jpg', at(2024, 6)], ['beach.jpg', at(2023, 12)]]
+    .map(([name, modified]) => file(join(pictures, name), 1.5e6, { fill: 'a', modified }));
+  const notes = [['notes.pdf', at(2022, 1)], [`${HOSTILE}.pdf`, at(2021, 1)], ['old/\u202Efdp.exe', at(2020, 1)]]
+    .map(([name, modified]) => file(join(pictures, name), 1.2e6, { fill: 'b', modified }));
+  const oddNote = `${pictures}/old/\\u{202E}fdp.exe`;
+
+  await goTo('Duplicates');
+  await scan(pictures, '1MB', 'nimbra:dupes-drawn');
+  assert.match(await page.$eval('main', (e) => e.textContent), /2 groups of identical files/);
+  await (await named(page, 'button', 'Keep the newest')).click();
+  assert.deepStrictEqual(await Promise.all([...beach, notes[0], notes[1], oddNote].map(isChecked)),
+    [true, false, true, false, true, true]);
+  await (await named(page, 'button', 'Keep the shortest path')).click();
+  assert.deepStrictEqual(await Promise.all([...beach, ...notes.slice(0, 2), oddNote].map(isChecked)),
+    [true, true, false, false, true, true]);
+  await (await named(page, 'button', 'Choose none')).click();
+
+  // The last copy of a group refuses to be chosen.
+  for (const name of [notes[0], notes[1], oddNote]) await (await checkbox(name)).click();
+  assert.deepStrictEqual(await Promise.all([notes[0], notes[1], oddNote].map(isChecked)), [true, true, false]);
+  assert.equal(await (await checkbox(oddNote)).evaluate((e) => e.getAttribute('aria-disabled')), 'true');
+  assert.equal(await chosenTotal(), '2 copies chosen, 2.4 MB to free');
+  await checkAndShoot('duplicates');
+  await (await named(page, 'button', 'Choose none')).click();
+
+  // One copy goes to the Trash with its record of where it was; its twins stay.
+  await (await checkbox(beach[0])).click();
+  assert.deepStrictEqual(await confirmation('Move to Trash'), { listed: [beach[0]], total: '1 item, 1.5 MB in all' });
+  await outcome('Moved 1 item (1.5 MB) to the Trash.');
+  assert.ok(!existsSync(beach[0]) && existsSync(beach[1]) && existsSync(beach[2]));
+  const record = readFileSync(join(trash, 'info/beach.jpg.trashinfo'), 'utf8');
+  assert.equal(decodeURIComponent(/^Path=(.*)$/m.exec(record)[1]), beach[0]);
+  assert.equal(readFileSync(join(trash, 'files/beach.jpg')).length, 1.5e6);
+  assert.match(await page.$eval('main', (e) => e.textContent), /2 copies of\s+beach\.jpg/);
+
+  // Many groups: the first page drawn, the rest on request.
+  const many = join(folder.path, 'many');
+  mkdirSync(many);
+  for (let i = 0; i < 20000; ++i) writeFileSync(join(many, `${i}.txt`), `${String(i >> 1).padStart(12)}\n`);
+  measured.dupes10000AnswerToDrawnMs = await scan(many, '1', 'nimbra:dupes-drawn');
+  assert.match(await page.$eval('main', (e) => e.textContent), /10,000 groups of identical files/);
+  await named(page, 'button', 'Show 500 more of 9,500 groups');
+
+  // A scan of large files cancelled while it reads them: what it found, marked partial.
+  const big = join(folder.path, 'big');
+  for (let i = 0; i < 4; ++i) file(join(big, `disk-${i}.img`), 2 ** 30);
+  await typeInto('Folder', big);
+  await (await named(page, 'button', 'Scan')).click();
+  await page.waitForSelector('::-p-aria([role="progressbar"])');
+  await (await named(page, 'button', 'Cancel')).click();
+  await page.waitForFunction(() => /Partial/.test(document.querySelector('main .partial')?.textContent));
+  assert.equal(await page.$('progress'), null);
+  assert.deepStrictEqual(page.problems, []);
+});
+
+test('Junk: the temporary files chosen but the recent one go to the Trash, and the Trash is emptied', async () => {
+  const old = now - 3 * DAY;
+  const entries = ['old.log', 'old-build/out.o', `${HOSTILE}\n.tmp`].map((name) => file(join(tmp, name), 40000, { modified: old }));
+  utimesSync(join(tmp, 'old-build'), old, old);
+  const recent = file(join(tmp, 'recent.tmp'), 40000);
+  const cache = file(join(home, 'Library/Caches/com.example.cache/data.bin'), 50000);
+  const shownEntries = [`${tmp}//old.log`, `${tmp}//old-build`, `${tmp}//${HOSTILE}\\n.tmp`];
+
+  await goTo('Junk');
+  await page.evaluate(() => performance.clearMarks());
+  await (await named(page, 'button', 'Scan')).click();
+  await markTime(page, 'nimbra:junk-drawn');
+  await (await named(page, 'button', 'Temporary files')).click();
+  await (await checkbox('Temporary files')).click();
+  assert.deepStrictEqual(await Promise.all([...shownEntries, `${tmp}//recent.tmp`].map(isChecked)), [true, true, true, false]);
+  assert.match(await page.$eval('main', (e) => e.textContent), /Left unchosen: changed in the last 24 hours/);
+  await checkAndShoot('junk');
+
+  const { listed } = await confirmation('Move to Trash');
+  assert.deepStrictEqual(listed.sort(), [...shownEntries].sort());
+  await outcome('Moved 3 items');
+  for (const entry of entries) assert.ok(!existsSync(entry), entry);
+  assert.ok(existsSync(recent) && existsSync(cache));
+  assert.equal(readdirSync(join(trash, 'info')).length, 4, 'three entries besides the copy trashed before');
+
+  const trashed = await confirmation('Empty Trash');
+  assert.equal(trashed.listed.length, 4);
+  await outcome('Deleted 4 items');
+  assert.deepStrictEqual([readdirSync(join(trash, 'files')), readdirSync(join(trash, 'info'))], [[], []]);
+  assert.ok(existsSync(recent) && existsSync(cache));
+  assert.match(await page.$eval('main .trash', (e) => e.textContent), /Empty/);
+  assert.deepStrictEqual(page.problems, []);
+});
+
+test('Applications: icons from /Applications, leftovers chosen by how sure they are, uninstalled through the Trash', async () => {
+  const library = join(home, 'Library');
+  const strong = [join(library, 'Caches/com.example.toolkit/cache.db'), join(library, 'Preferences/com.example.toolkit.plist'),
+    join(library, `Caches/com.example.toolkit ${HOSTILE}`)].map((path) => file(path, 20000));
+  const weak = file(join(library, 'Application Support/Toolkit/state.json'), 10000);
+  const [toolkitCache, toolkitPrefs, toolkitOdd] = [dirname(strong[0]), strong[1], strong[2]];
+
+  await goTo('Applications');
+  await markTime(page, 'nimbra:apps-drawn');
+  assert.deepStrictEqual(await page.$$eval('table.apps img.app-icon', (icons) => icons.map((i) => [i.complete, i.naturalWidth])),
+    [[true, 64], [true, 64], [true, 64]]);
+  await named(page, 'button', `${HOSTILE}\\n\\u{202E}ppa.exe`);
+
+  await (await named(page, 'button', 'Tk')).click();
+  await page.waitForSelector('table.leftovers');
+  assert.deepStrictEqual(await Promise.all([toolkitCache, toolkitPrefs, toolkitOdd, dirname(weak)].map(isChecked)),
+    [true, true, true, false]);
+  assert.match(await page.$eval('.app-detail', (e) => e.textContent), /only its name matches the end of com\.example\.toolkit/);
+  await checkAndShoot('applications');
+
+  const tk = join(home, 'Applications/Tk.app');
+  const { listed } = await confirmation('Uninstall');
+  assert.deepStrictEqual([listed[0], listed.slice(1).sort()], [tk, [toolkitCache, toolkitOdd, toolkitPrefs].sort()]);
+  await outcome('Moved 4 items');
+  assert.ok(!existsSync(tk) && existsSync(join(trash, 'files/Tk.app/Contents/Info.plist')));
+  assert.ok(existsSync(join(trash, 'info/Tk.app.trashinfo')));
+  for (const path of [toolkitCache, toolkitPrefs, toolkitOdd]) assert.ok(!existsSync(path), path);
+  assert.ok(existsSync(weak));
+  assert.equal(await page.$('::-p-aria([name="Tk"][role="button"])'), null);
+
+  // /Applications is another mount than the home's Trash: the move fails, and says why.
+  await (await named(page, 'button', 'Frame')).click();
+  await page.waitForFunction(() => /None found/.test(document.querySelector('.app-detail')?.textContent));
+  await confirmation('Uninstall');
+  await page.waitForFunction(() => /Not removed: .*cross-device/.test(document.querySelector('table.apps')?.textContent));
+  assert.ok(existsSync(join(applications, 'Frame.app/Contents/Info.plist')));
+  assert.deepStrictEqual(page.problems, []);
+});
+
+test('Startup items switch a launch agent off in its file and remove another; Memory lists the top processes', async () => {
+  const agents = join(home, 'Library/LaunchAgents');
+  const agent = join(agents, 'com.example.agent.plist');
+  writeFileSync(file(agent), plist({ Label: 'com.example.agent', ProgramArguments: ['/bin/true'], RunAtLoad: true }));
+  const odd = join(agents, 'odd.plist');
+  writeFileSync(file(odd), plist({ Label: `${HOSTILE}\nagent`, Program: '/bin/true' }));
+
+  await goTo('Startup items');
+  const toggle = await named(page, 'switch', 'com.example.agent');
+  assert.equal(await toggle.evaluate((e) => e.checked), true, 'loaded, so on');
+  // The jobs of every user are marked as needing an administrator.
+  assert.deepStrictEqual(await page.$$eval('.startup-item', (items) => items.map((i) => [
+    i.querySelector('[role=switch]').getAttribute('aria-label'), i.querySelector('.lock') !== null]).sort()),
+  [[`${HOSTILE}\\nagent`, false], ['com.example.agent', false], ['com.example.backupd', true], ['com.example.updater', true]]);
+  await toggle.focus();
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => /Switched off/.test(document.querySelector('.startup-items').textContent));
+  assert.match(readFileSync(agent, 'utf8'), /<key>Disabled<\/key>\s*<true\/>/);
+  assert.ok(readFileSync(systemd, 'utf8').includes('systemctl|--user|stop|com.example.agent.service|\n'));
+  await checkAndShoot('startup-items');
+
+  const oddSwitch = await named(page, 'switch', `${HOSTILE}\\nagent`);
+  await (await oddSwitch.evaluateHandle((e) => e.closest('li').querySelector('button'))).click();
+  const { listed } = await confirmation('Remove', { ask: false });
+  assert.deepStrictEqual(listed, [odd]);
+  await page.waitForFunction(() => document.querySelectorAll('.startup-item').length === 3);
+  assert.ok(!existsSync(odd) && existsSync(agent));
+
+  await goTo('Memory');
+  await markTime(page, 'nimbra:memory-drawn');
+  const listedProcesses = await page.$$eval('.processes tbody tr', (rows) => rows.map((r) => r.cells[1].textContent.trim()));
+  const running = JSON.parse(execFileSync(NIMBRA, ['call', 'memoryInfo'], { encoding: 'utf8' })).topProcesses.map((p) => String(p.pid));
+  assert.ok(listedProcesses.length > 0 && listedProcesses.some((pid) => running.includes(pid)), `${listedProcesses} / ${running}`);
+  await checkAndShoot('memory');
+});

@@ -1,0 +1,176 @@
+// Applications: the installed ones with their icons, and for the chosen one what it left in
+// the library folders. "Uninstall" moves the application and the chosen leftovers to the
+// Trash; "Delete permanently" removes them for good.
+
+import { html, nothing } from '../vendor/lit-html.js';
+import { totalSize } from './choice.js';
+import { formatBytes, formatDate, plural } from './format.js';
+import { baseName, shown, shownText } from './names.js';
+import { DELETE_PERMANENTLY, outcomeView, removeItems } from './removal.js';
+import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
+
+const UNINSTALL = 'Uninstall';
+
+// Why a leftover was matched to `app`, by the rules the service matched it with.
+function leftoverReason(item, app) {
+  if (item.weak) {
+    return `only its name matches the end of ${app.bundleId}; it may belong to something else`;
+  }
+  const id = app.bundleId.toLowerCase();
+  if (id && baseName(item.path).toLowerCase().includes(id)) return `holds the identifier ${app.bundleId}`;
+  return `named after ${app.name}`;
+}
+
+export class ApplicationsScreen {
+  constructor(app) {
+    this.app = app;
+    this.title = 'Applications';
+    this.apps = null;
+    this.chosenApp = null;
+    this.leftovers = null; // of the chosen application, once found
+    this.chosen = new Set(); // leftover paths
+    this.failed = new Map(); // path -> why a removal left it
+    this.outcome = null;
+    this.error = null;
+  }
+
+  // Lists the applications on the first visit; while other work runs, "Refresh" does later.
+  show() {
+    if (this.apps === null && this.app.work === null) this.load();
+  }
+
+  async load() {
+    this.error = null;
+    try {
+      const answer = await this.app.runWork('listApps');
+      this.apps = answer.apps;
+      this.chosenApp = null;
+      this.leftovers = null;
+      this.app.update('nimbra:apps-drawn');
+    } catch (error) {
+      this.error = error;
+      this.app.update();
+    }
+  }
+
+  async chooseApp(app) {
+    this.chosenApp = app;
+    this.leftovers = null;
+    this.chosen.clear();
+    this.outcome = null;
+    this.app.update();
+    requestAnimationFrame(() => this.app.host.querySelector('#app-detail-title')?.focus());
+    try {
+      const answer = await this.app.runWork('appLeftovers', { bundleId: app.bundleId, name: app.name });
+      if (this.chosenApp !== app) return;
+      this.leftovers = answer.items;
+      // The sure matches are chosen; a match by a common word is left to the person.
+      for (const item of this.leftovers) if (!item.weak) this.chosen.add(item.path);
+    } catch (error) {
+      this.error = error;
+    }
+    this.app.update();
+  }
+
+  async remove(action) {
+    const app = this.chosenApp;
+    const items = [{ path: app.path, size: app.size }, ...(this.leftovers ?? []).filter((item) => this.chosen.has(item.path))];
+    const outcome = await removeItems(this.app, items, {
+      action,
+      toTrash: action === UNINSTALL,
+      heading: action === UNINSTALL ? `Uninstall ${shownText(app.name)}?` : `Delete ${shownText(app.name)} permanently?`,
+      call: (paths) => ['uninstallApp', { paths, toTrash: false }],
+    });
+    if (!outcome) return;
+    this.outcome = outcome;
+    for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
+    if (outcome.covers(app.path)) {
+      this.apps = this.apps.filter((listed) => listed !== app);
+      this.chosenApp = null;
+      this.leftovers = null;
+    } else {
+      this.leftovers = this.leftovers?.filter((item) => !outcome.covers(item.path)) ?? null;
+    }
+    for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
+    this.app.update();
+  }
+
+  view() {
+    const busy = this.app.work !== null;
+    return html`
+      <div class="screen-head">
+        <h1 tabindex="-1">Applications</h1>
+        <button type="button" ?disabled=${busy} @click=${() => this.load()}>Refresh</button>
+      </div>
+      ${this.error ? failure(this.error) : nothing}
+      ${outcomeView(this.outcome)}
+      ${this.apps === null ? html`<p class="quiet">${busy ? 'Listing applications…' : 'Press Refresh to list the applications.'}</p>`
+        : html`<div class="apps-layout">${this.listView()}${this.chosenApp ? this.detailView(busy) : nothing}</div>`}`;
+  }
+
+  listView() {
+    if (this.apps.length === 0) return html`<p class="quiet">No applications in /Applications or ~/Applications.</p>`;
+    const row = (app) => html`<tr class=${app === this.chosenApp ? 'current' : ''}>
+      <td class="icon">${app.icon
+        ? html`<img class="app-icon" src="data:image/png;base64,${app.icon}" width="64" height="64" alt="">`
+        : html`<svg class="app-icon" viewBox="0 0 64 64" aria-hidden="true"><rect x="6" y="6" width="52" height="52" rx="12"></rect></svg>`}</td>
+      <th scope="row"><button type="button" class="link" tabindex="-1" aria-pressed=${app === this.chosenApp ? 'true' : 'false'}
+        @click=${() => this.chooseApp(app)}>${shown(app.name)}</button>
+        <span class="quiet path">${shown(app.path)}</span>
+        ${app.isApple ? html`<span class="quiet">Comes with the system</span>` : nothing}
+        ${notRemoved(this.failed.get(app.path))}</th>
+      <td class="optional">${shown(app.version)}</td>
+      <td class="number">${formatBytes(app.size)}</td>
+      <td class="number optional">${formatDate(app.modified)}</td>
+    </tr>`;
+    return html`<table class="grid items apps" @keydown=${onGridKey} @focusin=${onGridFocus}>
+      <caption class="hidden">Applications, the largest first</caption>
+      <thead><tr><th scope="col"><span class="hidden">Icon</span></th><th scope="col">Name</th><th scope="col" class="optional">Version</th>
+        <th scope="col" class="number">Size</th><th scope="col" class="number optional">Modified</th></tr></thead>
+      <tbody>${this.apps.map(row)}</tbody>
+    </table>`;
+  }
+
+  detailView(busy) {
+    const app = this.chosenApp;
+    const leftovers = this.leftovers;
+    const chosen = (leftovers ?? []).filter((item) => this.chosen.has(item.path));
+    const total = Number(app.size) + totalSize(chosen);
+    const row = (item) => html`<tr>
+      <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(item.path)}
+        .checked=${this.chosen.has(item.path)} @change=${(e) => this.choose(item.path, e.target.checked)}></td>
+      <td><span class="path">${shown(item.name)}</span>
+        <span class=${item.weak ? 'reason weak' : 'reason'}>${shown(leftoverReason(item, app))}</span>
+        ${notRemoved(this.failed.get(item.path))}</td>
+      <td class="number">${formatBytes(item.size)}</td>
+    </tr>`;
+    return html`<section class="card app-detail" aria-labelledby="app-detail-title">
+      <div class="app-title">
+        ${app.icon ? html`<img class="app-icon large" src="data:image/png;base64,${app.icon}" width="64" height="64" alt="">` : nothing}
+        <h2 id="app-detail-title" tabindex="-1">${shown(app.name)}</h2>
+      </div>
+      <p class="quiet"><span class="path">${shown(app.path)}</span> · ${formatBytes(app.size)}</p>
+      <h3>Leftovers</h3>
+      ${leftovers === null ? html`<p class="quiet">Looking for leftovers…</p>` : leftovers.length === 0
+        ? html`<p class="quiet">None found.</p>`
+        : html`<table class="grid items leftovers" @keydown=${onGridKey} @focusin=${onGridFocus}>
+          <caption class="hidden">Leftovers of ${shownText(app.name)}</caption>
+          <thead><tr><th scope="col" class="check"><span class="hidden">Chosen</span></th><th scope="col">Item and why it matched</th>
+            <th scope="col" class="number">Size</th></tr></thead>
+          <tbody>${leftovers.map(row)}</tbody>
+        </table>`}
+      <div class="toolbar">
+        <p class="chosen-total">The application${chosen.length ? ` and ${plural(chosen.length, 'leftover', 'leftovers')}` : ''},
+          ${formatBytes(total)}</p>
+        <button type="button" class="primary" ?disabled=${busy || leftovers === null} @click=${() => this.remove(UNINSTALL)}>${UNINSTALL}</button>
+        <button type="button" class="danger" ?disabled=${busy || leftovers === null} @click=${() => this.remove(DELETE_PERMANENTLY)}>${DELETE_PERMANENTLY}</button>
+      </div>
+    </section>`;
+  }
+
+  choose(path, chosen) {
+    if (chosen) this.chosen.add(path);
+    else this.chosen.delete(path);
+    this.app.update();
+  }
+}

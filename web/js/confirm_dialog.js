@@ -1,0 +1,66 @@
+// The confirmation before anything is removed: a modal dialog that lists every item that goes,
+// with the total, "Cancel" focused first and the action's own name on the button that does it.
+// Escape, like "Cancel", closes it with nothing done.
+
+import { html, nothing } from '../vendor/lit-html.js';
+import { formatBytes, plural } from './format.js';
+import { shown } from './names.js';
+
+export class ConfirmDialog {
+  constructor(app) {
+    this.app = app;
+    this.asked = null; // { heading, lead, action, danger, items, total, resolve, opener }
+  }
+
+  // Answers true when the person confirms. `items` are { path, size } (size may be absent);
+  // `total` the bytes they hold, when known.
+  ask({ heading, lead, action, items, total = null, danger = false }) {
+    this.settle(false);
+    return new Promise((resolve) => {
+      this.asked = { heading, lead, action, items, total, danger, resolve, opener: document.activeElement };
+      this.app.update();
+    });
+  }
+
+  settle(confirmed) {
+    const asked = this.asked;
+    if (!asked) return;
+    this.asked = null;
+    this.app.update();
+    asked.resolve(confirmed);
+    if (asked.opener?.isConnected) asked.opener.focus();
+  }
+
+  // After drawing: opens the dialog that was just drawn.
+  opened(host) {
+    const dialog = host.querySelector('dialog.confirm');
+    if (!dialog || dialog.open) return;
+    dialog.showModal();
+    dialog.querySelector('button.cancel').focus();
+  }
+
+  view() {
+    const asked = this.asked;
+    if (!asked) return nothing;
+    const close = (confirmed) => (event) => {
+      event.preventDefault();
+      event.target.closest('dialog').close();
+      this.settle(confirmed);
+    };
+    const count = plural(asked.items.length, 'item', 'items');
+    return html`<dialog class="confirm" aria-labelledby="confirm-heading" aria-describedby="confirm-lead"
+        @cancel=${close(false)}>
+      <h2 id="confirm-heading">${asked.heading}</h2>
+      <p id="confirm-lead">${asked.lead}</p>
+      <ul class="going" tabindex="0" aria-label="What goes">${asked.items.map((item) => html`<li>
+        <span class="path">${shown(item.path)}</span>
+        ${item.size === undefined ? nothing : html`<span class="number">${formatBytes(item.size)}</span>`}</li>`)}
+      </ul>
+      <p class="going-total">${asked.total === null ? count : `${count}, ${formatBytes(asked.total)} in all`}</p>
+      <div class="buttons">
+        <button type="button" class="cancel" @click=${close(false)}>Cancel</button>
+        <button type="button" class=${asked.danger ? 'danger' : 'primary'} @click=${close(true)}>${asked.action}</button>
+      </div>
+    </dialog>`;
+  }
+}

@@ -1,0 +1,230 @@
+// Junk: the caches, logs, temporary files and other leftovers the scan finds in its fixed
+// places, by category, and the Trash with "Empty Trash". Choosing a category chooses its
+// items, except temporary files that may still be in use.
+
+import { html, nothing } from '../vendor/lit-html.js';
+import { totalSize } from './choice.js';
+import { formatBytes, formatDate, plural } from './format.js';
+import { shown, shownText } from './names.js';
+import { DELETE_PERMANENTLY, MOVE_TO_TRASH, Outcome, deleted, outcomeView, removeItems } from './removal.js';
+import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
+
+const CATEGORY_TITLES = {
+  userCache: 'Application caches',
+  userLogs: 'Logs',
+  systemCache: 'System caches',
+  temp: 'Temporary files',
+  trash: 'Trash',
+  developer: 'Developer caches',
+  browsers: 'Browser caches',
+  crashReports: 'Crash reports',
+  savedState: 'Saved application state',
+  mail: 'Mail attachments',
+  iosBackups: 'Device backups',
+  localization: 'Unused languages',
+};
+
+const DAY_SECONDS = 24 * 60 * 60;
+
+// Why choosing its category leaves a temporary entry alone, or null. A program may still be
+// writing what changed lately.
+function heldBack(category, item, nowSeconds) {
+  if (category.id !== 'temp') return null;
+  if (Number(item.modified) > nowSeconds - DAY_SECONDS) return 'changed in the last 24 hours';
+  return null;
+}
+
+export class JunkScreen {
+  constructor(app) {
+    this.app = app;
+    this.title = 'Junk';
+    this.scanned = null; // { cancelled, at } of the shown result
+    this.categories = []; // the scan's, but the Trash
+    this.trash = null; // the Trash's category: { items, size }
+    this.movedToTrash = []; // items moved there since the scan: { path, size }
+    this.open = new Set(); // ids of the categories whose items are shown
+    this.chosen = new Set(); // paths
+    this.failed = new Map(); // path -> why a removal left it
+    this.outcome = null;
+    this.error = null;
+  }
+
+  show() {}
+
+  async scan() {
+    this.error = null;
+    try {
+      const answer = await this.app.runWork('scanJunk');
+      const categories = answer.categories.map((category) => ({ ...category, title: CATEGORY_TITLES[category.id] ?? category.id }));
+      this.scanned = { cancelled: answer.cancelled === true, at: Date.now() / 1000 };
+      this.trash = categories.find((category) => category.id === 'trash') ?? { id: 'trash', items: [], size: 0 };
+      this.categories = categories.filter((category) => category !== this.trash);
+      this.movedToTrash = [];
+      this.chosen.clear();
+      this.failed.clear();
+      this.outcome = null;
+      this.app.update('nimbra:junk-drawn');
+    } catch (error) {
+      this.error = error;
+      this.app.update();
+    }
+  }
+
+  // The items that choosing `category` chooses.
+  eligible(category) {
+    return category.items.filter((item) => !heldBack(category, item, this.scanned.at));
+  }
+
+  chooseCategory(category, chosen) {
+    for (const item of chosen ? this.eligible(category) : category.items) {
+      if (chosen) this.chosen.add(item.path);
+      else this.chosen.delete(item.path);
+    }
+    this.app.update();
+  }
+
+  choose(path, chosen) {
+    if (chosen) this.chosen.add(path);
+    else this.chosen.delete(path);
+    this.app.update();
+  }
+
+  get chosenItems() {
+    return this.categories.flatMap((category) => category.items.filter((item) => this.chosen.has(item.path)));
+  }
+
+  async remove(action) {
+    const outcome = await removeItems(this.app, this.chosenItems, { action });
+    if (!outcome) return;
+    this.outcome = outcome;
+    for (const category of this.categories) {
+      const left = category.items.filter((item) => !outcome.covers(item.path));
+      if (action === MOVE_TO_TRASH) this.movedToTrash.push(...category.items.filter((item) => outcome.covers(item.path)));
+      category.items = left;
+      category.size = totalSize(left);
+    }
+    for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
+    for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
+    this.app.update();
+  }
+
+  async emptyTrash() {
+    const entries = [...this.trash.items, ...this.movedToTrash];
+    const confirmed = await this.app.confirmation.ask({
+      heading: 'Empty the Trash?',
+      lead: 'Everything in the Trash is deleted for good, also what the scan did not see. It cannot be put back.',
+      action: 'Empty Trash',
+      items: entries.map((item) => ({ path: item.path, size: item.size })),
+      total: totalSize(entries),
+      danger: true,
+    });
+    if (!confirmed) return;
+    try {
+      this.outcome = deleted(entries, await this.app.runWork('emptyTrash'));
+    } catch (error) {
+      this.outcome = new Outcome({ error });
+      this.app.update();
+      return;
+    }
+    for (const [path, reason] of this.outcome.failed) this.failed.set(path, reason);
+    this.trash.items = this.trash.items.filter((item) => this.outcome.failed.has(item.path));
+    this.trash.size = totalSize(this.trash.items);
+    this.movedToTrash = [];
+    this.app.update();
+  }
+
+  view() {
+    const busy = this.app.work !== null;
+    return html`
+      <div class="screen-head">
+        <h1 tabindex="-1">Junk</h1>
+        <button type="button" class="primary" ?disabled=${busy} @click=${() => this.scan()}>Scan</button>
+      </div>
+      ${this.error ? failure(this.error) : nothing}
+      ${this.scanned ? this.resultView(busy) : html`<p class="quiet">Scan to find caches, logs, temporary files and
+        other leftovers, and to see what the Trash holds.</p>`}`;
+  }
+
+  resultView(busy) {
+    const chosen = this.chosenItems;
+    const total = this.categories.reduce((sum, category) => sum + Number(category.size), 0);
+    const count = this.categories.reduce((sum, category) => sum + category.items.length, 0);
+    return html`
+      ${this.scanned.cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
+        the categories hold what it found before.</p>` : nothing}
+      ${outcomeView(this.outcome)}
+      ${this.trashView(busy)}
+      <p class="quiet">${plural(count, 'item', 'items')}, ${formatBytes(total)}, in ${plural(
+        this.categories.filter((category) => category.items.length).length, 'category', 'categories')}.</p>
+      <div class="toolbar">
+        <p class="chosen-total" aria-live="polite">${chosen.length
+          ? `${plural(chosen.length, 'item', 'items')} chosen, ${formatBytes(totalSize(chosen))}` : 'Nothing chosen'}</p>
+        <button type="button" class="primary" ?disabled=${busy || !chosen.length} @click=${() => this.remove(MOVE_TO_TRASH)}>${MOVE_TO_TRASH}</button>
+        <button type="button" class="danger" ?disabled=${busy || !chosen.length} @click=${() => this.remove(DELETE_PERMANENTLY)}>${DELETE_PERMANENTLY}</button>
+      </div>
+      <ul class="categories">${this.categories.map((category) => this.categoryView(category))}</ul>`;
+  }
+
+  trashView(busy) {
+    const entries = this.trash.items.length + this.movedToTrash.length;
+    const size = Number(this.trash.size) + totalSize(this.movedToTrash);
+    return html`<section class="card trash" aria-labelledby="trash-title">
+      <div class="trash-line">
+        <h2 id="trash-title">Trash</h2>
+        <p>${entries ? `${plural(entries, 'item', 'items')}, ${formatBytes(size)}` : 'Empty'}</p>
+        <button type="button" class="danger" ?disabled=${busy || !entries} @click=${() => this.emptyTrash()}>Empty Trash</button>
+      </div>
+      ${this.movedToTrash.length ? html`<p class="quiet">Counting ${plural(this.movedToTrash.length, 'item', 'items')}
+        moved there since the scan.</p>` : nothing}
+    </section>`;
+  }
+
+  categoryView(category) {
+    const items = category.items;
+    const eligible = this.eligible(category);
+    const chosenCount = items.filter((item) => this.chosen.has(item.path)).length;
+    const all = eligible.length > 0 && eligible.every((item) => this.chosen.has(item.path));
+    const isOpen = this.open.has(category.id);
+    const listId = `junk-${category.id}`;
+    return html`<li class="category ${items.length ? '' : 'empty'}">
+      <div class="category-line">
+        <input type="checkbox" aria-label=${category.title} ?disabled=${!eligible.length}
+          .checked=${all} .indeterminate=${chosenCount > 0 && !all}
+          @change=${(e) => this.chooseCategory(category, e.target.checked)}>
+        <button type="button" class="link disclosure" aria-expanded=${isOpen ? 'true' : 'false'} aria-controls=${listId}
+          ?disabled=${!items.length} @click=${() => this.toggleOpen(category.id)}><span class="chevron"
+          aria-hidden="true">${isOpen ? '▾' : '▸'}</span>${category.title}</button>
+        <span class="quiet">${items.length ? plural(items.length, 'item', 'items') : 'nothing found'}</span>
+        <span class="number">${formatBytes(category.size)}</span>
+      </div>
+      ${isOpen && items.length ? this.itemsView(category, listId) : nothing}
+    </li>`;
+  }
+
+  toggleOpen(id) {
+    if (this.open.has(id)) this.open.delete(id);
+    else this.open.add(id);
+    this.app.update();
+  }
+
+  itemsView(category, id) {
+    const row = (item) => {
+      const why = heldBack(category, item, this.scanned.at);
+      return html`<tr>
+        <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(item.path)}
+          .checked=${this.chosen.has(item.path)} @change=${(e) => this.choose(item.path, e.target.checked)}></td>
+        <td><span class="path">${shown(item.path)}</span>
+          ${why ? html`<span class="held-back">Left unchosen: ${why}</span>` : nothing}
+          ${notRemoved(this.failed.get(item.path))}</td>
+        <td class="number">${formatBytes(item.size)}</td>
+        <td class="number optional">${formatDate(item.modified)}</td>
+      </tr>`;
+    };
+    return html`<table id=${id} class="grid items" @keydown=${onGridKey} @focusin=${onGridFocus}>
+      <caption class="hidden">${category.title}</caption>
+      <thead><tr><th scope="col" class="check"><span class="hidden">Chosen</span></th><th scope="col">Item</th>
+        <th scope="col" class="number">Size</th><th scope="col" class="number optional">Modified</th></tr></thead>
+      <tbody>${category.items.map(row)}</tbody>
+    </table>`;
+  }
+}

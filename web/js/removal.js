@@ -1,0 +1,99 @@
+// Removing chosen items, the two ways every screen offers: "Move to Trash" (trashItems: they
+// stay in the desktop's Trash and can be put back) and "Delete permanently" (deleteItems, or
+// a method of the same answer such as uninstallApp). Each is confirmed first; afterwards the
+// screen learns what went, what failed and why, and draws its list without scanning again.
+
+import { html, nothing } from '../vendor/lit-html.js';
+import { failureReasons, outermost, totalSize } from './choice.js';
+import { formatBytes, plural } from './format.js';
+import { shown } from './names.js';
+
+export const MOVE_TO_TRASH = 'Move to Trash';
+export const DELETE_PERMANENTLY = 'Delete permanently';
+
+// What one removal did: `gone` the paths that went (and with them everything inside them),
+// `failed` path -> reason ("" when the answer gave none), `summary` for people.
+export class Outcome {
+  constructor({ gone = [], failed = new Map(), summary = '', error = null }) {
+    this.gone = new Set(gone.map((path) => (path.length > 1 && path.endsWith('/') ? path.slice(0, -1) : path)));
+    this.failed = failed;
+    this.summary = summary;
+    this.error = error;
+  }
+
+  // Whether the item at `path` is gone: it went, or a folder it was in went. Looks up the path
+  // and each folder above it, since a list may be long and so may be what went.
+  covers(path) {
+    if (this.gone.has(path)) return true;
+    for (let end = path.indexOf('/', 1); end > 0; end = path.indexOf('/', end + 1)) {
+      if (this.gone.has(path.slice(0, end))) return true;
+    }
+    return false;
+  }
+}
+
+// Confirms and removes `items` ({ path, size }): to the Trash, or for good. `action` names the
+// button that asks and the one that confirms; `noun` says what the items are (["copy",
+// "copies"]); `call` replaces deleteItems for the permanent way (a method and its arguments,
+// given the paths). Answers an Outcome, or null when not confirmed.
+export async function removeItems(app, items,
+  { action, toTrash = action === MOVE_TO_TRASH, noun = ['item', 'items'], heading, call = null }) {
+  const going = outermost(items);
+  if (going.length === 0) return null;
+  const total = totalSize(going);
+  const confirmed = await app.confirmation.ask({
+    heading: heading ?? `${action}: ${plural(going.length, ...noun)}?`,
+    lead: toTrash
+      ? 'These go to the Trash, where the file manager can put them back.'
+      : 'These are deleted for good: they do not go to the Trash and cannot be put back.',
+    action,
+    items: going,
+    total,
+    danger: !toTrash,
+  });
+  if (!confirmed) return null;
+  const paths = going.map((item) => item.path);
+  try {
+    if (toTrash) return trashed(going, await app.runWork('trashItems', { paths }));
+    const [method, args] = call ? call(paths) : ['deleteItems', { paths, toTrash: false }];
+    return deleted(going, await app.runWork(method, args));
+  } catch (error) {
+    return new Outcome({ error });
+  }
+}
+
+// A trashItems answer: { trashed, failed, error, cancelled }.
+function trashed(going, answer) {
+  const gone = new Set(answer.trashed);
+  const failed = failureReasons(answer.failed, answer.error);
+  const bytes = totalSize(going.filter((item) => gone.has(item.path)));
+  const parts = [`Moved ${plural(gone.size, 'item', 'items')} (${formatBytes(bytes)}) to the Trash.`];
+  if (failed.size) parts.push(`${plural(failed.size, 'item', 'items')} could not be moved.`);
+  if (answer.cancelled) {
+    const left = going.length - gone.size - failed.size;
+    parts.push(`Cancelled: ${plural(left, 'item was', 'items were')} not reached and stay where they are.`);
+  }
+  return new Outcome({ gone: [...gone], failed, summary: parts.join(' ') });
+}
+
+// A deleteItems answer: { freed, failed, inTrash, inTrashBytes, error }. A path in neither
+// list went (or was already gone).
+export function deleted(going, answer) {
+  const failed = failureReasons([...answer.failed, ...answer.inTrash], answer.error);
+  for (const path of answer.inTrash) failed.set(path, failed.get(path) || 'left in the Trash');
+  const gone = going.map((item) => item.path).filter((path) => !failed.has(path));
+  const parts = [`Deleted ${plural(gone.length, 'item', 'items')}, freeing ${formatBytes(answer.freed)}.`];
+  if (failed.size) parts.push(`${plural(failed.size, 'item', 'items')} could not be deleted.`);
+  return new Outcome({ gone, failed, summary: parts.join(' ') });
+}
+
+// The report of the last removal, above the list it changed.
+export function outcomeView(outcome) {
+  if (!outcome) return nothing;
+  if (outcome.error) return html`<p class="failure" role="alert">${outcome.error.message}</p>`;
+  return html`<div class="outcome ${outcome.failed.size ? 'with-failures' : ''}" role="status">
+    <p>${outcome.summary}</p>
+    ${outcome.failed.size ? html`<ul>${[...outcome.failed].map(([path, reason]) => html`<li>
+      <span class="path">${shown(path)}</span>${reason ? html`: ${shown(reason)}` : nothing}</li>`)}</ul>` : nothing}
+  </div>`;
+}
