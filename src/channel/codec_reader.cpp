@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "channel/codec_types.h"
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace nimbra {
 

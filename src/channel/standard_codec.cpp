@@ -9,7 +9,7 @@
 
 #include "channel/codec_reader.h"
 #include "channel/codec_types.h"
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace nimbra {
 namespace {

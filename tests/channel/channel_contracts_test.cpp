@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "channel/engine_messenger.h"
+#include "host/embedding/engine_messenger.h"
 #include "channel/event_channel.h"
 #include "channel/method_result.h"
 #include "channel/standard_codec.h"

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "channel/engine_messenger.h"
+#include "host/embedding/engine_messenger.h"
 #include "channel/method_call.h"
 #include "channel/standard_codec.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "channel/nimbra_native.h"
+#include "service/nimbra_native.h"
 #include "channel/value.h"
 
 namespace nimbra::test {

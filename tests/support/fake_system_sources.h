@@ -3,7 +3,7 @@
 #include <map>
 #include <set>
 
-#include "platform/system_sources.h"
+#include "platform/machine/machine_sources.h"
 
 namespace nimbra::test {
 

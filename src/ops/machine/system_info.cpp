@@ -1,0 +1,103 @@
+// "systemInfo".
+
+#include "ops/machine/system_info.h"
+
+#include <pwd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+#include <vector>
+
+#include "service/nimbra_native.h"
+#include "platform/process/child_process.h"
+#include "platform/machine/home.h"
+#include "platform/machine/machine_identity.h"
+#include "ops/machine/volumes.h"
+
+namespace nimbra {
+namespace {
+
+constexpr size_t kVersionParts = 3;
+
+// The first field of the user's GECOS entry, else the login name.
+std::string fullUserName() {
+  const long bufferSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
+  std::string gecos = found->pw_gecos ? found->pw_gecos : "";
+  gecos = gecos.substr(0, gecos.find(','));
+  return gecos.empty() ? found->pw_name : gecos;
+}
+
+int64_t secondsSinceBoot() {
+  timespec now{};
+  if (::clock_gettime(CLOCK_BOOTTIME, &now) != 0) return 0;
+  return now.tv_sec;
+}
+
+int64_t entryOr0(const ValueMap& map, const char* key) {
+  auto it = map.find(key);
+  return it == map.end() ? 0 : intValue(it->second).value_or(0);
+}
+
+}  // namespace
+
+std::string osVersionFromRelease(std::string_view release) {
+  std::vector<std::string_view> numbers;
+  for (size_t pos = 0; numbers.size() < kVersionParts;) {
+    size_t end = pos;
+    while (end < release.size() && std::isdigit(static_cast<unsigned char>(release[end]))) ++end;
+    if (end == pos) break;
+    numbers.push_back(release.substr(pos, end - pos));
+    if (end == release.size() || release[end] != '.') break;
+    pos = end + 1;
+  }
+  std::string version;
+  for (size_t part = 0; part < kVersionParts; ++part) {
+    std::string_view number = part < numbers.size() ? numbers[part] : "0";
+    // Leading zeros say nothing: "6.01" is version 6.1.
+    number.remove_prefix(std::min(number.find_first_not_of('0'), number.size() - 1));
+    version += std::string(part > 0 ? "." : "") + std::string(number);
+  }
+  return version;
+}
+
+std::string cpuBrandFromCpuinfo(std::string_view cpuinfo) {
+  std::istringstream lines{std::string(cpuinfo)};
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && trimWhiteSpace(line.substr(0, colon)) == "model name") {
+      return trimWhiteSpace(line.substr(colon + 1));
+    }
+  }
+  return {};
+}
+
+ValueMap NimbraNative::systemInfo() {
+  SystemSources& sources = *seams_.systemSources;
+  const std::string osVersion = osVersionFromRelease(sources.kernelRelease());
+  std::string cpu = cpuBrandFromCpuinfo(sources.readFile("/proc/cpuinfo").value_or(""));
+  if (cpu.empty()) cpu = "Apple Silicon";
+  ValueList disks = mountedVolumes(sources);
+  const ValueMap memory = memoryInfo();
+  return ValueMap{{"os", "macOS"},
+                  {"osVersion", osVersion},
+                  {"host", computerName(sources)},
+                  {"user", fullUserName()},
+                  {"cpu", cpu},
+                  {"arch", "arm64"},
+                  {"cores", static_cast<int64_t>(::sysconf(_SC_NPROCESSORS_CONF))},
+                  {"memTotal", entryOr0(memory, "total")},
+                  {"memUsed", entryOr0(memory, "used")},
+                  {"uptime", secondsSinceBoot()},
+                  {"disks", std::move(disks)},
+                  {"home", homeDirectory()}};
+}
+
+}  // namespace nimbra

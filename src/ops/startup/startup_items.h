@@ -1,0 +1,48 @@
+#pragma once
+
+// The startup inventory's pieces that do not need the service: the launch job folders, the
+// item maps built from them, and the login items read from the script runner's answer.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "channel/value.h"
+#include "platform/process/script_runner.h"
+
+namespace nimbra {
+
+inline constexpr const char* kUserAgentKind = "userAgent";
+inline constexpr const char* kGlobalAgentKind = "globalAgent";
+inline constexpr const char* kDaemonKind = "daemon";
+inline constexpr const char* kLoginItemKind = "loginItem";
+
+inline constexpr const char* kListLoginItemsScript =
+    "tell application \"System Events\" to get {name, path} of every login item";
+
+// One folder of launch job files and what its items are.
+struct LaunchSource {
+  std::string folder;
+  std::string kind;
+  bool editable = false;
+};
+
+// The user's agents (below `home`), the agents for all users, the daemons: in this order.
+std::vector<LaunchSource> launchSources(const std::string& home);
+
+// The item maps of every ".plist" file of the sources, source by source, each folder in its
+// listing order. A folder that cannot be listed gives nothing; a file that cannot be read
+// still gives an item, named after the file.
+ValueList launchJobItems(const std::vector<LaunchSource>& sources, std::string_view loadedJobs);
+
+// Whether the launch service's listing of loaded jobs names the job `label`: as a word of its
+// own, or as the unit "LABEL.service" the stand-in makes of it. A label that only begins
+// another one (com.a in com.a.b) is not loaded, and an empty label never is.
+bool isLoadedJob(std::string_view loadedJobs, std::string_view label);
+
+// The login items in the runner's answer, the {names, paths} pair in source form:
+// {{"name1", "name2"}, {"path1", "path2"}}. Each item's id is its path: two items may share a
+// name, never a path. An answer of another shape has no login items.
+ValueList loginItems(const ScriptResult& listing);
+
+}  // namespace nimbra

@@ -1,0 +1,118 @@
+#include "platform/process/script_runner.h"
+
+#include <unistd.h>
+
+#include <string_view>
+#include <vector>
+
+#include "platform/formats/script_literal.h"
+#include "platform/formats/autostart_entries.h"
+#include "platform/process/child_process.h"
+#include "platform/process/launchctl_program.h"
+#include "base/errno_text.h"
+#include "base/utf8.h"
+
+namespace nimbra {
+namespace {
+
+constexpr std::string_view kShellPrefix = "do shell script \"";
+constexpr std::string_view kAdminSuffix = " with administrator privileges";
+constexpr std::string_view kListLoginItems =
+    "tell application \"System Events\" to get {name, path} of every login item";
+constexpr std::string_view kDeleteLoginItemPrefix =
+    "tell application \"System Events\" to delete login item \"";
+constexpr const char* kShell = "/bin/sh";
+
+// What the script runner answers for anything it does not understand; the number is the
+// one the system's runner gives for a syntax error.
+constexpr const char* kSyntaxError = "syntax error: this script is not understood here (-2741)";
+
+struct ShellScript {
+  std::string command;
+  bool asAdministrator = false;
+};
+
+std::optional<ShellScript> parseShellScript(std::string_view script) {
+  if (!script.starts_with(kShellPrefix)) return std::nullopt;
+  size_t pos = kShellPrefix.size();
+  std::optional<std::string> command = readAppleScriptLiteral(script, pos);
+  if (!command) return std::nullopt;
+  std::string_view rest = script.substr(pos);
+  if (rest.empty()) return ShellScript{std::move(*command), false};
+  if (rest == kAdminSuffix) return ShellScript{std::move(*command), true};
+  return std::nullopt;
+}
+
+std::optional<std::string> parseDeleteLoginItem(std::string_view script) {
+  if (!script.starts_with(kDeleteLoginItemPrefix)) return std::nullopt;
+  size_t pos = kDeleteLoginItemPrefix.size();
+  std::optional<std::string> name = readAppleScriptLiteral(script, pos);
+  if (!name || pos != script.size()) return std::nullopt;
+  return name;
+}
+
+std::optional<std::string> utf8Trimmed(std::string text) {
+  if (!isValidUtf8(text)) return std::nullopt;
+  return trimWhiteSpace(std::move(text));
+}
+
+// The runner's contract for a finished child: success and its output, or failure and its
+// error output, both trimmed.
+ScriptResult resultOf(ChildOutcome child) {
+  if (!child.launched) return {false, systemErrorText(child.launchError)};
+  if (child.exitedZero) return {true, utf8Trimmed(std::move(child.out))};
+  return {false, utf8Trimmed(std::move(child.err))};
+}
+
+// The arguments of /bin/sh for `command`. Where /bin/launchctl is missing, the commands still
+// say `launchctl`: the stand-in's folder goes in front of PATH, inside the shell that runs the
+// command, so that it also holds under pkexec, which resets the environment (and whose PATH is
+// the one to keep for a root shell, not the caller's).
+std::vector<std::string> shellArguments(const std::string& command) {
+  const std::optional<std::string> standIn = launchServiceStandInFolder();
+  if (!standIn) return {"-c", command};
+  return {"-c", "PATH=\"$1:$PATH\"; export PATH; exec /bin/sh -c \"$2\"", "sh", *standIn, command};
+}
+
+ScriptResult listLoginItems() {
+  // The {names, paths} pair in the source form of the system's runner, {{"n1", "n2"}, {"p1",
+  // "p2"}}: a name holding ", " or a quote stays one name. The path names the entry, so one
+  // that is not UTF-8 cannot be listed; a name is only shown, and is repaired.
+  std::vector<std::string> names, paths;
+  for (auto& entry : autostartEntries(autostartFolder())) {
+    if (!isValidUtf8(entry.path)) continue;
+    names.push_back(replaceInvalidUtf8(entry.name));
+    paths.push_back(std::move(entry.path));
+  }
+  return {true, "{" + appleScriptList(names) + ", " + appleScriptList(paths) + "}"};
+}
+
+ScriptResult deleteLoginItem(const std::string& item) {
+  if (auto error = removeAutostartEntry(autostartFolder(), item)) {
+    return {false, utf8Trimmed(std::move(*error))};
+  }
+  return {true, ""};
+}
+
+}  // namespace
+
+ScriptResult ShellScriptRunner::runScript(const std::string& script) {
+  if (std::optional<ShellScript> shell = parseShellScript(script)) {
+    if (!shell->asAdministrator || ::geteuid() == 0) {
+      return resultOf(runChild(kShell, shellArguments(shell->command)));
+    }
+    if (::access(options_.pkexec.c_str(), X_OK) == 0) {
+      std::vector<std::string> arguments = shellArguments(shell->command);
+      arguments.insert(arguments.begin(), kShell);
+      return resultOf(runChild(options_.pkexec, arguments));
+    }
+    return {false,
+            "administrator privileges are not available: not running as root and " +
+                options_.pkexec + " is not installed"};
+  }
+  if (script == kListLoginItems) return listLoginItems();
+  if (std::optional<std::string> name = parseDeleteLoginItem(script)) return deleteLoginItem(*name);
+  return {false, kSyntaxError};
+}
+
+}  // namespace nimbra

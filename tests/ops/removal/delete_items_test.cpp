@@ -1,0 +1,119 @@
+#include "service/nimbra_native.h"
+#include "platform/process/script_grammar.h"
+#include "support/deletion_fixtures.h"
+
+namespace nimbra::test {
+namespace {
+
+// Every test gets its own home, so the trash stays inside the test's folder.
+class DeleteItems : public ::testing::Test {
+ protected:
+  TempTree tree;
+  ScopedEnv home{"HOME", tree.makeDir("home")};
+  ScopedEnv data{"XDG_DATA_HOME", tree.path("home/data")};
+};
+
+TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissingPathsWithoutTrace) {
+  tree.touch("work/a.bin", 1000);
+  tree.touch("neighbour/keep", 77);
+  tree.symlink(tree.path("neighbour"), "work/link-out");
+  const std::string folderLink = tree.symlink(tree.path("neighbour"), "folder-link"), work = tree.path("work");
+  const std::string file = tree.touch("single", 333), dangling = tree.symlink("/nonexistent", "dangling");
+  const std::string loop = tree.symlink(tree.path("Loop.app"), "Loop.app");
+  const int64_t bytes = findByteSum(work);
+
+  RecordingScriptRunner admin;
+  ChannelHarness channel({.scriptRunner = &admin});
+  // The second `file` is gone by then; a link to nothing fails the existence test and stays, but
+  // a link to itself is no missing item: it goes, as a link.
+  const CallOutcome outcome = channel.call("deleteItems", deleteArgs({work, file, file, folderLink, dangling, loop}));
+  EXPECT_EQ(outcome.answer, deleteResult(bytes + 333));
+  ASSERT_FALSE(outcome.events.empty());
+  EXPECT_EQ(outcome.events.front(), deleteEvent(work, 1, bytes));  // the first passes the throttle
+  EXPECT_EQ(outcome.events.back(), deleteEvent("", 6, bytes + 333));
+  EXPECT_FALSE(present(work) || present(file) || present(folderLink) || present(loop));
+  EXPECT_TRUE(present(dangling));
+  EXPECT_EQ(findByteSum(tree.path("neighbour")), 77);
+  EXPECT_TRUE(admin.scripts.empty());  // nothing stood, so no administrator step
+}
+
+TEST_F(DeleteItems, WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdministratorStepForAllEvenAfterACancel) {
+  // Root's folders keep what is directly inside them from the nobody user. a and it's "b" are
+  // nobody's but not writable: the "administrator" (the recording runner) opens them up.
+  const std::string f0 = tree.touch("fixed/f0", 1), f1 = tree.touch("fixed/f1", 1);
+  tree.touch("fixed/dir/sub/a", 300);
+  tree.touch("fixed/dir/b", 200);
+  tree.touch("other/c", 50);
+  const std::string dir = tree.path("fixed/dir"), other = tree.path("other");
+  tree.touch("a/file", 100);
+  tree.touch("it's \"b\"/file", 20);
+  const std::string plain = tree.touch("plain", 5), a = tree.path("a"), b = tree.path("it's \"b\"");
+  for (const auto& folder : {a, b}) ::chmod(folder.c_str(), 0555);
+  tree.touch("trashed/locked/keep", 8);
+  tree.touch("trashed/free", 50);
+  tree.touch("gone/x", 7);
+  const std::string trashed = tree.path("trashed"), gone = tree.path("gone"), trash = tree.path("home/data/Trash");
+  tree.giveToNobody();
+  for (const char* locked : {"fixed", "trashed/locked"}) ASSERT_EQ(::chown(tree.path(locked).c_str(), 0, 0), 0);
+  const std::string answers = runUnprivileged([&] {
+    // dir's contents can go, dir itself cannot. With the cancellation flag up, emptying stops
+    // at once but measurements stay whole, and the later path is still visited.
+    NimbraNative cancelled;
+    cancelled.cancel();
+    std::string answers = json(cancelled.deleteItems({dir, other}, false, false));
+    RecordingScriptRunner admin;
+    ChannelHarness channel({.scriptRunner = &admin});
+    answers += json(channel.call("uninstallApp", ValueMap{{"paths", ValueList{f0, a, f1, b}}}).answer);
+    admin.answer = {true, ""};
+    admin.onRun = [&] {
+      for (const auto& folder : {a, b}) {
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+        std::filesystem::remove_all(folder);
+      }
+    };
+    answers += json(channel.call("deleteItems", deleteArgs({a, plain, b})).answer);
+    answers += json(channel.call("deleteItems", deleteArgs({trashed, gone}, true)).answer);
+    return answers + toJsonText(ValueList(admin.scripts.begin(), admin.scripts.end()));
+  });
+  const std::string denied = ": Permission denied\n";
+  const std::string firstThreeErrors = f0 + denied + a + "/file" + denied + f1 + denied;
+  // A refused password leaves every queued path failed, with the runner's text as a last line.
+  // What cannot leave the Trash is no failure of the item: it is reported in the Trash.
+  EXPECT_EQ(answers, json(deleteResult(500 - findByteSum(dir) + 50, {dir}, dir + ": Permission denied")) +
+                         json(deleteResult(0, {f0, a, f1, b}, firstThreeErrors + "User canceled.")) +
+                         json(deleteResult(125, {}, a + "/file" + denied + b + "/file: Permission denied")) +
+                         json(deleteResult(57, {}, "", {trashed}, 8)) +
+                         toJsonText(ValueList{adminRemovalScript({f0, a, f1, b}), adminRemovalScript({a, b})}));
+  EXPECT_FALSE(present(other)) << "the path after the cancellation was not removed";
+  EXPECT_EQ(findByteSum(trash + "/files/trashed"), 8);
+  // What left the Trash took its record along; what stays keeps its own.
+  EXPECT_EQ(entryCount(trash + "/files") + entryCount(trash + "/info"), 2);
+  EXPECT_TRUE(present(trash + "/info/trashed.trashinfo"));
+}
+
+TEST(AdminRemovalScript, EachPathIsQuotedSoTheRealRunnerRemovesExactlyThoseAndNothingElse) {
+  EXPECT_EQ(adminRemovalScript({"-rf", "/x"}), R"(do shell script "rm -rf -- '-rf' '/x'" with administrator privileges)");
+  // CI runs as root, so the script really runs rm -rf: everything stays inside this tree.
+  NIMBRA_SKIP_UNLESS_ROOT("the administrator script runs rm for real only as root");
+  TempTree tree;
+  const std::string marker = tree.path("pwned");  // what any name run as a command would leave
+  ScopedEnv markerVariable("NIMBRA_MARKER", marker);
+  const std::vector<std::string> names = {"it's", "say \"hi\"", "back\\slash", "$(touch \"$NIMBRA_MARKER\")",
+                                          "`touch \"$NIMBRA_MARKER\"`", "two  spaces", "-rf", "new\nline",
+                                          "trailing\\", "mix '\"\\$`;|&"};
+  // The pieces a name would split into, and a sibling of each name, must survive.
+  std::vector<std::string> survivors = {"it", "s", "say", "-", "two", "spaces", "mix", "new", "line"}, paths;
+  for (size_t i = 0; i < names.size(); ++i) {
+    tree.touch("victims/" + names[i] + (i % 2 ? "" : "/inner"), 1);  // files and folders alike
+    paths.push_back(tree.path("victims/" + names[i]));
+    survivors.push_back(names[i] + " sibling");
+  }
+  for (const auto& survivor : survivors) tree.touch("victims/" + survivor, 1);
+  EXPECT_EQ(ShellScriptRunner().runScript(adminRemovalScript(paths)), (ScriptResult{true, ""}));
+  for (const auto& path : paths) EXPECT_FALSE(present(path)) << path;
+  for (const auto& survivor : survivors) EXPECT_TRUE(present(tree.path("victims/" + survivor))) << survivor;
+  EXPECT_FALSE(present(marker));
+}
+
+}  // namespace
+}  // namespace nimbra::test
