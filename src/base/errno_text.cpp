@@ -4,14 +4,14 @@
 
 namespace nimbra {
 
-std::string systemErrorText(int code) {
+std::string errnoText(int code) {
   char buffer[256];
   // The GNU variant: answers either the static text or `buffer`.
   return ::strerror_r(code, buffer, sizeof buffer);
 }
 
 std::string pathErrorText(const std::string& path, int code) {
-  return path + ": " + systemErrorText(code);
+  return path + ": " + errnoText(code);
 }
 
 }  // namespace nimbra

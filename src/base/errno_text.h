@@ -6,7 +6,7 @@ namespace nimbra {
 
 // The platform's own description of an errno value ("Permission denied"), safe to call from
 // any thread.
-std::string systemErrorText(int code);
+std::string errnoText(int code);
 
 // "PATH: description", the way the service reports a failed call on a path.
 std::string pathErrorText(const std::string& path, int code);

@@ -18,10 +18,8 @@ ByteSource descriptorSource(int fd) {
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
     bytes.remove_prefix(static_cast<size_t>(wrote));
   }
   return true;

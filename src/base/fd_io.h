@@ -1,8 +1,9 @@
 #pragma once
 
-// Plain descriptor input and output for the front ends. The front ends talk to their client
-// through file descriptors rather than iostreams: a frame or a JSON line must leave in one
-// piece, and stdio buffering would let a line sit in a buffer when the process ends with _exit.
+// Plain descriptor input and output. The front ends talk to their client through file
+// descriptors rather than iostreams: a frame or a JSON line must leave in one piece, and stdio
+// buffering would let a line sit in a buffer when the process ends with _exit. Files written
+// whole (a property list, a Trash record) go out the same way.
 
 #include <sys/types.h>
 

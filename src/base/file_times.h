@@ -1,7 +1,10 @@
 #pragma once
 
-#include <ctime>
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <ctime>
+#include <string>
 
 namespace nimbra {
 
@@ -11,6 +14,16 @@ inline int64_t wholeSeconds(const timespec& time) {
   int64_t seconds = time.tv_sec;
   if (seconds < 0 && time.tv_nsec > 0) ++seconds;
   return seconds;
+}
+
+// Which of the two a call on a symbolic link looks at.
+enum class LinkAt { target, itself };
+
+// The modification time of what `path` names, as wholeSeconds; 0 when it cannot be read.
+inline int64_t modifiedSeconds(const std::string& path, LinkAt link) {
+  struct stat info {};
+  const int read = link == LinkAt::target ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+  return read == 0 ? wholeSeconds(info.st_mtim) : 0;
 }
 
 }  // namespace nimbra

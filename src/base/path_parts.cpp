@@ -16,6 +16,12 @@ PathParts splitLastComponent(const std::string& path) {
   return {slash == 0 ? "/" : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
 }
 
+std::string withHomeAsTilde(const std::string& path, std::string_view home) {
+  if (home.empty() || !path.starts_with(home)) return path;
+  if (!home.ends_with('/') && path.size() > home.size() && path[home.size()] != '/') return path;
+  return "~" + path.substr(home.size());
+}
+
 bool namesNoFile(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
 }  // namespace nimbra

@@ -30,38 +30,6 @@ void appendDouble(std::string& out, double d) {
   out += json(d).dump();
 }
 
-// Escapes as nlohmann does with UTF-8 output: quote, backslash and control characters only.
-void appendString(std::string& out, std::string_view text) {
-  if (!isValidUtf8(text)) {
-    appendString(out, replaceInvalidUtf8(text));
-    return;
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  size_t plain = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(text.data() + plain, i - plain);
-    plain = i + 1;
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
-    }
-  }
-  out.append(text.data() + plain, text.size() - plain);
-  out += '"';
-}
-
 template <class T>
 void appendNumbers(std::string& out, const T* numbers, size_t count) {
   out += '[';
@@ -88,6 +56,46 @@ void appendWireNumbers(std::string& out, std::span<const uint8_t> bytes, size_t 
   if (count > 0) std::memcpy(numbers.data(), bytes.data(), count * sizeof(T));
   appendNumbers(out, numbers);
 }
+
+}  // namespace
+
+void appendJsonString(std::string& out, std::string_view text, JsonControls controls) {
+  if (!isValidUtf8(text)) {
+    appendJsonString(out, replaceInvalidUtf8(text), controls);
+    return;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  const bool shortForms = controls == JsonControls::shortForms;
+  out += '"';
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool control = c < 0x20 || (!shortForms && c == 0x7F);
+    if (!control && c != '"' && c != '\\') continue;
+    out.append(text.data() + plain, i - plain);
+    plain = i + 1;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      continue;
+    }
+    switch (shortForms ? c : 0) {
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+  }
+  out.append(text.data() + plain, text.size() - plain);
+  out += '"';
+}
+
+namespace {
 
 // --- From a Value ---
 
@@ -118,7 +126,7 @@ class ValuePrinter {
   void scalarOrOpen(bool b) { out_ += b ? "true" : "false"; }
   void scalarOrOpen(int64_t i) { appendInteger(out_, i); }
   void scalarOrOpen(double d) { appendDouble(out_, d); }
-  void scalarOrOpen(const std::string& s) { appendString(out_, s); }
+  void scalarOrOpen(const std::string& s) { appendJsonString(out_, s); }
   void scalarOrOpen(const Bytes& b) { appendNumbers(out_, b); }
   void scalarOrOpen(const Int32List& l) { appendNumbers(out_, l); }
   void scalarOrOpen(const Int64List& l) { appendNumbers(out_, l); }
@@ -152,7 +160,7 @@ class ValuePrinter {
     }
     if (top.map && top.entry != top.map->end()) {
       if (i > 0) out_ += ',';
-      appendString(out_, top.entry->first);
+      appendJsonString(out_, top.entry->first);
       out_ += ':';
       return &(top.entry++)->second;
     }
@@ -213,7 +221,7 @@ Transcoded transcode(CodecReader& reader, std::string& out, const TextSink* sink
         if (token.kind != Kind::string || token.type != codec::kString) return Transcoded::notPlain;
         if (top.any && !(top.lastKey < token.text)) return Transcoded::notPlain;
         if (top.any) out += ',';
-        appendString(out, token.text);
+        appendJsonString(out, token.text);
         out += ':';
         top.any = true;
         top.keyNext = false;
@@ -232,7 +240,7 @@ Transcoded transcode(CodecReader& reader, std::string& out, const TextSink* sink
       case Kind::boolean: out += token.boolean ? "true" : "false"; break;
       case Kind::integer: appendInteger(out, token.integer); break;
       case Kind::float64: appendDouble(out, token.float64); break;
-      case Kind::string: appendString(out, token.text); break;
+      case Kind::string: appendJsonString(out, token.text); break;
       case Kind::typedList:
         switch (token.type) {
           case codec::kUint8List: appendNumbers(out, token.elements.data(), token.count); break;

@@ -36,6 +36,17 @@ namespace nimbra {
 // value could not be sent on the channel).
 Decoded<Value> parseJsonValue(std::string_view text);
 
+// Which control characters a JSON string literal writes in their short forms.
+enum class JsonControls {
+  shortForms,  // \b \f \n \r \t, the others as \u00XX: as nlohmann writes them
+  allEscaped,  // every one, and DEL, as \u00XX
+};
+
+// Appends `text` as a JSON string literal: quote, backslash and control characters escaped,
+// each invalid UTF-8 sequence replaced by U+FFFD.
+void appendJsonString(std::string& out, std::string_view text,
+                      JsonControls controls = JsonControls::shortForms);
+
 // One line of JSON text (no newline), UTF-8, never throwing on bad text.
 std::string toJsonText(const Value& value);
 

@@ -15,7 +15,7 @@
 #include "channel/standard_codec.h"
 #include "platform/fs/dir_walker.h"
 #include "base/path_parts.h"
-#include "base/utf8.h"
+#include "host/json/json_text.h"
 
 namespace nimbra {
 namespace {
@@ -76,30 +76,9 @@ mode_t modeFor(const std::string& target) {
   return kNewFileMode & ~mask;
 }
 
-// A JSON string literal of `text`, invalid UTF-8 replaced by U+FFFD.
-std::string jsonString(const std::string& text) {
-  std::string valid = text;
-  if (!isValidUtf8(valid)) valid = replaceInvalidUtf8(valid);
-  std::string out = "\"";
-  for (const char c : valid) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string entryObject(const std::string& name, const struct stat* info, bool isFolder) {
-  std::string out = "{\"name\":" + jsonString(name);
+  std::string out = "{\"name\":";
+  appendJsonString(out, name, JsonControls::allEscaped);
   if (!info) return out + ",\"read_error\":true}";
   const bool regular = S_ISREG(info->st_mode);
   if (regular || isFolder) {

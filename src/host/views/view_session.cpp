@@ -145,7 +145,7 @@ void ViewSession::exportTree() {
   const std::string& target = command_.exportNcdu;
   const NcduWrite written = writeNcduExport(root ? *root : "", target, [this] { return interrupts_->interrupted(); });
   if (written.error == EPIPE && target == kStandardOutput) endForClosedPipe();
-  if (written.error != 0) fail("cannot write " + printable(target) + ": " + systemErrorText(written.error), kExitFailure);
+  if (written.error != 0) fail("cannot write " + printable(target) + ": " + errnoText(written.error), kExitFailure);
   if (!written.totals.complete) {
     if (target != kStandardOutput) (void)writeAll(STDERR_FILENO, "nimbra: " + printable(target) + " was left as it was\n");
     return;
@@ -214,7 +214,7 @@ void ViewSession::show() {
 void ViewSession::writeOut(int fd, const std::string& text) {
   if (writeAll(fd, text)) return;
   if (errno == EPIPE) endForClosedPipe();
-  fail(std::string("cannot write the answer: ") + systemErrorText(errno), kExitFailure);
+  fail(std::string("cannot write the answer: ") + errnoText(errno), kExitFailure);
 }
 
 void ViewSession::fail(const std::string& complaint, int status) { closeWithComplaint(window_, complaint, status); }

@@ -6,6 +6,7 @@
 #include "ops/apps/app_folders.h"
 #include "ops/apps/leftover_terms.h"
 #include "service/nimbra_native.h"
+#include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
 #include "base/utf8.h"
 
@@ -20,14 +21,6 @@ constexpr const char* kHomeLibraryFolders[] = {
     "Saved Application State", "HTTPStorages", "WebKit", "Cookies", "LaunchAgents"};
 constexpr const char* kMachineLibraryFolders[] = {
     "LaunchAgents", "LaunchDaemons", "Application Support", "Caches", "Preferences"};
-
-// "~" stands for the home folder only where a whole path component follows it: with a home
-// of "/home/al", "/home/alice/x" is shown as it is.
-std::string displayName(const std::string& path, std::string_view home) {
-  if (home.empty() || !path.starts_with(home)) return path;
-  if (!home.ends_with('/') && path.size() > home.size() && path[home.size()] != '/') return path;
-  return "~" + path.substr(home.size());
-}
 
 }  // namespace
 
@@ -51,7 +44,7 @@ ValueMap findLeftovers(NimbraNative& service, const AppFolderRoots& roots,
       const LeftoverMatch match = terms.match(*lowerName, inApplicationSupport);
       if (match == LeftoverMatch::none) continue;
       items.emplace_back(ValueMap{{"path", path},
-                                  {"name", displayName(path, roots.home)},
+                                  {"name", withHomeAsTilde(path, roots.home)},
                                   {"size", service.sizeOf(path)},
                                   {"weak", match == LeftoverMatch::weak}});
     }

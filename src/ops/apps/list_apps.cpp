@@ -31,13 +31,6 @@ bool resolves(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// The bundle entry's own time (lstat: a link to a bundle is dated, and measured, as the link).
-int64_t modifiedSeconds(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return 0;
-  return wholeSeconds(info.st_mtim);
-}
-
 // The first of `keys` whose value in the information file is a string; absent when none is or
 // the file could not be read. A present empty string counts.
 std::optional<std::string> infoString(const std::optional<PropertyList>& info,
@@ -68,7 +61,8 @@ Listed describe(NimbraNative& service, const std::string& path, std::string_view
           {"version", std::move(version)},
           {"size", size},
           {"isApple", isApple},
-          {"modified", modifiedSeconds(path)},
+          // A link to a bundle is dated, and measured, as the link.
+          {"modified", modifiedSeconds(path, LinkAt::itself)},
           {"icon", bundleIconBase64(path, info)}}};
 }
 

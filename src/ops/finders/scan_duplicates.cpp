@@ -21,13 +21,6 @@ constexpr const char* kTask = "dupes";
 // During the walk, progress is offered on every this-many regular files that are candidates.
 constexpr int64_t kProgressEvery = 500;
 
-// Whole seconds since 1970, truncated toward zero, read now; 0 when it cannot be read.
-int64_t modifiedNow(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return 0;
-  return wholeSeconds(info.st_mtim);
-}
-
 struct Group {
   int64_t wasted = 0;
   Value answerPart;  // its map, kept encoded: the answer holds one per duplicate set
@@ -45,7 +38,7 @@ Group makeGroup(CandidateGroup same) {
         {"path", path},
         {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
         {"size", same.size},
-        {"modified", modifiedNow(path)}});
+        {"modified", modifiedSeconds(path, LinkAt::itself)}});
   }
   int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
   ValueMap map{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}};

@@ -9,6 +9,7 @@
 #include "service/nimbra_native.h"
 #include "ops/junk/junk_catalogue.h"
 #include "base/file_times.h"
+#include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
 #include "platform/machine/home.h"
 #include "platform/fs/trash.h"
@@ -30,13 +31,6 @@ std::optional<bool> existsAsDirectory(const std::string& path) {
 }
 
 bool isReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
-
-// Whole seconds since 1970, truncated toward zero; 0 when the time cannot be read.
-int64_t modifiedSeconds(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return 0;
-  return wholeSeconds(info.st_mtim);
-}
 
 // An entry of a listed root that is, or holds, the root of any category (other than the
 // root being listed) is counted where that root is scanned, never here.
@@ -108,7 +102,7 @@ class JunkScan {
       }
       int64_t size = service_.sizeOf(root);
       if (size <= 0) continue;
-      add(root, displayName(root), size, *isDirectory, 0);
+      add(root, withHomeAsTilde(root, home_), size, *isDirectory, 0);
     }
   }
 
@@ -124,7 +118,7 @@ class JunkScan {
       bool isDirectory = existsAsDirectory(child).value_or(false);
       int64_t size = service_.sizeOf(child);
       if (size <= 0) continue;
-      add(child, name, size, isDirectory, modifiedSeconds(child));
+      add(child, name, size, isDirectory, modifiedSeconds(child, LinkAt::target));
     }
   }
 
@@ -150,12 +144,6 @@ class JunkScan {
         }
       }
     }
-  }
-
-  // "~" stands for the home folder at the front of a whole-root item's path.
-  std::string displayName(const std::string& root) const {
-    if (!root.starts_with(home_)) return root;
-    return "~" + root.substr(home_.size());
   }
 
   // Counts the item and offers progress. A path that is not valid UTF-8 cannot travel to the

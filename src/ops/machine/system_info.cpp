@@ -2,7 +2,6 @@
 
 #include "ops/machine/system_info.h"
 
-#include <pwd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "service/nimbra_native.h"
-#include "platform/process/child_process.h"
+#include "base/white_space.h"
 #include "platform/machine/home.h"
 #include "platform/machine/machine_identity.h"
 #include "ops/machine/volumes.h"
@@ -21,18 +20,6 @@ namespace nimbra {
 namespace {
 
 constexpr size_t kVersionParts = 3;
-
-// The first field of the user's GECOS entry, else the login name.
-std::string fullUserName() {
-  const long bufferSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
-  std::string gecos = found->pw_gecos ? found->pw_gecos : "";
-  gecos = gecos.substr(0, gecos.find(','));
-  return gecos.empty() ? found->pw_name : gecos;
-}
 
 int64_t secondsSinceBoot() {
   timespec now{};

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "base/descriptor.h"
+#include "base/fd_io.h"
 #include "base/path_parts.h"
 #include "platform/formats/property_list_bounds.h"
 #include "platform/fs/small_file.h"
@@ -17,17 +18,6 @@
 
 namespace nimbra {
 namespace {
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -116,7 +106,7 @@ std::optional<std::string> PropertyList::writeAtomically(const std::string& path
   // A job file keeps the permission bits it had; a new file gets the usual 0644.
   struct stat old {};
   ::fchmod(fd.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  if (!writeAll(fd.get(), text.get(), length) || ::fsync(fd.get()) != 0) {
+  if (!writeAll(fd.get(), std::string_view(text.get(), length)) || ::fsync(fd.get()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());
     return pathErrorText(temporary, error);

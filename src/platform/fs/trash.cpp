@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "base/descriptor.h"
+#include "base/fd_io.h"
 #include "platform/fs/file_removal.h"
 #include "platform/fs/folder_listing.h"
 #include "platform/machine/home.h"
@@ -69,17 +70,6 @@ std::string baseNameFor(const std::string& name) {
   size_t cut = kMaxBaseName;
   while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
   return name.substr(0, cut);
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Moves without ever replacing an existing entry. Answers 0, or the errno.

@@ -8,6 +8,10 @@ namespace nimbra {
 // no trailing slash is added or removed.
 std::string homeDirectory();
 
+// The first field of the user's GECOS entry, else the login name; "" when the password database
+// has no entry for the user.
+std::string fullUserName();
+
 // The per-user temporary folder: $TMPDIR with exactly one trailing "/" ensured, else "/tmp/".
 std::string temporaryDirectory();
 

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "platform/process/child_process.h"
+#include "base/white_space.h"
 #include "base/sha256.h"
 
 namespace nimbra {

@@ -30,7 +30,4 @@ struct ChildOptions {
 ChildOutcome runChild(const std::string& program, const std::vector<std::string>& arguments,
                       ChildOptions options = {});
 
-// Trims spaces, tabs and line ends (\n, \r, \v, \f) at both ends.
-std::string trimWhiteSpace(std::string text);
-
 }  // namespace nimbra

@@ -2,6 +2,7 @@
 
 #include "platform/process/child_process.h"
 #include "base/errno_text.h"
+#include "base/white_space.h"
 #include "base/utf8.h"
 
 namespace nimbra {
@@ -22,7 +23,7 @@ std::string SpawnCommandRunner::run(const std::string& program,
 CheckedOutput SpawnCommandRunner::runChecked(const std::string& program,
                                              const std::vector<std::string>& arguments) {
   ChildOutcome child = runChild(program, arguments);
-  if (!child.launched) return {false, "", systemErrorText(child.launchError)};
+  if (!child.launched) return {false, "", errnoText(child.launchError)};
   std::string output = utf8OrEmpty(std::move(child.out));
   if (child.exitedZero) return {true, std::move(output), ""};
   return {false, std::move(output), utf8OrEmpty(trimWhiteSpace(std::move(child.err)))};

@@ -10,6 +10,7 @@
 #include "platform/process/child_process.h"
 #include "platform/process/launchctl_program.h"
 #include "base/errno_text.h"
+#include "base/white_space.h"
 #include "base/utf8.h"
 
 namespace nimbra {
@@ -59,7 +60,7 @@ std::optional<std::string> utf8Trimmed(std::string text) {
 // The runner's contract for a finished child: success and its output, or failure and its
 // error output, both trimmed.
 ScriptResult resultOf(ChildOutcome child) {
-  if (!child.launched) return {false, systemErrorText(child.launchError)};
+  if (!child.launched) return {false, errnoText(child.launchError)};
   if (child.exitedZero) return {true, utf8Trimmed(std::move(child.out))};
   return {false, utf8Trimmed(std::move(child.err))};
 }

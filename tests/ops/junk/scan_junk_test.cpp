@@ -51,7 +51,7 @@ class JunkScan : public ::testing::Test {
   std::string tmp_ = tree_.makeDir("tmp");
   test::ScopedEnv homeEnv_{"HOME", home_};
   test::ScopedEnv tmpEnv_{"TMPDIR", tmp_ + "//"};
-  test::ScopedEnv dataEnv_{"XDG_DATA_HOME", home_ + "/data"};
+  test::ScopedEnv dataEnv_{"XDG_DATA_HOME", tree_.path("home2")};  // beside the home, not in it
 };
 
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
@@ -65,7 +65,7 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
            {caches + "empty", 0}, {caches + "bad\xff", 11},  // counted, but cannot be listed
            {caches + "eq1", 50}, {caches + "eq2", 50}, {caches + "eq3", 50}, {"tmp/t1", 5},
            {"home/Library/Logs/DiagnosticReports/crash.ips", 8}, {"home/Library/Logs/app.log", 9},
-           {"C/c", 3}, {"home/data/Trash/files", 25},  // a root that is a file
+           {"C/c", 3}, {"home2/Trash/files", 25},  // a root that is a file
            {bundle + "fr.lproj/Localizable.strings", 10}, {bundle + "zh-Hans.lproj", 7},
            {bundle + "EN.lproj/x", 1000}, {bundle + "Assets.car", 1000},
            {"home/Applications/Tool/Contents/Resources/it.lproj/x", 1000}}) {  // not a bundle
@@ -93,10 +93,10 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   EXPECT_EQ(summary(found["userLogs"]), "=0");
   EXPECT_EQ(summary(found["systemCache"]), "c:3 =3");
   // A listed entry's time in whole seconds; the temporary folder ends in "/", and paths are
-  // joined as plain strings. A whole root is named from "~" and has no time.
+  // joined as plain strings. A whole root has no time, and is named from "~" only below the home.
   EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"}, {"name", "t1"}, {"size", 5},
                                              {"isDir", false}, {"modified", 1600000000}}));
-  EXPECT_EQ(found["trash"]["items"][0], (Json{{"path", home_ + "/data/Trash/files"}, {"name", "~/data/Trash/files"},
+  EXPECT_EQ(found["trash"]["items"][0], (Json{{"path", tree_.path("home2/Trash/files")}, {"name", tree_.path("home2/Trash/files")},
                                               {"size", 25}, {"isDir", false}, {"modified", 0}}));
   EXPECT_EQ(summary(found["browsers"]), "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
                                         "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
@@ -113,7 +113,7 @@ TEST_F(JunkScan, CancelDuringTheFifthCategoryKeepsWhatWasFoundUpToThere) {
   // offer of the first trash item, before the second. Readings a second apart keep the
   // throttle from dropping any event.
   for (const char* path : {"home/Library/Caches/a", "home/Library/Logs/l", "C/s", "tmp/t",
-                           "home/data/Trash/files/x", "home/data/Trash/files/y", "home/.cache/z"}) {
+                           "home2/Trash/files/x", "home2/Trash/files/y", "home/.cache/z"}) {
     tree_.touch(path, 60);
   }
   std::atomic<int> offers{0};
