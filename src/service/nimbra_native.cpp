@@ -41,9 +41,9 @@ NimbraNative::NimbraNative(Seams seams) : seams_(std::move(seams)) {
     ownScriptRunner_ = std::make_unique<ShellScriptRunner>();
     seams_.scriptRunner = ownScriptRunner_.get();
   }
-  if (!seams_.systemSources) {
-    ownSystemSources_ = std::make_unique<MachineSystemSources>();
-    seams_.systemSources = ownSystemSources_.get();
+  if (!seams_.machineSources) {
+    ownMachineSources_ = std::make_unique<LocalMachineSources>();
+    seams_.machineSources = ownMachineSources_.get();
   }
   if (!seams_.pause) seams_.pause = sleepSeconds;
 }

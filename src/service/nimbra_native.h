@@ -51,7 +51,7 @@ class NimbraNative final : public StreamHandler {
     CommandRunner* commandRunner = nullptr;
     ScriptRunner* scriptRunner = nullptr;
     // The machine's files, volumes and names; null means the real machine.
-    SystemSources* systemSources = nullptr;
+    MachineSources* machineSources = nullptr;
     Pause pause = sleepSeconds;
   };
 
@@ -156,7 +156,7 @@ class NimbraNative final : public StreamHandler {
   Seams seams_;
   std::unique_ptr<CommandRunner> ownCommandRunner_;
   std::unique_ptr<ScriptRunner> ownScriptRunner_;
-  std::unique_ptr<SystemSources> ownSystemSources_;
+  std::unique_ptr<MachineSources> ownMachineSources_;
 
   std::unique_ptr<EventSink> eventSink;  // main loop only
   std::mutex cancelLock;

@@ -25,14 +25,14 @@ std::string asOperand(const std::string& path) { return path.starts_with('-') ? 
 }  // namespace
 
 std::string NimbraNative::deviceIdentifier() {
-  std::string seed = hardwareUuid(*seams_.systemSources);
-  if (seed.empty()) seed = computerName(*seams_.systemSources);
+  std::string seed = hardwareUuid(*seams_.machineSources);
+  if (seed.empty()) seed = computerName(*seams_.machineSources);
   if (seed.empty()) seed = "unknown-mac";
   return deviceIdentifierFor(seed);
 }
 
 std::string NimbraNative::deviceName() {
-  std::string name = computerName(*seams_.systemSources);
+  std::string name = computerName(*seams_.machineSources);
   return name.empty() ? "Mac" : name;
 }
 

@@ -17,6 +17,14 @@ constexpr const char* kPurgeScript =
 // Lets the kernel settle the freed pages before the second measurement.
 constexpr double kPurgeSettleSeconds = 1.2;
 
+ValueList processList(const std::vector<ProcessMemory>& processes) {
+  ValueList list;
+  for (const ProcessMemory& process : processes) {
+    list.push_back(ValueMap{{"pid", process.pid}, {"name", process.name}, {"mem", process.bytes}});
+  }
+  return list;
+}
+
 int64_t usedOf(const ValueMap& memory) {
   auto it = memory.find("used");
   return it == memory.end() ? 0 : intValue(it->second).value_or(0);
@@ -26,7 +34,7 @@ int64_t usedOf(const ValueMap& memory) {
 
 ValueMap NimbraNative::memoryInfo() {
   const int64_t pageSize = ::sysconf(_SC_PAGESIZE);
-  const std::optional<std::string> meminfo = seams_.systemSources->readFile("/proc/meminfo");
+  const std::optional<std::string> meminfo = seams_.machineSources->readFile("/proc/meminfo");
   int64_t total = meminfo ? physicalMemoryFromMeminfo(*meminfo).value_or(0) : 0;
   if (total == 0) total = static_cast<int64_t>(::sysconf(_SC_PHYS_PAGES)) * pageSize;
   const MemoryFigures figures = memoryFigures(
@@ -38,7 +46,7 @@ ValueMap NimbraNative::memoryInfo() {
                   {"wired", figures.wired},
                   {"compressed", figures.compressed},
                   {"pressure", figures.pressure},
-                  {"topProcesses", topProcesses(run(kProcessLister, kProcessListArguments))}};
+                  {"topProcesses", processList(topProcesses(run(kProcessLister, kProcessListArguments)))}};
 }
 
 ValueMap NimbraNative::optimizeMemory() {

@@ -67,7 +67,7 @@ std::string cpuBrandFromCpuinfo(std::string_view cpuinfo) {
 }
 
 ValueMap NimbraNative::systemInfo() {
-  SystemSources& sources = *seams_.systemSources;
+  MachineSources& sources = *seams_.machineSources;
   const std::string osVersion = osVersionFromRelease(sources.kernelRelease());
   std::string cpu = cpuBrandFromCpuinfo(sources.readFile("/proc/cpuinfo").value_or(""));
   if (cpu.empty()) cpu = "Apple Silicon";

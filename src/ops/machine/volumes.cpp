@@ -10,7 +10,7 @@
 namespace nimbra {
 namespace {
 
-std::string volumeName(SystemSources& sources, const MountEntry& mount) {
+std::string volumeName(MachineSources& sources, const MountEntry& mount) {
   std::string label = sources.volumeLabel(mount.device);
   if (!label.empty()) return label;
   const PathParts parts = splitLastComponent(mount.mountPoint);
@@ -21,7 +21,7 @@ bool isSystemDisk(const Value& disk) { return disk.getIf<ValueMap>()->at("isSyst
 
 }  // namespace
 
-ValueList mountedVolumes(SystemSources& sources) {
+ValueList mountedVolumes(MachineSources& sources) {
   ValueList disks;
   std::set<std::string> namesTaken;
   for (const MountEntry& mount : parseMountInfo(sources.readFile("/proc/self/mountinfo").value_or(""))) {

@@ -10,6 +10,6 @@ namespace nimbra {
 // the root first. A mount whose mount point is not valid UTF-8, cannot be examined, is no
 // directory (a file bound into place) or whose capacity is 0 is left out, and of several volumes
 // with one name only the first is listed.
-ValueList mountedVolumes(SystemSources& sources);
+ValueList mountedVolumes(MachineSources& sources);
 
 }  // namespace nimbra

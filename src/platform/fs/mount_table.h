@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/machine/machine_sources.h"
+#include "platform/machine/block_device.h"
 
 namespace nimbra {
 

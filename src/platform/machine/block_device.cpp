@@ -1,4 +1,4 @@
-// Labels and removable flags of the block devices behind mounted volumes.
+#include "platform/machine/block_device.h"
 
 #include <blkid/blkid.h>
 #include <dirent.h>
@@ -9,8 +9,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
-#include "platform/machine/machine_sources.h"
 #include "base/udev_name.h"
 
 namespace nimbra {
@@ -65,14 +65,14 @@ std::string labelFromSuperblock(const std::string& source) {
 
 }  // namespace
 
-std::string MachineSystemSources::volumeLabel(const DeviceRef& device) {
+std::string blockDeviceLabel(const DeviceRef& device) {
   const std::optional<dev_t> number = blockDeviceOf(device);
   if (!number) return {};
   if (std::string label = labelFromByLabel(*number); !label.empty()) return label;
   return labelFromSuperblock(device.source);
 }
 
-bool MachineSystemSources::isRemovable(const DeviceRef& device) {
+bool isOnRemovableDisk(const DeviceRef& device) {
   const std::optional<dev_t> number = blockDeviceOf(device);
   if (!number) return false;
   const std::string link =

@@ -46,7 +46,7 @@ std::string unquoteShellWord(std::string_view value) {
   return text;
 }
 
-std::string trimmedFile(SystemSources& sources, const std::string& path) {
+std::string trimmedFile(MachineSources& sources, const std::string& path) {
   return trimWhiteSpace(sources.readFile(path).value_or(""));
 }
 
@@ -65,12 +65,12 @@ std::string prettyHostname(std::string_view machineInfo) {
   return name;
 }
 
-std::string computerName(SystemSources& sources) {
+std::string computerName(MachineSources& sources) {
   std::string name = prettyHostname(sources.readFile("/etc/machine-info").value_or(""));
   return name.empty() ? sources.hostName() : name;
 }
 
-std::string hardwareUuid(SystemSources& sources) {
+std::string hardwareUuid(MachineSources& sources) {
   std::string uuid = trimmedFile(sources, "/etc/machine-id");
   return uuid.empty() ? trimmedFile(sources, "/var/lib/dbus/machine-id") : uuid;
 }

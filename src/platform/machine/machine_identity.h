@@ -16,11 +16,11 @@ std::string prettyHostname(std::string_view machineInfo);
 
 // The computer name: PRETTY_HOSTNAME of /etc/machine-info when set, else the host name; ""
 // when both are empty.
-std::string computerName(SystemSources& sources);
+std::string computerName(MachineSources& sources);
 
 // The machine's UUID text: /etc/machine-id without surrounding white space, else that of
 // /var/lib/dbus/machine-id; "" when both are missing or empty.
-std::string hardwareUuid(SystemSources& sources);
+std::string hardwareUuid(MachineSources& sources);
 
 // "mac-" and the first 40 lower-case hex digits of SHA-256("vexolan:" + uuidText). The format
 // is shared with the interface's stored data: changing any part of it changes every

@@ -11,7 +11,7 @@
 
 namespace nimbra {
 
-std::optional<std::string> MachineSystemSources::readFile(const std::string& path) {
+std::optional<std::string> LocalMachineSources::readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream text;
@@ -20,7 +20,7 @@ std::optional<std::string> MachineSystemSources::readFile(const std::string& pat
   return std::move(text).str();
 }
 
-std::optional<VolumeStat> MachineSystemSources::volumeStat(const std::string& mountPoint) {
+std::optional<VolumeStat> LocalMachineSources::volumeStat(const std::string& mountPoint) {
   struct stat st;
   struct statvfs vfs;
   if (::stat(mountPoint.c_str(), &st) != 0 || ::statvfs(mountPoint.c_str(), &vfs) != 0) {
@@ -30,13 +30,13 @@ std::optional<VolumeStat> MachineSystemSources::volumeStat(const std::string& mo
                     static_cast<int64_t>(vfs.f_bavail * vfs.f_frsize)};
 }
 
-std::string MachineSystemSources::hostName() {
+std::string LocalMachineSources::hostName() {
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
 
-std::string MachineSystemSources::kernelRelease() {
+std::string LocalMachineSources::kernelRelease() {
   struct utsname names;
   if (::uname(&names) != 0) return {};
   return names.release;

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/machine/block_device.h"
+
 namespace nimbra {
 
 // What a mounted volume's mount point reports.
@@ -18,17 +20,9 @@ struct VolumeStat {
   friend bool operator==(const VolumeStat&, const VolumeStat&) = default;
 };
 
-// A block device as /proc/self/mountinfo names it.
-struct DeviceRef {
-  unsigned major = 0;
-  unsigned minor = 0;
-  std::string source;  // the mount source, "/dev/sda1" for a disk partition
-  friend bool operator==(const DeviceRef&, const DeviceRef&) = default;
-};
-
-class SystemSources {
+class MachineSources {
  public:
-  virtual ~SystemSources() = default;
+  virtual ~MachineSources() = default;
   // The whole text of one of the machine's files ("/proc/meminfo", "/etc/machine-id" ...);
   // nullopt when it cannot be read.
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
@@ -45,12 +39,12 @@ class SystemSources {
 };
 
 // The real sources of this machine.
-class MachineSystemSources final : public SystemSources {
+class LocalMachineSources final : public MachineSources {
  public:
   std::optional<std::string> readFile(const std::string& path) override;
   std::optional<VolumeStat> volumeStat(const std::string& mountPoint) override;
-  std::string volumeLabel(const DeviceRef& device) override;
-  bool isRemovable(const DeviceRef& device) override;
+  std::string volumeLabel(const DeviceRef& device) override { return blockDeviceLabel(device); }
+  bool isRemovable(const DeviceRef& device) override { return isOnRemovableDisk(device); }
   std::string hostName() override;
   std::string kernelRelease() override;
 };

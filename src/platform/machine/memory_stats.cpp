@@ -45,7 +45,7 @@ std::string lastPathComponent(const std::string& path) {
   return parts.name.empty() ? withoutTrailingSlashes(path) : parts.name;
 }
 
-std::optional<ValueMap> processEntry(std::string_view line) {
+std::optional<ProcessMemory> processEntry(std::string_view line) {
   const size_t first = line.find_first_not_of(" \t");
   const size_t last = line.find_last_not_of(" \t");
   if (first == std::string_view::npos) return std::nullopt;
@@ -65,9 +65,7 @@ std::optional<ValueMap> processEntry(std::string_view line) {
   if (*kib > std::numeric_limits<int64_t>::max() / kKibibyte || *kib < std::numeric_limits<int64_t>::min() / kKibibyte) {
     return std::nullopt;
   }
-  return ValueMap{{"pid", *pid},
-                  {"name", lastPathComponent(std::string(line.substr(sizeEnd + 1)))},
-                  {"mem", *kib * kKibibyte}};
+  return ProcessMemory{*pid, lastPathComponent(std::string(line.substr(sizeEnd + 1))), *kib * kKibibyte};
 }
 
 }  // namespace
@@ -117,8 +115,8 @@ MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pag
   return figures;
 }
 
-ValueList topProcesses(std::string_view psOutput) {
-  ValueList processes;
+std::vector<ProcessMemory> topProcesses(std::string_view psOutput) {
+  std::vector<ProcessMemory> processes;
   size_t kept = 0;
   for (size_t start = 0; start < psOutput.size() && kept < kProcessLinesKept;) {
     size_t end = psOutput.find('\n', start);

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
-
-#include "channel/value.h"
+#include <vector>
 
 namespace nimbra {
 
@@ -39,8 +39,15 @@ struct MemoryFigures {
 };
 MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pages, int64_t pageSize);
 
-// The process list's first 12 lines as {"pid", "name", "mem"} entries; lines that do not read
-// as "PID KIB PATH" are skipped, not replaced by later ones.
-ValueList topProcesses(std::string_view psOutput);
+// One line of the process list.
+struct ProcessMemory {
+  int64_t pid = 0;    // within the int32 range
+  std::string name;   // the last component of the command's path
+  int64_t bytes = 0;  // resident
+};
+
+// The process list's first 12 lines; lines that do not read as "PID KIB PATH" are skipped, not
+// replaced by later ones.
+std::vector<ProcessMemory> topProcesses(std::string_view psOutput);
 
 }  // namespace nimbra

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/channel_harness.h"
-#include "support/fake_system_sources.h"
+#include "support/fake_machine_sources.h"
 
 namespace nimbra::test {
 namespace {
@@ -27,12 +27,12 @@ TEST(DesktopServices, NameAndIdentifierComeFromTheMachineFilesWithTheirFallbacks
       {{}, {}, {}, "", "Mac", "mac-9bc0a605ff467b1e641beb4f94863827a8c2e089"},  // unknown-mac
   };
   for (const auto& c : cases) {
-    FakeSystemSources sources;
+    FakeMachineSources sources;
     if (c.machineId) sources.files["/etc/machine-id"] = *c.machineId;
     if (c.dbusMachineId) sources.files["/var/lib/dbus/machine-id"] = *c.dbusMachineId;
     if (c.machineInfo) sources.files["/etc/machine-info"] = *c.machineInfo;
     sources.host = c.host;
-    ChannelHarness harness(NimbraNative::Seams{.systemSources = &sources});
+    ChannelHarness harness(NimbraNative::Seams{.machineSources = &sources});
     EXPECT_EQ(harness.call("deviceName").answer, Value(c.name));
     EXPECT_EQ(harness.call("deviceId").answer, Value(c.id)) << c.name;
   }

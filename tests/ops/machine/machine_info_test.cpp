@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "support/channel_harness.h"
-#include "support/fake_system_sources.h"
+#include "support/fake_machine_sources.h"
 #include "support/test_seams.h"
 #include "platform/machine/memory_stats.h"
 #include "ops/machine/system_info.h"
@@ -22,7 +22,7 @@ ValueMap disk(const char* name, const char* path, int64_t total, int64_t free, b
 }
 
 TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
-  FakeSystemSources sources;
+  FakeMachineSources sources;
   sources.release = "6.1.0-18-amd64";
   sources.host = "box";
   sources.files["/etc/machine-info"] = "PRETTY_HOSTNAME=\"Ann's Box\"\n";
@@ -50,7 +50,7 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.labels = {{"/dev/sda1", "Backup"}, {"/dev/sdb1", "Backup"}, {"/dev/sdc1", "Backup"}, {"/dev/sde1", "My Stick"}};
   sources.removable = {"/dev/sde1"};
 
-  ChannelHarness harness(NimbraNative::Seams{.systemSources = &sources});
+  ChannelHarness harness(NimbraNative::Seams{.machineSources = &sources});
   ValueMap info = *harness.call("systemInfo").answer->getIf<ValueMap>();
   // The real machine's; their types are checked end to end.
   for (const char* key : {"user", "cores", "uptime", "home"}) EXPECT_EQ(info.erase(key), 1u) << key;
@@ -92,7 +92,7 @@ std::string meminfo(int64_t totalGiB, int64_t activeKiB) {
 }
 
 TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurgeMeasuredAroundIt) {
-  FakeSystemSources sources;
+  FakeMachineSources sources;
   // Active is 12 GiB less the wired 512 KiB, so used is 12 GiB exactly.
   sources.files["/proc/meminfo"] = meminfo(16, 12 * kKiBPerGiB - 512);
   FakeProcessLister ps;
@@ -116,7 +116,7 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
     purgesBeforePause.push_back(purge.scripts.size());
     sources.files["/proc/meminfo"] = meminfo(16, settledActiveKiB);
   };
-  ChannelHarness harness(NimbraNative::Seams{.commandRunner = &ps, .scriptRunner = &purge, .systemSources = &sources, .pause = pause});
+  ChannelHarness harness(NimbraNative::Seams{.commandRunner = &ps, .scriptRunner = &purge, .machineSources = &sources, .pause = pause});
 
   ValueList processes;
   for (auto [pid, name, kib] : std::vector<std::tuple<int64_t, const char*, int64_t>>{

@@ -9,7 +9,7 @@ namespace nimbra::test {
 
 // A machine described by fixed texts and answers: files by path, volumes by mount point (else
 // `otherVolumes`), labels and removable flags by device source. Anything else is missing.
-struct FakeSystemSources final : SystemSources {
+struct FakeMachineSources final : MachineSources {
   std::optional<std::string> readFile(const std::string& path) override {
     return files.contains(path) ? std::optional(files.at(path)) : std::nullopt;
   }
