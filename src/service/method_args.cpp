@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "platform/machine/home.h"
 
 namespace nimbra {
 namespace {
@@ -77,18 +76,18 @@ std::optional<std::vector<std::string>> stringListArg(const ValueMap& args, cons
   return strings;
 }
 
-RootMinSizeArgs decodeScanLargeFilesArgs(const ValueMap& args) {
-  return {stringArg(args, "root").value_or(homeDirectory()),
+RootMinSizeArgs decodeScanLargeFilesArgs(const ValueMap& args, const std::string& home) {
+  return {stringArg(args, "root").value_or(home),
           int64Arg(args, "minSize").value_or(kLargeFilesDefaultMinSize)};
 }
 
-RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args) {
-  return {stringArg(args, "root").value_or(homeDirectory()),
+RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args, const std::string& home) {
+  return {stringArg(args, "root").value_or(home),
           int64Arg(args, "minSize").value_or(kDuplicatesDefaultMinSize)};
 }
 
-AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args) {
-  return {stringArg(args, "path").value_or(homeDirectory()),
+AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home) {
+  return {stringArg(args, "path").value_or(home),
           integralArg(args, "depth").value_or(kAnalyzeDiskDefaultDepth)};
 }
 

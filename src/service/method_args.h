@@ -30,22 +30,22 @@ std::optional<int64_t> integralArg(const ValueMap& args, const std::string& key)
 // A list whose every element is a string; any other element makes the whole list missing.
 std::optional<std::vector<std::string>> stringListArg(const ValueMap& args, const std::string& key);
 
-// "scanLargeFiles", "scanDuplicates": "root" (default: the home folder), "minSize".
+// "scanLargeFiles", "scanDuplicates": "root" (default: `home`, the home folder), "minSize".
 struct RootMinSizeArgs {
   std::string root;
   int64_t minSize = 0;
   friend bool operator==(const RootMinSizeArgs&, const RootMinSizeArgs&) = default;
 };
-RootMinSizeArgs decodeScanLargeFilesArgs(const ValueMap& args);
-RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args);
+RootMinSizeArgs decodeScanLargeFilesArgs(const ValueMap& args, const std::string& home);
+RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args, const std::string& home);
 
-// "analyzeDisk": the folder comes from "path" (not "root"), default the home folder.
+// "analyzeDisk": the folder comes from "path" (not "root"), default `home`.
 struct AnalyzeDiskArgs {
   std::string root;
   int64_t depth = kAnalyzeDiskDefaultDepth;
   friend bool operator==(const AnalyzeDiskArgs&, const AnalyzeDiskArgs&) = default;
 };
-AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args);
+AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home);
 
 // "deleteItems" reads "allowAdmin" (default true); "uninstallApp" never does: always true.
 struct DeleteArgs {

@@ -1,78 +1,98 @@
 #include "service/method_table.h"
 
 #include <algorithm>
-#include <array>
 
+#include "ops/apps/app_leftovers.h"
+#include "ops/apps/list_apps.h"
+#include "ops/desktop/device_id.h"
+#include "ops/desktop/device_name.h"
+#include "ops/desktop/home_dir.h"
+#include "ops/desktop/open_path.h"
+#include "ops/desktop/pick_folder.h"
+#include "ops/desktop/reveal_path.h"
+#include "ops/finders/analyze_disk.h"
+#include "ops/finders/scan_duplicates.h"
+#include "ops/finders/scan_large_files.h"
+#include "ops/junk/empty_trash.h"
+#include "ops/junk/scan_junk.h"
+#include "ops/machine/memory_info.h"
+#include "ops/machine/optimize_memory.h"
+#include "ops/machine/system_info.h"
+#include "ops/removal/delete_items.h"
+#include "ops/removal/trash_items.h"
+#include "ops/size/size_of.h"
+#include "ops/startup/list_startup_items.h"
+#include "ops/startup/remove_startup_item.h"
+#include "ops/startup/set_startup_item.h"
 #include "service/method_args.h"
-#include "platform/machine/home.h"
+#include "service/nimbra_native.h"
 
 namespace nimbra {
 namespace {
 
 // Each row's `perform`: decode the arguments into the operation's record, run the operation.
-Value cancel(NimbraNative& service, const ValueMap&) {
+Value cancel(NimbraNative& service, OperationContext&, const ValueMap&) {
   service.cancel();
   return true;
 }
-Value homeDir(NimbraNative&, const ValueMap&) { return homeDirectory(); }
-Value deviceId(NimbraNative& service, const ValueMap&) { return service.deviceIdentifier(); }
-Value deviceName(NimbraNative& service, const ValueMap&) { return service.deviceName(); }
-Value revealPath(NimbraNative& service, const ValueMap& args) {
-  if (std::optional<std::string> path = decodePathArgs(args).path) service.revealPath(*path);
+Value homeDir(NimbraNative&, OperationContext& context, const ValueMap&) { return homeDir(context); }
+Value deviceId(NimbraNative&, OperationContext& context, const ValueMap&) { return deviceIdentifier(context); }
+Value deviceName(NimbraNative&, OperationContext& context, const ValueMap&) { return deviceName(context); }
+Value revealPath(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  if (std::optional<std::string> path = decodePathArgs(args).path) revealPath(context, *path);
   return true;
 }
-Value openPath(NimbraNative& service, const ValueMap& args) {
-  if (std::optional<std::string> path = decodePathArgs(args).path) service.openPath(*path);
+Value openPath(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  if (std::optional<std::string> path = decodePathArgs(args).path) openPath(context, *path);
   return true;
 }
-void pickFolder(NimbraNative& service, const ValueMap&, Completion done) {
-  service.pickFolder([done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
+void pickFolder(OperationContext& context, const ValueMap&, Completion done) {
+  pickFolder(context, [done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
 }
-Value systemInfo(NimbraNative& service, const ValueMap&) { return service.systemInfo(); }
-Value memoryInfo(NimbraNative& service, const ValueMap&) { return service.memoryInfo(); }
-Value optimizeMemory(NimbraNative& service, const ValueMap&) { return service.optimizeMemory(); }
-Value listStartupItems(NimbraNative& service, const ValueMap&) { return service.listStartupItems(); }
-Value setStartupItem(NimbraNative& service, const ValueMap& args) {
+Value systemInfo(NimbraNative&, OperationContext& context, const ValueMap&) { return systemInfo(context); }
+Value memoryInfo(NimbraNative&, OperationContext& context, const ValueMap&) { return memoryInfo(context); }
+Value optimizeMemory(NimbraNative&, OperationContext& context, const ValueMap&) { return optimizeMemory(context); }
+Value listStartupItems(NimbraNative&, OperationContext& context, const ValueMap&) { return listStartupItems(context); }
+Value setStartupItem(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const StartupItemArgs item = decodeStartupItemArgs(args);
-  return service.setStartupItem(item.id, item.kind, item.enabled);
+  return setStartupItem(context, item.id, item.kind, item.enabled);
 }
-Value removeStartupItem(NimbraNative& service, const ValueMap& args) {
+Value removeStartupItem(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const StartupItemArgs item = decodeStartupItemArgs(args);
-  return service.removeStartupItem(item.id, item.kind);
+  return removeStartupItem(context, item.id, item.kind);
 }
-Value deleteItems(NimbraNative& service, const ValueMap& args) {
+Value deleteItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const DeleteArgs deletion = decodeDeleteItemsArgs(args);
-  return service.deleteItems(deletion.paths, deletion.toTrash, deletion.allowAdmin);
+  return deleteItems(context, deletion.paths, deletion.toTrash, deletion.allowAdmin);
 }
-Value uninstallApp(NimbraNative& service, const ValueMap& args) {
+Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const DeleteArgs deletion = decodeUninstallAppArgs(args);
-  return service.deleteItems(deletion.paths, deletion.toTrash, deletion.allowAdmin);
+  return deleteItems(context, deletion.paths, deletion.toTrash, deletion.allowAdmin);
 }
-Value trashItems(NimbraNative& service, const ValueMap& args) {
-  return service.trashItems(decodeTrashItemsArgs(args).paths);
+Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return trashItems(context, decodeTrashItemsArgs(args).paths);
 }
-Value emptyTrash(NimbraNative& service, const ValueMap&) { return service.emptyTrash(); }
-Value sizeOf(NimbraNative& service, const ValueMap& args) {
-  return ValueMap{{"size", service.sizeOf(decodePathArgs(args).path.value_or(""))}};
+Value emptyTrash(NimbraNative&, OperationContext& context, const ValueMap&) { return emptyTrash(context); }
+Value sizeOf(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return ValueMap{{"size", sizeOf(context, decodePathArgs(args).path.value_or(""))}};
 }
-Value scanJunk(NimbraNative& service, const ValueMap&) { return service.scanJunk(); }
-Value scanLargeFiles(NimbraNative& service, const ValueMap& args) {
-  const RootMinSizeArgs scan = decodeScanLargeFilesArgs(args);
-  return service.scanLargeFiles(scan.root, scan.minSize);
+Value scanJunk(NimbraNative&, OperationContext& context, const ValueMap&) { return scanJunk(context); }
+Value scanLargeFiles(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  const RootMinSizeArgs scan = decodeScanLargeFilesArgs(args, context.folders.home);
+  return scanLargeFiles(context, scan.root, scan.minSize);
 }
-Value scanDuplicates(NimbraNative& service, const ValueMap& args) {
-  const RootMinSizeArgs scan = decodeScanDuplicatesArgs(args);
-  return service.scanDuplicates(scan.root, scan.minSize);
+Value scanDuplicates(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  const RootMinSizeArgs scan = decodeScanDuplicatesArgs(args, context.folders.home);
+  return scanDuplicates(context, scan.root, scan.minSize);
 }
-Value analyzeDisk(NimbraNative& service, const ValueMap& args) {
-  const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args);
-  return service.analyzeDisk(tree.root, tree.depth);
+Value analyzeDisk(NimbraNative& service, OperationContext& context, const ValueMap& args) {
+  const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args, context.folders.home);
+  return analyzeDisk(context, tree.root, tree.depth, service.diskWalkSinks());
 }
-
-Value listApps(NimbraNative& service, const ValueMap&) { return service.listApps(); }
-Value appLeftovers(NimbraNative& service, const ValueMap& args) {
+Value listApps(NimbraNative&, OperationContext& context, const ValueMap&) { return listApps(context); }
+Value appLeftovers(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const AppLeftoversArgs app = decodeAppLeftoversArgs(args);
-  return service.appLeftovers(app.bundleId, app.name);
+  return appLeftovers(context, app.bundleId, app.name);
 }
 
 // Every method of the interface; any other name falls through to "not implemented".

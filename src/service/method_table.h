@@ -4,10 +4,12 @@
 #include <span>
 #include <string_view>
 
-#include "service/nimbra_native.h"
 #include "channel/value.h"
+#include "ops/operation_context.h"
 
 namespace nimbra {
+
+class NimbraNative;
 
 // Where a method runs: answered at once on the main loop, started on the main loop and answered
 // later (a panel the user closes), or as a task on the concurrent information queue or the
@@ -18,15 +20,16 @@ enum class Runs { main, mainLater, info, work };
 using Completion = std::function<void(Value)>;
 
 // One row of the method table. `perform` decodes the arguments into the operation's typed
-// record and runs the operation; for queued methods it runs inside the task, so defaults such
-// as the home folder are read when the task starts.
+// record and runs the operation with the context built for it; for queued methods both happen
+// inside the task, so the folders (and defaults such as the home folder) are read when the task
+// starts.
 struct MethodEntry {
   std::string_view name;
   Runs runs;
-  Value (*perform)(NimbraNative& service, const ValueMap& args);
+  Value (*perform)(NimbraNative& service, OperationContext& context, const ValueMap& args);
   // Runs::mainLater only, instead of `perform`: starts the operation, which answers once
   // through the completion.
-  void (*start)(NimbraNative& service, const ValueMap& args, Completion completion) = nullptr;
+  void (*start)(OperationContext& context, const ValueMap& args, Completion completion) = nullptr;
 };
 
 std::span<const MethodEntry> methodTable();

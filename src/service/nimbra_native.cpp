@@ -3,8 +3,11 @@
 #include <chrono>
 #include <thread>
 
-#include "service/method_args.h"
 #include "channel/method_channel.h"
+#include "platform/machine/machine_sources.h"
+#include "platform/process/command_runner.h"
+#include "platform/process/script_runner.h"
+#include "service/method_args.h"
 #include "service/method_table.h"
 
 namespace nimbra {
@@ -58,6 +61,17 @@ void NimbraNative::install(BinaryMessenger* messenger) {
   EventChannel(messenger, kEventsChannel).setStreamHandler(this);
 }
 
+OperationContext NimbraNative::operationContext() {
+  return {*this,
+          *this,
+          *seams_.commandRunner,
+          *seams_.scriptRunner,
+          *seams_.machineSources,
+          Folders::ofCurrentUser(),
+          [this](std::function<void()> task) { infoQueue_.async(std::move(task)); },
+          seams_.pause};
+}
+
 void NimbraNative::handle(MethodCall call, std::unique_ptr<MethodResult> result) {
   const MethodEntry* entry = findMethod(call.method);
   // A result that a queued task answers must outlive handle(); shared so the task stays copyable.
@@ -70,22 +84,28 @@ void NimbraNative::handle(MethodCall call, std::unique_ptr<MethodResult> result)
     return;
   }
   switch (entry->runs) {
-    case Runs::main:
-      answer->success(entry->perform(*this, argumentMap(call.arguments)));
+    case Runs::main: {
+      OperationContext context = operationContext();
+      answer->success(entry->perform(*this, context, argumentMap(call.arguments)));
       return;
-    case Runs::mainLater:
-      entry->start(*this, argumentMap(call.arguments),
+    }
+    case Runs::mainLater: {
+      OperationContext context = operationContext();
+      entry->start(context, argumentMap(call.arguments),
                    [this, answer](Value value) { replyOnMain(answer, std::move(value)); });
       return;
+    }
     case Runs::info:
       infoQueue_.async([this, entry, answer, arguments = std::move(call.arguments)] {
-        replyOnMain(answer, entry->perform(*this, argumentMap(arguments)));
+        OperationContext context = operationContext();
+        replyOnMain(answer, entry->perform(*this, context, argumentMap(arguments)));
       });
       return;
     case Runs::work:
       workQueue_.async([this, entry, answer, arguments = std::move(call.arguments)] {
         resetCancel();
-        replyOnMain(answer, entry->perform(*this, argumentMap(arguments)));
+        OperationContext context = operationContext();
+        replyOnMain(answer, entry->perform(*this, context, argumentMap(arguments)));
       });
       return;
   }
@@ -102,54 +122,52 @@ void NimbraNative::replyOnMain(std::shared_ptr<MethodResult> result, std::option
 }
 
 std::optional<StreamError> NimbraNative::onListen(const Value&, std::unique_ptr<EventSink> events) {
-  eventSink = std::move(events);
+  eventSink_ = std::move(events);
   return std::nullopt;
 }
 
 std::optional<StreamError> NimbraNative::onCancel(const Value&) {
-  eventSink.reset();
+  eventSink_.reset();
   return std::nullopt;
 }
 
-void NimbraNative::progress(const std::string& task, const std::string& path, int64_t count,
-                            int64_t bytes, bool force) {
+void NimbraNative::offer(const std::string& task, const std::string& path, int64_t count,
+                         int64_t bytes, bool force) {
   const double now = seams_.clock();
   {
-    std::lock_guard lock(progressLock);
-    if (!force && now - lastProgress < kProgressInterval) return;
-    lastProgress = now;
+    std::lock_guard lock(progressLock_);
+    if (!force && now - lastProgress_ < kProgressInterval) return;
+    lastProgress_ = now;
   }
   ValueMap event{{"task", task}, {"path", path}, {"count", count}, {"bytes", bytes}};
   mainLoop().post([this, event = std::move(event)] {
-    if (eventSink) eventSink->success(event);
+    if (eventSink_) eventSink_->success(event);
   });
 }
 
 bool NimbraNative::isCancelled() {
-  std::lock_guard lock(cancelLock);
+  std::lock_guard lock(cancelLock_);
   return _cancelled;
 }
 
 void NimbraNative::resetCancel() {
-  std::lock_guard lock(cancelLock);
+  std::lock_guard lock(cancelLock_);
   _cancelled = false;
 }
 
 void NimbraNative::cancel() {
-  std::lock_guard lock(cancelLock);
+  std::lock_guard lock(cancelLock_);
   _cancelled = true;
 }
 
-std::string NimbraNative::run(const std::string& program, const std::vector<std::string>& arguments) {
-  return seams_.commandRunner->run(program, arguments);
+void NimbraNative::addDiskWalkSink(DiskWalkSink* sink) {
+  std::lock_guard lock(diskWalkSinksLock_);
+  diskWalkSinks_.push_back(sink);
 }
 
-CheckedOutput NimbraNative::runChecked(const std::string& program, const std::vector<std::string>& arguments) {
-  return seams_.commandRunner->runChecked(program, arguments);
-}
-
-ScriptResult NimbraNative::runAppleScriptResult(const std::string& script) {
-  return seams_.scriptRunner->runScript(script);
+std::vector<DiskWalkSink*> NimbraNative::diskWalkSinks() {
+  std::lock_guard lock(diskWalkSinksLock_);
+  return diskWalkSinks_;
 }
 
 }  // namespace nimbra

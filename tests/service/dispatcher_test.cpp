@@ -1,12 +1,13 @@
 // The method table and where its work runs: the serial and concurrent queues; the dispatcher
 // through the real channel (where each method runs, one answer per call, the reset rule, and
-// cancellation between the main loop and the work queue); and the table's argument rules,
+// cancellation between the main loop and a running task, the progress throttle); and the table's argument rules,
 // decoded where the channel cannot show them (hostile numbers, records of operations not
 // answered yet) and otherwise through the channel with real encoded calls, where what each
 // operation received shows in what it answers.
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,7 @@
 #include "support/temp_tree.h"
 #include "support/test_seams.h"
 #include "support/unprivileged.h"
+#include "support/walk_watch.h"
 
 namespace nimbra::test {
 namespace {
@@ -117,10 +119,10 @@ TEST(Dispatcher, EveryQueuedMethodRunsOnItsQueueAndAnswersOnceOnTheMainLoop) {
   }
 }
 
-// A cancel while idle stays until the next work task starts; one sent while a task runs
-// leaves the task queued behind that one to start afresh. (That it reaches the running task
-// is the cancelled measurements' part, on real walks.)
-TEST(Cancellation, TheNextWorkTaskToStartClearsTheFlag) {
+// A cancel while idle stays until the next work task starts; one sent while a task runs reaches
+// it (a real walk answers its partial total) and leaves the task queued behind it to start
+// afresh.
+TEST(Cancellation, ReachesTheRunningWorkTaskAndTheNextOneToStartClearsTheFlag) {
   ChannelHarness harness;
   NimbraNative& service = harness.service();
   EXPECT_EQ(harness.call("cancel").answer, Value(true));
@@ -128,25 +130,62 @@ TEST(Cancellation, TheNextWorkTaskToStartClearsTheFlag) {
   harness.call("noSuchMethod");
   EXPECT_FALSE(service.isCancelled());
 
-  WorkQueueBlocker busy(service);
+  WideTree wide(300, 200);
+  const int measuring = harness.send("sizeOf", ValueMap{{"path", wide.root()}});
   const int queued = harness.send("noSuchMethod");
+  ASSERT_TRUE(waitUntilOpen(::getpid(), wide.root()));  // the walker holds the root open
   EXPECT_EQ(harness.call("cancel").answer, Value(true));
-  busy.release();
+  const Value measured = harness.wait(measuring).answer.value_or(Value());
+  const int64_t partial = measured.getIf<ValueMap>() ? intValue(measured.getIf<ValueMap>()->at("size")).value_or(-1) : -1;
+  EXPECT_TRUE(partial >= 0 && partial < 300 * 200) << partial;
   EXPECT_TRUE(harness.wait(queued).notImplemented);
   EXPECT_FALSE(service.isCancelled());
+}
+
+// The throttle shared by every operation's progress, driven by an injected clock.
+TEST(Progress, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDroppedAndUnheardOnesAreLost) {
+  auto now = std::make_shared<std::atomic<double>>(1000.0);
+  ChannelHarness harness(NimbraNative::Seams{.clock = [now] { return now->load(); }});
+  auto offer = [&](double t, const std::string& path, bool force = false) {
+    *now = t;
+    harness.service().offer("large", path, 1, 2, force);
+  };
+  offer(1000.00, "first");
+  offer(1000.05, "too soon");
+  offer(1000.12, "second");  // measured from the last event let through, not the dropped one
+  offer(1000.13, "forced", true);
+  offer(1000.20, "too soon after the forced one");  // also the next operation's first event
+  offer(1000.25, "third");
+  // A clock set back suppresses unforced events until it catches up.
+  offer(900.00, "clock went back");
+  offer(1000.30, "still within the interval");
+  offer(900.50, "forced after going back", true);
+  offer(900.70, "unforced after the forced");
+  // Events are posted to the main loop; a queued call's answer comes after all of them.
+  harness.call("noSuchMethod");
+  std::vector<std::string> delivered;
+  for (const ValueMap& e : harness.events()) delivered.push_back(*e.at("path").getIf<std::string>());
+  EXPECT_EQ(delivered, (std::vector<std::string>{"first", "second", "forced", "third", "forced after going back",
+                                                 "unforced after the forced"}));
+
+  // With no one listening, even a forced event is dropped, silently.
+  ChannelHarness unheard({}, /*listen=*/false);
+  unheard.service().offer("junk", "lost", 1, 1, /*force=*/true);
+  unheard.call("noSuchMethod");
+  EXPECT_TRUE(unheard.events().empty());
 }
 
 TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
   // Numbers no int64 can hold: converting them would be undefined behaviour.
   for (double d : {std::nan(""), std::numeric_limits<double>::infinity(), -1e19, 1e300}) {
-    EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", d}}).minSize, 104857600) << d;
-    EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", d}}).depth, 3) << d;
+    EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", d}}, "/").minSize, 104857600) << d;
+    EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", d}}, "/").depth, 3) << d;
   }
-  EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", -9223372036854775808.0}}).minSize,
+  EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", -9223372036854775808.0}}, "/").minSize,
             std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}).minSize, -5);  // toward zero
-  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}).minSize, 5);
-  EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}).depth, 2);
+  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}, "/").minSize, -5);  // toward zero
+  EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}, "/").minSize, 5);
+  EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}, "/").depth, 2);
   // Arguments that are no string-keyed map count as empty.
   for (const Value& notAMap : {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
     EXPECT_TRUE(argumentMap(notAMap).empty());
@@ -176,7 +215,7 @@ TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
   }
   // "root" is not the key analyzeDisk reads, and 2.5 is no depth: the home folder, depth 3.
   // (That its row reads "path" shows in every analyzeDisk call of the host program's tests.)
-  EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}), (AnalyzeDiskArgs{home.root(), 3}));
+  EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}, home.root()), (AnalyzeDiskArgs{home.root(), 3}));
 }
 TEST(MethodTable, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
   // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.

@@ -15,8 +15,8 @@
 #include "host/json/json_text.h"
 #include "platform/process/command_runner.h"
 #include "platform/process/script_runner.h"
-#include "support/channel_harness.h"
 #include "support/temp_tree.h"
+#include "support/test_context.h"
 #include "support/test_seams.h"
 #include "support/unprivileged.h"
 
@@ -47,11 +47,6 @@ inline std::string readFile(const std::string& path) {
 // An answer as JSON text: what a test body that runs in an unprivileged child hands back.
 inline std::string json(const std::optional<Value>& answer) { return answer ? toJsonText(*answer) : "no answer"; }
 
-// deleteItems' arguments; the administrator step is allowed unless told otherwise, as by the method.
-inline ValueMap deleteArgs(const std::vector<std::string>& paths, bool toTrash = false, bool allowAdmin = true) {
-  return {{"paths", ValueList(paths.begin(), paths.end())}, {"toTrash", toTrash}, {"allowAdmin", allowAdmin}};
-}
-
 inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed = {}, const std::string& error = "",
                           const std::vector<std::string>& inTrash = {}, int64_t inTrashBytes = 0) {
   return ValueMap{{"freed", freed}, {"failed", ValueList(failed.begin(), failed.end())},
@@ -59,8 +54,6 @@ inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed 
                   {"error", error}};
 }
 
-inline ValueMap deleteEvent(const std::string& path, int64_t count, int64_t bytes) {
-  return {{"task", "delete"}, {"path", path}, {"count", count}, {"bytes", bytes}};
-}
+inline Event deleteEvent(const std::string& path, int64_t count, int64_t bytes) { return {"delete", path, count, bytes}; }
 
 }  // namespace nimbra::test

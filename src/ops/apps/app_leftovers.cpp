@@ -1,11 +1,12 @@
+#include "ops/apps/app_leftovers.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "ops/apps/app_folders.h"
 #include "ops/apps/leftover_terms.h"
-#include "service/nimbra_native.h"
+#include "ops/size/size_of.h"
 #include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
 #include "base/utf8.h"
@@ -24,11 +25,11 @@ constexpr const char* kMachineLibraryFolders[] = {
 
 }  // namespace
 
-ValueMap findLeftovers(NimbraNative& service, const AppFolderRoots& roots,
-                       const std::string& bundleId, const std::string& name) {
+ValueMap appLeftovers(OperationContext& context, const std::string& bundleId, const std::string& name) {
+  const std::string& home = context.folders.home;
   std::vector<std::string> folders;
-  for (const char* folder : kHomeLibraryFolders) folders.push_back(roots.home + "/Library/" + folder);
-  for (const char* folder : kMachineLibraryFolders) folders.push_back(roots.library + "/" + folder);
+  for (const char* folder : kHomeLibraryFolders) folders.push_back(home + "/Library/" + folder);
+  for (const char* folder : kMachineLibraryFolders) folders.push_back(context.folders.library + "/" + folder);
 
   const LeftoverTerms terms(bundleId, name);
   ValueList items;
@@ -44,16 +45,12 @@ ValueMap findLeftovers(NimbraNative& service, const AppFolderRoots& roots,
       const LeftoverMatch match = terms.match(*lowerName, inApplicationSupport);
       if (match == LeftoverMatch::none) continue;
       items.emplace_back(ValueMap{{"path", path},
-                                  {"name", withHomeAsTilde(path, roots.home)},
-                                  {"size", service.sizeOf(path)},
+                                  {"name", withHomeAsTilde(path, home)},
+                                  {"size", sizeOf(context, path)},
                                   {"weak", match == LeftoverMatch::weak}});
     }
   }
   return {{"items", std::move(items)}};
-}
-
-ValueMap NimbraNative::appLeftovers(const std::string& bundleId, const std::string& name) {
-  return findLeftovers(*this, AppFolderRoots::machine(), bundleId, name);
 }
 
 }  // namespace nimbra

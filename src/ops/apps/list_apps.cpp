@@ -1,3 +1,5 @@
+#include "ops/apps/list_apps.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -7,12 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "ops/apps/app_folders.h"
 #include "ops/apps/app_icon.h"
-#include "service/nimbra_native.h"
+#include "ops/size/size_of.h"
 #include "base/file_times.h"
 #include "platform/fs/folder_listing.h"
-#include "platform/machine/home.h"
 #include "platform/formats/property_list.h"
 #include "base/utf8.h"
 
@@ -46,14 +46,14 @@ struct Listed {
   ValueMap map;
 };
 
-Listed describe(NimbraNative& service, const std::string& path, std::string_view entryName) {
+Listed describe(OperationContext& context, const std::string& path, std::string_view entryName) {
   const std::optional<PropertyList> info = PropertyList::readDictionary(path + "/Contents/Info.plist");
   std::string name = infoString(info, {"CFBundleDisplayName", "CFBundleName"})
                          .value_or(std::string(entryName.substr(0, entryName.size() - kBundleSuffix.size())));
   std::string bundleId = infoString(info, {"CFBundleIdentifier"}).value_or("");
   std::string version = infoString(info, {"CFBundleShortVersionString", "CFBundleVersion"}).value_or("");
   const bool isApple = bundleId.starts_with(kVendorPrefix);
-  const int64_t size = service.sizeOf(path);
+  const int64_t size = sizeOf(context, path);
   return {size,
           {{"name", std::move(name)},
           {"path", path},
@@ -68,11 +68,9 @@ Listed describe(NimbraNative& service, const std::string& path, std::string_view
 
 }  // namespace
 
-AppFolderRoots AppFolderRoots::machine() { return {.home = homeDirectory()}; }
-
-ValueMap listApplications(NimbraNative& service, const AppFolderRoots& roots) {
-  const std::string folders[] = {roots.applications, roots.home + "/Applications",
-                                 roots.applications + "/Utilities"};
+ValueMap listApps(OperationContext& context) {
+  const std::string& applications = context.folders.applications;
+  const std::string folders[] = {applications, context.folders.home + "/Applications", applications + "/Utilities"};
   std::vector<Listed> listed;
   for (const std::string& folder : folders) {
     const std::optional<std::vector<FolderEntry>> entries = listFolder(folder, LinkAtPath::follow);
@@ -80,12 +78,12 @@ ValueMap listApplications(NimbraNative& service, const AppFolderRoots& roots) {
     for (const FolderEntry& entry : *entries) {
       if (!entry.name.ends_with(kBundleSuffix)) continue;
       // Once cancelled, every later folder stops at its first application too.
-      if (service.isCancelled()) break;
+      if (context.isCancelled()) break;
       const std::string path = folder + "/" + entry.name;
       // A path that is not valid UTF-8 cannot travel to the interface.
       if (!isValidUtf8(path) || !resolves(path)) continue;
-      listed.push_back(describe(service, path, entry.name));
-      service.progress(kTask, path, static_cast<int64_t>(listed.size()), 0, false);
+      listed.push_back(describe(context, path, entry.name));
+      context.progress.offer(kTask, path, static_cast<int64_t>(listed.size()), 0, false);
     }
   }
   // Largest first; equal sizes keep their order of discovery.
@@ -96,7 +94,5 @@ ValueMap listApplications(NimbraNative& service, const AppFolderRoots& roots) {
   for (Listed& app : listed) apps.emplace_back(std::move(app.map));
   return {{"apps", std::move(apps)}};
 }
-
-ValueMap NimbraNative::listApps() { return listApplications(*this, AppFolderRoots::machine()); }
 
 }  // namespace nimbra

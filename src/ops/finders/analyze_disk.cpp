@@ -1,28 +1,32 @@
+#include "ops/finders/analyze_disk.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "service/nimbra_native.h"
 #include "ops/finders/disk_tree.h"
-#include "platform/fs/dir_walker.h"
 
 namespace nimbra {
 namespace {
-
 
 constexpr const char* kTask = "disk";
 // Progress is offered on every this-many regular files.
 constexpr int64_t kProgressEvery = 2000;
 
+// The folders the tree never takes in, whatever its root: other volumes, the swap files and the
+// device folder. Compared with the paths of entries, never with the root.
 bool isPrunedPath(const WalkEntry& entry) {
   // Only these last components can match, so most entries never build their path.
   std::string_view name = entry.name();
   if (name != "Volumes" && name != "vm" && name != "dev") return false;
-  return isPrunedFromDiskTree(entry.path());
+  static constexpr std::array<std::string_view, 4> kPrunedPaths = {
+      "/System/Volumes", "/Volumes", "/private/var/vm", "/dev"};
+  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
 }
 
 // The root node's name: the root's last path component, or the root itself when it has none
@@ -61,72 +65,87 @@ struct OpenFolder {
   Node* node = nullptr;
 };
 
-}  // namespace
+// The tree as a sink of the disk walk: each regular file adds to the nodes of its first `depth`
+// path components.
+class DiskTreeSink final : public DiskWalkSink {
+ public:
+  DiskTreeSink(OperationContext& context, Node& tree, int64_t depth)
+      : context_(context), tree_(tree), depth_(depth) {}
 
-bool isPrunedFromDiskTree(std::string_view path) {
-  static constexpr std::array<std::string_view, 4> kPrunedPaths = {
-      "/System/Volumes", "/Volumes", "/private/var/vm", "/dev"};
-  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), path) != kPrunedPaths.end();
-}
-
-ValueMap NimbraNative::analyzeDisk(const std::string& root, int64_t askedDepth) {
-  const int64_t depth = std::min(askedDepth, kMaxDiskTreeDepth);
-  Node tree;
-  tree.name = rootName(root);
-  tree.path = root;
-  tree.isDir = true;
-
-  DirWalker walker(root, WalkOptions{});
-  if (!walker.ok()) return tree.toValue(kDiskTreeChildrenShown);
-
-  int64_t scanned = 0;
-  std::vector<OpenFolder> folders;  // folders[i] is at depth i + 1
-  while (const WalkEntry* entry = walker.next()) {
-    if (isCancelled()) break;
-    if (entry->isSymlink()) continue;  // never followed, never counted
-    if (isPrunedPath(*entry)) {
-      walker.skipDescendants();
-      continue;
+  bool take(const WalkEntry& entry) override {
+    // Inside a pruned folder that another sink has the walk enter.
+    if (prunedDepth_ && entry.depth() > *prunedDepth_) return false;
+    prunedDepth_.reset();
+    if (entry.isSymlink()) return false;  // never followed, never counted
+    if (isPrunedPath(entry)) {
+      prunedDepth_ = entry.depth();
+      return false;
     }
-    const int entryDepth = entry->depth();
-    if (entry->isDirectory()) {
-      if (entryDepth <= depth) {
-        folders.resize(static_cast<size_t>(entryDepth - 1));
-        folders.push_back(OpenFolder{std::string(entry->name()), nullptr});
+    const int entryDepth = entry.depth();
+    if (entry.isDirectory()) {
+      if (entryDepth <= depth_) {
+        folders_.resize(static_cast<size_t>(entryDepth - 1));
+        folders_.push_back(OpenFolder{std::string(entry.name()), nullptr});
       }
-      continue;
+      return true;
     }
-    if (!entry->isRegular()) continue;
-    const struct stat* info = entry->stat();
-    if (!info || !S_ISREG(info->st_mode)) continue;
+    if (!entry.isRegular()) return false;
+    const struct stat* info = entry.stat();
+    if (!info || !S_ISREG(info->st_mode)) return false;
 
     const int64_t size = info->st_size;
-    ++scanned;
-    tree.size += size;
-    tree.files += 1;
+    ++scanned_;
+    tree_.size += size;
+    tree_.files += 1;
     // The file adds to each node on its first `depth` path components; within the limit it
     // becomes a leaf of its own.
-    Node* current = &tree;
-    const int64_t levels = std::min<int64_t>(entryDepth, depth);
+    Node* current = &tree_;
+    const int64_t levels = std::min<int64_t>(entryDepth, depth_);
     for (int64_t i = 0; i < levels; ++i) {
       if (i == entryDepth - 1) {
-        current = &childOf(*current, entry->name(), false);
+        current = &childOf(*current, entry.name(), false);
       } else {
         // Walked in pre-order, so every folder above the file has been seen.
-        OpenFolder& folder = folders[static_cast<size_t>(i)];
+        OpenFolder& folder = folders_[static_cast<size_t>(i)];
         if (!folder.node) folder.node = &childOf(*current, folder.name, true);
         current = folder.node;
       }
       current->size += size;
       current->files += 1;
     }
-    if (scanned % kProgressEvery == 0) progress(kTask, entry->path(), scanned, tree.size, false);
+    if (scanned_ % kProgressEvery == 0) context_.progress.offer(kTask, entry.path(), scanned_, tree_.size, false);
+    return false;
   }
 
-  progress(kTask, "", scanned, tree.size, true);
+  int64_t scanned() const { return scanned_; }
+
+ private:
+  OperationContext& context_;
+  Node& tree_;
+  const int64_t depth_;
+  int64_t scanned_ = 0;
+  std::vector<OpenFolder> folders_;  // folders_[i] is at depth i + 1
+  std::optional<int> prunedDepth_;
+};
+
+}  // namespace
+
+ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t askedDepth,
+                     std::span<DiskWalkSink* const> alsoFeed) {
+  Node tree;
+  tree.name = rootName(root);
+  tree.path = root;
+  tree.isDir = true;
+  DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
+  std::vector<DiskWalkSink*> sinks{&treeSink};
+  sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
+  if (walkDisk(root, sinks, [&context] { return context.isCancelled(); }) == DiskWalkEnd::notAFolder) {
+    return tree.toValue(kDiskTreeChildrenShown);
+  }
+  context.progress.offer(kTask, "", treeSink.scanned(), tree.size, true);
   ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
-  answer["cancelled"] = isCancelled();
-  answer["scanned"] = scanned;
+  answer["cancelled"] = context.isCancelled();
+  answer["scanned"] = treeSink.scanned();
   return answer;
 }
 

@@ -45,8 +45,4 @@ struct Node {
   ValueMap toValue(int64_t limit) const;
 };
 
-// The folders the disk usage walk never enters, whatever its root: other volumes, the swap
-// files and the device folder. Compared with the paths of entries, never with the root.
-bool isPrunedFromDiskTree(std::string_view path);
-
 }  // namespace nimbra

@@ -4,9 +4,6 @@
 
 #include <utility>
 
-#include "service/nimbra_native.h"
-#include "platform/machine/home.h"
-
 namespace nimbra {
 namespace {
 
@@ -14,7 +11,7 @@ constexpr const char* kLibrary = "Library";
 
 }  // namespace
 
-const std::set<std::string>& NimbraNative::skippedDirNames() {
+const std::set<std::string>& skippedFolderNames() {
   // Built once, on first use; C++ makes that first use safe from any number of threads.
   static const std::set<std::string> kNames = {
       ".git",   "node_modules", ".Trash",     "Library", ".cache",  ".npm",    ".gradle",
@@ -22,21 +19,18 @@ const std::set<std::string>& NimbraNative::skippedDirNames() {
   return kNames;
 }
 
-FinderWalk::FinderWalk(const std::string& root, LibraryPruning pruning,
+FinderWalk::FinderWalk(const std::string& root, FinderPruning pruning,
                        std::function<bool()> cancelled)
     : walker_(root, WalkOptions{.skipHidden = true, .skipPackageContents = true}),
-      pruning_(pruning),
-      // Compared as written: "~", a trailing "/" or another spelling of the same folder is
-      // not the home folder.
-      rootIsHome_(root == homeDirectory()),
+      pruning_(std::move(pruning)),
+      rootIsHome_(pruning_.library == LibraryPruning::homeLevelOnly && root == pruning_.home),
       isCancelled_(std::move(cancelled)) {}
 
 bool FinderWalk::prunes(const WalkEntry& directory) const {
   std::string_view name = directory.name();
   if (rootIsHome_ && directory.depth() == 1 && name == kLibrary) return true;
-  const auto& skipped = NimbraNative::skippedDirNames();
-  if (skipped.find(std::string(name)) == skipped.end()) return false;
-  return pruning_ == LibraryPruning::everywhere || name != kLibrary;
+  if (!pruning_.names.contains(std::string(name))) return false;
+  return pruning_.library == LibraryPruning::everywhere || name != kLibrary;
 }
 
 const WalkEntry* FinderWalk::nextFile() {

@@ -3,26 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "service/nimbra_native.h"
-#include "ops/finders/finder_walk.h"
-#include "base/utf8.h"
-
 namespace nimbra {
-namespace {
-
-constexpr const char* kTask = "large";
-// Progress is offered on every this-many regular files.
-constexpr int64_t kProgressEvery = 500;
-
-ValueMap itemMap(const LargeFile& file) {
-  return ValueMap{{"path", file.path},
-                  {"name", file.name},
-                  {"size", file.size},
-                  {"ext", lowerCaseExtension(file.name)},
-                  {"modified", file.modified}};
-}
-
-}  // namespace
 
 std::string lowerCaseExtension(std::string_view name) {
   size_t dot = name.rfind('.');
@@ -65,32 +46,6 @@ std::vector<LargeFile> LargestFiles::take() {
   for (Ranked& ranked : heap_) files.push_back(std::move(ranked.file));
   heap_.clear();
   return files;
-}
-
-ValueMap NimbraNative::scanLargeFiles(const std::string& root, int64_t minSize) {
-  FinderWalk walk(root, LibraryPruning::homeLevelOnly, [this] { return isCancelled(); });
-  if (!walk.ok()) return ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}};
-
-  int64_t scanned = 0;
-  int64_t totalBytes = 0;
-  LargestFiles largest(kLargeFilesListed);
-  while (const WalkEntry* file = walk.nextFile()) {
-    int64_t size = file->stat()->st_size;
-    ++scanned;
-    totalBytes += size;
-    if (scanned % kProgressEvery == 0) progress(kTask, file->path(), scanned, totalBytes, false);
-    // Paths that are not UTF-8 cannot travel to the interface; they still count above.
-    if (size >= minSize && largest.wouldKeep(size) && isValidUtf8(file->path())) {
-      largest.offer(LargeFile{file->path(), std::string(file->name()), size, file->modified()});
-    }
-  }
-
-  ValueList items;
-  for (const LargeFile& found : largest.take()) items.push_back(itemMap(found));
-  progress(kTask, "", scanned, totalBytes, true);
-  ValueMap answer{{"scanned", scanned}, {"cancelled", isCancelled()}};
-  answer.emplace("items", std::move(items));  // moved, not copied as a list literal would be
-  return answer;
 }
 
 }  // namespace nimbra

@@ -1,6 +1,6 @@
 #pragma once
 
-// Pieces of the large file scan that are worth testing on their own.
+// The large file scan's list: the largest files, in memory bounded by the list's length.
 
 #include <cstdint>
 #include <string>

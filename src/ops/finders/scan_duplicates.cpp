@@ -1,11 +1,10 @@
-#include <sys/stat.h>
+#include "ops/finders/scan_duplicates.h"
 
 #include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "service/nimbra_native.h"
 #include "channel/standard_codec.h"
 #include "ops/finders/duplicate_compare.h"
 #include "ops/finders/duplicate_stages.h"
@@ -49,9 +48,9 @@ Group makeGroup(CandidateGroup same) {
 
 }  // namespace
 
-ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) {
-  auto cancelled = [this] { return isCancelled(); };
-  FinderWalk walk(root, LibraryPruning::everywhere, cancelled);
+ValueMap scanDuplicates(OperationContext& context, const std::string& root, int64_t minSize) {
+  auto cancelled = [&context] { return context.isCancelled(); };
+  FinderWalk walk(root, {.library = LibraryPruning::everywhere, .home = context.folders.home}, cancelled);
   if (!walk.ok()) return ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}};
 
   int64_t scanned = 0;
@@ -61,7 +60,7 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
     int64_t size = file->stat()->st_size;
     if (size < minSize) continue;
     candidates.push_back(Candidate{file->path(), size});
-    if (scanned % kProgressEvery == 0) progress(kTask, file->path(), scanned, 0, false);
+    if (scanned % kProgressEvery == 0) context.progress.offer(kTask, file->path(), scanned, 0, false);
   }
 
   FileDigests digests;
@@ -70,12 +69,12 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
   int64_t totalWasted = 0;
   int64_t bucketsDone = 0;
   for (CandidateGroup& bucket : groupBySize(std::move(candidates))) {
-    if (isCancelled()) break;
+    if (context.isCancelled()) break;
     const std::string bucketPath = bucket.files.front();
     // Each stage takes the paths from the one before, and a finished set lets go of them, so
     // the answer grows while the scan's own lists shrink.
     for (CandidateGroup& alike : splitByPrefixDigest(std::move(bucket), digests)) {
-      if (isCancelled()) break;
+      if (context.isCancelled()) break;
       for (CandidateGroup& same : comparer.split(alike, cancelled)) {
         groups.push_back(makeGroup(std::move(same)));
         totalWasted += groups.back().wasted;
@@ -85,7 +84,7 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
     }
     digests.forget();
     ++bucketsDone;
-    progress(kTask, bucketPath, bucketsDone, totalWasted, false);
+    context.progress.offer(kTask, bucketPath, bucketsDone, totalWasted, false);
   }
 
   std::stable_sort(groups.begin(), groups.end(),
@@ -93,8 +92,8 @@ ValueMap NimbraNative::scanDuplicates(const std::string& root, int64_t minSize) 
   ValueList groupMaps;
   groupMaps.reserve(groups.size());
   for (Group& group : groups) groupMaps.push_back(std::move(group.answerPart));
-  progress(kTask, "", scanned, totalWasted, true);
-  ValueMap answer{{"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", isCancelled()}};
+  context.progress.offer(kTask, "", scanned, totalWasted, true);
+  ValueMap answer{{"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", context.isCancelled()}};
   answer.emplace("groups", std::move(groupMaps));  // moved, not copied as a list literal would be
   return answer;
 }

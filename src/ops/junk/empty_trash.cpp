@@ -1,10 +1,8 @@
-// Emptying the Trash: everything in the user's Trash goes for good, through item deletion.
-// The Trash is the home trash every desktop shares (where "trashItems" puts things), the
-// place of this platform that the Mac keeps in ~/.Trash.
+#include "ops/junk/empty_trash.h"
 
 #include <sys/stat.h>
 
-#include "service/nimbra_native.h"
+#include "ops/removal/delete_items.h"
 #include "platform/fs/file_removal.h"
 #include "platform/fs/trash.h"
 #include "base/utf8.h"
@@ -19,15 +17,16 @@ bool isLinkToNothing(const std::string& path) {
 
 }  // namespace
 
-ValueMap NimbraNative::emptyTrash() {
+ValueMap emptyTrash(OperationContext& context) {
   // A Trash, or its files/ folder, that is a symbolic link is not listed: emptying it would
   // remove what lies behind the link. One that cannot be listed is empty.
-  const std::string trash = homeTrashFolder();
+  // The place of this platform that the Mac keeps in ~/.Trash.
+  const std::string& trash = context.folders.trash;
   std::vector<std::string> paths;
   for (const std::string& name : trashedNames(trash)) paths.push_back(trashedItemNamed(trash, name).location);
   // Permanent removal, and never a password prompt for what the user cannot remove. Each entry
   // that goes takes its .trashinfo record along.
-  ValueMap result = deleteItems(paths, /*toTrash=*/false, /*allowAdmin=*/false);
+  ValueMap result = deleteItems(context, paths, /*toTrash=*/false, /*allowAdmin=*/false);
 
   // Deletion passes over a link whose target is gone, as over nothing; in the Trash such a link
   // (a relative one moved there, say) is an entry like any other, and an emptied Trash keeps none.

@@ -15,8 +15,10 @@ std::string userCacheDirectory(const std::string& tmp) {
   return parent + "/C";
 }
 
-std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp,
-                                        const std::string& trash) {
+std::vector<JunkCategory> junkCatalogue(const Folders& folders) {
+  const std::string& home = folders.home;
+  const std::string& tmp = folders.temporary;
+  const std::string& library = folders.library;
   auto under = [&](std::initializer_list<const char*> literals) {
     std::vector<std::string> roots;
     for (const char* literal : literals) roots.push_back(home + literal);
@@ -24,10 +26,10 @@ std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::stri
   };
   return {
       {"userCache", under({"/Library/Caches"}), true},
-      {"userLogs", {home + "/Library/Logs", "/Library/Logs", "/private/var/log"}, true},
-      {"systemCache", {userCacheDirectory(tmp), "/Library/Caches"}, true},
+      {"userLogs", {home + "/Library/Logs", library + "/Logs", "/private/var/log"}, true},
+      {"systemCache", {userCacheDirectory(tmp), library + "/Caches"}, true},
       {"temp", {tmp, "/private/tmp"}, true},
-      {"trash", {trash + "/files"}, true},
+      {"trash", {folders.trash + "/files"}, true},
       {"developer",
        under({"/Library/Developer/Xcode/DerivedData", "/Library/Developer/Xcode/iOS DeviceSupport",
               "/Library/Developer/Xcode/watchOS DeviceSupport",
@@ -43,7 +45,7 @@ std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::stri
               "/Library/Application Support/Google/Chrome/Default/Code Cache"}),
        false},
       {"crashReports",
-       {home + "/Library/Logs/DiagnosticReports", "/Library/Logs/DiagnosticReports"},
+       {home + "/Library/Logs/DiagnosticReports", library + "/Logs/DiagnosticReports"},
        true},
       {"savedState", under({"/Library/Saved Application State"}), true},
       {"mail",
@@ -63,8 +65,8 @@ std::vector<std::string> allRoots(const std::vector<JunkCategory>& catalogue) {
   return roots;
 }
 
-std::vector<std::string> applicationFolders(const std::string& home) {
-  return {"/Applications", home + "/Applications"};
+std::vector<std::string> applicationFolders(const Folders& folders) {
+  return {folders.applications, folders.home + "/Applications"};
 }
 
 const std::set<std::string>& keptLanguages() {

@@ -1,12 +1,14 @@
 #pragma once
 
 // The fixed catalogue of junk locations that the junk scan walks: twelve categories in a
-// fixed order, each a list of roots formed from the user's home and temporary folders.
+// fixed order, each a list of roots formed from the user's folders.
 
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ops/operation_context.h"
 
 namespace nimbra {
 
@@ -17,17 +19,16 @@ struct JunkCategory {
                                    // false: each root is one item as a whole
 };
 
-// The twelve categories for `home` (no trailing slash), `tmp` (used as given, normally with
-// its trailing slash) and the user's Trash folder `trash` (whose files/ folder holds the
-// trashed items). Paths are joined as plain strings; nothing is tested for existence.
-std::vector<JunkCategory> junkCatalogue(const std::string& home, const std::string& tmp,
-                                        const std::string& trash);
+// The twelve categories for the home folder, the temporary folder (used as given, with its
+// trailing slash), the Trash (whose files/ folder holds the trashed items) and the library
+// folder of `folders`. Paths are joined as plain strings; nothing is tested for existence.
+std::vector<JunkCategory> junkCatalogue(const Folders& folders);
 
 // Every root of every category, in catalogue order, duplicates kept.
 std::vector<std::string> allRoots(const std::vector<JunkCategory>& catalogue);
 
 // Folders searched for application bundles by the "localization" category, in order.
-std::vector<std::string> applicationFolders(const std::string& home);
+std::vector<std::string> applicationFolders(const Folders& folders);
 
 // Lower-cased language names of localization folders that are never offered as junk.
 const std::set<std::string>& keptLanguages();

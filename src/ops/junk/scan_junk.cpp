@@ -1,3 +1,5 @@
+#include "ops/junk/scan_junk.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,13 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "service/nimbra_native.h"
 #include "ops/junk/junk_catalogue.h"
+#include "ops/size/size_of.h"
 #include "base/file_times.h"
 #include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
-#include "platform/machine/home.h"
-#include "platform/fs/trash.h"
 #include "base/utf8.h"
 
 namespace nimbra {
@@ -49,16 +49,13 @@ bool holdsAnotherRoot(const std::string& child, const std::string& listedRoot,
 // The running state of one scan.
 class JunkScan {
  public:
-  explicit JunkScan(NimbraNative& service)
-      : service_(service),
-        home_(homeDirectory()),
-        catalogue_(junkCatalogue(home_, temporaryDirectory(), homeTrashFolder())),
-        roots_(allRoots(catalogue_)) {}
+  explicit JunkScan(OperationContext& context)
+      : context_(context), catalogue_(junkCatalogue(context.folders)), roots_(allRoots(catalogue_)) {}
 
   ValueMap run() {
     ValueList categories;
     for (const JunkCategory& category : catalogue_) {
-      if (service_.isCancelled()) break;
+      if (context_.isCancelled()) break;
       items_.clear();
       categoryCount_ = 0;
       categoryBytes_ = 0;
@@ -78,11 +75,11 @@ class JunkScan {
                                        {"size", categoryBytes_},
                                        {"items", std::move(items)}});
     }
-    service_.progress(kTask, "", totalCount_, totalBytes_, true);
+    context_.progress.offer(kTask, "", totalCount_, totalBytes_, true);
     return {{"categories", std::move(categories)},
             {"total", totalBytes_},
             {"count", totalCount_},
-            {"cancelled", service_.isCancelled()}};
+            {"cancelled", context_.isCancelled()}};
   }
 
  private:
@@ -93,16 +90,16 @@ class JunkScan {
 
   void walkRoots(const JunkCategory& category) {
     for (const std::string& root : category.roots) {
-      if (service_.isCancelled()) return;
+      if (context_.isCancelled()) return;
       std::optional<bool> isDirectory = existsAsDirectory(root);
       if (!isDirectory || !isReadable(root)) continue;
       if (category.listChildren && *isDirectory) {
         listRoot(root);
         continue;
       }
-      int64_t size = service_.sizeOf(root);
+      int64_t size = sizeOf(context_, root);
       if (size <= 0) continue;
-      add(root, withHomeAsTilde(root, home_), size, *isDirectory, 0);
+      add(root, withHomeAsTilde(root, context_.folders.home), size, *isDirectory, 0);
     }
   }
 
@@ -111,25 +108,25 @@ class JunkScan {
     if (!entries) return;
     for (const FolderEntry& entry : *entries) {
       const std::string& name = entry.name;
-      if (service_.isCancelled()) return;
+      if (context_.isCancelled()) return;
       // Joined as plain strings: the temporary folder's trailing slash gives "T//name".
       std::string child = root + "/" + name;
       if (holdsAnotherRoot(child, root, roots_) || !isReadable(child)) continue;
       bool isDirectory = existsAsDirectory(child).value_or(false);
-      int64_t size = service_.sizeOf(child);
+      int64_t size = sizeOf(context_, child);
       if (size <= 0) continue;
       add(child, name, size, isDirectory, modifiedSeconds(child, LinkAt::target));
     }
   }
 
   void searchLocalizations() {
-    for (const std::string& folder : applicationFolders(home_)) {
+    for (const std::string& folder : applicationFolders(context_.folders)) {
       std::optional<std::vector<FolderEntry>> bundles = listFolder(folder, LinkAtPath::follow);
       if (!bundles) continue;
       for (const FolderEntry& bundleEntry : *bundles) {
         const std::string& bundle = bundleEntry.name;
         if (!bundle.ends_with(kBundleSuffix)) continue;
-        if (service_.isCancelled()) break;
+        if (context_.isCancelled()) break;
         std::string resources = folder + "/" + bundle + "/Contents/Resources";
         std::optional<std::vector<FolderEntry>> entries = listFolder(resources, LinkAtPath::follow);
         if (!entries) continue;
@@ -138,7 +135,7 @@ class JunkScan {
           if (!entry.ends_with(kLocalizationSuffix)) continue;
           if (keptLanguages().contains(languageOfLocalization(entry))) continue;
           std::string path = resources + "/" + entry;
-          int64_t size = service_.sizeOf(path);
+          int64_t size = sizeOf(context_, path);
           if (size <= 0) continue;
           add(path, bundle + kLocalizationNameSeparator + entry, size, true, 0);
         }
@@ -161,12 +158,11 @@ class JunkScan {
                          {"isDir", isDirectory},
                          {"modified", modified}}});
     }
-    service_.progress(kTask, listable ? path : std::string(), totalCount_ + categoryCount_,
+    context_.progress.offer(kTask, listable ? path : std::string(), totalCount_ + categoryCount_,
                       totalBytes_ + categoryBytes_, false);
   }
 
-  NimbraNative& service_;
-  std::string home_;
+  OperationContext& context_;
   std::vector<JunkCategory> catalogue_;
   std::vector<std::string> roots_;
   int64_t totalCount_ = 0;
@@ -178,6 +174,6 @@ class JunkScan {
 
 }  // namespace
 
-ValueMap NimbraNative::scanJunk() { return JunkScan(*this).run(); }
+ValueMap scanJunk(OperationContext& context) { return JunkScan(context).run(); }
 
 }  // namespace nimbra

@@ -1,8 +1,7 @@
-// "memoryInfo" and "optimizeMemory".
+#include "ops/machine/memory_info.h"
 
 #include <unistd.h>
 
-#include "service/nimbra_native.h"
 #include "platform/machine/memory_stats.h"
 
 namespace nimbra {
@@ -11,11 +10,6 @@ namespace {
 constexpr const char* kProcessLister = "/bin/ps";
 // All processes; pid, resident KiB and command, no header; largest resident set first.
 const std::vector<std::string> kProcessListArguments = {"-axo", "pid=,rss=,comm=", "--sort=-rss"};
-// Writes dirty pages back first, so that dropping the caches frees them rather than failing.
-constexpr const char* kPurgeScript =
-    "do shell script \"sync; echo 3 > /proc/sys/vm/drop_caches\" with administrator privileges";
-// Lets the kernel settle the freed pages before the second measurement.
-constexpr double kPurgeSettleSeconds = 1.2;
 
 ValueList processList(const std::vector<ProcessMemory>& processes) {
   ValueList list;
@@ -25,16 +19,11 @@ ValueList processList(const std::vector<ProcessMemory>& processes) {
   return list;
 }
 
-int64_t usedOf(const ValueMap& memory) {
-  auto it = memory.find("used");
-  return it == memory.end() ? 0 : intValue(it->second).value_or(0);
-}
-
 }  // namespace
 
-ValueMap NimbraNative::memoryInfo() {
+ValueMap memoryInfo(OperationContext& context) {
   const int64_t pageSize = ::sysconf(_SC_PAGESIZE);
-  const std::optional<std::string> meminfo = seams_.machineSources->readFile("/proc/meminfo");
+  const std::optional<std::string> meminfo = context.machine.readFile("/proc/meminfo");
   int64_t total = meminfo ? physicalMemoryFromMeminfo(*meminfo).value_or(0) : 0;
   if (total == 0) total = static_cast<int64_t>(::sysconf(_SC_PHYS_PAGES)) * pageSize;
   const MemoryFigures figures = memoryFigures(
@@ -46,19 +35,7 @@ ValueMap NimbraNative::memoryInfo() {
                   {"wired", figures.wired},
                   {"compressed", figures.compressed},
                   {"pressure", figures.pressure},
-                  {"topProcesses", processList(topProcesses(run(kProcessLister, kProcessListArguments)))}};
-}
-
-ValueMap NimbraNative::optimizeMemory() {
-  const int64_t before = usedOf(memoryInfo());
-  const ScriptResult purge = runAppleScriptResult(kPurgeScript);
-  seams_.pause(kPurgeSettleSeconds);
-  const int64_t after = usedOf(memoryInfo());
-  return ValueMap{{"ok", purge.ok},
-                  {"error", purge.ok ? std::string() : purge.text.value_or("")},
-                  {"before", before},
-                  {"after", after},
-                  {"freed", std::max<int64_t>(before - after, 0)}};
+                  {"topProcesses", processList(topProcesses(context.commands.run(kProcessLister, kProcessListArguments)))}};
 }
 
 }  // namespace nimbra

@@ -1,5 +1,3 @@
-// "systemInfo".
-
 #include "ops/machine/system_info.h"
 
 #include <time.h>
@@ -10,10 +8,10 @@
 #include <sstream>
 #include <vector>
 
-#include "service/nimbra_native.h"
 #include "base/white_space.h"
 #include "platform/machine/home.h"
 #include "platform/machine/machine_identity.h"
+#include "ops/machine/memory_info.h"
 #include "ops/machine/volumes.h"
 
 namespace nimbra {
@@ -66,13 +64,13 @@ std::string cpuBrandFromCpuinfo(std::string_view cpuinfo) {
   return {};
 }
 
-ValueMap NimbraNative::systemInfo() {
-  MachineSources& sources = *seams_.machineSources;
+ValueMap systemInfo(OperationContext& context) {
+  MachineSources& sources = context.machine;
   const std::string osVersion = osVersionFromRelease(sources.kernelRelease());
   std::string cpu = cpuBrandFromCpuinfo(sources.readFile("/proc/cpuinfo").value_or(""));
   if (cpu.empty()) cpu = "Apple Silicon";
   ValueList disks = mountedVolumes(sources);
-  const ValueMap memory = memoryInfo();
+  const ValueMap memory = memoryInfo(context);
   return ValueMap{{"os", "macOS"},
                   {"osVersion", osVersion},
                   {"host", computerName(sources)},
@@ -84,7 +82,7 @@ ValueMap NimbraNative::systemInfo() {
                   {"memUsed", entryOr0(memory, "used")},
                   {"uptime", secondsSinceBoot()},
                   {"disks", std::move(disks)},
-                  {"home", homeDirectory()}};
+                  {"home", context.folders.home}};
 }
 
 }  // namespace nimbra

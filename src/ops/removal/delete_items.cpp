@@ -1,18 +1,17 @@
-// Item deletion: the single path by which the service removes anything.
+#include "ops/removal/delete_items.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 
-#include "service/nimbra_native.h"
 #include "platform/fs/file_removal.h"
 #include "base/path_parts.h"
 #include "platform/fs/size_measure.h"
 #include "platform/fs/trash.h"
 #include "base/utf8.h"
-#include "platform/process/script_grammar.h"
 #include "ops/removal/error_lines.h"
+#include "platform/process/script_grammar.h"
 
 namespace nimbra {
 namespace {
@@ -71,14 +70,18 @@ struct Tally {
 
 }  // namespace
 
-ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool toTrash,
-                                   bool allowAdmin) {
+ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& paths, bool toTrash,
+                     bool allowAdmin) {
   // Freed bytes are the difference of two measurements, so these are never cut short by a
   // cancellation: a partial measurement of what remains would count bytes still on disk.
   const auto measure = [](const std::string& path) { return measureSize(path, [] { return false; }); };
 
   // An entry of the Trash that goes for good takes its record along, whoever asked for it.
-  const std::string trash = homeTrashFolder();
+  const std::string& trash = context.folders.trash;
+  // A folder that would not go is emptied as far as it can be; never through a link.
+  const auto deleteContents = [&context](const std::string& folder) {
+    emptyDirectory(folder, [&context] { return context.isCancelled(); });
+  };
   const auto forgetIfTrashed = [&](const std::string& item) {
     if (std::optional<TrashedItem> entry = trashEntryAt(item, trash)) forgetTrashedItem(*entry);
   };
@@ -98,7 +101,7 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     if (std::optional<std::string> refusal = removalRefusal(item)) {
       tally.errors.noteItem(*refusal);
       tally.listFailed(path);
-      progress(kDeleteTask, path, position, tally.freed, false);
+      context.progress.offer(kDeleteTask, path, position, tally.freed, false);
       continue;
     }
     const int64_t sizeBefore = measure(item);
@@ -151,13 +154,13 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
         tally.listFailed(path);
       }
     }
-    progress(kDeleteTask, path, position, tally.freed, false);
+    context.progress.offer(kDeleteTask, path, position, tally.freed, false);
   }
 
   if (!tally.adminQueue.empty()) {
     std::vector<std::string> queued;
     for (const QueuedItem& entry : tally.adminQueue) queued.push_back(entry.item);
-    const ScriptResult outcome = runAppleScriptResult(adminRemovalScript(queued));
+    const ScriptResult outcome = context.scripts.runScript(adminRemovalScript(queued));
     if (!outcome.ok && outcome.text && !outcome.text->empty()) tally.errors.noteStep(*outcome.text);
     for (const QueuedItem& entry : tally.adminQueue) {
       if (existsAt(entry.item)) {
@@ -169,12 +172,8 @@ ValueMap NimbraNative::deleteItems(const std::vector<std::string>& paths, bool t
     }
   }
 
-  progress(kDeleteTask, "", static_cast<int64_t>(paths.size()), tally.freed, true);
+  context.progress.offer(kDeleteTask, "", static_cast<int64_t>(paths.size()), tally.freed, true);
   return tally.result();
-}
-
-void NimbraNative::deleteContents(const std::string& path) {
-  emptyDirectory(path, [this] { return isCancelled(); });
 }
 
 }  // namespace nimbra

@@ -1,8 +1,8 @@
-// Moving items to the Trash to stay there, restorable: the gentle counterpart of deletion.
+#include "ops/removal/trash_items.h"
 
 #include <unordered_set>
 
-#include "service/nimbra_native.h"
+#include "ops/size/size_of.h"
 #include "platform/fs/trash.h"
 #include "base/utf8.h"
 #include "ops/removal/error_lines.h"
@@ -14,8 +14,8 @@ inline constexpr const char* kTrashTask = "trash";
 
 }  // namespace
 
-ValueMap NimbraNative::trashItems(const std::vector<std::string>& paths) {
-  const std::string trash = homeTrashFolder();
+ValueMap trashItems(OperationContext& context, const std::vector<std::string>& paths) {
+  const std::string& trash = context.folders.trash;
   ValueList trashed;
   ValueList failed;
   ErrorLines errors;
@@ -32,7 +32,7 @@ ValueMap NimbraNative::trashItems(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     // A move is quick and cannot be taken back half-way: the check comes between items, and
     // what was not reached stays where it is, in neither list.
-    if (isCancelled()) break;
+    if (context.isCancelled()) break;
     ++reached;
     if (!moved.contains(path)) {
       const TrashMove move = moveToTrash(path, trash);
@@ -40,16 +40,16 @@ ValueMap NimbraNative::trashItems(const std::vector<std::string>& paths) {
         moved.insert(path);
         list(trashed, path);
         // What went, for the progress display; a cancellation only makes the figure partial.
-        bytes += sizeOf(move.trashed->location);
+        bytes += sizeOf(context, move.trashed->location);
       } else {
         list(failed, path);
         errors.noteItem(move.error);
       }
     }
-    progress(kTrashTask, path, reached, bytes, false);
+    context.progress.offer(kTrashTask, path, reached, bytes, false);
   }
 
-  progress(kTrashTask, "", reached, bytes, true);
+  context.progress.offer(kTrashTask, "", reached, bytes, true);
   // "cancelled" tells the caller that the paths in neither list were never tried.
   const bool cancelled = reached < static_cast<int64_t>(paths.size());
   return {{"trashed", trashed}, {"failed", failed}, {"error", errors.text()}, {"cancelled", cancelled}};

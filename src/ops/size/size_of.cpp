@@ -1,14 +1,11 @@
-#include <cstdint>
-#include <string>
+#include "ops/size/size_of.h"
 
-#include "service/nimbra_native.h"
 #include "platform/fs/size_measure.h"
 
 namespace nimbra {
 
-// Every byte count of the service comes from here; cancellation is polled before every entry.
-int64_t NimbraNative::sizeOf(const std::string& path) {
-  return measureSize(path, [this] { return isCancelled(); });
+int64_t sizeOf(OperationContext& context, const std::string& path) {
+  return measureSize(path, [&context] { return context.isCancelled(); });
 }
 
 }  // namespace nimbra

@@ -1,15 +1,11 @@
-// Startup item control: switching a launch job on or off, and removing any startup item.
-// The user's own jobs are changed with the user's rights; jobs for all users and daemons
-// through administrator shell commands.
+#include "ops/startup/set_startup_item.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "service/nimbra_native.h"
 #include "platform/formats/script_literal.h"
-#include "platform/machine/home.h"
 #include "platform/process/launchctl_program.h"
 #include "base/path_parts.h"
 #include "platform/formats/property_list.h"
@@ -21,20 +17,11 @@ namespace nimbra {
 namespace {
 
 constexpr const char* kLoginItemsOnlyRemoved = "Login items can only be removed";
-constexpr const char* kDeleteLoginItemPrefix = "tell application \"System Events\" to delete login item \"";
 constexpr const char* kAdminPrefix = "do shell script \"";
 constexpr const char* kAdminSuffix = "\" with administrator privileges";
 
 // A path as one word of an administrator command, inside the script's string literal.
 std::string adminWord(const std::string& path) { return appleScriptEscaped(shellQuoted(path)); }
-
-// The id of a launch job is the absolute path of its file, as the inventory hands it out. Any
-// other text would reach `cp`, `launchctl` and deletion as an option ("-..."), a file relative to
-// wherever the service runs, or (with a NUL byte) a different, shorter path.
-std::optional<std::string> refusedJobId(const std::string& id) {
-  if (id.starts_with('/') && !namesNoFile(id)) return std::nullopt;
-  return "not the path of a launch job file: " + id;
-}
 
 // A job for all users is installed and loaded by root, so its file must be one that only root
 // could have written, as the launch service itself insists. A link is refused, not replaced:
@@ -52,13 +39,9 @@ std::optional<std::string> refusedSystemJobFile(const std::string& id) {
   return std::nullopt;
 }
 
-ValueMap answerOf(const ScriptResult& result) {
-  return {{"ok", result.ok}, {"error", result.ok ? std::string() : result.text.value_or("")}};
-}
-
 }  // namespace
 
-ValueMap NimbraNative::setStartupItem(const std::string& id, const std::string& kind, bool enabled) {
+ValueMap setStartupItem(OperationContext& context, const std::string& id, const std::string& kind, bool enabled) {
   if (kind == kLoginItemKind) return {{"ok", false}, {"error", kLoginItemsOnlyRemoved}};
   if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
   // Any kind but these is a job for all users.
@@ -76,10 +59,10 @@ ValueMap NimbraNative::setStartupItem(const std::string& id, const std::string& 
     if (userJob) {
       (void)job->writeAtomically(id);
     } else {
-      const std::string copy = temporaryDirectory() + randomUuidString() + ".plist";
+      const std::string copy = context.folders.temporary + randomUuidString() + ".plist";
       // Without the edited copy there is nothing to install: no password prompt for it.
       if (!job->writeAtomically(copy)) {
-        (void)runAppleScriptResult(kAdminPrefix + std::string("cp ") + adminWord(copy) + " " + adminWord(id) +
+        (void)context.scripts.runScript(kAdminPrefix + std::string("cp ") + adminWord(copy) + " " + adminWord(id) +
                                    " && chown root:wheel " + adminWord(id) + kAdminSuffix);
         ::unlink(copy.c_str());
       }
@@ -89,29 +72,15 @@ ValueMap NimbraNative::setStartupItem(const std::string& id, const std::string& 
   if (userJob && !enabled) {
     // The job is disabled in its file, which is what was asked; the launch service complains
     // about a job that was not loaded, and that is no failure.
-    return {{"ok", true}, {"output", run(launchServiceProgram(), {verb, domain, id})}};
+    return {{"ok", true}, {"output", context.commands.run(launchServiceProgram(), {verb, domain, id})}};
   }
   if (userJob) {
-    CheckedOutput load = runChecked(launchServiceProgram(), {verb, domain, id});
+    CheckedOutput load = context.commands.runChecked(launchServiceProgram(), {verb, domain, id});
     if (!load.ok) return {{"ok", false}, {"error", std::move(load.error)}};
     return {{"ok", true}, {"output", std::move(load.output)}};
   }
-  return answerOf(runAppleScriptResult(kAdminPrefix + std::string("launchctl ") + verb + " " + domain + " " +
+  return scriptAnswer(context.scripts.runScript(kAdminPrefix + std::string("launchctl ") + verb + " " + domain + " " +
                                        adminWord(id) + kAdminSuffix));
-}
-
-ValueMap NimbraNative::removeStartupItem(const std::string& id, const std::string& kind) {
-  if (kind == kLoginItemKind) {
-    return answerOf(runAppleScriptResult(kDeleteLoginItemPrefix + appleScriptEscaped(id) + "\""));
-  }
-  if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
-  // Disabled in its file and unloaded first, whatever that answers, so that a copy that
-  // survives deletion no longer starts.
-  (void)setStartupItem(id, kind, false);
-  const ValueMap deletion = deleteItems({id}, kind == kUserAgentKind, true);
-  const auto failed = deletion.find("failed");
-  const ValueList* list = failed == deletion.end() ? nullptr : failed->second.getIf<ValueList>();
-  return {{"ok", !list || list->empty()}, {"error", ""}};
 }
 
 }  // namespace nimbra

@@ -1,16 +1,9 @@
-// The startup item inventory: launch agents and daemons from their folders, login items from
-// the script runner.
-
 #include "ops/startup/startup_items.h"
 
-#include <unistd.h>
-
-#include "service/nimbra_native.h"
+#include "base/path_parts.h"
 #include "platform/formats/script_literal.h"
 #include "platform/fs/folder_listing.h"
-#include "platform/machine/home.h"
 #include "platform/formats/launch_job_file.h"
-#include "platform/process/launchctl_program.h"
 #include "base/utf8.h"
 
 namespace nimbra {
@@ -26,10 +19,10 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 
 }  // namespace
 
-std::vector<LaunchSource> launchSources(const std::string& home) {
-  return {{home + "/Library/LaunchAgents", kUserAgentKind, true},
-          {"/Library/LaunchAgents", kGlobalAgentKind, false},
-          {"/Library/LaunchDaemons", kDaemonKind, false}};
+std::vector<LaunchSource> launchSources(const Folders& folders) {
+  return {{folders.home + "/Library/LaunchAgents", kUserAgentKind, true},
+          {folders.library + "/LaunchAgents", kGlobalAgentKind, false},
+          {folders.library + "/LaunchDaemons", kDaemonKind, false}};
 }
 
 bool isLoadedJob(std::string_view loadedJobs, std::string_view label) {
@@ -80,12 +73,13 @@ ValueList loginItems(const ScriptResult& listing) {
   return items;
 }
 
-ValueMap NimbraNative::listStartupItems() {
-  // One question to the launch service per call; every user agent is looked up in its answer.
-  const std::string loadedJobs = run(launchServiceProgram(), {"print", guiDomain(::getuid())});
-  ValueList items = launchJobItems(launchSources(homeDirectory()), loadedJobs);
-  for (Value& item : loginItems(runAppleScriptResult(kListLoginItemsScript))) items.push_back(std::move(item));
-  return {{"items", std::move(items)}};
+std::optional<std::string> refusedJobId(const std::string& id) {
+  if (id.starts_with('/') && !namesNoFile(id)) return std::nullopt;
+  return "not the path of a launch job file: " + id;
+}
+
+ValueMap scriptAnswer(const ScriptResult& result) {
+  return {{"ok", result.ok}, {"error", result.ok ? std::string() : result.text.value_or("")}};
 }
 
 }  // namespace nimbra

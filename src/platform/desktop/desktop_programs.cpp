@@ -31,6 +31,8 @@ std::string fileUrlFromPath(const std::string& path) {
   return "file://" + percentEncodedPath(folder + (folder.ends_with('/') ? "" : "/") + path);
 }
 
+std::string asOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }
+
 std::optional<std::string> findOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
   if (!path || name.empty() || name.find('/') != std::string::npos) return std::nullopt;

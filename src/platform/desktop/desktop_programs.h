@@ -15,6 +15,10 @@ namespace nimbra {
 // against the working folder.
 std::string fileUrlFromPath(const std::string& path);
 
+// `path` as an operand of a program that takes anything starting with "-" for an option:
+// "./-n" for "-n".
+std::string asOperand(const std::string& path);
+
 // The executable `name` as the shell would find it through $PATH; nullopt when there is none.
 std::optional<std::string> findOnPath(const std::string& name);
 

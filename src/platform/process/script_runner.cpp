@@ -75,12 +75,12 @@ std::vector<std::string> shellArguments(const std::string& command) {
   return {"-c", "PATH=\"$1:$PATH\"; export PATH; exec /bin/sh -c \"$2\"", "sh", *standIn, command};
 }
 
-ScriptResult listLoginItems() {
+ScriptResult listLoginItems(const std::string& folder) {
   // The {names, paths} pair in the source form of the system's runner, {{"n1", "n2"}, {"p1",
   // "p2"}}: a name holding ", " or a quote stays one name. The path names the entry, so one
   // that is not UTF-8 cannot be listed; a name is only shown, and is repaired.
   std::vector<std::string> names, paths;
-  for (auto& entry : autostartEntries(autostartFolder())) {
+  for (auto& entry : autostartEntries(folder)) {
     if (!isValidUtf8(entry.path)) continue;
     names.push_back(replaceInvalidUtf8(entry.name));
     paths.push_back(std::move(entry.path));
@@ -88,8 +88,8 @@ ScriptResult listLoginItems() {
   return {true, "{" + appleScriptList(names) + ", " + appleScriptList(paths) + "}"};
 }
 
-ScriptResult deleteLoginItem(const std::string& item) {
-  if (auto error = removeAutostartEntry(autostartFolder(), item)) {
+ScriptResult deleteLoginItem(const std::string& folder, const std::string& item) {
+  if (auto error = removeAutostartEntry(folder, item)) {
     return {false, utf8Trimmed(std::move(*error))};
   }
   return {true, ""};
@@ -111,8 +111,9 @@ ScriptResult ShellScriptRunner::runScript(const std::string& script) {
             "administrator privileges are not available: not running as root and " +
                 options_.pkexec + " is not installed"};
   }
-  if (script == kListLoginItems) return listLoginItems();
-  if (std::optional<std::string> name = parseDeleteLoginItem(script)) return deleteLoginItem(*name);
+  const std::string folder = options_.autostartFolder.empty() ? autostartFolder() : options_.autostartFolder;
+  if (script == kListLoginItems) return listLoginItems(folder);
+  if (std::optional<std::string> name = parseDeleteLoginItem(script)) return deleteLoginItem(folder, *name);
   return {false, kSyntaxError};
 }
 

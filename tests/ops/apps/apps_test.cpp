@@ -5,10 +5,12 @@
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
-#include "ops/apps/app_folders.h"
-#include "support/bundle_fixtures.h"
+#include "ops/apps/app_leftovers.h"
 #include "ops/apps/leftover_terms.h"
-#include "support/finder_test_support.h"
+#include "ops/apps/list_apps.h"
+#include "support/answers.h"
+#include "support/bundle_fixtures.h"
+#include "support/test_context.h"
 
 namespace nimbra::test {
 namespace {
@@ -17,7 +19,7 @@ using ::testing::ElementsAre;
 
 // The home is ".../al"; the machine's folders lie in ".../alice", whose path begins with the
 // home's text without being below it.
-AppFolderRoots rootsIn(const TempTree& tree) {
+Folders foldersIn(const TempTree& tree) {
   return {.home = tree.path("al"), .applications = tree.path("alice/Applications"), .library = tree.path("alice/Library")};
 }
 
@@ -36,9 +38,8 @@ std::vector<std::string> summary(const ValueMap& answer, const TempTree& tree) {
   return rows;
 }
 
-using ListApps = FinderTest;
-
-TEST_F(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhenCancelled) {
+TEST(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhenCancelled) {
+  TempTree tree;
   makeBundle(tree, "alice/Applications/Big.app",
              {{"CFBundleDisplayName", "Big Editor"}, {"CFBundleName", "Big"}, {"CFBundleIdentifier", "com.apple.big"},
               {"CFBundleShortVersionString", "2.1"}, {"CFBundleVersion", "2100"}}, 9000);
@@ -61,7 +62,8 @@ TEST_F(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhe
   const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 900000000}};
   ::utimensat(AT_FDCWD, tree.path("alice/Applications/Baz.app").c_str(), times, 0);
 
-  EXPECT_THAT(summary(listApplications(harness.service(), rootsIn(tree)), tree),
+  TestContext context(foldersIn(tree));
+  EXPECT_THAT(summary(listApps(*context), tree),
               ElementsAre("Big Editor|com.apple.big|2.1|9000|apple|alice/Applications",
                           "Bar|com.applex.tool|1234|7000|-|alice/Applications", "|||6000|-|alice/Applications",
                           "Baz|||5000|-|1700000000|alice/Applications", "Typed|||4000|-|alice/Applications",
@@ -70,26 +72,27 @@ TEST_F(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhe
                           // read through the link, measured as the link
                           "Big Editor|com.apple.big|2.1|0|apple|alice/Applications"));
   // One event per application, counting the list so far, and no final event.
-  ASSERT_TRUE(harness.pumpUntil([&] { return harness.events().size() == 8; }));
+  ASSERT_EQ(context.events.size(), 8u);
   for (size_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(harness.events()[i].at("count"), Value(static_cast<int64_t>(i + 1)));
-    EXPECT_TRUE(get<std::string>(harness.events()[i], "path").ends_with(".app"));
+    EXPECT_EQ(context.events[i].count, static_cast<int64_t>(i + 1));
+    EXPECT_TRUE(context.events[i].path.ends_with(".app"));
   }
-  EXPECT_EQ(listApplications(harness.service(), rootsIn(TempTree())), (ValueMap{{"apps", ValueList{}}}));
+  TempTree none;
+  EXPECT_EQ(listApps(*TestContext(foldersIn(none))), (ValueMap{{"apps", ValueList{}}}));
 
-  // The clock is read once per application, right after it joined the list: cancelling at the
-  // second stops the first folder there and every later folder at its first application.
-  cancelAtReading(8 + 2);
-  const std::vector<std::string> rows = summary(listApplications(harness.service(), rootsIn(tree)), tree);
+  // An event comes right after each application joined the list: cancelling at the second stops
+  // the first folder there and every later folder at its first application.
+  context.events.clear();
+  context.cancelAtOffer = 2;
+  const std::vector<std::string> rows = summary(listApps(*context), tree);
   ASSERT_EQ(rows.size(), 2u);
   for (const std::string& row : rows) EXPECT_TRUE(row.ends_with("|alice/Applications")) << row;
 }
 
 // Each leftover as "name|size", "|weak" added for weak matches, in answer order.
-std::vector<std::string> leftovers(const AppFolderRoots& roots, const std::string& bundleId, const std::string& name) {
-  NimbraNative service;
+std::vector<std::string> leftovers(const Folders& folders, const std::string& bundleId, const std::string& name) {
   std::vector<std::string> rows;
-  for (const Value& item : get<ValueList>(findLeftovers(service, roots, bundleId, name), "items")) {
+  for (const Value& item : get<ValueList>(appLeftovers(*TestContext(folders), bundleId, name), "items")) {
     const ValueMap m = asMap(item);
     EXPECT_EQ(m.size(), 4u);
     EXPECT_TRUE(get<std::string>(m, "path").ends_with(get<std::string>(m, "name").substr(1)));
@@ -115,7 +118,7 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   tree.touch("al/Library/Preferences/com.example.myapps.plist", 1);
   tree.touch("al/Library/Preferences/xcom.example.myapp.plist", 1);
   const std::string machine = tree.path("alice/Library");
-  EXPECT_THAT(leftovers(rootsIn(tree), "com.example.MyApp", "MyApp"),
+  EXPECT_THAT(leftovers(foldersIn(tree), "com.example.MyApp", "MyApp"),
               ElementsAre("~/Library/Application Support/MyApp|100", "~/Library/Caches/MyApp|20",
                           "~/Library/Preferences/com.example.myapp-helper.plist|11",
                           "~/Library/Logs/MyApp Data|4|weak",  // perhaps another application's
@@ -125,7 +128,7 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
                           machine + "/LaunchDaemons/com.example.MyApp.helper.plist|9", machine + "/Caches/MyApp|8"));
   // What is no identifier names nothing, however many names hold it.
   for (const char* notAnIdentifier : {".plist", "com.", "com.example."}) {
-    EXPECT_THAT(leftovers(rootsIn(tree), notAnIdentifier, ""), ::testing::IsEmpty()) << notAnIdentifier;
+    EXPECT_THAT(leftovers(foldersIn(tree), notAnIdentifier, ""), ::testing::IsEmpty()) << notAnIdentifier;
   }
 
   // The name "Tk" is too short to be telling; "toolkit" matches weakly, in Application Support only.
@@ -133,7 +136,7 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   tree.touch("al/Library/Caches/Toolkit/b", 2);
   tree.touch("al/Library/Caches/Tk/c", 3);
   tree.touch("alice/Library/Application Support/toolkit/d", 4);
-  AppFolderRoots slashed = rootsIn(tree);
+  Folders slashed = foldersIn(tree);
   slashed.home += "/";  // a home with a trailing slash still shortens the paths below it
   EXPECT_THAT(leftovers(slashed, "com.example.toolkit", "Tk"),
               ElementsAre("~/Library/Application Support/Toolkit|1|weak", machine + "/Application Support/toolkit|4|weak"));

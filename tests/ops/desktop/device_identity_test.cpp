@@ -1,9 +1,11 @@
-// The machine's name and identifier from fixed machine files, through the channel.
+// The machine's name and identifier from fixed machine files.
 
 #include <gtest/gtest.h>
 
-#include "support/channel_harness.h"
+#include "ops/desktop/device_id.h"
+#include "ops/desktop/device_name.h"
 #include "support/fake_machine_sources.h"
+#include "support/test_context.h"
 
 namespace nimbra::test {
 namespace {
@@ -32,9 +34,9 @@ TEST(DesktopServices, NameAndIdentifierComeFromTheMachineFilesWithTheirFallbacks
     if (c.dbusMachineId) sources.files["/var/lib/dbus/machine-id"] = *c.dbusMachineId;
     if (c.machineInfo) sources.files["/etc/machine-info"] = *c.machineInfo;
     sources.host = c.host;
-    ChannelHarness harness(NimbraNative::Seams{.machineSources = &sources});
-    EXPECT_EQ(harness.call("deviceName").answer, Value(c.name));
-    EXPECT_EQ(harness.call("deviceId").answer, Value(c.id)) << c.name;
+    TestContext context({}, {.machine = &sources});
+    EXPECT_EQ(deviceName(*context), c.name);
+    EXPECT_EQ(deviceIdentifier(*context), c.id) << c.name;
   }
 }
 

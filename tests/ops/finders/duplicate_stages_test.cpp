@@ -14,7 +14,8 @@
 
 #include "ops/finders/content_file.h"
 #include "ops/finders/duplicate_compare.h"
-#include "support/finder_test_support.h"
+#include "support/answers.h"
+#include "support/temp_tree.h"
 
 namespace nimbra::test {
 namespace {

@@ -1,22 +1,51 @@
-// The three scans through the channel on real trees: "scanDuplicates", "scanLargeFiles" and
-// "analyzeDisk".
+// The three scans on real trees: "scanDuplicates", "scanLargeFiles" and "analyzeDisk".
 
 #include <gmock/gmock.h>
 #include <sys/time.h>
 
 #include <filesystem>
 
+#include "ops/finders/analyze_disk.h"
 #include "ops/finders/content_file.h"
 #include "ops/finders/file_digests.h"
-#include "support/finder_test_support.h"
-#include "support/test_seams.h"
+#include "ops/finders/scan_duplicates.h"
+#include "ops/finders/scan_large_files.h"
+#include "channel/standard_codec.h"
+#include "support/answers.h"
+#include "support/temp_tree.h"
+#include "support/test_context.h"
 
 namespace nimbra::test {
 namespace {
 
+// A scan's answer and the progress it offered.
+struct Outcome {
+  ValueMap answer;
+  std::vector<Event> events;
+};
+
+class FinderTest : public ::testing::Test {
+ protected:
+  // The answer as the interface receives it: the duplicate sets are kept encoded until then.
+  template <class Scan>
+  Outcome run(Scan scan) {
+    context.events.clear();
+    context.cancelled = false;
+    Decoded<Value> answer = decodeMessage(encodeMessage(scan(*context)));
+    return {answer ? asMap(*answer.value) : ValueMap{}, context.events};
+  }
+  // Cancels the next scan inside its n-th progress offer (from 1).
+  void cancelAtOffer(size_t offer) { context.cancelAtOffer = offer; }
+
+  TempTree tree;
+  TestContext context{{.home = tree.path("home")}};
+};
+
 class DuplicateScanTest : public FinderTest {
  protected:
-  Outcome scan(int64_t minSize = 1) { return call("scanDuplicates", {{"root", tree.root()}, {"minSize", minSize}}); }
+  Outcome scan(int64_t minSize = 1) {
+    return run([&](OperationContext& c) { return scanDuplicates(c, tree.root(), minSize); });
+  }
   static ValueMap group(const Outcome& outcome, size_t i) { return asMap(get<ValueList>(outcome.answer, "groups")[i]); }
   // The paths of each group, in the answer's order.
   static std::vector<Paths> groupPaths(const Outcome& outcome) {
@@ -59,7 +88,7 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
   EXPECT_EQ(get<std::string>(empty, "hash"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
-  Outcome missing = call("scanDuplicates", {{"root", tree.path("missing")}});
+  Outcome missing = run([&](OperationContext& c) { return scanDuplicates(c, tree.path("missing"), 1); });
   EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}}));
   EXPECT_TRUE(missing.events.empty());
 }
@@ -77,7 +106,7 @@ TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationBe
   EXPECT_EQ(outcome.events[250].count, 250);
   EXPECT_EQ(outcome.events.back(), (Event{"dupes", "", 500, 250 * 251 / 2}));
 
-  cancelAtReading(254);  // the first bucket's event of the second scan
+  cancelAtOffer(2);  // the first bucket's event
   Outcome betweenBuckets = scan();
   EXPECT_EQ(groupPaths(betweenBuckets).size(), 1u);
   EXPECT_TRUE(get<bool>(betweenBuckets.answer, "cancelled"));
@@ -88,7 +117,9 @@ constexpr int64_t kBig = 4096;
 
 class LargeFileScanTest : public FinderTest {
  protected:
-  Outcome scan(const std::string& root, int64_t minSize = kBig) { return call("scanLargeFiles", {{"root", root}, {"minSize", minSize}}); }
+  Outcome scan(const std::string& root, int64_t minSize = kBig) {
+    return run([&](OperationContext& c) { return scanLargeFiles(c, root, minSize); });
+  }
   static Paths paths(const Outcome& outcome) { return stringsAt(get<ValueList>(outcome.answer, "items"), "path"); }
 };
 
@@ -108,7 +139,7 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   timeval modified[2] = {{-2, 500000}, {-2, 500000}};  // 1.5 s before 1970
   ASSERT_EQ(::utimes(photo.c_str(), modified), 0);
 
-  ScopedEnv home("HOME", tree.root());
+  context->folders.home = tree.root();
   Outcome fromHome = scan(tree.root());
   Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
   EXPECT_THAT(paths(fromHome), ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
@@ -146,7 +177,7 @@ TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellat
   EXPECT_EQ(full.events[0], (Event{"large", order[499], 500, bytes500}));
   EXPECT_EQ(full.events[2], (Event{"large", "", 1200, 1200 * gib + 1200}));
 
-  cancelAtReading(4);  // the 500th file of this second scan: stop there
+  cancelAtOffer(1);  // the 500th file: stop there
   Outcome cancelled = scan(tree.root(), gib);
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 500);
@@ -168,7 +199,9 @@ ValueMap node(const std::string& name, const std::string& path, int64_t size, in
 
 class AnalyzeDiskTest : public FinderTest {
  protected:
-  Outcome analyze(const std::string& root, int64_t depth = 3) { return call("analyzeDisk", {{"path", root}, {"depth", depth}}); }
+  Outcome analyze(const std::string& root, int64_t depth = 3) {
+    return run([&](OperationContext& c) { return analyzeDisk(c, root, depth); });
+  }
 };
 
 // Beside the depth rules, "many" shows the forty largest children and one remainder, and
@@ -215,7 +248,7 @@ TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTre
   ASSERT_EQ(full.events.size(), 2u);
   EXPECT_EQ(full.events[1], (Event{"disk", "", 2500, 5000}));
 
-  cancelAtReading(3);  // the second walk's first event, so it stops at the 2000th file only if that offered it
+  cancelAtOffer(1);  // the first event, so it stops at the 2000th file only if that offered it
   Outcome cancelled = analyze(tree.root());
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 2000);
@@ -225,7 +258,7 @@ TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTre
 
 // Only a walk from "/" itself shows whether its children's paths get a second slash.
 TEST_F(AnalyzeDiskTest, TheSlashRootIsNamedSlashAndItsChildrenHaveOneSlash) {
-  cancelAtReading(1);  // the whole disk is not needed: stop at the 2000th file
+  cancelAtOffer(1);  // the whole disk is not needed: stop at the 2000th file
   ValueMap root = analyze("/", 1).answer;
   EXPECT_EQ(get<std::string>(root, "name"), "/");
   ASSERT_FALSE(get<ValueList>(root, "children").empty());

@@ -1,20 +1,18 @@
+#include "ops/junk/scan_junk.h"
+
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/json/json_text.h"
-#include "service/nimbra_native.h"
 #include "platform/fs/dir_walker.h"
-#include "support/channel_harness.h"
 #include "support/temp_tree.h"
-#include "support/test_seams.h"
+#include "support/test_context.h"
 #include "support/unprivileged.h"
 
 namespace nimbra {
@@ -42,16 +40,15 @@ std::string summary(const Json& category) {
   return out + "=" + std::to_string(category.value("size", -1));
 }
 
-// Every test scans a fake home ("home") and temporary folder ("tmp//", read as "tmp/") inside
-// its own tree; the user cache folder, the temporary folder's sibling "C", is the tree's "C".
+// Every test scans a home ("home") and temporary folder ("tmp/") inside its own tree; the user
+// cache folder, the temporary folder's sibling "C", is the tree's "C", and the Trash lies beside
+// the home, not in it.
 class JunkScan : public ::testing::Test {
  protected:
   test::TempTree tree_;
   std::string home_ = tree_.makeDir("home");
   std::string tmp_ = tree_.makeDir("tmp");
-  test::ScopedEnv homeEnv_{"HOME", home_};
-  test::ScopedEnv tmpEnv_{"TMPDIR", tmp_ + "//"};
-  test::ScopedEnv dataEnv_{"XDG_DATA_HOME", tree_.path("home2")};  // beside the home, not in it
+  Folders folders_{home_, tmp_ + "/", tree_.path("home2/Trash"), tree_.path("Applications"), tree_.path("Library")};
 };
 
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
@@ -83,7 +80,10 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   }
   ASSERT_EQ(::chmod(tree_.path("home/Library/Logs").c_str(), 0300), 0);
   Json scan = scanned(Json::parse(
-      test::runUnprivileged([] { return toJsonText(NimbraNative().scanJunk()); })));
+      test::runUnprivileged([&] {
+        test::TestContext context(folders_);
+        return toJsonText(scanJunk(*context));
+      })));
   Json& found = scan["byId"];
   std::string equal;  // equal sizes keep the listing order
   for (DirWalker listing(home_ + "/Library/Caches"); const WalkEntry* e = listing.next();) {
@@ -109,27 +109,18 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
 
 TEST_F(JunkScan, CancelDuringTheFifthCategoryKeepsWhatWasFoundUpToThere) {
   // One item in each of the first four categories, two in the fifth ("trash"), one in the
-  // sixth ("developer"). Progress reads the clock once per offer: the cancel lands inside the
-  // offer of the first trash item, before the second. Readings a second apart keep the
-  // throttle from dropping any event.
+  // sixth ("developer"); the cancel lands inside the offer of the first trash item.
   for (const char* path : {"home/Library/Caches/a", "home/Library/Logs/l", "C/s", "tmp/t",
                            "home2/Trash/files/x", "home2/Trash/files/y", "home/.cache/z"}) {
     tree_.touch(path, 60);
   }
-  std::atomic<int> offers{0};
-  test::ChannelHarness* channel = nullptr;
-  test::ChannelHarness harness(NimbraNative::Seams{.clock = [&] {
-    if (++offers == 5) channel->service().cancel();
-    return 1000.0 + offers;
-  }});
-  channel = &harness;
-  const test::CallOutcome outcome = harness.call("scanJunk");
-  Json scan = scanned(toJson(outcome.answer.value_or(Value())));
+  test::TestContext context(folders_);
+  context.cancelAtOffer = 5;
+  Json scan = scanned(toJson(scanJunk(*context)));
   EXPECT_EQ(scan["ids"], Json({"userCache", "userLogs", "systemCache", "temp", "trash"}));
   EXPECT_THAT(summary(scan["byId"]["trash"]), ::testing::AnyOf("x:60 =60", "y:60 =60"));
   EXPECT_EQ(Json({scan["count"], scan["total"], scan["cancelled"]}), Json({5, 300, true}));
-  ASSERT_FALSE(outcome.events.empty());
-  EXPECT_EQ(toJson(outcome.events.back()), Json::parse(R"({"task":"junk","path":"","count":5,"bytes":300})"));
+  EXPECT_EQ(context.events.back(), (test::Event{"junk", "", 5, 300}));
 }
 
 }  // namespace

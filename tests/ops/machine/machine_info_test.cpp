@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "support/channel_harness.h"
-#include "support/fake_machine_sources.h"
-#include "support/test_seams.h"
-#include "platform/machine/memory_stats.h"
+#include "ops/machine/memory_info.h"
+#include "ops/machine/optimize_memory.h"
 #include "ops/machine/system_info.h"
+#include "platform/machine/memory_stats.h"
+#include "support/fake_machine_sources.h"
+#include "support/test_context.h"
+#include "support/test_seams.h"
 
 namespace nimbra::test {
 namespace {
@@ -50,8 +52,8 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.labels = {{"/dev/sda1", "Backup"}, {"/dev/sdb1", "Backup"}, {"/dev/sdc1", "Backup"}, {"/dev/sde1", "My Stick"}};
   sources.removable = {"/dev/sde1"};
 
-  ChannelHarness harness(NimbraNative::Seams{.machineSources = &sources});
-  ValueMap info = *harness.call("systemInfo").answer->getIf<ValueMap>();
+  TestContext context({}, {.machine = &sources});
+  ValueMap info = systemInfo(*context);
   // The real machine's; their types are checked end to end.
   for (const char* key : {"user", "cores", "uptime", "home"}) EXPECT_EQ(info.erase(key), 1u) << key;
   EXPECT_EQ(info, (ValueMap{{"os", "macOS"}, {"osVersion", "6.1.0"}, {"host", "Ann's Box"},
@@ -63,7 +65,7 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
                                                 disk("My Stick", "/run/media/ann/STICK", 100 * kGB, 40 * kGB, true)}}}));
 
   sources.files.clear();
-  const ValueMap bare = *harness.call("systemInfo").answer->getIf<ValueMap>();
+  const ValueMap bare = systemInfo(*context);
   EXPECT_EQ(bare.at("cpu"), Value("Apple Silicon"));
   EXPECT_EQ(bare.at("host"), Value("box"));
 
@@ -112,11 +114,11 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
   // Each pause notes how many purges ran before it; memory settles meanwhile.
   std::vector<size_t> purgesBeforePause;
   int64_t settledActiveKiB = 5 * kKiBPerGiB;
-  auto pause = [&](double) {
+  TestContext context({}, {.commands = &ps, .scripts = &purge, .machine = &sources});
+  context.onPause = [&](double) {
     purgesBeforePause.push_back(purge.scripts.size());
     sources.files["/proc/meminfo"] = meminfo(16, settledActiveKiB);
   };
-  ChannelHarness harness(NimbraNative::Seams{.commandRunner = &ps, .scriptRunner = &purge, .machineSources = &sources, .pause = pause});
 
   ValueList processes;
   for (auto [pid, name, kib] : std::vector<std::tuple<int64_t, const char*, int64_t>>{
@@ -126,7 +128,7 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
   }
   const int64_t page = ::sysconf(_SC_PAGESIZE);
   auto bytes = [&](int64_t kib) { return kib * 1024 / page * page; };
-  EXPECT_EQ(*harness.call("memoryInfo").answer, Value(ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB}, {"free", bytes(1048576 + 524288)},
+  EXPECT_EQ(memoryInfo(*context), (ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB}, {"free", bytes(1048576 + 524288)},
                                    {"cached", bytes(262144 + 131072)}, {"wired", bytes(512)},
                                    {"compressed", int64_t{0}}, {"pressure", int64_t{75}}, {"topProcesses", processes}}));
 
@@ -141,15 +143,15 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
   EXPECT_EQ(figures("MemTotal: 1024 kB\nMemFree: 1 kB\n").used, 0);          // no Active: no statistics
 
   const int64_t wired = 512 * 1024;
-  EXPECT_EQ(*harness.call("optimizeMemory").answer,
-            Value(ValueMap{{"ok", true}, {"error", ""}, {"before", 12 * kGiB}, {"after", 5 * kGiB + wired},
+  EXPECT_EQ(optimizeMemory(*context),
+            (ValueMap{{"ok", true}, {"error", ""}, {"before", 12 * kGiB}, {"after", 5 * kGiB + wired},
                            {"freed", 7 * kGiB - wired}}));
 
   // Refused, and memory grew meanwhile: the error text, both measurements, nothing freed.
   purge.answer = {false, "sh: 1: cannot create /proc/sys/vm/drop_caches: Read-only file system"};
   settledActiveKiB = 7 * kKiBPerGiB;
-  EXPECT_EQ(*harness.call("optimizeMemory").answer,
-            Value(ValueMap{{"ok", false}, {"error", *purge.answer.text}, {"before", 5 * kGiB + wired},
+  EXPECT_EQ(optimizeMemory(*context),
+            (ValueMap{{"ok", false}, {"error", *purge.answer.text}, {"before", 5 * kGiB + wired},
                            {"after", 7 * kGiB + wired}, {"freed", int64_t{0}}}));
   EXPECT_EQ(purgesBeforePause, (std::vector<size_t>{1, 2}));
 }

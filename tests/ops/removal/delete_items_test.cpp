@@ -1,4 +1,4 @@
-#include "service/nimbra_native.h"
+#include "ops/removal/delete_items.h"
 #include "platform/process/script_grammar.h"
 #include "support/deletion_fixtures.h"
 
@@ -9,8 +9,7 @@ namespace {
 class DeleteItems : public ::testing::Test {
  protected:
   TempTree tree;
-  ScopedEnv home{"HOME", tree.makeDir("home")};
-  ScopedEnv data{"XDG_DATA_HOME", tree.path("home/data")};
+  Folders folders{.home = tree.makeDir("home"), .trash = tree.path("home/data/Trash")};
 };
 
 TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissingPathsWithoutTrace) {
@@ -23,14 +22,14 @@ TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissin
   const int64_t bytes = findByteSum(work);
 
   RecordingScriptRunner admin;
-  ChannelHarness channel({.scriptRunner = &admin});
+  TestContext context(folders, {.scripts = &admin});
   // The second `file` is gone by then; a link to nothing fails the existence test and stays, but
   // a link to itself is no missing item: it goes, as a link.
-  const CallOutcome outcome = channel.call("deleteItems", deleteArgs({work, file, file, folderLink, dangling, loop}));
-  EXPECT_EQ(outcome.answer, deleteResult(bytes + 333));
-  ASSERT_FALSE(outcome.events.empty());
-  EXPECT_EQ(outcome.events.front(), deleteEvent(work, 1, bytes));  // the first passes the throttle
-  EXPECT_EQ(outcome.events.back(), deleteEvent("", 6, bytes + 333));
+  EXPECT_EQ(Value(deleteItems(*context, {work, file, file, folderLink, dangling, loop}, false, true)),
+            deleteResult(bytes + 333));
+  ASSERT_FALSE(context.events.empty());
+  EXPECT_EQ(context.events.front(), deleteEvent(work, 1, bytes));
+  EXPECT_EQ(context.events.back(), deleteEvent("", 6, bytes + 333));
   EXPECT_FALSE(present(work) || present(file) || present(folderLink) || present(loop));
   EXPECT_TRUE(present(dangling));
   EXPECT_EQ(findByteSum(tree.path("neighbour")), 77);
@@ -58,12 +57,12 @@ TEST_F(DeleteItems, WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdminis
   const std::string answers = runUnprivileged([&] {
     // dir's contents can go, dir itself cannot. With the cancellation flag up, emptying stops
     // at once but measurements stay whole, and the later path is still visited.
-    NimbraNative cancelled;
-    cancelled.cancel();
-    std::string answers = json(cancelled.deleteItems({dir, other}, false, false));
     RecordingScriptRunner admin;
-    ChannelHarness channel({.scriptRunner = &admin});
-    answers += json(channel.call("uninstallApp", ValueMap{{"paths", ValueList{f0, a, f1, b}}}).answer);
+    TestContext context(folders, {.scripts = &admin});
+    context.cancelled = true;
+    std::string answers = json(deleteItems(*context, {dir, other}, false, false));
+    context.cancelled = false;
+    answers += json(deleteItems(*context, {f0, a, f1, b}, false, true));
     admin.answer = {true, ""};
     admin.onRun = [&] {
       for (const auto& folder : {a, b}) {
@@ -71,8 +70,8 @@ TEST_F(DeleteItems, WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdminis
         std::filesystem::remove_all(folder);
       }
     };
-    answers += json(channel.call("deleteItems", deleteArgs({a, plain, b})).answer);
-    answers += json(channel.call("deleteItems", deleteArgs({trashed, gone}, true)).answer);
+    answers += json(deleteItems(*context, {a, plain, b}, false, true));
+    answers += json(deleteItems(*context, {trashed, gone}, true, true));
     return answers + toJsonText(ValueList(admin.scripts.begin(), admin.scripts.end()));
   });
   const std::string denied = ": Permission denied\n";

@@ -11,9 +11,12 @@
 #include <random>
 #include <tuple>
 
-#include "service/nimbra_native.h"
+#include "ops/junk/empty_trash.h"
+#include "ops/removal/delete_items.h"
+#include "ops/removal/trash_items.h"
 #include "platform/fs/file_removal.h"
 #include "platform/process/script_grammar.h"
+#include "support/channel_harness.h"
 #include "support/deletion_fixtures.h"
 
 namespace nimbra::test {
@@ -57,10 +60,10 @@ TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethodOfTheChannel
   RecordingScriptRunner admin;  // nothing may reach it; were it to, nothing would run
   ChannelHarness channel({.scriptRunner = &admin});
   const std::string nothingDone = json(deleteResult(0));
-  EXPECT_EQ(json(channel.call("deleteItems", deleteArgs(hostile)).answer), nothingDone);
-  EXPECT_EQ(json(channel.call("deleteItems", deleteArgs(hostile, true)).answer), nothingDone);
-  EXPECT_EQ(json(channel.call("uninstallApp", ValueMap{{"paths", ValueList(hostile.begin(), hostile.end())}}).answer),
-            nothingDone);
+  const ValueList paths(hostile.begin(), hostile.end());
+  EXPECT_EQ(json(channel.call("deleteItems", ValueMap{{"paths", paths}}).answer), nothingDone);
+  EXPECT_EQ(json(channel.call("deleteItems", ValueMap{{"paths", paths}, {"toTrash", true}}).answer), nothingDone);
+  EXPECT_EQ(json(channel.call("uninstallApp", ValueMap{{"paths", paths}}).answer), nothingDone);
   EXPECT_EQ(json(channel.call("sizeOf", ValueMap{{"path", hostile[1]}}).answer), R"({"size":0})");
   const std::optional<Value> scan =
       channel.call("scanLargeFiles", ValueMap{{"root", hostile[1]}, {"minSize", 1}}).answer;
@@ -100,18 +103,17 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
       if (std::string failure = bindMount(from, onto, readOnly); !failure.empty()) return failure;
     }
     if (::chdir((in + "/sub").c_str()) != 0) return "cannot enter " + in + "/sub";
-    ScopedEnv homeVariable("HOME", home);
-    ScopedEnv data("XDG_DATA_HOME", home + "/data");
     RecordingScriptRunner admin;
     admin.onRun = [&] { admin.answer = ShellScriptRunner().runScript(admin.scripts.back()); };
-    ChannelHarness channel({.scriptRunner = &admin});
-    const CallOutcome emptied = channel.call("emptyTrash");
-    const Value trashed = *channel.call("trashItems", ValueMap{{"paths", ValueList{in + "/sub/keep", d}}}).answer;
-    return toJsonText(ValueList{*emptied.answer, emptied.events.empty() ? ValueMap{} : emptied.events.back(),
-                                *channel.call("deleteItems", deleteArgs(paths)).answer,
-                                *channel.call("deleteItems", deleteArgs({link + "/"}, true)).answer,
-                                *channel.call("deleteItems", deleteArgs({a + "/sub", b})).answer,
-                                *channel.call("deleteItems", deleteArgs({d}, true)).answer,
+    TestContext context({.home = home, .trash = trash}, {.scripts = &admin});
+    const ValueMap emptied = emptyTrash(*context);
+    const Event last = context.events.back();
+    const ValueMap trashed = trashItems(*context, {in + "/sub/keep", d});
+    return toJsonText(ValueList{emptied, ValueList{last.path, last.count, last.bytes},
+                                deleteItems(*context, paths, false, true),
+                                deleteItems(*context, {link + "/"}, true, true),
+                                deleteItems(*context, {a + "/sub", b}, false, true),
+                                deleteItems(*context, {d}, true, true),
                                 ValueList(admin.scripts.begin(), admin.scripts.end()), trashed});
   });
   const Decoded<Value> parsed = parseJsonValue(reply);
@@ -121,7 +123,7 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   const ValueMap& emptied = *answers[0].getIf<ValueMap>();
   EXPECT_EQ(emptied.at("failed"), Value(ValueList{trash + "/files/ok"}));
   EXPECT_THAT(*emptied.at("error").getIf<std::string>(), ::testing::HasSubstr("/files/t\xEF\xBF\xBD/x: Read-only"));
-  EXPECT_EQ(answers[1], Value(deleteEvent("", 2, 0)));
+  EXPECT_EQ(answers[1], Value(ValueList{"", int64_t{2}, int64_t{0}}));  // the last event
   const std::string invalid = ": Invalid argument\n", readOnly = "': Read-only file system";
   EXPECT_EQ(answers[2], deleteResult(0, paths, in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
                                                    ": Invalid argument\nrm: cannot remove '" + link + readOnly));
@@ -185,10 +187,8 @@ TEST(DeletionBoundaries, RandomPathTextsNeverReachPastTheItemTheyName) {
   const std::string pkexec = tree.write("pkexec", "#!/bin/sh\nexec \"$@\"\n");
   ::chmod(pkexec.c_str(), 0755);
   const std::string report = runUnprivileged([&]() -> std::string {
-              ScopedEnv home("HOME", root + "/home");
-              ScopedEnv data("XDG_DATA_HOME", root + "/home/data");
               ShellScriptRunner runner({.pkexec = pkexec});
-              NimbraNative service({.scriptRunner = &runner});
+              TestContext context({.home = root + "/home", .trash = root + "/home/data/Trash"}, {.scripts = &runner});
               const std::vector<std::string> pieces = {"a", "b", "l", "ro", "rl", "rel", "e", ".", "..", "", "f"};
               std::mt19937 random(20261207);
               std::string report;
@@ -215,7 +215,7 @@ TEST(DeletionBoundaries, RandomPathTextsNeverReachPastTheItemTheyName) {
                 if (!item.empty() && !atOrBelow(item, root)) continue;
                 const auto before = snapshot(root);
                 const int route = round % 3;
-                service.deleteItems({path}, route == 1, route == 2);
+                deleteItems(*context, {path}, route == 1, route == 2);
                 const auto after = snapshot(root);
                 for (const auto& [entry, shape] : before) {
                   const auto now = after.find(entry);

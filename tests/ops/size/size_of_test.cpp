@@ -1,12 +1,11 @@
+#include "ops/size/size_of.h"
+
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
-#include "service/nimbra_native.h"
-#include "support/channel_harness.h"
 #include "support/temp_tree.h"
-#include "support/walk_watch.h"
+#include "support/test_context.h"
 
 namespace nimbra {
 namespace {
@@ -27,8 +26,8 @@ TEST(SizeOf, CountsLogicalBytesOfRegularFilesOnlyNeverFollowingLinks) {
   tree.symlink(tree.path("outside/huge"), "m/link-to-file");
   tree.symlink(tree.path("outside"), "m/link-to-folder");
 
-  NimbraNative service;
-  EXPECT_EQ(service.sizeOf(tree.path("m")), 30 + 50 + 7 + 3 * kGiB + 11 + 11);
+  test::TestContext context;
+  EXPECT_EQ(sizeOf(*context, tree.path("m")), 30 + 50 + 7 + 3 * kGiB + 11 + 11);
   // Links measure nothing even as the location asked about; kernel file systems hold no
   // data (/proc/kcore alone would claim terabytes); a path holding a NUL byte names no file,
   // though the kernel would read it as the folder before the NUL.
@@ -36,21 +35,8 @@ TEST(SizeOf, CountsLogicalBytesOfRegularFilesOnlyNeverFollowingLinks) {
        {tree.path("m/link-to-file"), tree.path("m/link-to-folder"), tree.path("m/link-to-folder/"),
         tree.path("missing"), tree.path("m") + std::string(1, '\0') + "/x", std::string("/dev/null"),
         std::string(), std::string("/proc"), std::string("/proc/kcore")}) {
-    EXPECT_EQ(service.sizeOf(path), 0) << path;
+    EXPECT_EQ(sizeOf(*context, path), 0) << path;
   }
-}
-
-TEST(SizeOfMethod, CancelDuringARealWalkAnswersThePartialTotal) {
-  // A "cancel" that lands while the walk runs (the walker holds the tree's root open).
-  test::WideTree wide(300, 200);
-  test::ChannelHarness harness;
-  const int ticket = harness.send("sizeOf", ValueMap{{"path", wide.root()}});
-  ASSERT_TRUE(test::waitUntilOpen(::getpid(), wide.root()));
-  EXPECT_EQ(harness.call("cancel").answer, Value(true));
-  const Value answer = harness.wait(ticket).answer.value_or(Value());
-  const ValueMap* map = answer.getIf<ValueMap>();
-  const int64_t partial = map ? intValue(map->at("size")).value_or(-1) : -1;
-  EXPECT_TRUE(partial >= 0 && partial < 300 * 200) << partial;
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "ops/startup/startup_items.h"
 
+#include "ops/startup/list_startup_items.h"
+#include "ops/startup/remove_startup_item.h"
+#include "ops/startup/set_startup_item.h"
+
 #include <regex>
 
 #include "platform/process/launchctl_program.h"
@@ -62,14 +66,12 @@ struct CountingCommandRunner final : CommandRunner {
   int runs = 0;
 };
 
-// Through the channel and the real script runner: each autostart entry is one login item,
+// Through the real script runner: each autostart entry is one login item,
 // whatever its name holds, and is removed by its id alone (a link, never its target). What
 // cannot be an entry (a FIFO, a link to a device, a hidden entry, another file) is left out;
 // what is too large to read is named after its file.
 TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
   TempTree tree;
-  ScopedEnv config("XDG_CONFIG_HOME", tree.root());
-  ScopedEnv home("HOME", tree.makeDir("home"));
   const auto entry = [&](const std::string& file, const std::string& name) {
     return tree.write("autostart/" + file, "[Desktop Entry]\nName=" + name + "\nExec=x\n");
   };
@@ -85,11 +87,11 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
   const std::string planted = entry("z-planted.desktop", "Twin");
 
   CountingCommandRunner commands;
-  ShellScriptRunner scripts;
-  ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
-  const Value listing = harness.call("listStartupItems").answer.value_or(Value());
+  ShellScriptRunner scripts({.autostartFolder = tree.path("autostart")});
+  TestContext context({.home = tree.path("home"), .library = tree.path("Library")}, {.commands = &commands, .scripts = &scripts});
+  const ValueMap listing = listStartupItems(*context);
   ValueList logins;
-  for (const Value& it : *listing.getIf<ValueMap>()->at("items").getIf<ValueList>()) {
+  for (const Value& it : *listing.at("items").getIf<ValueList>()) {
     if (it.getIf<ValueMap>()->at("kind") == Value(kLoginItemKind)) logins.push_back(it);
   }
   const auto login = [](const std::string& path, const std::string& name) {
@@ -100,7 +102,7 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
                                          login(planted, "Twin")})));
 
   const auto remove = [&](const std::string& id) {
-    return json(harness.call("removeStartupItem", ValueMap{{"id", id}, {"kind", kLoginItemKind}}).answer);
+    return json(removeStartupItem(*context, id, kLoginItemKind));
   };
   EXPECT_THAT(remove("Twin"), ::testing::HasSubstr("Several login items"));
   EXPECT_EQ(remove("Nope"), R"({"error":"Can't get login item \"Nope\".","ok":false})");
@@ -110,19 +112,21 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
 
 // The control operations at the runner seams: which scripts each kind sends, and what it
 // answers. The administrator is never there (every script fails). The user's own agents, run
-// with the user's rights, are switched and removed end to end (startup_items_call_test.cpp).
+// with the user's rights, are switched and removed end to end by the host's tests.
 class StartupControlTest : public ::testing::Test {
  protected:
-  std::string call(const std::string& method, const ValueMap& arguments) {
-    ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
-    return json(harness.call(method, arguments).answer);
+  std::string set(const std::string& id, const std::string& kind, bool enabled = true) {
+    return json(setStartupItem(*context, id, kind, enabled));
+  }
+  std::string remove(const std::string& id, const std::string& kind) {
+    return json(removeStartupItem(*context, id, kind));
   }
 
   TempTree tree;
   const std::string copies = tree.makeDir("tmp");
-  ScopedEnv tmpdir{"TMPDIR", copies};
   CountingCommandRunner commands;
   RecordingScriptRunner scripts;
+  TestContext context{{.temporary = copies + "/"}, {.commands = &commands, .scripts = &scripts}};
 };
 
 // A job for all users: the edited copy is installed and the job unloaded as administrator, in
@@ -135,9 +139,9 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) 
   scripts.onRun = [&] {
     for (const auto& entry : std::filesystem::directory_iterator(copies)) copied = readFile(entry.path());
   };
-  EXPECT_EQ(call("setStartupItem", {{"id", global}, {"kind", ""}, {"enabled", false}}), R"({"error":"User canceled.","ok":false})");
+  EXPECT_EQ(set(global, "", false), R"({"error":"User canceled.","ok":false})");
   const std::string daemon = tree.write("daemon.plist", "not a property list");
-  EXPECT_EQ(call("setStartupItem", {{"id", daemon}, {"kind", kDaemonKind}}), R"({"error":"User canceled.","ok":false})");
+  EXPECT_EQ(set(daemon, kDaemonKind), R"({"error":"User canceled.","ok":false})");
 
   ASSERT_EQ(scripts.scripts.size(), 3u);
   const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
@@ -154,14 +158,12 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) 
 }
 
 TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirScript) {
-  EXPECT_EQ(call("setStartupItem", {{"id", "A"}, {"kind", kLoginItemKind}, {"enabled", true}}),
-            R"({"error":"Login items can only be removed","ok":false})");
+  EXPECT_EQ(set("A", kLoginItemKind), R"({"error":"Login items can only be removed","ok":false})");
   for (const std::string& id : std::vector<std::string>{"job.plist", "-rf", "", std::string("/a.plist\0/b", 11)}) {
-    for (const std::string method : {"setStartupItem", "removeStartupItem"}) {
-      EXPECT_THAT(call(method, {{"id", id}, {"kind", kDaemonKind}}), ::testing::StartsWith(R"({"error":"not the path)"));
-    }
+    EXPECT_THAT(set(id, kDaemonKind), ::testing::StartsWith(R"({"error":"not the path)"));
+    EXPECT_THAT(remove(id, kDaemonKind), ::testing::StartsWith(R"({"error":"not the path)"));
   }
-  EXPECT_EQ(call("removeStartupItem", {{"id", R"(Say "hi" \ now)"}, {"kind", kLoginItemKind}}), R"({"error":"User canceled.","ok":false})");
+  EXPECT_EQ(remove(R"(Say "hi" \ now)", kLoginItemKind), R"({"error":"User canceled.","ok":false})");
   EXPECT_THAT(scripts.scripts, ElementsAre(R"(tell application "System Events" to delete login item "Say \"hi\" \\ now")"));
   EXPECT_EQ(commands.runs, 0);
 }
@@ -176,8 +178,8 @@ TEST(StartupControl, ADaemonThatCannotBeDeletedIsReportedNotRemoved) {
   EXPECT_EQ(runUnprivileged([&] {
               RecordingScriptRunner scripts;
               CountingCommandRunner commands;
-              ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
-              const std::string answer = json(harness.call("removeStartupItem", ValueMap{{"id", daemon}, {"kind", kDaemonKind}}).answer);
+              TestContext context({}, {.commands = &commands, .scripts = &scripts});
+              const std::string answer = json(removeStartupItem(*context, daemon, kDaemonKind));
               // A file of nobody's is not switched: the deletion's attempt is the only script.
               return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 1 ? "" : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
             }),

@@ -1,7 +1,9 @@
 #include "platform/formats/property_list.h"
 
-#include "support/finder_test_support.h"
+#include "ops/apps/list_apps.h"
+#include "ops/startup/list_startup_items.h"
 #include "platform/formats/property_list_bounds.h"
+#include "support/answers.h"
 #include "support/deletion_fixtures.h"
 
 namespace nimbra::test {
@@ -133,19 +135,18 @@ struct NoLoadedJobs final : CommandRunner {
 };
 
 // The name of every item of `list` whose `pathKey` lies below `root`, by its file name.
-std::map<std::string, std::string> namesBelow(const CallOutcome& outcome, const char* list, const char* pathKey,
+std::map<std::string, std::string> namesBelow(const ValueMap& answer, const char* list, const char* pathKey,
                                               const std::string& root) {
   std::map<std::string, std::string> names;
-  for (const Value& item : get<ValueList>(asMap(outcome.answer.value_or(ValueMap{})), list)) {
+  for (const Value& item : get<ValueList>(answer, list)) {
     const std::string path = get<std::string>(asMap(item), pathKey);
     if (path.starts_with(root)) names[path.substr(path.rfind('/') + 1)] = get<std::string>(asMap(item), "name");
   }
   return names;
 }
 
-TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheServiceAnswersForEach) {
+TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheOperationsAnswerForEach) {
   TempTree tree;
-  ScopedEnv home("HOME", tree.root());
   const std::string deepBin = deepBinary(100000), sharing = sharingBinary(61);
   ASSERT_EQ(sharing.size(), 319u);
   tree.write("Applications/Deep.app/Contents/Info.plist", deepXml(300000));
@@ -160,12 +161,13 @@ TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheServiceAnswer
 
   NoLoadedJobs commands;
   RecordingScriptRunner scripts;
-  ChannelHarness harness({.commandRunner = &commands, .scriptRunner = &scripts});
+  TestContext context({.home = tree.root(), .applications = tree.path("none"), .library = tree.path("none")},
+                      {.commands = &commands, .scripts = &scripts});
   // Each is listed as a file that cannot be read: by its file name.
-  EXPECT_EQ(namesBelow(harness.call("listApps"), "apps", "path", tree.root()),
+  EXPECT_EQ(namesBelow(listApps(*context), "apps", "path", tree.root()),
             (std::map<std::string, std::string>{
                 {"Deep.app", "Deep"}, {"DeepBin.app", "DeepBin"}, {"Huge.app", "Huge"}, {"Sharing.app", "Sharing"}}));
-  EXPECT_EQ(namesBelow(harness.call("listStartupItems"), "items", "id", tree.root()),
+  EXPECT_EQ(namesBelow(listStartupItems(*context), "items", "id", tree.root()),
             (std::map<std::string, std::string>{{"deep.plist", "deep"}, {"sharing.plist", "sharing"}}));
 }
 

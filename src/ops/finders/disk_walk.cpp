@@ -1,0 +1,23 @@
+#include "ops/finders/disk_walk.h"
+
+namespace nimbra {
+
+DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sinks,
+                     const std::function<bool()>& cancelled) {
+  for (DiskWalkSink* sink : sinks) sink->begin(root);
+  DirWalker walker(root);
+  DiskWalkEnd end = walker.ok() ? DiskWalkEnd::finished : DiskWalkEnd::notAFolder;
+  while (const WalkEntry* entry = walker.next()) {
+    if (cancelled()) {
+      end = DiskWalkEnd::cancelled;
+      break;
+    }
+    bool wanted = false;
+    for (DiskWalkSink* sink : sinks) wanted = sink->take(*entry) || wanted;
+    if (!wanted) walker.skipDescendants();  // no effect on anything but a folder
+  }
+  for (DiskWalkSink* sink : sinks) sink->end(end != DiskWalkEnd::cancelled);
+  return end;
+}
+
+}  // namespace nimbra
