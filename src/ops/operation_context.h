@@ -38,9 +38,9 @@ class CancellationFlag {
 
 // The folders an operation works in, read once, when its task starts.
 struct Folders {
-  std::string home;       // no trailing slash added or removed
-  std::string temporary;  // ends with exactly one "/"
-  std::string trash;      // the user's Trash (the freedesktop home trash)
+  std::string home{};       // no trailing slash added or removed
+  std::string temporary{};  // ends with exactly one "/"
+  std::string trash{};      // the user's Trash (the freedesktop home trash)
   std::string applications = "/Applications";  // its "Utilities" subfolder is searched too
   std::string library = "/Library";
 

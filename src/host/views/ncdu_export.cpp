@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "base/fd_io.h"
-#include "channel/standard_codec.h"
-#include "platform/fs/dir_walker.h"
 #include "base/path_parts.h"
 #include "host/json/json_text.h"
 
@@ -55,17 +53,6 @@ class DescriptorBuffer final : public std::streambuf {
   std::array<char, 1 << 16> buffer_{};
 };
 
-NcduWrite exportTo(int fd, const std::string& root, const std::function<bool()>& cancelled) {
-  DescriptorBuffer buffer(fd);
-  std::ostream out(&buffer);
-  NcduWrite written;
-  // A reader that went away stops the walk as cancelling does.
-  written.totals = exportNcdu(root, out, [&] { return buffer.error() != 0 || cancelled(); });
-  out.flush();
-  written.error = buffer.error();
-  return written;
-}
-
 // The permissions of a file that `target` names now, or those of a new file.
 mode_t modeFor(const std::string& target) {
   struct stat info {};
@@ -95,54 +82,97 @@ std::string entryObject(const std::string& name, const struct stat* info, bool i
 
 }  // namespace
 
-NcduExportTotals exportNcdu(const std::string& root, std::ostream& out, const std::function<bool()>& cancelled) {
-  NcduExportTotals totals;
-  out << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":" << std::time(nullptr) << "},\n";
-  struct stat rootInfo {};
-  const bool rootRead = !namesNoFile(root) && ::lstat(withoutTrailingSlashes(root).c_str(), &rootInfo) == 0;
-  out << "[" << entryObject(root, rootRead ? &rootInfo : nullptr, true);
+// The buffered stream the export writes through.
+struct NcduExport::Output {
+  explicit Output(int fd) : buffer(fd) {}
+  DescriptorBuffer buffer;
+  std::ostream stream{&buffer};
+};
 
-  DirWalker walker(root);
-  int openFolders = 1;  // arrays written and not yet closed: the root's and its open descendants'
-  while (const WalkEntry* entry = walker.next()) {
-    if (cancelled()) {
-      totals.complete = false;
-      break;
-    }
-    // Pre-order: an entry at depth d closes every folder deeper than its parent.
-    for (; openFolders > entry->depth(); --openFolders) out << "]";
-    ++totals.entries;
-    const struct stat* info = entry->stat();
-    const std::string name(entry->name());
-    if (info && S_ISDIR(info->st_mode)) {
-      out << ",\n[" << entryObject(name, info, true);
-      ++openFolders;
-    } else {
-      out << ",\n" << entryObject(name, info, false);
-      if (info && S_ISREG(info->st_mode)) totals.logicalBytes += info->st_size;
-    }
-  }
-  for (; openFolders > 0; --openFolders) out << "]";
-  out << "]\n";
-  return totals;
+NcduExport::NcduExport(std::string target, std::function<bool()> stop)
+    : target_(std::move(target)), stop_(std::move(stop)) {}
+
+NcduExport::~NcduExport() {
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
-NcduWrite writeNcduExport(const std::string& root, const std::string& target, const std::function<bool()>& cancelled) {
-  if (target == kStandardOutput) return exportTo(STDOUT_FILENO, root, cancelled);
-  const PathParts parts = splitLastComponent(target);
-  if (parts.name.empty() || parts.name == "." || parts.name == "..") return {{}, EISDIR};
-  std::string temporary = parts.parent + "/." + parts.name + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return {{}, errno};
-  NcduWrite written = exportTo(fd, root, cancelled);
-  if (written.error == 0 && ::fchmod(fd, modeFor(target)) != 0) written.error = errno;
-  if (written.error == 0 && ::fsync(fd) != 0) written.error = errno;
-  if (::close(fd) != 0 && written.error == 0) written.error = errno;
-  if (written.error == 0 && written.totals.complete && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    written.error = errno;
+void NcduExport::begin(const std::string& root) {
+  int fd = STDOUT_FILENO;
+  if (target_ != kStandardOutput) {
+    const PathParts parts = splitLastComponent(target_);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..") {
+      error_ = EISDIR;
+      return;
+    }
+    std::string temporary = parts.parent + "/." + parts.name + ".XXXXXX";
+    fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+      error_ = errno;
+      return;
+    }
+    fd_ = fd;
+    temporary_ = std::move(temporary);
+    temporaryName_ = splitLastComponent(temporary_).name;
   }
-  if (written.error != 0 || !written.totals.complete) ::unlink(temporary.c_str());
-  return written;
+  output_ = std::make_unique<Output>(fd);
+  output_->stream << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":" << std::time(nullptr) << "},\n";
+  struct stat rootInfo {};
+  const bool rootRead = !namesNoFile(root) && ::lstat(withoutTrailingSlashes(root).c_str(), &rootInfo) == 0;
+  output_->stream << "[" << entryObject(root, rootRead ? &rootInfo : nullptr, true);
+}
+
+bool NcduExport::take(const WalkEntry& entry) {
+  if (!output_ || !totals_.complete) return false;
+  // A reader that went away stops the export as a stop does.
+  if (output_->buffer.error() != 0 || stop_()) {
+    totals_.complete = false;
+    return false;
+  }
+  std::ostream& out = output_->stream;
+  // Pre-order: an entry at depth d closes every folder deeper than its parent.
+  for (; openFolders_ > entry.depth(); --openFolders_) out << "]";
+  ++totals_.entries;
+  const struct stat* info = entry.stat();
+  const std::string name(entry.name());
+  if (info && S_ISDIR(info->st_mode)) {
+    out << ",\n[" << entryObject(name, info, true);
+    ++openFolders_;
+  } else {
+    out << ",\n" << entryObject(name, info, false);
+    if (info && S_ISREG(info->st_mode)) totals_.logicalBytes += info->st_size;
+  }
+  return true;  // every level of every folder
+}
+
+void NcduExport::end(bool complete) {
+  if (!output_) return;
+  if (!complete) totals_.complete = false;
+  std::ostream& out = output_->stream;
+  for (; openFolders_ > 0; --openFolders_) out << "]";
+  out << "]\n";
+  out.flush();
+  error_ = output_->buffer.error();
+  if (fd_ < 0) return;
+  if (error_ == 0 && ::fchmod(fd_, modeFor(target_)) != 0) error_ = errno;
+  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+}
+
+bool NcduExport::owns(const WalkEntry& entry) {
+  if (temporary_.empty() || entry.name() != temporaryName_) return false;
+  const struct stat* info = entry.stat();
+  struct stat own {};
+  return info && ::lstat(temporary_.c_str(), &own) == 0 && own.st_dev == info->st_dev && own.st_ino == info->st_ino;
+}
+
+NcduWrite NcduExport::finish(bool keep) {
+  if (!temporary_.empty()) {
+    if (keep && error_ == 0 && totals_.complete && ::rename(temporary_.c_str(), target_.c_str()) != 0) error_ = errno;
+    if (!keep || error_ != 0 || !totals_.complete) ::unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+  return {totals_, error_};
 }
 
 }  // namespace nimbra

@@ -52,6 +52,11 @@ void ViewSession::start() {
     loop_.post([this] { engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}), nullptr); });
   });
   for (const std::string& complaint : command_.complaints) (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
+  if (!command_.exportNcdu.empty()) {
+    // The export rides on the walk that builds the tree.
+    export_ = std::make_unique<NcduExport>(command_.exportNcdu, [this] { return interrupts_->interrupted(); });
+    NimbraNative::shared().addDiskWalkSink(export_.get());
+  }
   if (::isatty(STDERR_FILENO)) {
     display_.emplace(STDERR_FILENO, terminalColumns(STDERR_FILENO),
                      command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal);
@@ -140,10 +145,8 @@ bool ViewSession::confirmed(const std::string& question) {
 }
 
 void ViewSession::exportTree() {
-  const ValueMap* tree = answers_.back().getIf<ValueMap>();
-  const std::string* root = tree && tree->count("path") ? tree->at("path").getIf<std::string>() : nullptr;
   const std::string& target = command_.exportNcdu;
-  const NcduWrite written = writeNcduExport(root ? *root : "", target, [this] { return interrupts_->interrupted(); });
+  const NcduWrite written = export_->finish(/*keep=*/true);
   if (written.error == EPIPE && target == kStandardOutput) endForClosedPipe();
   if (written.error != 0) fail("cannot write " + printable(target) + ": " + errnoText(written.error), kExitFailure);
   if (!written.totals.complete) {
@@ -196,7 +199,11 @@ void ViewSession::show() {
       case View::leftovers: out = leftoversView(answer, options); break;
     }
   }
-  if (!command_.exportNcdu.empty() && !interrupts_->interrupted()) exportTree();
+  if (export_ && !interrupts_->interrupted()) {
+    exportTree();
+  } else if (export_) {
+    export_->finish(/*keep=*/false);  // an interrupted command leaves the target as it was
+  }
   writeOut(STDOUT_FILENO, out);
   if (interrupts_->interrupted()) fail("interrupted: the result above is partial", kExitInterrupted);
   const ValueMap* last = answer.getIf<ValueMap>();

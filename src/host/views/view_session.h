@@ -10,6 +10,7 @@
 #include "host/interface_session.h"
 #include "host/terminal/interrupt_watch.h"
 #include "host/views/junk_clean.h"
+#include "host/views/ncdu_export.h"
 #include "host/terminal/progress_display.h"
 #include "host/embedding/main_window.h"
 #include "service/main_loop.h"
@@ -56,6 +57,8 @@ class ViewSession final : public InterfaceSession {
   std::atomic<bool> asking_{false};
   std::optional<ProgressDisplay> display_;
   std::unique_ptr<InterruptWatch> interrupts_;
+  // The ncdu export, fed by the walk of the tree's call.
+  std::unique_ptr<NcduExport> export_;
 };
 
 }  // namespace nimbra

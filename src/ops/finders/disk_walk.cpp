@@ -1,5 +1,7 @@
 #include "ops/finders/disk_walk.h"
 
+#include <algorithm>
+
 namespace nimbra {
 
 DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sinks,
@@ -13,7 +15,12 @@ DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sin
       break;
     }
     bool wanted = false;
-    for (DiskWalkSink* sink : sinks) wanted = sink->take(*entry) || wanted;
+    const auto owner = std::find_if(sinks.begin(), sinks.end(), [&](DiskWalkSink* sink) { return sink->owns(*entry); });
+    if (owner != sinks.end()) {
+      wanted = (*owner)->take(*entry);
+    } else {
+      for (DiskWalkSink* sink : sinks) wanted = sink->take(*entry) || wanted;
+    }
     if (!wanted) walker.skipDescendants();  // no effect on anything but a folder
   }
   for (DiskWalkSink* sink : sinks) sink->end(end != DiskWalkEnd::cancelled);

@@ -7,7 +7,9 @@
 //  2. a folder is entered unless every sink declines its contents;
 //  3. kernel pseudo file systems (procfs, sysfs ...) are never entered;
 //  4. symbolic links are never followed: a link is an entry of its own;
-//  5. other mounts are entered like any folder.
+//  5. other mounts are entered like any folder;
+//  6. an entry that a sink's own output put in the tree (the export's unfinished file) is that
+//     sink's alone: the others never see it, as they would not without that sink.
 // Cancellation is polled once per entry, before any sink sees it. Blocking; one walk per thread.
 
 #include <functional>
@@ -28,6 +30,8 @@ class DiskWalkSink {
   virtual bool take(const WalkEntry& entry) = 0;
   // After the last entry; `complete` is false when the walk was cancelled.
   virtual void end(bool complete) { (void)complete; }
+  // Whether the entry is this sink's own output.
+  virtual bool owns(const WalkEntry& entry) { return (void)entry, false; }
 };
 
 enum class DiskWalkEnd { notAFolder, finished, cancelled };

@@ -37,7 +37,7 @@ enum class LibraryPruning {
 // The folders a finder's walk does not enter, by name.
 struct FinderPruning {
   LibraryPruning library = LibraryPruning::everywhere;
-  std::string home;  // the user's home folder, for LibraryPruning::homeLevelOnly
+  std::string home{};  // the user's home folder, for LibraryPruning::homeLevelOnly
   const std::set<std::string>& names = skippedFolderNames();
 };
 

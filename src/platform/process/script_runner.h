@@ -31,7 +31,7 @@ struct ShellScriptRunnerOptions {
   // The polkit helper that runs administrator commands for an unprivileged user.
   std::string pkexec = "/usr/bin/pkexec";
   // The login items' folder; empty for autostartFolder(), read at each script.
-  std::string autostartFolder;
+  std::string autostartFolder{};
 };
 
 // The real runner. Understands exactly the scripts the service sends:
