@@ -3,13 +3,11 @@
 #include <algorithm>
 
 #include "ops/machine/memory_info.h"
+#include "platform/process/script_grammar.h"
 
 namespace nimbra {
 namespace {
 
-// Writes dirty pages back first, so that dropping the caches frees them rather than failing.
-constexpr const char* kPurgeScript =
-    "do shell script \"sync; echo 3 > /proc/sys/vm/drop_caches\" with administrator privileges";
 // Lets the kernel settle the freed pages before the second measurement.
 constexpr double kPurgeSettleSeconds = 1.2;
 
@@ -22,7 +20,7 @@ int64_t usedOf(const ValueMap& memory) {
 
 ValueMap optimizeMemory(OperationContext& context) {
   const int64_t before = usedOf(memoryInfo(context));
-  const ScriptResult purge = context.scripts.runScript(kPurgeScript);
+  const ScriptResult purge = context.scripts.runScript(kPurgeMemoryScript);
   context.pause(kPurgeSettleSeconds);
   const int64_t after = usedOf(memoryInfo(context));
   return ValueMap{{"ok", purge.ok},

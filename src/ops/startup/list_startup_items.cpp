@@ -4,6 +4,7 @@
 
 #include "ops/startup/startup_items.h"
 #include "platform/process/launchctl_program.h"
+#include "platform/process/script_grammar.h"
 
 namespace nimbra {
 

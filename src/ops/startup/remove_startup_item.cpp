@@ -3,18 +3,13 @@
 #include "ops/removal/delete_items.h"
 #include "ops/startup/set_startup_item.h"
 #include "ops/startup/startup_items.h"
-#include "platform/formats/script_literal.h"
+#include "platform/process/script_grammar.h"
 
 namespace nimbra {
-namespace {
-
-constexpr const char* kDeleteLoginItemPrefix = "tell application \"System Events\" to delete login item \"";
-
-}  // namespace
 
 ValueMap removeStartupItem(OperationContext& context, const std::string& id, const std::string& kind) {
   if (kind == kLoginItemKind) {
-    return scriptAnswer(context.scripts.runScript(kDeleteLoginItemPrefix + appleScriptEscaped(id) + "\""));
+    return scriptAnswer(context.scripts.runScript(deleteLoginItemScript(id)));
   }
   if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
   // Disabled in its file and unloaded first, whatever that answers, so that a copy that

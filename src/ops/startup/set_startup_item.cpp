@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/formats/script_literal.h"
+#include "platform/process/script_grammar.h"
 #include "platform/process/launchctl_program.h"
 #include "base/path_parts.h"
 #include "platform/formats/property_list.h"
@@ -17,12 +17,6 @@ namespace nimbra {
 namespace {
 
 constexpr const char* kLoginItemsOnlyRemoved = "Login items can only be removed";
-constexpr const char* kAdminPrefix = "do shell script \"";
-constexpr const char* kAdminSuffix = "\" with administrator privileges";
-
-// A path as one word of an administrator command, inside the script's string literal.
-std::string adminWord(const std::string& path) { return appleScriptEscaped(shellQuoted(path)); }
-
 // A job for all users is installed and loaded by root, so its file must be one that only root
 // could have written, as the launch service itself insists. A link is refused, not replaced:
 // the administrator's copy would write to wherever it points, and a file put in its place
@@ -62,8 +56,7 @@ ValueMap setStartupItem(OperationContext& context, const std::string& id, const 
       const std::string copy = context.folders.temporary + randomUuidString() + ".plist";
       // Without the edited copy there is nothing to install: no password prompt for it.
       if (!job->writeAtomically(copy)) {
-        (void)context.scripts.runScript(kAdminPrefix + std::string("cp ") + adminWord(copy) + " " + adminWord(id) +
-                                   " && chown root:wheel " + adminWord(id) + kAdminSuffix);
+        (void)context.scripts.runScript(installJobFileScript(copy, id));
         ::unlink(copy.c_str());
       }
     }
@@ -79,8 +72,7 @@ ValueMap setStartupItem(OperationContext& context, const std::string& id, const 
     if (!load.ok) return {{"ok", false}, {"error", std::move(load.error)}};
     return {{"ok", true}, {"output", std::move(load.output)}};
   }
-  return scriptAnswer(context.scripts.runScript(kAdminPrefix + std::string("launchctl ") + verb + " " + domain + " " +
-                                       adminWord(id) + kAdminSuffix));
+  return scriptAnswer(context.scripts.runScript(launchctlScript(verb, domain, id)));
 }
 
 }  // namespace nimbra

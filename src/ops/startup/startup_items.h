@@ -19,9 +19,6 @@ inline constexpr const char* kGlobalAgentKind = "globalAgent";
 inline constexpr const char* kDaemonKind = "daemon";
 inline constexpr const char* kLoginItemKind = "loginItem";
 
-inline constexpr const char* kListLoginItemsScript =
-    "tell application \"System Events\" to get {name, path} of every login item";
-
 // One folder of launch job files and what its items are.
 struct LaunchSource {
   std::string folder;

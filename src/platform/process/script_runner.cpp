@@ -9,6 +9,7 @@
 #include "platform/formats/autostart_entries.h"
 #include "platform/process/child_process.h"
 #include "platform/process/launchctl_program.h"
+#include "platform/process/script_grammar.h"
 #include "base/errno_text.h"
 #include "base/white_space.h"
 #include "base/utf8.h"
@@ -16,41 +17,11 @@
 namespace nimbra {
 namespace {
 
-constexpr std::string_view kShellPrefix = "do shell script \"";
-constexpr std::string_view kAdminSuffix = " with administrator privileges";
-constexpr std::string_view kListLoginItems =
-    "tell application \"System Events\" to get {name, path} of every login item";
-constexpr std::string_view kDeleteLoginItemPrefix =
-    "tell application \"System Events\" to delete login item \"";
 constexpr const char* kShell = "/bin/sh";
 
 // What the script runner answers for anything it does not understand; the number is the
 // one the system's runner gives for a syntax error.
 constexpr const char* kSyntaxError = "syntax error: this script is not understood here (-2741)";
-
-struct ShellScript {
-  std::string command;
-  bool asAdministrator = false;
-};
-
-std::optional<ShellScript> parseShellScript(std::string_view script) {
-  if (!script.starts_with(kShellPrefix)) return std::nullopt;
-  size_t pos = kShellPrefix.size();
-  std::optional<std::string> command = readAppleScriptLiteral(script, pos);
-  if (!command) return std::nullopt;
-  std::string_view rest = script.substr(pos);
-  if (rest.empty()) return ShellScript{std::move(*command), false};
-  if (rest == kAdminSuffix) return ShellScript{std::move(*command), true};
-  return std::nullopt;
-}
-
-std::optional<std::string> parseDeleteLoginItem(std::string_view script) {
-  if (!script.starts_with(kDeleteLoginItemPrefix)) return std::nullopt;
-  size_t pos = kDeleteLoginItemPrefix.size();
-  std::optional<std::string> name = readAppleScriptLiteral(script, pos);
-  if (!name || pos != script.size()) return std::nullopt;
-  return name;
-}
 
 std::optional<std::string> utf8Trimmed(std::string text) {
   if (!isValidUtf8(text)) return std::nullopt;
@@ -98,23 +69,22 @@ ScriptResult deleteLoginItem(const std::string& folder, const std::string& item)
 }  // namespace
 
 ScriptResult ShellScriptRunner::runScript(const std::string& script) {
-  if (std::optional<ShellScript> shell = parseShellScript(script)) {
-    if (!shell->asAdministrator || ::geteuid() == 0) {
-      return resultOf(runChild(kShell, shellArguments(shell->command)));
-    }
+  const std::optional<ScriptRequest> request = readScript(script);
+  if (!request) return {false, kSyntaxError};
+  if (const auto* shell = std::get_if<ShellCommand>(&*request)) {
+    if (!shell->asAdministrator || ::geteuid() == 0) return resultOf(runChild(kShell, shellArguments(shell->command)));
     if (::access(options_.pkexec.c_str(), X_OK) == 0) {
       std::vector<std::string> arguments = shellArguments(shell->command);
       arguments.insert(arguments.begin(), kShell);
       return resultOf(runChild(options_.pkexec, arguments));
     }
     return {false,
-            "administrator privileges are not available: not running as root and " +
-                options_.pkexec + " is not installed"};
+            "administrator privileges are not available: not running as root and " + options_.pkexec +
+                " is not installed"};
   }
   const std::string folder = options_.autostartFolder.empty() ? autostartFolder() : options_.autostartFolder;
-  if (script == kListLoginItems) return listLoginItems(folder);
-  if (std::optional<std::string> name = parseDeleteLoginItem(script)) return deleteLoginItem(folder, *name);
-  return {false, kSyntaxError};
+  if (const auto* deletion = std::get_if<DeleteLoginItem>(&*request)) return deleteLoginItem(folder, deletion->item);
+  return listLoginItems(folder);
 }
 
 }  // namespace nimbra
