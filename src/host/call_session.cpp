@@ -7,7 +7,7 @@
 
 #include "base/fd_io.h"
 #include "host/json/json_text.h"
-#include "service/nimbra_native.h"
+#include "service/channel_names.h"
 #include "channel/standard_codec.h"
 
 namespace nimbra {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string_view>
 
-#include "host/json/json_text.h"
+#include "host/json/json_parse.h"
 #include "host/terminal/terminal_text.h"
 #include "host/views/view_commands.h"
 

@@ -20,6 +20,7 @@
 #include "channel/method_result.h"
 #include "channel/value.h"
 #include "ops/operation_context.h"
+#include "service/channel_names.h"
 #include "service/dispatch_queue.h"
 #include "service/main_loop.h"
 
@@ -27,8 +28,6 @@ namespace nimbra {
 
 class DiskWalkSink;
 
-inline constexpr const char* kNativeChannel = "nimbra/native";
-inline constexpr const char* kEventsChannel = "nimbra/events";
 inline constexpr const char* kWorkQueueLabel = "com.teskel.nimbra.work";
 inline constexpr const char* kInfoQueueLabel = "com.teskel.nimbra.info";
 

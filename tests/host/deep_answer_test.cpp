@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 
+#include "host/json/json_parse.h"
 #include "host/json/json_text.h"
 #include "service/nimbra_native.h"
 #include "ops/finders/disk_tree.h"

@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 
+#include "host/json/json_parse.h"
 #include "host/json/json_text.h"
 #include "host/serve/serve_frames.h"
 #include "support/codec_vectors.h"

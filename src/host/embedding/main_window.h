@@ -1,8 +1,9 @@
 #pragma once
 
-// The application shell: the delegate, the one main window and the plug-in registry, standing
+// The embedding stand-in: the delegate, the one main window and the plug-in registry, standing
 // in for the desktop embedding's own. On this machine the "window" is the session with the
-// interface (a `call` or a `serve` front end) and the engine is the in-process messenger.
+// interface (a `call`, `serve` or `ui` front end, or a command for people) and the engine is
+// the in-process messenger (engine_messenger.h).
 
 #include <array>
 #include <memory>
@@ -116,10 +117,5 @@ class MainFlutterWindow {
   Size minSize_{};
   std::unique_ptr<ViewController> contentViewController_;
 };
-
-// The entry point's body: parses the command line, opens the window with the chosen front end
-// as its session and runs the main loop. Answers the exit status when the command line alone
-// decides it; otherwise the process ends when the window closes.
-int applicationMain(int argc, char** argv);
 
 }  // namespace nimbra

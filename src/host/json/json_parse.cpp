@@ -1,4 +1,6 @@
-#include "host/json/json_text.h"
+#include "host/json/json_parse.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <limits>

@@ -1,14 +1,11 @@
 #pragma once
 
-// Channel values as JSON, for the host program's `call` and `serve --json` front ends.
-// Nothing here recurses per level of nesting, so the deepest value the codec allows is safe.
+// Channel values written as JSON, for the host program's `call` and `serve --json` front ends
+// and the commands for people; json_parse.h reads them back. Nothing here recurses per level of
+// nesting, so the deepest value the codec allows is safe.
 //
-// JSON in: integers written without fraction or exponent become int64, every other number a
-// double; objects become ValueMap, arrays ValueList. JSON out: int64 as a JSON integer, a
-// double always with a "." or an exponent (5.0 stays "5.0") so a reader can tell the two
-// apart again.
-//
-// What JSON cannot say:
+// int64 is written as a JSON integer, a double always with a "." or an exponent (5.0 stays
+// "5.0") so a reader can tell the two apart again. What JSON cannot say:
 // - non-finite doubles (NaN, infinities) are written as null, as JavaScript's JSON.stringify
 //   does: the output stays valid JSON and nothing pretends to be a number;
 // - typed arrays become arrays of numbers (Bytes as integers 0..255);
@@ -28,13 +25,6 @@
 #include "channel/value.h"
 
 namespace nimbra {
-
-// Parses text that must be exactly one JSON value (surrounding white space allowed). Never
-// throws; the error names what is wrong and where. Rejected as well: integers outside int64
-// (they would silently lose digits as doubles), numbers too large for a double, repeated
-// keys in one object (one would be dropped), and nesting deeper than kMaxNestingDepth (the
-// value could not be sent on the channel).
-Decoded<Value> parseJsonValue(std::string_view text);
 
 // Which control characters a JSON string literal writes in their short forms.
 enum class JsonControls {

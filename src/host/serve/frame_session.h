@@ -1,9 +1,8 @@
 #pragma once
 
 // `nimbra serve`: the interface session over stdin and stdout, for a client in another
-// process. Two dialects share one behaviour:
-//
-// Frames (the default; see serve_frames.h for the layout):
+// process, in frames (serve_frames.h has the layout); `serve --json` is the same session in JSON
+// lines (json_lines_session.h).
 // - kind 0 on any channel is handed to the host's handler for that channel and answered with
 //   exactly one kind-1 frame with the same id and channel; its message is the reply's bytes,
 //   empty for "not implemented" — which is also the answer for a channel nobody handles and
@@ -14,23 +13,10 @@
 // - everything the host sends without wanting an answer (every event, on "nimbra/events")
 //   goes out as a kind-2 frame with id 0.
 //
-// JSON lines (--json), one JSON object per line each way:
-// - in:  {"id":ID,"method":"NAME","args":ARGS}  ("id" any JSON value, echoed as given; "args"
-//        optional, absent = null); blank lines are skipped;
-// - out: {"id":ID,"result":VALUE} | {"id":ID,"notImplemented":true} |
-//        {"id":ID,"error":{"code":CODE,"message":TEXT,"details":VALUE}} | {"event":EVENT}.
-//   Every method goes to "nimbra/native"; the session listens on "nimbra/events" itself when
-//   it starts, so events are always on, and "cancel" is the service's cancel method.
-//   A line that is not such a call (not JSON, not an object, no string "method", longer than
-//   64 MiB) is answered with code "bad-request", a message naming the line, and the line's
-//   "id" when it has one (else null); the session goes on. The end of input is the end of
-//   the script's work, not of the window: every call read is answered (with the events that
-//   come before its answer), then the process ends with status 0.
-//
-// Both: input is read on its own thread and handed to the main loop in order, so a blocked
-// read never holds up answers. Output is written whole and in order, from the main loop only;
-// what the client is slow to take waits in a bounded queue (serve_flow.h), and input is read
-// only while few enough calls await their answers and little enough output waits, so a
+// In both dialects input is read on its own thread and handed to the main loop in order, so a
+// blocked read never holds up answers. Output is written whole and in order, from the main loop
+// only; what the client is slow to take waits in a bounded queue (session_flow.h), and input is
+// read only while few enough calls await their answers and little enough output waits, so a
 // client that stops reading stops the session's reading too and its memory stays bounded.
 // For frames the end of input closes the window: what is queued is written, then the process
 // ends at once with status 0, whatever still runs. A malformed frame, input ending inside a
@@ -73,26 +59,6 @@ class FrameSession final : public InterfaceSession {
   // Main loop only.
   std::map<int64_t, BinaryReply> hostRequests_;
   int64_t nextHostRequestId_ = 1;
-};
-
-class JsonLinesSession final : public InterfaceSession {
- public:
-  JsonLinesSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
-                   int inputFd, int outputFd);
-
-  void start() override;
-
- private:
-  void readLines();
-  void onLine(const std::string& line, uint64_t lineNumber);
-  void writeAnswer(const Value& id, const std::vector<uint8_t>& reply);
-  void writeLine(std::string line);
-
-  MainFlutterWindow& window_;
-  EngineMessenger& engine_;
-  MainLoop& loop_;
-  int inputFd_;
-  SessionFlow flow_;
 };
 
 }  // namespace nimbra

@@ -1,14 +1,16 @@
-#include "host/serve/frame_session.h"
+#include "host/serve/json_lines_session.h"
 
 #include <cerrno>
 #include <cstring>
 #include <thread>
 
 #include "host/serve/buffered_input.h"
+#include "host/serve/serve_frames.h"
 #include "host/command_line.h"
 #include "base/fd_io.h"
+#include "host/json/json_parse.h"
 #include "host/json/json_text.h"
-#include "service/nimbra_native.h"
+#include "service/channel_names.h"
 
 namespace nimbra {
 namespace {

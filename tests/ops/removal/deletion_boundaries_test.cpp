@@ -17,6 +17,7 @@
 #include "platform/fs/file_removal.h"
 #include "platform/process/script_grammar.h"
 #include "support/channel_harness.h"
+#include "host/json/json_parse.h"
 #include "support/deletion_fixtures.h"
 
 namespace nimbra::test {
