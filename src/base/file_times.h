@@ -22,7 +22,8 @@ enum class LinkAt { target, itself };
 // The modification time of what `path` names, as wholeSeconds; 0 when it cannot be read.
 inline int64_t modifiedSeconds(const std::string& path, LinkAt link) {
   struct stat info {};
-  const int read = link == LinkAt::target ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+  const int read =
+      link == LinkAt::target ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
   return read == 0 ? wholeSeconds(info.st_mtim) : 0;
 }
 

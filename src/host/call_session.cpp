@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "base/fd_io.h"
+#include "channel/standard_codec.h"
 #include "host/json/json_text.h"
 #include "service/channel_names.h"
-#include "channel/standard_codec.h"
 
 namespace nimbra {
 
@@ -28,7 +28,8 @@ void CallSession::start() {
     // The listen answer comes back at once on the main loop, before any event can.
     engine_.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}), nullptr);
   }
-  engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({options_.method, options_.arguments}),
+  engine_.deliverFromInterface(kNativeChannel,
+                               encodeMethodCall({options_.method, options_.arguments}),
                                [this](std::vector<uint8_t> reply) { onAnswer(reply); });
 }
 
@@ -52,7 +53,8 @@ void CallSession::onAnswer(const std::vector<uint8_t>& reply) {
   Decoded<bool> written = writeSuccessAsJson(reply, "", toStdout);
   if (!written) {
     Decoded<Envelope> envelope = decodeEnvelope(reply);
-    if (!envelope) fail("undecodable answer to " + options_.method + ": " + envelope.error, kExitFailure);
+    if (!envelope)
+      fail("undecodable answer to " + options_.method + ": " + envelope.error, kExitFailure);
     if (!envelope.value->success) {
       fail(options_.method + " failed: " + envelope.value->code + ": " + envelope.value->message,
            kExitFailure);

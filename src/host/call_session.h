@@ -4,9 +4,9 @@
 #include <optional>
 
 #include "host/command_line.h"
+#include "host/embedding/main_window.h"
 #include "host/interface_session.h"
 #include "host/terminal/progress_display.h"
-#include "host/embedding/main_window.h"
 
 namespace nimbra {
 

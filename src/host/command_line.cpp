@@ -26,8 +26,10 @@ size_t editDistance(std::string_view a, std::string_view b) {
   for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
     for (size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
     }
   }
   return d[a.size()][b.size()];
@@ -69,7 +71,8 @@ Command parseCommandLine(int argc, const char* const* argv) {
 
   CLI::App app{"The native service of Nimbra, driven from the command line.", "nimbra"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("nimbra ") + NIMBRA_VERSION, "Print the version and exit");
+  app.set_version_flag("--version", std::string("nimbra ") + NIMBRA_VERSION,
+                       "Print the version and exit");
   app.footer("Run `nimbra COMMAND --help` for the options and an example of each command.");
 
   std::string method;
@@ -88,8 +91,10 @@ Command parseCommandLine(int argc, const char* const* argv) {
 
   UiOptions ui;
   bool noOpen = false;
-  CLI::App* uiCommand = app.add_subcommand("ui", "Serve the interface to a web browser on this machine.");
-  uiCommand->add_option("--port", ui.port, "Port on 127.0.0.1; 0 takes any free one")->capture_default_str();
+  CLI::App* uiCommand =
+      app.add_subcommand("ui", "Serve the interface to a web browser on this machine.");
+  uiCommand->add_option("--port", ui.port, "Port on 127.0.0.1; 0 takes any free one")
+      ->capture_default_str();
   uiCommand->add_flag("--no-open", noOpen, "Only print the address; do not open a browser");
   uiCommand->add_flag("--allow-root", ui.allowRoot,
                       "Run even as root: whoever holds the address can then delete as root");
@@ -97,7 +102,8 @@ Command parseCommandLine(int argc, const char* const* argv) {
 
   ViewCommandLine viewLine;
   addViewCommands(app, viewLine);
-  app.add_subcommand(std::string(kHelpCommand), "Show how to use nimbra, or one COMMAND (as COMMAND --help does).");
+  app.add_subcommand(std::string(kHelpCommand),
+                     "Show how to use nimbra, or one COMMAND (as COMMAND --help does).");
 
   if (argc > 1 && argv[1][0] != '-') {
     std::vector<std::string> commands;
@@ -109,7 +115,8 @@ Command parseCommandLine(int argc, const char* const* argv) {
       const std::string meant = likelyCommand(typed, commands);
       return CommandLineExit{kExitUsage, "",
                              "nimbra: unknown command '" + printable(typed) + "' (" +
-                                 (meant.empty() ? "`nimbra help` lists the commands" : "did you mean '" + meant + "'?") +
+                                 (meant.empty() ? "`nimbra help` lists the commands"
+                                                : "did you mean '" + meant + "'?") +
                                  ")\n"};
     }
   }
@@ -136,7 +143,8 @@ Command parseCommandLine(int argc, const char* const* argv) {
   if (argumentsOption->count() > 0) {
     Decoded<Value> arguments = parseJsonValue(argumentsJson);
     if (!arguments) {
-      return CommandLineExit{kExitUsage, "", "nimbra: ARGS_JSON is not valid JSON: " + arguments.error + "\n"};
+      return CommandLineExit{kExitUsage, "",
+                             "nimbra: ARGS_JSON is not valid JSON: " + arguments.error + "\n"};
     }
     options.arguments = std::move(*arguments.value);
   }

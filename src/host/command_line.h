@@ -18,8 +18,8 @@ namespace nimbra {
 
 // Exit statuses of the host program.
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;      // malformed session input, lost output, a path in error
-inline constexpr int kExitUsage = 2;        // unparsable ARGS_JSON, unknown option
+inline constexpr int kExitFailure = 1;  // malformed session input, lost output, a path in error
+inline constexpr int kExitUsage = 2;    // unparsable ARGS_JSON, unknown option
 inline constexpr int kExitNotImplemented = 3;
 
 struct CallOptions {
@@ -44,9 +44,9 @@ enum class View { tree, large, dupes, junk, junkClean, size, sys, mem, startup, 
 struct ViewCommand {
   View view = View::tree;
   std::vector<MethodCall> calls;
-  bool json = false;         // print what `call` would, one line per answer
-  bool exactBytes = false;   // sizes as exact integers
-  bool binaryUnits = false;  // sizes in KiB, MiB, GiB
+  bool json = false;                    // print what `call` would, one line per answer
+  bool exactBytes = false;              // sizes as exact integers
+  bool binaryUnits = false;             // sizes in KiB, MiB, GiB
   std::vector<std::string> paths;       // "size": the paths asked about, for the table
   std::vector<std::string> complaints;  // "size": the paths that cannot be measured, and why
   std::string exportNcdu;               // "tree": also write the ncdu export here ("-": stdout)

@@ -24,8 +24,8 @@ namespace nimbra {
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
-  virtual void offer(const std::string& task, const std::string& path, int64_t count,
-                     int64_t bytes, bool force) = 0;
+  virtual void offer(const std::string& task, const std::string& path, int64_t count, int64_t bytes,
+                     bool force) = 0;
 };
 
 // Whether the operation under way has been asked to stop. Thread-safe; an operation asks as
@@ -38,9 +38,9 @@ class CancellationFlag {
 
 // The folders an operation works in, read once, when its task starts.
 struct Folders {
-  std::string home{};       // no trailing slash added or removed
-  std::string temporary{};  // ends with exactly one "/"
-  std::string trash{};      // the user's Trash (the freedesktop home trash)
+  std::string home{};                          // no trailing slash added or removed
+  std::string temporary{};                     // ends with exactly one "/"
+  std::string trash{};                         // the user's Trash (the freedesktop home trash)
   std::string applications = "/Applications";  // its "Utilities" subfolder is searched too
   std::string library = "/Library";
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-
 namespace nimbra {
 namespace {
 
@@ -61,7 +60,8 @@ std::optional<int64_t> integralArg(const ValueMap& args, const std::string& key)
   return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> stringListArg(const ValueMap& args, const std::string& key) {
+std::optional<std::vector<std::string>> stringListArg(const ValueMap& args,
+                                                      const std::string& key) {
   const Value* v = find(args, key);
   if (!v) return std::nullopt;
   const ValueList* list = v->getIf<ValueList>();
@@ -99,7 +99,8 @@ std::vector<std::string> itemPaths(const ValueMap& args) {
 }  // namespace
 
 DeleteArgs decodeDeleteItemsArgs(const ValueMap& args) {
-  return {itemPaths(args), boolArg(args, "toTrash").value_or(false), boolArg(args, "allowAdmin").value_or(true)};
+  return {itemPaths(args), boolArg(args, "toTrash").value_or(false),
+          boolArg(args, "allowAdmin").value_or(true)};
 }
 
 DeleteArgs decodeUninstallAppArgs(const ValueMap& args) {

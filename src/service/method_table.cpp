@@ -35,9 +35,15 @@ Value cancel(NimbraNative& service, OperationContext&, const ValueMap&) {
   service.cancel();
   return true;
 }
-Value homeDir(NimbraNative&, OperationContext& context, const ValueMap&) { return homeDir(context); }
-Value deviceId(NimbraNative&, OperationContext& context, const ValueMap&) { return deviceIdentifier(context); }
-Value deviceName(NimbraNative&, OperationContext& context, const ValueMap&) { return deviceName(context); }
+Value homeDir(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return homeDir(context);
+}
+Value deviceId(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return deviceIdentifier(context);
+}
+Value deviceName(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return deviceName(context);
+}
 Value revealPath(NimbraNative&, OperationContext& context, const ValueMap& args) {
   if (std::optional<std::string> path = decodePathArgs(args).path) revealPath(context, *path);
   return true;
@@ -47,12 +53,22 @@ Value openPath(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return true;
 }
 void pickFolder(OperationContext& context, const ValueMap&, Completion done) {
-  pickFolder(context, [done](std::optional<std::string> folder) { done(folder ? Value(*folder) : Value()); });
+  pickFolder(context, [done](std::optional<std::string> folder) {
+    done(folder ? Value(*folder) : Value());
+  });
 }
-Value systemInfo(NimbraNative&, OperationContext& context, const ValueMap&) { return systemInfo(context); }
-Value memoryInfo(NimbraNative&, OperationContext& context, const ValueMap&) { return memoryInfo(context); }
-Value optimizeMemory(NimbraNative&, OperationContext& context, const ValueMap&) { return optimizeMemory(context); }
-Value listStartupItems(NimbraNative&, OperationContext& context, const ValueMap&) { return listStartupItems(context); }
+Value systemInfo(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return systemInfo(context);
+}
+Value memoryInfo(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return memoryInfo(context);
+}
+Value optimizeMemory(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return optimizeMemory(context);
+}
+Value listStartupItems(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return listStartupItems(context);
+}
 Value setStartupItem(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const StartupItemArgs item = decodeStartupItemArgs(args);
   return setStartupItem(context, item.id, item.kind, item.enabled);
@@ -72,11 +88,15 @@ Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& arg
 Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return trashItems(context, decodeTrashItemsArgs(args).paths);
 }
-Value emptyTrash(NimbraNative&, OperationContext& context, const ValueMap&) { return emptyTrash(context); }
+Value emptyTrash(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return emptyTrash(context);
+}
 Value sizeOf(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return ValueMap{{"size", sizeOf(context, decodePathArgs(args).path.value_or(""))}};
 }
-Value scanJunk(NimbraNative&, OperationContext& context, const ValueMap&) { return scanJunk(context); }
+Value scanJunk(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return scanJunk(context);
+}
 Value scanLargeFiles(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const RootMinSizeArgs scan = decodeScanLargeFilesArgs(args, context.folders.home);
   return scanLargeFiles(context, scan.root, scan.minSize);
@@ -89,7 +109,9 @@ Value analyzeDisk(NimbraNative& service, OperationContext& context, const ValueM
   const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args, context.folders.home);
   return analyzeDisk(context, tree.root, tree.depth, service.diskWalkSinks());
 }
-Value listApps(NimbraNative&, OperationContext& context, const ValueMap&) { return listApps(context); }
+Value listApps(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return listApps(context);
+}
 Value appLeftovers(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const AppLeftoversArgs app = decodeAppLeftoversArgs(args);
   return appLeftovers(context, app.bundleId, app.name);

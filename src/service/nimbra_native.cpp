@@ -23,7 +23,9 @@ double wallClockSeconds() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+void sleepSeconds(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 NimbraNative& NimbraNative::shared() {
   // Never destroyed: work tasks may still run while the process exits.

@@ -4,10 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "host/embedding/engine_messenger.h"
 #include "channel/event_channel.h"
 #include "channel/method_result.h"
 #include "channel/standard_codec.h"
+#include "host/embedding/engine_messenger.h"
 
 namespace nimbra::test {
 namespace {
@@ -19,7 +19,8 @@ struct RecordingHandler final : StreamHandler {
   std::vector<std::string> calls;
   std::optional<StreamError> refuseListen;
 
-  std::optional<StreamError> onListen(const Value& arguments, std::unique_ptr<EventSink> events) override {
+  std::optional<StreamError> onListen(const Value& arguments,
+                                      std::unique_ptr<EventSink> events) override {
     calls.push_back("listen " + std::to_string(intValue(arguments).value_or(-1)));
     if (refuseListen) return refuseListen;
     events->success(arguments);
@@ -34,12 +35,14 @@ struct RecordingHandler final : StreamHandler {
 TEST(EventChannelContract, ListenCancelAndEverythingElseAnswerAsTheInterfaceExpects) {
   EngineMessenger messenger;
   std::vector<Reply> events;
-  messenger.setInterfaceReceiver([&](const std::string&, Reply message, BinaryReply) { events.push_back(message); });
+  messenger.setInterfaceReceiver(
+      [&](const std::string&, Reply message, BinaryReply) { events.push_back(message); });
   RecordingHandler handler;
   EventChannel(&messenger, "events").setStreamHandler(&handler);
   auto send = [&](const Reply& bytes) {
     Reply answer{0xEE};
-    messenger.deliverFromInterface("events", bytes, [&](Reply reply) { answer = std::move(reply); });
+    messenger.deliverFromInterface("events", bytes,
+                                   [&](Reply reply) { answer = std::move(reply); });
     return answer;
   };
   auto call = [&](const char* method, const Value& arguments = Value()) {
@@ -57,7 +60,8 @@ TEST(EventChannelContract, ListenCancelAndEverythingElseAnswerAsTheInterfaceExpe
   handler.refuseListen = StreamError{"busy", "try later", Value()};
   EXPECT_EQ(call("listen", 3), encodeErrorEnvelope("busy", "try later", Value()));
   EXPECT_EQ(call("cancel"), encodeErrorEnvelope("error", "No active stream to cancel", Value()));
-  EXPECT_THAT(handler.calls, ::testing::ElementsAre("listen 1", "cancel", "listen 2", "cancel", "listen 3"));
+  EXPECT_THAT(handler.calls,
+              ::testing::ElementsAre("listen 1", "cancel", "listen 2", "cancel", "listen 3"));
   EXPECT_EQ(events, (std::vector<Reply>{encodeSuccessEnvelope(1), encodeSuccessEnvelope(2)}));
 }
 
@@ -76,8 +80,9 @@ TEST(MethodResultContract, AnswersExactlyOnceAndNotImplementedWhenDroppedUnanswe
     MethodResult failed(deliver);
     failed.error("code", "message", Value(int64_t{7}));
   }
-  EXPECT_EQ(delivered, (std::vector<Reply>{encodeSuccessEnvelope(Value("first")), Reply{},
-                                           encodeErrorEnvelope("code", "message", Value(int64_t{7}))}));
+  EXPECT_EQ(delivered,
+            (std::vector<Reply>{encodeSuccessEnvelope(Value("first")), Reply{},
+                                encodeErrorEnvelope("code", "message", Value(int64_t{7}))}));
 }
 
 }  // namespace

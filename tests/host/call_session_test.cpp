@@ -13,10 +13,10 @@
 #include <set>
 #include <sstream>
 
-#include "support/bundle_fixtures.h"
-#include "support/icon_fixtures.h"
 #include "host_process.h"
+#include "support/bundle_fixtures.h"
 #include "support/deletion_fixtures.h"
+#include "support/icon_fixtures.h"
 #include "support/systemd_recorder.h"
 #include "support/temp_tree.h"
 #include "support/test_seams.h"
@@ -35,14 +35,19 @@ TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothi
   EXPECT_EQ(runHost({"call", "cancel"}), HostRun(0, "true\n", ""));
   EXPECT_EQ(runHost({"call", "noSuchMethod", R"({"path":"/"})"}),
             HostRun(3, "", "nimbra: not implemented: noSuchMethod\n"));
-  for (const auto& [arguments, complaint] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"call", "cancel", "{bad json"}, "nimbra: ARGS_JSON"}, {{"call", "cancel", "--bogus"}, "nimbra: "},
-           {{"call", "cancel", R"({"a":1} trailing)"}, "nimbra: ARGS_JSON"}, {{"call"}, "nimbra: "},
-           {{"call", "cancel", "{}", "extra"}, "nimbra: "}, {{}, "nimbra: "}}) {
+  for (const auto& [arguments, complaint] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"call", "cancel", "{bad json"}, "nimbra: ARGS_JSON"},
+           {{"call", "cancel", "--bogus"}, "nimbra: "},
+           {{"call", "cancel", R"({"a":1} trailing)"}, "nimbra: ARGS_JSON"},
+           {{"call"}, "nimbra: "},
+           {{"call", "cancel", "{}", "extra"}, "nimbra: "},
+           {{}, "nimbra: "}}) {
     EXPECT_THAT(runHost(arguments), FieldsAre(2, "", StartsWith(complaint)));
   }
   // The commands as people reach them: help by name, and a near miss named.
-  EXPECT_EQ(runHost({"tre", "/"}), HostRun(2, "", "nimbra: unknown command 'tre' (did you mean 'tree'?)\n"));
+  EXPECT_EQ(runHost({"tre", "/"}),
+            HostRun(2, "", "nimbra: unknown command 'tre' (did you mean 'tree'?)\n"));
   const HostRun help = runHost({"tree", "--help"});
   EXPECT_THAT(help, FieldsAre(0, HasSubstr("Usage: nimbra tree"), ""));
   EXPECT_EQ(runHost({"help", "tree"}), help);
@@ -53,15 +58,19 @@ TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothi
 TEST(CallCommand, EventsArePrintedToStderrAsJsonLinesBeforeTheAnswer) {
   TempTree tree;
   tree.touch("doomed/file.bin", 4000);
-  const std::string arguments = R"({"paths":[")" + tree.path("doomed") + R"("],"allowAdmin":false})";
+  const std::string arguments =
+      R"({"paths":[")" + tree.path("doomed") + R"("],"allowAdmin":false})";
   const auto [status, out, err] = runHost({"call", "deleteItems", arguments, "--events"});
   ASSERT_EQ(status, 0) << err;
-  EXPECT_EQ(out, R"({"error":"","failed":[],"freed":4000,"inTrash":[],"inTrashBytes":0})" "\n");
+  EXPECT_EQ(out, R"({"error":"","failed":[],"freed":4000,"inTrash":[],"inTrashBytes":0})"
+                 "\n");
   std::istringstream lines(err);
   for (std::string line; std::getline(lines, line);) {
-    EXPECT_THAT(line, MatchesRegex(R"(\{"bytes":[0-9]+,"count":[0-9]+,"path":".*","task":"delete"\})"));
+    EXPECT_THAT(line,
+                MatchesRegex(R"(\{"bytes":[0-9]+,"count":[0-9]+,"path":".*","task":"delete"\})"));
   }
-  EXPECT_THAT(err, ::testing::EndsWith(R"({"bytes":4000,"count":1,"path":"","task":"delete"})" "\n"));
+  EXPECT_THAT(err, ::testing::EndsWith(R"({"bytes":4000,"count":1,"path":"","task":"delete"})"
+                                       "\n"));
 }
 
 Json callJson(const std::vector<std::string>& arguments) {
@@ -74,8 +83,10 @@ TEST(AppsCall, ListsTheHomesApplicationWithItsIconAndFindsItsLeftovers) {
   TempTree tree;
   const std::string home = tree.makeDir("home");
   const std::string bundle = makeBundle(tree, "home/Applications/Demo.app",
-                                        {{"CFBundleName", "Demo"}, {"CFBundleIdentifier", "com.example.demo"},
-                                         {"CFBundleShortVersionString", "1.0"}, {"CFBundleIconFile", "Demo"}},
+                                        {{"CFBundleName", "Demo"},
+                                         {"CFBundleIdentifier", "com.example.demo"},
+                                         {"CFBundleShortVersionString", "1.0"},
+                                         {"CFBundleIconFile", "Demo"}},
                                         4096, PlistFormat::binary);
   tree.write("home/Applications/Demo.app/Contents/Resources/Demo.icns",
              icnsFile({{"ic07", solidPng(128, {10, 120, 230, 255})}}));
@@ -85,14 +96,19 @@ TEST(AppsCall, ListsTheHomesApplicationWithItsIconAndFindsItsLeftovers) {
   // One event per application is sent, and none printed. at() throws, failing the test, when
   // a call prints no answer.
   const Json apps = callJson({"call", "listApps"}).at("apps");
-  const auto demo = std::find_if(apps.begin(), apps.end(), [&](const Json& app) { return app.at("path") == bundle; });
+  const auto demo = std::find_if(apps.begin(), apps.end(),
+                                 [&](const Json& app) { return app.at("path") == bundle; });
   ASSERT_NE(demo, apps.end()) << apps;
   // What the bundle says and how its icon is scaled are the in-process tests' part.
   EXPECT_NE(demo->value("icon", ""), "");
 
-  EXPECT_EQ(callJson({"call", "appLeftovers", R"({"bundleId":"com.example.demo","name":"Demo"})"}).at("items").at(0),
-            (Json{{"path", home + "/Library/Caches/com.example.demo"}, {"name", "~/Library/Caches/com.example.demo"},
-                  {"size", 700}, {"weak", false}}));
+  EXPECT_EQ(callJson({"call", "appLeftovers", R"({"bundleId":"com.example.demo","name":"Demo"})"})
+                .at("items")
+                .at(0),
+            (Json{{"path", home + "/Library/Caches/com.example.demo"},
+                  {"name", "~/Library/Caches/com.example.demo"},
+                  {"size", 700},
+                  {"weak", false}}));
 }
 
 constexpr const char* kAgent = R"(<plist version="1.0"><dict>
@@ -111,35 +127,49 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   ScopedEnv tmpdir{"TMPDIR", tree.makeDir("tmp")};
   SystemdRecorder systemd{tree, "com.x.service loaded active running X\n"};
   const std::string agent = tree.write("home/Library/LaunchAgents/com.x.plist", kAgent);
-  const std::string login = tree.write("config/autostart/notes.desktop", "[Desktop Entry]\nName=Notes\nExec=notes\n");
-  EXPECT_EQ(runHost({"call", "listStartupItems"}),
-            HostRun(0,
-                    R"({"items":[{"editable":true,"enabled":true,"id":")" + agent +
-                        R"(","kind":"userAgent","name":"com.x","path":"/usr/bin/x","runAtLoad":true},)"
-                        R"({"editable":true,"enabled":true,"id":")" + login + R"(","kind":"loginItem","name":"Notes","path":")" +
-                        login + R"(","runAtLoad":true}]})" + "\n",
-                    ""));
+  const std::string login =
+      tree.write("config/autostart/notes.desktop", "[Desktop Entry]\nName=Notes\nExec=notes\n");
+  EXPECT_EQ(
+      runHost({"call", "listStartupItems"}),
+      HostRun(0,
+              R"({"items":[{"editable":true,"enabled":true,"id":")" + agent +
+                  R"(","kind":"userAgent","name":"com.x","path":"/usr/bin/x","runAtLoad":true},)"
+                  R"({"editable":true,"enabled":true,"id":")" +
+                  login + R"(","kind":"loginItem","name":"Notes","path":")" + login +
+                  R"(","runAtLoad":true}]})" + "\n",
+              ""));
   const std::string id = R"({"id":")" + agent + R"(","kind":"userAgent")";
-  EXPECT_EQ(runHost({"call", "setStartupItem", id + R"(,"enabled":false})"}), HostRun(0, "{\"ok\":true,\"output\":\"\"}\n", ""));
+  EXPECT_EQ(runHost({"call", "setStartupItem", id + R"(,"enabled":false})"}),
+            HostRun(0, "{\"ok\":true,\"output\":\"\"}\n", ""));
   EXPECT_THAT(readFile(agent), HasSubstr("<key>Disabled</key>\n\t<true/>"));
-  EXPECT_THAT(runHost({"call", "removeStartupItem", id + "}", "--events"}),
-              FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));
+  EXPECT_THAT(
+      runHost({"call", "removeStartupItem", id + "}", "--events"}),
+      FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));
   EXPECT_FALSE(present(agent));
   EXPECT_EQ(entryCount(tree.path("home/.local/share/Trash/files")), 0);
   // An agent the launch service refuses to load is not reported switched on: one without a
   // program, one whose label systemd would read as a unit of another type.
   const std::string noProgram = tree.write("n.plist", "<plist><dict/></plist>");
-  const std::string timer = tree.write("t.plist", R"(<plist><dict><key>Label</key><string>t.timer</string>
+  const std::string timer =
+      tree.write("t.plist", R"(<plist><dict><key>Label</key><string>t.timer</string>
     <key>Program</key><string>/bin/t</string></dict></plist>)");
-  for (const auto& [job, why] : {std::pair{noProgram, "names no program to run"}, {timer, "cannot name a systemd unit"}}) {
+  for (const auto& [job, why] :
+       {std::pair{noProgram, "names no program to run"}, {timer, "cannot name a systemd unit"}}) {
     EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"userAgent","id":")" + job + "\"}"}),
-                FieldsAre(0, AllOf(StartsWith(R"({"error":"launchctl: )"), HasSubstr(why), HasSubstr(R"("ok":false)")), ""));
+                FieldsAre(0,
+                          AllOf(StartsWith(R"({"error":"launchctl: )"), HasSubstr(why),
+                                HasSubstr(R"("ok":false)")),
+                          ""));
   }
   const std::string stop = "systemctl|--user|stop|com.x.service|";
-  EXPECT_THAT(systemd.calls(), ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
+  EXPECT_THAT(
+      systemd.calls(),
+      ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
 
   NIMBRA_SKIP_UNLESS_ROOT("administrator scripts run without a password prompt only as root");
-  const std::string daemon = tree.write("daemons/com.d.plist", R"(<plist><dict><key>Label</key><string>com.d</string></dict></plist>)");
+  const std::string daemon =
+      tree.write("daemons/com.d.plist",
+                 R"(<plist><dict><key>Label</key><string>com.d</string></dict></plist>)");
   const std::string neighbour = tree.write("daemons/com.e.plist", "");
   EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"id":")" + daemon + R"(","kind":"daemon"})"}),
             HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
@@ -156,8 +186,9 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   const std::string planted = tree.write("daemons/com.p.plist", kAgent);
   ASSERT_EQ(::chown(planted.c_str(), nobodyUid(), nobodyGid()) | ::chmod(planted.c_str(), 0666), 0);
   const size_t calls = systemd.calls().size();
-  EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"daemon","id":")" + planted + "\"}"}),
-              FieldsAre(0, HasSubstr(planted + ": a launch job for all users must be owned by root"), ""));
+  EXPECT_THAT(
+      runHost({"call", "setStartupItem", R"({"kind":"daemon","id":")" + planted + "\"}"}),
+      FieldsAre(0, HasSubstr(planted + ": a launch job for all users must be owned by root"), ""));
   EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"kind":"daemon","id":")" + linked + "\"}"}),
             HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
   EXPECT_FALSE(present(linked));
@@ -201,13 +232,16 @@ struct StandIns {
 // stand-ins for what they start.
 TEST(DesktopCall, TheRealMachinesFactsArriveInTheirTypes) {
   Json system = callJson({"call", "systemInfo"});
-  EXPECT_TRUE(system["user"].is_string() && system["home"].is_string() && system["cores"].is_number_integer() &&
-              system["uptime"].is_number_integer()) << system;
+  EXPECT_TRUE(system["user"].is_string() && system["home"].is_string() &&
+              system["cores"].is_number_integer() && system["uptime"].is_number_integer())
+      << system;
   EXPECT_THAT(system.value("osVersion", ""), MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
   EXPECT_EQ(system.value(Json::json_pointer("/disks/0/path"), ""), "/") << system;
   // The real process list, read through ps.
-  Json process = callJson({"call", "memoryInfo"}).value(Json::json_pointer("/topProcesses/0"), Json::object());
-  EXPECT_TRUE(process["pid"].is_number_integer() && process["name"].is_string() && process["mem"].is_number_integer());
+  Json process =
+      callJson({"call", "memoryInfo"}).value(Json::json_pointer("/topProcesses/0"), Json::object());
+  EXPECT_TRUE(process["pid"].is_number_integer() && process["name"].is_string() &&
+              process["mem"].is_number_integer());
   // As root this drops the machine's file caches for real; where /proc/sys is read-only it
   // answers ok false with the shell's words.
   const Json purge = callJson({"call", "optimizeMemory"});
@@ -219,12 +253,13 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
   // a display is set, the answer, and what was started. Only a panel that exits 0 having
   // printed an existing folder's absolute path has chosen one.
   const std::tuple<const char*, const char*, bool, const char*, const char*> cases[] = {
-      {"printf '/\\n'", "printf '/never\\n'", true, R"("/")", "zenity|--file-selection|--directory|"},
+      {"printf '/\\n'", "printf '/never\\n'", true, R"("/")",
+       "zenity|--file-selection|--directory|"},
       {"exit 1", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {"echo 'Gtk-WARNING: cannot open display: :99'; echo 'Gtk-WARNING: cannot open display: :99' >&2; exit 1",
-       nullptr, true, "null",
+       nullptr, true, "null", "zenity|--file-selection|--directory|"},
+      {"printf '/nonexistent/nimbra-panel\\n'", nullptr, true, "null",
        "zenity|--file-selection|--directory|"},
-      {"printf '/nonexistent/nimbra-panel\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {"printf '/bin/sh\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {"printf 'usr\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {nullptr, "printf '/usr/bin//\\n'", true, R"("/usr/bin")", "kdialog|--getexistingdirectory|"},
@@ -236,10 +271,12 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
     StandIns standIns;
     if (zenity) standIns.addRecording("zenity", zenity);
     if (kdialog) standIns.addRecording("kdialog", kdialog);
-    EXPECT_EQ(runHost({"call", "pickFolder"}, "", standIns.environment(display, /*systemPrograms=*/false)),
+    EXPECT_EQ(runHost({"call", "pickFolder"}, "",
+                      standIns.environment(display, /*systemPrograms=*/false)),
               HostRun(0, std::string(answer) + "\n", ""));
     // The panel has ended before its answer, so its record is complete.
-    EXPECT_EQ(standIns.record(0), *record ? std::vector<std::string>{record} : std::vector<std::string>{});
+    EXPECT_EQ(standIns.record(0),
+              *record ? std::vector<std::string>{record} : std::vector<std::string>{});
   }
 }
 
@@ -258,8 +295,9 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
 
   std::ofstream(gdbusAnswer) << "0";
   call("revealPath", {{"path", odd}});
-  const std::string showItems = "gdbus|call|--session|--dest|org.freedesktop.FileManager1|--object-path|"
-                                "/org/freedesktop/FileManager1|--method|org.freedesktop.FileManager1.ShowItems|";
+  const std::string showItems =
+      "gdbus|call|--session|--dest|org.freedesktop.FileManager1|--object-path|"
+      "/org/freedesktop/FileManager1|--method|org.freedesktop.FileManager1.ShowItems|";
   EXPECT_THAT(standIns.record(1), ElementsAre(showItems + "['" + encoded + "']||"));
 
   // Neither starts anything without a string path, or with one that names no file (a NUL
@@ -275,7 +313,8 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
   const std::vector<std::string> lines = standIns.record(5);
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_THAT(std::vector<std::string>(lines.begin() + 1, lines.end()),
-              ::testing::UnorderedElementsAre(showItems + "['" + encoded + "/']||", "xdg-open|/tmp/a b/#1?x=%25|",
+              ::testing::UnorderedElementsAre(showItems + "['" + encoded + "/']||",
+                                              "xdg-open|/tmp/a b/#1?x=%25|",
                                               "xdg-open|" + odd + "|", "xdg-open|./-n|"));
 }
 
@@ -284,8 +323,8 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
 TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall) {
   StandIns standIns;
   const std::string pipe = standIns.tree.path("answer.");
-  standIns.add("zenity", "mkfifo '" + pipe + "'$$ && echo $$ >> '" + standIns.recordPath() + "' && read -r line < '" +
-                             pipe + "'$$ && printf '%s\\n' \"$line\"");
+  standIns.add("zenity", "mkfifo '" + pipe + "'$$ && echo $$ >> '" + standIns.recordPath() +
+                             "' && read -r line < '" + pipe + "'$$ && printf '%s\\n' \"$line\"");
   HostProcess host({"serve", "--json"}, standIns.environment());
   host.send("{\"id\":1,\"method\":\"pickFolder\"}\n{\"id\":2,\"method\":\"pickFolder\"}\n");
   const std::vector<std::string> panels = standIns.record(2);
@@ -294,9 +333,10 @@ TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall
   host.send("{\"id\":3,\"method\":\"cancel\"}\n");
   EXPECT_EQ(host.readLine(), R"({"id":3,"result":true})");
   std::set<int64_t> answered;
-  const std::string second = standIns.tree.makeDir("second"), first = standIns.tree.makeDir("first");
-  const std::tuple<std::string, std::string, std::string> closing[] = {{panels[1], second + "/", second},
-                                                                       {panels[0], first, first}};
+  const std::string second = standIns.tree.makeDir("second"),
+                    first = standIns.tree.makeDir("first");
+  const std::tuple<std::string, std::string, std::string> closing[] = {
+      {panels[1], second + "/", second}, {panels[0], first, first}};
   for (const auto& [panel, chosen, answer] : closing) {
     std::ofstream(pipe + panel) << chosen << "\n";
     const Json line = Json::parse(host.readLine().value_or(""), nullptr, false);

@@ -12,9 +12,9 @@
 
 #include "host/json/json_parse.h"
 #include "host/json/json_text.h"
-#include "service/nimbra_native.h"
-#include "ops/finders/disk_tree.h"
 #include "host_process.h"
+#include "ops/finders/disk_tree.h"
+#include "service/nimbra_native.h"
 #include "support/temp_tree.h"
 
 namespace nimbra::test {
@@ -96,8 +96,10 @@ TEST(DeepAnswer, AChainThousandsOfFoldersDeepIsCutAtTheBoundThroughEveryFrontEnd
   {
     SCOPED_TRACE("serve");
     HostProcess host({"serve"});
-    host.send(Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
-    const std::optional<Frame> frame = host.readFrame();  // no "listen": the answer is the only frame
+    host.send(
+        Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
+    const std::optional<Frame> frame =
+        host.readFrame();  // no "listen": the answer is the only frame
     ASSERT_TRUE(frame) << host.stderrText();
     Decoded<Envelope> answer = decodeEnvelope(frame->message.value_or(Bytes{}));
     ASSERT_TRUE(answer) << answer.error;

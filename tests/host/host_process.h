@@ -25,7 +25,8 @@ namespace nimbra::test {
 // `environment` holds NAME=VALUE entries that replace or add to the test's own environment.
 class HostProcess {
  public:
-  explicit HostProcess(std::vector<std::string> arguments, const std::vector<std::string>& environment = {}) {
+  explicit HostProcess(std::vector<std::string> arguments,
+                       const std::vector<std::string>& environment = {}) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     EXPECT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC), 0) << "cannot make pipes";
     posix_spawn_file_actions_t actions;
@@ -76,7 +77,8 @@ class HostProcess {
       return false;
     }
     pollfd room{input_, POLLOUT, 0};
-    return ::poll(&room, 1, timeoutMs) > 0 && ::write(input_, piece.data(), piece.size()) == ssize_t(piece.size());
+    return ::poll(&room, 1, timeoutMs) > 0 &&
+           ::write(input_, piece.data(), piece.size()) == ssize_t(piece.size());
   }
   void closeInput() { ::close(std::exchange(input_, -1)); }
   pid_t pid() const { return pid_; }
@@ -94,7 +96,8 @@ class HostProcess {
   std::optional<Frame> readFrame() {
     if (!fill(kFrameHeaderSize)) return std::nullopt;
     size_t length = 0;
-    for (size_t i = kFrameHeaderSize; i-- > 0;) length = length << 8 | static_cast<uint8_t>(pending_[i]);
+    for (size_t i = kFrameHeaderSize; i-- > 0;)
+      length = length << 8 | static_cast<uint8_t>(pending_[i]);
     if (!fill(kFrameHeaderSize + length)) return std::nullopt;
     Decoded<Frame> frame = decodeFrameBody(
         std::span(reinterpret_cast<const uint8_t*>(pending_.data()) + kFrameHeaderSize, length));
@@ -106,8 +109,10 @@ class HostProcess {
   // The exit status (128 + signal number when killed), or nullopt on timeout.
   std::optional<int> wait() {
     for (int waited = 0, raw = 0; pid_ > 0 && !status_ && waited < kTimeoutMs; waited += 5) {
-      if (::waitpid(pid_, &raw, WNOHANG) != pid_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      else status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      if (::waitpid(pid_, &raw, WNOHANG) != pid_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      else
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
     return status_;
   }
@@ -126,7 +131,8 @@ class HostProcess {
   bool fill(size_t wanted) {
     char buffer[65536];
     for (pollfd ready{output_, POLLIN, 0}; pending_.size() < wanted;) {
-      const ssize_t got = ::poll(&ready, 1, kTimeoutMs) > 0 ? ::read(output_, buffer, sizeof buffer) : 0;
+      const ssize_t got =
+          ::poll(&ready, 1, kTimeoutMs) > 0 ? ::read(output_, buffer, sizeof buffer) : 0;
       if (got <= 0) return false;
       pending_.append(buffer, static_cast<size_t>(got));
     }

@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "host/embedding/main_window.h"
-#include "service/nimbra_native.h"
 #include "host_process.h"
+#include "service/nimbra_native.h"
 #include "support/temp_tree.h"
 
 namespace nimbra::test {
@@ -52,19 +52,24 @@ TEST(ServeCommand, FramesAreAnsweredOnceEventsFollowListenAndAMalformedFrameEnds
     if (frame->kind == FrameKind::answer) answers[frame->id] = *frame;
     if (frame->kind == FrameKind::notice && !answers.count(7)) events.push_back(*frame);
   }
-  EXPECT_EQ(answers[1], (Frame{FrameKind::answer, 1, kEventsChannel, encodeSuccessEnvelope(Value())}));
+  EXPECT_EQ(answers[1],
+            (Frame{FrameKind::answer, 1, kEventsChannel, encodeSuccessEnvelope(Value())}));
   EXPECT_EQ(answers[2], (Frame{FrameKind::answer, 2, kNativeChannel, Bytes{0x00, 0x01}}));
   for (int64_t id = 3; id <= 6; ++id) EXPECT_EQ(answers[id].message, Bytes{}) << id;
   EXPECT_EQ(answers[6].channel, "some/other");
   ASSERT_FALSE(events.empty());
-  for (const Frame& e : events) EXPECT_EQ(e, (Frame{FrameKind::notice, 0, kEventsChannel, e.message}));
-  EXPECT_EQ(events.back().message, encodeSuccessEnvelope(ValueMap{{"task", "delete"}, {"path", ""},
-      {"count", int64_t{1}}, {"bytes", int64_t{1000}}}));
+  for (const Frame& e : events)
+    EXPECT_EQ(e, (Frame{FrameKind::notice, 0, kEventsChannel, e.message}));
+  EXPECT_EQ(
+      events.back().message,
+      encodeSuccessEnvelope(ValueMap{
+          {"task", "delete"}, {"path", ""}, {"count", int64_t{1}}, {"bytes", int64_t{1000}}}));
   host.send(Frame{static_cast<FrameKind>(9), 9, kNativeChannel, std::nullopt});
   EXPECT_EQ(host.wait(), 1);
   EXPECT_EQ(host.restOfStdout(), "");
-  EXPECT_EQ(host.stderrText(), "nimbra: ignored answer frame 99: no open request has that id\n"
-                               "nimbra: malformed frame: frame kind must be 0, 1 or 2\n");
+  EXPECT_EQ(host.stderrText(),
+            "nimbra: ignored answer frame 99: no open request has that id\n"
+            "nimbra: malformed frame: frame kind must be 0, 1 or 2\n");
 }
 
 // The window closes when the input ends, even while the work queue is busy: here with the full
@@ -107,19 +112,26 @@ TEST(ServeCommand, AClientThatStopsReadingStopsTheSessionReadingAndLosesNoAnswer
     // AddressSanitizer holds freed memory back (256 MiB by default): a small quarantine keeps
     // the peak near what is live. Without the sanitizer the variable is never read.
     const char* asan = std::getenv("ASAN_OPTIONS");
-    HostProcess host(json ? std::vector<std::string>{"serve", "--json"} : std::vector<std::string>{"serve"},
-                     {std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":quarantine_size_mb=1"});
+    HostProcess host(
+        json ? std::vector<std::string>{"serve", "--json"} : std::vector<std::string>{"serve"},
+        {std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":quarantine_size_mb=1"});
     // Each answer echoes a long id or channel, so that a few thousand calls fill what the
     // session lets wait.
     const std::string padding(800, 'x');
     int64_t calls = 0;
     auto nextCall = [&]() -> std::string {
       ++calls;
-      if (json) return R"({"id":")" + padding + std::to_string(calls) + R"(","method":"sizeOf","args":{"path":"/nonexistent"}})" "\n";
-      const std::vector<uint8_t> frame = encodeFrame(request(calls, "sizeOf", Value(), "unheard/" + padding));
+      if (json)
+        return R"({"id":")" + padding + std::to_string(calls) +
+               R"(","method":"sizeOf","args":{"path":"/nonexistent"}})"
+               "\n";
+      const std::vector<uint8_t> frame =
+          encodeFrame(request(calls, "sizeOf", Value(), "unheard/" + padding));
       return std::string(frame.begin(), frame.end());
     };
-    auto readAnswer = [&] { return json ? host.readLine().has_value() : host.readFrame().has_value(); };
+    auto readAnswer = [&] {
+      return json ? host.readLine().has_value() : host.readFrame().has_value();
+    };
     host.send(nextCall());
     ASSERT_TRUE(readAnswer());
     const int64_t settled = peakResidentKiB(host.pid());
@@ -137,7 +149,8 @@ TEST(ServeCommand, AClientThatStopsReadingStopsTheSessionReadingAndLosesNoAnswer
     }
     EXPECT_LT(peakResidentKiB(host.pid()) - settled, kMaxGrowthKiB);
     ASSERT_LT(written, kWouldWrite) << "the session read all the client wrote";
-    for (int64_t answered = 1; answered < calls; ++answered) ASSERT_TRUE(readAnswer()) << answered << " of " << calls;
+    for (int64_t answered = 1; answered < calls; ++answered)
+      ASSERT_TRUE(readAnswer()) << answered << " of " << calls;
     host.closeInput();
     EXPECT_EQ(host.wait(), 0);
   }
@@ -152,11 +165,14 @@ TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEvents) {
   // A blank line is skipped. (What "cancel" answers is in the malformed-line sessions below.)
   host.send("\n{\"id\":\"second\",\"method\":\"noSuchMethod\",\"args\":{\"x\":[1,2.5]}}\n");
   EXPECT_EQ(host.readLine(), R"({"id":"second","notImplemented":true})");
-  host.send(R"({"id":5,"method":"deleteItems","args":{"paths":[")" + tree.path("doomed.bin") + "\"]}}\n");
+  host.send(R"({"id":5,"method":"deleteItems","args":{"paths":[")" + tree.path("doomed.bin") +
+            "\"]}}\n");
   std::optional<std::string> line, lastEvent;
   while ((line = host.readLine()) && line->starts_with("{\"event\":")) lastEvent = line;
   EXPECT_EQ(lastEvent, R"({"event":{"bytes":2048,"count":1,"path":"","task":"delete"}})");
-  EXPECT_EQ(line, R"({"id":5,"result":{"error":"","failed":[],"freed":2048,"inTrash":[],"inTrashBytes":0}})");
+  EXPECT_EQ(
+      line,
+      R"({"id":5,"result":{"error":"","failed":[],"freed":2048,"inTrash":[],"inTrashBytes":0}})");
   // The end of input ends the script's work, not its answers: this one runs on the work queue
   // after the input has ended. The last line needs no newline.
   host.send(R"({"method":"sizeOf","args":{"path":")" + tree.root() + "\"}}");
@@ -174,17 +190,20 @@ TEST(ServeJson, AMalformedLineIsAnsweredWithAnErrorAndTheSessionGoesOn) {
       {"[1,2]", nullptr, "line 2: not a JSON object"},
       {"{\"id\":2}", 2, "line 2: \"method\" must be a string"},
       {"{\"id\":[2],\"method\":7}", Json::array({2}), "line 2: \"method\" must be a string"},
-      {std::string(kMaxFrameBodySize + 1, ' ') + "{}", nullptr, "line 2: longer than 67108864 bytes"},
+      {std::string(kMaxFrameBodySize + 1, ' ') + "{}", nullptr,
+       "line 2: longer than 67108864 bytes"},
   };
   for (const auto& [line, id, message] : bad) {
     SCOPED_TRACE(line.substr(0, 40));
-    const auto [status, out, err] = runHost(
-        {"serve", "--json"}, "{\"id\":1,\"method\":\"cancel\"}\n" + line + "\n{\"id\":3,\"method\":\"cancel\"}\n");
+    const auto [status, out, err] =
+        runHost({"serve", "--json"}, "{\"id\":1,\"method\":\"cancel\"}\n" + line +
+                                         "\n{\"id\":3,\"method\":\"cancel\"}\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(err, "");
     std::vector<Json> answers;
     std::istringstream lines(out);
-    for (std::string text; std::getline(lines, text);) answers.push_back(Json::parse(text, nullptr, false));
+    for (std::string text; std::getline(lines, text);)
+      answers.push_back(Json::parse(text, nullptr, false));
     ASSERT_EQ(answers.size(), 3u) << out;
     EXPECT_EQ(answers[0], Json::parse(R"({"id":1,"result":true})"));
     EXPECT_EQ(answers[1]["id"], id);

@@ -20,9 +20,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "host/terminal/progress_display.h"
 #include "host/views/answer_views.h"
 #include "host/views/junk_clean.h"
-#include "host/terminal/progress_display.h"
 #include "host_process.h"
 #include "support/deletion_fixtures.h"
 #include "support/temp_tree.h"
@@ -51,23 +51,44 @@ size_t widestLine(const std::string& text) {
 }
 
 ValueMap node(const std::string& name, int64_t size, bool isDir, ValueList children = {}) {
-  ValueMap map{{"name", name}, {"path", "/r/" + name}, {"size", size}, {"files", int64_t{1}}, {"isDir", isDir}};
+  ValueMap map{{"name", name},
+               {"path", "/r/" + name},
+               {"size", size},
+               {"files", int64_t{1}},
+               {"isDir", isDir}};
   map.emplace("children", std::move(children));  // moved: a list literal would copy it
   return map;
 }
 
 TEST(TerminalText, SizesReadAndWrittenAtEveryUnitBoundary) {
-  const std::vector<std::pair<int64_t, const char*>> shown = {
-      {0, "0 B"}, {999, "999 B"}, {1000, "1.0 KB"}, {999'949, "999.9 KB"}, {999'999, "1.0 MB"},
-      {1'234'567'890, "1.2 GB"}, {int64_t{1} << 62, "4.6 EB"}};
+  const std::vector<std::pair<int64_t, const char*>> shown = {{0, "0 B"},
+                                                              {999, "999 B"},
+                                                              {1000, "1.0 KB"},
+                                                              {999'949, "999.9 KB"},
+                                                              {999'999, "1.0 MB"},
+                                                              {1'234'567'890, "1.2 GB"},
+                                                              {int64_t{1} << 62, "4.6 EB"}};
   for (const auto& [bytes, text] : shown) EXPECT_EQ(formatByteCount(bytes), text) << bytes;
-  const std::vector<std::pair<int64_t, const char*>> binary = {
-      {1023, "1023 B"}, {1024, "1.0 KiB"}, {1'048'524, "1023.9 KiB"}, {1'048'550, "1.0 MiB"}, {3 << 29, "1.5 GiB"}};
-  for (const auto& [bytes, text] : binary) EXPECT_EQ(formatByteCount(bytes, ByteUnits::binary), text) << bytes;
+  const std::vector<std::pair<int64_t, const char*>> binary = {{1023, "1023 B"},
+                                                               {1024, "1.0 KiB"},
+                                                               {1'048'524, "1023.9 KiB"},
+                                                               {1'048'550, "1.0 MiB"},
+                                                               {3 << 29, "1.5 GiB"}};
+  for (const auto& [bytes, text] : binary)
+    EXPECT_EQ(formatByteCount(bytes, ByteUnits::binary), text) << bytes;
   const std::vector<std::pair<const char*, std::optional<int64_t>>> parsed = {
-      {"1048576", 1048576}, {"500kB", 500'000}, {"100MB", 100'000'000}, {"1.5GB", 1'500'000'000},
-      {"1MiB", 1 << 20}, {" 4 kib ", 4096}, {"2T", 2'000'000'000'000}, {"-1", std::nullopt},
-      {"1.2.3", std::nullopt}, {"12XB", std::nullopt}, {"", std::nullopt}, {"99999999999EB", std::nullopt},
+      {"1048576", 1048576},
+      {"500kB", 500'000},
+      {"100MB", 100'000'000},
+      {"1.5GB", 1'500'000'000},
+      {"1MiB", 1 << 20},
+      {" 4 kib ", 4096},
+      {"2T", 2'000'000'000'000},
+      {"-1", std::nullopt},
+      {"1.2.3", std::nullopt},
+      {"12XB", std::nullopt},
+      {"", std::nullopt},
+      {"99999999999EB", std::nullopt},
       {"9223372036854775808", std::nullopt}};
   for (const auto& [text, bytes] : parsed) EXPECT_EQ(parseByteSize(text), bytes) << text;
   EXPECT_EQ(printable("a\nb\x1b[2J\xfe"), "a?b?[2J\xEF\xBF\xBD");
@@ -110,27 +131,42 @@ TEST(TerminalText, ColourWidthAndCharactersFollowTheTerminalAndTheEnvironment) {
 }
 
 TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
-  const Value tree = ValueMap{{"name", "r"}, {"path", "/r"}, {"size", int64_t{1000}}, {"files", int64_t{3}},
-                              {"isDir", true}, {"cancelled", true},
-                              {"children", ValueList{node("big", 750, true, {node("deep\nname", 750, false)}),
-                                                     ValueMap{{"name", "\u2026"}, {"path", ""}, {"size", int64_t{250}},
-                                                              {"files", int64_t{0}}, {"isDir", false}, {"children", ValueList{}},
-                                                              {"isOther", true}}}}};
-  EXPECT_EQ(treeView(tree, {.columns = 80}), "/r  1.0 KB  3 files\n"
-                                            "├─ big/              750 B █████████     75%\n"
-                                            "│  └─ deep?name      750 B ████████████ 100%\n"
-                                            "└─ … the rest        250 B ███           25%\n");
-  EXPECT_EQ(treeView(tree, {.columns = 80, .unicode = false}), "/r  1.0 KB  3 files\n"
-                                                               "|- big/              750 B #########     75%\n"
-                                                               "|  `- deep?name      750 B ############ 100%\n"
-                                                               "`- ... the rest      250 B ###           25%\n");
-  for (size_t columns : {40u, 80u, 200u}) EXPECT_LE(widestLine(treeView(tree, {.columns = columns})), columns);
+  const Value tree =
+      ValueMap{{"name", "r"},
+               {"path", "/r"},
+               {"size", int64_t{1000}},
+               {"files", int64_t{3}},
+               {"isDir", true},
+               {"cancelled", true},
+               {"children", ValueList{node("big", 750, true, {node("deep\nname", 750, false)}),
+                                      ValueMap{{"name", "\u2026"},
+                                               {"path", ""},
+                                               {"size", int64_t{250}},
+                                               {"files", int64_t{0}},
+                                               {"isDir", false},
+                                               {"children", ValueList{}},
+                                               {"isOther", true}}}}};
+  EXPECT_EQ(treeView(tree, {.columns = 80}),
+            "/r  1.0 KB  3 files\n"
+            "├─ big/              750 B █████████     75%\n"
+            "│  └─ deep?name      750 B ████████████ 100%\n"
+            "└─ … the rest        250 B ███           25%\n");
+  EXPECT_EQ(treeView(tree, {.columns = 80, .unicode = false}),
+            "/r  1.0 KB  3 files\n"
+            "|- big/              750 B #########     75%\n"
+            "|  `- deep?name      750 B ############ 100%\n"
+            "`- ... the rest      250 B ###           25%\n");
+  for (size_t columns : {40u, 80u, 200u})
+    EXPECT_LE(widestLine(treeView(tree, {.columns = columns})), columns);
   const std::string coloured = treeView(tree, {.palette = {true}});
   EXPECT_THAT(coloured, HasSubstr("\x1b[1m/r\x1b[0m"));
   EXPECT_THAT(coloured, ::testing::Not(HasSubstr("\n\x1b[0m")));
   // Exact sizes wider than the size column and names of wide characters still line up.
-  const Value wide = ValueMap{{"path", "/w"}, {"size", int64_t{12'345'678'901}}, {"files", int64_t{2}},
-                              {"children", ValueList{node("\u5199\u771F", 12'345'678'896, true), node("\U0001F600", 5, false)}}};
+  const Value wide = ValueMap{{"path", "/w"},
+                              {"size", int64_t{12'345'678'901}},
+                              {"files", int64_t{2}},
+                              {"children", ValueList{node("\u5199\u771F", 12'345'678'896, true),
+                                                     node("\U0001F600", 5, false)}}};
   const std::vector<size_t> rows = lineWidths(treeView(wide, {.exactBytes = true}));
   EXPECT_THAT(std::vector<size_t>(rows.begin() + 1, rows.end()), ::testing::Each(rows[1]));
   // A chain as deep as any answer can be is drawn without recursion.
@@ -143,45 +179,65 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
   const std::string deepText = treeView(deep, {});
   EXPECT_EQ(std::count(deepText.begin(), deepText.end(), '\n'), 2049);
   // Depth 0: the root alone.
-  EXPECT_EQ(treeView(ValueMap{{"path", "/r"}, {"size", int64_t{5}}, {"files", int64_t{1}}}, {}), "/r  5 B  1 file\n");
+  EXPECT_EQ(treeView(ValueMap{{"path", "/r"}, {"size", int64_t{5}}, {"files", int64_t{1}}}, {}),
+            "/r  5 B  1 file\n");
 }
 
 TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
-  const Value dupes = ValueMap{
-      {"groups", ValueList{ValueMap{{"size", int64_t{2000}}, {"hash", std::string(64, 'a')}, {"wasted", int64_t{2000}},
-                                    {"files", ValueList{ValueMap{{"path", "/a/one"}}, ValueMap{{"path", "/b/two"}}}}}}},
-      {"scanned", int64_t{9}}, {"wasted", int64_t{2000}}, {"cancelled", false}};
+  const Value dupes =
+      ValueMap{{"groups", ValueList{ValueMap{{"size", int64_t{2000}},
+                                             {"hash", std::string(64, 'a')},
+                                             {"wasted", int64_t{2000}},
+                                             {"files", ValueList{ValueMap{{"path", "/a/one"}},
+                                                                 ValueMap{{"path", "/b/two"}}}}}}},
+               {"scanned", int64_t{9}},
+               {"wasted", int64_t{2000}},
+               {"cancelled", false}};
   EXPECT_EQ(duplicatesView(dupes, {}),
             "2 copies of 2.0 KB, 2.0 KB wasted  sha256 aaaaaaaaaaaa\n  /a/one\n  /b/two\n"
             "1 group, 2.0 KB wasted, 9 files scanned\n");
-  const Value junk = ValueMap{{"categories", ValueList{ValueMap{{"id", "trash"}, {"size", int64_t{3'000'000}},
-                                                                 {"items", ValueList{ValueMap{}, ValueMap{}}}}}},
-                              {"total", int64_t{3'000'000}}, {"count", int64_t{2}}};
-  EXPECT_EQ(junkView(junk, {}), "ID     ITEMS    SIZE  CATEGORY\ntrash      2  3.0 MB  Trash\ntotal 3.0 MB in 2 items\n");
-  const Value large = ValueMap{{"items", ValueList{ValueMap{{"path", "/x/" + std::string(200, 'y') + ".iso"},
-                                                            {"size", int64_t{5'000'000'000}}}}},
-                               {"scanned", int64_t{1200}}};
+  const Value junk =
+      ValueMap{{"categories", ValueList{ValueMap{{"id", "trash"},
+                                                 {"size", int64_t{3'000'000}},
+                                                 {"items", ValueList{ValueMap{}, ValueMap{}}}}}},
+               {"total", int64_t{3'000'000}},
+               {"count", int64_t{2}}};
+  EXPECT_EQ(
+      junkView(junk, {}),
+      "ID     ITEMS    SIZE  CATEGORY\ntrash      2  3.0 MB  Trash\ntotal 3.0 MB in 2 items\n");
+  const Value large =
+      ValueMap{{"items", ValueList{ValueMap{{"path", "/x/" + std::string(200, 'y') + ".iso"},
+                                            {"size", int64_t{5'000'000'000}}}}},
+               {"scanned", int64_t{1200}}};
   const std::string largeText = largeFilesView(large, {.columns = 60});
   EXPECT_LE(widestLine(largeText), 60u);
   EXPECT_THAT(largeText, HasSubstr("5.0 GB  -         /x/yyy"));
   EXPECT_THAT(largeText, HasSubstr("yyy.iso\n"));
   EXPECT_THAT(largeText, HasSubstr("1 large file among 1,200 files scanned"));
-  EXPECT_THAT(largeFilesView(large, {.columns = kUnlimitedColumns}), HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
+  EXPECT_THAT(largeFilesView(large, {.columns = kUnlimitedColumns}),
+              HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
   EXPECT_EQ(duplicatePathsNul(dupes), std::string("/a/one\0/b/two\0", 14));
-  EXPECT_EQ(deletionView(ValueMap{{"freed", int64_t{10}}, {"failed", ValueList{"/a"}}, {"error", "/a: busy"}}, {}),
-            "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
-  EXPECT_EQ(trashView(ValueMap{{"trashed", ValueList{"/c"}}, {"failed", ValueList{}}, {"error", ""}}, 2000, "/h/Trash", {}),
-            "moved 1 item, 2.0 KB to the Trash (/h/Trash/files)\n  the desktop's Trash puts it back where it was\n");
+  EXPECT_EQ(
+      deletionView(
+          ValueMap{{"freed", int64_t{10}}, {"failed", ValueList{"/a"}}, {"error", "/a: busy"}}, {}),
+      "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
+  EXPECT_EQ(
+      trashView(ValueMap{{"trashed", ValueList{"/c"}}, {"failed", ValueList{}}, {"error", ""}},
+                2000, "/h/Trash", {}),
+      "moved 1 item, 2.0 KB to the Trash (/h/Trash/files)\n  the desktop's Trash puts it back where it was\n");
   // Before asking, junk clean lists the largest items it will remove and counts the rest.
   ValueList cache;
-  for (int64_t i = 1; i <= 22; ++i) cache.push_back(ValueMap{{"path", "/c/" + std::to_string(i)}, {"size", i}});
-  const Value scan = ValueMap{{"categories", ValueList{ValueMap{{"id", "userCache"}, {"items", std::move(cache)}}}}};
+  for (int64_t i = 1; i <= 22; ++i)
+    cache.push_back(ValueMap{{"path", "/c/" + std::to_string(i)}, {"size", i}});
+  const Value scan = ValueMap{
+      {"categories", ValueList{ValueMap{{"id", "userCache"}, {"items", std::move(cache)}}}}};
   const std::string list = junkPlanView(planJunkClean(scan, {"userCache"}, false, 0), false, {});
-  EXPECT_THAT(list, StartsWith("to delete for good: 22 items, 253 B\n  22 B  /c/22\n  21 B  /c/21\n"));
+  EXPECT_THAT(list,
+              StartsWith("to delete for good: 22 items, 253 B\n  22 B  /c/22\n  21 B  /c/21\n"));
   EXPECT_THAT(list, ::testing::EndsWith("   3 B  /c/3\n  and 2 more items, 3 B\n"));
   // Answers of another shape never crash a view.
-  for (const auto& view : {treeView, largeFilesView, duplicatesView, junkView, systemView, memoryView, startupView,
-                           appsView, leftoversView}) {
+  for (const auto& view : {treeView, largeFilesView, duplicatesView, junkView, systemView,
+                           memoryView, startupView, appsView, leftoversView}) {
     EXPECT_NO_THROW(view(Value("not a map"), {}));
   }
 }
@@ -197,7 +253,8 @@ TEST(ProgressDisplay, LabelsNameThePhaseAndTheLineFitsTheTerminalWithNoControlCh
   EXPECT_EQ(label.describe(event("dupes", 1500, 0)), "looking for duplicates: 1,500 files scanned");
   EXPECT_EQ(label.describe(event("dupes", 3, 0)), "hashing: 3 groups done, 0 B wasted");
   EXPECT_EQ(label.describe(event("dupes", 4, 2000)), "hashing: 4 groups done, 2.0 KB wasted");
-  EXPECT_EQ(ProgressLabel().describe(event("dupes", 1, 100)), "hashing: 1 group done, 100 B wasted");
+  EXPECT_EQ(ProgressLabel().describe(event("dupes", 1, 100)),
+            "hashing: 1 group done, 100 B wasted");
 
   EXPECT_EQ(progressLine("large", "/home/a/b.iso", 80), "large  /home/a/b.iso");
   const std::string deep = "/home/user/" + std::string(200, 'd') + "/Ünïcode file.mov";
@@ -273,8 +330,10 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   ASSERT_EQ(status, 0) << err;
   // How the rows are drawn is the in-process view's part.
   EXPECT_THAT(out, StartsWith(root + "  1049138  7 files\n"));  // 557 + 1 MiB + 5
-  std::tie(status, out, err) = runHost({"tree", root, "--depth", "1", "--json", "--export-ncdu", file});
-  EXPECT_EQ(out, std::get<1>(runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
+  std::tie(status, out, err) =
+      runHost({"tree", root, "--depth", "1", "--json", "--export-ncdu", file});
+  EXPECT_EQ(out, std::get<1>(
+                     runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
   EXPECT_THAT(err, HasSubstr("ncdu -f " + file));
   EXPECT_FALSE(fs::is_symlink(file));
   EXPECT_EQ(readFile(kept), "not an export");
@@ -295,12 +354,17 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   const std::string two = root + "/a/deep/two", copy = root + "/" + longName + "/copy";
   EXPECT_THAT(out, HasSubstr("  " + two + "\n  " + copy + "\n"));
   EXPECT_EQ(runHost({"dupes", root, "--min", "1", "-0"}), HostRun(0, two + '\0' + copy + '\0', ""));
-  EXPECT_THAT(runHost({"large", root, "--min", "lots"}), ::testing::FieldsAre(2, "", HasSubstr("is no size")));
-  EXPECT_THAT(std::get<1>(runHost({"size", root + "/a", root + "/b"})), HasSubstr("300 B  " + root + "/a\n"));
+  EXPECT_THAT(runHost({"large", root, "--min", "lots"}),
+              ::testing::FieldsAre(2, "", HasSubstr("is no size")));
+  EXPECT_THAT(std::get<1>(runHost({"size", root + "/a", root + "/b"})),
+              HasSubstr("300 B  " + root + "/a\n"));
   EXPECT_EQ(runHost({"size", root + "/a", root + "/none", root + "/x", "--json"}),
-            HostRun(1, "{\"size\":300}\n{\"size\":7}\n", "nimbra: " + root + "/none: No such file or directory\n"));
-  EXPECT_EQ(runHost({"tree", root + "/none"}), HostRun(1, "", "nimbra: " + root + "/none: No such file or directory\n"));
-  EXPECT_EQ(runHost({"large", root + "/x"}), HostRun(1, "", "nimbra: " + root + "/x: Not a directory\n"));
+            HostRun(1, "{\"size\":300}\n{\"size\":7}\n",
+                    "nimbra: " + root + "/none: No such file or directory\n"));
+  EXPECT_EQ(runHost({"tree", root + "/none"}),
+            HostRun(1, "", "nimbra: " + root + "/none: No such file or directory\n"));
+  EXPECT_EQ(runHost({"large", root + "/x"}),
+            HostRun(1, "", "nimbra: " + root + "/x: Not a directory\n"));
   // A reader that goes away ends the command as it ends du: by the signal, with nothing said.
   const auto [ended, said] = runIntoClosedPipe({"tree", root});
   EXPECT_TRUE(WIFSIGNALED(ended) && WTERMSIG(ended) == SIGPIPE) << ended << said;
@@ -310,7 +374,9 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   ::chmod(tree.path("b").c_str(), 0);
   EXPECT_EQ(runUnprivileged([&] {
               const HostRun run = runHost({"dupes", root + "/b"});
-              return run == HostRun(1, "", "nimbra: " + root + "/b: Permission denied\n") ? "" : std::get<2>(run);
+              return run == HostRun(1, "", "nimbra: " + root + "/b: Permission denied\n")
+                         ? ""
+                         : std::get<2>(run);
             }),
             "");
 }
@@ -320,7 +386,8 @@ void makeOld(const TempTree& tree, const std::vector<std::string>& relatives) {
   const timespec twoDaysAgo{std::time(nullptr) - 2 * 24 * 3600, 0};
   const timespec times[2] = {twoDaysAgo, twoDaysAgo};
   for (const std::string& relative : relatives) {
-    EXPECT_EQ(::utimensat(AT_FDCWD, tree.path(relative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << relative;
+    EXPECT_EQ(::utimensat(AT_FDCWD, tree.path(relative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0)
+        << relative;
   }
 }
 
@@ -340,20 +407,34 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   ASSERT_EQ(::lchown(tree.path("tmp/theirs").c_str(), nobodyUid(), nobodyGid()), 0);
   ScopedEnv homeVariable("HOME", home);
   ScopedEnv tmpVariable("TMPDIR", tmp + "/");
-  EXPECT_THAT(std::get<1>(runHost({"junk"})), HasSubstr("userCache         1  4.0 KB  User caches"));
+  EXPECT_THAT(std::get<1>(runHost({"junk"})),
+              HasSubstr("userCache         1  4.0 KB  User caches"));
   // Not a terminal and no --yes: the list, and nothing goes.
-  const std::string list = "to delete for good: 2 items, 7.0 KB\n"
-                           "  4.0 KB  " + home + "/Library/Caches/app\n"
-                           "  3.0 KB  " + tmp + "//old\n"
-                           "left alone: 3 temporary items (--include-recent takes the recent ones too)\n"
-                           "  200 B  " + tmp + "//theirs  another user's\n"
-                           "  100 B  " + tmp + "//fresh  changed in the last 24 hours\n"
-                           "   50 B  " + tmp + "//recent  changed in the last 24 hours\n";
-  EXPECT_THAT(runHost({"junk", "clean", "userCache", "temp"}), ::testing::FieldsAre(1, list, HasSubstr("add --yes")));
+  const std::string list =
+      "to delete for good: 2 items, 7.0 KB\n"
+      "  4.0 KB  " +
+      home +
+      "/Library/Caches/app\n"
+      "  3.0 KB  " +
+      tmp +
+      "//old\n"
+      "left alone: 3 temporary items (--include-recent takes the recent ones too)\n"
+      "  200 B  " +
+      tmp +
+      "//theirs  another user's\n"
+      "  100 B  " +
+      tmp +
+      "//fresh  changed in the last 24 hours\n"
+      "   50 B  " +
+      tmp + "//recent  changed in the last 24 hours\n";
+  EXPECT_THAT(runHost({"junk", "clean", "userCache", "temp"}),
+              ::testing::FieldsAre(1, list, HasSubstr("add --yes")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Caches/app/cache.db")));
-  EXPECT_THAT(runHost({"junk", "clean", "nosuch", "--yes"}), ::testing::FieldsAre(2, "", HasSubstr("unknown category")));
-  EXPECT_THAT(runHost({"junk", "clean", "userCache", "temp", "--yes", "--include-recent", "--bytes"}),
-              ::testing::FieldsAre(0, ::testing::EndsWith("\nfreed 7150\n"), ""));
+  EXPECT_THAT(runHost({"junk", "clean", "nosuch", "--yes"}),
+              ::testing::FieldsAre(2, "", HasSubstr("unknown category")));
+  EXPECT_THAT(
+      runHost({"junk", "clean", "userCache", "temp", "--yes", "--include-recent", "--bytes"}),
+      ::testing::FieldsAre(0, ::testing::EndsWith("\nfreed 7150\n"), ""));
   EXPECT_FALSE(fs::exists(tree.path("home/Library/Caches/app")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Logs/app.log")));
   EXPECT_EQ(entryCount(tmp), 1);  // theirs
@@ -362,13 +443,17 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   const std::string held = tree.makeDir("home/Library/Caches/held");
   tree.touch("elsewhere/file", 10);
   EXPECT_EQ(runInPrivateMountNamespace([&]() -> std::string {
-              if (std::string failure = bindMount(tree.path("elsewhere"), tree.makeDir("home/Library/Caches/held/mnt"));
+              if (std::string failure = bindMount(tree.path("elsewhere"),
+                                                  tree.makeDir("home/Library/Caches/held/mnt"));
                   !failure.empty()) {
                 return failure;
               }
               const auto [status, out, err] = runHost({"junk", "clean", "userCache", "--yes"});
-              const bool named = out.find("1 item could not be removed:\n  " + held + "\n") != std::string::npos;
-              return status == 1 && named && err == "nimbra: junk clean: 1 item was not removed\n" ? "" : out + err;
+              const bool named =
+                  out.find("1 item could not be removed:\n  " + held + "\n") != std::string::npos;
+              return status == 1 && named && err == "nimbra: junk clean: 1 item was not removed\n"
+                         ? ""
+                         : out + err;
             }),
             "");
   EXPECT_TRUE(fs::exists(tree.path("elsewhere/file")));
@@ -377,8 +462,8 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
 // Runs nimbra ARGUMENTS on a pseudo-terminal of its own (its controlling terminal, stdin, stdout
 // and stderr), types `keys` once the terminal shows `cue`, and answers the exit status and all
 // the terminal showed. Gives up after 30 seconds, killing it.
-std::pair<int, std::string> runOnTerminal(std::vector<std::string> arguments, const std::string& cue,
-                                          const std::string& keys) {
+std::pair<int, std::string> runOnTerminal(std::vector<std::string> arguments,
+                                          const std::string& cue, const std::string& keys) {
   arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -399,7 +484,8 @@ std::pair<int, std::string> runOnTerminal(std::vector<std::string> arguments, co
       break;
     }
     shown.append(buffer, static_cast<size_t>(got));
-    if (!typed && shown.find(cue) != std::string::npos) typed = ::write(terminal, keys.data(), keys.size()) > 0;
+    if (!typed && shown.find(cue) != std::string::npos)
+      typed = ::write(terminal, keys.data(), keys.size()) > 0;
   }
   if (timedOut) ::kill(pid, SIGKILL);
   int raw = 0;

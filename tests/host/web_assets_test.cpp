@@ -13,14 +13,17 @@
 namespace nimbra {
 namespace {
 
-std::string asText(std::span<const uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string asText(std::span<const uint8_t> bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(WebAssets, EveryPageFileIsFoundByteForByteAtExactlyItsPath) {
   const std::filesystem::path web = NIMBRA_SOURCE_DIR "/web";
   size_t files = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(web)) {
     const std::string path = "/" + entry.path().lexically_relative(web).generic_string();
-    if (!entry.is_regular_file() || path == "/package.json") continue;  // package.json is Node's alone
+    if (!entry.is_regular_file() || path == "/package.json")
+      continue;  // package.json is Node's alone
     SCOPED_TRACE(path);
     std::ifstream in(entry.path(), std::ios::binary);
     const WebAsset* asset = findWebAsset(path);
@@ -36,8 +39,9 @@ TEST(WebAssets, EveryPageFileIsFoundByteForByteAtExactlyItsPath) {
   EXPECT_EQ(findWebAsset("/js/standard_codec.js")->contentType, "text/javascript; charset=utf-8");
   EXPECT_EQ(findWebAsset("/index.html")->contentType, "text/html; charset=utf-8");
 
-  for (const char* path : {"/../x", "//index.html", "/index.html?x", "/INDEX.HTML", "index.html", "", "/index.html/",
-                           "/js/../index.html", "/%69ndex.html", "/package.json", "/js", "/js/"}) {
+  for (const char* path :
+       {"/../x", "//index.html", "/index.html?x", "/INDEX.HTML", "index.html", "", "/index.html/",
+        "/js/../index.html", "/%69ndex.html", "/package.json", "/js", "/js/"}) {
     EXPECT_EQ(findWebAsset(path), nullptr) << path;
   }
 }

@@ -1,9 +1,9 @@
 // The method table and where its work runs: the serial and concurrent queues; the dispatcher
 // through the real channel (where each method runs, one answer per call, the reset rule, and
-// cancellation between the main loop and a running task, the progress throttle); and the table's argument rules,
-// decoded where the channel cannot show them (hostile numbers, records of operations not
-// answered yet) and otherwise through the channel with real encoded calls, where what each
-// operation received shows in what it answers.
+// cancellation between the main loop and a running task, the progress throttle); and the table's
+// argument rules, decoded where the channel cannot show them (hostile numbers, records of
+// operations not answered yet) and otherwise through the channel with real encoded calls, where
+// what each operation received shows in what it answers.
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -58,7 +58,8 @@ TEST(ConcurrentQueue, BlockedTasksDoNotHoldUpLaterOnes) {
   ConcurrentQueue queue("com.teskel.nimbra.info");
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  for (int i = 0; i < 6; ++i) queue.async([released] { released.wait(); });  // more than the machine has cores
+  for (int i = 0; i < 6; ++i)
+    queue.async([released] { released.wait(); });  // more than the machine has cores
   std::promise<void> quick;
   queue.async([&] { quick.set_value(); });
   EXPECT_EQ(quick.get_future().wait_for(5s), std::future_status::ready);
@@ -76,7 +77,9 @@ class WorkQueueBlocker {
     started_.get_future().wait();
   }
   ~WorkQueueBlocker() { release(); }
-  void release() { if (!released_.exchange(true)) release_.set_value(); }
+  void release() {
+    if (!released_.exchange(true)) release_.set_value();
+  }
 
  private:
   std::promise<void> started_, release_;
@@ -98,9 +101,11 @@ TEST(Dispatcher, EveryQueuedMethodRunsOnItsQueueAndAnswersOnceOnTheMainLoop) {
   ScopedEnv home{"HOME", tree.root()};
   ScopedEnv data{"XDG_DATA_HOME", tree.path("data")};
   const ValueMap small{{"path", tree.root()}, {"root", tree.root()}, {"paths", ValueList{}}};
-  std::vector<std::pair<std::string, Runs>> queued{{"noSuchMethod", Runs::work}, {"Cancel", Runs::work}};
+  std::vector<std::pair<std::string, Runs>> queued{{"noSuchMethod", Runs::work},
+                                                   {"Cancel", Runs::work}};
   for (const MethodEntry& entry : methodTable()) {
-    if (entry.runs == Runs::info || entry.runs == Runs::work) queued.emplace_back(entry.name, entry.runs);
+    if (entry.runs == Runs::info || entry.runs == Runs::work)
+      queued.emplace_back(entry.name, entry.runs);
   }
   RefusingScriptRunner scripts;
   for (const auto& [name, runs] : queued) {
@@ -136,7 +141,9 @@ TEST(Cancellation, ReachesTheRunningWorkTaskAndTheNextOneToStartClearsTheFlag) {
   ASSERT_TRUE(waitUntilOpen(::getpid(), wide.root()));  // the walker holds the root open
   EXPECT_EQ(harness.call("cancel").answer, Value(true));
   const Value measured = harness.wait(measuring).answer.value_or(Value());
-  const int64_t partial = measured.getIf<ValueMap>() ? intValue(measured.getIf<ValueMap>()->at("size")).value_or(-1) : -1;
+  const int64_t partial = measured.getIf<ValueMap>()
+                              ? intValue(measured.getIf<ValueMap>()->at("size")).value_or(-1)
+                              : -1;
   EXPECT_TRUE(partial >= 0 && partial < 300 * 200) << partial;
   EXPECT_TRUE(harness.wait(queued).notImplemented);
   EXPECT_FALSE(service.isCancelled());
@@ -164,9 +171,11 @@ TEST(Progress, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDroppedAndUnhea
   // Events are posted to the main loop; a queued call's answer comes after all of them.
   harness.call("noSuchMethod");
   std::vector<std::string> delivered;
-  for (const ValueMap& e : harness.events()) delivered.push_back(*e.at("path").getIf<std::string>());
-  EXPECT_EQ(delivered, (std::vector<std::string>{"first", "second", "forced", "third", "forced after going back",
-                                                 "unforced after the forced"}));
+  for (const ValueMap& e : harness.events())
+    delivered.push_back(*e.at("path").getIf<std::string>());
+  EXPECT_EQ(delivered,
+            (std::vector<std::string>{"first", "second", "forced", "third",
+                                      "forced after going back", "unforced after the forced"}));
 
   // With no one listening, even a forced event is dropped, silently.
   ChannelHarness unheard({}, /*listen=*/false);
@@ -187,7 +196,8 @@ TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
   EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}, "/").minSize, 5);
   EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}, "/").depth, 2);
   // Arguments that are no string-keyed map count as empty.
-  for (const Value& notAMap : {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
+  for (const Value& notAMap :
+       {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
     EXPECT_TRUE(argumentMap(notAMap).empty());
   }
   // Paths must be a list of strings only.
@@ -197,7 +207,8 @@ TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
   EXPECT_EQ(decodeDeleteItemsArgs({{"paths", ValueList{"/a", "/b"}}, {"allowAdmin", int64_t{0}}}),
             (DeleteArgs{{"/a", "/b"}, false, true}));
   EXPECT_EQ(decodeStartupItemArgs({}), (StartupItemArgs{"", "", true}));
-  EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}), (AppLeftoversArgs{"", "X"}));
+  EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}),
+            (AppLeftoversArgs{"", "X"}));
 }
 
 TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
@@ -215,7 +226,8 @@ TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
   }
   // "root" is not the key analyzeDisk reads, and 2.5 is no depth: the home folder, depth 3.
   // (That its row reads "path" shows in every analyzeDisk call of the host program's tests.)
-  EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}, home.root()), (AnalyzeDiskArgs{home.root(), 3}));
+  EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}, home.root()),
+            (AnalyzeDiskArgs{home.root(), 3}));
 }
 TEST(MethodTable, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
   // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.
@@ -232,7 +244,8 @@ TEST(MethodTable, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldN
     harness.call("uninstallApp", ValueMap{{"paths", ValueList{stubborn}}, {"allowAdmin", false}});
     return toJsonText(ValueList(scripts.scripts.begin(), scripts.scripts.end()));
   });
-  const std::string script = "do shell script \"rm -rf '" + stubborn + "'\" with administrator privileges";
+  const std::string script =
+      "do shell script \"rm -rf '" + stubborn + "'\" with administrator privileges";
   EXPECT_EQ(report, toJsonText(ValueList{script, script}));
 }
 

@@ -29,11 +29,13 @@ inline std::string makeBundle(const TempTree& tree, const std::string& relative,
     plist_t dict = plist_new_dict();
     for (const auto& [key, value] : entries) {
       const auto* text = std::get_if<std::string>(&value);
-      plist_dict_set_item(dict, key.c_str(), text ? plist_new_string(text->c_str()) : plist_new_uint(1));
+      plist_dict_set_item(dict, key.c_str(),
+                          text ? plist_new_string(text->c_str()) : plist_new_uint(1));
     }
     char* bytes = nullptr;
     uint32_t length = 0;
-    format == PlistFormat::xml ? plist_to_xml(dict, &bytes, &length) : plist_to_bin(dict, &bytes, &length);
+    format == PlistFormat::xml ? plist_to_xml(dict, &bytes, &length)
+                               : plist_to_bin(dict, &bytes, &length);
     info.assign(bytes, length);
     format == PlistFormat::xml ? plist_to_xml_free(bytes) : plist_to_bin_free(bytes);
     plist_free(dict);

@@ -4,9 +4,9 @@
 
 #include <map>
 
-#include "host/embedding/engine_messenger.h"
 #include "channel/method_call.h"
 #include "channel/standard_codec.h"
+#include "host/embedding/engine_messenger.h"
 
 namespace nimbra::test {
 
@@ -45,15 +45,16 @@ ChannelHarness::ChannelHarness(NimbraNative::Seams seams, bool listen)
     : state_(std::make_unique<State>()) {
   seams.mainLoop = &state_->loop;
   state_->service = std::make_unique<NimbraNative>(std::move(seams));
-  state_->messenger.setInterfaceReceiver(
-      [state = state_.get()](const std::string& channel, std::vector<uint8_t> message, BinaryReply) {
-        if (channel != kEventsChannel) return;
-        Decoded<Envelope> envelope = decodeEnvelope(message);
-        ASSERT_TRUE(envelope) << "undecodable event: " << envelope.error;
-        const ValueMap* event = envelope.value->result.getIf<ValueMap>();
-        ASSERT_NE(event, nullptr) << "event is not a map";
-        state->events.push_back(*event);
-      });
+  state_->messenger.setInterfaceReceiver([state = state_.get()](const std::string& channel,
+                                                                std::vector<uint8_t> message,
+                                                                BinaryReply) {
+    if (channel != kEventsChannel) return;
+    Decoded<Envelope> envelope = decodeEnvelope(message);
+    ASSERT_TRUE(envelope) << "undecodable event: " << envelope.error;
+    const ValueMap* event = envelope.value->result.getIf<ValueMap>();
+    ASSERT_NE(event, nullptr) << "event is not a map";
+    state->events.push_back(*event);
+  });
   state_->service->install(&state_->messenger);
   if (listen) {
     bool answered = false;
@@ -91,7 +92,8 @@ CallOutcome ChannelHarness::wait(int ticket, double timeoutSeconds) {
     return outcome;
   }
   CallOutcome outcome = decodeOutcome(p.reply);
-  outcome.events.assign(state_->events.begin() + static_cast<long>(p.firstEvent), state_->events.end());
+  outcome.events.assign(state_->events.begin() + static_cast<long>(p.firstEvent),
+                        state_->events.end());
   return outcome;
 }
 

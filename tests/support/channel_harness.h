@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "service/nimbra_native.h"
 #include "channel/value.h"
+#include "service/nimbra_native.h"
 
 namespace nimbra::test {
 
 // What one method call produced, seen from the interface's side.
 struct CallOutcome {
-  std::optional<Value> answer;     // the success value; absent when not implemented
+  std::optional<Value> answer;  // the success value; absent when not implemented
   bool notImplemented = false;
   bool timedOut = false;
-  std::vector<ValueMap> events;    // events received between the call and its answer
+  std::vector<ValueMap> events;  // events received between the call and its answer
 };
 
 // Drives a private NimbraNative through its real channels: every call is encoded with the

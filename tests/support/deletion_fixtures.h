@@ -25,7 +25,8 @@ namespace nimbra::test {
 // The bytes of the regular files at or below `path` as find(1) lists them, links not followed:
 // a measure independent of the service's own.
 inline int64_t findByteSum(const std::string& path) {
-  std::istringstream sizes(SpawnCommandRunner().run("/usr/bin/find", {path, "-type", "f", "-printf", "%s\n"}));
+  std::istringstream sizes(
+      SpawnCommandRunner().run("/usr/bin/find", {path, "-type", "f", "-printf", "%s\n"}));
   return std::accumulate(std::istream_iterator<int64_t>(sizes), {}, int64_t{0});
 }
 
@@ -45,15 +46,22 @@ inline std::string readFile(const std::string& path) {
 }
 
 // An answer as JSON text: what a test body that runs in an unprivileged child hands back.
-inline std::string json(const std::optional<Value>& answer) { return answer ? toJsonText(*answer) : "no answer"; }
+inline std::string json(const std::optional<Value>& answer) {
+  return answer ? toJsonText(*answer) : "no answer";
+}
 
-inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed = {}, const std::string& error = "",
+inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed = {},
+                          const std::string& error = "",
                           const std::vector<std::string>& inTrash = {}, int64_t inTrashBytes = 0) {
-  return ValueMap{{"freed", freed}, {"failed", ValueList(failed.begin(), failed.end())},
-                  {"inTrash", ValueList(inTrash.begin(), inTrash.end())}, {"inTrashBytes", inTrashBytes},
+  return ValueMap{{"freed", freed},
+                  {"failed", ValueList(failed.begin(), failed.end())},
+                  {"inTrash", ValueList(inTrash.begin(), inTrash.end())},
+                  {"inTrashBytes", inTrashBytes},
                   {"error", error}};
 }
 
-inline Event deleteEvent(const std::string& path, int64_t count, int64_t bytes) { return {"delete", path, count, bytes}; }
+inline Event deleteEvent(const std::string& path, int64_t count, int64_t bytes) {
+  return {"delete", path, count, bytes};
+}
 
 }  // namespace nimbra::test

@@ -42,12 +42,14 @@ inline std::string solidPng(uint32_t side, Rgba colour) {
 }
 
 inline std::string bigEndian32(uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
 }
 
 inline std::string icnsFile(const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string body;
-  for (const auto& [type, data] : entries) body += type + bigEndian32(static_cast<uint32_t>(data.size() + 8)) + data;
+  for (const auto& [type, data] : entries)
+    body += type + bigEndian32(static_cast<uint32_t>(data.size() + 8)) + data;
   return "icns" + bigEndian32(static_cast<uint32_t>(body.size() + 8)) + body;
 }
 
@@ -59,13 +61,17 @@ inline std::pair<std::string, std::string> packedRgb(uint32_t side, const PixelA
     std::string plane;
     for (uint32_t i = 0; i < side * side; ++i) {
       const Rgba p = pixel(i % side, i / side);
-      plane += static_cast<char>(channel == 0 ? p.r : channel == 1 ? p.g : channel == 2 ? p.b : p.a);
+      plane += static_cast<char>(channel == 0   ? p.r
+                                 : channel == 1 ? p.g
+                                 : channel == 2 ? p.b
+                                                : p.a);
     }
     if (channel == 3) mask = plane;
     for (size_t i = 0, run = 1; channel < 3 && i < plane.size(); i += run, run = 1) {
       while (i + run < plane.size() && run < 130 && plane[i + run] == plane[i]) ++run;
       if (run < 3) run = 1;
-      packed += run < 3 ? std::string(1, '\0') + plane[i] : std::string(1, static_cast<char>(0x80 + run - 3)) + plane[i];
+      packed += run < 3 ? std::string(1, '\0') + plane[i]
+                        : std::string(1, static_cast<char>(0x80 + run - 3)) + plane[i];
     }
   }
   return {packed, mask};
@@ -74,7 +80,8 @@ inline std::pair<std::string, std::string> packedRgb(uint32_t side, const PixelA
 inline std::string fromBase64(const std::string& text) {
   std::string bytes(text.size() / 4 * 3, '\0');
   const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                     reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+                                     reinterpret_cast<const unsigned char*>(text.data()),
+                                     static_cast<int>(text.size()));
   const size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
   bytes.resize(length < 0 ? 0 : static_cast<size_t>(length) - padding);
   return bytes;

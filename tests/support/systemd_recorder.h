@@ -19,7 +19,8 @@ namespace nimbra::test {
 class SystemdRecorder {
  public:
   explicit SystemdRecorder(const TempTree& tree, const std::string& listing = "", int status = 0)
-      : log_(tree.path("systemd.log")), bin_(makeBin(tree, log_, tree.write("units.txt", listing), status)),
+      : log_(tree.path("systemd.log")),
+        bin_(makeBin(tree, log_, tree.write("units.txt", listing), status)),
         path_("PATH", bin_ + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")) {}
 
   const std::string& bin() const { return bin_; }
@@ -31,11 +32,14 @@ class SystemdRecorder {
   }
 
  private:
-  static std::string makeBin(const TempTree& tree, const std::string& log, const std::string& listing, int status) {
-    const std::string script = "#!/bin/sh\nprintf '%s|' \"${0##*/}\" \"$@\" >> '" + log + "'\necho >> '" + log +
-                               "'\ncase \" $* \" in *' list-units '*) cat '" + listing + "';; esac\nexit " +
-                               std::to_string(status) + "\n";
-    for (const char* name : {"systemctl", "systemd-run"}) ::chmod(tree.write(std::string("bin/") + name, script).c_str(), 0755);
+  static std::string makeBin(const TempTree& tree, const std::string& log,
+                             const std::string& listing, int status) {
+    const std::string script = "#!/bin/sh\nprintf '%s|' \"${0##*/}\" \"$@\" >> '" + log +
+                               "'\necho >> '" + log +
+                               "'\ncase \" $* \" in *' list-units '*) cat '" + listing +
+                               "';; esac\nexit " + std::to_string(status) + "\n";
+    for (const char* name : {"systemctl", "systemd-run"})
+      ::chmod(tree.write(std::string("bin/") + name, script).c_str(), 0755);
     return tree.path("bin");
   }
 

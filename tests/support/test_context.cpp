@@ -22,7 +22,8 @@ TestContext::TestContext(Folders folders, TestSeams seams)
                [](std::function<void()> task) { task(); },
                [this](double seconds) { onPause(seconds); }} {}
 
-void TestContext::offer(const std::string& task, const std::string& path, int64_t count, int64_t bytes, bool) {
+void TestContext::offer(const std::string& task, const std::string& path, int64_t count,
+                        int64_t bytes, bool) {
   events.push_back({task, path, count, bytes});
   if (events.size() == cancelAtOffer) cancelled = true;
 }

@@ -23,8 +23,8 @@ void EngineMessenger::setInterfaceReceiver(InterfaceReceiver receiver) {
   receiver_ = std::move(receiver);
 }
 
-void EngineMessenger::deliverFromInterface(const std::string& channel,
-                                           std::vector<uint8_t> message, BinaryReply reply) {
+void EngineMessenger::deliverFromInterface(const std::string& channel, std::vector<uint8_t> message,
+                                           BinaryReply reply) {
   if (!reply) reply = [](std::vector<uint8_t>) {};
   auto found = handlers_.find(channel);
   if (found == handlers_.end()) {

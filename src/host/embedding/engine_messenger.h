@@ -20,8 +20,8 @@ class EngineMessenger final : public BinaryMessenger {
  public:
   // What the host sends to the interface: a channel, the bytes, and a reply callback when the
   // host wants an answer (nullptr otherwise).
-  using InterfaceReceiver =
-      std::function<void(const std::string& channel, std::vector<uint8_t> message, BinaryReply reply)>;
+  using InterfaceReceiver = std::function<void(const std::string& channel,
+                                               std::vector<uint8_t> message, BinaryReply reply)>;
 
   EngineMessenger() = default;
   EngineMessenger(const EngineMessenger&) = delete;

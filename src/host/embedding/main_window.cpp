@@ -11,7 +11,8 @@
 namespace nimbra {
 
 PluginRegistrar& PluginRegistry::registrarForPlugin(std::string_view key) {
-  registrars_.push_back(std::make_unique<PluginRegistrar>(PluginRegistrar{std::string(key), messenger_}));
+  registrars_.push_back(
+      std::make_unique<PluginRegistrar>(PluginRegistrar{std::string(key), messenger_}));
   return *registrars_.back();
 }
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "host/json/json_text.h"
-#include "channel/codec_types.h"
 #include "base/utf8.h"
+#include "channel/codec_types.h"
+#include "host/json/json_text.h"
 
 namespace nimbra {
 namespace {
@@ -244,9 +244,15 @@ Transcoded transcode(CodecReader& reader, std::string& out, const TextSink* sink
       case Kind::typedList:
         switch (token.type) {
           case codec::kUint8List: appendNumbers(out, token.elements.data(), token.count); break;
-          case codec::kInt32List: appendWireNumbers<int32_t>(out, token.elements, token.count); break;
-          case codec::kInt64List: appendWireNumbers<int64_t>(out, token.elements, token.count); break;
-          case codec::kFloat32List: appendWireNumbers<float>(out, token.elements, token.count); break;
+          case codec::kInt32List:
+            appendWireNumbers<int32_t>(out, token.elements, token.count);
+            break;
+          case codec::kInt64List:
+            appendWireNumbers<int64_t>(out, token.elements, token.count);
+            break;
+          case codec::kFloat32List:
+            appendWireNumbers<float>(out, token.elements, token.count);
+            break;
           default: appendWireNumbers<double>(out, token.elements, token.count); break;
         }
         break;
@@ -258,8 +264,7 @@ Transcoded transcode(CodecReader& reader, std::string& out, const TextSink* sink
         out += '{';
         open.push_back(Open{true});
         break;
-      case Kind::end:
-        break;
+      case Kind::end: break;
     }
     if (sink && out.size() >= kPieceSize) {
       if (!(*sink)(out)) return Transcoded::notWritten;
@@ -300,17 +305,14 @@ Decoded<bool> writeSuccessAsJson(std::span<const uint8_t> reply, std::string_vie
     if (!reader.byte(kind) || kind != 0) return {std::nullopt, "not a success envelope"};
     std::string text(sink == &write ? prefix : std::string_view());
     switch (transcode(reader, text, sink)) {
-      case Transcoded::failed:
-        return {std::nullopt, reader.error()};
-      case Transcoded::notWritten:
-        return {false, {}};
+      case Transcoded::failed: return {std::nullopt, reader.error()};
+      case Transcoded::notWritten: return {false, {}};
       case Transcoded::notPlain: {
         Decoded<Envelope> envelope = decodeEnvelope(reply);
         if (!envelope) return {std::nullopt, envelope.error};
         return {write(std::string(prefix) + toJsonText(envelope.value->result)), {}};
       }
-      case Transcoded::done:
-        break;
+      case Transcoded::done: break;
     }
     if (!reader.atEnd()) {
       reader.failTrailing();

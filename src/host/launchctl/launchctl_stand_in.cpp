@@ -44,8 +44,8 @@ bool namesOneUnit(std::string_view label) {
                        c == '.' || c == '-' || c == '_' || c == ':';
     if (!plain) return false;
   }
-  for (std::string_view type : {".service", ".socket", ".timer", ".target", ".mount", ".path", ".slice", ".scope",
-                                ".swap", ".device", ".automount"}) {
+  for (std::string_view type : {".service", ".socket", ".timer", ".target", ".mount", ".path",
+                                ".slice", ".scope", ".swap", ".device", ".automount"}) {
     if (label.ends_with(type)) return false;
   }
   return true;
@@ -53,7 +53,8 @@ bool namesOneUnit(std::string_view label) {
 
 }  // namespace
 
-std::variant<SystemdCommand, LaunchctlRefusal> systemdCommandFor(const std::vector<std::string>& arguments) {
+std::variant<SystemdCommand, LaunchctlRefusal> systemdCommandFor(
+    const std::vector<std::string>& arguments) {
   const LaunchctlRefusal usage{kLaunchctlUsage, kUsage};
   if (arguments.empty()) return usage;
   const std::string& verb = arguments[0];
@@ -63,7 +64,8 @@ std::variant<SystemdCommand, LaunchctlRefusal> systemdCommandFor(const std::vect
   if (verb == "print" && arguments.size() == 2) {
     SystemdCommand command{{"systemctl"}};
     command.argv.insert(command.argv.end(), manager.begin(), manager.end());
-    command.argv.insert(command.argv.end(), {"list-units", "--all", "--plain", "--no-legend", "--no-pager"});
+    command.argv.insert(command.argv.end(),
+                        {"list-units", "--all", "--plain", "--no-legend", "--no-pager"});
     return command;
   }
   if ((verb != "bootstrap" && verb != "bootout") || arguments.size() != 3) return usage;
@@ -72,7 +74,7 @@ std::variant<SystemdCommand, LaunchctlRefusal> systemdCommandFor(const std::vect
   const LaunchJob job = readLaunchJob(file);
   if (!namesOneUnit(job.label)) {
     return LaunchctlRefusal{kLaunchctlBadJob, "launchctl: " + file + ": the label \"" + job.label +
-                                                   "\" cannot name a systemd unit"};
+                                                  "\" cannot name a systemd unit"};
   }
   if (verb == "bootout") {
     SystemdCommand command{{"systemctl"}};
@@ -81,13 +83,15 @@ std::variant<SystemdCommand, LaunchctlRefusal> systemdCommandFor(const std::vect
     return command;
   }
   if (job.program.empty()) {
-    return LaunchctlRefusal{kLaunchctlNoProgram,
-                            "launchctl: " + file + (job.readable ? ": the job names no program to run"
-                                                                 : ": not a readable job file")};
+    return LaunchctlRefusal{
+        kLaunchctlNoProgram,
+        "launchctl: " + file +
+            (job.readable ? ": the job names no program to run" : ": not a readable job file")};
   }
   SystemdCommand command{{"systemd-run"}};
   command.argv.insert(command.argv.end(), manager.begin(), manager.end());
-  command.argv.insert(command.argv.end(), {"--unit=" + job.label, "--collect", "--quiet", "--", job.program});
+  command.argv.insert(command.argv.end(),
+                      {"--unit=" + job.label, "--collect", "--quiet", "--", job.program});
   command.argv.insert(command.argv.end(), job.arguments.begin(), job.arguments.end());
   return command;
 }
@@ -110,7 +114,8 @@ int launchctlMain(int argc, char** argv) {
   for (std::string& word : command) vector.push_back(word.data());
   vector.push_back(nullptr);
   ::execvp(vector[0], vector.data());
-  const std::string line = "launchctl: cannot run " + command[0] + ": " + std::strerror(errno) + "\n";
+  const std::string line =
+      "launchctl: cannot run " + command[0] + ": " + std::strerror(errno) + "\n";
   (void)!::write(STDERR_FILENO, line.data(), line.size());
   return kLaunchctlCannotRun;
 }

@@ -75,8 +75,8 @@ BufferedInput::Status BufferedInput::readLine(std::string& line, size_t maxLengt
     const uint8_t* start = buffer_.data() + begin_;
     const size_t available = end_ - begin_;
     const void* newline = std::memchr(start, '\n', available);
-    const size_t take = newline ? static_cast<size_t>(static_cast<const uint8_t*>(newline) - start)
-                                : available;
+    const size_t take =
+        newline ? static_cast<size_t>(static_cast<const uint8_t*>(newline) - start) : available;
     if (line.size() + take > maxLength) {
       line.clear();
       skipRestOfLine();

@@ -4,15 +4,16 @@
 #include <cstring>
 #include <thread>
 
-#include "host/command_line.h"
 #include "base/fd_io.h"
+#include "host/command_line.h"
 
 namespace nimbra {
 
 namespace {
 
 [[noreturn]] void cannotWrite(const MainFlutterWindow& window, int error) {
-  closeWithComplaint(window, std::string("cannot write to the client: ") + std::strerror(error), kExitFailure);
+  closeWithComplaint(window, std::string("cannot write to the client: ") + std::strerror(error),
+                     kExitFailure);
 }
 
 }  // namespace
@@ -42,7 +43,9 @@ void FrameSession::readFrames() {
       case FrameReader::Outcome::Status::frame: {
         const size_t size = outcome.frame.message ? outcome.frame.message->size() : 0;
         flow_.itemRead(size);
-        loop_.post([this, frame = std::move(outcome.frame), size]() mutable { onFrame(std::move(frame), size); });
+        loop_.post([this, frame = std::move(outcome.frame), size]() mutable {
+          onFrame(std::move(frame), size);
+        });
         continue;
       }
       case FrameReader::Outcome::Status::endOfInput:

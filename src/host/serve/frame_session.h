@@ -28,10 +28,10 @@
 #include <string>
 #include <vector>
 
-#include "host/interface_session.h"
-#include "host/serve/session_flow.h"
-#include "host/serve/serve_frames.h"
 #include "host/embedding/main_window.h"
+#include "host/interface_session.h"
+#include "host/serve/serve_frames.h"
+#include "host/serve/session_flow.h"
 #include "service/main_loop.h"
 
 namespace nimbra {

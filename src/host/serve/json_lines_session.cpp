@@ -4,12 +4,12 @@
 #include <cstring>
 #include <thread>
 
-#include "host/serve/buffered_input.h"
-#include "host/serve/serve_frames.h"
-#include "host/command_line.h"
 #include "base/fd_io.h"
+#include "host/command_line.h"
 #include "host/json/json_parse.h"
 #include "host/json/json_text.h"
+#include "host/serve/buffered_input.h"
+#include "host/serve/serve_frames.h"
 #include "service/channel_names.h"
 
 namespace nimbra {
@@ -23,9 +23,12 @@ bool isBlank(const std::string& line) {
 }
 
 // {"id":ID,"error":{...}}: the id first, as on every answer line.
-std::string errorAnswer(const Value& id, std::string code, std::string message, Value details = Value()) {
+std::string errorAnswer(const Value& id, std::string code, std::string message,
+                        Value details = Value()) {
   return "{\"id\":" + toJsonText(id) + ",\"error\":" +
-         toJsonText(ValueMap{{"code", std::move(code)}, {"message", std::move(message)}, {"details", std::move(details)}}) +
+         toJsonText(ValueMap{{"code", std::move(code)},
+                             {"message", std::move(message)},
+                             {"details", std::move(details)}}) +
          "}";
 }
 
@@ -44,7 +47,8 @@ std::string lineProblem(uint64_t lineNumber, const std::string& problem) {
 }
 
 [[noreturn]] void cannotWrite(const MainFlutterWindow& window, int error) {
-  closeWithComplaint(window, std::string("cannot write to the client: ") + std::strerror(error), kExitFailure);
+  closeWithComplaint(window, std::string("cannot write to the client: ") + std::strerror(error),
+                     kExitFailure);
 }
 
 }  // namespace
@@ -85,8 +89,9 @@ void JsonLinesSession::readLines() {
       case BufferedInput::Status::tooLong:
         flow_.itemRead(0);
         loop_.post([this, lineNumber] {
-          writeLine(errorAnswer(Value(), "bad-request",
-                                lineProblem(lineNumber, "longer than " + std::to_string(kMaxLineLength) + " bytes")));
+          writeLine(errorAnswer(
+              Value(), "bad-request",
+              lineProblem(lineNumber, "longer than " + std::to_string(kMaxLineLength) + " bytes")));
           flow_.itemDone(0);
         });
         continue;
@@ -121,18 +126,23 @@ void JsonLinesSession::onLine(const std::string& line, uint64_t lineNumber) {
   auto id = request ? request->find("id") : ValueMap::iterator();
   const bool hasId = request && id != request->end();
   auto method = request ? request->find("method") : ValueMap::iterator();
-  const std::string* name = request && method != request->end() ? method->second.getIf<std::string>() : nullptr;
+  const std::string* name =
+      request && method != request->end() ? method->second.getIf<std::string>() : nullptr;
   if (!name) {
-    const std::string problem = !parsed ? parsed.error : !request ? "not a JSON object" : "\"method\" must be a string";
+    const std::string problem = !parsed    ? parsed.error
+                                : !request ? "not a JSON object"
+                                           : "\"method\" must be a string";
     static const Value kNoId;
-    writeLine(errorAnswer(hasId ? id->second : kNoId, "bad-request", lineProblem(lineNumber, problem)));
+    writeLine(
+        errorAnswer(hasId ? id->second : kNoId, "bad-request", lineProblem(lineNumber, problem)));
     flow_.itemDone(size);
     return;
   }
   auto args = request->find("args");
   // Moved, not copied: a copy would recurse once per level of the arguments' nesting.
   engine_.deliverFromInterface(
-      kNativeChannel, encodeMethodCall({*name, args == request->end() ? Value() : std::move(args->second)}),
+      kNativeChannel,
+      encodeMethodCall({*name, args == request->end() ? Value() : std::move(args->second)}),
       [this, id = hasId ? std::move(id->second) : Value(), size](std::vector<uint8_t> reply) {
         writeAnswer(id, reply);
         flow_.itemDone(size);

@@ -28,8 +28,8 @@ namespace nimbra {
 
 class JsonLinesSession final : public InterfaceSession {
  public:
-  JsonLinesSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
-                   int inputFd, int outputFd);
+  JsonLinesSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop, int inputFd,
+                   int outputFd);
 
   void start() override;
 

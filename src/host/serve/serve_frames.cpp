@@ -14,7 +14,8 @@ std::string inputFailure(int error) {
 std::vector<uint8_t> encodeFrameHead(const Frame& frame) {
   // The fields before the message are encoded with a null in its place; the null then gives
   // way to the byte array's header, and the message's bytes come after the head unchanged.
-  ValueList fields{Value(static_cast<int64_t>(frame.kind)), Value(frame.id), Value(frame.channel), Value()};
+  ValueList fields{Value(static_cast<int64_t>(frame.kind)), Value(frame.id), Value(frame.channel),
+                   Value()};
   const std::vector<uint8_t> fieldBytes = encodeMessage(Value(std::move(fields)));
   std::vector<uint8_t> head;
   head.reserve(kFrameHeaderSize + fieldBytes.size() + 5);

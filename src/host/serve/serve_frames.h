@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host/serve/buffered_input.h"
 #include "channel/standard_codec.h"
 #include "channel/value.h"
+#include "host/serve/buffered_input.h"
 
 namespace nimbra {
 

@@ -23,7 +23,8 @@ int clientOutput(int fd, bool& isSocket) {
   if (::fstat(fd, &info) != 0) return fd;
   isSocket = S_ISSOCK(info.st_mode);
   if (!S_ISFIFO(info.st_mode)) return fd;
-  const int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const int own =
+      ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   return own >= 0 ? own : fd;
 }
 
@@ -120,8 +121,9 @@ bool SessionFlow::flushQueued() {
 
 ssize_t SessionFlow::writeNow(std::string_view bytes) {
   while (true) {
-    const ssize_t wrote = isSocket_ ? ::send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
-                                    : ::write(fd_, bytes.data(), bytes.size());
+    const ssize_t wrote = isSocket_
+                              ? ::send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
+                              : ::write(fd_, bytes.data(), bytes.size());
     if (wrote >= 0) return wrote;
     if (errno == EINTR) continue;
     return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;

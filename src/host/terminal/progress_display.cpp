@@ -32,13 +32,16 @@ std::string ProgressLabel::describe(const ValueMap& event) {
   if (task == "dupes") {
     comparing_ = comparing_ || count < lastDuplicateCount_ || intEntry(event, "bytes") > 0;
     lastDuplicateCount_ = count;
-    if (comparing_) return "hashing: " + plural(count, "group", "groups") + " done, " + bytes + " wasted";
+    if (comparing_)
+      return "hashing: " + plural(count, "group", "groups") + " done, " + bytes + " wasted";
     return "looking for duplicates: " + plural(count, "file", "files") + " scanned";
   }
   if (task == "disk") return "measuring: " + plural(count, "item", "items") + ", " + bytes;
-  if (task == "large") return "looking for large files: " + plural(count, "file", "files") + " scanned, " + bytes;
+  if (task == "large")
+    return "looking for large files: " + plural(count, "file", "files") + " scanned, " + bytes;
   if (task == "junk") return "looking for junk: " + plural(count, "item", "items") + ", " + bytes;
-  if (task == "delete") return "deleting: " + plural(count, "item", "items") + ", " + bytes + " freed";
+  if (task == "delete")
+    return "deleting: " + plural(count, "item", "items") + ", " + bytes + " freed";
   if (task == "trash") return "moving to the Trash: " + plural(count, "item", "items");
   if (task == "apps") return "reading applications: " + withThousands(count) + " found";
   return printable(task) + ": " + plural(count, "item", "items") + ", " + bytes;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "host/terminal/terminal_text.h"
 #include "channel/value.h"
+#include "host/terminal/terminal_text.h"
 
 namespace nimbra {
 

@@ -44,7 +44,11 @@ size_t columnsOf(UChar32 c) {
 // The length of the UTF-8 sequence starting at text[i], or 0 when it is not a valid one.
 size_t sequenceLength(std::string_view text, size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  const size_t length = lead < 0x80    ? 1
+                        : lead >= 0xF0 ? 4
+                        : lead >= 0xE0 ? 3
+                        : lead >= 0xC2 ? 2
+                                       : 0;
   if (length == 0 || i + length > text.size()) return 0;
   return isValidUtf8(text.substr(i, length)) ? length : 0;
 }
@@ -66,7 +70,8 @@ std::string formatByteCount(int64_t bytes, ByteUnits units) {
     ++unit;
   }
   std::array<char, 32> text{};
-  std::snprintf(text.data(), text.size(), "%.1f %s", value, binary ? kBinary[unit] : kDecimal[unit]);
+  std::snprintf(text.data(), text.size(), "%.1f %s", value,
+                binary ? kBinary[unit] : kDecimal[unit]);
   return text.data();
 }
 
@@ -90,17 +95,29 @@ std::optional<int64_t> parseByteSize(std::string_view text) {
   };
   text = trim(text);
   size_t numberEnd = 0;
-  while (numberEnd < text.size() && (std::isdigit(static_cast<unsigned char>(text[numberEnd])) || text[numberEnd] == '.')) {
+  while (numberEnd < text.size() &&
+         (std::isdigit(static_cast<unsigned char>(text[numberEnd])) || text[numberEnd] == '.')) {
     ++numberEnd;
   }
   const std::string number(text.substr(0, numberEnd));
   if (number.empty() || number == "." || number.find('.') != number.rfind('.')) return std::nullopt;
   std::string unit(trim(text.substr(numberEnd)));
   for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  static constexpr std::array<std::pair<std::string_view, double>, 14> kUnits{{
-      {"", 1},          {"b", 1},          {"k", 1e3},         {"kb", 1e3},        {"m", 1e6},
-      {"mb", 1e6},      {"g", 1e9},        {"gb", 1e9},        {"t", 1e12},        {"tb", 1e12},
-      {"kib", 1024.0},  {"mib", 1048576.0}, {"gib", 1073741824.0}, {"tib", 1099511627776.0}}};
+  static constexpr std::array<std::pair<std::string_view, double>, 14> kUnits{
+      {{"", 1},
+       {"b", 1},
+       {"k", 1e3},
+       {"kb", 1e3},
+       {"m", 1e6},
+       {"mb", 1e6},
+       {"g", 1e9},
+       {"gb", 1e9},
+       {"t", 1e12},
+       {"tb", 1e12},
+       {"kib", 1024.0},
+       {"mib", 1048576.0},
+       {"gib", 1073741824.0},
+       {"tib", 1099511627776.0}}};
   for (const auto& [name, factor] : kUnits) {
     if (unit != name) continue;
     const bool whole = number.find('.') == std::string::npos;
@@ -129,12 +146,14 @@ std::vector<Glyph> printableGlyphs(std::string_view text) {
       ++i;
       continue;
     }
-    if (lead < 0x20 || lead == 0x7F || (lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+    if (lead < 0x20 || lead == 0x7F ||
+        (lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
       glyphs.push_back({"?", 1});  // C0, DEL and the C1 controls (U+0080..U+009F) act on terminals
     } else {
       int32_t offset = 0;
       UChar32 c = 0;
-      U8_NEXT(reinterpret_cast<const uint8_t*>(text.data() + i), offset, static_cast<int32_t>(length), c);
+      U8_NEXT(reinterpret_cast<const uint8_t*>(text.data() + i), offset,
+              static_cast<int32_t>(length), c);
       glyphs.push_back({std::string(text.substr(i, length)), columnsOf(c)});
     }
     i += length;
@@ -163,7 +182,8 @@ std::string fitPath(std::string_view path, size_t width) {
   const size_t keep = width > kEllipsis.size() ? width - kEllipsis.size() : width;
   size_t head = 0, used = 0;
   if (width > kEllipsis.size()) {
-    for (; head < glyphs.size() && used + glyphs[head].width <= keep / 3; ++head) used += glyphs[head].width;
+    for (; head < glyphs.size() && used + glyphs[head].width <= keep / 3; ++head)
+      used += glyphs[head].width;
   }
   size_t tail = glyphs.size();
   while (tail > head && used + glyphs[tail - 1].width <= keep) used += glyphs[--tail].width;
@@ -172,9 +192,10 @@ std::string fitPath(std::string_view path, size_t width) {
 }
 
 std::string bar(double fraction, size_t width, bool unicode) {
-  static constexpr std::array<std::string_view, 9> kEighths{" ", "\u258F", "\u258E", "\u258D", "\u258C",
-                                                            "\u258B", "\u258A", "\u2589", "\u2588"};
-  static constexpr std::array<std::string_view, 9> kAsciiEighths{" ", " ", " ", " ", "#", "#", "#", "#", "#"};
+  static constexpr std::array<std::string_view, 9> kEighths{
+      " ", "\u258F", "\u258E", "\u258D", "\u258C", "\u258B", "\u258A", "\u2589", "\u2588"};
+  static constexpr std::array<std::string_view, 9> kAsciiEighths{" ", " ", " ", " ", "#",
+                                                                 "#", "#", "#", "#"};
   if (!(fraction > 0)) fraction = 0;
   if (fraction > 1) fraction = 1;
   const auto eighths = static_cast<size_t>(std::lround(fraction * static_cast<double>(width) * 8));

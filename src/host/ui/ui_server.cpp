@@ -58,7 +58,8 @@ struct ServerState {
     origins = {"http://" + hosts[0], "http://" + hosts[1]};
     contentSecurityPolicy =
         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
-        "connect-src 'self' ws://" + hosts[0] + " ws://" + hosts[1] +
+        "connect-src 'self' ws://" +
+        hosts[0] + " ws://" + hosts[1] +
         "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
   }
 
@@ -72,7 +73,8 @@ struct ServerState {
 
 // True when the header occurs exactly once and its value is one of `allowed`.
 template <class Fields>
-bool headerIsOneOf(const Fields& fields, http::field field, const std::array<std::string, 2>& allowed) {
+bool headerIsOneOf(const Fields& fields, http::field field,
+                   const std::array<std::string, 2>& allowed) {
   if (fields.count(field) != 1) return false;
   const beast::string_view value = fields[field];
   for (const std::string& candidate : allowed) {
@@ -113,7 +115,10 @@ class ChannelRegistry {
 class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
  public:
   ChannelSession(tcp::socket socket, ServerState& server, ChannelRegistry& registry)
-      : ws_(std::move(socket)), server_(server), registry_(registry), secretTimer_(ws_.get_executor()) {}
+      : ws_(std::move(socket)),
+        server_(server),
+        registry_(registry),
+        secretTimer_(ws_.get_executor()) {}
 
   void accept(const Request& request) {
     beast::get_lowest_layer(ws_).expires_never();  // the WebSocket keeps its own time from here
@@ -147,14 +152,16 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
     std::vector<uint8_t> message;
     size_t size() const { return head.size() - kFrameHeaderSize + message.size(); }
     std::array<net::const_buffer, 2> buffers() const {
-      return {net::buffer(head.data() + kFrameHeaderSize, head.size() - kFrameHeaderSize), net::buffer(message)};
+      return {net::buffer(head.data() + kFrameHeaderSize, head.size() - kFrameHeaderSize),
+              net::buffer(message)};
     }
   };
 
   void onAccepted() {
     secretTimer_.expires_after(kSecretTimeout);
     secretTimer_.async_wait([self = shared_from_this()](beast::error_code error) {
-      if (!error && !self->id_) self->close(websocket::close_code::policy_error, "no secret in time");
+      if (!error && !self->id_)
+        self->close(websocket::close_code::policy_error, "no secret in time");
     });
     read();
   }
@@ -199,7 +206,8 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
 
   void handOn() {
     const auto bytes = buffer_.cdata();
-    Decoded<Frame> frame = decodeFrameBody({static_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    Decoded<Frame> frame =
+        decodeFrameBody({static_cast<const uint8_t*>(bytes.data()), bytes.size()});
     if (!frame) {
       close(websocket::close_code::bad_payload, "malformed frame");
       return;
@@ -223,22 +231,24 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
 
   void write() {
     ws_.binary(true);
-    ws_.async_write(queue_.front().buffers(), [self = shared_from_this()](beast::error_code error, size_t) {
-      if (error) {
-        self->drop();
-        return;
-      }
-      self->queuedBytes_ -= self->queue_.front().size();
-      self->queue_.pop_front();
-      if (!self->queue_.empty() && !self->closing_) self->write();
-    });
+    ws_.async_write(queue_.front().buffers(),
+                    [self = shared_from_this()](beast::error_code error, size_t) {
+                      if (error) {
+                        self->drop();
+                        return;
+                      }
+                      self->queuedBytes_ -= self->queue_.front().size();
+                      self->queue_.pop_front();
+                      if (!self->queue_.empty() && !self->closing_) self->write();
+                    });
   }
 
   // Begins the closing handshake; reading goes on until the peer's close or the timeout.
   void close(websocket::close_code code, const char* reason) {
     if (closing_) return;
     closing_ = true;
-    ws_.async_close(websocket::close_reason(code, reason), [self = shared_from_this()](beast::error_code) {});
+    ws_.async_close(websocket::close_reason(code, reason),
+                    [self = shared_from_this()](beast::error_code) {});
   }
 
   // Ends the connection at once: the pending read and write fail, and finish() follows.
@@ -283,9 +293,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     parser_.emplace();
     parser_->header_limit(kMaxHeaderBytes);
     stream_.expires_after(kRequestTimeout);
-    http::async_read_header(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code error, size_t) {
-      if (!error) self->onRequest();
-    });
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = shared_from_this()](beast::error_code error, size_t) {
+                              if (!error) self->onRequest();
+                            });
   }
 
   void onRequest() {
@@ -308,13 +319,17 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         return respond(http::status::forbidden, "Not from this page.\n", head, false);
       }
       stream_.expires_never();
-      std::make_shared<ChannelSession>(stream_.release_socket(), server_, registry_)->accept(request);
+      std::make_shared<ChannelSession>(stream_.release_socket(), server_, registry_)
+          ->accept(request);
       return;
     }
     const std::string_view target(request.target().data(), request.target().size());
     const WebAsset* asset = findWebAsset(target);
-    if (!asset) return respond(http::status::not_found, "Not found.\n", head, request.keep_alive() && !hasBody);
-    const std::span<const char> bytes(reinterpret_cast<const char*>(asset->bytes.data()), asset->bytes.size());
+    if (!asset)
+      return respond(http::status::not_found, "Not found.\n", head,
+                     request.keep_alive() && !hasBody);
+    const std::span<const char> bytes(reinterpret_cast<const char*>(asset->bytes.data()),
+                                      asset->bytes.size());
     respond(http::status::ok, bytes, asset->contentType, head, request.keep_alive() && !hasBody);
   }
 
@@ -322,8 +337,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     respond(status, textSpan(text), "text/plain; charset=utf-8", head, keepAlive);
   }
 
-  void respond(http::status status, std::span<const char> body, std::string_view contentType, bool head,
-               bool keepAlive) {
+  void respond(http::status status, std::span<const char> body, std::string_view contentType,
+               bool head, bool keepAlive) {
     response_.emplace(status, parser_->get().version());
     Response& response = *response_;
     response.set(http::field::content_type, contentType);
@@ -336,15 +351,16 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     // HEAD: the same headers, the length of the body that GET would have, no body.
     response.content_length(body.size());
     if (!head) response.body() = Body::value_type(body.data(), body.size());
-    http::async_write(stream_, response, [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
-      if (error) return;
-      if (keepAlive) {
-        self->read();
-      } else {
-        beast::error_code ignored;
-        self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-      }
-    });
+    http::async_write(stream_, response,
+                      [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
+                        if (error) return;
+                        if (keepAlive) {
+                          self->read();
+                        } else {
+                          beast::error_code ignored;
+                          self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                        }
+                      });
   }
 
   beast::tcp_stream stream_;
@@ -395,20 +411,22 @@ class BeastUiServer final : public UiServer {
   uint16_t port() const override { return port_; }
 
   void send(uint64_t connection, Frame frame) override {
-    if (std::shared_ptr<ChannelSession> session = registry_.find(connection)) session->send(std::move(frame));
+    if (std::shared_ptr<ChannelSession> session = registry_.find(connection))
+      session->send(std::move(frame));
   }
 
  private:
   void accept() {
-    acceptor_.async_accept(net::make_strand(io_), [this](beast::error_code error, tcp::socket socket) {
-      if (!error) {
-        std::make_shared<HttpSession>(std::move(socket), state_, registry_)->run();
-        accept();
-        return;
-      }
-      retry_.expires_after(kAcceptRetry);
-      retry_.async_wait([this](beast::error_code) { accept(); });
-    });
+    acceptor_.async_accept(
+        net::make_strand(io_), [this](beast::error_code error, tcp::socket socket) {
+          if (!error) {
+            std::make_shared<HttpSession>(std::move(socket), state_, registry_)->run();
+            accept();
+            return;
+          }
+          retry_.expires_after(kAcceptRetry);
+          retry_.async_wait([this](beast::error_code) { accept(); });
+        });
   }
 
   ServerState state_;
@@ -423,8 +441,8 @@ class BeastUiServer final : public UiServer {
 
 }  // namespace
 
-std::unique_ptr<UiServer> UiServer::start(MainLoop& loop, UiServerOptions options, UiServerHandlers handlers,
-                                          std::string& error) {
+std::unique_ptr<UiServer> UiServer::start(MainLoop& loop, UiServerOptions options,
+                                          UiServerHandlers handlers, std::string& error) {
   const uint16_t port = options.port;
   auto server = std::make_unique<BeastUiServer>(loop, std::move(options), std::move(handlers));
   if (!server->listen(port, error)) return nullptr;

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "base/fd_io.h"
+#include "base/random_uuid.h"
 #include "channel/standard_codec.h"
 #include "platform/desktop/desktop_programs.h"
-#include "base/random_uuid.h"
 
 namespace nimbra {
 namespace {
@@ -25,7 +25,8 @@ std::optional<std::string> newSecret() {
   unsigned char bytes[kSecretBytes];
   if (!kernelRandomBytes(bytes, sizeof bytes)) return std::nullopt;
   std::string text(4 * ((sizeof bytes + 2) / 3) + 1, '\0');
-  text.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, sizeof bytes)));
+  text.resize(static_cast<size_t>(
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, sizeof bytes)));
   OPENSSL_cleanse(bytes, sizeof bytes);
   while (!text.empty() && text.back() == '=') text.pop_back();
   for (char& c : text) {
@@ -47,23 +48,28 @@ StreamVerb streamVerb(const std::vector<uint8_t>& message) {
   return StreamVerb::none;
 }
 
-bool isSuccessEnvelope(const std::vector<uint8_t>& reply) { return !reply.empty() && reply[0] == 0; }
+bool isSuccessEnvelope(const std::vector<uint8_t>& reply) {
+  return !reply.empty() && reply[0] == 0;
+}
 
 }  // namespace
 
-UiSession::UiSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop, UiOptions options)
+UiSession::UiSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
+                     UiOptions options)
     : window_(window), engine_(engine), loop_(loop), options_(options) {}
 
 void UiSession::start() {
   if (::geteuid() == 0 && !options_.allowRoot) {
-    closeWithComplaint(window_,
-                       "refusing to run as root: whoever holds the page's address could delete anything "
-                       "on this machine. Run it as your own user, or pass --allow-root if you mean it.",
-                       kExitFailure);
+    closeWithComplaint(
+        window_,
+        "refusing to run as root: whoever holds the page's address could delete anything "
+        "on this machine. Run it as your own user, or pass --allow-root if you mean it.",
+        kExitFailure);
   }
   std::optional<std::string> secret = newSecret();
   if (!secret) {
-    closeWithComplaint(window_, std::string("no random secret: ") + std::strerror(errno), kExitFailure);
+    closeWithComplaint(window_, std::string("no random secret: ") + std::strerror(errno),
+                       kExitFailure);
   }
   UiServerHandlers handlers{
       [this](uint64_t connection, Frame frame) { onFrame(connection, std::move(frame)); },
@@ -71,9 +77,11 @@ void UiSession::start() {
       [this] { window_.close(kExitSuccess); },
   };
   std::string error;
-  server_ = UiServer::start(loop_, UiServerOptions{options_.port, *secret}, std::move(handlers), error);
+  server_ =
+      UiServer::start(loop_, UiServerOptions{options_.port, *secret}, std::move(handlers), error);
   if (!server_) {
-    closeWithComplaint(window_, "cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " + error,
+    closeWithComplaint(window_,
+                       "cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " + error,
                        kExitFailure);
   }
   engine_.setInterfaceReceiver(
@@ -81,15 +89,18 @@ void UiSession::start() {
         onHostMessage(channel, std::move(message), std::move(reply));
       });
 
-  const std::string address = "http://127.0.0.1:" + std::to_string(server_->port()) + "/#t=" + *secret;
+  const std::string address =
+      "http://127.0.0.1:" + std::to_string(server_->port()) + "/#t=" + *secret;
   if (!writeAll(STDOUT_FILENO, address + "\n")) {
-    closeWithComplaint(window_, std::string("cannot print the address: ") + std::strerror(errno), kExitFailure);
+    closeWithComplaint(window_, std::string("cannot print the address: ") + std::strerror(errno),
+                       kExitFailure);
   }
   if (options_.open) {
     if (std::optional<pid_t> opener = startDetached("xdg-open", {address})) {
       std::thread([pid = *opener] { reapChild(pid); }).detach();
     } else {
-      (void)writeAll(STDERR_FILENO, "nimbra: no browser could be opened; open the address above in one\n");
+      (void)writeAll(STDERR_FILENO,
+                     "nimbra: no browser could be opened; open the address above in one\n");
     }
   }
 }
@@ -101,21 +112,27 @@ void UiSession::onFrame(uint64_t connection, Frame frame) {
   const bool wantsAnswer = frame.kind == FrameKind::request;
   engine_.deliverFromInterface(
       frame.channel, std::move(message),
-      [this, connection, verb, wantsAnswer, id = frame.id, channel = frame.channel](std::vector<uint8_t> reply) {
-        if (verb == StreamVerb::listen && isSuccessEnvelope(reply)) listeners_[channel] = connection;
+      [this, connection, verb, wantsAnswer, id = frame.id,
+       channel = frame.channel](std::vector<uint8_t> reply) {
+        if (verb == StreamVerb::listen && isSuccessEnvelope(reply))
+          listeners_[channel] = connection;
         if (verb == StreamVerb::cancel && isSuccessEnvelope(reply)) {
           auto listener = listeners_.find(channel);
-          if (listener != listeners_.end() && listener->second == connection) listeners_.erase(listener);
+          if (listener != listeners_.end() && listener->second == connection)
+            listeners_.erase(listener);
         }
-        if (wantsAnswer) server_->send(connection, Frame{FrameKind::answer, id, channel, std::move(reply)});
+        if (wantsAnswer)
+          server_->send(connection, Frame{FrameKind::answer, id, channel, std::move(reply)});
       });
 }
 
 void UiSession::onClosed(uint64_t connection) {
-  std::erase_if(listeners_, [connection](const auto& listener) { return listener.second == connection; });
+  std::erase_if(listeners_,
+                [connection](const auto& listener) { return listener.second == connection; });
 }
 
-void UiSession::onHostMessage(const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
+void UiSession::onHostMessage(const std::string& channel, std::vector<uint8_t> message,
+                              BinaryReply reply) {
   if (reply) {
     reply({});
     return;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "host/command_line.h"
-#include "host/interface_session.h"
 #include "host/embedding/main_window.h"
+#include "host/interface_session.h"
 #include "host/ui/ui_server.h"
 #include "service/main_loop.h"
 

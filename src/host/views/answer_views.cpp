@@ -69,8 +69,8 @@ std::string failures(const ValueMap& result, const char* what, const ViewOptions
   std::string out;
   const ValueList& failed = list(result, "failed");
   if (!failed.empty()) {
-    out += options.palette.warn(plural(static_cast<int64_t>(failed.size()), "item", "items") + " could not be " + what +
-                                ":") +
+    out += options.palette.warn(plural(static_cast<int64_t>(failed.size()), "item", "items") +
+                                " could not be " + what + ":") +
            "\n";
   }
   for (const Value& path : failed) out += "  " + printable(stringOf(path)) + "\n";
@@ -104,8 +104,8 @@ struct Column {
 
 // A table whose last column (a path or a name) gets what is left of the width and is fitted
 // into it; the other columns are as wide as their widest cell.
-std::string table(const std::vector<Column>& columns, const std::vector<std::vector<std::string>>& rows,
-                  const ViewOptions& options) {
+std::string table(const std::vector<Column>& columns,
+                  const std::vector<std::vector<std::string>>& rows, const ViewOptions& options) {
   std::vector<size_t> widths(columns.size());
   for (size_t c = 0; c + 1 < columns.size(); ++c) {
     widths[c] = displayWidth(columns[c].title);
@@ -135,7 +135,7 @@ std::string table(const std::vector<Column>& columns, const std::vector<std::vec
 }
 
 struct TreeRow {
-  std::string branch;  // the tree drawing before the name
+  std::string branch;      // the tree drawing before the name
   size_t branchWidth = 0;  // its columns: three a level
   std::string name;
   bool remainder = false;
@@ -168,9 +168,11 @@ std::vector<TreeRow> treeRows(const ValueMap& root, const TreeGlyphs& glyphs) {
     row.branch = top.indent + std::string(lastChild ? glyphs.lastBranch : glyphs.branch);
     row.branchWidth = 3 * open.size();
     row.size = number(child, "size");
-    row.share = static_cast<double>(row.size) / static_cast<double>(std::max<int64_t>(number(*top.node, "size"), 1));
+    row.share = static_cast<double>(row.size) /
+                static_cast<double>(std::max<int64_t>(number(*top.node, "size"), 1));
     rows.push_back(std::move(row));
-    std::string indent = top.indent + (lastChild ? std::string("   ") : std::string(glyphs.through));
+    std::string indent =
+        top.indent + (lastChild ? std::string("   ") : std::string(glyphs.through));
     open.push_back({&child, std::move(indent), 0});
   }
   return rows;
@@ -178,30 +180,42 @@ std::vector<TreeRow> treeRows(const ValueMap& root, const TreeGlyphs& glyphs) {
 
 }  // namespace
 
-const ValueList& answerList(const Value& answer, std::string_view key) { return list(mapOf(answer), key); }
-std::string answerText(const Value& answer, std::string_view key) { return text(mapOf(answer), key); }
-int64_t answerNumber(const Value& answer, std::string_view key) { return number(mapOf(answer), key); }
+const ValueList& answerList(const Value& answer, std::string_view key) {
+  return list(mapOf(answer), key);
+}
+std::string answerText(const Value& answer, std::string_view key) {
+  return text(mapOf(answer), key);
+}
+int64_t answerNumber(const Value& answer, std::string_view key) {
+  return number(mapOf(answer), key);
+}
 
 std::string sizeText(int64_t count, const ViewOptions& options) {
   return options.exactBytes ? std::to_string(count) : formatByteCount(count, options.units);
 }
 
 std::string junkLabel(const std::string& id) {
-  static const std::map<std::string, std::string> kLabels = {
-      {"userCache", "User caches"},      {"userLogs", "Logs"},
-      {"systemCache", "System caches"},  {"temp", "Temporary files"},
-      {"trash", "Trash"},                {"developer", "Developer files"},
-      {"browsers", "Browser caches"},    {"crashReports", "Crash reports"},
-      {"savedState", "Saved window state"}, {"mail", "Mail downloads"},
-      {"iosBackups", "Device backups"},  {"localization", "Unused languages"}};
+  static const std::map<std::string, std::string> kLabels = {{"userCache", "User caches"},
+                                                             {"userLogs", "Logs"},
+                                                             {"systemCache", "System caches"},
+                                                             {"temp", "Temporary files"},
+                                                             {"trash", "Trash"},
+                                                             {"developer", "Developer files"},
+                                                             {"browsers", "Browser caches"},
+                                                             {"crashReports", "Crash reports"},
+                                                             {"savedState", "Saved window state"},
+                                                             {"mail", "Mail downloads"},
+                                                             {"iosBackups", "Device backups"},
+                                                             {"localization", "Unused languages"}};
   auto found = kLabels.find(id);
   return found == kLabels.end() ? id : found->second;
 }
 
 std::string treeView(const Value& answer, const ViewOptions& options) {
   const ValueMap& root = mapOf(answer);
-  std::string out = options.palette.bold(printable(text(root, "path"))) + "  " + bytes(number(root, "size"), options) +
-                    "  " + plural(number(root, "files"), "file", "files") + "\n";
+  std::string out = options.palette.bold(printable(text(root, "path"))) + "  " +
+                    bytes(number(root, "size"), options) + "  " +
+                    plural(number(root, "files"), "file", "files") + "\n";
   const std::vector<TreeRow> rows = treeRows(root, options.unicode ? kUnicodeTree : kAsciiTree);
   // Sizes line up in a column as wide as the widest (exact byte counts may be long), names in
   // one as wide as the widest name, as far as the terminal allows.
@@ -209,13 +223,16 @@ std::string treeView(const Value& answer, const ViewOptions& options) {
   for (const TreeRow& row : rows) sizeWidth = std::max(sizeWidth, bytes(row.size, options).size());
   const size_t tailWidth = sizeWidth + kBarWidth + kShareWidth + 4;
   size_t nameColumn = 0;
-  for (const TreeRow& row : rows) nameColumn = std::max(nameColumn, row.branchWidth + displayWidth(row.name));
-  nameColumn = std::min(nameColumn, options.columns > tailWidth + 8 ? options.columns - tailWidth : 8);
+  for (const TreeRow& row : rows)
+    nameColumn = std::max(nameColumn, row.branchWidth + displayWidth(row.name));
+  nameColumn =
+      std::min(nameColumn, options.columns > tailWidth + 8 ? options.columns - tailWidth : 8);
   for (const TreeRow& row : rows) {
     const size_t nameWidth = nameColumn > row.branchWidth + 4 ? nameColumn - row.branchWidth : 4;
     std::string name = padRight(fitPath(row.name, nameWidth), nameWidth);
     if (row.remainder) name = options.palette.dim(name);
-    out += options.palette.dim(row.branch) + name + "  " + padLeft(bytes(row.size, options), sizeWidth) + " " +
+    out += options.palette.dim(row.branch) + name + "  " +
+           padLeft(bytes(row.size, options), sizeWidth) + " " +
            options.palette.accent(bar(row.share, kBarWidth, options.unicode)) + " " +
            padLeft(std::to_string(std::lround(row.share * 100)) + "%", kShareWidth) + "\n";
   }
@@ -227,9 +244,11 @@ std::string largeFilesView(const Value& answer, const ViewOptions& options) {
   std::vector<std::vector<std::string>> rows;
   for (const Value& item : list(result, "items")) {
     const ValueMap& file = mapOf(item);
-    rows.push_back({bytes(number(file, "size"), options), localTime(number(file, "modified")), text(file, "path")});
+    rows.push_back({bytes(number(file, "size"), options), localTime(number(file, "modified")),
+                    text(file, "path")});
   }
-  std::string out = rows.empty() ? "" : table({{"SIZE", true}, {"MODIFIED"}, {"PATH"}}, rows, options);
+  std::string out =
+      rows.empty() ? "" : table({{"SIZE", true}, {"MODIFIED"}, {"PATH"}}, rows, options);
   out += plural(static_cast<int64_t>(rows.size()), "large file", "large files") + " among " +
          plural(number(result, "scanned"), "file", "files") + " scanned\n";
   return out;
@@ -243,16 +262,19 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options) {
     const ValueMap& group = mapOf(entry);
     const ValueList& files = list(group, "files");
     const std::string hash = text(group, "hash").substr(0, kShortHash);
-    out += options.palette.bold(plural(static_cast<int64_t>(files.size()), "copy", "copies") + " of " +
-                                bytes(number(group, "size"), options)) +
-           ", " + bytes(number(group, "wasted"), options) + " wasted  " + options.palette.dim("sha256 " + hash) + "\n";
+    out += options.palette.bold(plural(static_cast<int64_t>(files.size()), "copy", "copies") +
+                                " of " + bytes(number(group, "size"), options)) +
+           ", " + bytes(number(group, "wasted"), options) + " wasted  " +
+           options.palette.dim("sha256 " + hash) + "\n";
     for (const Value& file : files) {
-      out += "  " + fitPath(text(mapOf(file), "path"), options.columns > 2 ? options.columns - 2 : 1) + "\n";
+      out += "  " +
+             fitPath(text(mapOf(file), "path"), options.columns > 2 ? options.columns - 2 : 1) +
+             "\n";
     }
   }
   out += plural(static_cast<int64_t>(groups.size()), "group", "groups") + ", " +
-         bytes(number(result, "wasted"), options) + " wasted, " + plural(number(result, "scanned"), "file", "files") +
-         " scanned\n";
+         bytes(number(result, "wasted"), options) + " wasted, " +
+         plural(number(result, "scanned"), "file", "files") + " scanned\n";
   return out;
 }
 
@@ -261,28 +283,31 @@ std::string junkView(const Value& answer, const ViewOptions& options) {
   std::vector<std::vector<std::string>> rows;
   for (const Value& entry : list(result, "categories")) {
     const ValueMap& category = mapOf(entry);
-    rows.push_back({text(category, "id"), withThousands(static_cast<int64_t>(list(category, "items").size())),
+    rows.push_back({text(category, "id"),
+                    withThousands(static_cast<int64_t>(list(category, "items").size())),
                     bytes(number(category, "size"), options), junkLabel(text(category, "id"))});
   }
   std::string out = table({{"ID"}, {"ITEMS", true}, {"SIZE", true}, {"CATEGORY"}}, rows, options);
-  out += "total " + bytes(number(result, "total"), options) + " in " + plural(number(result, "count"), "item", "items") +
-         "\n";
+  out += "total " + bytes(number(result, "total"), options) + " in " +
+         plural(number(result, "count"), "item", "items") + "\n";
   return out;
 }
 
 std::string deletionView(const Value& answer, const ViewOptions& options) {
   const ValueMap& result = mapOf(answer);
-  return "freed " + bytes(number(result, "freed"), options) + "\n" + failures(result, "removed", options);
+  return "freed " + bytes(number(result, "freed"), options) + "\n" +
+         failures(result, "removed", options);
 }
 
 std::string trashView(const Value& answer, int64_t movedBytes, const std::string& trashFolder,
                       const ViewOptions& options) {
   const ValueMap& result = mapOf(answer);
   const auto moved = static_cast<int64_t>(list(result, "trashed").size());
-  std::string out = "moved " + plural(moved, "item", "items") + ", " + bytes(movedBytes, options) + " to the Trash";
+  std::string out = "moved " + plural(moved, "item", "items") + ", " + bytes(movedBytes, options) +
+                    " to the Trash";
   if (moved > 0) {
-    out += " (" + printable(trashFolder) + "/files)\n  the desktop's Trash puts " + (moved == 1 ? "it" : "them") +
-           " back where " + (moved == 1 ? "it was" : "they were");
+    out += " (" + printable(trashFolder) + "/files)\n  the desktop's Trash puts " +
+           (moved == 1 ? "it" : "them") + " back where " + (moved == 1 ? "it was" : "they were");
   }
   return out + "\n" + failures(result, "moved", options);
 }
@@ -313,38 +338,49 @@ std::string sizesView(const std::vector<std::string>& paths, const std::vector<V
 std::string systemView(const Value& answer, const ViewOptions& options) {
   const ValueMap& info = mapOf(answer);
   const int64_t uptime = number(info, "uptime");
-  std::string out = options.palette.bold(printable(text(info, "host"))) + "  " + printable(text(info, "os")) + " " +
-                    printable(text(info, "osVersion")) + " (" + printable(text(info, "arch")) + ")\n" +
-                    "user    " + printable(text(info, "user")) + "  " + printable(text(info, "home")) + "\n" +
-                    "cpu     " + printable(text(info, "cpu")) + ", " + plural(number(info, "cores"), "core", "cores") +
-                    "\n" + "memory  " + bytes(number(info, "memUsed"), options) + " used of " +
-                    bytes(number(info, "memTotal"), options) + "\n" + "uptime  " + std::to_string(uptime / 86400) +
-                    "d " + std::to_string(uptime / 3600 % 24) + "h " + std::to_string(uptime / 60 % 60) + "m\n\n";
+  std::string out = options.palette.bold(printable(text(info, "host"))) + "  " +
+                    printable(text(info, "os")) + " " + printable(text(info, "osVersion")) + " (" +
+                    printable(text(info, "arch")) + ")\n" + "user    " +
+                    printable(text(info, "user")) + "  " + printable(text(info, "home")) + "\n" +
+                    "cpu     " + printable(text(info, "cpu")) + ", " +
+                    plural(number(info, "cores"), "core", "cores") + "\n" + "memory  " +
+                    bytes(number(info, "memUsed"), options) + " used of " +
+                    bytes(number(info, "memTotal"), options) + "\n" + "uptime  " +
+                    std::to_string(uptime / 86400) + "d " + std::to_string(uptime / 3600 % 24) +
+                    "h " + std::to_string(uptime / 60 % 60) + "m\n\n";
   std::vector<std::vector<std::string>> rows;
   for (const Value& entry : list(info, "disks")) {
     const ValueMap& disk = mapOf(entry);
     const int64_t total = number(disk, "total");
-    const double share = total > 0 ? static_cast<double>(number(disk, "used")) / static_cast<double>(total) : 0;
-    rows.push_back({text(disk, "name"), bytes(number(disk, "used"), options), bytes(total, options),
-                    bar(share, 10, options.unicode) + " " + std::to_string(std::lround(share * 100)) + "%",
-                    text(disk, "path") + (flag(disk, "isRemovable") ? "  (removable)" : "")});
+    const double share =
+        total > 0 ? static_cast<double>(number(disk, "used")) / static_cast<double>(total) : 0;
+    rows.push_back(
+        {text(disk, "name"), bytes(number(disk, "used"), options), bytes(total, options),
+         bar(share, 10, options.unicode) + " " + std::to_string(std::lround(share * 100)) + "%",
+         text(disk, "path") + (flag(disk, "isRemovable") ? "  (removable)" : "")});
   }
-  return out + table({{"VOLUME"}, {"USED", true}, {"TOTAL", true}, {"SHARE"}, {"MOUNTED AT"}}, rows, options);
+  return out + table({{"VOLUME"}, {"USED", true}, {"TOTAL", true}, {"SHARE"}, {"MOUNTED AT"}}, rows,
+                     options);
 }
 
 std::string memoryView(const Value& answer, const ViewOptions& options) {
   const ValueMap& memory = mapOf(answer);
   const int64_t total = number(memory, "total");
-  const double share = total > 0 ? static_cast<double>(number(memory, "used")) / static_cast<double>(total) : 0;
-  std::string out = "used " + bytes(number(memory, "used"), options) + " of " + bytes(total, options) + "  " +
-                    options.palette.accent(bar(share, 20, options.unicode)) + " pressure " + std::to_string(number(memory, "pressure")) +
-                    "%\n" + "free " + bytes(number(memory, "free"), options) + ", cached " +
-                    bytes(number(memory, "cached"), options) + ", wired " + bytes(number(memory, "wired"), options) +
-                    ", compressed " + bytes(number(memory, "compressed"), options) + "\n\n";
+  const double share =
+      total > 0 ? static_cast<double>(number(memory, "used")) / static_cast<double>(total) : 0;
+  std::string out = "used " + bytes(number(memory, "used"), options) + " of " +
+                    bytes(total, options) + "  " +
+                    options.palette.accent(bar(share, 20, options.unicode)) + " pressure " +
+                    std::to_string(number(memory, "pressure")) + "%\n" + "free " +
+                    bytes(number(memory, "free"), options) + ", cached " +
+                    bytes(number(memory, "cached"), options) + ", wired " +
+                    bytes(number(memory, "wired"), options) + ", compressed " +
+                    bytes(number(memory, "compressed"), options) + "\n\n";
   std::vector<std::vector<std::string>> rows;
   for (const Value& entry : list(memory, "topProcesses")) {
     const ValueMap& process = mapOf(entry);
-    rows.push_back({std::to_string(number(process, "pid")), bytes(number(process, "mem"), options), text(process, "name")});
+    rows.push_back({std::to_string(number(process, "pid")), bytes(number(process, "mem"), options),
+                    text(process, "name")});
   }
   return out + table({{"PID", true}, {"MEMORY", true}, {"PROCESS"}}, rows, options);
 }
@@ -354,7 +390,8 @@ std::string startupView(const Value& answer, const ViewOptions& options) {
   for (const Value& entry : list(mapOf(answer), "items")) {
     const ValueMap& item = mapOf(entry);
     const std::string program = text(item, "path");
-    rows.push_back({text(item, "kind"), flag(item, "enabled") ? "on" : "off", flag(item, "runAtLoad") ? "yes" : "no",
+    rows.push_back({text(item, "kind"), flag(item, "enabled") ? "on" : "off",
+                    flag(item, "runAtLoad") ? "yes" : "no",
                     text(item, "name") + (program.empty() ? "" : "  " + program)});
   }
   if (rows.empty()) return "no startup items\n";
@@ -372,7 +409,8 @@ std::string appsView(const Value& answer, const ViewOptions& options) {
   }
   if (rows.empty()) return "no applications\n";
   return table({{"SIZE", true}, {"VERSION"}, {"NAME"}, {"IDENTIFIER AND PATH"}}, rows, options) +
-         plural(static_cast<int64_t>(rows.size()), "application", "applications") + ", " + bytes(total, options) + "\n";
+         plural(static_cast<int64_t>(rows.size()), "application", "applications") + ", " +
+         bytes(total, options) + "\n";
 }
 
 std::string leftoversView(const Value& answer, const ViewOptions& options) {
@@ -381,12 +419,13 @@ std::string leftoversView(const Value& answer, const ViewOptions& options) {
   for (const Value& entry : list(mapOf(answer), "items")) {
     const ValueMap& item = mapOf(entry);
     total += number(item, "size");
-    rows.push_back({bytes(number(item, "size"), options), flag(item, "weak") ? "weak" : "", text(item, "name")});
+    rows.push_back({bytes(number(item, "size"), options), flag(item, "weak") ? "weak" : "",
+                    text(item, "name")});
   }
   if (rows.empty()) return "no leftovers found\n";
   return table({{"SIZE", true}, {"MATCH"}, {"PATH"}}, rows, options) +
-         plural(static_cast<int64_t>(rows.size()), "leftover", "leftovers") + ", " + bytes(total, options) +
-         " (\"weak\": matched by the identifier's last word only)\n";
+         plural(static_cast<int64_t>(rows.size()), "leftover", "leftovers") + ", " +
+         bytes(total, options) + " (\"weak\": matched by the identifier's last word only)\n";
 }
 
 }  // namespace nimbra

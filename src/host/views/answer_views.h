@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/terminal/terminal_text.h"
 #include "channel/value.h"
+#include "host/terminal/terminal_text.h"
 
 namespace nimbra {
 
@@ -24,7 +24,7 @@ struct ViewOptions {
   size_t columns = 80;      // the terminal's width; lines never exceed it
   bool exactBytes = false;  // sizes as exact integers instead of "1.2 GB"
   ByteUnits units = ByteUnits::decimal;
-  bool unicode = true;      // box-drawing and block characters; ASCII stand-ins otherwise
+  bool unicode = true;  // box-drawing and block characters; ASCII stand-ins otherwise
   Palette palette{};
 };
 
@@ -49,7 +49,8 @@ std::string junkView(const Value& answer, const ViewOptions& options);
 std::string deletionView(const Value& answer, const ViewOptions& options);
 // "trashItems" after `junk clean --trash`: where the items went (`bytes` of them, as the scan
 // measured), how to get them back, and every failure.
-std::string trashView(const Value& answer, int64_t bytes, const std::string& trashFolder, const ViewOptions& options);
+std::string trashView(const Value& answer, int64_t bytes, const std::string& trashFolder,
+                      const ViewOptions& options);
 // "sizeOf" for each of `paths`, answers in the same order.
 std::string sizesView(const std::vector<std::string>& paths, const std::vector<Value>& answers,
                       const ViewOptions& options);

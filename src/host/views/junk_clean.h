@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "host/views/answer_views.h"
 #include "channel/value.h"
+#include "host/views/answer_views.h"
 
 namespace nimbra {
 
@@ -30,16 +30,17 @@ struct SkippedJunk {
 };
 
 struct JunkPlan {
-  std::vector<JunkItem> remove;       // largest first
-  std::vector<SkippedJunk> skipped;   // largest first
-  int64_t bytes = 0;                  // of `remove`
-  std::vector<std::string> unknown;   // ids asked for that the scan does not know
-  std::vector<std::string> known;     // every id the scan knows, in its order
+  std::vector<JunkItem> remove;      // largest first
+  std::vector<SkippedJunk> skipped;  // largest first
+  int64_t bytes = 0;                 // of `remove`
+  std::vector<std::string> unknown;  // ids asked for that the scan does not know
+  std::vector<std::string> known;    // every id the scan knows, in its order
 };
 
 // Blocking: reads the metadata of each temporary entry (and walks a folder's contents until
 // something recent turns up). `now` is the time the 24 hours are counted back from.
-JunkPlan planJunkClean(const Value& scan, const std::vector<std::string>& ids, bool includeRecent, std::time_t now);
+JunkPlan planJunkClean(const Value& scan, const std::vector<std::string>& ids, bool includeRecent,
+                       std::time_t now);
 
 // What goes (all of it when there are few items, else the largest and how many more) and what
 // is left alone, with sizes; `toTrash` names where the items go.

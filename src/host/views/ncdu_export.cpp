@@ -25,7 +25,9 @@ constexpr mode_t kNewFileMode = 0666;  // before the umask, as open(2) creates f
 // dropped.
 class DescriptorBuffer final : public std::streambuf {
  public:
-  explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  explicit DescriptorBuffer(int fd) : fd_(fd) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  }
   int error() const { return error_; }
 
  protected:
@@ -41,7 +43,8 @@ class DescriptorBuffer final : public std::streambuf {
 
  private:
   bool flush() {
-    if (error_ == 0 && !writeAll(fd_, std::string_view(pbase(), static_cast<size_t>(pptr() - pbase())))) {
+    if (error_ == 0 &&
+        !writeAll(fd_, std::string_view(pbase(), static_cast<size_t>(pptr() - pbase())))) {
       error_ = errno;
     }
     setp(buffer_.data(), buffer_.data() + buffer_.size());
@@ -115,9 +118,11 @@ void NcduExport::begin(const std::string& root) {
     temporaryName_ = splitLastComponent(temporary_).name;
   }
   output_ = std::make_unique<Output>(fd);
-  output_->stream << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":" << std::time(nullptr) << "},\n";
+  output_->stream << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":"
+                  << std::time(nullptr) << "},\n";
   struct stat rootInfo {};
-  const bool rootRead = !namesNoFile(root) && ::lstat(withoutTrailingSlashes(root).c_str(), &rootInfo) == 0;
+  const bool rootRead =
+      !namesNoFile(root) && ::lstat(withoutTrailingSlashes(root).c_str(), &rootInfo) == 0;
   output_->stream << "[" << entryObject(root, rootRead ? &rootInfo : nullptr, true);
 }
 
@@ -163,12 +168,15 @@ bool NcduExport::owns(const WalkEntry& entry) {
   if (temporary_.empty() || entry.name() != temporaryName_) return false;
   const struct stat* info = entry.stat();
   struct stat own {};
-  return info && ::lstat(temporary_.c_str(), &own) == 0 && own.st_dev == info->st_dev && own.st_ino == info->st_ino;
+  return info && ::lstat(temporary_.c_str(), &own) == 0 && own.st_dev == info->st_dev &&
+         own.st_ino == info->st_ino;
 }
 
 NcduWrite NcduExport::finish(bool keep) {
   if (!temporary_.empty()) {
-    if (keep && error_ == 0 && totals_.complete && ::rename(temporary_.c_str(), target_.c_str()) != 0) error_ = errno;
+    if (keep && error_ == 0 && totals_.complete &&
+        ::rename(temporary_.c_str(), target_.c_str()) != 0)
+      error_ = errno;
     if (!keep || error_ != 0 || !totals_.complete) ::unlink(temporary_.c_str());
     temporary_.clear();
   }

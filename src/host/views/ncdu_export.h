@@ -64,7 +64,7 @@ class NcduExport final : public DiskWalkSink {
   std::function<bool()> stop_;
   std::string temporary_;  // the new file beside the target, until it is renamed or removed
   std::string temporaryName_;
-  int fd_ = -1;            // the new file, until the walk ends
+  int fd_ = -1;  // the new file, until the walk ends
   std::unique_ptr<Output> output_;
   int openFolders_ = 1;  // arrays written and not yet closed: the root's and its open descendants'
   NcduExportTotals totals_;

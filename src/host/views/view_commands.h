@@ -16,11 +16,11 @@ namespace nimbra {
 // What the options of the people commands are parsed into before they become a ViewCommand.
 struct ViewCommandLine {
   ViewCommand command;
-  std::string root;        // tree, large, dupes: the folder
-  int64_t depth = 2;       // tree
-  std::string minSize;     // large, dupes: a SIZE text
-  std::string bundleId;    // leftovers
-  std::string name;        // leftovers
+  std::string root;      // tree, large, dupes: the folder
+  int64_t depth = 2;     // tree
+  std::string minSize;   // large, dupes: a SIZE text
+  std::string bundleId;  // leftovers
+  std::string name;      // leftovers
   std::vector<CLI::App*> subcommands;
   CLI::Option* json = nullptr;  // the last command's --json, for the options it excludes
   CLI::App* junkClean = nullptr;

@@ -6,13 +6,13 @@
 #include <csignal>
 #include <ctime>
 
+#include "base/errno_text.h"
 #include "base/fd_io.h"
+#include "channel/standard_codec.h"
 #include "host/json/json_text.h"
 #include "host/views/ncdu_export.h"
-#include "service/nimbra_native.h"
-#include "channel/standard_codec.h"
-#include "base/errno_text.h"
 #include "platform/fs/trash.h"
+#include "service/nimbra_native.h"
 
 namespace nimbra {
 namespace {
@@ -38,7 +38,8 @@ std::vector<std::string> textsOf(const ValueList& values) {
 
 }  // namespace
 
-ViewSession::ViewSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop, ViewCommand command)
+ViewSession::ViewSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
+                         ViewCommand command)
     : window_(window), engine_(engine), loop_(loop), command_(std::move(command)) {}
 
 void ViewSession::start() {
@@ -49,24 +50,30 @@ void ViewSession::start() {
       (void)writeAll(STDERR_FILENO, "\n");
       fail(kNothingDeleted, kExitInterrupted);
     }
-    loop_.post([this] { engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}), nullptr); });
+    loop_.post([this] {
+      engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}), nullptr);
+    });
   });
-  for (const std::string& complaint : command_.complaints) (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
+  for (const std::string& complaint : command_.complaints)
+    (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
   if (!command_.exportNcdu.empty()) {
     // The export rides on the walk that builds the tree.
-    export_ = std::make_unique<NcduExport>(command_.exportNcdu, [this] { return interrupts_->interrupted(); });
+    export_ = std::make_unique<NcduExport>(command_.exportNcdu,
+                                           [this] { return interrupts_->interrupted(); });
     NimbraNative::shared().addDiskWalkSink(export_.get());
   }
   if (::isatty(STDERR_FILENO)) {
     display_.emplace(STDERR_FILENO, terminalColumns(STDERR_FILENO),
                      command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal);
-    engine_.setInterfaceReceiver([this](const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
-      Decoded<Envelope> envelope = decodeEnvelope(message);
-      if (channel == kEventsChannel && envelope && envelope.value->success) {
-        if (const ValueMap* event = envelope.value->result.getIf<ValueMap>()) display_->show(*event);
-      }
-      if (reply) reply({});
-    });
+    engine_.setInterfaceReceiver(
+        [this](const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
+          Decoded<Envelope> envelope = decodeEnvelope(message);
+          if (channel == kEventsChannel && envelope && envelope.value->success) {
+            if (const ValueMap* event = envelope.value->result.getIf<ValueMap>())
+              display_->show(*event);
+          }
+          if (reply) reply({});
+        });
     engine_.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}), nullptr);
   }
   if (command_.calls.empty()) window_.close(kExitFailure);  // every path asked about was in error
@@ -74,8 +81,9 @@ void ViewSession::start() {
 }
 
 void ViewSession::send(const MethodCall& call) {
-  engine_.deliverFromInterface(kNativeChannel, encodeMethodCall(call),
-                               [this, method = call.method](std::vector<uint8_t> reply) { onAnswer(method, reply); });
+  engine_.deliverFromInterface(
+      kNativeChannel, encodeMethodCall(call),
+      [this, method = call.method](std::vector<uint8_t> reply) { onAnswer(method, reply); });
 }
 
 void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>& reply) {
@@ -83,7 +91,9 @@ void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>
   if (reply.empty()) fail("not implemented: " + method, kExitNotImplemented);
   Decoded<Envelope> envelope = decodeEnvelope(reply);
   if (!envelope) fail("undecodable answer to " + method + ": " + envelope.error, kExitFailure);
-  if (!envelope.value->success) fail(method + " failed: " + envelope.value->code + ": " + envelope.value->message, kExitFailure);
+  if (!envelope.value->success)
+    fail(method + " failed: " + envelope.value->code + ": " + envelope.value->message,
+         kExitFailure);
   answers_.push_back(std::move(envelope.value->result));
   if (nextCall_ < command_.calls.size()) {
     send(command_.calls[nextCall_++]);
@@ -97,13 +107,17 @@ void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>
 }
 
 void ViewSession::cleanJunk() {
-  plan_ = planJunkClean(answers_.back(), command_.categories, command_.includeRecent, std::time(nullptr));
+  plan_ = planJunkClean(answers_.back(), command_.categories, command_.includeRecent,
+                        std::time(nullptr));
   if (!plan_.unknown.empty()) {
     std::string known;
     for (const std::string& id : plan_.known) known += " " + id;
-    fail("junk clean: unknown category " + plan_.unknown.front() + " (the categories are:" + known + ")", kExitUsage);
+    fail("junk clean: unknown category " + plan_.unknown.front() + " (the categories are:" + known +
+             ")",
+         kExitUsage);
   }
-  if (interrupts_->interrupted()) fail("junk clean: interrupted before anything was deleted", kExitInterrupted);
+  if (interrupts_->interrupted())
+    fail("junk clean: interrupted before anything was deleted", kExitInterrupted);
   // The list is the answer people read before they say yes; with --json, stdout is the
   // method's answer alone.
   const int listFd = command_.json ? STDERR_FILENO : STDOUT_FILENO;
@@ -113,10 +127,15 @@ void ViewSession::cleanJunk() {
     window_.close(kExitSuccess);
   }
   const std::string these =
-      plan_.remove.size() == 1 ? "this item" : "these " + plural(static_cast<int64_t>(plan_.remove.size()), "item", "items");
+      plan_.remove.size() == 1
+          ? "this item"
+          : "these " + plural(static_cast<int64_t>(plan_.remove.size()), "item", "items");
   if (!command_.yes) {
-    if (!::isatty(STDIN_FILENO)) fail("junk clean: not on a terminal, so nothing was deleted; add --yes to remove " + these, kExitFailure);
-    if (!confirmed(command_.toTrash ? "Move " + these + " to the Trash?" : "Delete " + these + " for good?")) {
+    if (!::isatty(STDIN_FILENO))
+      fail("junk clean: not on a terminal, so nothing was deleted; add --yes to remove " + these,
+           kExitFailure);
+    if (!confirmed(command_.toTrash ? "Move " + these + " to the Trash?"
+                                    : "Delete " + these + " for good?")) {
       fail(kNothingDeleted, kExitFailure);
     }
   }
@@ -126,7 +145,8 @@ void ViewSession::cleanJunk() {
     send({"trashItems", ValueMap{{"paths", std::move(paths)}}});
   } else {
     // No password prompt from a command line: what the user may not remove is reported.
-    send({"deleteItems", ValueMap{{"paths", std::move(paths)}, {"toTrash", false}, {"allowAdmin", false}}});
+    send({"deleteItems",
+          ValueMap{{"paths", std::move(paths)}, {"toTrash", false}, {"allowAdmin", false}}});
   }
 }
 
@@ -148,15 +168,17 @@ void ViewSession::exportTree() {
   const std::string& target = command_.exportNcdu;
   const NcduWrite written = export_->finish(/*keep=*/true);
   if (written.error == EPIPE && target == kStandardOutput) endForClosedPipe();
-  if (written.error != 0) fail("cannot write " + printable(target) + ": " + errnoText(written.error), kExitFailure);
+  if (written.error != 0)
+    fail("cannot write " + printable(target) + ": " + errnoText(written.error), kExitFailure);
   if (!written.totals.complete) {
-    if (target != kStandardOutput) (void)writeAll(STDERR_FILENO, "nimbra: " + printable(target) + " was left as it was\n");
+    if (target != kStandardOutput)
+      (void)writeAll(STDERR_FILENO, "nimbra: " + printable(target) + " was left as it was\n");
     return;
   }
   if (target == kStandardOutput) return;
   const std::string shown = printable(target);
-  (void)writeAll(STDERR_FILENO, "wrote " + std::to_string(written.totals.entries) + " entries to " + shown +
-                                    "; browse them with: ncdu -f " + shown + "\n");
+  (void)writeAll(STDERR_FILENO, "wrote " + std::to_string(written.totals.entries) + " entries to " +
+                                    shown + "; browse them with: ncdu -f " + shown + "\n");
 }
 
 ViewOptions ViewSession::viewOptions(int fd) const {
@@ -188,7 +210,8 @@ void ViewSession::show() {
       case View::junk: out = junkView(answer, options); break;
       case View::junkClean: {
         const int64_t moved = plannedBytes(plan_, textsOf(answerList(answer, "trashed")));
-        out = command_.toTrash ? trashView(answer, moved, homeTrashFolder(), options) : deletionView(answer, options);
+        out = command_.toTrash ? trashView(answer, moved, homeTrashFolder(), options)
+                               : deletionView(answer, options);
         break;
       }
       case View::size: out = sizesView(command_.paths, answers_, options); break;
@@ -205,13 +228,16 @@ void ViewSession::show() {
     export_->finish(/*keep=*/false);  // an interrupted command leaves the target as it was
   }
   writeOut(STDOUT_FILENO, out);
-  if (interrupts_->interrupted()) fail("interrupted: the result above is partial", kExitInterrupted);
+  if (interrupts_->interrupted())
+    fail("interrupted: the result above is partial", kExitInterrupted);
   const ValueMap* last = answer.getIf<ValueMap>();
   if (last && last->count("cancelled") && last->at("cancelled") == Value(true)) {
     (void)writeAll(STDERR_FILENO, "nimbra: cancelled: the result above is partial\n");
   }
   if (command_.view == View::junkClean && !answerList(answer, "failed").empty()) {
-    fail("junk clean: " + plural(static_cast<int64_t>(answerList(answer, "failed").size()), "item was", "items were") +
+    fail("junk clean: " +
+             plural(static_cast<int64_t>(answerList(answer, "failed").size()), "item was",
+                    "items were") +
              " not removed",
          kExitFailure);
   }
@@ -224,6 +250,8 @@ void ViewSession::writeOut(int fd, const std::string& text) {
   fail(std::string("cannot write the answer: ") + errnoText(errno), kExitFailure);
 }
 
-void ViewSession::fail(const std::string& complaint, int status) { closeWithComplaint(window_, complaint, status); }
+void ViewSession::fail(const std::string& complaint, int status) {
+  closeWithComplaint(window_, complaint, status);
+}
 
 }  // namespace nimbra

@@ -5,14 +5,14 @@
 #include <optional>
 #include <vector>
 
-#include "host/views/answer_views.h"
 #include "host/command_line.h"
+#include "host/embedding/main_window.h"
 #include "host/interface_session.h"
 #include "host/terminal/interrupt_watch.h"
+#include "host/terminal/progress_display.h"
+#include "host/views/answer_views.h"
 #include "host/views/junk_clean.h"
 #include "host/views/ncdu_export.h"
-#include "host/terminal/progress_display.h"
-#include "host/embedding/main_window.h"
 #include "service/main_loop.h"
 
 namespace nimbra {
@@ -30,7 +30,8 @@ class ViewSession final : public InterfaceSession {
  public:
   // `window` and `engine` are not owned and must outlive the session. Call blockInterrupts()
   // before the first thread starts.
-  ViewSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop, ViewCommand command);
+  ViewSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
+              ViewCommand command);
 
   void start() override;
 

@@ -26,7 +26,8 @@ std::optional<std::string> iconFileBytes(const std::string& bundlePath,
   if (named && !named->empty()) {
     const size_t dot = named->rfind('.');
     if (dot == std::string::npos || dot == 0) *named += kIcnsExtension;
-    if (std::optional<std::string> bytes = readSmallFile(resources + *named, kMaxIconFileBytes)) return bytes;
+    if (std::optional<std::string> bytes = readSmallFile(resources + *named, kMaxIconFileBytes))
+      return bytes;
   }
   return readSmallFile(resources + kDefaultIcon, kMaxIconFileBytes);
 }
@@ -45,7 +46,8 @@ std::string base64(const std::string& bytes) {
 std::optional<RgbaImage> scaledToIconSide(const RgbaImage& image) {
   constexpr int kChannels = 4;
   constexpr int kAlphaChannel = 3;
-  RgbaImage scaled{kIconSide, kIconSide, std::vector<uint8_t>(size_t{kIconSide} * kIconSide * kChannels)};
+  RgbaImage scaled{kIconSide, kIconSide,
+                   std::vector<uint8_t>(size_t{kIconSide} * kIconSide * kChannels)};
   // Filtered in linear light; without STBIR_FLAG_ALPHA_PREMULTIPLIED the resizer weights
   // colours by alpha (premultiplies, filters, divides back).
   if (!stbir_resize_uint8_srgb(image.pixels.data(), static_cast<int>(image.width),
@@ -56,7 +58,8 @@ std::optional<RgbaImage> scaledToIconSide(const RgbaImage& image) {
   return scaled;
 }
 
-std::string bundleIconBase64(const std::string& bundlePath, const std::optional<PropertyList>& info) {
+std::string bundleIconBase64(const std::string& bundlePath,
+                             const std::optional<PropertyList>& info) {
   const std::optional<std::string> file = iconFileBytes(bundlePath, info);
   if (!file) return "";
   const std::optional<RgbaImage> image =

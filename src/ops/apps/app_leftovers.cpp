@@ -5,11 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/path_parts.h"
+#include "base/utf8.h"
 #include "ops/apps/leftover_terms.h"
 #include "ops/size/size_of.h"
-#include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
-#include "base/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -17,19 +17,29 @@ namespace {
 constexpr std::string_view kWeakRuleFolder = "Application Support";
 
 // Searched in this order; the user's library first.
-constexpr const char* kHomeLibraryFolders[] = {
-    "Application Support", "Caches", "Preferences", "Logs", "Containers", "Group Containers",
-    "Saved Application State", "HTTPStorages", "WebKit", "Cookies", "LaunchAgents"};
-constexpr const char* kMachineLibraryFolders[] = {
-    "LaunchAgents", "LaunchDaemons", "Application Support", "Caches", "Preferences"};
+constexpr const char* kHomeLibraryFolders[] = {"Application Support",
+                                               "Caches",
+                                               "Preferences",
+                                               "Logs",
+                                               "Containers",
+                                               "Group Containers",
+                                               "Saved Application State",
+                                               "HTTPStorages",
+                                               "WebKit",
+                                               "Cookies",
+                                               "LaunchAgents"};
+constexpr const char* kMachineLibraryFolders[] = {"LaunchAgents", "LaunchDaemons",
+                                                  "Application Support", "Caches", "Preferences"};
 
 }  // namespace
 
-ValueMap appLeftovers(OperationContext& context, const std::string& bundleId, const std::string& name) {
+ValueMap appLeftovers(OperationContext& context, const std::string& bundleId,
+                      const std::string& name) {
   const std::string& home = context.folders.home;
   std::vector<std::string> folders;
   for (const char* folder : kHomeLibraryFolders) folders.push_back(home + "/Library/" + folder);
-  for (const char* folder : kMachineLibraryFolders) folders.push_back(context.folders.library + "/" + folder);
+  for (const char* folder : kMachineLibraryFolders)
+    folders.push_back(context.folders.library + "/" + folder);
 
   const LeftoverTerms terms(bundleId, name);
   ValueList items;

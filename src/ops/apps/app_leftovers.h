@@ -13,6 +13,7 @@ namespace nimbra {
 // from "~" below the home folder. A name that is not UTF-8 neither matches nor is listed.
 // Work queue; blocks for the measurements. Answer: {"items": [{"path", "name", "size",
 // "weak"}]}.
-ValueMap appLeftovers(OperationContext& context, const std::string& bundleId, const std::string& name);
+ValueMap appLeftovers(OperationContext& context, const std::string& bundleId,
+                      const std::string& name);
 
 }  // namespace nimbra

@@ -31,7 +31,8 @@ bool isIdentifierBoundary(char c) { return c == '.' || c == '-' || c == '_' || c
 bool holdsWhole(std::string_view name, std::string_view term) {
   for (size_t at = name.find(term); at != std::string_view::npos; at = name.find(term, at + 1)) {
     const size_t end = at + term.size();
-    if ((at == 0 || isIdentifierBoundary(name[at - 1])) && (end == name.size() || isIdentifierBoundary(name[end]))) {
+    if ((at == 0 || isIdentifierBoundary(name[at - 1])) &&
+        (end == name.size() || isIdentifierBoundary(name[end]))) {
       return true;
     }
   }
@@ -53,7 +54,8 @@ std::vector<std::string_view> nonEmptyPieces(std::string_view text, char separat
 
 std::optional<std::string> lowerCased(std::string_view text) {
   if (!isValidUtf8(text)) return std::nullopt;
-  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   // The root locale: the default mapping, without Turkish or Lithuanian special cases.
   unicode.toLower(icu::Locale::getRoot());
   std::string lower;
@@ -66,8 +68,8 @@ size_t characterCount(std::string_view text) {
   std::unique_ptr<icu::BreakIterator> characters(
       icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
   if (U_FAILURE(status)) return text.size();
-  const icu::UnicodeString unicode =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   characters->setText(unicode);
   size_t count = 0;
   for (characters->first(); characters->next() != icu::BreakIterator::DONE;) ++count;
@@ -79,7 +81,8 @@ LeftoverTerms::LeftoverTerms(const std::string& bundleId, const std::string& nam
   // as ".plist", "com." or "com" would make one of nearly every entry of every library folder,
   // so only a plausible identifier, long enough to be telling, is looked for at all.
   const std::string idTerm = lowerCased(bundleId).value_or("");
-  if (characterCount(idTerm) >= kMinTermCharacters && isPlausibleIdentifier(idTerm)) idTerm_ = idTerm;
+  if (characterCount(idTerm) >= kMinTermCharacters && isPlausibleIdentifier(idTerm))
+    idTerm_ = idTerm;
   const std::string nameTerm = lowerCased(name).value_or("");
   if (characterCount(nameTerm) >= kMinTermCharacters) nameTerm_ = nameTerm;
   const std::vector<std::string_view> pieces = nonEmptyPieces(idTerm, '.');
@@ -96,7 +99,8 @@ LeftoverMatch LeftoverTerms::match(std::string_view lowerName, bool inApplicatio
     // "Viewer Pro" may be another application's: offered, never chosen for the user.
     if (rest.front() == ' ') return LeftoverMatch::weak;
   }
-  if (!lastTerm_.empty() && inApplicationSupport && lowerName == lastTerm_) return LeftoverMatch::weak;
+  if (!lastTerm_.empty() && inApplicationSupport && lowerName == lastTerm_)
+    return LeftoverMatch::weak;
   return LeftoverMatch::none;
 }
 

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_times.h"
+#include "base/utf8.h"
 #include "ops/apps/app_icon.h"
 #include "ops/size/size_of.h"
-#include "base/file_times.h"
-#include "platform/fs/folder_listing.h"
 #include "platform/formats/property_list.h"
-#include "base/utf8.h"
+#include "platform/fs/folder_listing.h"
 
 namespace nimbra {
 namespace {
@@ -47,30 +47,34 @@ struct Listed {
 };
 
 Listed describe(OperationContext& context, const std::string& path, std::string_view entryName) {
-  const std::optional<PropertyList> info = PropertyList::readDictionary(path + "/Contents/Info.plist");
-  std::string name = infoString(info, {"CFBundleDisplayName", "CFBundleName"})
-                         .value_or(std::string(entryName.substr(0, entryName.size() - kBundleSuffix.size())));
+  const std::optional<PropertyList> info =
+      PropertyList::readDictionary(path + "/Contents/Info.plist");
+  std::string name =
+      infoString(info, {"CFBundleDisplayName", "CFBundleName"})
+          .value_or(std::string(entryName.substr(0, entryName.size() - kBundleSuffix.size())));
   std::string bundleId = infoString(info, {"CFBundleIdentifier"}).value_or("");
-  std::string version = infoString(info, {"CFBundleShortVersionString", "CFBundleVersion"}).value_or("");
+  std::string version =
+      infoString(info, {"CFBundleShortVersionString", "CFBundleVersion"}).value_or("");
   const bool isApple = bundleId.starts_with(kVendorPrefix);
   const int64_t size = sizeOf(context, path);
   return {size,
           {{"name", std::move(name)},
-          {"path", path},
-          {"bundleId", std::move(bundleId)},
-          {"version", std::move(version)},
-          {"size", size},
-          {"isApple", isApple},
-          // A link to a bundle is dated, and measured, as the link.
-          {"modified", modifiedSeconds(path, LinkAt::itself)},
-          {"icon", bundleIconBase64(path, info)}}};
+           {"path", path},
+           {"bundleId", std::move(bundleId)},
+           {"version", std::move(version)},
+           {"size", size},
+           {"isApple", isApple},
+           // A link to a bundle is dated, and measured, as the link.
+           {"modified", modifiedSeconds(path, LinkAt::itself)},
+           {"icon", bundleIconBase64(path, info)}}};
 }
 
 }  // namespace
 
 ValueMap listApps(OperationContext& context) {
   const std::string& applications = context.folders.applications;
-  const std::string folders[] = {applications, context.folders.home + "/Applications", applications + "/Utilities"};
+  const std::string folders[] = {applications, context.folders.home + "/Applications",
+                                 applications + "/Utilities"};
   std::vector<Listed> listed;
   for (const std::string& folder : folders) {
     const std::optional<std::vector<FolderEntry>> entries = listFolder(folder, LinkAtPath::follow);

@@ -24,8 +24,8 @@ bool isPrunedPath(const WalkEntry& entry) {
   // Only these last components can match, so most entries never build their path.
   std::string_view name = entry.name();
   if (name != "Volumes" && name != "vm" && name != "dev") return false;
-  static constexpr std::array<std::string_view, 4> kPrunedPaths = {
-      "/System/Volumes", "/Volumes", "/private/var/vm", "/dev"};
+  static constexpr std::array<std::string_view, 4> kPrunedPaths = {"/System/Volumes", "/Volumes",
+                                                                   "/private/var/vm", "/dev"};
   return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
 }
 
@@ -113,7 +113,8 @@ class DiskTreeSink final : public DiskWalkSink {
       current->size += size;
       current->files += 1;
     }
-    if (scanned_ % kProgressEvery == 0) context_.progress.offer(kTask, entry.path(), scanned_, tree_.size, false);
+    if (scanned_ % kProgressEvery == 0)
+      context_.progress.offer(kTask, entry.path(), scanned_, tree_.size, false);
     return false;
   }
 
@@ -139,7 +140,8 @@ ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t
   DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
   std::vector<DiskWalkSink*> sinks{&treeSink};
   sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
-  if (walkDisk(root, sinks, [&context] { return context.isCancelled(); }) == DiskWalkEnd::notAFolder) {
+  if (walkDisk(root, sinks, [&context] { return context.isCancelled(); }) ==
+      DiskWalkEnd::notAFolder) {
     return tree.toValue(kDiskTreeChildrenShown);
   }
   context.progress.offer(kTask, "", treeSink.scanned(), tree.size, true);

@@ -12,8 +12,8 @@ namespace {
 constexpr const char* kRemainderName = "\xE2\x80\xA6";
 
 ValueMap remainderMap(int64_t size) {
-  return ValueMap{{"name", kRemainderName}, {"path", ""},         {"size", size},
-                  {"files", int64_t{0}},    {"isDir", false},     {"children", ValueList{}},
+  return ValueMap{{"name", kRemainderName}, {"path", ""},     {"size", size},
+                  {"files", int64_t{0}},    {"isDir", false}, {"children", ValueList{}},
                   {"isOther", true}};
 }
 
@@ -39,8 +39,11 @@ NodeInProgress start(const Node& node) {
 ValueMap finish(NodeInProgress& step) {
   const Node& node = *step.node;
   if (step.remainder >= 1) step.shown.push_back(remainderMap(step.remainder));
-  ValueMap map{{"name", node.name}, {"path", node.path}, {"size", node.size},
-               {"files", node.files}, {"isDir", node.isDir}};
+  ValueMap map{{"name", node.name},
+               {"path", node.path},
+               {"size", node.size},
+               {"files", node.files},
+               {"isDir", node.isDir}};
   map.emplace("children", std::move(step.shown));  // moved, not copied as a literal would be
   return map;
 }

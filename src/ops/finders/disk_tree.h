@@ -36,7 +36,7 @@ struct Node {
   int64_t size = 0;   // logical bytes of the regular files at or below this node
   int64_t files = 0;  // regular files at or below this node
   std::map<std::string, std::unique_ptr<Node>> children;  // by name
-  bool isDir = true;  // false only for a regular file
+  bool isDir = true;                                      // false only for a regular file
 
   // The node as the interface sees it: children largest first, at most `limit` of them,
   // then one "…" entry (with "isOther") summing those left out when that sum is not 0. A

@@ -15,7 +15,8 @@ DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sin
       break;
     }
     bool wanted = false;
-    const auto owner = std::find_if(sinks.begin(), sinks.end(), [&](DiskWalkSink* sink) { return sink->owns(*entry); });
+    const auto owner = std::find_if(sinks.begin(), sinks.end(),
+                                    [&](DiskWalkSink* sink) { return sink->owns(*entry); });
     if (owner != sinks.end()) {
       wanted = (*owner)->take(*entry);
     } else {

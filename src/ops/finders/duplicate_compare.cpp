@@ -24,8 +24,8 @@ constexpr size_t kMaxOpenMembers = 256;
 
 // One physical file of the group.
 struct ContentComparer::Member {
-  FileVersion version;             // as the prefix stage read it
-  std::vector<std::string> paths;  // hard links of it count as paths of their own
+  FileVersion version;              // as the prefix stage read it
+  std::vector<std::string> paths;   // hard links of it count as paths of their own
   std::optional<ContentFile> file;  // open for the whole comparison, or opened per window
 };
 
@@ -135,8 +135,9 @@ std::vector<ContentComparer::Class> ContentComparer::splitWindow(std::vector<Mem
     std::vector<BackgroundHasher::Feed> feeds;
     for (size_t i = 0; i < held.size(); ++i) {
       if (held[i].paths < 2) continue;
-      Class& going = next.emplace_back(Class{std::move(held[i].members), held[i].paths, from.offset + length,
-                                             std::make_shared<Sha256>(from.state->clone())});
+      Class& going =
+          next.emplace_back(Class{std::move(held[i].members), held[i].paths, from.offset + length,
+                                  std::make_shared<Sha256>(from.state->clone())});
       feeds.push_back({going.state, buffer(i), bytes});
       counts_.bytesHashed += length;
     }

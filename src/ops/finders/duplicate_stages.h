@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ops/finders/file_digests.h"
 #include "base/sha256.h"
+#include "ops/finders/file_digests.h"
 
 namespace nimbra {
 

@@ -18,8 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ops/finders/content_file.h"
 #include "base/sha256.h"
+#include "ops/finders/content_file.h"
 
 namespace nimbra {
 

@@ -14,8 +14,8 @@ constexpr const char* kLibrary = "Library";
 const std::set<std::string>& skippedFolderNames() {
   // Built once, on first use; C++ makes that first use safe from any number of threads.
   static const std::set<std::string> kNames = {
-      ".git",   "node_modules", ".Trash",     "Library", ".cache",  ".npm",    ".gradle",
-      ".pub-cache", ".cocoapods", ".cargo", ".rustup", ".vscode", ".android"};
+      ".git",       "node_modules", ".Trash", "Library", ".cache",  ".npm",    ".gradle",
+      ".pub-cache", ".cocoapods",   ".cargo", ".rustup", ".vscode", ".android"};
   return kNames;
 }
 
@@ -52,8 +52,7 @@ const WalkEntry* FinderWalk::nextFile() {
         break;
       }
       case EntryType::symlink:  // never followed: the walker does not enter links
-      case EntryType::other:
-        break;
+      case EntryType::other: break;
     }
   }
   return nullptr;

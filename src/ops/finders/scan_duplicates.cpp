@@ -5,13 +5,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/file_times.h"
+#include "base/utf8.h"
 #include "channel/standard_codec.h"
 #include "ops/finders/duplicate_compare.h"
 #include "ops/finders/duplicate_stages.h"
 #include "ops/finders/file_digests.h"
 #include "ops/finders/finder_walk.h"
-#include "base/file_times.h"
-#include "base/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -33,11 +33,11 @@ Group makeGroup(CandidateGroup same) {
     // Paths that are not UTF-8 cannot travel to the interface; they still count as copies.
     if (!isValidUtf8(path)) continue;
     size_t slash = path.rfind('/');
-    fileMaps.push_back(ValueMap{
-        {"path", path},
-        {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
-        {"size", same.size},
-        {"modified", modifiedSeconds(path, LinkAt::itself)}});
+    fileMaps.push_back(
+        ValueMap{{"path", path},
+                 {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
+                 {"size", same.size},
+                 {"modified", modifiedSeconds(path, LinkAt::itself)}});
   }
   int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
   ValueMap map{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}};
@@ -50,7 +50,8 @@ Group makeGroup(CandidateGroup same) {
 
 ValueMap scanDuplicates(OperationContext& context, const std::string& root, int64_t minSize) {
   auto cancelled = [&context] { return context.isCancelled(); };
-  FinderWalk walk(root, {.library = LibraryPruning::everywhere, .home = context.folders.home}, cancelled);
+  FinderWalk walk(root, {.library = LibraryPruning::everywhere, .home = context.folders.home},
+                  cancelled);
   if (!walk.ok()) return ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}};
 
   int64_t scanned = 0;
@@ -60,7 +61,8 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
     int64_t size = file->stat()->st_size;
     if (size < minSize) continue;
     candidates.push_back(Candidate{file->path(), size});
-    if (scanned % kProgressEvery == 0) context.progress.offer(kTask, file->path(), scanned, 0, false);
+    if (scanned % kProgressEvery == 0)
+      context.progress.offer(kTask, file->path(), scanned, 0, false);
   }
 
   FileDigests digests;
@@ -93,7 +95,8 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
   groupMaps.reserve(groups.size());
   for (Group& group : groups) groupMaps.push_back(std::move(group.answerPart));
   context.progress.offer(kTask, "", scanned, totalWasted, true);
-  ValueMap answer{{"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", context.isCancelled()}};
+  ValueMap answer{
+      {"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", context.isCancelled()}};
   answer.emplace("groups", std::move(groupMaps));  // moved, not copied as a list literal would be
   return answer;
 }

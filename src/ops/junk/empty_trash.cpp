@@ -2,10 +2,10 @@
 
 #include <sys/stat.h>
 
+#include "base/utf8.h"
 #include "ops/removal/delete_items.h"
 #include "platform/fs/file_removal.h"
 #include "platform/fs/trash.h"
-#include "base/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -23,7 +23,8 @@ ValueMap emptyTrash(OperationContext& context) {
   // The place of this platform that the Mac keeps in ~/.Trash.
   const std::string& trash = context.folders.trash;
   std::vector<std::string> paths;
-  for (const std::string& name : trashedNames(trash)) paths.push_back(trashedItemNamed(trash, name).location);
+  for (const std::string& name : trashedNames(trash))
+    paths.push_back(trashedItemNamed(trash, name).location);
   // Permanent removal, and never a password prompt for what the user cannot remove. Each entry
   // that goes takes its .trashinfo record along.
   ValueMap result = deleteItems(context, paths, /*toTrash=*/false, /*allowAdmin=*/false);

@@ -75,7 +75,8 @@ const std::set<std::string>& keptLanguages() {
 }
 
 std::string languageOfLocalization(const std::string& folderName) {
-  std::string language = folderName.substr(0, folderName.size() - std::min(kLocalizationSuffix.size(), folderName.size()));
+  std::string language = folderName.substr(
+      0, folderName.size() - std::min(kLocalizationSuffix.size(), folderName.size()));
   std::transform(language.begin(), language.end(), language.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return language;

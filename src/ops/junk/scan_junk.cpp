@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "ops/junk/junk_catalogue.h"
-#include "ops/size/size_of.h"
 #include "base/file_times.h"
 #include "base/path_parts.h"
-#include "platform/fs/folder_listing.h"
 #include "base/utf8.h"
+#include "ops/junk/junk_catalogue.h"
+#include "ops/size/size_of.h"
+#include "platform/fs/folder_listing.h"
 
 namespace nimbra {
 namespace {
@@ -38,8 +38,8 @@ bool holdsAnotherRoot(const std::string& child, const std::string& listedRoot,
                       const std::vector<std::string>& roots) {
   for (const std::string& root : roots) {
     if (root == listedRoot) continue;
-    if (root == child || (root.size() > child.size() && root.starts_with(child) &&
-                          root[child.size()] == '/')) {
+    if (root == child ||
+        (root.size() > child.size() && root.starts_with(child) && root[child.size()] == '/')) {
       return true;
     }
   }
@@ -50,7 +50,9 @@ bool holdsAnotherRoot(const std::string& child, const std::string& listedRoot,
 class JunkScan {
  public:
   explicit JunkScan(OperationContext& context)
-      : context_(context), catalogue_(junkCatalogue(context.folders)), roots_(allRoots(catalogue_)) {}
+      : context_(context),
+        catalogue_(junkCatalogue(context.folders)),
+        roots_(allRoots(catalogue_)) {}
 
   ValueMap run() {
     ValueList categories;
@@ -71,9 +73,8 @@ class JunkScan {
       for (Item& item : items_) items.emplace_back(std::move(item.map));
       totalCount_ += categoryCount_;
       totalBytes_ += categoryBytes_;
-      categories.emplace_back(ValueMap{{"id", category.id},
-                                       {"size", categoryBytes_},
-                                       {"items", std::move(items)}});
+      categories.emplace_back(
+          ValueMap{{"id", category.id}, {"size", categoryBytes_}, {"items", std::move(items)}});
     }
     context_.progress.offer(kTask, "", totalCount_, totalBytes_, true);
     return {{"categories", std::move(categories)},
@@ -159,7 +160,7 @@ class JunkScan {
                          {"modified", modified}}});
     }
     context_.progress.offer(kTask, listable ? path : std::string(), totalCount_ + categoryCount_,
-                      totalBytes_ + categoryBytes_, false);
+                            totalBytes_ + categoryBytes_, false);
   }
 
   OperationContext& context_;

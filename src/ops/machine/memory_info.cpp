@@ -28,14 +28,16 @@ ValueMap memoryInfo(OperationContext& context) {
   if (total == 0) total = static_cast<int64_t>(::sysconf(_SC_PHYS_PAGES)) * pageSize;
   const MemoryFigures figures = memoryFigures(
       total, meminfo ? memoryPagesFromMeminfo(*meminfo, pageSize) : std::nullopt, pageSize);
-  return ValueMap{{"total", figures.total},
-                  {"used", figures.used},
-                  {"free", figures.free},
-                  {"cached", figures.cached},
-                  {"wired", figures.wired},
-                  {"compressed", figures.compressed},
-                  {"pressure", figures.pressure},
-                  {"topProcesses", processList(topProcesses(context.commands.run(kProcessLister, kProcessListArguments)))}};
+  return ValueMap{
+      {"total", figures.total},
+      {"used", figures.used},
+      {"free", figures.free},
+      {"cached", figures.cached},
+      {"wired", figures.wired},
+      {"compressed", figures.compressed},
+      {"pressure", figures.pressure},
+      {"topProcesses",
+       processList(topProcesses(context.commands.run(kProcessLister, kProcessListArguments)))}};
 }
 
 }  // namespace nimbra

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/white_space.h"
-#include "platform/machine/home.h"
-#include "platform/machine/machine_identity.h"
 #include "ops/machine/memory_info.h"
 #include "ops/machine/volumes.h"
+#include "platform/machine/home.h"
+#include "platform/machine/machine_identity.h"
 
 namespace nimbra {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/fs/mount_table.h"
 #include "base/path_parts.h"
 #include "base/utf8.h"
+#include "platform/fs/mount_table.h"
 
 namespace nimbra {
 namespace {
@@ -17,14 +17,17 @@ std::string volumeName(MachineSources& sources, const MountEntry& mount) {
   return parts.name.empty() ? withoutTrailingSlashes(mount.mountPoint) : parts.name;
 }
 
-bool isSystemDisk(const Value& disk) { return disk.getIf<ValueMap>()->at("isSystem") == Value(true); }
+bool isSystemDisk(const Value& disk) {
+  return disk.getIf<ValueMap>()->at("isSystem") == Value(true);
+}
 
 }  // namespace
 
 ValueList mountedVolumes(MachineSources& sources) {
   ValueList disks;
   std::set<std::string> namesTaken;
-  for (const MountEntry& mount : parseMountInfo(sources.readFile("/proc/self/mountinfo").value_or(""))) {
+  for (const MountEntry& mount :
+       parseMountInfo(sources.readFile("/proc/self/mountinfo").value_or(""))) {
     // A mount point that is not valid UTF-8 cannot travel to the interface, and with its bad
     // bytes replaced it would name no folder at all.
     if (!holdsStoredData(mount) || !isValidUtf8(mount.mountPoint)) continue;
@@ -40,8 +43,9 @@ ValueList mountedVolumes(MachineSources& sources) {
                              {"isSystem", mount.mountPoint == "/"},
                              {"isRemovable", sources.isRemovable(mount.device)}});
   }
-  std::stable_sort(disks.begin(), disks.end(),
-                   [](const Value& a, const Value& b) { return isSystemDisk(a) && !isSystemDisk(b); });
+  std::stable_sort(disks.begin(), disks.end(), [](const Value& a, const Value& b) {
+    return isSystemDisk(a) && !isSystemDisk(b);
+  });
   return disks;
 }
 

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/fs/file_removal.h"
 #include "base/path_parts.h"
-#include "platform/fs/size_measure.h"
-#include "platform/fs/trash.h"
 #include "base/utf8.h"
 #include "ops/removal/error_lines.h"
+#include "platform/fs/file_removal.h"
+#include "platform/fs/size_measure.h"
+#include "platform/fs/trash.h"
 #include "platform/process/script_grammar.h"
 
 namespace nimbra {
@@ -74,7 +74,9 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
                      bool allowAdmin) {
   // Freed bytes are the difference of two measurements, so these are never cut short by a
   // cancellation: a partial measurement of what remains would count bytes still on disk.
-  const auto measure = [](const std::string& path) { return measureSize(path, [] { return false; }); };
+  const auto measure = [](const std::string& path) {
+    return measureSize(path, [] { return false; });
+  };
 
   // An entry of the Trash that goes for good takes its record along, whoever asked for it.
   const std::string& trash = context.folders.trash;
@@ -150,7 +152,8 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
       if (allowAdmin && !mount) {
         tally.adminQueue.push_back({path, item, remaining});
       } else {
-        if (mount && (!failure || *failure != mountedHereText(*mount))) tally.errors.noteItem(mountedHereText(*mount));
+        if (mount && (!failure || *failure != mountedHereText(*mount)))
+          tally.errors.noteItem(mountedHereText(*mount));
         tally.listFailed(path);
       }
     }

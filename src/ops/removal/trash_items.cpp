@@ -2,10 +2,10 @@
 
 #include <unordered_set>
 
-#include "ops/size/size_of.h"
-#include "platform/fs/trash.h"
 #include "base/utf8.h"
 #include "ops/removal/error_lines.h"
+#include "ops/size/size_of.h"
+#include "platform/fs/trash.h"
 
 namespace nimbra {
 namespace {
@@ -52,7 +52,8 @@ ValueMap trashItems(OperationContext& context, const std::vector<std::string>& p
   context.progress.offer(kTrashTask, "", reached, bytes, true);
   // "cancelled" tells the caller that the paths in neither list were never tried.
   const bool cancelled = reached < static_cast<int64_t>(paths.size());
-  return {{"trashed", trashed}, {"failed", failed}, {"error", errors.text()}, {"cancelled", cancelled}};
+  return {
+      {"trashed", trashed}, {"failed", failed}, {"error", errors.text()}, {"cancelled", cancelled}};
 }
 
 }  // namespace nimbra

@@ -10,9 +10,11 @@ namespace nimbra {
 
 ValueMap listStartupItems(OperationContext& context) {
   // One question to the launch service per call; every user agent is looked up in its answer.
-  const std::string loadedJobs = context.commands.run(launchServiceProgram(), {"print", guiDomain(::getuid())});
+  const std::string loadedJobs =
+      context.commands.run(launchServiceProgram(), {"print", guiDomain(::getuid())});
   ValueList items = launchJobItems(launchSources(context.folders), loadedJobs);
-  for (Value& item : loginItems(context.scripts.runScript(kListLoginItemsScript))) items.push_back(std::move(item));
+  for (Value& item : loginItems(context.scripts.runScript(kListLoginItemsScript)))
+    items.push_back(std::move(item));
   return {{"items", std::move(items)}};
 }
 

@@ -7,7 +7,8 @@
 
 namespace nimbra {
 
-ValueMap removeStartupItem(OperationContext& context, const std::string& id, const std::string& kind) {
+ValueMap removeStartupItem(OperationContext& context, const std::string& id,
+                           const std::string& kind) {
   if (kind == kLoginItemKind) {
     return scriptAnswer(context.scripts.runScript(deleteLoginItemScript(id)));
   }

@@ -13,6 +13,7 @@ namespace nimbra {
 // agents through the Trash, every kind with the administrator step). An id that names no job
 // file runs nothing. Information queue; blocks for the scripts and the password prompt.
 // Answer: {"ok", "error"}; a job file still standing is {"ok": false, "error": ""}.
-ValueMap removeStartupItem(OperationContext& context, const std::string& id, const std::string& kind);
+ValueMap removeStartupItem(OperationContext& context, const std::string& id,
+                           const std::string& kind);
 
 }  // namespace nimbra

@@ -5,13 +5,13 @@
 
 #include <cerrno>
 
-#include "platform/process/script_grammar.h"
-#include "platform/process/launchctl_program.h"
-#include "base/path_parts.h"
-#include "platform/formats/property_list.h"
-#include "base/random_uuid.h"
 #include "base/errno_text.h"
+#include "base/path_parts.h"
+#include "base/random_uuid.h"
 #include "ops/startup/startup_items.h"
+#include "platform/formats/property_list.h"
+#include "platform/process/launchctl_program.h"
+#include "platform/process/script_grammar.h"
 
 namespace nimbra {
 namespace {
@@ -24,18 +24,22 @@ constexpr const char* kLoginItemsOnlyRemoved = "Login items can only be removed"
 // launch service, which says so itself.
 std::optional<std::string> refusedSystemJobFile(const std::string& id) {
   struct stat info {};
-  if (::lstat(id.c_str(), &info) != 0) return errno == ENOENT ? std::nullopt : std::optional(pathErrorText(id, errno));
+  if (::lstat(id.c_str(), &info) != 0)
+    return errno == ENOENT ? std::nullopt : std::optional(pathErrorText(id, errno));
   const std::string refused = id + ": a launch job for all users must be ";
   if (S_ISLNK(info.st_mode)) return refused + "a file of its own, not a symbolic link";
   if (!S_ISREG(info.st_mode)) return refused + "a regular file";
-  if (info.st_uid != 0) return refused + "owned by root, not by user " + std::to_string(info.st_uid);
-  if (info.st_mode & (S_IWGRP | S_IWOTH)) return refused + "writable by root alone, not by its group or everyone";
+  if (info.st_uid != 0)
+    return refused + "owned by root, not by user " + std::to_string(info.st_uid);
+  if (info.st_mode & (S_IWGRP | S_IWOTH))
+    return refused + "writable by root alone, not by its group or everyone";
   return std::nullopt;
 }
 
 }  // namespace
 
-ValueMap setStartupItem(OperationContext& context, const std::string& id, const std::string& kind, bool enabled) {
+ValueMap setStartupItem(OperationContext& context, const std::string& id, const std::string& kind,
+                        bool enabled) {
   if (kind == kLoginItemKind) return {{"ok", false}, {"error", kLoginItemsOnlyRemoved}};
   if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
   // Any kind but these is a job for all users.
@@ -65,7 +69,8 @@ ValueMap setStartupItem(OperationContext& context, const std::string& id, const 
   if (userJob && !enabled) {
     // The job is disabled in its file, which is what was asked; the launch service complains
     // about a job that was not loaded, and that is no failure.
-    return {{"ok", true}, {"output", context.commands.run(launchServiceProgram(), {verb, domain, id})}};
+    return {{"ok", true},
+            {"output", context.commands.run(launchServiceProgram(), {verb, domain, id})}};
   }
   if (userJob) {
     CheckedOutput load = context.commands.runChecked(launchServiceProgram(), {verb, domain, id});

@@ -1,10 +1,10 @@
 #include "ops/startup/startup_items.h"
 
 #include "base/path_parts.h"
+#include "base/utf8.h"
+#include "platform/formats/launch_job_file.h"
 #include "platform/formats/script_literal.h"
 #include "platform/fs/folder_listing.h"
-#include "platform/formats/launch_job_file.h"
-#include "base/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -15,7 +15,9 @@ ValueMap itemMap(const std::string& id, const std::string& name, const std::stri
           {"enabled", enabled}, {"runAtLoad", runAtLoad}, {"editable", editable}};
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 }  // namespace
 
@@ -28,7 +30,8 @@ std::vector<LaunchSource> launchSources(const Folders& folders) {
 bool isLoadedJob(std::string_view loadedJobs, std::string_view label) {
   constexpr std::string_view kUnitSuffix = ".service";
   if (label.empty()) return false;
-  for (size_t at = loadedJobs.find(label); at != std::string_view::npos; at = loadedJobs.find(label, at + 1)) {
+  for (size_t at = loadedJobs.find(label); at != std::string_view::npos;
+       at = loadedJobs.find(label, at + 1)) {
     if (at > 0 && !isSpace(loadedJobs[at - 1])) continue;
     std::string_view rest = loadedJobs.substr(at + label.size());
     if (rest.starts_with(kUnitSuffix)) rest.remove_prefix(kUnitSuffix.size());
@@ -49,8 +52,10 @@ ValueList launchJobItems(const std::vector<LaunchSource>& sources, std::string_v
       // replaced would name another file.
       if (!isValidUtf8(path)) continue;
       const LaunchJob job = readLaunchJob(path);
-      const bool enabled = !job.disabled && (!source.editable || isLoadedJob(loadedJobs, job.label));
-      items.emplace_back(itemMap(path, job.label, job.program, source.kind, enabled, job.runAtLoad, source.editable));
+      const bool enabled =
+          !job.disabled && (!source.editable || isLoadedJob(loadedJobs, job.label));
+      items.emplace_back(itemMap(path, job.label, job.program, source.kind, enabled, job.runAtLoad,
+                                 source.editable));
     }
   }
   return items;
@@ -68,7 +73,8 @@ ValueList loginItems(const ScriptResult& listing) {
   std::optional<std::vector<std::string>> paths = readAppleScriptList(text, pos);
   if (!paths || text.substr(pos) != "}" || paths->size() != names->size()) return items;
   for (size_t i = 0; i < names->size(); ++i) {
-    items.emplace_back(itemMap((*paths)[i], (*names)[i], (*paths)[i], kLoginItemKind, true, true, true));
+    items.emplace_back(
+        itemMap((*paths)[i], (*names)[i], (*paths)[i], kLoginItemKind, true, true, true));
   }
   return items;
 }

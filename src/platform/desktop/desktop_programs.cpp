@@ -31,7 +31,9 @@ std::string fileUrlFromPath(const std::string& path) {
   return "file://" + percentEncodedPath(folder + (folder.ends_with('/') ? "" : "/") + path);
 }
 
-std::string asOperand(const std::string& path) { return path.starts_with('-') ? "./" + path : path; }
+std::string asOperand(const std::string& path) {
+  return path.starts_with('-') ? "./" + path : path;
+}
 
 std::optional<std::string> findOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
@@ -43,7 +45,8 @@ std::optional<std::string> findOnPath(const std::string& name) {
     std::string folder = folders.substr(start, end - start);
     const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
     struct stat st;
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0) {
       return candidate;
     }
     start = end + 1;
@@ -51,7 +54,8 @@ std::optional<std::string> findOnPath(const std::string& name) {
   return std::nullopt;
 }
 
-std::optional<pid_t> startDetached(const std::string& program, const std::vector<std::string>& arguments) {
+std::optional<pid_t> startDetached(const std::string& program,
+                                   const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -67,7 +71,8 @@ std::optional<pid_t> startDetached(const std::string& program, const std::vector
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -75,7 +80,8 @@ std::optional<pid_t> startDetached(const std::string& program, const std::vector
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  const int error = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  const int error =
+      ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) return std::nullopt;

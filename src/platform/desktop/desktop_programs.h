@@ -26,7 +26,8 @@ std::optional<std::string> findOnPath(const std::string& name);
 // standard input, output and error on /dev/null and default signal handling, so nothing it
 // prints reaches the host's output and it outlives the host. Answers its pid, or nullopt when
 // it could not be started. The caller reaps it.
-std::optional<pid_t> startDetached(const std::string& program, const std::vector<std::string>& arguments);
+std::optional<pid_t> startDetached(const std::string& program,
+                                   const std::vector<std::string>& arguments);
 
 // Waits for the child `pid` to end and collects it. Blocks: call it off the main loop.
 void reapChild(pid_t pid);

@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
-#include "platform/process/child_process.h"
-#include "platform/desktop/desktop_programs.h"
 #include "base/path_parts.h"
 #include "base/utf8.h"
+#include "platform/desktop/desktop_programs.h"
+#include "platform/process/child_process.h"
 
 namespace nimbra {
 namespace {
@@ -26,8 +26,10 @@ bool isFolder(const std::string& path) {
 
 std::optional<PanelCommand> folderPanelCommand() {
   if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) return std::nullopt;
-  if (auto zenity = findOnPath("zenity")) return PanelCommand{*zenity, {"--file-selection", "--directory"}};
-  if (auto kdialog = findOnPath("kdialog")) return PanelCommand{*kdialog, {"--getexistingdirectory"}};
+  if (auto zenity = findOnPath("zenity"))
+    return PanelCommand{*zenity, {"--file-selection", "--directory"}};
+  if (auto kdialog = findOnPath("kdialog"))
+    return PanelCommand{*kdialog, {"--getexistingdirectory"}};
   return std::nullopt;
 }
 

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/fs/folder_listing.h"
-#include "platform/machine/home.h"
-#include "platform/fs/small_file.h"
 #include "base/errno_text.h"
+#include "platform/fs/folder_listing.h"
+#include "platform/fs/small_file.h"
+#include "platform/machine/home.h"
 
 namespace nimbra {
 namespace {
@@ -36,7 +36,10 @@ std::string unescapeValue(std::string_view value) {
       case 't': text += '\t'; break;
       case 'r': text += '\r'; break;
       case '\\': text += '\\'; break;
-      default: text += '\\'; text += value[i]; break;
+      default:
+        text += '\\';
+        text += value[i];
+        break;
     }
   }
   return text;
@@ -44,7 +47,8 @@ std::string unescapeValue(std::string_view value) {
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -92,8 +96,10 @@ std::string autostartFolder() {
 
 std::vector<AutostartEntry> autostartEntries(const std::string& folder) {
   std::vector<std::string> files;
-  for (FolderEntry& entry : listFolder(folder, LinkAtPath::follow).value_or(std::vector<FolderEntry>{})) {
-    if (entry.name.size() > kSuffix.size() && entry.name.ends_with(kSuffix)) files.push_back(std::move(entry.name));
+  for (FolderEntry& entry :
+       listFolder(folder, LinkAtPath::follow).value_or(std::vector<FolderEntry>{})) {
+    if (entry.name.size() > kSuffix.size() && entry.name.ends_with(kSuffix))
+      files.push_back(std::move(entry.name));
   }
   std::sort(files.begin(), files.end());
 
@@ -113,9 +119,11 @@ std::vector<AutostartEntry> autostartEntries(const std::string& folder) {
   return entries;
 }
 
-std::optional<std::string> removeAutostartEntry(const std::string& folder, const std::string& item) {
+std::optional<std::string> removeAutostartEntry(const std::string& folder,
+                                                const std::string& item) {
   const std::vector<AutostartEntry> entries = autostartEntries(folder);
-  auto chosen = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.path == item; });
+  auto chosen = std::find_if(entries.begin(), entries.end(),
+                             [&](const auto& entry) { return entry.path == item; });
   if (chosen == entries.end()) {
     const auto named = [&](const AutostartEntry& entry) { return entry.name == item; };
     chosen = std::find_if(entries.begin(), entries.end(), named);

@@ -20,8 +20,8 @@ std::string autostartFolder();
 
 // The entries of `folder`, ordered by file name so the listing is stable. Only regular files
 // (a link to one too) are entries; each is read up to a bounded size, and one that cannot be
-// read is named after its file. Entries marked Hidden=true count as deleted (that is what the key means) and are
-// left out. A folder that cannot be read has none.
+// read is named after its file. Entries marked Hidden=true count as deleted (that is what the key
+// means) and are left out. A folder that cannot be read has none.
 std::vector<AutostartEntry> autostartEntries(const std::string& folder);
 
 // Removes one entry of `folder`: the one whose file is `item` (each entry's id), else the one

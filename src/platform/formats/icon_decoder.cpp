@@ -37,7 +37,8 @@ std::optional<std::vector<IcnsEntry>> readIcnsEntries(std::span<const uint8_t> b
     if (total - at < kEntryHeader) return std::nullopt;
     const uint32_t length = bigEndian32(bytes.data() + at + 4);
     if (length < kEntryHeader || length > total - at) return std::nullopt;
-    entries.push_back({typeAt(bytes.data() + at), bytes.subspan(at + kEntryHeader, length - kEntryHeader)});
+    entries.push_back(
+        {typeAt(bytes.data() + at), bytes.subspan(at + kEntryHeader, length - kEntryHeader)});
     at += length;
   }
   return entries;
@@ -69,9 +70,8 @@ const IcnsEntry* bestCoded(const std::vector<IcnsEntry>& entries) {
       continue;
     }
     const uint32_t width = pngDeclaredWidth(entry.data).value_or(0);
-    const bool better = !best ||
-                        (width >= kIconSide ? bestWidth < kIconSide || width < bestWidth
-                                            : bestWidth < kIconSide && width > bestWidth);
+    const bool better = !best || (width >= kIconSide ? bestWidth < kIconSide || width < bestWidth
+                                                     : bestWidth < kIconSide && width > bestWidth);
     if (better) {
       best = &entry;
       bestWidth = width;
@@ -113,7 +113,8 @@ std::optional<RgbaImage> decodeLargestPacked(const std::vector<IcnsEntry>& entri
     std::vector<uint8_t> planes(count * 3);
     size_t at = kind->skip;
     for (int channel = 0; channel < 3; ++channel) {
-      if (!unpackPlane(found->data, at, planes.data() + channel * count, count)) return std::nullopt;
+      if (!unpackPlane(found->data, at, planes.data() + channel * count, count))
+        return std::nullopt;
     }
     // A mask of the wrong length is no mask of this image.
     auto mask = std::find_if(entries.begin(), entries.end(), [&](const IcnsEntry& e) {

@@ -18,7 +18,8 @@ LaunchJob readLaunchJob(const std::string& path) {
   job.readable = file.has_value();
   job.label = (file ? file->string("Label") : std::nullopt).value_or(labelFromFileName(path));
   if (!file) return job;
-  const std::vector<std::string> vector = file->strings("ProgramArguments").value_or(std::vector<std::string>{});
+  const std::vector<std::string> vector =
+      file->strings("ProgramArguments").value_or(std::vector<std::string>{});
   if (!vector.empty()) job.arguments.assign(vector.begin() + 1, vector.end());
   job.program = file->string("Program").value_or("");
   if (job.program.empty() && !vector.empty()) job.program = vector.front();

@@ -10,16 +10,14 @@
 #include <limits>
 
 #include "base/descriptor.h"
+#include "base/errno_text.h"
 #include "base/fd_io.h"
 #include "base/path_parts.h"
 #include "platform/formats/property_list_bounds.h"
 #include "platform/fs/small_file.h"
-#include "base/errno_text.h"
 
 namespace nimbra {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 struct PropertyList::Tree {
   plist_t root = nullptr;

@@ -76,8 +76,8 @@ class XmlScan {
 
   static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
   static bool isValueTag(std::string_view name) {
-    return name == "key" || name == "string" || name == "integer" || name == "real" || name == "true" ||
-           name == "false" || name == "data" || name == "date";
+    return name == "key" || name == "string" || name == "integer" || name == "real" ||
+           name == "true" || name == "false" || name == "data" || name == "date";
   }
   std::string_view rest() const { return text_.substr(pos_); }
 
@@ -214,7 +214,8 @@ class BinaryScan {
     if (table < kBinaryMagic.size() || table >= trailer) return false;
     // Every object in the table would be expanded at least once were it referenced; a table
     // longer than the bound is refused before anything is set aside for it.
-    if (objectCount > kMaxPropertyListNodes || objectCount * offsetWidth_ > trailer - table) return false;
+    if (objectCount > kMaxPropertyListNodes || objectCount * offsetWidth_ > trailer - table)
+      return false;
     table_ = static_cast<size_t>(table);
     objects_.assign(static_cast<size_t>(objectCount), Expansion{});
     return visit(top, 0);
@@ -260,13 +261,15 @@ class BinaryScan {
 
   bool expand(uint64_t index, size_t depth) {
     objects_[static_cast<size_t>(index)].state = State::open;
-    const uint64_t offset = number(table_ + static_cast<size_t>(index) * offsetWidth_, offsetWidth_);
+    const uint64_t offset =
+        number(table_ + static_cast<size_t>(index) * offsetWidth_, offsetWidth_);
     if (offset < kBinaryMagic.size() || offset >= table_) return false;
     size_t at = static_cast<size_t>(offset);
     const uint8_t marker = static_cast<uint8_t>(bytes_[at++]);
     const uint8_t type = marker & 0xF0;
     uint64_t count = marker & 0x0F;
-    const bool counted = type == 0x40 || type == 0x50 || type == 0x60 || type == 0xA0 || type == 0xC0 || type == 0xD0;
+    const bool counted = type == 0x40 || type == 0x50 || type == 0x60 || type == 0xA0 ||
+                         type == 0xC0 || type == 0xD0;
     if (counted && count == 0x0F) {
       if (at >= table_ || (static_cast<uint8_t>(bytes_[at]) & 0xF0) != 0x10) return false;
       const size_t width = size_t{1} << (static_cast<uint8_t>(bytes_[at++]) & 0x0F);
@@ -300,10 +303,13 @@ class BinaryScan {
         references = 2 * count;
         expansion.nesting = 1;
         break;
-      case 0x00: case 0x10: case 0x20: case 0x30: case 0x80:  // fixed-size values
+      case 0x00:
+      case 0x10:
+      case 0x20:
+      case 0x30:
+      case 0x80:  // fixed-size values
         break;
-      default:
-        return false;
+      default: return false;
     }
     if (references > 0) {
       if (!fits(at, references, refWidth_)) return false;
@@ -314,7 +320,9 @@ class BinaryScan {
         expansion.nodes += element.nodes;
         expansion.payload += element.payload;
         expansion.nesting = std::max(expansion.nesting, element.nesting + 1);
-        if (expansion.nodes > kMaxPropertyListNodes || expansion.payload > kMaxPropertyListPayloadBytes) return false;
+        if (expansion.nodes > kMaxPropertyListNodes ||
+            expansion.payload > kMaxPropertyListPayloadBytes)
+          return false;
       }
     }
     if (expansion.payload > kMaxPropertyListPayloadBytes) return false;
@@ -335,7 +343,8 @@ bool isBinaryPropertyList(std::string_view bytes) { return bytes.starts_with(kBi
 
 bool withinPropertyListBounds(std::string_view bytes) {
   if (bytes.size() > kMaxPropertyListBytes) return false;
-  return isBinaryPropertyList(bytes) ? BinaryScan(bytes).withinBounds() : XmlScan(bytes).withinBounds();
+  return isBinaryPropertyList(bytes) ? BinaryScan(bytes).withinBounds()
+                                     : XmlScan(bytes).withinBounds();
 }
 
 }  // namespace nimbra

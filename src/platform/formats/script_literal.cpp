@@ -47,7 +47,8 @@ std::optional<std::string> readAppleScriptLiteral(std::string_view script, size_
 
 std::string appleScriptList(const std::vector<std::string>& items) {
   std::string list = "{";
-  for (const std::string& item : items) list += (list.size() > 1 ? ", \"" : "\"") + appleScriptEscaped(item) + "\"";
+  for (const std::string& item : items)
+    list += (list.size() > 1 ? ", \"" : "\"") + appleScriptEscaped(item) + "\"";
   return list + "}";
 }
 

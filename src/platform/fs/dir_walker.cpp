@@ -1,10 +1,10 @@
 #include "platform/fs/dir_walker.h"
 #include "base/descriptor.h"
 #include "base/file_times.h"
+#include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
 #include "platform/fs/mount_table.h"
 #include "platform/fs/package_names.h"
-#include "base/path_parts.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -82,7 +82,6 @@ MountTable mountTableFor(int rootFd) {
   return table;
 }
 
-
 EntryType typeOfMode(mode_t mode) {
   if (S_ISREG(mode)) return EntryType::regular;
   if (S_ISDIR(mode)) return EntryType::directory;
@@ -92,15 +91,15 @@ EntryType typeOfMode(mode_t mode) {
 
 // One directory on the way from the root to the entry being returned.
 struct Level {
-  Descriptor fd;              // closed (not ok) while closed to keep descriptors bounded
-  std::string name;           // its name in its parent, for reopening
-  size_t pathLength = 0;      // length of its path at the front of Walk::directoryPath_
-  dev_t dev = 0;              // identity (read when it is closed, checked when reopened);
-  ino_t ino = 0;              // dev is also read on opening when the mount table is unknown
+  Descriptor fd;               // closed (not ok) while closed to keep descriptors bounded
+  std::string name;            // its name in its parent, for reopening
+  size_t pathLength = 0;       // length of its path at the front of Walk::directoryPath_
+  dev_t dev = 0;               // identity (read when it is closed, checked when reopened);
+  ino_t ino = 0;               // dev is also read on opening when the mount table is unknown
   bool listsGreedily = false;  // a short getdents64 answer means the end (see above)
-  std::vector<char> records;  // getdents64 records not yet returned start at `next`
+  std::vector<char> records;   // getdents64 records not yet returned start at `next`
   size_t next = 0;
-  bool atEnd = false;         // everything the directory holds is in `records`
+  bool atEnd = false;  // everything the directory holds is in `records`
 };
 
 // The whole walk; DirWalker and WalkEntry are thin views of it.
@@ -254,8 +253,8 @@ bool Walk::advance() {
         break;
       default: type_ = EntryType::other; break;
     }
-    descendPending_ = type_ == EntryType::directory &&
-                      !(options_.skipPackageContents && isPackageName(name_));
+    descendPending_ =
+        type_ == EntryType::directory && !(options_.skipPackageContents && isPackageName(name_));
     return true;
   }
   return false;

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "base/descriptor.h"
+#include "base/errno_text.h"
+#include "base/path_parts.h"
 #include "platform/fs/folder_listing.h"
 #include "platform/fs/mount_table.h"
-#include "base/path_parts.h"
-#include "base/errno_text.h"
 
 namespace nimbra {
 namespace {
@@ -44,7 +44,8 @@ struct Identity {
 // One statx, the same cost as the fstat it replaces.
 bool readIdentity(int fd, Identity& identity) {
   struct statx info {};
-  if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_MNT_ID, &info) != 0) return false;
+  if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_MNT_ID, &info) != 0)
+    return false;
   identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
   identity.inode = info.stx_ino;
   identity.mountIdKnown = (info.stx_mask & STATX_MNT_ID) != 0;
@@ -84,7 +85,9 @@ struct Sweep {
     if (!firstFailure) firstFailure = std::move(text);
     return !stopAtFirstFailure;
   }
-  bool failEntry(std::string_view name, int code) { return fail(pathErrorText(pathOf(stack.size() - 1, name), code)); }
+  bool failEntry(std::string_view name, int code) {
+    return fail(pathErrorText(pathOf(stack.size() - 1, name), code));
+  }
 };
 
 // Reopens `parent` through the ".." of the folder just finished, and accepts it only if it is
@@ -181,7 +184,8 @@ bool clearDirectory(int rootFd, Sweep& sweep) {
     child.fd = std::move(fd);
     child.name = entry.name;
     stack.push_back(std::move(child));
-    if (stack.size() > kMaxOpenDirectories + 1) stack[stack.size() - 1 - kMaxOpenDirectories].fd.reset();
+    if (stack.size() > kMaxOpenDirectories + 1)
+      stack[stack.size() - 1 - kMaxOpenDirectories].fd.reset();
   }
 }
 
@@ -228,7 +232,8 @@ Removal removeItem(const std::string& path) {
   }
   if (!item.sameMount(sweep.home)) return failedWith(mountedHereText(sweep.rootPath));
   if (!clearDirectory(directory.get(), sweep)) return {sweep.firstFailure};
-  if (::unlinkat(parent.get(), name, AT_REMOVEDIR) != 0) return failedWith(pathErrorText(path, errno));
+  if (::unlinkat(parent.get(), name, AT_REMOVEDIR) != 0)
+    return failedWith(pathErrorText(path, errno));
   return {};
 }
 
@@ -241,7 +246,8 @@ void emptyDirectory(const std::string& path, const std::function<bool()>& cancel
   if (!directory.ok()) return;
   Sweep sweep;
   Identity item;
-  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item) || !item.sameMount(sweep.home)) {
+  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item) ||
+      !item.sameMount(sweep.home)) {
     return;
   }
   sweep.rootPath = withoutTrailingSlashes(path);
@@ -251,7 +257,8 @@ void emptyDirectory(const std::string& path, const std::function<bool()>& cancel
 }
 
 std::optional<std::string> removalRefusal(const std::string& path) {
-  if (const int refusal = refusalOf(path, splitLastComponent(path))) return pathErrorText(path, refusal);
+  if (const int refusal = refusalOf(path, splitLastComponent(path)))
+    return pathErrorText(path, refusal);
   return std::nullopt;
 }
 
@@ -273,7 +280,8 @@ std::optional<std::string> mountPointWithin(const std::string& path) {
     item = (item == "/" ? "" : item) + "/" + parts.name;
   }
   for (const MountEntry& mount : readMountTable()) {
-    if (mount.mountPoint == item || isStrictlyBelow(mount.mountPoint, item)) return mount.mountPoint;
+    if (mount.mountPoint == item || isStrictlyBelow(mount.mountPoint, item))
+      return mount.mountPoint;
   }
   return std::nullopt;
 }

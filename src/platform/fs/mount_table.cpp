@@ -25,22 +25,24 @@ constexpr unsigned long kConfigFsMagic = 0x62656570;
 constexpr unsigned long kFuseControlMagic = 0x65735543;
 constexpr unsigned long kMqueueMagic = 0x19800202;
 constexpr unsigned long kPseudoFsMagics[] = {
-    PROC_SUPER_MAGIC, SYSFS_MAGIC,       CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, DEVPTS_SUPER_MAGIC,
-    DEBUGFS_MAGIC,    TRACEFS_MAGIC,     SECURITYFS_MAGIC,   PSTOREFS_MAGIC,      BPF_FS_MAGIC,
-    kConfigFsMagic,   kFuseControlMagic, kMqueueMagic,       HUGETLBFS_MAGIC,     BINFMTFS_MAGIC,
-    AUTOFS_SUPER_MAGIC, EFIVARFS_MAGIC};
+    PROC_SUPER_MAGIC,   SYSFS_MAGIC,     CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
+    DEVPTS_SUPER_MAGIC, DEBUGFS_MAGIC,   TRACEFS_MAGIC,      SECURITYFS_MAGIC,
+    PSTOREFS_MAGIC,     BPF_FS_MAGIC,    kConfigFsMagic,     kFuseControlMagic,
+    kMqueueMagic,       HUGETLBFS_MAGIC, BINFMTFS_MAGIC,     AUTOFS_SUPER_MAGIC,
+    EFIVARFS_MAGIC};
 
 // The walker's kernel pseudo file systems, then those that hold no data of their own.
 constexpr std::string_view kNoStoredData[] = {
-    "proc",   "sysfs",      "cgroup",   "cgroup2",  "devtmpfs", "devpts",      "debugfs",
-    "tracefs", "securityfs", "pstore",  "bpf",      "configfs", "fusectl",     "mqueue",
-    "hugetlbfs", "binfmt_misc", "autofs", "efivarfs", "tmpfs",  "ramfs",       "squashfs",
-    "nsfs",   "fuse.portal", "fuse.gvfsd-fuse"};
+    "proc",    "sysfs",   "cgroup",     "cgroup2",     "devtmpfs",    "devpts",
+    "debugfs", "tracefs", "securityfs", "pstore",      "bpf",         "configfs",
+    "fusectl", "mqueue",  "hugetlbfs",  "binfmt_misc", "autofs",      "efivarfs",
+    "tmpfs",   "ramfs",   "squashfs",   "nsfs",        "fuse.portal", "fuse.gvfsd-fuse"};
 
 constexpr std::string_view kPrivateTrees[] = {"/proc", "/sys", "/dev", "/run", "/snap"};
 
 bool isAtOrBelow(std::string_view path, std::string_view folder) {
-  return path == folder || (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
+  return path == folder ||
+         (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
 }
 
 // The kernel writes space, tab, newline and backslash in these fields as \ and three octal digits.
@@ -48,8 +50,10 @@ std::string unescapeOctal(std::string_view field) {
   std::string text;
   for (size_t i = 0; i < field.size(); ++i) {
     if (field[i] == '\\' && i + 3 < field.size() &&
-        std::all_of(field.begin() + i + 1, field.begin() + i + 4, [](char c) { return c >= '0' && c <= '7'; })) {
-      text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+        std::all_of(field.begin() + i + 1, field.begin() + i + 4,
+                    [](char c) { return c >= '0' && c <= '7'; })) {
+      text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                (field[i + 3] - '0'));
       i += 3;
     } else {
       text += field[i];
@@ -67,7 +71,6 @@ bool parseDeviceNumbers(const std::string& field, DeviceRef& device) {
   device.minor = minor;
   return true;
 }
-
 
 // The whole of a small kernel file, read in a few large pieces; "" when it cannot be read.
 std::string readKernelFile(const char* path) {
@@ -91,12 +94,14 @@ std::vector<MountEntry> parseMountInfo(std::string_view text) {
   std::istringstream lines{std::string(text)};
   std::string line;
   while (std::getline(lines, line)) {
-    // id parent major:minor root mount-point options [optional fields...] - type source super-options
+    // id parent major:minor root mount-point options [optional fields...] - type source
+    // super-options
     std::istringstream words(line);
     std::vector<std::string> fields;
     for (std::string word; words >> word;) fields.push_back(word);
     const auto separator = std::find(fields.begin(), fields.end(), "-");
-    if (fields.size() < 6 || separator - fields.begin() < 6 || fields.end() - separator < 3) continue;
+    if (fields.size() < 6 || separator - fields.begin() < 6 || fields.end() - separator < 3)
+      continue;
     MountEntry mount;
     if (!parseDeviceNumbers(fields[2], mount.device)) continue;
     mount.mountPoint = unescapeOctal(fields[4]);
@@ -111,10 +116,14 @@ bool holdsStoredData(const MountEntry& mount) {
   if (std::ranges::find(kNoStoredData, mount.type) != std::end(kNoStoredData)) return false;
   if (mount.type == "overlay" && mount.mountPoint != "/") return false;
   if (isAtOrBelow(mount.mountPoint, "/run/media")) return true;
-  return std::ranges::none_of(kPrivateTrees, [&](std::string_view folder) { return isAtOrBelow(mount.mountPoint, folder); });
+  return std::ranges::none_of(kPrivateTrees, [&](std::string_view folder) {
+    return isAtOrBelow(mount.mountPoint, folder);
+  });
 }
 
-std::vector<MountEntry> readMountTable() { return parseMountInfo(readKernelFile("/proc/self/mountinfo")); }
+std::vector<MountEntry> readMountTable() {
+  return parseMountInfo(readKernelFile("/proc/self/mountinfo"));
+}
 
 bool isStrictlyBelow(std::string_view path, std::string_view dir) {
   if (dir == "/") return path.size() > 1 && path.front() == '/';
@@ -126,7 +135,8 @@ std::string canonicalPathOf(int fd) {
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   std::string canonical(PATH_MAX, '\0');
   ssize_t length = ::readlink(link, canonical.data(), canonical.size());
-  if (length <= 0 || static_cast<size_t>(length) >= canonical.size() || canonical[0] != '/') return {};
+  if (length <= 0 || static_cast<size_t>(length) >= canonical.size() || canonical[0] != '/')
+    return {};
   canonical.resize(static_cast<size_t>(length));
   // A folder removed while open reads "/path (deleted)": that is no path at all.
   if (canonical.ends_with(" (deleted)")) return {};
@@ -134,7 +144,8 @@ std::string canonicalPathOf(int fd) {
 }
 
 bool isPseudoFileSystemMagic(unsigned long magic) {
-  return std::find(std::begin(kPseudoFsMagics), std::end(kPseudoFsMagics), magic) != std::end(kPseudoFsMagics);
+  return std::find(std::begin(kPseudoFsMagics), std::end(kPseudoFsMagics), magic) !=
+         std::end(kPseudoFsMagics);
 }
 
 bool isDevTmpfs(dev_t device, const std::vector<MountEntry>& mounts) {

@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
+#include "base/path_parts.h"
 #include "platform/fs/dir_walker.h"
 #include "platform/fs/mount_table.h"
-#include "base/path_parts.h"
 
 namespace nimbra {
 

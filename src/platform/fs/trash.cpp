@@ -10,13 +10,13 @@
 #include <ctime>
 
 #include "base/descriptor.h"
+#include "base/errno_text.h"
 #include "base/fd_io.h"
+#include "base/path_parts.h"
+#include "base/url_path.h"
 #include "platform/fs/file_removal.h"
 #include "platform/fs/folder_listing.h"
 #include "platform/machine/home.h"
-#include "base/path_parts.h"
-#include "base/errno_text.h"
-#include "base/url_path.h"
 
 namespace nimbra {
 namespace {
@@ -102,7 +102,8 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
   }
   // A mount inside a folder would travel with it into the trash.
   if (S_ISDIR(item.st_mode)) {
-    if (std::optional<std::string> mount = mountPointWithin(path)) return {std::nullopt, mountedHereText(*mount)};
+    if (std::optional<std::string> mount = mountPointWithin(path))
+      return {std::nullopt, mountedHereText(*mount)};
   }
 
   const std::string filesFolder = trashFolder + "/files";
@@ -115,7 +116,8 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
   Descriptor info = openTrashSubfolder(trash.get(), "info");
   if (!info.ok()) return {std::nullopt, pathErrorText(infoFolder, errno)};
   struct stat filesStat;
-  if (::fstat(files.get(), &filesStat) != 0) return {std::nullopt, pathErrorText(filesFolder, errno)};
+  if (::fstat(files.get(), &filesStat) != 0)
+    return {std::nullopt, pathErrorText(filesFolder, errno)};
   // The home trash holds only items of its own file system; moving is a rename, never a copy.
   if (filesStat.st_dev != item.st_dev) return {std::nullopt, pathErrorText(path, EXDEV)};
 
@@ -125,7 +127,8 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
     const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
     const std::string infoName = name + kInfoSuffix;
     // The record is written first and claims the name: O_EXCL makes the claim atomic.
-    const int fd = ::openat(info.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(info.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return {std::nullopt, pathErrorText(infoFolder + "/" + infoName, errno)};
@@ -137,12 +140,14 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
       ::unlinkat(info.get(), infoName.c_str(), 0);
       return {std::nullopt, pathErrorText(infoFolder + "/" + infoName, writeError)};
     }
-    const int moveError = moveWithoutReplacing(from.get(), parts.name.c_str(), files.get(), name.c_str());
+    const int moveError =
+        moveWithoutReplacing(from.get(), parts.name.c_str(), files.get(), name.c_str());
     if (moveError == 0) {
       return {TrashedItem{filesFolder + "/" + name, infoFolder + "/" + infoName}, {}};
     }
     ::unlinkat(info.get(), infoName.c_str(), 0);
-    if (moveError != EEXIST && moveError != ENOTEMPTY) return {std::nullopt, pathErrorText(path, moveError)};
+    if (moveError != EEXIST && moveError != ENOTEMPTY)
+      return {std::nullopt, pathErrorText(path, moveError)};
   }
   return {std::nullopt, pathErrorText(path, EEXIST)};
 }

@@ -55,8 +55,8 @@ std::string labelFromSuperblock(const std::string& source) {
   blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
   std::string label;
   const char* value = nullptr;
-  if (blkid_do_safeprobe(probe) == 0 && blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 &&
-      value) {
+  if (blkid_do_safeprobe(probe) == 0 &&
+      blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value) {
     label = value;
   }
   blkid_free_probe(probe);

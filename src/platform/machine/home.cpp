@@ -22,7 +22,8 @@ std::optional<Account> currentAccount() {
   std::vector<char> buffer(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 16384);
   passwd entry{};
   passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return std::nullopt;
   Account account{found->pw_name, found->pw_gecos ? found->pw_gecos : "", std::nullopt};
   if (found->pw_dir) account.home = found->pw_dir;
   return account;
@@ -32,7 +33,8 @@ std::optional<Account> currentAccount() {
 
 std::string homeDirectory() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (std::optional<Account> account = currentAccount(); account && account->home) return *account->home;
+  if (std::optional<Account> account = currentAccount(); account && account->home)
+    return *account->home;
   return "/";
 }
 

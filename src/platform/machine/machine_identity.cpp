@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "base/white_space.h"
 #include "base/sha256.h"
+#include "base/white_space.h"
 
 namespace nimbra {
 namespace {
@@ -57,7 +57,8 @@ std::string prettyHostname(std::string_view machineInfo) {
   std::string line, name;
   while (std::getline(lines, line)) {
     const size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos || line.compare(start, kPrettyHostnameKey.size(), kPrettyHostnameKey) != 0) {
+    if (start == std::string::npos ||
+        line.compare(start, kPrettyHostnameKey.size(), kPrettyHostnameKey) != 0) {
       continue;
     }
     name = unquoteShellWord(std::string_view(line).substr(start + kPrettyHostnameKey.size()));

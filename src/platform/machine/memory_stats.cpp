@@ -58,14 +58,17 @@ std::optional<ProcessMemory> processEntry(std::string_view line) {
   if (sizeEnd == std::string_view::npos) return std::nullopt;
   const auto pid = wholeNumber<int64_t>(line.substr(0, pidEnd));
   const auto kib = wholeNumber<int64_t>(line.substr(sizeStart, sizeEnd - sizeStart));
-  if (!pid || !kib || *pid < std::numeric_limits<int32_t>::min() || *pid > std::numeric_limits<int32_t>::max()) {
+  if (!pid || !kib || *pid < std::numeric_limits<int32_t>::min() ||
+      *pid > std::numeric_limits<int32_t>::max()) {
     return std::nullopt;
   }
   // A size whose bytes overflow is as unreadable as one that is no number at all.
-  if (*kib > std::numeric_limits<int64_t>::max() / kKibibyte || *kib < std::numeric_limits<int64_t>::min() / kKibibyte) {
+  if (*kib > std::numeric_limits<int64_t>::max() / kKibibyte ||
+      *kib < std::numeric_limits<int64_t>::min() / kKibibyte) {
     return std::nullopt;
   }
-  return ProcessMemory{*pid, lastPathComponent(std::string(line.substr(sizeEnd + 1))), *kib * kKibibyte};
+  return ProcessMemory{*pid, lastPathComponent(std::string(line.substr(sizeEnd + 1))),
+                       *kib * kKibibyte};
 }
 
 }  // namespace
@@ -98,7 +101,8 @@ std::optional<int64_t> physicalMemoryFromMeminfo(std::string_view meminfo) {
   return std::nullopt;
 }
 
-MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pages, int64_t pageSize) {
+MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pages,
+                            int64_t pageSize) {
   MemoryFigures figures;
   figures.total = total;
   if (pages) {
@@ -109,7 +113,8 @@ MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pag
     figures.used = std::min(pages->active * pageSize + figures.wired + figures.compressed, total);
   }
   if (total > 0) {
-    const double percent = std::trunc(static_cast<double>(figures.used) / static_cast<double>(total) * 100);
+    const double percent =
+        std::trunc(static_cast<double>(figures.used) / static_cast<double>(total) * 100);
     figures.pressure = static_cast<int64_t>(std::clamp(percent, 0.0, 100.0));
   }
   return figures;

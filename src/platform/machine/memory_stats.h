@@ -13,13 +13,13 @@ namespace nimbra {
 
 // Page counts in the virtual-memory statistics' terms.
 struct MemoryPages {
-  int64_t free = 0;        // MemFree
-  int64_t active = 0;      // Active
-  int64_t inactive = 0;    // Inactive
-  int64_t speculative = 0; // no Linux counterpart
-  int64_t wired = 0;       // Unevictable + SUnreclaim + KernelStack + PageTables
-  int64_t compressor = 0;  // Zswap, 0 without it
-  int64_t external = 0;    // Active(file) + Inactive(file): file-backed pages
+  int64_t free = 0;         // MemFree
+  int64_t active = 0;       // Active
+  int64_t inactive = 0;     // Inactive
+  int64_t speculative = 0;  // no Linux counterpart
+  int64_t wired = 0;        // Unevictable + SUnreclaim + KernelStack + PageTables
+  int64_t compressor = 0;   // Zswap, 0 without it
+  int64_t external = 0;     // Active(file) + Inactive(file): file-backed pages
 };
 
 // The page counts of a /proc/meminfo text; nullopt when it lacks MemFree, Active or Inactive.
@@ -37,7 +37,8 @@ struct MemoryFigures {
   int64_t compressed = 0;
   int64_t pressure = 0;  // used as a whole percentage of total, 0..100
 };
-MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pages, int64_t pageSize);
+MemoryFigures memoryFigures(int64_t total, const std::optional<MemoryPages>& pages,
+                            int64_t pageSize);
 
 // One line of the process list.
 struct ProcessMemory {

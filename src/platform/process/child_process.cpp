@@ -81,7 +81,8 @@ ChildOutcome runChild(const std::string& program, const std::vector<std::string>
 
   pid_t pid = -1;
   // glibc's posix_spawn reports a failed exec (missing program, no permission) as its result.
-  const int spawnError = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawnError =
+      ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawnError != 0) {
     outcome.launchError = spawnError;

@@ -1,14 +1,16 @@
 #include "platform/process/command_runner.h"
 
-#include "platform/process/child_process.h"
 #include "base/errno_text.h"
-#include "base/white_space.h"
 #include "base/utf8.h"
+#include "base/white_space.h"
+#include "platform/process/child_process.h"
 
 namespace nimbra {
 namespace {
 
-std::string utf8OrEmpty(std::string text) { return isValidUtf8(text) ? std::move(text) : std::string(); }
+std::string utf8OrEmpty(std::string text) {
+  return isValidUtf8(text) ? std::move(text) : std::string();
+}
 
 }  // namespace
 

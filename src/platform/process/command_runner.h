@@ -23,11 +23,13 @@ class CommandRunner {
   // `program` is an absolute path; `arguments` are passed as separate arguments, no shell.
   // Blocks until the child exits. Answers stdout as written (not trimmed), or "" when the
   // child cannot be started or its output is not UTF-8. Exit status and stderr are ignored.
-  virtual std::string run(const std::string& program, const std::vector<std::string>& arguments) = 0;
+  virtual std::string run(const std::string& program,
+                          const std::vector<std::string>& arguments) = 0;
 
   // `run` for a caller that must tell a failure from a success and say why. A runner that
   // only knows the output (a test's fake) reports every run as a success.
-  virtual CheckedOutput runChecked(const std::string& program, const std::vector<std::string>& arguments) {
+  virtual CheckedOutput runChecked(const std::string& program,
+                                   const std::vector<std::string>& arguments) {
     return {true, run(program, arguments), ""};
   }
 };
@@ -36,7 +38,8 @@ class CommandRunner {
 class SpawnCommandRunner final : public CommandRunner {
  public:
   std::string run(const std::string& program, const std::vector<std::string>& arguments) override;
-  CheckedOutput runChecked(const std::string& program, const std::vector<std::string>& arguments) override;
+  CheckedOutput runChecked(const std::string& program,
+                           const std::vector<std::string>& arguments) override;
 };
 
 }  // namespace nimbra

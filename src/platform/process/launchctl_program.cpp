@@ -20,18 +20,22 @@ bool systemLaunchctlExists() { return ::access(kSystemLaunchctl, X_OK) == 0; }
 std::optional<std::string> executableFolder() {
   char buffer[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer || buffer[0] != '/') return std::nullopt;
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer || buffer[0] != '/')
+    return std::nullopt;
   const std::string self(buffer, static_cast<size_t>(length));
   return self.substr(0, self.rfind('/'));
 }
 
-bool hasStandIn(const std::string& folder) { return ::access((folder + "/launchctl").c_str(), X_OK) == 0; }
+bool hasStandIn(const std::string& folder) {
+  return ::access((folder + "/launchctl").c_str(), X_OK) == 0;
+}
 
 // A folder that only root or this user can change: nobody else can put a program in it or
 // rename what is there.
 bool closedToOthers(const std::string& folder) {
   struct stat st;
-  if (::lstat(folder.empty() ? "/" : folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (::lstat(folder.empty() ? "/" : folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return false;
   return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
@@ -46,7 +50,9 @@ std::optional<std::string> installedStandInFolder(std::string folder) {
     folder.erase(folder.rfind('/'));
     relative.remove_prefix(3);
   }
-  if (relative.empty() || relative.starts_with('/') || relative.find("..") != std::string_view::npos) return std::nullopt;
+  if (relative.empty() || relative.starts_with('/') ||
+      relative.find("..") != std::string_view::npos)
+    return std::nullopt;
   if (!closedToOthers(folder)) return std::nullopt;
   while (!relative.empty()) {
     const size_t slash = relative.find('/');

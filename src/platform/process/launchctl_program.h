@@ -1,13 +1,13 @@
 #pragma once
 
 // Where the launch service is on this machine: the system's /bin/launchctl where it exists,
-// else our own stand-in (launchctl_stand_in.h), a `launchctl` link to the `nimbra` program: the
-// build puts it beside the program, an install in a folder of its own. The service's own
-// executable locates it, so a build runs in place and an installed tree can be moved whole.
+// else our own stand-in (host/launchctl/launchctl_stand_in.h), a `launchctl` link to the `nimbra`
+// program: the build puts it beside the program, an install in a folder of its own. The service's
+// own executable locates it, so a build runs in place and an installed tree can be moved whole.
 
+#include <sys/types.h>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 
 namespace nimbra {
 

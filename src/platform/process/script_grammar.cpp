@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::string_view kShellPrefix = "do shell script \"";
 constexpr std::string_view kAdministratorSuffix = " with administrator privileges";
-constexpr std::string_view kDeleteLoginItemPrefix = "tell application \"System Events\" to delete login item \"";
+constexpr std::string_view kDeleteLoginItemPrefix =
+    "tell application \"System Events\" to delete login item \"";
 
 }  // namespace
 
@@ -23,8 +24,8 @@ std::string administratorScript(std::string_view command) {
 
 std::string adminRemovalScript(const std::vector<std::string>& paths) {
   std::string command = "rm -rf ";
-  const bool optionLike =
-      std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return p.starts_with('-'); });
+  const bool optionLike = std::any_of(paths.begin(), paths.end(),
+                                      [](const std::string& p) { return p.starts_with('-'); });
   if (optionLike) command += "-- ";
   for (size_t i = 0; i < paths.size(); ++i) {
     if (i > 0) command += ' ';
@@ -34,12 +35,14 @@ std::string adminRemovalScript(const std::vector<std::string>& paths) {
 }
 
 std::string installJobFileScript(const std::string& copy, const std::string& job) {
-  return administratorScript("cp " + shellQuoted(copy) + " " + shellQuoted(job) + " && chown root:wheel " +
-                             shellQuoted(job));
+  return administratorScript("cp " + shellQuoted(copy) + " " + shellQuoted(job) +
+                             " && chown root:wheel " + shellQuoted(job));
 }
 
-std::string launchctlScript(std::string_view verb, std::string_view domain, const std::string& job) {
-  return administratorScript("launchctl " + std::string(verb) + " " + std::string(domain) + " " + shellQuoted(job));
+std::string launchctlScript(std::string_view verb, std::string_view domain,
+                            const std::string& job) {
+  return administratorScript("launchctl " + std::string(verb) + " " + std::string(domain) + " " +
+                             shellQuoted(job));
 }
 
 std::string deleteLoginItemScript(std::string_view item) {

@@ -5,14 +5,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/formats/script_literal.h"
+#include "base/errno_text.h"
+#include "base/utf8.h"
+#include "base/white_space.h"
 #include "platform/formats/autostart_entries.h"
+#include "platform/formats/script_literal.h"
 #include "platform/process/child_process.h"
 #include "platform/process/launchctl_program.h"
 #include "platform/process/script_grammar.h"
-#include "base/errno_text.h"
-#include "base/white_space.h"
-#include "base/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -72,18 +72,20 @@ ScriptResult ShellScriptRunner::runScript(const std::string& script) {
   const std::optional<ScriptRequest> request = readScript(script);
   if (!request) return {false, kSyntaxError};
   if (const auto* shell = std::get_if<ShellCommand>(&*request)) {
-    if (!shell->asAdministrator || ::geteuid() == 0) return resultOf(runChild(kShell, shellArguments(shell->command)));
+    if (!shell->asAdministrator || ::geteuid() == 0)
+      return resultOf(runChild(kShell, shellArguments(shell->command)));
     if (::access(options_.pkexec.c_str(), X_OK) == 0) {
       std::vector<std::string> arguments = shellArguments(shell->command);
       arguments.insert(arguments.begin(), kShell);
       return resultOf(runChild(options_.pkexec, arguments));
     }
-    return {false,
-            "administrator privileges are not available: not running as root and " + options_.pkexec +
-                " is not installed"};
+    return {false, "administrator privileges are not available: not running as root and " +
+                       options_.pkexec + " is not installed"};
   }
-  const std::string folder = options_.autostartFolder.empty() ? autostartFolder() : options_.autostartFolder;
-  if (const auto* deletion = std::get_if<DeleteLoginItem>(&*request)) return deleteLoginItem(folder, deletion->item);
+  const std::string folder =
+      options_.autostartFolder.empty() ? autostartFolder() : options_.autostartFolder;
+  if (const auto* deletion = std::get_if<DeleteLoginItem>(&*request))
+    return deleteLoginItem(folder, deletion->item);
   return listLoginItems(folder);
 }
 

@@ -46,7 +46,8 @@ struct ShellScriptRunnerOptions {
 // Anything else fails with a syntax-error text.
 class ShellScriptRunner final : public ScriptRunner {
  public:
-  explicit ShellScriptRunner(ShellScriptRunnerOptions options = {}) : options_(std::move(options)) {}
+  explicit ShellScriptRunner(ShellScriptRunnerOptions options = {})
+      : options_(std::move(options)) {}
   ScriptResult runScript(const std::string& script) override;
 
  private:

@@ -5,12 +5,12 @@
 
 #include <filesystem>
 
+#include "channel/standard_codec.h"
 #include "ops/finders/analyze_disk.h"
 #include "ops/finders/content_file.h"
 #include "ops/finders/file_digests.h"
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
-#include "channel/standard_codec.h"
 #include "support/answers.h"
 #include "support/temp_tree.h"
 #include "support/test_context.h"
@@ -46,11 +46,14 @@ class DuplicateScanTest : public FinderTest {
   Outcome scan(int64_t minSize = 1) {
     return run([&](OperationContext& c) { return scanDuplicates(c, tree.root(), minSize); });
   }
-  static ValueMap group(const Outcome& outcome, size_t i) { return asMap(get<ValueList>(outcome.answer, "groups")[i]); }
+  static ValueMap group(const Outcome& outcome, size_t i) {
+    return asMap(get<ValueList>(outcome.answer, "groups")[i]);
+  }
   // The paths of each group, in the answer's order.
   static std::vector<Paths> groupPaths(const Outcome& outcome) {
     std::vector<Paths> paths;
-    for (const Value& g : get<ValueList>(outcome.answer, "groups")) paths.push_back(stringsAt(get<ValueList>(asMap(g), "files"), "path"));
+    for (const Value& g : get<ValueList>(outcome.answer, "groups"))
+      paths.push_back(stringsAt(get<ValueList>(asMap(g), "files"), "path"));
     return paths;
   }
 };
@@ -63,7 +66,8 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   for (const char* copy : {"s/b", "s/B", "s/a"}) tree.touch(copy, 100, 2);
   tree.touch("deep/Library/s", 100, 2);
   tree.touch("s/bad-\xfe", 100, 2);  // compared and counted, never listed
-  std::string last(kPrefixDigestBytes, 'l');  // the prefix is the whole file: it alone tells these apart
+  std::string last(kPrefixDigestBytes,
+                   'l');  // the prefix is the whole file: it alone tells these apart
   tree.write("last/a", last);
   last.back() ^= 1;
   tree.write("last/b", last);
@@ -73,22 +77,28 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   ASSERT_EQ(::utimes(tree.path("s/a").c_str(), modified), 0);
 
   Outcome outcome = scan();
-  EXPECT_EQ(groupPaths(outcome), (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
-                                                    {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
+  EXPECT_EQ(groupPaths(outcome),
+            (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
+                                {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
   EXPECT_EQ(get<int64_t>(group(outcome, 0), "size"), tenMiB);
   EXPECT_EQ(get<std::string>(group(outcome, 0), "hash"), hashFile(tree.path("a/copy"))->hex());
   EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
-            (ValueMap{{"path", tree.path("s/a")}, {"name", "a"}, {"size", int64_t{100}},
+            (ValueMap{{"path", tree.path("s/a")},
+                      {"name", "a"},
+                      {"size", int64_t{100}},
                       {"modified", int64_t{1600000000}}}));
-  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 300);  // the unlisted copy wastes too
+  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"),
+            2 * tenMiB + 300);  // the unlisted copy wastes too
   EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 11);
 
   ValueMap empty = group(scan(0), 2);  // empty files now qualify and form a group wasting nothing
   EXPECT_EQ(get<int64_t>(empty, "size"), 0);
   EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
-  EXPECT_EQ(get<std::string>(empty, "hash"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(get<std::string>(empty, "hash"),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
-  Outcome missing = run([&](OperationContext& c) { return scanDuplicates(c, tree.path("missing"), 1); });
+  Outcome missing =
+      run([&](OperationContext& c) { return scanDuplicates(c, tree.path("missing"), 1); });
   EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}}));
   EXPECT_TRUE(missing.events.empty());
 }
@@ -96,7 +106,8 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
 // Each scan reads the clock once per event: the walk's at the 500th candidate, one per bucket,
 // and the final one.
 TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationBetweenBuckets) {
-  for (int i = 0; i < 500; ++i) tree.sparseFile("f/" + std::to_string(i), 1 + i % 250);  // 250 pairs of zeros
+  for (int i = 0; i < 500; ++i)
+    tree.sparseFile("f/" + std::to_string(i), 1 + i % 250);  // 250 pairs of zeros
   Outcome outcome = scan();
   ASSERT_EQ(outcome.events.size(), 1u + 250u + 1u);
   EXPECT_EQ(outcome.events[0].count, 500);
@@ -120,7 +131,9 @@ class LargeFileScanTest : public FinderTest {
   Outcome scan(const std::string& root, int64_t minSize = kBig) {
     return run([&](OperationContext& c) { return scanLargeFiles(c, root, minSize); });
   }
-  static Paths paths(const Outcome& outcome) { return stringsAt(get<ValueList>(outcome.answer, "items"), "path"); }
+  static Paths paths(const Outcome& outcome) {
+    return stringsAt(get<ValueList>(outcome.answer, "items"), "path");
+  }
 };
 
 TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
@@ -129,8 +142,8 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   std::string deepLibrary = tree.sparseFile("Documents/Library/big", kBig);
   std::string fileNamedLikeAFolder = tree.sparseFile("code/node_modules", kBig);
   // Hidden entries go before any name is looked at: ".git" stands for every hidden skipped name.
-  for (const char* skipped :
-       {"Library/Caches/big", "code/a/.git/big", "code/a/node_modules/big", ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
+  for (const char* skipped : {"Library/Caches/big", "code/a/.git/big", "code/a/node_modules/big",
+                              ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
     tree.sparseFile(skipped, kBig);
   }
   tree.symlink(visible, "link-to-file");
@@ -142,9 +155,14 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   context->folders.home = tree.root();
   Outcome fromHome = scan(tree.root());
   Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
-  EXPECT_THAT(paths(fromHome), ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
+  EXPECT_THAT(paths(fromHome),
+              ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
   EXPECT_EQ(asMap(get<ValueList>(fromHome.answer, "items")[0]),
-            (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1}, {"ext", "jpg"}, {"modified", int64_t{-1}}}));
+            (ValueMap{{"path", photo},
+                      {"name", "Photo.JPG"},
+                      {"size", kBig + 1},
+                      {"ext", "jpg"},
+                      {"modified", int64_t{-1}}}));
   EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 6);
   EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
   EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
@@ -164,12 +182,16 @@ TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellat
   const int64_t gib = int64_t{1} << 30;
   for (int i = 0; i < 1200; ++i) tree.sparseFile("f/" + std::to_string(i), gib + i % 3);
   Paths order;  // as the file system lists them: the walk's order
-  for (const auto& entry : std::filesystem::directory_iterator(tree.path("f"))) order.push_back(entry.path());
-  auto sizeOf = [&](const std::string& p) { return gib + std::stoi(p.substr(p.rfind('/') + 1)) % 3; };
+  for (const auto& entry : std::filesystem::directory_iterator(tree.path("f")))
+    order.push_back(entry.path());
+  auto sizeOf = [&](const std::string& p) {
+    return gib + std::stoi(p.substr(p.rfind('/') + 1)) % 3;
+  };
   int64_t bytes500 = 0;
   for (int i = 0; i < 500; ++i) bytes500 += sizeOf(order[i]);
   Paths largest;  // a third of the files have the largest size
-  for (const std::string& path : order) if (sizeOf(path) == gib + 2) largest.push_back(path);
+  for (const std::string& path : order)
+    if (sizeOf(path) == gib + 2) largest.push_back(path);
 
   Outcome full = scan(tree.root(), gib);
   EXPECT_EQ(paths(full), largest);
@@ -193,8 +215,10 @@ ValueMap child(const ValueMap& node, const std::string& name) {
   return {};
 }
 
-ValueMap node(const std::string& name, const std::string& path, int64_t size, int64_t files, bool isDir) {
-  return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir}, {"children", ValueList{}}};
+ValueMap node(const std::string& name, const std::string& path, int64_t size, int64_t files,
+              bool isDir) {
+  return {{"name", name},   {"path", path},   {"size", size},
+          {"files", files}, {"isDir", isDir}, {"children", ValueList{}}};
 }
 
 class AnalyzeDiskTest : public FinderTest {
@@ -207,8 +231,13 @@ class AnalyzeDiskTest : public FinderTest {
 // Beside the depth rules, "many" shows the forty largest children and one remainder, and
 // "zeros" the forty it shows and no remainder for the empty ones left.
 TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChildrenAreShown) {
-  for (const auto& [file, size] : std::vector<std::pair<std::string, int64_t>>{
-           {"a/b/c/d/deep", 100}, {"a/b/c/direct", 10}, {"a/y", 5}, {"x.bin", 7}, {".hidden/h", 3}, {"Tool.app/Contents/t", 4}}) {
+  for (const auto& [file, size] :
+       std::vector<std::pair<std::string, int64_t>>{{"a/b/c/d/deep", 100},
+                                                    {"a/b/c/direct", 10},
+                                                    {"a/y", 5},
+                                                    {"x.bin", 7},
+                                                    {".hidden/h", 3},
+                                                    {"Tool.app/Contents/t", 4}}) {
     tree.touch(file, size);
   }
   for (int i = 1; i <= 45; ++i) tree.touch("many/f" + std::to_string(i), i);
@@ -223,7 +252,8 @@ TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChild
   EXPECT_EQ(get<int64_t>(root, "files"), 6 + 46 + 45);
   EXPECT_EQ(get<int64_t>(root, "scanned"), 6 + 46 + 45);
   EXPECT_FALSE(get<bool>(root, "cancelled"));
-  EXPECT_EQ(stringsAt(get<ValueList>(root, "children"), "name"), (Paths{"zeros", "many", "a", "x.bin", "Tool.app", ".hidden"}));
+  EXPECT_EQ(stringsAt(get<ValueList>(root, "children"), "name"),
+            (Paths{"zeros", "many", "a", "x.bin", "Tool.app", ".hidden"}));
   EXPECT_EQ(child(root, "x.bin"), node("x.bin", tree.path("x.bin"), 7, 1, false));
   EXPECT_EQ(child(child(child(root, "a"), "b"), "c"), node("c", tree.path("a/b/c"), 110, 2, true));
   ValueList many = get<ValueList>(child(root, "many"), "children");

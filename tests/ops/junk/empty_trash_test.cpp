@@ -6,7 +6,9 @@
 namespace nimbra::test {
 namespace {
 
-std::string withNul(const std::string& before, const std::string& after) { return before + '\0' + after; }
+std::string withNul(const std::string& before, const std::string& after) {
+  return before + '\0' + after;
+}
 
 Value trashResult(const std::vector<std::string>& trashed, const std::vector<std::string>& failed,
                   const std::string& error, bool cancelled = false) {
@@ -16,39 +18,53 @@ Value trashResult(const std::vector<std::string>& trashed, const std::vector<std
                   {"cancelled", cancelled}};
 }
 
-Event trashEvent(const std::string& path, int64_t count, int64_t bytes) { return {"trash", path, count, bytes}; }
+Event trashEvent(const std::string& path, int64_t count, int64_t bytes) {
+  return {"trash", path, count, bytes};
+}
 
 TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   TempTree tree;
   const std::string home = tree.makeDir("home"), trash = tree.path("home/data/Trash");
-  const std::string spaced = tree.touch("a/100% sure.txt", 10), again = tree.touch("b/100% sure.txt", 20);
+  const std::string spaced = tree.touch("a/100% sure.txt", 10),
+                    again = tree.touch("b/100% sure.txt", 20);
   const std::string folder = tree.path("c/folder");
   tree.touch("c/folder/inner", 30);
   tree.touch("target/keep", 7);
-  const std::string link = tree.symlink("../target", "a/link");  // once in the Trash it points nowhere
-  tree.touch("home/.Trash/mac", 5);  // the Mac's place for it, which is no Trash here
+  const std::string link =
+      tree.symlink("../target", "a/link");  // once in the Trash it points nowhere
+  tree.touch("home/.Trash/mac", 5);         // the Mac's place for it, which is no Trash here
   TestContext context({.home = home, .trash = trash});
   EXPECT_EQ(Value(emptyTrash(*context)), deleteResult(0));  // no Trash folder at all
 
   // A path given twice went with its first mention. Refused and missing paths fail; only the
   // first three failures are described.
   const std::string missing = tree.path("missing");
-  const std::vector<std::string> paths = {spaced, again, link + "/", folder, spaced, missing,
-                                          tree.path("c/.."), "/", withNul(folder, "/..")};
+  const std::vector<std::string> paths = {spaced,
+                                          again,
+                                          link + "/",
+                                          folder,
+                                          spaced,
+                                          missing,
+                                          tree.path("c/.."),
+                                          "/",
+                                          withNul(folder, "/..")};
   context.events.clear();
-  EXPECT_EQ(Value(trashItems(*context, paths)), trashResult({spaced, again, link + "/", folder}, {missing, paths[6], "/", paths[8]},
-                                        missing + ": No such file or directory\n" + paths[6] +
-                                            ": Invalid argument\n/: Device or resource busy"));
-  EXPECT_THAT(context.events, ::testing::ElementsAre(trashEvent(spaced, 1, 10), trashEvent(again, 2, 30),
-                                                     trashEvent(link + "/", 3, 30), trashEvent(folder, 4, 60),
-                                                     trashEvent(spaced, 5, 60), trashEvent(missing, 6, 60),
-                                                     trashEvent(paths[6], 7, 60), trashEvent("/", 8, 60),
-                                                     trashEvent(paths[8], 9, 60), trashEvent("", 9, 60)));
+  EXPECT_EQ(Value(trashItems(*context, paths)),
+            trashResult({spaced, again, link + "/", folder}, {missing, paths[6], "/", paths[8]},
+                        missing + ": No such file or directory\n" + paths[6] +
+                            ": Invalid argument\n/: Device or resource busy"));
+  EXPECT_THAT(context.events,
+              ::testing::ElementsAre(trashEvent(spaced, 1, 10), trashEvent(again, 2, 30),
+                                     trashEvent(link + "/", 3, 30), trashEvent(folder, 4, 60),
+                                     trashEvent(spaced, 5, 60), trashEvent(missing, 6, 60),
+                                     trashEvent(paths[6], 7, 60), trashEvent("/", 8, 60),
+                                     trashEvent(paths[8], 9, 60), trashEvent("", 9, 60)));
   EXPECT_FALSE(present(spaced) || present(again) || present(link) || present(folder));
   EXPECT_EQ(readFile(trash + "/files/100% sure.txt.2"), readFile(tree.touch("expected", 20)));
   EXPECT_THAT(readFile(trash + "/info/100% sure.txt.2.trashinfo"),
               ::testing::HasSubstr("\nPath=" + tree.root() + "/b/100%25%20sure.txt\n"));
-  EXPECT_THAT(readFile(trash + "/info/link.trashinfo"), ::testing::HasSubstr("\nPath=" + link + "\n"));
+  EXPECT_THAT(readFile(trash + "/info/link.trashinfo"),
+              ::testing::HasSubstr("\nPath=" + link + "\n"));
   char target[16] = {};
   EXPECT_EQ(::readlink((trash + "/files/link").c_str(), target, sizeof target - 1), 9);
   EXPECT_STREQ(target, "../target");
@@ -77,7 +93,8 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   tree.touch("elsewhere/files/precious", 10);
   tree.symlink(tree.path("elsewhere"), "home/data/Trash");
   EXPECT_EQ(Value(emptyTrash(*context)), deleteResult(0));
-  EXPECT_EQ(json(trashItems(*context, {second})), json(trashResult({}, {second}, trash + ": Not a directory")));
+  EXPECT_EQ(json(trashItems(*context, {second})),
+            json(trashResult({}, {second}, trash + ": Not a directory")));
   EXPECT_TRUE(present(second));
   EXPECT_EQ(findByteSum(tree.path("elsewhere")), 10);
 }

@@ -48,23 +48,38 @@ class JunkScan : public ::testing::Test {
   test::TempTree tree_;
   std::string home_ = tree_.makeDir("home");
   std::string tmp_ = tree_.makeDir("tmp");
-  Folders folders_{home_, tmp_ + "/", tree_.path("home2/Trash"), tree_.path("Applications"), tree_.path("Library")};
+  Folders folders_{home_, tmp_ + "/", tree_.path("home2/Trash"), tree_.path("Applications"),
+                   tree_.path("Library")};
 };
 
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   const std::string caches = "home/Library/Caches/";
   const std::string bundle = "home/Applications/Safari.app/Contents/Resources/";
   for (const auto& [path, size] : std::vector<std::pair<std::string, int>>{
-           {caches + "Google/Chrome/x", 100}, {caches + "Google/y", 5}, {caches + "Firefox/x", 200},
-           {caches + "com.apple.Safari/x", 300}, {caches + "CocoaPods/x", 400},
-           {caches + "Homebrew/x", 500}, {caches + "Home", 6},  // a prefix, not a folder above
-           {caches + "proj/x", 70}, {caches + "proj/locked/y", 40}, {caches + "locked/x", 20},
-           {caches + "empty", 0}, {caches + "bad\xff", 11},  // counted, but cannot be listed
-           {caches + "eq1", 50}, {caches + "eq2", 50}, {caches + "eq3", 50}, {"tmp/t1", 5},
-           {"home/Library/Logs/DiagnosticReports/crash.ips", 8}, {"home/Library/Logs/app.log", 9},
-           {"C/c", 3}, {"home2/Trash/files", 25},  // a root that is a file
-           {bundle + "fr.lproj/Localizable.strings", 10}, {bundle + "zh-Hans.lproj", 7},
-           {bundle + "EN.lproj/x", 1000}, {bundle + "Assets.car", 1000},
+           {caches + "Google/Chrome/x", 100},
+           {caches + "Google/y", 5},
+           {caches + "Firefox/x", 200},
+           {caches + "com.apple.Safari/x", 300},
+           {caches + "CocoaPods/x", 400},
+           {caches + "Homebrew/x", 500},
+           {caches + "Home", 6},  // a prefix, not a folder above
+           {caches + "proj/x", 70},
+           {caches + "proj/locked/y", 40},
+           {caches + "locked/x", 20},
+           {caches + "empty", 0},
+           {caches + "bad\xff", 11},  // counted, but cannot be listed
+           {caches + "eq1", 50},
+           {caches + "eq2", 50},
+           {caches + "eq3", 50},
+           {"tmp/t1", 5},
+           {"home/Library/Logs/DiagnosticReports/crash.ips", 8},
+           {"home/Library/Logs/app.log", 9},
+           {"C/c", 3},
+           {"home2/Trash/files", 25},  // a root that is a file
+           {bundle + "fr.lproj/Localizable.strings", 10},
+           {bundle + "zh-Hans.lproj", 7},
+           {bundle + "EN.lproj/x", 1000},
+           {bundle + "Assets.car", 1000},
            {"home/Applications/Tool/Contents/Resources/it.lproj/x", 1000}}) {  // not a bundle
     tree_.touch(path, size);
   }
@@ -79,11 +94,10 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
     ASSERT_EQ(::chmod(tree_.path(caches + locked).c_str(), 0), 0);
   }
   ASSERT_EQ(::chmod(tree_.path("home/Library/Logs").c_str(), 0300), 0);
-  Json scan = scanned(Json::parse(
-      test::runUnprivileged([&] {
-        test::TestContext context(folders_);
-        return toJsonText(scanJunk(*context));
-      })));
+  Json scan = scanned(Json::parse(test::runUnprivileged([&] {
+    test::TestContext context(folders_);
+    return toJsonText(scanJunk(*context));
+  })));
   Json& found = scan["byId"];
   std::string equal;  // equal sizes keep the listing order
   for (DirWalker listing(home_ + "/Library/Caches"); const WalkEntry* e = listing.next();) {
@@ -94,12 +108,19 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   EXPECT_EQ(summary(found["systemCache"]), "c:3 =3");
   // A listed entry's time in whole seconds; the temporary folder ends in "/", and paths are
   // joined as plain strings. A whole root has no time, and is named from "~" only below the home.
-  EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"}, {"name", "t1"}, {"size", 5},
-                                             {"isDir", false}, {"modified", 1600000000}}));
-  EXPECT_EQ(found["trash"]["items"][0], (Json{{"path", tree_.path("home2/Trash/files")}, {"name", tree_.path("home2/Trash/files")},
-                                              {"size", 25}, {"isDir", false}, {"modified", 0}}));
-  EXPECT_EQ(summary(found["browsers"]), "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
-                                        "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
+  EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"},
+                                             {"name", "t1"},
+                                             {"size", 5},
+                                             {"isDir", false},
+                                             {"modified", 1600000000}}));
+  EXPECT_EQ(found["trash"]["items"][0], (Json{{"path", tree_.path("home2/Trash/files")},
+                                              {"name", tree_.path("home2/Trash/files")},
+                                              {"size", 25},
+                                              {"isDir", false},
+                                              {"modified", 0}}));
+  EXPECT_EQ(summary(found["browsers"]),
+            "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
+            "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
   EXPECT_EQ(summary(found["crashReports"]), "crash.ips:8 =8");
   EXPECT_EQ(summary(found["localization"]),
             "Safari.app \u00B7 fr.lproj:10d Safari.app \u00B7 zh-Hans.lproj:7d =17");

@@ -18,9 +18,15 @@ namespace {
 
 constexpr int64_t kGB = 1000 * 1000 * 1000;
 
-ValueMap disk(const char* name, const char* path, int64_t total, int64_t free, bool removable = false) {
-  return {{"name", name}, {"path", path}, {"total", total}, {"free", free}, {"used", total - free},
-          {"isSystem", std::string(path) == "/"}, {"isRemovable", removable}};
+ValueMap disk(const char* name, const char* path, int64_t total, int64_t free,
+              bool removable = false) {
+  return {{"name", name},
+          {"path", path},
+          {"total", total},
+          {"free", free},
+          {"used", total - free},
+          {"isSystem", std::string(path) == "/"},
+          {"isRemovable", removable}};
 }
 
 TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
@@ -28,8 +34,10 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.release = "6.1.0-18-amd64";
   sources.host = "box";
   sources.files["/etc/machine-info"] = "PRETTY_HOSTNAME=\"Ann's Box\"\n";
-  sources.files["/proc/cpuinfo"] = "processor\t: 0\nmodel name\t: AMD Ryzen 7 7840U\n\nprocessor\t: 1\nmodel name\t: 2nd\n";
-  sources.files["/proc/meminfo"] = "MemTotal: 1048576 kB\nMemFree: 0 kB\nActive: 262144 kB\nInactive: 0 kB\n";
+  sources.files["/proc/cpuinfo"] =
+      "processor\t: 0\nmodel name\t: AMD Ryzen 7 7840U\n\nprocessor\t: 1\nmodel name\t: 2nd\n";
+  sources.files["/proc/meminfo"] =
+      "MemTotal: 1048576 kB\nMemFree: 0 kB\nActive: 262144 kB\nInactive: 0 kB\n";
   // Every mount point answers, so only the mount table's facts decide what is left out.
   sources.files["/proc/self/mountinfo"] =
       "20 1 8:1 / /mnt/caf\xe9 rw - ext4 /dev/sda1 rw\n"  // names no folder in UTF-8
@@ -49,20 +57,30 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.volumes["/etc/hostname"] = {false, 500 * kGB, 90 * kGB};
   sources.volumes["/"] = {true, 500 * kGB, 90 * kGB};
   sources.volumes["/data"] = {true, 2000 * kGB, 2000 * kGB};
-  sources.labels = {{"/dev/sda1", "Backup"}, {"/dev/sdb1", "Backup"}, {"/dev/sdc1", "Backup"}, {"/dev/sde1", "My Stick"}};
+  sources.labels = {{"/dev/sda1", "Backup"},
+                    {"/dev/sdb1", "Backup"},
+                    {"/dev/sdc1", "Backup"},
+                    {"/dev/sde1", "My Stick"}};
   sources.removable = {"/dev/sde1"};
 
   TestContext context({}, {.machine = &sources});
   ValueMap info = systemInfo(*context);
   // The real machine's; their types are checked end to end.
   for (const char* key : {"user", "cores", "uptime", "home"}) EXPECT_EQ(info.erase(key), 1u) << key;
-  EXPECT_EQ(info, (ValueMap{{"os", "macOS"}, {"osVersion", "6.1.0"}, {"host", "Ann's Box"},
-                            {"cpu", "AMD Ryzen 7 7840U"}, {"arch", "arm64"}, {"memTotal", int64_t{1 << 30}},
-                            {"memUsed", int64_t{1 << 28}},
-                            {"disks", ValueList{disk("/", "/", 500 * kGB, 90 * kGB),
-                                                disk("Backup", "/data", 2000 * kGB, 2000 * kGB),
-                                                disk("bound copy", "/srv/bound copy", 100 * kGB, 40 * kGB),
-                                                disk("My Stick", "/run/media/ann/STICK", 100 * kGB, 40 * kGB, true)}}}));
+  EXPECT_EQ(
+      info,
+      (ValueMap{{"os", "macOS"},
+                {"osVersion", "6.1.0"},
+                {"host", "Ann's Box"},
+                {"cpu", "AMD Ryzen 7 7840U"},
+                {"arch", "arm64"},
+                {"memTotal", int64_t{1 << 30}},
+                {"memUsed", int64_t{1 << 28}},
+                {"disks",
+                 ValueList{disk("/", "/", 500 * kGB, 90 * kGB),
+                           disk("Backup", "/data", 2000 * kGB, 2000 * kGB),
+                           disk("bound copy", "/srv/bound copy", 100 * kGB, 40 * kGB),
+                           disk("My Stick", "/run/media/ann/STICK", 100 * kGB, 40 * kGB, true)}}}));
 
   sources.files.clear();
   const ValueMap bare = systemInfo(*context);
@@ -71,9 +89,12 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
 
   // Other releases: the leading numbers, three of them.
   const std::pair<const char*, const char*> cases[] = {
-      {"5.15", "5.15.0"},         {"6.8.0+", "6.8.0"},    {"5.15-rc1", "5.15.0"}, {"6.18.44.2-x", "6.18.44"},
-      {"14", "14.0.0"},           {"4.019.00", "4.19.0"}, {"", "0.0.0"},          {"6..1", "6.0.0"}};
-  for (const auto& [release, version] : cases) EXPECT_EQ(osVersionFromRelease(release), version) << release;
+      {"5.15", "5.15.0"},     {"6.8.0+", "6.8.0"},
+      {"5.15-rc1", "5.15.0"}, {"6.18.44.2-x", "6.18.44"},
+      {"14", "14.0.0"},       {"4.019.00", "4.19.0"},
+      {"", "0.0.0"},          {"6..1", "6.0.0"}};
+  for (const auto& [release, version] : cases)
+    EXPECT_EQ(osVersionFromRelease(release), version) << release;
 }
 
 constexpr int64_t kGiB = 1024 * 1024 * 1024;
@@ -88,7 +109,8 @@ struct FakeProcessLister final : CommandRunner {
 std::string meminfo(int64_t totalGiB, int64_t activeKiB) {
   return "MemTotal:       " + std::to_string(totalGiB * kKiBPerGiB) + " kB\n" +
          "MemFree:         1048576 kB\nMemAvailable:    9999999 kB\n" +
-         "Active:          " + std::to_string(activeKiB) + " kB\nInactive:         524288 kB\n"
+         "Active:          " + std::to_string(activeKiB) +
+         " kB\nInactive:         524288 kB\n"
          "Active(file):     262144 kB\nInactive(file):   131072 kB\nUnevictable:          16 kB\n"
          "KernelStack:        128 kB\nPageTables:         256 kB\nSUnreclaim:         112 kB\n";
 }
@@ -121,38 +143,56 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
   };
 
   ValueList processes;
-  for (auto [pid, name, kib] : std::vector<std::tuple<int64_t, const char*, int64_t>>{
-           {123, "Some App", 4}, {7, "two spaces", 10}, {8, "nameonly", 20}, {12, "trailing", 1},
-           {13, "a", 1}, {14, "b", 1}, {15, "c", 1}, {16, "d", 1}, {17, "e", 1}}) {
+  for (auto [pid, name, kib] :
+       std::vector<std::tuple<int64_t, const char*, int64_t>>{{123, "Some App", 4},
+                                                              {7, "two spaces", 10},
+                                                              {8, "nameonly", 20},
+                                                              {12, "trailing", 1},
+                                                              {13, "a", 1},
+                                                              {14, "b", 1},
+                                                              {15, "c", 1},
+                                                              {16, "d", 1},
+                                                              {17, "e", 1}}) {
     processes.push_back(ValueMap{{"pid", pid}, {"name", name}, {"mem", kib * 1024}});
   }
   const int64_t page = ::sysconf(_SC_PAGESIZE);
   auto bytes = [&](int64_t kib) { return kib * 1024 / page * page; };
-  EXPECT_EQ(memoryInfo(*context), (ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB}, {"free", bytes(1048576 + 524288)},
-                                   {"cached", bytes(262144 + 131072)}, {"wired", bytes(512)},
-                                   {"compressed", int64_t{0}}, {"pressure", int64_t{75}}, {"topProcesses", processes}}));
+  EXPECT_EQ(memoryInfo(*context), (ValueMap{{"total", 16 * kGiB},
+                                            {"used", 12 * kGiB},
+                                            {"free", bytes(1048576 + 524288)},
+                                            {"cached", bytes(262144 + 131072)},
+                                            {"wired", bytes(512)},
+                                            {"compressed", int64_t{0}},
+                                            {"pressure", int64_t{75}},
+                                            {"topProcesses", processes}}));
 
   // Pressure is truncated and used held within total.
   auto figures = [&](const std::string& text) {
-    return memoryFigures(physicalMemoryFromMeminfo(text).value_or(0), memoryPagesFromMeminfo(text, page), page);
+    return memoryFigures(physicalMemoryFromMeminfo(text).value_or(0),
+                         memoryPagesFromMeminfo(text, page), page);
   };
   EXPECT_EQ(figures(meminfo(16, 13526632)).pressure, 80);  // 12.9 of 16 GiB: truncated, not rounded
   const MemoryFigures over = figures(meminfo(4, 6 * kKiBPerGiB));
   EXPECT_EQ(std::pair(over.used, over.pressure), std::pair(4 * kGiB, int64_t{100}));
-  EXPECT_EQ(figures(meminfo(4, 0) + "Zswap:   1024 kB\n").used, 1536 * 1024);  // wired and compressed
-  EXPECT_EQ(figures("MemTotal: 1024 kB\nMemFree: 1 kB\n").used, 0);          // no Active: no statistics
+  EXPECT_EQ(figures(meminfo(4, 0) + "Zswap:   1024 kB\n").used,
+            1536 * 1024);                                            // wired and compressed
+  EXPECT_EQ(figures("MemTotal: 1024 kB\nMemFree: 1 kB\n").used, 0);  // no Active: no statistics
 
   const int64_t wired = 512 * 1024;
-  EXPECT_EQ(optimizeMemory(*context),
-            (ValueMap{{"ok", true}, {"error", ""}, {"before", 12 * kGiB}, {"after", 5 * kGiB + wired},
-                           {"freed", 7 * kGiB - wired}}));
+  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", true},
+                                                {"error", ""},
+                                                {"before", 12 * kGiB},
+                                                {"after", 5 * kGiB + wired},
+                                                {"freed", 7 * kGiB - wired}}));
 
   // Refused, and memory grew meanwhile: the error text, both measurements, nothing freed.
   purge.answer = {false, "sh: 1: cannot create /proc/sys/vm/drop_caches: Read-only file system"};
   settledActiveKiB = 7 * kKiBPerGiB;
-  EXPECT_EQ(optimizeMemory(*context),
-            (ValueMap{{"ok", false}, {"error", *purge.answer.text}, {"before", 5 * kGiB + wired},
-                           {"after", 7 * kGiB + wired}, {"freed", int64_t{0}}}));
+  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", false},
+                                                {"error", *purge.answer.text},
+                                                {"before", 5 * kGiB + wired},
+                                                {"after", 7 * kGiB + wired},
+                                                {"freed", int64_t{0}}}));
   EXPECT_EQ(purgesBeforePause, (std::vector<size_t>{1, 2}));
 }
 

@@ -12,12 +12,15 @@ class DeleteItems : public ::testing::Test {
   Folders folders{.home = tree.makeDir("home"), .trash = tree.path("home/data/Trash")};
 };
 
-TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissingPathsWithoutTrace) {
+TEST_F(DeleteItems,
+       TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissingPathsWithoutTrace) {
   tree.touch("work/a.bin", 1000);
   tree.touch("neighbour/keep", 77);
   tree.symlink(tree.path("neighbour"), "work/link-out");
-  const std::string folderLink = tree.symlink(tree.path("neighbour"), "folder-link"), work = tree.path("work");
-  const std::string file = tree.touch("single", 333), dangling = tree.symlink("/nonexistent", "dangling");
+  const std::string folderLink = tree.symlink(tree.path("neighbour"), "folder-link"),
+                    work = tree.path("work");
+  const std::string file = tree.touch("single", 333),
+                    dangling = tree.symlink("/nonexistent", "dangling");
   const std::string loop = tree.symlink(tree.path("Loop.app"), "Loop.app");
   const int64_t bytes = findByteSum(work);
 
@@ -25,8 +28,9 @@ TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissin
   TestContext context(folders, {.scripts = &admin});
   // The second `file` is gone by then; a link to nothing fails the existence test and stays, but
   // a link to itself is no missing item: it goes, as a link.
-  EXPECT_EQ(Value(deleteItems(*context, {work, file, file, folderLink, dangling, loop}, false, true)),
-            deleteResult(bytes + 333));
+  EXPECT_EQ(
+      Value(deleteItems(*context, {work, file, file, folderLink, dangling, loop}, false, true)),
+      deleteResult(bytes + 333));
   ASSERT_FALSE(context.events.empty());
   EXPECT_EQ(context.events.front(), deleteEvent(work, 1, bytes));
   EXPECT_EQ(context.events.back(), deleteEvent("", 6, bytes + 333));
@@ -36,7 +40,9 @@ TEST_F(DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissin
   EXPECT_TRUE(admin.scripts.empty());  // nothing stood, so no administrator step
 }
 
-TEST_F(DeleteItems, WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdministratorStepForAllEvenAfterACancel) {
+TEST_F(
+    DeleteItems,
+    WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdministratorStepForAllEvenAfterACancel) {
   // Root's folders keep what is directly inside them from the nobody user. a and it's "b" are
   // nobody's but not writable: the "administrator" (the recording runner) opens them up.
   const std::string f0 = tree.touch("fixed/f0", 1), f1 = tree.touch("fixed/f1", 1);
@@ -51,9 +57,11 @@ TEST_F(DeleteItems, WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdminis
   tree.touch("trashed/locked/keep", 8);
   tree.touch("trashed/free", 50);
   tree.touch("gone/x", 7);
-  const std::string trashed = tree.path("trashed"), gone = tree.path("gone"), trash = tree.path("home/data/Trash");
+  const std::string trashed = tree.path("trashed"), gone = tree.path("gone"),
+                    trash = tree.path("home/data/Trash");
   tree.giveToNobody();
-  for (const char* locked : {"fixed", "trashed/locked"}) ASSERT_EQ(::chown(tree.path(locked).c_str(), 0, 0), 0);
+  for (const char* locked : {"fixed", "trashed/locked"})
+    ASSERT_EQ(::chown(tree.path(locked).c_str(), 0, 0), 0);
   const std::string answers = runUnprivileged([&] {
     // dir's contents can go, dir itself cannot. With the cancellation flag up, emptying stops
     // at once but measurements stay whole, and the later path is still visited.
@@ -78,11 +86,13 @@ TEST_F(DeleteItems, WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdminis
   const std::string firstThreeErrors = f0 + denied + a + "/file" + denied + f1 + denied;
   // A refused password leaves every queued path failed, with the runner's text as a last line.
   // What cannot leave the Trash is no failure of the item: it is reported in the Trash.
-  EXPECT_EQ(answers, json(deleteResult(500 - findByteSum(dir) + 50, {dir}, dir + ": Permission denied")) +
-                         json(deleteResult(0, {f0, a, f1, b}, firstThreeErrors + "User canceled.")) +
-                         json(deleteResult(125, {}, a + "/file" + denied + b + "/file: Permission denied")) +
-                         json(deleteResult(57, {}, "", {trashed}, 8)) +
-                         toJsonText(ValueList{adminRemovalScript({f0, a, f1, b}), adminRemovalScript({a, b})}));
+  EXPECT_EQ(
+      answers,
+      json(deleteResult(500 - findByteSum(dir) + 50, {dir}, dir + ": Permission denied")) +
+          json(deleteResult(0, {f0, a, f1, b}, firstThreeErrors + "User canceled.")) +
+          json(deleteResult(125, {}, a + "/file" + denied + b + "/file: Permission denied")) +
+          json(deleteResult(57, {}, "", {trashed}, 8)) +
+          toJsonText(ValueList{adminRemovalScript({f0, a, f1, b}), adminRemovalScript({a, b})}));
   EXPECT_FALSE(present(other)) << "the path after the cancellation was not removed";
   EXPECT_EQ(findByteSum(trash + "/files/trashed"), 8);
   // What left the Trash took its record along; what stays keeps its own.

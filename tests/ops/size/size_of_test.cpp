@@ -33,8 +33,9 @@ TEST(SizeOf, CountsLogicalBytesOfRegularFilesOnlyNeverFollowingLinks) {
   // though the kernel would read it as the folder before the NUL.
   for (const std::string& path :
        {tree.path("m/link-to-file"), tree.path("m/link-to-folder"), tree.path("m/link-to-folder/"),
-        tree.path("missing"), tree.path("m") + std::string(1, '\0') + "/x", std::string("/dev/null"),
-        std::string(), std::string("/proc"), std::string("/proc/kcore")}) {
+        tree.path("missing"), tree.path("m") + std::string(1, '\0') + "/x",
+        std::string("/dev/null"), std::string(), std::string("/proc"),
+        std::string("/proc/kcore")}) {
     EXPECT_EQ(sizeOf(*context, path), 0) << path;
   }
 }

@@ -49,14 +49,16 @@ TEST(PropertyList, ReadsADictionaryAndRewritesOneEntryKeepingTheRestAndTheFileMo
     EXPECT_EQ(job->strings("Mixed"), std::nullopt);
     EXPECT_EQ(job->string("Missing"), std::nullopt);
   }
-  EXPECT_THAT(readFile(copy), ::testing::AllOf(::testing::HasSubstr("<date>2024-01-02T03:04:05Z</date>"),
-                                                 ::testing::HasSubstr("AAEC"), ::testing::HasSubstr("<real>")));
+  EXPECT_THAT(readFile(copy),
+              ::testing::AllOf(::testing::HasSubstr("<date>2024-01-02T03:04:05Z</date>"),
+                               ::testing::HasSubstr("AAEC"), ::testing::HasSubstr("<real>")));
   struct stat info {};
   ASSERT_EQ(::stat(copy.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   const std::string array = "<plist version=\"1.0\"><array><string>x</string></array></plist>";
-  for (const std::string& path : {tree.write("array.plist", array), tree.write("garbage.plist", "\x01\x02not a list"),
-                                  tree.write("empty.plist", ""), tree.path("missing.plist"), tree.makeDir("dir.plist")}) {
+  for (const std::string& path :
+       {tree.write("array.plist", array), tree.write("garbage.plist", "\x01\x02not a list"),
+        tree.write("empty.plist", ""), tree.path("missing.plist"), tree.makeDir("dir.plist")}) {
     EXPECT_FALSE(PropertyList::readDictionary(path)) << path;
   }
 }
@@ -66,7 +68,8 @@ TEST(PropertyList, ReadsADictionaryAndRewritesOneEntryKeepingTheRestAndTheFileMo
 std::string binaryPlist(const std::vector<std::string>& objects, int refWidth, int offsetWidth) {
   const auto bigEndian = [](uint64_t value, int width) {
     std::string bytes;
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) bytes += static_cast<char>(value >> shift);
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+      bytes += static_cast<char>(value >> shift);
     return bytes;
   };
   std::string bytes = "bplist00", table;
@@ -74,18 +77,25 @@ std::string binaryPlist(const std::vector<std::string>& objects, int refWidth, i
     table += bigEndian(bytes.size(), offsetWidth);
     bytes += object;
   }
-  return bytes + table + std::string(6, '\0') + static_cast<char>(offsetWidth) + static_cast<char>(refWidth) +
-         bigEndian(objects.size(), 8) + bigEndian(0, 8) + bigEndian(bytes.size(), 8);
+  return bytes + table + std::string(6, '\0') + static_cast<char>(offsetWidth) +
+         static_cast<char>(refWidth) + bigEndian(objects.size(), 8) + bigEndian(0, 8) +
+         bigEndian(bytes.size(), 8);
 }
 
 // {"CFBundleName": "Named", "Label": "named", "Deep": A1} with A1 = [A2], A2 = [A3] ... An = "x".
 std::string deepBinary(uint32_t arrays) {
   const auto ref = [](uint32_t index) {
-    return std::string{static_cast<char>(index >> 24), static_cast<char>(index >> 16), static_cast<char>(index >> 8),
-                       static_cast<char>(index)};
+    return std::string{static_cast<char>(index >> 24), static_cast<char>(index >> 16),
+                       static_cast<char>(index >> 8), static_cast<char>(index)};
   };
   std::vector<std::string> objects = {"\xD3" + ref(1) + ref(2) + ref(3) + ref(4) + ref(5) + ref(6),
-                                      "\x5C" "CFBundleName", "\x55Label", "\x54" "Deep", "\x55Named", "\x55named"};
+                                      "\x5C"
+                                      "CFBundleName",
+                                      "\x55Label",
+                                      "\x54"
+                                      "Deep",
+                                      "\x55Named",
+                                      "\x55named"};
   for (uint32_t i = 0; i < arrays; ++i) objects.push_back("\xA1" + ref(7 + i));
   objects.push_back("\x51x");
   return binaryPlist(objects, 4, 4);
@@ -94,8 +104,13 @@ std::string deepBinary(uint32_t arrays) {
 // {"CFBundleName": "Named", "S": A1} with A1 = [A2, A2] ... An = "xyz": n levels that the
 // library would expand to 2^n nodes. With 61 levels the file has 319 bytes.
 std::string sharingBinary(char levels) {
-  std::vector<std::string> objects = {{'\xD2', 1, 2, 3, 4}, "\x5C" "CFBundleName", "\x51S", "\x55Named"};
-  for (char i = 0; i < levels; ++i) objects.push_back({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
+  std::vector<std::string> objects = {{'\xD2', 1, 2, 3, 4},
+                                      "\x5C"
+                                      "CFBundleName",
+                                      "\x51S",
+                                      "\x55Named"};
+  for (char i = 0; i < levels; ++i)
+    objects.push_back({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
   objects.push_back("\x53xyz");
   return binaryPlist(objects, 1, 1);
 }
@@ -104,8 +119,8 @@ std::string sharingBinary(char levels) {
 std::string deepXml(size_t arrays, const std::string& decoy = "") {
   std::string opening, closing;
   for (size_t i = 0; i < arrays; ++i) opening += decoy + "<array>", closing += "</array>";
-  return "<plist><dict><key>CFBundleName</key><string>Named</string><key>Deep</key>" + opening + closing +
-         "</dict></plist>";
+  return "<plist><dict><key>CFBundleName</key><string>Named</string><key>Deep</key>" + opening +
+         closing + "</dict></plist>";
 }
 
 TEST(PropertyList, AFileNestedTooDeepOrExpandingTooFarIsNotReadButOneJustWithinIs) {
@@ -135,12 +150,13 @@ struct NoLoadedJobs final : CommandRunner {
 };
 
 // The name of every item of `list` whose `pathKey` lies below `root`, by its file name.
-std::map<std::string, std::string> namesBelow(const ValueMap& answer, const char* list, const char* pathKey,
-                                              const std::string& root) {
+std::map<std::string, std::string> namesBelow(const ValueMap& answer, const char* list,
+                                              const char* pathKey, const std::string& root) {
   std::map<std::string, std::string> names;
   for (const Value& item : get<ValueList>(answer, list)) {
     const std::string path = get<std::string>(asMap(item), pathKey);
-    if (path.starts_with(root)) names[path.substr(path.rfind('/') + 1)] = get<std::string>(asMap(item), "name");
+    if (path.starts_with(root))
+      names[path.substr(path.rfind('/') + 1)] = get<std::string>(asMap(item), "name");
   }
   return names;
 }
@@ -154,21 +170,25 @@ TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheOperationsAns
   tree.write("Applications/Sharing.app/Contents/Info.plist", sharing);
   // Well formed, but no information file is a megabyte long.
   tree.write("Applications/Huge.app/Contents/Info.plist",
-             "<plist><dict><key>CFBundleName</key><string>" + std::string(kMaxPropertyListBytes, 'x') +
-                 "</string></dict></plist>");
+             "<plist><dict><key>CFBundleName</key><string>" +
+                 std::string(kMaxPropertyListBytes, 'x') + "</string></dict></plist>");
   tree.write("Library/LaunchAgents/deep.plist", deepBin);
   tree.write("Library/LaunchAgents/sharing.plist", sharing);
 
   NoLoadedJobs commands;
   RecordingScriptRunner scripts;
-  TestContext context({.home = tree.root(), .applications = tree.path("none"), .library = tree.path("none")},
-                      {.commands = &commands, .scripts = &scripts});
+  TestContext context(
+      {.home = tree.root(), .applications = tree.path("none"), .library = tree.path("none")},
+      {.commands = &commands, .scripts = &scripts});
   // Each is listed as a file that cannot be read: by its file name.
   EXPECT_EQ(namesBelow(listApps(*context), "apps", "path", tree.root()),
-            (std::map<std::string, std::string>{
-                {"Deep.app", "Deep"}, {"DeepBin.app", "DeepBin"}, {"Huge.app", "Huge"}, {"Sharing.app", "Sharing"}}));
-  EXPECT_EQ(namesBelow(listStartupItems(*context), "items", "id", tree.root()),
-            (std::map<std::string, std::string>{{"deep.plist", "deep"}, {"sharing.plist", "sharing"}}));
+            (std::map<std::string, std::string>{{"Deep.app", "Deep"},
+                                                {"DeepBin.app", "DeepBin"},
+                                                {"Huge.app", "Huge"},
+                                                {"Sharing.app", "Sharing"}}));
+  EXPECT_EQ(
+      namesBelow(listStartupItems(*context), "items", "id", tree.root()),
+      (std::map<std::string, std::string>{{"deep.plist", "deep"}, {"sharing.plist", "sharing"}}));
 }
 
 }  // namespace

@@ -57,18 +57,19 @@ TEST(DirWalker, WalksEveryEntryWithDepthTypeAndSizeAndLeavesOutPackageContentsWh
 
   // Given with a trailing slash, which must not be doubled in the entries' paths.
   const auto seen = walkAll(tree.root() + "/");
-  EXPECT_THAT(seen, UnorderedElementsAre(
-      "a 1 d0", "a/b 2 d0", "a/b/c 3 f300", "a/f 2 f20", "a/empty 2 d0", "a/sparse 2 f5368709120",
-      "top 1 f7", ".h 1 d0", ".h/f 2 f1", "Tool.App 1 d0", "Tool.App/Contents 2 d0",
-      "Tool.App/Contents/t 3 f2", "link 1 l0"));
+  EXPECT_THAT(
+      seen, UnorderedElementsAre("a 1 d0", "a/b 2 d0", "a/b/c 3 f300", "a/f 2 f20", "a/empty 2 d0",
+                                 "a/sparse 2 f5368709120", "top 1 f7", ".h 1 d0", ".h/f 2 f1",
+                                 "Tool.App 1 d0", "Tool.App/Contents 2 d0",
+                                 "Tool.App/Contents/t 3 f2", "link 1 l0"));
   // A package is known whatever the case of its suffix.
   const auto withoutPackageContents = walkAll(tree.root(), {.skipPackageContents = true});
   EXPECT_EQ(withoutPackageContents.size(), seen.size() - 2);
   EXPECT_THAT(withoutPackageContents, Each(Not(StartsWith("Tool.App/"))));
 
   // A root holding a NUL byte names no file: the kernel would read it as "a".
-  for (const std::string& root : {tree.path("link"), tree.path("link//"), tree.path("missing"), top, std::string(),
-                                  tree.path("a") + std::string(1, '\0')}) {
+  for (const std::string& root : {tree.path("link"), tree.path("link//"), tree.path("missing"), top,
+                                  std::string(), tree.path("a") + std::string(1, '\0')}) {
     EXPECT_TRUE(!DirWalker(root).ok() && !DirWalker(root).next()) << root;
   }
 }
@@ -146,7 +147,8 @@ TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
   const std::string memory = tree.makeDir("data/nested/memory");
   NIMBRA_SKIP_UNLESS_ROOT("private mounts");
   const std::string report = test::runInPrivateMountNamespace([&]() -> std::string {
-    if (::mount("proc", procfs.c_str(), "proc", 0, nullptr) || ::mount("tmpfs", memory.c_str(), "tmpfs", 0, nullptr)) {
+    if (::mount("proc", procfs.c_str(), "proc", 0, nullptr) ||
+        ::mount("tmpfs", memory.c_str(), "tmpfs", 0, nullptr)) {
       return "cannot mount";
     }
     ::close(::creat((memory + "/kept").c_str(), 0644));
@@ -154,8 +156,9 @@ TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
     std::sort(seen.begin(), seen.end());
     return PrintToString(seen);
   });
-  EXPECT_EQ(report, PrintToString(std::vector<std::string>{"file 1 f5", "nested 1 d0", "nested/memory 2 d0",
-                                                           "nested/memory/kept 3 f0", "nested/procfs 2 d0"}));
+  EXPECT_EQ(report, PrintToString(
+                        std::vector<std::string>{"file 1 f5", "nested 1 d0", "nested/memory 2 d0",
+                                                 "nested/memory/kept 3 f0", "nested/procfs 2 d0"}));
 }
 
 }  // namespace

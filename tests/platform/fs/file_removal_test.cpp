@@ -15,7 +15,8 @@ TEST(RemoveItem, RemovesOnlyWhatThePathNamesAndRefusesDotDotAndTheRootFolder) {
   for (const char* path : {"/", "//", "", ".", "..", "./", "../", "a/.", "/x/..//"}) {
     EXPECT_TRUE(removalRefusal(path)) << path;
   }
-  EXPECT_THAT(removeItem(tree.path("outside/..")).failure.value_or(""), ::testing::HasSubstr("Invalid argument"));
+  EXPECT_THAT(removeItem(tree.path("outside/..")).failure.value_or(""),
+              ::testing::HasSubstr("Invalid argument"));
   emptyDirectory(tree.path("outside/.."), [] { return false; });
   EXPECT_TRUE(present(tree.path("outside/keep")));
 }
