@@ -55,8 +55,7 @@ const Value kRich(ValueMap{
                         Value(), true, false}},
     {"typed", ValueList{Bytes{1, 2, 3}, Int32List{-1, 7}, Int64List{int64_t{1} << 40},
                         Float32List{1.5f}, Float64List{-2.5, 1e300}}},
-    {"pairs", ValuePairs{{int64_t{1}, "one"}, {ValueList{}, ValueMap{}}}},
-});
+    {"pairs", ValuePairs{{int64_t{1}, "one"}, {ValueList{}, ValueMap{}}}}});
 
 TEST(StandardCodecBytes, SharedVectorsEncodeAndDecodeExactly) {
   const Json vectors = loadCodecVectors();
@@ -190,8 +189,7 @@ TEST(StandardCodecText, InvalidUtf8IsRepairedOnWriting) {
       {"\xE0\x80\xAF", kFffd + kFffd + kFffd},
       {"\xF0\x80\x80\xAF", kFffd + kFffd + kFffd + kFffd},
       {"\xF5\x80\x80\x80", kFffd + kFffd + kFffd + kFffd},
-      {std::string("\xF4\x8F\xBF\xBF\0z", 6), std::string("\xF4\x8F\xBF\xBF\0z", 6)},
-  };
+      {std::string("\xF4\x8F\xBF\xBF\0z", 6), std::string("\xF4\x8F\xBF\xBF\0z", 6)}};
   for (const auto& [in, out] : repairs) EXPECT_EQ(decodeOk(encodeMessage(in)), Value(out));
   EXPECT_EQ(decodeOk(encodeMessage(ValueMap{{"k\xFF", Value()}})),
             Value(ValueMap{{"k" + kFffd, Value()}}));

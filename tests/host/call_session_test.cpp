@@ -14,9 +14,7 @@
 #include <sstream>
 
 #include "host_process.h"
-#include "support/bundle_fixtures.h"
 #include "support/deletion_fixtures.h"
-#include "support/icon_fixtures.h"
 #include "support/systemd_recorder.h"
 #include "support/temp_tree.h"
 #include "support/test_seams.h"
@@ -77,38 +75,6 @@ Json callJson(const std::vector<std::string>& arguments) {
   const auto [status, out, err] = runHost(arguments);
   EXPECT_EQ(std::pair(status, err), std::pair(0, std::string()));
   return Json::parse(out, nullptr, /*allow_exceptions=*/false);
-}
-
-TEST(AppsCall, ListsTheHomesApplicationWithItsIconAndFindsItsLeftovers) {
-  TempTree tree;
-  const std::string home = tree.makeDir("home");
-  const std::string bundle = makeBundle(tree, "home/Applications/Demo.app",
-                                        {{"CFBundleName", "Demo"},
-                                         {"CFBundleIdentifier", "com.example.demo"},
-                                         {"CFBundleShortVersionString", "1.0"},
-                                         {"CFBundleIconFile", "Demo"}},
-                                        4096, PlistFormat::binary);
-  tree.write("home/Applications/Demo.app/Contents/Resources/Demo.icns",
-             icnsFile({{"ic07", solidPng(128, {10, 120, 230, 255})}}));
-  tree.touch("home/Library/Caches/com.example.demo/blob", 700);
-  ScopedEnv env("HOME", home);
-
-  // One event per application is sent, and none printed. at() throws, failing the test, when
-  // a call prints no answer.
-  const Json apps = callJson({"call", "listApps"}).at("apps");
-  const auto demo = std::find_if(apps.begin(), apps.end(),
-                                 [&](const Json& app) { return app.at("path") == bundle; });
-  ASSERT_NE(demo, apps.end()) << apps;
-  // What the bundle says and how its icon is scaled are the in-process tests' part.
-  EXPECT_NE(demo->value("icon", ""), "");
-
-  EXPECT_EQ(callJson({"call", "appLeftovers", R"({"bundleId":"com.example.demo","name":"Demo"})"})
-                .at("items")
-                .at(0),
-            (Json{{"path", home + "/Library/Caches/com.example.demo"},
-                  {"name", "~/Library/Caches/com.example.demo"},
-                  {"size", 700},
-                  {"weak", false}}));
 }
 
 constexpr const char* kAgent = R"(<plist version="1.0"><dict>
@@ -264,8 +230,7 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
       {"printf 'usr\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {nullptr, "printf '/usr/bin//\\n'", true, R"("/usr/bin")", "kdialog|--getexistingdirectory|"},
       {nullptr, nullptr, true, "null", ""},
-      {"printf '/no/display\\n'", nullptr, false, "null", ""},
-  };
+      {"printf '/no/display\\n'", nullptr, false, "null", ""}};
   for (const auto& [zenity, kdialog, display, answer, record] : cases) {
     SCOPED_TRACE(std::string(zenity ? zenity : "-") + " / " + (kdialog ? kdialog : "-"));
     StandIns standIns;

@@ -59,8 +59,7 @@ TEST(JsonValueIn, IntegersBecomeInt64AndOtherNumbersDoublesOrElseAnErrorNotAnExc
       {"1e400", "number overflow"},
       {R"({"a": 1, "b": 2, "a": 3})", "repeated key \"a\""},
       {arrays(kMaxNestingDepth + 1), "nested deeper"},
-      {std::string(1'000'000, '['), "nested deeper"},
-  };
+      {std::string(1'000'000, '['), "nested deeper"}};
   for (const auto& [text, error] : cases) EXPECT_THAT(parseError(text), HasSubstr(error));
 }
 
@@ -87,8 +86,7 @@ TEST(JsonValueOut, DoublesStayDoublesAndOtherTypesBecomeArrays) {
       {ValueMap{{"a", ValueList{int64_t{1}, 2.5, "\x01"}}, {"b", ValueMap{}}},
        R"({"a":[1,2.5,"\u0001"],"b":{}})"},
       // A part of an answer kept in its encoded form prints as what it holds.
-      {ValueList{*encodePiece(ValueMap{{"files", ValueList{"/a"}}})}, R"([{"files":["/a"]}])"},
-  };
+      {ValueList{*encodePiece(ValueMap{{"files", ValueList{"/a"}}})}, R"([{"files":["/a"]}])"}};
   // The front ends write an answer straight from its bytes; the text must be the same.
   for (const auto& [value, text] : cases) {
     EXPECT_EQ(toJsonText(value), text);

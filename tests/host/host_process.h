@@ -81,6 +81,8 @@ class HostProcess {
            ::write(input_, piece.data(), piece.size()) == ssize_t(piece.size());
   }
   void closeInput() { ::close(std::exchange(input_, -1)); }
+  // Nobody reads the host's stdout any more: its next write fails (with SIGPIPE unless ignored).
+  void closeOutput() { ::close(std::exchange(output_, -1)); }
   pid_t pid() const { return pid_; }
 
   // One stdout line without its newline, or one whole frame; nullopt on timeout.

@@ -191,8 +191,7 @@ TEST(ServeJson, AMalformedLineIsAnsweredWithAnErrorAndTheSessionGoesOn) {
       {"{\"id\":2}", 2, "line 2: \"method\" must be a string"},
       {"{\"id\":[2],\"method\":7}", Json::array({2}), "line 2: \"method\" must be a string"},
       {std::string(kMaxFrameBodySize + 1, ' ') + "{}", nullptr,
-       "line 2: longer than 67108864 bytes"},
-  };
+       "line 2: longer than 67108864 bytes"}};
   for (const auto& [line, id, message] : bad) {
     SCOPED_TRACE(line.substr(0, 40));
     const auto [status, out, err] =

@@ -24,6 +24,7 @@
 #include "host/views/answer_views.h"
 #include "host/views/junk_clean.h"
 #include "host_process.h"
+#include "support/answers.h"
 #include "support/deletion_fixtures.h"
 #include "support/temp_tree.h"
 #include "support/test_seams.h"
@@ -51,45 +52,29 @@ size_t widestLine(const std::string& text) {
 }
 
 ValueMap node(const std::string& name, int64_t size, bool isDir, ValueList children = {}) {
-  ValueMap map{{"name", name},
-               {"path", "/r/" + name},
-               {"size", size},
-               {"files", int64_t{1}},
-               {"isDir", isDir}};
+  ValueMap map{{"name", name}, {"path", "/r/" + name}, {"size", size}, {"files", int64_t{1}}};
+  map.emplace("isDir", isDir);
   map.emplace("children", std::move(children));  // moved: a list literal would copy it
   return map;
 }
 
 TEST(TerminalText, SizesReadAndWrittenAtEveryUnitBoundary) {
-  const std::vector<std::pair<int64_t, const char*>> shown = {{0, "0 B"},
-                                                              {999, "999 B"},
-                                                              {1000, "1.0 KB"},
-                                                              {999'949, "999.9 KB"},
-                                                              {999'999, "1.0 MB"},
-                                                              {1'234'567'890, "1.2 GB"},
-                                                              {int64_t{1} << 62, "4.6 EB"}};
+  // clang-format off
+  const std::pair<int64_t, const char*> shown[] = {
+      {0, "0 B"}, {999, "999 B"}, {1000, "1.0 KB"}, {999'949, "999.9 KB"}, {999'999, "1.0 MB"},
+      {1'234'567'890, "1.2 GB"}, {int64_t{1} << 62, "4.6 EB"}};
+  const std::pair<int64_t, const char*> binary[] = {
+      {1023, "1023 B"}, {1024, "1.0 KiB"}, {1'048'524, "1023.9 KiB"}, {1'048'550, "1.0 MiB"},
+      {3 << 29, "1.5 GiB"}};
+  const std::pair<const char*, std::optional<int64_t>> parsed[] = {
+      {"1048576", 1048576}, {"500kB", 500'000}, {"100MB", 100'000'000}, {"1.5GB", 1'500'000'000},
+      {"1MiB", 1 << 20}, {" 4 kib ", 4096}, {"2T", 2'000'000'000'000}, {"-1", std::nullopt},
+      {"1.2.3", std::nullopt}, {"12XB", std::nullopt}, {"", std::nullopt},
+      {"99999999999EB", std::nullopt}, {"9223372036854775808", std::nullopt}};
+  // clang-format on
   for (const auto& [bytes, text] : shown) EXPECT_EQ(formatByteCount(bytes), text) << bytes;
-  const std::vector<std::pair<int64_t, const char*>> binary = {{1023, "1023 B"},
-                                                               {1024, "1.0 KiB"},
-                                                               {1'048'524, "1023.9 KiB"},
-                                                               {1'048'550, "1.0 MiB"},
-                                                               {3 << 29, "1.5 GiB"}};
   for (const auto& [bytes, text] : binary)
     EXPECT_EQ(formatByteCount(bytes, ByteUnits::binary), text) << bytes;
-  const std::vector<std::pair<const char*, std::optional<int64_t>>> parsed = {
-      {"1048576", 1048576},
-      {"500kB", 500'000},
-      {"100MB", 100'000'000},
-      {"1.5GB", 1'500'000'000},
-      {"1MiB", 1 << 20},
-      {" 4 kib ", 4096},
-      {"2T", 2'000'000'000'000},
-      {"-1", std::nullopt},
-      {"1.2.3", std::nullopt},
-      {"12XB", std::nullopt},
-      {"", std::nullopt},
-      {"99999999999EB", std::nullopt},
-      {"9223372036854775808", std::nullopt}};
   for (const auto& [text, bytes] : parsed) EXPECT_EQ(parseByteSize(text), bytes) << text;
   EXPECT_EQ(printable("a\nb\x1b[2J\xfe"), "a?b?[2J\xEF\xBF\xBD");
   EXPECT_EQ(bar(2, 2), "\u2588\u2588");
@@ -132,20 +117,12 @@ TEST(TerminalText, ColourWidthAndCharactersFollowTheTerminalAndTheEnvironment) {
 
 TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
   const Value tree =
-      ValueMap{{"name", "r"},
-               {"path", "/r"},
-               {"size", int64_t{1000}},
-               {"files", int64_t{3}},
-               {"isDir", true},
-               {"cancelled", true},
-               {"children", ValueList{node("big", 750, true, {node("deep\nname", 750, false)}),
-                                      ValueMap{{"name", "\u2026"},
-                                               {"path", ""},
-                                               {"size", int64_t{250}},
-                                               {"files", int64_t{0}},
-                                               {"isDir", false},
-                                               {"children", ValueList{}},
-                                               {"isOther", true}}}}};
+      fromJson(R"({"name": "r", "path": "/r", "size": 1000, "files": 3, "isDir": true,
+      "cancelled": true, "children": [
+        {"name": "big", "path": "/r/big", "size": 750, "files": 1, "isDir": true, "children": [
+          {"name": "deep\nname", "path": "/r/deep", "size": 750, "files": 1, "isDir": false}]},
+        {"name": "\u2026", "path": "", "size": 250, "files": 0, "isDir": false, "children": [],
+         "isOther": true}]})");
   EXPECT_EQ(treeView(tree, {.columns = 80}),
             "/r  1.0 KB  3 files\n"
             "├─ big/              750 B █████████     75%\n"
@@ -162,11 +139,9 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
   EXPECT_THAT(coloured, HasSubstr("\x1b[1m/r\x1b[0m"));
   EXPECT_THAT(coloured, ::testing::Not(HasSubstr("\n\x1b[0m")));
   // Exact sizes wider than the size column and names of wide characters still line up.
-  const Value wide = ValueMap{{"path", "/w"},
-                              {"size", int64_t{12'345'678'901}},
-                              {"files", int64_t{2}},
-                              {"children", ValueList{node("\u5199\u771F", 12'345'678'896, true),
-                                                     node("\U0001F600", 5, false)}}};
+  const Value wide = fromJson(R"({"path": "/w", "size": 12345678901, "files": 2, "children": [
+      {"name": "\u5199\u771F", "size": 12345678896, "isDir": true},
+      {"name": "\uD83D\uDE00", "size": 5, "isDir": false}]})");
   const std::vector<size_t> rows = lineWidths(treeView(wide, {.exactBytes = true}));
   EXPECT_THAT(std::vector<size_t>(rows.begin() + 1, rows.end()), ::testing::Each(rows[1]));
   // A chain as deep as any answer can be is drawn without recursion.
@@ -179,36 +154,26 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
   const std::string deepText = treeView(deep, {});
   EXPECT_EQ(std::count(deepText.begin(), deepText.end(), '\n'), 2049);
   // Depth 0: the root alone.
-  EXPECT_EQ(treeView(ValueMap{{"path", "/r"}, {"size", int64_t{5}}, {"files", int64_t{1}}}, {}),
+  EXPECT_EQ(treeView(fromJson(R"({"path": "/r", "size": 5, "files": 1})"), {}),
             "/r  5 B  1 file\n");
 }
 
 TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
   const Value dupes =
-      ValueMap{{"groups", ValueList{ValueMap{{"size", int64_t{2000}},
-                                             {"hash", std::string(64, 'a')},
-                                             {"wasted", int64_t{2000}},
-                                             {"files", ValueList{ValueMap{{"path", "/a/one"}},
-                                                                 ValueMap{{"path", "/b/two"}}}}}}},
-               {"scanned", int64_t{9}},
-               {"wasted", int64_t{2000}},
-               {"cancelled", false}};
+      fromJson(R"({"groups": [{"size": 2000, "hash": ")" + std::string(64, 'a') +
+               R"(", "wasted": 2000, "files": [{"path": "/a/one"}, {"path": "/b/two"}]}],
+      "scanned": 9, "wasted": 2000, "cancelled": false})");
   EXPECT_EQ(duplicatesView(dupes, {}),
             "2 copies of 2.0 KB, 2.0 KB wasted  sha256 aaaaaaaaaaaa\n  /a/one\n  /b/two\n"
             "1 group, 2.0 KB wasted, 9 files scanned\n");
   const Value junk =
-      ValueMap{{"categories", ValueList{ValueMap{{"id", "trash"},
-                                                 {"size", int64_t{3'000'000}},
-                                                 {"items", ValueList{ValueMap{}, ValueMap{}}}}}},
-               {"total", int64_t{3'000'000}},
-               {"count", int64_t{2}}};
+      fromJson(R"({"categories": [{"id": "trash", "size": 3000000, "items": [{}, {}]}],
+      "total": 3000000, "count": 2})");
   EXPECT_EQ(
       junkView(junk, {}),
       "ID     ITEMS    SIZE  CATEGORY\ntrash      2  3.0 MB  Trash\ntotal 3.0 MB in 2 items\n");
-  const Value large =
-      ValueMap{{"items", ValueList{ValueMap{{"path", "/x/" + std::string(200, 'y') + ".iso"},
-                                            {"size", int64_t{5'000'000'000}}}}},
-               {"scanned", int64_t{1200}}};
+  const Value large = fromJson(R"({"items": [{"path": "/x/)" + std::string(200, 'y') +
+                               R"(.iso", "size": 5000000000}], "scanned": 1200})");
   const std::string largeText = largeFilesView(large, {.columns = 60});
   EXPECT_LE(widestLine(largeText), 60u);
   EXPECT_THAT(largeText, HasSubstr("5.0 GB  -         /x/yyy"));
@@ -217,13 +182,11 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
   EXPECT_THAT(largeFilesView(large, {.columns = kUnlimitedColumns}),
               HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
   EXPECT_EQ(duplicatePathsNul(dupes), std::string("/a/one\0/b/two\0", 14));
+  EXPECT_EQ(deletionView(fromJson(R"({"freed": 10, "failed": ["/a"], "error": "/a: busy"})"), {}),
+            "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
   EXPECT_EQ(
-      deletionView(
-          ValueMap{{"freed", int64_t{10}}, {"failed", ValueList{"/a"}}, {"error", "/a: busy"}}, {}),
-      "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
-  EXPECT_EQ(
-      trashView(ValueMap{{"trashed", ValueList{"/c"}}, {"failed", ValueList{}}, {"error", ""}},
-                2000, "/h/Trash", {}),
+      trashView(fromJson(R"({"trashed": ["/c"], "failed": [], "error": ""})"), 2000, "/h/Trash",
+                {}),
       "moved 1 item, 2.0 KB to the Trash (/h/Trash/files)\n  the desktop's Trash puts it back where it was\n");
   // Before asking, junk clean lists the largest items it will remove and counts the rest.
   ValueList cache;
@@ -279,34 +242,6 @@ void sumExport(const nlohmann::json& entry, int64_t& bytes, int64_t& count) {
   }
   ++count;
   if (!entry.value("notreg", false)) bytes += entry.value("asize", int64_t{0});
-}
-
-// Runs nimbra ARGUMENTS with its stdout a pipe that nobody reads any more; answers the raw
-// wait status and what it wrote to stderr.
-std::pair<int, std::string> runIntoClosedPipe(std::vector<std::string> arguments) {
-  int out[2];
-  EXPECT_EQ(::pipe(out), 0);
-  ::close(out[0]);
-  std::FILE* errors = std::tmpfile();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, ::fileno(errors), STDERR_FILENO);
-  arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  int raw = 0;
-  ::waitpid(pid, &raw, 0);
-  std::string said(static_cast<size_t>(std::ftell(errors)), '\0');
-  std::rewind(errors);
-  said.resize(std::fread(said.data(), 1, said.size(), errors));
-  std::fclose(errors);
-  return {raw, said};
 }
 
 // The ncdu export holds the whole walk whatever the depth shown, ncdu itself reads it, and a
@@ -366,9 +301,10 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   EXPECT_EQ(runHost({"large", root + "/x"}),
             HostRun(1, "", "nimbra: " + root + "/x: Not a directory\n"));
   // A reader that goes away ends the command as it ends du: by the signal, with nothing said.
-  const auto [ended, said] = runIntoClosedPipe({"tree", root});
-  EXPECT_TRUE(WIFSIGNALED(ended) && WTERMSIG(ended) == SIGPIPE) << ended << said;
-  EXPECT_EQ(said, "");
+  HostProcess unread({"tree", root});
+  unread.closeOutput();
+  EXPECT_EQ(unread.wait(), 128 + SIGPIPE);
+  EXPECT_EQ(unread.stderrText(), "");
 
   tree.giveToNobody();
   ::chmod(tree.path("b").c_str(), 0);
@@ -410,23 +346,16 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   EXPECT_THAT(std::get<1>(runHost({"junk"})),
               HasSubstr("userCache         1  4.0 KB  User caches"));
   // Not a terminal and no --yes: the list, and nothing goes.
+  // clang-format off
   const std::string list =
       "to delete for good: 2 items, 7.0 KB\n"
-      "  4.0 KB  " +
-      home +
-      "/Library/Caches/app\n"
-      "  3.0 KB  " +
-      tmp +
-      "//old\n"
+      "  4.0 KB  " + home + "/Library/Caches/app\n"
+      "  3.0 KB  " + tmp + "//old\n"
       "left alone: 3 temporary items (--include-recent takes the recent ones too)\n"
-      "  200 B  " +
-      tmp +
-      "//theirs  another user's\n"
-      "  100 B  " +
-      tmp +
-      "//fresh  changed in the last 24 hours\n"
-      "   50 B  " +
-      tmp + "//recent  changed in the last 24 hours\n";
+      "  200 B  " + tmp + "//theirs  another user's\n"
+      "  100 B  " + tmp + "//fresh  changed in the last 24 hours\n"
+      "   50 B  " + tmp + "//recent  changed in the last 24 hours\n";
+  // clang-format on
   EXPECT_THAT(runHost({"junk", "clean", "userCache", "temp"}),
               ::testing::FieldsAre(1, list, HasSubstr("add --yes")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Caches/app/cache.db")));

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "channel/value.h"
+#include "host/json/json_parse.h"
+#include "host/json/json_text.h"
 
 namespace nimbra::test {
 
@@ -34,6 +36,13 @@ inline Paths stringsAt(const ValueList& list, const std::string& key) {
   Paths strings;
   for (const Value& item : list) strings.push_back(get<std::string>(asMap(item), key));
   return strings;
+}
+
+// The value a JSON text stands for: a fixed answer written as the interface would read it.
+inline Value fromJson(std::string_view text) {
+  Decoded<Value> value = parseJsonValue(text);
+  EXPECT_TRUE(value) << value.error;
+  return value ? std::move(*value.value) : Value();
 }
 
 }  // namespace nimbra::test

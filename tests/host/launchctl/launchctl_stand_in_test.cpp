@@ -78,8 +78,7 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
       {{"bootout", "system", labelled("-all")}, "cannot name a systemd unit\n[65]"},
       {{"bootstrap", "system", labelled("a b")}, "cannot name a systemd unit\n[65]"},
       // Started as that unit, it would be stopped as "x.socket.service".
-      {{"bootstrap", "system", labelled("x.socket")}, "cannot name a systemd unit\n[65]"},
-  };
+      {{"bootstrap", "system", labelled("x.socket")}, "cannot name a systemd unit\n[65]"}};
   for (const auto& [arguments, ending] : cases) {
     const std::string answer = launchctl(arguments);
     EXPECT_TRUE(answer.ends_with(ending + "\n"))

@@ -90,8 +90,7 @@ TEST(IconDecoder,
       {"too wide", wide(4097), 0},
       {"a plane cut short", icnsFile({{"is32", rgb16.substr(0, rgb16.size() - 1)}}), 0},
       {"a run past the plane's end", icnsFile({{"is32", "\x81\x01" + rgb16}}), 0},
-      {"it32 shorter than its zero bytes", icnsFile({{"it32", "\0\0"}}), 0},
-  };
+      {"it32 shorter than its zero bytes", icnsFile({{"it32", "\0\0"}}), 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::optional<RgbaImage> image = decodeIcon(bytesOf(c.file));

@@ -34,8 +34,8 @@ TEST(DesktopServices, NameAndIdentifierComeFromTheMachineFilesWithTheirFallbacks
        "PRETTY_HOSTNAME=first\nPRETTY_HOSTNAME=Plain\\ box  \n",
        "",
        "Plain box",
-       "mac-6e56f19d46bbe764009887faf522ae0739f09a36"},                         // Plain box
-      {{}, {}, {}, "", "Mac", "mac-9bc0a605ff467b1e641beb4f94863827a8c2e089"},  // unknown-mac
+       "mac-6e56f19d46bbe764009887faf522ae0739f09a36"},                        // Plain box
+      {{}, {}, {}, "", "Mac", "mac-9bc0a605ff467b1e641beb4f94863827a8c2e089"}  // unknown-mac
   };
   for (const auto& c : cases) {
     FakeMachineSources sources;

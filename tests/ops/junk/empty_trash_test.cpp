@@ -39,15 +39,10 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   // A path given twice went with its first mention. Refused and missing paths fail; only the
   // first three failures are described.
   const std::string missing = tree.path("missing");
-  const std::vector<std::string> paths = {spaced,
-                                          again,
-                                          link + "/",
-                                          folder,
-                                          spaced,
-                                          missing,
-                                          tree.path("c/.."),
-                                          "/",
-                                          withNul(folder, "/..")};
+  // clang-format off
+  const std::vector<std::string> paths = {spaced, again, link + "/", folder, spaced, missing,
+      tree.path("c/.."), "/", withNul(folder, "/..")};
+  // clang-format on
   context.events.clear();
   EXPECT_EQ(Value(trashItems(*context, paths)),
             trashResult({spaced, again, link + "/", folder}, {missing, paths[6], "/", paths[8]},

@@ -55,34 +55,22 @@ class JunkScan : public ::testing::Test {
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   const std::string caches = "home/Library/Caches/";
   const std::string bundle = "home/Applications/Safari.app/Contents/Resources/";
+  // clang-format off
   for (const auto& [path, size] : std::vector<std::pair<std::string, int>>{
-           {caches + "Google/Chrome/x", 100},
-           {caches + "Google/y", 5},
-           {caches + "Firefox/x", 200},
-           {caches + "com.apple.Safari/x", 300},
-           {caches + "CocoaPods/x", 400},
-           {caches + "Homebrew/x", 500},
-           {caches + "Home", 6},  // a prefix, not a folder above
-           {caches + "proj/x", 70},
-           {caches + "proj/locked/y", 40},
-           {caches + "locked/x", 20},
-           {caches + "empty", 0},
-           {caches + "bad\xff", 11},  // counted, but cannot be listed
-           {caches + "eq1", 50},
-           {caches + "eq2", 50},
-           {caches + "eq3", 50},
-           {"tmp/t1", 5},
-           {"home/Library/Logs/DiagnosticReports/crash.ips", 8},
-           {"home/Library/Logs/app.log", 9},
-           {"C/c", 3},
-           {"home2/Trash/files", 25},  // a root that is a file
-           {bundle + "fr.lproj/Localizable.strings", 10},
-           {bundle + "zh-Hans.lproj", 7},
-           {bundle + "EN.lproj/x", 1000},
-           {bundle + "Assets.car", 1000},
+           {caches + "Google/Chrome/x", 100}, {caches + "Google/y", 5}, {caches + "Firefox/x", 200},
+           {caches + "com.apple.Safari/x", 300}, {caches + "CocoaPods/x", 400},
+           {caches + "Homebrew/x", 500}, {caches + "Home", 6},  // a prefix, not a folder above
+           {caches + "proj/x", 70}, {caches + "proj/locked/y", 40}, {caches + "locked/x", 20},
+           {caches + "empty", 0}, {caches + "bad\xff", 11},  // counted, but cannot be listed
+           {caches + "eq1", 50}, {caches + "eq2", 50}, {caches + "eq3", 50}, {"tmp/t1", 5},
+           {"home/Library/Logs/DiagnosticReports/crash.ips", 8}, {"home/Library/Logs/app.log", 9},
+           {"C/c", 3}, {"home2/Trash/files", 25},  // a root that is a file
+           {bundle + "fr.lproj/Localizable.strings", 10}, {bundle + "zh-Hans.lproj", 7},
+           {bundle + "EN.lproj/x", 1000}, {bundle + "Assets.car", 1000},
            {"home/Applications/Tool/Contents/Resources/it.lproj/x", 1000}}) {  // not a bundle
     tree_.touch(path, size);
   }
+  // clang-format on
   tree_.symlink(tree_.path(caches + "proj"), "home/.cache");  // a root that is a link
   timespec stamp[2] = {{0, UTIME_OMIT}, {1600000000, 900000000}};
   ASSERT_EQ(::utimensat(AT_FDCWD, tree_.path("tmp/t1").c_str(), stamp, 0), 0);
@@ -108,16 +96,15 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   EXPECT_EQ(summary(found["systemCache"]), "c:3 =3");
   // A listed entry's time in whole seconds; the temporary folder ends in "/", and paths are
   // joined as plain strings. A whole root has no time, and is named from "~" only below the home.
-  EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"},
-                                             {"name", "t1"},
-                                             {"size", 5},
-                                             {"isDir", false},
-                                             {"modified", 1600000000}}));
-  EXPECT_EQ(found["trash"]["items"][0], (Json{{"path", tree_.path("home2/Trash/files")},
-                                              {"name", tree_.path("home2/Trash/files")},
-                                              {"size", 25},
-                                              {"isDir", false},
-                                              {"modified", 0}}));
+  // clang-format off
+  EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"}, {"name", "t1"}, {"size", 5},
+                                           {"isDir", false}, {"modified", 1600000000}}));
+  // clang-format on
+  // clang-format off
+  EXPECT_EQ(found["trash"]["items"][0],
+      (Json{{"path", tree_.path("home2/Trash/files")}, {"name", tree_.path("home2/Trash/files")},
+          {"size", 25}, {"isDir", false}, {"modified", 0}}));
+  // clang-format on
   EXPECT_EQ(summary(found["browsers"]),
             "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
             "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");

@@ -9,6 +9,7 @@
 #include "ops/machine/optimize_memory.h"
 #include "ops/machine/system_info.h"
 #include "platform/machine/memory_stats.h"
+#include "support/answers.h"
 #include "support/fake_machine_sources.h"
 #include "support/test_context.h"
 #include "support/test_seams.h"
@@ -17,17 +18,6 @@ namespace nimbra::test {
 namespace {
 
 constexpr int64_t kGB = 1000 * 1000 * 1000;
-
-ValueMap disk(const char* name, const char* path, int64_t total, int64_t free,
-              bool removable = false) {
-  return {{"name", name},
-          {"path", path},
-          {"total", total},
-          {"free", free},
-          {"used", total - free},
-          {"isSystem", std::string(path) == "/"},
-          {"isRemovable", removable}};
-}
 
 TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   FakeMachineSources sources;
@@ -57,30 +47,28 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   sources.volumes["/etc/hostname"] = {false, 500 * kGB, 90 * kGB};
   sources.volumes["/"] = {true, 500 * kGB, 90 * kGB};
   sources.volumes["/data"] = {true, 2000 * kGB, 2000 * kGB};
-  sources.labels = {{"/dev/sda1", "Backup"},
-                    {"/dev/sdb1", "Backup"},
-                    {"/dev/sdc1", "Backup"},
-                    {"/dev/sde1", "My Stick"}};
+  for (const char* device : {"/dev/sda1", "/dev/sdb1", "/dev/sdc1"})
+    sources.labels[device] = "Backup";
+  sources.labels["/dev/sde1"] = "My Stick";
   sources.removable = {"/dev/sde1"};
 
   TestContext context({}, {.machine = &sources});
   ValueMap info = systemInfo(*context);
   // The real machine's; their types are checked end to end.
   for (const char* key : {"user", "cores", "uptime", "home"}) EXPECT_EQ(info.erase(key), 1u) << key;
-  EXPECT_EQ(
-      info,
-      (ValueMap{{"os", "macOS"},
-                {"osVersion", "6.1.0"},
-                {"host", "Ann's Box"},
-                {"cpu", "AMD Ryzen 7 7840U"},
-                {"arch", "arm64"},
-                {"memTotal", int64_t{1 << 30}},
-                {"memUsed", int64_t{1 << 28}},
-                {"disks",
-                 ValueList{disk("/", "/", 500 * kGB, 90 * kGB),
-                           disk("Backup", "/data", 2000 * kGB, 2000 * kGB),
-                           disk("bound copy", "/srv/bound copy", 100 * kGB, 40 * kGB),
-                           disk("My Stick", "/run/media/ann/STICK", 100 * kGB, 40 * kGB, true)}}}));
+  const char* disks = R"([
+    {"name": "/", "path": "/", "total": 500000000000, "free": 90000000000, "used": 410000000000,
+     "isSystem": true, "isRemovable": false},
+    {"name": "Backup", "path": "/data", "total": 2000000000000, "free": 2000000000000, "used": 0,
+     "isSystem": false, "isRemovable": false},
+    {"name": "bound copy", "path": "/srv/bound copy", "total": 100000000000, "free": 40000000000,
+     "used": 60000000000, "isSystem": false, "isRemovable": false},
+    {"name": "My Stick", "path": "/run/media/ann/STICK", "total": 100000000000,
+     "free": 40000000000, "used": 60000000000, "isSystem": false, "isRemovable": true}])";
+  EXPECT_EQ(Value(info), fromJson(R"({"os": "macOS", "osVersion": "6.1.0", "host": "Ann's Box",
+      "cpu": "AMD Ryzen 7 7840U", "arch": "arm64", "memTotal": 1073741824, "memUsed": 268435456,
+      "disks": )" + std::string(disks) +
+                                  "}"));
 
   sources.files.clear();
   const ValueMap bare = systemInfo(*context);
@@ -88,11 +76,11 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   EXPECT_EQ(bare.at("host"), Value("box"));
 
   // Other releases: the leading numbers, three of them.
+  // clang-format off
   const std::pair<const char*, const char*> cases[] = {
-      {"5.15", "5.15.0"},     {"6.8.0+", "6.8.0"},
-      {"5.15-rc1", "5.15.0"}, {"6.18.44.2-x", "6.18.44"},
-      {"14", "14.0.0"},       {"4.019.00", "4.19.0"},
-      {"", "0.0.0"},          {"6..1", "6.0.0"}};
+      {"5.15", "5.15.0"}, {"6.8.0+", "6.8.0"}, {"5.15-rc1", "5.15.0"}, {"6.18.44.2-x", "6.18.44"},
+      {"14", "14.0.0"}, {"4.019.00", "4.19.0"}, {"", "0.0.0"}, {"6..1", "6.0.0"}};
+  // clang-format on
   for (const auto& [release, version] : cases)
     EXPECT_EQ(osVersionFromRelease(release), version) << release;
 }
@@ -142,29 +130,18 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
     sources.files["/proc/meminfo"] = meminfo(16, settledActiveKiB);
   };
 
-  ValueList processes;
-  for (auto [pid, name, kib] :
-       std::vector<std::tuple<int64_t, const char*, int64_t>>{{123, "Some App", 4},
-                                                              {7, "two spaces", 10},
-                                                              {8, "nameonly", 20},
-                                                              {12, "trailing", 1},
-                                                              {13, "a", 1},
-                                                              {14, "b", 1},
-                                                              {15, "c", 1},
-                                                              {16, "d", 1},
-                                                              {17, "e", 1}}) {
-    processes.push_back(ValueMap{{"pid", pid}, {"name", name}, {"mem", kib * 1024}});
-  }
+  const Value processes = fromJson(R"([{"pid": 123, "name": "Some App", "mem": 4096},
+      {"pid": 7, "name": "two spaces", "mem": 10240}, {"pid": 8, "name": "nameonly", "mem": 20480},
+      {"pid": 12, "name": "trailing", "mem": 1024}, {"pid": 13, "name": "a", "mem": 1024},
+      {"pid": 14, "name": "b", "mem": 1024}, {"pid": 15, "name": "c", "mem": 1024},
+      {"pid": 16, "name": "d", "mem": 1024}, {"pid": 17, "name": "e", "mem": 1024}])");
   const int64_t page = ::sysconf(_SC_PAGESIZE);
   auto bytes = [&](int64_t kib) { return kib * 1024 / page * page; };
-  EXPECT_EQ(memoryInfo(*context), (ValueMap{{"total", 16 * kGiB},
-                                            {"used", 12 * kGiB},
-                                            {"free", bytes(1048576 + 524288)},
-                                            {"cached", bytes(262144 + 131072)},
-                                            {"wired", bytes(512)},
-                                            {"compressed", int64_t{0}},
-                                            {"pressure", int64_t{75}},
-                                            {"topProcesses", processes}}));
+  // clang-format off
+  EXPECT_EQ(memoryInfo(*context), (ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB},
+      {"free", bytes(1048576 + 524288)}, {"cached", bytes(262144 + 131072)}, {"wired", bytes(512)},
+      {"compressed", int64_t{0}}, {"pressure", int64_t{75}}, {"topProcesses", processes}}));
+  // clang-format on
 
   // Pressure is truncated and used held within total.
   auto figures = [&](const std::string& text) {
@@ -179,20 +156,18 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
   EXPECT_EQ(figures("MemTotal: 1024 kB\nMemFree: 1 kB\n").used, 0);  // no Active: no statistics
 
   const int64_t wired = 512 * 1024;
-  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", true},
-                                                {"error", ""},
-                                                {"before", 12 * kGiB},
-                                                {"after", 5 * kGiB + wired},
-                                                {"freed", 7 * kGiB - wired}}));
+  // clang-format off
+  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", true}, {"error", ""}, {"before", 12 * kGiB},
+      {"after", 5 * kGiB + wired}, {"freed", 7 * kGiB - wired}}));
+  // clang-format on
 
   // Refused, and memory grew meanwhile: the error text, both measurements, nothing freed.
   purge.answer = {false, "sh: 1: cannot create /proc/sys/vm/drop_caches: Read-only file system"};
   settledActiveKiB = 7 * kKiBPerGiB;
-  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", false},
-                                                {"error", *purge.answer.text},
-                                                {"before", 5 * kGiB + wired},
-                                                {"after", 7 * kGiB + wired},
-                                                {"freed", int64_t{0}}}));
+  // clang-format off
+  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", false}, {"error", *purge.answer.text},
+      {"before", 5 * kGiB + wired}, {"after", 7 * kGiB + wired}, {"freed", int64_t{0}}}));
+  // clang-format on
   EXPECT_EQ(purgesBeforePause, (std::vector<size_t>{1, 2}));
 }
 

@@ -135,8 +135,7 @@ TEST(PropertyList, AFileNestedTooDeepOrExpandingTooFarIsNotReadButOneJustWithinI
       {deepBinary(kMaxPropertyListNesting - 1), true},
       {deepBinary(kMaxPropertyListNesting), false},
       {sharingBinary(10), true},
-      {sharingBinary(20), false},
-  };
+      {sharingBinary(20), false}};
   for (const auto& [bytes, readable] : cases) {
     SCOPED_TRACE(bytes.substr(0, 120));
     const std::optional<PropertyList> list = PropertyList::dictionaryFromBytes(bytes);
