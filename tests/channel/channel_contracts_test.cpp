@@ -19,8 +19,8 @@ struct RecordingHandler final : StreamHandler {
   std::vector<std::string> calls;
   std::optional<StreamError> refuseListen;
 
-  std::optional<StreamError> onListen(const Value& arguments,
-                                      std::unique_ptr<EventSink> events) override {
+  std::optional<StreamError> onListen(
+      const Value& arguments, std::unique_ptr<EventSink> events) override {
     calls.push_back("listen " + std::to_string(intValue(arguments).value_or(-1)));
     if (refuseListen) return refuseListen;
     events->success(arguments);
@@ -41,8 +41,8 @@ TEST(EventChannelContract, ListenCancelAndEverythingElseAnswerAsTheInterfaceExpe
   EventChannel(&messenger, "events").setStreamHandler(&handler);
   auto send = [&](const Reply& bytes) {
     Reply answer{0xEE};
-    messenger.deliverFromInterface("events", bytes,
-                                   [&](Reply reply) { answer = std::move(reply); });
+    messenger.deliverFromInterface(
+        "events", bytes, [&](Reply reply) { answer = std::move(reply); });
     return answer;
   };
   auto call = [&](const char* method, const Value& arguments = Value()) {
@@ -61,7 +61,7 @@ TEST(EventChannelContract, ListenCancelAndEverythingElseAnswerAsTheInterfaceExpe
   EXPECT_EQ(call("listen", 3), encodeErrorEnvelope("busy", "try later", Value()));
   EXPECT_EQ(call("cancel"), encodeErrorEnvelope("error", "No active stream to cancel", Value()));
   EXPECT_THAT(handler.calls,
-              ::testing::ElementsAre("listen 1", "cancel", "listen 2", "cancel", "listen 3"));
+      ::testing::ElementsAre("listen 1", "cancel", "listen 2", "cancel", "listen 3"));
   EXPECT_EQ(events, (std::vector<Reply>{encodeSuccessEnvelope(1), encodeSuccessEnvelope(2)}));
 }
 
@@ -80,9 +80,8 @@ TEST(MethodResultContract, AnswersExactlyOnceAndNotImplementedWhenDroppedUnanswe
     MethodResult failed(deliver);
     failed.error("code", "message", Value(int64_t{7}));
   }
-  EXPECT_EQ(delivered,
-            (std::vector<Reply>{encodeSuccessEnvelope(Value("first")), Reply{},
-                                encodeErrorEnvelope("code", "message", Value(int64_t{7}))}));
+  EXPECT_EQ(delivered, (std::vector<Reply>{encodeSuccessEnvelope(Value("first")), Reply{},
+                           encodeErrorEnvelope("code", "message", Value(int64_t{7}))}));
 }
 
 }  // namespace

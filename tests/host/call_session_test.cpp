@@ -32,20 +32,18 @@ using ::testing::StartsWith;
 TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothing) {
   EXPECT_EQ(runHost({"call", "cancel"}), HostRun(0, "true\n", ""));
   EXPECT_EQ(runHost({"call", "noSuchMethod", R"({"path":"/"})"}),
-            HostRun(3, "", "nimbra: not implemented: noSuchMethod\n"));
-  for (const auto& [arguments, complaint] :
-       std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"call", "cancel", "{bad json"}, "nimbra: ARGS_JSON"},
-           {{"call", "cancel", "--bogus"}, "nimbra: "},
-           {{"call", "cancel", R"({"a":1} trailing)"}, "nimbra: ARGS_JSON"},
-           {{"call"}, "nimbra: "},
-           {{"call", "cancel", "{}", "extra"}, "nimbra: "},
-           {{}, "nimbra: "}}) {
+      HostRun(3, "", "nimbra: not implemented: noSuchMethod\n"));
+  const std::pair<std::vector<std::string>, std::string> unusable[] = {
+      {{"call", "cancel", "{bad json"}, "nimbra: ARGS_JSON"},
+      {{"call", "cancel", "--bogus"}, "nimbra: "},
+      {{"call", "cancel", R"({"a":1} trailing)"}, "nimbra: ARGS_JSON"}, {{"call"}, "nimbra: "},
+      {{"call", "cancel", "{}", "extra"}, "nimbra: "}, {{}, "nimbra: "}};
+  for (const auto& [arguments, complaint] : unusable) {
     EXPECT_THAT(runHost(arguments), FieldsAre(2, "", StartsWith(complaint)));
   }
   // The commands as people reach them: help by name, and a near miss named.
   EXPECT_EQ(runHost({"tre", "/"}),
-            HostRun(2, "", "nimbra: unknown command 'tre' (did you mean 'tree'?)\n"));
+      HostRun(2, "", "nimbra: unknown command 'tre' (did you mean 'tree'?)\n"));
   const HostRun help = runHost({"tree", "--help"});
   EXPECT_THAT(help, FieldsAre(0, HasSubstr("Usage: nimbra tree"), ""));
   EXPECT_EQ(runHost({"help", "tree"}), help);
@@ -64,8 +62,8 @@ TEST(CallCommand, EventsArePrintedToStderrAsJsonLinesBeforeTheAnswer) {
                  "\n");
   std::istringstream lines(err);
   for (std::string line; std::getline(lines, line);) {
-    EXPECT_THAT(line,
-                MatchesRegex(R"(\{"bytes":[0-9]+,"count":[0-9]+,"path":".*","task":"delete"\})"));
+    EXPECT_THAT(
+        line, MatchesRegex(R"(\{"bytes":[0-9]+,"count":[0-9]+,"path":".*","task":"delete"\})"));
   }
   EXPECT_THAT(err, ::testing::EndsWith(R"({"bytes":4000,"count":1,"path":"","task":"delete"})"
                                        "\n"));
@@ -95,21 +93,19 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   const std::string agent = tree.write("home/Library/LaunchAgents/com.x.plist", kAgent);
   const std::string login =
       tree.write("config/autostart/notes.desktop", "[Desktop Entry]\nName=Notes\nExec=notes\n");
-  EXPECT_EQ(
-      runHost({"call", "listStartupItems"}),
+  EXPECT_EQ(runHost({"call", "listStartupItems"}),
       HostRun(0,
-              R"({"items":[{"editable":true,"enabled":true,"id":")" + agent +
-                  R"(","kind":"userAgent","name":"com.x","path":"/usr/bin/x","runAtLoad":true},)"
-                  R"({"editable":true,"enabled":true,"id":")" +
-                  login + R"(","kind":"loginItem","name":"Notes","path":")" + login +
-                  R"(","runAtLoad":true}]})" + "\n",
-              ""));
+          R"({"items":[{"editable":true,"enabled":true,"id":")" + agent +
+              R"(","kind":"userAgent","name":"com.x","path":"/usr/bin/x","runAtLoad":true},)"
+              R"({"editable":true,"enabled":true,"id":")" +
+              login + R"(","kind":"loginItem","name":"Notes","path":")" + login +
+              R"(","runAtLoad":true}]})" + "\n",
+          ""));
   const std::string id = R"({"id":")" + agent + R"(","kind":"userAgent")";
   EXPECT_EQ(runHost({"call", "setStartupItem", id + R"(,"enabled":false})"}),
-            HostRun(0, "{\"ok\":true,\"output\":\"\"}\n", ""));
+      HostRun(0, "{\"ok\":true,\"output\":\"\"}\n", ""));
   EXPECT_THAT(readFile(agent), HasSubstr("<key>Disabled</key>\n\t<true/>"));
-  EXPECT_THAT(
-      runHost({"call", "removeStartupItem", id + "}", "--events"}),
+  EXPECT_THAT(runHost({"call", "removeStartupItem", id + "}", "--events"}),
       FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));
   EXPECT_FALSE(present(agent));
   EXPECT_EQ(entryCount(tree.path("home/.local/share/Trash/files")), 0);
@@ -120,25 +116,23 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
       tree.write("t.plist", R"(<plist><dict><key>Label</key><string>t.timer</string>
     <key>Program</key><string>/bin/t</string></dict></plist>)");
   for (const auto& [job, why] :
-       {std::pair{noProgram, "names no program to run"}, {timer, "cannot name a systemd unit"}}) {
+      {std::pair{noProgram, "names no program to run"}, {timer, "cannot name a systemd unit"}}) {
     EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"userAgent","id":")" + job + "\"}"}),
-                FieldsAre(0,
-                          AllOf(StartsWith(R"({"error":"launchctl: )"), HasSubstr(why),
-                                HasSubstr(R"("ok":false)")),
-                          ""));
+        FieldsAre(0,
+            AllOf(
+                StartsWith(R"({"error":"launchctl: )"), HasSubstr(why), HasSubstr(R"("ok":false)")),
+            ""));
   }
   const std::string stop = "systemctl|--user|stop|com.x.service|";
-  EXPECT_THAT(
-      systemd.calls(),
+  EXPECT_THAT(systemd.calls(),
       ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
 
   NIMBRA_SKIP_UNLESS_ROOT("administrator scripts run without a password prompt only as root");
-  const std::string daemon =
-      tree.write("daemons/com.d.plist",
-                 R"(<plist><dict><key>Label</key><string>com.d</string></dict></plist>)");
+  const std::string daemon = tree.write("daemons/com.d.plist",
+      R"(<plist><dict><key>Label</key><string>com.d</string></dict></plist>)");
   const std::string neighbour = tree.write("daemons/com.e.plist", "");
   EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"id":")" + daemon + R"(","kind":"daemon"})"}),
-            HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
+      HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
   EXPECT_FALSE(present(daemon));
   EXPECT_TRUE(present(neighbour));
   EXPECT_THAT(systemd.calls(), ::testing::Contains("systemctl|stop|com.d.service|"));
@@ -152,11 +146,10 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   const std::string planted = tree.write("daemons/com.p.plist", kAgent);
   ASSERT_EQ(::chown(planted.c_str(), nobodyUid(), nobodyGid()) | ::chmod(planted.c_str(), 0666), 0);
   const size_t calls = systemd.calls().size();
-  EXPECT_THAT(
-      runHost({"call", "setStartupItem", R"({"kind":"daemon","id":")" + planted + "\"}"}),
+  EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"daemon","id":")" + planted + "\"}"}),
       FieldsAre(0, HasSubstr(planted + ": a launch job for all users must be owned by root"), ""));
   EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"kind":"daemon","id":")" + linked + "\"}"}),
-            HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
+      HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
   EXPECT_FALSE(present(linked));
   EXPECT_EQ(readFile(target) + readFile(planted), std::string(kAgent) + kAgent);
   EXPECT_EQ(systemd.calls().size(), calls);
@@ -188,7 +181,7 @@ struct StandIns {
   // PATH with the stand-ins first, and the display set unless told otherwise.
   std::vector<std::string> environment(bool display = true, bool systemPrograms = true) const {
     return {"PATH=" + tree.makeDir("bin") + (systemPrograms ? ":/usr/bin:/bin" : ""),
-            std::string("DISPLAY=") + (display ? ":99" : ""), "WAYLAND_DISPLAY="};
+        std::string("DISPLAY=") + (display ? ":99" : ""), "WAYLAND_DISPLAY="};
   }
   TempTree tree;
 };
@@ -220,12 +213,12 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
   // printed an existing folder's absolute path has chosen one.
   const std::tuple<const char*, const char*, bool, const char*, const char*> cases[] = {
       {"printf '/\\n'", "printf '/never\\n'", true, R"("/")",
-       "zenity|--file-selection|--directory|"},
+          "zenity|--file-selection|--directory|"},
       {"exit 1", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {"echo 'Gtk-WARNING: cannot open display: :99'; echo 'Gtk-WARNING: cannot open display: :99' >&2; exit 1",
-       nullptr, true, "null", "zenity|--file-selection|--directory|"},
+          nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {"printf '/nonexistent/nimbra-panel\\n'", nullptr, true, "null",
-       "zenity|--file-selection|--directory|"},
+          "zenity|--file-selection|--directory|"},
       {"printf '/bin/sh\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {"printf 'usr\\n'", nullptr, true, "null", "zenity|--file-selection|--directory|"},
       {nullptr, "printf '/usr/bin//\\n'", true, R"("/usr/bin")", "kdialog|--getexistingdirectory|"},
@@ -237,11 +230,11 @@ TEST(DesktopCall, FolderPickerAnswersThePanelsChoiceOrNull) {
     if (zenity) standIns.addRecording("zenity", zenity);
     if (kdialog) standIns.addRecording("kdialog", kdialog);
     EXPECT_EQ(runHost({"call", "pickFolder"}, "",
-                      standIns.environment(display, /*systemPrograms=*/false)),
-              HostRun(0, std::string(answer) + "\n", ""));
+                  standIns.environment(display, /*systemPrograms=*/false)),
+        HostRun(0, std::string(answer) + "\n", ""));
     // The panel has ended before its answer, so its record is complete.
     EXPECT_EQ(standIns.record(0),
-              *record ? std::vector<std::string>{record} : std::vector<std::string>{});
+        *record ? std::vector<std::string>{record} : std::vector<std::string>{});
   }
 }
 
@@ -255,7 +248,7 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
   const std::string encoded = "file:///tmp/a%20b/%231%3Fx%3D%2525/it%27s%20%C3%A9t%C3%A9";
   auto call = [&](const char* method, const Json& arguments) {
     EXPECT_EQ(runHost({"call", method, arguments.dump()}, "", standIns.environment()),
-              HostRun(0, "true\n", ""));
+        HostRun(0, "true\n", ""));
   };
 
   std::ofstream(gdbusAnswer) << "0";
@@ -278,9 +271,8 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
   const std::vector<std::string> lines = standIns.record(5);
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_THAT(std::vector<std::string>(lines.begin() + 1, lines.end()),
-              ::testing::UnorderedElementsAre(showItems + "['" + encoded + "/']||",
-                                              "xdg-open|/tmp/a b/#1?x=%25|",
-                                              "xdg-open|" + odd + "|", "xdg-open|./-n|"));
+      ::testing::UnorderedElementsAre(showItems + "['" + encoded + "/']||",
+          "xdg-open|/tmp/a b/#1?x=%25|", "xdg-open|" + odd + "|", "xdg-open|./-n|"));
 }
 
 // Each panel records its pid and waits for its answer on a named pipe of its own, so the test

@@ -25,8 +25,8 @@ namespace nimbra::test {
 // `environment` holds NAME=VALUE entries that replace or add to the test's own environment.
 class HostProcess {
  public:
-  explicit HostProcess(std::vector<std::string> arguments,
-                       const std::vector<std::string>& environment = {}) {
+  explicit HostProcess(
+      std::vector<std::string> arguments, const std::vector<std::string>& environment = {}) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     EXPECT_EQ(::pipe2(in, O_CLOEXEC) | ::pipe2(out, O_CLOEXEC), 0) << "cannot make pipes";
     posix_spawn_file_actions_t actions;
@@ -154,7 +154,7 @@ using HostRun = std::tuple<int, std::string, std::string>;
 
 // Runs `nimbra ARGUMENTS` with `input` on stdin to its end.
 inline HostRun runHost(std::vector<std::string> arguments, std::string_view input = "",
-                       const std::vector<std::string>& environment = {}) {
+    const std::vector<std::string>& environment = {}) {
   HostProcess host(std::move(arguments), environment);
   host.send(input);
   host.closeInput();

@@ -23,7 +23,7 @@ using Json = nlohmann::json;
 using ::testing::StartsWith;
 
 Frame request(int64_t id, const std::string& method, const Value& arguments = Value(),
-              const std::string& channel = kNativeChannel) {
+    const std::string& channel = kNativeChannel) {
   return Frame{FrameKind::request, id, channel, encodeMethodCall({method, arguments})};
 }
 
@@ -52,24 +52,22 @@ TEST(ServeCommand, FramesAreAnsweredOnceEventsFollowListenAndAMalformedFrameEnds
     if (frame->kind == FrameKind::answer) answers[frame->id] = *frame;
     if (frame->kind == FrameKind::notice && !answers.count(7)) events.push_back(*frame);
   }
-  EXPECT_EQ(answers[1],
-            (Frame{FrameKind::answer, 1, kEventsChannel, encodeSuccessEnvelope(Value())}));
+  EXPECT_EQ(
+      answers[1], (Frame{FrameKind::answer, 1, kEventsChannel, encodeSuccessEnvelope(Value())}));
   EXPECT_EQ(answers[2], (Frame{FrameKind::answer, 2, kNativeChannel, Bytes{0x00, 0x01}}));
   for (int64_t id = 3; id <= 6; ++id) EXPECT_EQ(answers[id].message, Bytes{}) << id;
   EXPECT_EQ(answers[6].channel, "some/other");
   ASSERT_FALSE(events.empty());
   for (const Frame& e : events)
     EXPECT_EQ(e, (Frame{FrameKind::notice, 0, kEventsChannel, e.message}));
-  EXPECT_EQ(
-      events.back().message,
-      encodeSuccessEnvelope(ValueMap{
-          {"task", "delete"}, {"path", ""}, {"count", int64_t{1}}, {"bytes", int64_t{1000}}}));
+  EXPECT_EQ(events.back().message, encodeSuccessEnvelope(ValueMap{{"task", "delete"}, {"path", ""},
+                                       {"count", int64_t{1}}, {"bytes", int64_t{1000}}}));
   host.send(Frame{static_cast<FrameKind>(9), 9, kNativeChannel, std::nullopt});
   EXPECT_EQ(host.wait(), 1);
   EXPECT_EQ(host.restOfStdout(), "");
   EXPECT_EQ(host.stderrText(),
-            "nimbra: ignored answer frame 99: no open request has that id\n"
-            "nimbra: malformed frame: frame kind must be 0, 1 or 2\n");
+      "nimbra: ignored answer frame 99: no open request has that id\n"
+      "nimbra: malformed frame: frame kind must be 0, 1 or 2\n");
 }
 
 // The window closes when the input ends, even while the work queue is busy: here with the full
@@ -165,13 +163,12 @@ TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEvents) {
   // A blank line is skipped. (What "cancel" answers is in the malformed-line sessions below.)
   host.send("\n{\"id\":\"second\",\"method\":\"noSuchMethod\",\"args\":{\"x\":[1,2.5]}}\n");
   EXPECT_EQ(host.readLine(), R"({"id":"second","notImplemented":true})");
-  host.send(R"({"id":5,"method":"deleteItems","args":{"paths":[")" + tree.path("doomed.bin") +
-            "\"]}}\n");
+  host.send(
+      R"({"id":5,"method":"deleteItems","args":{"paths":[")" + tree.path("doomed.bin") + "\"]}}\n");
   std::optional<std::string> line, lastEvent;
   while ((line = host.readLine()) && line->starts_with("{\"event\":")) lastEvent = line;
   EXPECT_EQ(lastEvent, R"({"event":{"bytes":2048,"count":1,"path":"","task":"delete"}})");
-  EXPECT_EQ(
-      line,
+  EXPECT_EQ(line,
       R"({"id":5,"result":{"error":"","failed":[],"freed":2048,"inTrash":[],"inTrashBytes":0}})");
   // The end of input ends the script's work, not its answers: this one runs on the work queue
   // after the input has ended. The last line needs no newline.
@@ -191,12 +188,11 @@ TEST(ServeJson, AMalformedLineIsAnsweredWithAnErrorAndTheSessionGoesOn) {
       {"{\"id\":2}", 2, "line 2: \"method\" must be a string"},
       {"{\"id\":[2],\"method\":7}", Json::array({2}), "line 2: \"method\" must be a string"},
       {std::string(kMaxFrameBodySize + 1, ' ') + "{}", nullptr,
-       "line 2: longer than 67108864 bytes"}};
+          "line 2: longer than 67108864 bytes"}};
   for (const auto& [line, id, message] : bad) {
     SCOPED_TRACE(line.substr(0, 40));
-    const auto [status, out, err] =
-        runHost({"serve", "--json"}, "{\"id\":1,\"method\":\"cancel\"}\n" + line +
-                                         "\n{\"id\":3,\"method\":\"cancel\"}\n");
+    const auto [status, out, err] = runHost({"serve", "--json"},
+        "{\"id\":1,\"method\":\"cancel\"}\n" + line + "\n{\"id\":3,\"method\":\"cancel\"}\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(err, "");
     std::vector<Json> answers;
@@ -220,8 +216,7 @@ TEST(Shell, LoadingKeepsTheFrameAndEveryLaterFrameHoldsTheMinimumSize) {
   window.awakeFromNib();
   EXPECT_EQ(window.frame(), initial);
   const std::pair<Rect, Rect> asked[] = {{{10, 20, 400, 300}, {10, 20, 980, 640}},
-                                         {{0, 0, 1000, 100}, {0, 0, 1000, 640}},
-                                         {{0, 0, 1600, 1000}, {0, 0, 1600, 1000}}};
+      {{0, 0, 1000, 100}, {0, 0, 1000, 640}}, {{0, 0, 1600, 1000}, {0, 0, 1600, 1000}}};
   for (const auto& [frame, given] : asked) {
     window.setFrame(frame);
     EXPECT_EQ(window.frame(), given);

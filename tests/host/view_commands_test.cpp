@@ -59,19 +59,16 @@ ValueMap node(const std::string& name, int64_t size, bool isDir, ValueList child
 }
 
 TEST(TerminalText, SizesReadAndWrittenAtEveryUnitBoundary) {
-  // clang-format off
-  const std::pair<int64_t, const char*> shown[] = {
-      {0, "0 B"}, {999, "999 B"}, {1000, "1.0 KB"}, {999'949, "999.9 KB"}, {999'999, "1.0 MB"},
-      {1'234'567'890, "1.2 GB"}, {int64_t{1} << 62, "4.6 EB"}};
-  const std::pair<int64_t, const char*> binary[] = {
-      {1023, "1023 B"}, {1024, "1.0 KiB"}, {1'048'524, "1023.9 KiB"}, {1'048'550, "1.0 MiB"},
-      {3 << 29, "1.5 GiB"}};
-  const std::pair<const char*, std::optional<int64_t>> parsed[] = {
-      {"1048576", 1048576}, {"500kB", 500'000}, {"100MB", 100'000'000}, {"1.5GB", 1'500'000'000},
-      {"1MiB", 1 << 20}, {" 4 kib ", 4096}, {"2T", 2'000'000'000'000}, {"-1", std::nullopt},
-      {"1.2.3", std::nullopt}, {"12XB", std::nullopt}, {"", std::nullopt},
-      {"99999999999EB", std::nullopt}, {"9223372036854775808", std::nullopt}};
-  // clang-format on
+  const std::pair<int64_t, const char*> shown[] = {{0, "0 B"}, {999, "999 B"}, {1000, "1.0 KB"},
+      {999'949, "999.9 KB"}, {999'999, "1.0 MB"}, {1'234'567'890, "1.2 GB"},
+      {int64_t{1} << 62, "4.6 EB"}};
+  const std::pair<int64_t, const char*> binary[] = {{1023, "1023 B"}, {1024, "1.0 KiB"},
+      {1'048'524, "1023.9 KiB"}, {1'048'550, "1.0 MiB"}, {3 << 29, "1.5 GiB"}};
+  const std::pair<const char*, std::optional<int64_t>> parsed[] = {{"1048576", 1048576},
+      {"500kB", 500'000}, {"100MB", 100'000'000}, {"1.5GB", 1'500'000'000}, {"1MiB", 1 << 20},
+      {" 4 kib ", 4096}, {"2T", 2'000'000'000'000}, {"-1", std::nullopt}, {"1.2.3", std::nullopt},
+      {"12XB", std::nullopt}, {"", std::nullopt}, {"99999999999EB", std::nullopt},
+      {"9223372036854775808", std::nullopt}};
   for (const auto& [bytes, text] : shown) EXPECT_EQ(formatByteCount(bytes), text) << bytes;
   for (const auto& [bytes, text] : binary)
     EXPECT_EQ(formatByteCount(bytes, ByteUnits::binary), text) << bytes;
@@ -124,15 +121,15 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
         {"name": "\u2026", "path": "", "size": 250, "files": 0, "isDir": false, "children": [],
          "isOther": true}]})");
   EXPECT_EQ(treeView(tree, {.columns = 80}),
-            "/r  1.0 KB  3 files\n"
-            "├─ big/              750 B █████████     75%\n"
-            "│  └─ deep?name      750 B ████████████ 100%\n"
-            "└─ … the rest        250 B ███           25%\n");
+      "/r  1.0 KB  3 files\n"
+      "├─ big/              750 B █████████     75%\n"
+      "│  └─ deep?name      750 B ████████████ 100%\n"
+      "└─ … the rest        250 B ███           25%\n");
   EXPECT_EQ(treeView(tree, {.columns = 80, .unicode = false}),
-            "/r  1.0 KB  3 files\n"
-            "|- big/              750 B #########     75%\n"
-            "|  `- deep?name      750 B ############ 100%\n"
-            "`- ... the rest      250 B ###           25%\n");
+      "/r  1.0 KB  3 files\n"
+      "|- big/              750 B #########     75%\n"
+      "|  `- deep?name      750 B ############ 100%\n"
+      "`- ... the rest      250 B ###           25%\n");
   for (size_t columns : {40u, 80u, 200u})
     EXPECT_LE(widestLine(treeView(tree, {.columns = columns})), columns);
   const std::string coloured = treeView(tree, {.palette = {true}});
@@ -154,8 +151,8 @@ TEST(AnswerViews, TreeShowsEachLevelWithItsShareAndTheRestAndFitsAnyWidth) {
   const std::string deepText = treeView(deep, {});
   EXPECT_EQ(std::count(deepText.begin(), deepText.end(), '\n'), 2049);
   // Depth 0: the root alone.
-  EXPECT_EQ(treeView(fromJson(R"({"path": "/r", "size": 5, "files": 1})"), {}),
-            "/r  5 B  1 file\n");
+  EXPECT_EQ(
+      treeView(fromJson(R"({"path": "/r", "size": 5, "files": 1})"), {}), "/r  5 B  1 file\n");
 }
 
 TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
@@ -164,13 +161,12 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
                R"(", "wasted": 2000, "files": [{"path": "/a/one"}, {"path": "/b/two"}]}],
       "scanned": 9, "wasted": 2000, "cancelled": false})");
   EXPECT_EQ(duplicatesView(dupes, {}),
-            "2 copies of 2.0 KB, 2.0 KB wasted  sha256 aaaaaaaaaaaa\n  /a/one\n  /b/two\n"
-            "1 group, 2.0 KB wasted, 9 files scanned\n");
+      "2 copies of 2.0 KB, 2.0 KB wasted  sha256 aaaaaaaaaaaa\n  /a/one\n  /b/two\n"
+      "1 group, 2.0 KB wasted, 9 files scanned\n");
   const Value junk =
       fromJson(R"({"categories": [{"id": "trash", "size": 3000000, "items": [{}, {}]}],
       "total": 3000000, "count": 2})");
-  EXPECT_EQ(
-      junkView(junk, {}),
+  EXPECT_EQ(junkView(junk, {}),
       "ID     ITEMS    SIZE  CATEGORY\ntrash      2  3.0 MB  Trash\ntotal 3.0 MB in 2 items\n");
   const Value large = fromJson(R"({"items": [{"path": "/x/)" + std::string(200, 'y') +
                                R"(.iso", "size": 5000000000}], "scanned": 1200})");
@@ -180,13 +176,12 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
   EXPECT_THAT(largeText, HasSubstr("yyy.iso\n"));
   EXPECT_THAT(largeText, HasSubstr("1 large file among 1,200 files scanned"));
   EXPECT_THAT(largeFilesView(large, {.columns = kUnlimitedColumns}),
-              HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
+      HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
   EXPECT_EQ(duplicatePathsNul(dupes), std::string("/a/one\0/b/two\0", 14));
   EXPECT_EQ(deletionView(fromJson(R"({"freed": 10, "failed": ["/a"], "error": "/a: busy"})"), {}),
-            "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
-  EXPECT_EQ(
-      trashView(fromJson(R"({"trashed": ["/c"], "failed": [], "error": ""})"), 2000, "/h/Trash",
-                {}),
+      "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
+  EXPECT_EQ(trashView(fromJson(R"({"trashed": ["/c"], "failed": [], "error": ""})"), 2000,
+                "/h/Trash", {}),
       "moved 1 item, 2.0 KB to the Trash (/h/Trash/files)\n  the desktop's Trash puts it back where it was\n");
   // Before asking, junk clean lists the largest items it will remove and counts the rest.
   ValueList cache;
@@ -195,12 +190,12 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
   const Value scan = ValueMap{
       {"categories", ValueList{ValueMap{{"id", "userCache"}, {"items", std::move(cache)}}}}};
   const std::string list = junkPlanView(planJunkClean(scan, {"userCache"}, false, 0), false, {});
-  EXPECT_THAT(list,
-              StartsWith("to delete for good: 22 items, 253 B\n  22 B  /c/22\n  21 B  /c/21\n"));
+  EXPECT_THAT(
+      list, StartsWith("to delete for good: 22 items, 253 B\n  22 B  /c/22\n  21 B  /c/21\n"));
   EXPECT_THAT(list, ::testing::EndsWith("   3 B  /c/3\n  and 2 more items, 3 B\n"));
   // Answers of another shape never crash a view.
   for (const auto& view : {treeView, largeFilesView, duplicatesView, junkView, systemView,
-                           memoryView, startupView, appsView, leftoversView}) {
+           memoryView, startupView, appsView, leftoversView}) {
     EXPECT_NO_THROW(view(Value("not a map"), {}));
   }
 }
@@ -216,8 +211,8 @@ TEST(ProgressDisplay, LabelsNameThePhaseAndTheLineFitsTheTerminalWithNoControlCh
   EXPECT_EQ(label.describe(event("dupes", 1500, 0)), "looking for duplicates: 1,500 files scanned");
   EXPECT_EQ(label.describe(event("dupes", 3, 0)), "hashing: 3 groups done, 0 B wasted");
   EXPECT_EQ(label.describe(event("dupes", 4, 2000)), "hashing: 4 groups done, 2.0 KB wasted");
-  EXPECT_EQ(ProgressLabel().describe(event("dupes", 1, 100)),
-            "hashing: 1 group done, 100 B wasted");
+  EXPECT_EQ(
+      ProgressLabel().describe(event("dupes", 1, 100)), "hashing: 1 group done, 100 B wasted");
 
   EXPECT_EQ(progressLine("large", "/home/a/b.iso", 80), "large  /home/a/b.iso");
   const std::string deep = "/home/user/" + std::string(200, 'd') + "/Ünïcode file.mov";
@@ -230,7 +225,7 @@ TEST(ProgressDisplay, LabelsNameThePhaseAndTheLineFitsTheTerminalWithNoControlCh
   }
   // Newline, an escape sequence, carriage return, DEL and the C1 control CSI.
   EXPECT_THAT(progressLine("large", "/tmp/evil\n\x1b[2J\r\x7f\xc2\x9bname", 80),
-              ::testing::EndsWith("/tmp/evil??[2J???name"));
+      ::testing::EndsWith("/tmp/evil??[2J???name"));
 }
 
 // Sums "asize" over the regular files of an ncdu export and counts the entries that are not
@@ -267,8 +262,8 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   EXPECT_THAT(out, StartsWith(root + "  1049138  7 files\n"));  // 557 + 1 MiB + 5
   std::tie(status, out, err) =
       runHost({"tree", root, "--depth", "1", "--json", "--export-ncdu", file});
-  EXPECT_EQ(out, std::get<1>(
-                     runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
+  EXPECT_EQ(out,
+      std::get<1>(runHost({"call", "analyzeDisk", R"({"path":")" + root + R"(","depth":1})"})));
   EXPECT_THAT(err, HasSubstr("ncdu -f " + file));
   EXPECT_FALSE(fs::is_symlink(file));
   EXPECT_EQ(readFile(kept), "not an export");
@@ -290,16 +285,16 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   EXPECT_THAT(out, HasSubstr("  " + two + "\n  " + copy + "\n"));
   EXPECT_EQ(runHost({"dupes", root, "--min", "1", "-0"}), HostRun(0, two + '\0' + copy + '\0', ""));
   EXPECT_THAT(runHost({"large", root, "--min", "lots"}),
-              ::testing::FieldsAre(2, "", HasSubstr("is no size")));
+      ::testing::FieldsAre(2, "", HasSubstr("is no size")));
   EXPECT_THAT(std::get<1>(runHost({"size", root + "/a", root + "/b"})),
-              HasSubstr("300 B  " + root + "/a\n"));
+      HasSubstr("300 B  " + root + "/a\n"));
   EXPECT_EQ(runHost({"size", root + "/a", root + "/none", root + "/x", "--json"}),
-            HostRun(1, "{\"size\":300}\n{\"size\":7}\n",
-                    "nimbra: " + root + "/none: No such file or directory\n"));
+      HostRun(1, "{\"size\":300}\n{\"size\":7}\n",
+          "nimbra: " + root + "/none: No such file or directory\n"));
   EXPECT_EQ(runHost({"tree", root + "/none"}),
-            HostRun(1, "", "nimbra: " + root + "/none: No such file or directory\n"));
-  EXPECT_EQ(runHost({"large", root + "/x"}),
-            HostRun(1, "", "nimbra: " + root + "/x: Not a directory\n"));
+      HostRun(1, "", "nimbra: " + root + "/none: No such file or directory\n"));
+  EXPECT_EQ(
+      runHost({"large", root + "/x"}), HostRun(1, "", "nimbra: " + root + "/x: Not a directory\n"));
   // A reader that goes away ends the command as it ends du: by the signal, with nothing said.
   HostProcess unread({"tree", root});
   unread.closeOutput();
@@ -309,12 +304,11 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   tree.giveToNobody();
   ::chmod(tree.path("b").c_str(), 0);
   EXPECT_EQ(runUnprivileged([&] {
-              const HostRun run = runHost({"dupes", root + "/b"});
-              return run == HostRun(1, "", "nimbra: " + root + "/b: Permission denied\n")
-                         ? ""
-                         : std::get<2>(run);
-            }),
-            "");
+    const HostRun run = runHost({"dupes", root + "/b"});
+    return run == HostRun(1, "", "nimbra: " + root + "/b: Permission denied\n") ? ""
+                                                                                : std::get<2>(run);
+  }),
+      "");
 }
 
 // Temporary entries whose time is two days back.
@@ -343,24 +337,31 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   ASSERT_EQ(::lchown(tree.path("tmp/theirs").c_str(), nobodyUid(), nobodyGid()), 0);
   ScopedEnv homeVariable("HOME", home);
   ScopedEnv tmpVariable("TMPDIR", tmp + "/");
-  EXPECT_THAT(std::get<1>(runHost({"junk"})),
-              HasSubstr("userCache         1  4.0 KB  User caches"));
+  EXPECT_THAT(
+      std::get<1>(runHost({"junk"})), HasSubstr("userCache         1  4.0 KB  User caches"));
   // Not a terminal and no --yes: the list, and nothing goes.
-  // clang-format off
   const std::string list =
       "to delete for good: 2 items, 7.0 KB\n"
-      "  4.0 KB  " + home + "/Library/Caches/app\n"
-      "  3.0 KB  " + tmp + "//old\n"
+      "  4.0 KB  " +
+      home +
+      "/Library/Caches/app\n"
+      "  3.0 KB  " +
+      tmp +
+      "//old\n"
       "left alone: 3 temporary items (--include-recent takes the recent ones too)\n"
-      "  200 B  " + tmp + "//theirs  another user's\n"
-      "  100 B  " + tmp + "//fresh  changed in the last 24 hours\n"
-      "   50 B  " + tmp + "//recent  changed in the last 24 hours\n";
-  // clang-format on
+      "  200 B  " +
+      tmp +
+      "//theirs  another user's\n"
+      "  100 B  " +
+      tmp +
+      "//fresh  changed in the last 24 hours\n"
+      "   50 B  " +
+      tmp + "//recent  changed in the last 24 hours\n";
   EXPECT_THAT(runHost({"junk", "clean", "userCache", "temp"}),
-              ::testing::FieldsAre(1, list, HasSubstr("add --yes")));
+      ::testing::FieldsAre(1, list, HasSubstr("add --yes")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Caches/app/cache.db")));
   EXPECT_THAT(runHost({"junk", "clean", "nosuch", "--yes"}),
-              ::testing::FieldsAre(2, "", HasSubstr("unknown category")));
+      ::testing::FieldsAre(2, "", HasSubstr("unknown category")));
   EXPECT_THAT(
       runHost({"junk", "clean", "userCache", "temp", "--yes", "--include-recent", "--bytes"}),
       ::testing::FieldsAre(0, ::testing::EndsWith("\nfreed 7150\n"), ""));
@@ -372,27 +373,27 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   const std::string held = tree.makeDir("home/Library/Caches/held");
   tree.touch("elsewhere/file", 10);
   EXPECT_EQ(runInPrivateMountNamespace([&]() -> std::string {
-              if (std::string failure = bindMount(tree.path("elsewhere"),
-                                                  tree.makeDir("home/Library/Caches/held/mnt"));
-                  !failure.empty()) {
-                return failure;
-              }
-              const auto [status, out, err] = runHost({"junk", "clean", "userCache", "--yes"});
-              const bool named =
-                  out.find("1 item could not be removed:\n  " + held + "\n") != std::string::npos;
-              return status == 1 && named && err == "nimbra: junk clean: 1 item was not removed\n"
-                         ? ""
-                         : out + err;
-            }),
-            "");
+    if (std::string failure =
+            bindMount(tree.path("elsewhere"), tree.makeDir("home/Library/Caches/held/mnt"));
+        !failure.empty()) {
+      return failure;
+    }
+    const auto [status, out, err] = runHost({"junk", "clean", "userCache", "--yes"});
+    const bool named =
+        out.find("1 item could not be removed:\n  " + held + "\n") != std::string::npos;
+    return status == 1 && named && err == "nimbra: junk clean: 1 item was not removed\n"
+               ? ""
+               : out + err;
+  }),
+      "");
   EXPECT_TRUE(fs::exists(tree.path("elsewhere/file")));
 }
 
 // Runs nimbra ARGUMENTS on a pseudo-terminal of its own (its controlling terminal, stdin, stdout
 // and stderr), types `keys` once the terminal shows `cue`, and answers the exit status and all
 // the terminal showed. Gives up after 30 seconds, killing it.
-std::pair<int, std::string> runOnTerminal(std::vector<std::string> arguments,
-                                          const std::string& cue, const std::string& keys) {
+std::pair<int, std::string> runOnTerminal(
+    std::vector<std::string> arguments, const std::string& cue, const std::string& keys) {
   arguments.insert(arguments.begin(), NIMBRA_HOST_PATH);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());

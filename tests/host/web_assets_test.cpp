@@ -40,8 +40,8 @@ TEST(WebAssets, EveryPageFileIsFoundByteForByteAtExactlyItsPath) {
   EXPECT_EQ(findWebAsset("/index.html")->contentType, "text/html; charset=utf-8");
 
   for (const char* path :
-       {"/../x", "//index.html", "/index.html?x", "/INDEX.HTML", "index.html", "", "/index.html/",
-        "/js/../index.html", "/%69ndex.html", "/package.json", "/js", "/js/"}) {
+      {"/../x", "//index.html", "/index.html?x", "/INDEX.HTML", "index.html", "", "/index.html/",
+          "/js/../index.html", "/%69ndex.html", "/package.json", "/js", "/js/"}) {
     EXPECT_EQ(findWebAsset(path), nullptr) << path;
   }
 }

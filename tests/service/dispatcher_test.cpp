@@ -101,8 +101,8 @@ TEST(Dispatcher, EveryQueuedMethodRunsOnItsQueueAndAnswersOnceOnTheMainLoop) {
   ScopedEnv home{"HOME", tree.root()};
   ScopedEnv data{"XDG_DATA_HOME", tree.path("data")};
   const ValueMap small{{"path", tree.root()}, {"root", tree.root()}, {"paths", ValueList{}}};
-  std::vector<std::pair<std::string, Runs>> queued{{"noSuchMethod", Runs::work},
-                                                   {"Cancel", Runs::work}};
+  std::vector<std::pair<std::string, Runs>> queued{
+      {"noSuchMethod", Runs::work}, {"Cancel", Runs::work}};
   for (const MethodEntry& entry : methodTable()) {
     if (entry.runs == Runs::info || entry.runs == Runs::work)
       queued.emplace_back(entry.name, entry.runs);
@@ -173,9 +173,8 @@ TEST(Progress, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDroppedAndUnhea
   std::vector<std::string> delivered;
   for (const ValueMap& e : harness.events())
     delivered.push_back(*e.at("path").getIf<std::string>());
-  EXPECT_EQ(delivered,
-            (std::vector<std::string>{"first", "second", "forced", "third",
-                                      "forced after going back", "unforced after the forced"}));
+  EXPECT_EQ(delivered, (std::vector<std::string>{"first", "second", "forced", "third",
+                           "forced after going back", "unforced after the forced"}));
 
   // With no one listening, even a forced event is dropped, silently.
   ChannelHarness unheard({}, /*listen=*/false);
@@ -191,13 +190,13 @@ TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
     EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", d}}, "/").depth, 3) << d;
   }
   EXPECT_EQ(decodeScanLargeFilesArgs({{"minSize", -9223372036854775808.0}}, "/").minSize,
-            std::numeric_limits<int64_t>::min());
+      std::numeric_limits<int64_t>::min());
   EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", -5.9}}, "/").minSize, -5);  // toward zero
   EXPECT_EQ(decodeScanDuplicatesArgs({{"minSize", 5.9}}, "/").minSize, 5);
   EXPECT_EQ(decodeAnalyzeDiskArgs({{"depth", 2.0}}, "/").depth, 2);
   // Arguments that are no string-keyed map count as empty.
   for (const Value& notAMap :
-       {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
+      {Value(), Value(ValueList{"root"}), Value(ValuePairs{{int64_t{1}, "x"}})}) {
     EXPECT_TRUE(argumentMap(notAMap).empty());
   }
   // Paths must be a list of strings only.
@@ -205,10 +204,10 @@ TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
     EXPECT_EQ(decodeDeleteItemsArgs({{"paths", paths}}).paths, std::vector<std::string>{});
   }
   EXPECT_EQ(decodeDeleteItemsArgs({{"paths", ValueList{"/a", "/b"}}, {"allowAdmin", int64_t{0}}}),
-            (DeleteArgs{{"/a", "/b"}, false, true}));
+      (DeleteArgs{{"/a", "/b"}, false, true}));
   EXPECT_EQ(decodeStartupItemArgs({}), (StartupItemArgs{"", "", true}));
   EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}),
-            (AppLeftoversArgs{"", "X"}));
+      (AppLeftoversArgs{"", "X"}));
 }
 
 TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
@@ -227,7 +226,7 @@ TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
   // "root" is not the key analyzeDisk reads, and 2.5 is no depth: the home folder, depth 3.
   // (That its row reads "path" shows in every analyzeDisk call of the host program's tests.)
   EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}, home.root()),
-            (AnalyzeDiskArgs{home.root(), 3}));
+      (AnalyzeDiskArgs{home.root(), 3}));
 }
 TEST(MethodTable, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
   // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.

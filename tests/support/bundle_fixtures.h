@@ -22,15 +22,14 @@ using InfoEntry = std::pair<std::string, std::variant<std::string, int64_t>>;
 // A bundle at `relative` of `size` bytes in all: the information file (none when `entries` is
 // empty) and Contents/MacOS/main for the rest. Answers the bundle's path.
 inline std::string makeBundle(const TempTree& tree, const std::string& relative,
-                              const std::vector<InfoEntry>& entries, int64_t size,
-                              PlistFormat format = PlistFormat::xml) {
+    const std::vector<InfoEntry>& entries, int64_t size, PlistFormat format = PlistFormat::xml) {
   std::string info;
   if (!entries.empty()) {
     plist_t dict = plist_new_dict();
     for (const auto& [key, value] : entries) {
       const auto* text = std::get_if<std::string>(&value);
-      plist_dict_set_item(dict, key.c_str(),
-                          text ? plist_new_string(text->c_str()) : plist_new_uint(1));
+      plist_dict_set_item(
+          dict, key.c_str(), text ? plist_new_string(text->c_str()) : plist_new_uint(1));
     }
     char* bytes = nullptr;
     uint32_t length = 0;

@@ -46,8 +46,7 @@ ChannelHarness::ChannelHarness(NimbraNative::Seams seams, bool listen)
   seams.mainLoop = &state_->loop;
   state_->service = std::make_unique<NimbraNative>(std::move(seams));
   state_->messenger.setInterfaceReceiver([state = state_.get()](const std::string& channel,
-                                                                std::vector<uint8_t> message,
-                                                                BinaryReply) {
+                                             std::vector<uint8_t> message, BinaryReply) {
     if (channel != kEventsChannel) return;
     Decoded<Envelope> envelope = decodeEnvelope(message);
     ASSERT_TRUE(envelope) << "undecodable event: " << envelope.error;
@@ -58,8 +57,7 @@ ChannelHarness::ChannelHarness(NimbraNative::Seams seams, bool listen)
   state_->service->install(&state_->messenger);
   if (listen) {
     bool answered = false;
-    state_->messenger.deliverFromInterface(
-        kEventsChannel, encodeMethodCall({"listen", Value()}),
+    state_->messenger.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}),
         [&](std::vector<uint8_t> reply) { answered = !reply.empty(); });
     EXPECT_TRUE(answered);
   }
@@ -73,8 +71,7 @@ ChannelHarness::~ChannelHarness() {
 int ChannelHarness::send(const std::string& method, const Value& arguments) {
   const int ticket = state_->nextTicket++;
   state_->pending[ticket].firstEvent = state_->events.size();
-  state_->messenger.deliverFromInterface(
-      kNativeChannel, encodeMethodCall({method, arguments}),
+  state_->messenger.deliverFromInterface(kNativeChannel, encodeMethodCall({method, arguments}),
       [state = state_.get(), ticket](std::vector<uint8_t> reply) {
         auto& p = state->pending[ticket];
         p.done = true;
@@ -92,13 +89,13 @@ CallOutcome ChannelHarness::wait(int ticket, double timeoutSeconds) {
     return outcome;
   }
   CallOutcome outcome = decodeOutcome(p.reply);
-  outcome.events.assign(state_->events.begin() + static_cast<long>(p.firstEvent),
-                        state_->events.end());
+  outcome.events.assign(
+      state_->events.begin() + static_cast<long>(p.firstEvent), state_->events.end());
   return outcome;
 }
 
-CallOutcome ChannelHarness::call(const std::string& method, const Value& arguments,
-                                 double timeoutSeconds) {
+CallOutcome ChannelHarness::call(
+    const std::string& method, const Value& arguments, double timeoutSeconds) {
   return wait(send(method, arguments), timeoutSeconds);
 }
 

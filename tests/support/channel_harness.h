@@ -28,8 +28,8 @@ class ChannelHarness {
   ~ChannelHarness();
 
   // Sends one call and pumps the main loop until its answer arrives.
-  CallOutcome call(const std::string& method, const Value& arguments = Value(),
-                   double timeoutSeconds = 120);
+  CallOutcome call(
+      const std::string& method, const Value& arguments = Value(), double timeoutSeconds = 120);
 
   // Sends a call without waiting; collect it with wait(). Tickets count from 0.
   int send(const std::string& method, const Value& arguments = Value());

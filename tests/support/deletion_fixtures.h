@@ -51,13 +51,11 @@ inline std::string json(const std::optional<Value>& answer) {
 }
 
 inline Value deleteResult(int64_t freed, const std::vector<std::string>& failed = {},
-                          const std::string& error = "",
-                          const std::vector<std::string>& inTrash = {}, int64_t inTrashBytes = 0) {
-  return ValueMap{{"freed", freed},
-                  {"failed", ValueList(failed.begin(), failed.end())},
-                  {"inTrash", ValueList(inTrash.begin(), inTrash.end())},
-                  {"inTrashBytes", inTrashBytes},
-                  {"error", error}};
+    const std::string& error = "", const std::vector<std::string>& inTrash = {},
+    int64_t inTrashBytes = 0) {
+  return ValueMap{{"freed", freed}, {"failed", ValueList(failed.begin(), failed.end())},
+      {"inTrash", ValueList(inTrash.begin(), inTrash.end())}, {"inTrashBytes", inTrashBytes},
+      {"error", error}};
 }
 
 inline Event deleteEvent(const std::string& path, int64_t count, int64_t bytes) {

@@ -43,7 +43,7 @@ inline std::string solidPng(uint32_t side, Rgba colour) {
 
 inline std::string bigEndian32(uint32_t v) {
   return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
+      static_cast<char>(v)};
 }
 
 inline std::string icnsFile(const std::vector<std::pair<std::string, std::string>>& entries) {
@@ -80,8 +80,7 @@ inline std::pair<std::string, std::string> packedRgb(uint32_t side, const PixelA
 inline std::string fromBase64(const std::string& text) {
   std::string bytes(text.size() / 4 * 3, '\0');
   const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                     reinterpret_cast<const unsigned char*>(text.data()),
-                                     static_cast<int>(text.size()));
+      reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
   const size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
   bytes.resize(length < 0 ? 0 : static_cast<size_t>(length) - padding);
   return bytes;

@@ -32,8 +32,8 @@ class SystemdRecorder {
   }
 
  private:
-  static std::string makeBin(const TempTree& tree, const std::string& log,
-                             const std::string& listing, int status) {
+  static std::string makeBin(
+      const TempTree& tree, const std::string& log, const std::string& listing, int status) {
     const std::string script = "#!/bin/sh\nprintf '%s|' \"${0##*/}\" \"$@\" >> '" + log +
                                "'\necho >> '" + log +
                                "'\ncase \" $* \" in *' list-units '*) cat '" + listing +

@@ -86,8 +86,8 @@ std::string TempTree::symlink(const std::string& target, const std::string& rela
   return path(relative);
 }
 
-std::string TempTree::hardlink(const std::string& existingRelative,
-                               const std::string& relative) const {
+std::string TempTree::hardlink(
+    const std::string& existingRelative, const std::string& relative) const {
   std::error_code ec;
   fs::create_directories(fs::path(path(relative)).parent_path(), ec);
   EXPECT_EQ(::link(path(existingRelative).c_str(), path(relative).c_str()), 0)

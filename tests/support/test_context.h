@@ -40,7 +40,7 @@ class TestContext final : public ProgressSink, public CancellationFlag {
   OperationContext* operator->() { return &context_; }
 
   void offer(const std::string& task, const std::string& path, int64_t count, int64_t bytes,
-             bool force) override;
+      bool force) override;
   bool isCancelled() override { return cancelled; }
 
   std::vector<Event> events;

@@ -43,8 +43,8 @@ namespace {
 
 // Runs `prepare` and then, when it answered "", `body` in a forked child; answers what the child
 // wrote back, or how it died.
-std::string runForked(const std::function<std::string()>& prepare,
-                      const std::function<std::string()>& body) {
+std::string runForked(
+    const std::function<std::string()>& prepare, const std::function<std::string()>& body) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "pipe failed";
   pid_t pid = ::fork();
@@ -105,8 +105,8 @@ std::string runInPrivateMountNamespace(const std::function<std::string()>& body)
 
 std::string bindMount(const std::string& from, const std::string& onto, bool readOnly) {
   if (::mount(from.c_str(), onto.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-      (readOnly &&
-       ::mount(nullptr, onto.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)) {
+      (readOnly && ::mount(nullptr, onto.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                       nullptr) != 0)) {
     return "cannot mount " + from + " on " + onto + ": " + std::strerror(errno);
   }
   return "";

@@ -13,8 +13,8 @@ namespace {
 // and stderr, then "[STATUS]".
 std::string launchctl(const std::vector<std::string>& arguments) {
   const std::string host = NIMBRA_HOST_PATH;
-  std::vector<std::string> shell{"-c", "\"$0\" \"$@\" 2>&1; echo \"[$?]\"",
-                                 host.substr(0, host.rfind('/')) + "/launchctl"};
+  std::vector<std::string> shell{
+      "-c", "\"$0\" \"$@\" 2>&1; echo \"[$?]\"", host.substr(0, host.rfind('/')) + "/launchctl"};
   shell.insert(shell.end(), arguments.begin(), arguments.end());
   return runChild("/bin/sh", shell).out;
 }
@@ -35,18 +35,15 @@ TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough
   const std::string list = "list-units|--all|--plain|--no-legend|--no-pager|";
   // The file name stands in for the label of a file that cannot be read. The user's own
   // domain is run end to end by the host's startup item calls.
-  for (const auto& [arguments, answer] :
-       std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"print", "system"}, units},
-           {{"print", "gui/" + other}, units},
-           {{"bootstrap", "system", job}, ""},
-           {{"bootout", "gui/" + other, unreadable}, ""}}) {
+  const std::pair<std::vector<std::string>, std::string> forms[] = {{{"print", "system"}, units},
+      {{"print", "gui/" + other}, units}, {{"bootstrap", "system", job}, ""},
+      {{"bootout", "gui/" + other, unreadable}, ""}};
+  for (const auto& [arguments, answer] : forms) {
     EXPECT_EQ(launchctl(arguments), answer + "[3]\n");
   }
-  EXPECT_THAT(
-      systemd.calls(),
-      ::testing::ElementsAre(
-          "systemctl|" + list, "systemctl|--user|--machine=" + other + "@|" + list,
+  EXPECT_THAT(systemd.calls(),
+      ::testing::ElementsAre("systemctl|" + list,
+          "systemctl|--user|--machine=" + other + "@|" + list,
           "systemd-run|--unit=com.example.job|--collect|--quiet|--|/usr/bin/tool|-x|two words|",
           "systemctl|--user|--machine=" + other + "@|stop|com.other.service|"));
 }
@@ -59,17 +56,13 @@ TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
   int files = 0;
   const auto labelled = [&](const std::string& label) {
     return tree.write("job" + std::to_string(++files) + ".plist",
-                      "<plist><dict><key>Label</key><string>" + label +
-                          "</string>"
-                          "<key>Program</key><string>/bin/true</string></dict></plist>");
+        "<plist><dict><key>Label</key><string>" + label +
+            "</string>"
+            "<key>Program</key><string>/bin/true</string></dict></plist>");
   };
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "[64]"},
-      {{"print"}, "[64]"},
-      {{"print", "gui/abc"}, "[64]"},
-      {{"print", "gui/-1"}, "[64]"},
-      {{"print", "system", "extra"}, "[64]"},
-      {{"kickstart", "system", noProgram}, "[64]"},
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {{{}, "[64]"},
+      {{"print"}, "[64]"}, {{"print", "gui/abc"}, "[64]"}, {{"print", "gui/-1"}, "[64]"},
+      {{"print", "system", "extra"}, "[64]"}, {{"kickstart", "system", noProgram}, "[64]"},
       {{"bootstrap", "system"}, "[64]"},
       {{"bootstrap", "system", noProgram}, "names no program to run\n[78]"},
       {{"bootstrap", "system", tree.path("missing.plist")}, "not a readable job file\n[78]"},

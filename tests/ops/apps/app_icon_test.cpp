@@ -32,11 +32,11 @@ std::string sizedPng(uint32_t side) { return solidPng(side, colourOf(side)); }
 // Width 0: no image. A container that lies about a length is refused whole, and nothing is
 // made of an image that cannot or may not be decoded.
 TEST(IconDecoder,
-     TakesTheSmallestPngAtLeast64WideElseTheLargestElseThePackedRgbAndRefusesLyingContainers) {
+    TakesTheSmallestPngAtLeast64WideElseTheLargestElseThePackedRgbAndRefusesLyingContainers) {
   const std::string jpeg2000("\0\0\0\x0cjP  \r\n\x87\n", 12);
   const auto pattern = [](uint32_t x, uint32_t y) {
     return Rgba{static_cast<uint8_t>(x < 16 ? 255 : x * 7), static_cast<uint8_t>(y / 4), 200,
-                static_cast<uint8_t>(x + y)};
+        static_cast<uint8_t>(x + y)};
   };
   const auto [rgb32, mask32] = packedRgb(32, pattern);
   const auto [rgb16, mask16] = packedRgb(16, pattern);
@@ -58,35 +58,37 @@ TEST(IconDecoder,
   };
   const Case cases[] = {
       {"smallest at least 64",
-       icnsFile({{"ic08", sizedPng(256)}, {"ic11", sizedPng(32)}, {"ic07", sizedPng(128)}}), 128},
+          icnsFile({{"ic08", sizedPng(256)}, {"ic11", sizedPng(32)}, {"ic07", sizedPng(128)}}),
+          128},
       {"exactly 64",
-       icnsFile({{"ic10", sizedPng(1024)}, {"icp6", sizedPng(64)}, {"ic09", sizedPng(512)}}), 64},
+          icnsFile({{"ic10", sizedPng(1024)}, {"icp6", sizedPng(64)}, {"ic09", sizedPng(512)}}),
+          64},
       {"own width decides", icnsFile({{"ic07", sizedPng(100)}, {"ic08", sizedPng(80)}}), 80},
       {"none that large: the largest", icnsFile({{"icp4", sizedPng(16)}, {"ic11", sizedPng(32)}}),
-       32},
+          32},
       {"JPEG 2000 skipped", icnsFile({{"ic10", jpeg2000}, {"icp5", sizedPng(32)}, {"il32", rgb32}}),
-       32},
+          32},
       {"PNG data in an unknown kind", icnsFile({{"zzzz", sizedPng(64)}}), 0},
       {"largest packed, masked",
-       icnsFile({{"is32", rgb16}, {"s8mk", mask16}, {"il32", rgb32}, {"l8mk", mask32}}), 32, true},
+          icnsFile({{"is32", rgb16}, {"s8mk", mask16}, {"il32", rgb32}, {"l8mk", mask32}}), 32,
+          true},
       {"no mask: opaque", icnsFile({{"il32", rgb32}, {"l8mk", mask16}}), 32, true, false},
       {"it32 after four zero bytes",
-       icnsFile({{"it32", std::string(4, '\0') + rgb128}, {"t8mk", mask128}}), 128, true},
-      {"bytes after the declared length", good + "trailing", 128},
-      {"no header", "icns", 0},
+          icnsFile({{"it32", std::string(4, '\0') + rgb128}, {"t8mk", mask128}}), 128, true},
+      {"bytes after the declared length", good + "trailing", 128}, {"no header", "icns", 0},
       {"shorter than its header", "icns" + bigEndian32(4), 0},
       {"claims more than there is", good.substr(0, good.size() - 1), 0},
       {"half an entry header",
-       patched(good + "ic08" + bigEndian32(8), 4, static_cast<uint32_t>(good.size() + 4)), 0},
+          patched(good + "ic08" + bigEndian32(8), 4, static_cast<uint32_t>(good.size() + 4)), 0},
       {"an entry below its header",
-       patched(icnsFile({{"ic07", png}, {"ic08", ""}}), 8 + 8 + png.size() + 4, 7), 0},
+          patched(icnsFile({{"ic07", png}, {"ic08", ""}}), 8 + 8 + png.size() + 4, 7), 0},
       {"past the end: no partial use",
-       patched(icnsFile({{"ic07", png}, {"ic08", "abcd"}}), 8 + 8 + png.size() + 4, 13), 0},
+          patched(icnsFile({{"ic07", png}, {"ic08", "abcd"}}), 8 + 8 + png.size() + 4, 13), 0},
       {"PNG cut short", icnsFile({{"ic07", png.substr(0, png.size() / 2)}}), 0},
       {"PNG signature, then garbage",
-       icnsFile(
-           {{"ic07", std::string(reinterpret_cast<const char*>(kPngSignature), 8) + "garbage"}}),
-       0},
+          icnsFile(
+              {{"ic07", std::string(reinterpret_cast<const char*>(kPngSignature), 8) + "garbage"}}),
+          0},
       {"too wide", wide(4097), 0},
       {"a plane cut short", icnsFile({{"is32", rgb16.substr(0, rgb16.size() - 1)}}), 0},
       {"a run past the plane's end", icnsFile({{"is32", "\x81\x01" + rgb16}}), 0},
@@ -111,23 +113,21 @@ TEST(IconDecoder,
 TEST(AppIcon, UsesTheNamedFileElseAppIconScaledTo64WithTransparentEdgesUndarkened) {
   TempTree tree;
   const Rgba named{0, 200, 0, 255}, fallback{200, 0, 0, 255}, png{0, 0, 200, 255};
-  const std::pair<std::optional<std::string>, std::optional<Rgba>>
-      cases[] = {{"Icon", named},         {"Icon.icns", named}, {"Logo.png", png},
-                 {"Missing", fallback},   {"", fallback},       {std::nullopt, fallback},
-                 {"Pipe", fallback},         // a FIFO is never opened for reading
-                 {"Broken", std::nullopt}};  // holds no image: no fallback
+  const std::pair<std::optional<std::string>, std::optional<Rgba>> cases[] = {{"Icon", named},
+      {"Icon.icns", named}, {"Logo.png", png}, {"Missing", fallback}, {"", fallback},
+      {std::nullopt, fallback}, {"Pipe", fallback},  // a FIFO is never opened for reading
+      {"Broken", std::nullopt}};                     // holds no image: no fallback
   tree.write("B.app/Contents/Resources/Icon.icns", icnsFile({{"ic07", solidPng(128, named)}}));
   tree.write("B.app/Contents/Resources/AppIcon.icns", icnsFile({{"ic12", solidPng(64, fallback)}}));
   // Opaque on the left, transparent black on the right.
   tree.write("B.app/Contents/Resources/Logo.png", pngFile(128, 128, [&](uint32_t x, uint32_t) {
-               return x < 64 ? png : Rgba{0, 0, 0, 0};
-             }));
+    return x < 64 ? png : Rgba{0, 0, 0, 0};
+  }));
   tree.write("B.app/Contents/Resources/Broken.icns", std::string("icns\0\0\0\x09x", 9));
   ASSERT_EQ(::mkfifo(tree.path("B.app/Contents/Resources/Pipe.icns").c_str(), 0644), 0);
   for (const auto& [key, colour] : cases) {
     SCOPED_TRACE(key.value_or("(no key)"));
-    const std::string info = tree.write(
-        "B.app/Contents/Info.plist",
+    const std::string info = tree.write("B.app/Contents/Info.plist",
         "<plist><dict>" + (key ? "<key>CFBundleIconFile</key><string>" + *key + "</string>" : "") +
             "</dict></plist>");
     const std::string icon =

@@ -21,8 +21,8 @@ using ::testing::ElementsAre;
 // home's text without being below it.
 Folders foldersIn(const TempTree& tree) {
   return {.home = tree.path("al"),
-          .applications = tree.path("alice/Applications"),
-          .library = tree.path("alice/Library")};
+      .applications = tree.path("alice/Applications"),
+      .library = tree.path("alice/Library")};
 }
 
 // Each application as "name|bundleId|version|size|apple|modified|folder", in answer order.
@@ -44,26 +44,21 @@ std::vector<std::string> summary(const ValueMap& answer, const TempTree& tree) {
 TEST(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhenCancelled) {
   TempTree tree;
   makeBundle(tree, "alice/Applications/Big.app",
-             {{"CFBundleDisplayName", "Big Editor"},
-              {"CFBundleName", "Big"},
-              {"CFBundleIdentifier", "com.apple.big"},
-              {"CFBundleShortVersionString", "2.1"},
-              {"CFBundleVersion", "2100"}},
-             9000);
+      {{"CFBundleDisplayName", "Big Editor"}, {"CFBundleName", "Big"},
+          {"CFBundleIdentifier", "com.apple.big"}, {"CFBundleShortVersionString", "2.1"},
+          {"CFBundleVersion", "2100"}},
+      9000);
   makeBundle(tree, "alice/Applications/Bin.app",
-             {{"CFBundleName", "Bar"},
-              {"CFBundleIdentifier", "com.applex.tool"},
-              {"CFBundleVersion", "1234"}},
-             7000, PlistFormat::binary);
+      {{"CFBundleName", "Bar"}, {"CFBundleIdentifier", "com.applex.tool"},
+          {"CFBundleVersion", "1234"}},
+      7000, PlistFormat::binary);
   makeBundle(tree, "alice/Applications/Blank.app",  // present but empty strings are used
-             {{"CFBundleDisplayName", ""},
-              {"CFBundleName", "No"},
-              {"CFBundleShortVersionString", ""},
-              {"CFBundleVersion", "9"}},
-             6000);
+      {{"CFBundleDisplayName", ""}, {"CFBundleName", "No"}, {"CFBundleShortVersionString", ""},
+          {"CFBundleVersion", "9"}},
+      6000);
   makeBundle(tree, "alice/Applications/Baz.app", {}, 5000);
   makeBundle(tree, "alice/Applications/Typed.app",  // values of another type count as absent
-             {{"CFBundleDisplayName", 1}, {"CFBundleIdentifier", 2}, {"CFBundleVersion", 3}}, 4000);
+      {{"CFBundleDisplayName", 1}, {"CFBundleIdentifier", 2}, {"CFBundleVersion", 3}}, 4000);
   makeBundle(tree, "alice/Applications/Tool.APP", {}, 99999);  // the suffix is case-sensitive
   makeBundle(tree, "alice/Applications/Games/Inner.app", {}, 99999);  // one level only
   tree.symlink(tree.path("alice/Applications/Big.app"), "alice/Applications/Link.app");
@@ -76,15 +71,13 @@ TEST(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhenC
   ::utimensat(AT_FDCWD, tree.path("alice/Applications/Baz.app").c_str(), times, 0);
 
   TestContext context(foldersIn(tree));
-  EXPECT_THAT(
-      summary(listApps(*context), tree),
+  EXPECT_THAT(summary(listApps(*context), tree),
       ElementsAre("Big Editor|com.apple.big|2.1|9000|apple|alice/Applications",
-                  "Bar|com.applex.tool|1234|7000|-|alice/Applications",
-                  "|||6000|-|alice/Applications", "Baz|||5000|-|1700000000|alice/Applications",
-                  "Typed|||4000|-|alice/Applications", "Same|||1000|-|al/Applications",
-                  "Same|||1000|-|alice/Applications/Utilities",
-                  // read through the link, measured as the link
-                  "Big Editor|com.apple.big|2.1|0|apple|alice/Applications"));
+          "Bar|com.applex.tool|1234|7000|-|alice/Applications", "|||6000|-|alice/Applications",
+          "Baz|||5000|-|1700000000|alice/Applications", "Typed|||4000|-|alice/Applications",
+          "Same|||1000|-|al/Applications", "Same|||1000|-|alice/Applications/Utilities",
+          // read through the link, measured as the link
+          "Big Editor|com.apple.big|2.1|0|apple|alice/Applications"));
   // One event per application, counting the list so far, and no final event.
   ASSERT_EQ(context.events.size(), 8u);
   for (size_t i = 0; i < 8; ++i) {
@@ -104,11 +97,11 @@ TEST(ListApps, ReadsBundlesWithFallbacksSortsBySizeInDiscoveryOrderAndStopsWhenC
 }
 
 // Each leftover as "name|size", "|weak" added for weak matches, in answer order.
-std::vector<std::string> leftovers(const Folders& folders, const std::string& bundleId,
-                                   const std::string& name) {
+std::vector<std::string> leftovers(
+    const Folders& folders, const std::string& bundleId, const std::string& name) {
   std::vector<std::string> rows;
   for (const Value& item :
-       get<ValueList>(appLeftovers(*TestContext(folders), bundleId, name), "items")) {
+      get<ValueList>(appLeftovers(*TestContext(folders), bundleId, name), "items")) {
     const ValueMap m = asMap(item);
     EXPECT_EQ(m.size(), 4u);
     EXPECT_TRUE(get<std::string>(m, "path").ends_with(get<std::string>(m, "name").substr(1)));
@@ -135,14 +128,14 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   tree.touch("al/Library/Preferences/xcom.example.myapp.plist", 1);
   const std::string machine = tree.path("alice/Library");
   EXPECT_THAT(leftovers(foldersIn(tree), "com.example.MyApp", "MyApp"),
-              ElementsAre("~/Library/Application Support/MyApp|100", "~/Library/Caches/MyApp|20",
-                          "~/Library/Preferences/com.example.myapp-helper.plist|11",
-                          "~/Library/Logs/MyApp Data|4|weak",  // perhaps another application's
-                          "~/Library/Containers/TEAMID.com.example.myapp|10",
-                          "~/Library/Group Containers/group.com.example.myapp|5",
-                          "~/Library/Saved Application State/myapp.savedState|6",
-                          machine + "/LaunchDaemons/com.example.MyApp.helper.plist|9",
-                          machine + "/Caches/MyApp|8"));
+      ElementsAre("~/Library/Application Support/MyApp|100", "~/Library/Caches/MyApp|20",
+          "~/Library/Preferences/com.example.myapp-helper.plist|11",
+          "~/Library/Logs/MyApp Data|4|weak",  // perhaps another application's
+          "~/Library/Containers/TEAMID.com.example.myapp|10",
+          "~/Library/Group Containers/group.com.example.myapp|5",
+          "~/Library/Saved Application State/myapp.savedState|6",
+          machine + "/LaunchDaemons/com.example.MyApp.helper.plist|9",
+          machine + "/Caches/MyApp|8"));
   // What is no identifier names nothing, however many names hold it.
   for (const char* notAnIdentifier : {".plist", "com.", "com.example."}) {
     EXPECT_THAT(leftovers(foldersIn(tree), notAnIdentifier, ""), ::testing::IsEmpty())
@@ -158,8 +151,8 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   Folders slashed = foldersIn(tree);
   slashed.home += "/";  // a home with a trailing slash still shortens the paths below it
   EXPECT_THAT(leftovers(slashed, "com.example.toolkit", "Tk"),
-              ElementsAre("~/Library/Application Support/Toolkit|1|weak",
-                          machine + "/Application Support/toolkit|4|weak"));
+      ElementsAre("~/Library/Application Support/Toolkit|1|weak",
+          machine + "/Application Support/toolkit|4|weak"));
 }
 
 TEST(LeftoverTerms, FoldFullUnicodeCaseAndCountCharactersNotBytes) {
@@ -175,7 +168,7 @@ TEST(LeftoverTerms, FoldFullUnicodeCaseAndCountCharactersNotBytes) {
   for (const auto& [bundleId, name, entry, inApplicationSupport, match] : cases) {
     SCOPED_TRACE(std::string(bundleId) + " / " + name + " / " + entry);
     EXPECT_EQ(LeftoverTerms(bundleId, name).match(lowerCased(entry).value(), inApplicationSupport),
-              match);
+        match);
   }
   EXPECT_EQ(lowerCased("\xff"), std::nullopt);
 }

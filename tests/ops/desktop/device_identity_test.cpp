@@ -17,24 +17,16 @@ TEST(DesktopServices, NameAndIdentifierComeFromTheMachineFilesWithTheirFallbacks
     const char *host, *name, *id;  // the id's seed in each row's comment
   } cases[] = {
       {"  abc\n", "def\n", "PRETTY_HOSTNAME=\"Ann \\\"the\\\" Mac \\\\ \\$HOME\"\n", "box",
-       "Ann \"the\" Mac \\ $HOME", "mac-695d04d77fcb5a543f3fff36ad625b3c8b37fc56"},  // abc
+          "Ann \"the\" Mac \\ $HOME", "mac-695d04d77fcb5a543f3fff36ad625b3c8b37fc56"},  // abc
       {"", "def\n",
-       "# PRETTY_HOSTNAME=no\nICON_NAME=computer\n  PRETTY_HOSTNAME='It'\\''s \"mine\"'\n", "box",
-       "It's \"mine\"", "mac-cc767803b39bb8513c9dd136467512caffee968a"},  // def
+          "# PRETTY_HOSTNAME=no\nICON_NAME=computer\n  PRETTY_HOSTNAME='It'\\''s \"mine\"'\n",
+          "box", "It's \"mine\"", "mac-cc767803b39bb8513c9dd136467512caffee968a"},  // def
       {"\n", " \n", "PRETTY_HOSTNAME=\"Ann's \\\"Mac\\\"\"\n", "box", "Ann's \"Mac\"",
-       "mac-86d9ddcd10f7e282ed8b88fad3b6ff1b1bb91b85"},  // Ann's "Mac"
-      {{},
-       {},
-       "PRETTY_HOSTNAME=\nPRETTY_HOSTNAME_OLD=x\n",
-       "box",
-       "box",
-       "mac-dd1f6b2ef2fa2bff293df3bba9b0dd489e0e7c2b"},  // box
-      {{},
-       {},
-       "PRETTY_HOSTNAME=first\nPRETTY_HOSTNAME=Plain\\ box  \n",
-       "",
-       "Plain box",
-       "mac-6e56f19d46bbe764009887faf522ae0739f09a36"},                        // Plain box
+          "mac-86d9ddcd10f7e282ed8b88fad3b6ff1b1bb91b85"},  // Ann's "Mac"
+      {{}, {}, "PRETTY_HOSTNAME=\nPRETTY_HOSTNAME_OLD=x\n", "box", "box",
+          "mac-dd1f6b2ef2fa2bff293df3bba9b0dd489e0e7c2b"},  // box
+      {{}, {}, "PRETTY_HOSTNAME=first\nPRETTY_HOSTNAME=Plain\\ box  \n", "", "Plain box",
+          "mac-6e56f19d46bbe764009887faf522ae0739f09a36"},                     // Plain box
       {{}, {}, {}, "", "Mac", "mac-9bc0a605ff467b1e641beb4f94863827a8c2e089"}  // unknown-mac
   };
   for (const auto& c : cases) {

@@ -33,8 +33,8 @@ void poke(const std::string& path, int64_t at) {
 class DuplicateStages : public ::testing::Test {
  protected:
   // Copies of one patterned file, each with an X at the offsets given.
-  Paths copies(int64_t size,
-               const std::vector<std::pair<std::string, std::vector<int64_t>>>& files) {
+  Paths copies(
+      int64_t size, const std::vector<std::pair<std::string, std::vector<int64_t>>>& files) {
     Paths paths;
     for (const auto& [name, marks] : files) {
       paths.push_back(tree.touch(name, size, 7));
@@ -74,7 +74,7 @@ TEST_F(DuplicateStages, PrefixesReadOncePerFileAndOnlyOfRegularFilesStillAsTheWa
   }
   EXPECT_EQ(digests.bytesRead(), 65536);
   EXPECT_FALSE(digests.prefixDigest(tree.touch("grown", 3 * kMiB + 124, 1),
-                                    3 * kMiB + 123));  // since the walk
+      3 * kMiB + 123));  // since the walk
   std::string fifo = tree.path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   EXPECT_FALSE(digests.prefixDigest(fifo, 0));  // a blocking open would wait for a writer forever
@@ -88,20 +88,15 @@ TEST_F(DuplicateStages, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBytes
   const int64_t size =
       kPrefix + 2 * kWindow + 100;  // three windows after the prefix, the last one short
   const int64_t rest = size - kPrefix;
-  Paths files = copies(size, {{"loner", {size - 1}},
-                              {"b1", {kPrefix + 10}},
-                              {"a1", {}},
-                              {"b2", {kPrefix + 10}},
-                              {"a2", {}},
-                              {"c", {kPrefix + 20}}});
+  Paths files = copies(size, {{"loner", {size - 1}}, {"b1", {kPrefix + 10}}, {"a1", {}},
+                                 {"b2", {kPrefix + 10}}, {"a2", {}}, {"c", {kPrefix + 20}}});
   files.push_back(tree.hardlink("a1", "a1-link"));
   files.push_back(tree.hardlink("c", "c-link"));
   std::vector<CandidateGroup> sets = splitByPrefixDigest({size, {}, files}, digests);
 
   EXPECT_EQ(compare(sets),
-            (std::vector<Paths>{{tree.path("a1"), tree.path("a1-link"), tree.path("a2")},
-                                {tree.path("b1"), tree.path("b2")},
-                                {tree.path("c"), tree.path("c-link")}}));
+      (std::vector<Paths>{{tree.path("a1"), tree.path("a1-link"), tree.path("a2")},
+          {tree.path("b1"), tree.path("b2")}, {tree.path("c"), tree.path("c-link")}}));
   EXPECT_EQ(comparer.counts().digests, 3);
   EXPECT_EQ(comparer.counts().bytesHashed, 3 * rest);
   EXPECT_EQ(comparer.counts().bytesRead, 6 * rest);  // the loner to its last window, links once
@@ -120,7 +115,7 @@ TEST_F(DuplicateStages, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) {
     files.push_back(tree.sparseFile(name, 40 * kMiB));
   for (int i : {2, 3}) poke(files[i], 20 * kMiB + 5);
   EXPECT_EQ(compare(splitByPrefixDigest({40 * kMiB, {}, files}, digests)),
-            (std::vector<Paths>{{files[0], files[1]}, {files[2], files[3]}}));
+      (std::vector<Paths>{{files[0], files[1]}, {files[2], files[3]}}));
   const int64_t shared = (20 * kMiB + 5 - kPrefix) / kWindow * kWindow;  // the windows before
   EXPECT_EQ(comparer.counts().bytesHashed, shared + 2 * (40 * kMiB - kPrefix - shared));
 
@@ -131,21 +126,17 @@ TEST_F(DuplicateStages, ClassesPartingInAMiddleWindowAndManyClassesInOneSet) {
   }
   std::vector<Paths> found = compare(splitByPrefixDigest({kPrefix + 4096, {}, files}, digests));
   EXPECT_EQ(found.size(), 20u);
-  EXPECT_TRUE(std::all_of(found.begin(), found.end(),
-                          [](const Paths& group) { return group.size() == 15; }));
+  EXPECT_TRUE(std::all_of(
+      found.begin(), found.end(), [](const Paths& group) { return group.size() == 15; }));
 }
 
 // The first member is the one changed late: its windows were hashed, but they were the bytes
 // the others were compared with, so the others' group stands without it.
 TEST_F(DuplicateStages, FilesChangedSinceThePrefixOrDuringTheComparisonLeaveTheirClass) {
   const int64_t size = kPrefix + 3 * kWindow;
-  Paths files = copies(size, {{"changedLate", {}},
-                              {"kept1", {}},
-                              {"shrunkBefore", {}},
-                              {"shrunkDuring", {}},
-                              {"kept2", {}},
-                              {"pair1", {size - 1}},
-                              {"pair2", {size - 1}}});
+  Paths files =
+      copies(size, {{"changedLate", {}}, {"kept1", {}}, {"shrunkBefore", {}}, {"shrunkDuring", {}},
+                       {"kept2", {}}, {"pair1", {size - 1}}, {"pair2", {size - 1}}});
   std::vector<CandidateGroup> sets = splitByPrefixDigest({size, {}, files}, digests);
   ASSERT_EQ(::truncate(files[2].c_str(), kPrefix + kWindow), 0);
   ASSERT_EQ(::truncate(files[6].c_str(), kPrefix + kWindow), 0);  // its twin is left alone

@@ -67,7 +67,7 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   tree.touch("deep/Library/s", 100, 2);
   tree.touch("s/bad-\xfe", 100, 2);  // compared and counted, never listed
   std::string last(kPrefixDigestBytes,
-                   'l');  // the prefix is the whole file: it alone tells these apart
+      'l');  // the prefix is the whole file: it alone tells these apart
   tree.write("last/a", last);
   last.back() ^= 1;
   tree.write("last/b", last);
@@ -78,24 +78,22 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
 
   Outcome outcome = scan();
   EXPECT_EQ(groupPaths(outcome),
-            (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
-                                {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
+      (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
+          {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
   EXPECT_EQ(get<int64_t>(group(outcome, 0), "size"), tenMiB);
   EXPECT_EQ(get<std::string>(group(outcome, 0), "hash"), hashFile(tree.path("a/copy"))->hex());
   EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
-            (ValueMap{{"path", tree.path("s/a")},
-                      {"name", "a"},
-                      {"size", int64_t{100}},
-                      {"modified", int64_t{1600000000}}}));
+      (ValueMap{{"path", tree.path("s/a")}, {"name", "a"}, {"size", int64_t{100}},
+          {"modified", int64_t{1600000000}}}));
   EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"),
-            2 * tenMiB + 300);  // the unlisted copy wastes too
+      2 * tenMiB + 300);  // the unlisted copy wastes too
   EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 11);
 
   ValueMap empty = group(scan(0), 2);  // empty files now qualify and form a group wasting nothing
   EXPECT_EQ(get<int64_t>(empty, "size"), 0);
   EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
   EXPECT_EQ(get<std::string>(empty, "hash"),
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+      "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
   Outcome missing =
       run([&](OperationContext& c) { return scanDuplicates(c, tree.path("missing"), 1); });
@@ -143,7 +141,7 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   std::string fileNamedLikeAFolder = tree.sparseFile("code/node_modules", kBig);
   // Hidden entries go before any name is looked at: ".git" stands for every hidden skipped name.
   for (const char* skipped : {"Library/Caches/big", "code/a/.git/big", "code/a/node_modules/big",
-                              ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
+           ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
     tree.sparseFile(skipped, kBig);
   }
   tree.symlink(visible, "link-to-file");
@@ -156,13 +154,10 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   Outcome fromHome = scan(tree.root());
   Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
   EXPECT_THAT(paths(fromHome),
-              ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
+      ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
   EXPECT_EQ(asMap(get<ValueList>(fromHome.answer, "items")[0]),
-            (ValueMap{{"path", photo},
-                      {"name", "Photo.JPG"},
-                      {"size", kBig + 1},
-                      {"ext", "jpg"},
-                      {"modified", int64_t{-1}}}));
+      (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1}, {"ext", "jpg"},
+          {"modified", int64_t{-1}}}));
   EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 6);
   EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
   EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
@@ -215,10 +210,10 @@ ValueMap child(const ValueMap& node, const std::string& name) {
   return {};
 }
 
-ValueMap node(const std::string& name, const std::string& path, int64_t size, int64_t files,
-              bool isDir) {
-  return {{"name", name},   {"path", path},   {"size", size},
-          {"files", files}, {"isDir", isDir}, {"children", ValueList{}}};
+ValueMap node(
+    const std::string& name, const std::string& path, int64_t size, int64_t files, bool isDir) {
+  return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir},
+      {"children", ValueList{}}};
 }
 
 class AnalyzeDiskTest : public FinderTest {
@@ -232,12 +227,8 @@ class AnalyzeDiskTest : public FinderTest {
 // "zeros" the forty it shows and no remainder for the empty ones left.
 TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChildrenAreShown) {
   for (const auto& [file, size] :
-       std::vector<std::pair<std::string, int64_t>>{{"a/b/c/d/deep", 100},
-                                                    {"a/b/c/direct", 10},
-                                                    {"a/y", 5},
-                                                    {"x.bin", 7},
-                                                    {".hidden/h", 3},
-                                                    {"Tool.app/Contents/t", 4}}) {
+      std::vector<std::pair<std::string, int64_t>>{{"a/b/c/d/deep", 100}, {"a/b/c/direct", 10},
+          {"a/y", 5}, {"x.bin", 7}, {".hidden/h", 3}, {"Tool.app/Contents/t", 4}}) {
     tree.touch(file, size);
   }
   for (int i = 1; i <= 45; ++i) tree.touch("many/f" + std::to_string(i), i);
@@ -253,7 +244,7 @@ TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChild
   EXPECT_EQ(get<int64_t>(root, "scanned"), 6 + 46 + 45);
   EXPECT_FALSE(get<bool>(root, "cancelled"));
   EXPECT_EQ(stringsAt(get<ValueList>(root, "children"), "name"),
-            (Paths{"zeros", "many", "a", "x.bin", "Tool.app", ".hidden"}));
+      (Paths{"zeros", "many", "a", "x.bin", "Tool.app", ".hidden"}));
   EXPECT_EQ(child(root, "x.bin"), node("x.bin", tree.path("x.bin"), 7, 1, false));
   EXPECT_EQ(child(child(child(root, "a"), "b"), "c"), node("c", tree.path("a/b/c"), 110, 2, true));
   ValueList many = get<ValueList>(child(root, "many"), "children");

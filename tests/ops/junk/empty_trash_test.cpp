@@ -11,11 +11,10 @@ std::string withNul(const std::string& before, const std::string& after) {
 }
 
 Value trashResult(const std::vector<std::string>& trashed, const std::vector<std::string>& failed,
-                  const std::string& error, bool cancelled = false) {
+    const std::string& error, bool cancelled = false) {
   return ValueMap{{"trashed", ValueList(trashed.begin(), trashed.end())},
-                  {"failed", ValueList(failed.begin(), failed.end())},
-                  {"error", error},
-                  {"cancelled", cancelled}};
+      {"failed", ValueList(failed.begin(), failed.end())}, {"error", error},
+      {"cancelled", cancelled}};
 }
 
 Event trashEvent(const std::string& path, int64_t count, int64_t bytes) {
@@ -39,27 +38,24 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   // A path given twice went with its first mention. Refused and missing paths fail; only the
   // first three failures are described.
   const std::string missing = tree.path("missing");
-  // clang-format off
   const std::vector<std::string> paths = {spaced, again, link + "/", folder, spaced, missing,
       tree.path("c/.."), "/", withNul(folder, "/..")};
-  // clang-format on
   context.events.clear();
   EXPECT_EQ(Value(trashItems(*context, paths)),
-            trashResult({spaced, again, link + "/", folder}, {missing, paths[6], "/", paths[8]},
-                        missing + ": No such file or directory\n" + paths[6] +
-                            ": Invalid argument\n/: Device or resource busy"));
+      trashResult({spaced, again, link + "/", folder}, {missing, paths[6], "/", paths[8]},
+          missing + ": No such file or directory\n" + paths[6] +
+              ": Invalid argument\n/: Device or resource busy"));
   EXPECT_THAT(context.events,
-              ::testing::ElementsAre(trashEvent(spaced, 1, 10), trashEvent(again, 2, 30),
-                                     trashEvent(link + "/", 3, 30), trashEvent(folder, 4, 60),
-                                     trashEvent(spaced, 5, 60), trashEvent(missing, 6, 60),
-                                     trashEvent(paths[6], 7, 60), trashEvent("/", 8, 60),
-                                     trashEvent(paths[8], 9, 60), trashEvent("", 9, 60)));
+      ::testing::ElementsAre(trashEvent(spaced, 1, 10), trashEvent(again, 2, 30),
+          trashEvent(link + "/", 3, 30), trashEvent(folder, 4, 60), trashEvent(spaced, 5, 60),
+          trashEvent(missing, 6, 60), trashEvent(paths[6], 7, 60), trashEvent("/", 8, 60),
+          trashEvent(paths[8], 9, 60), trashEvent("", 9, 60)));
   EXPECT_FALSE(present(spaced) || present(again) || present(link) || present(folder));
   EXPECT_EQ(readFile(trash + "/files/100% sure.txt.2"), readFile(tree.touch("expected", 20)));
   EXPECT_THAT(readFile(trash + "/info/100% sure.txt.2.trashinfo"),
-              ::testing::HasSubstr("\nPath=" + tree.root() + "/b/100%25%20sure.txt\n"));
-  EXPECT_THAT(readFile(trash + "/info/link.trashinfo"),
-              ::testing::HasSubstr("\nPath=" + link + "\n"));
+      ::testing::HasSubstr("\nPath=" + tree.root() + "/b/100%25%20sure.txt\n"));
+  EXPECT_THAT(
+      readFile(trash + "/info/link.trashinfo"), ::testing::HasSubstr("\nPath=" + link + "\n"));
   char target[16] = {};
   EXPECT_EQ(::readlink((trash + "/files/link").c_str(), target, sizeof target - 1), 9);
   EXPECT_STREQ(target, "../target");
@@ -89,7 +85,7 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   tree.symlink(tree.path("elsewhere"), "home/data/Trash");
   EXPECT_EQ(Value(emptyTrash(*context)), deleteResult(0));
   EXPECT_EQ(json(trashItems(*context, {second})),
-            json(trashResult({}, {second}, trash + ": Not a directory")));
+      json(trashResult({}, {second}, trash + ": Not a directory")));
   EXPECT_TRUE(present(second));
   EXPECT_EQ(findByteSum(tree.path("elsewhere")), 10);
 }

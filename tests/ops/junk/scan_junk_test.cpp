@@ -49,13 +49,12 @@ class JunkScan : public ::testing::Test {
   std::string home_ = tree_.makeDir("home");
   std::string tmp_ = tree_.makeDir("tmp");
   Folders folders_{home_, tmp_ + "/", tree_.path("home2/Trash"), tree_.path("Applications"),
-                   tree_.path("Library")};
+      tree_.path("Library")};
 };
 
 TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   const std::string caches = "home/Library/Caches/";
   const std::string bundle = "home/Applications/Safari.app/Contents/Resources/";
-  // clang-format off
   for (const auto& [path, size] : std::vector<std::pair<std::string, int>>{
            {caches + "Google/Chrome/x", 100}, {caches + "Google/y", 5}, {caches + "Firefox/x", 200},
            {caches + "com.apple.Safari/x", 300}, {caches + "CocoaPods/x", 400},
@@ -70,7 +69,6 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
            {"home/Applications/Tool/Contents/Resources/it.lproj/x", 1000}}) {  // not a bundle
     tree_.touch(path, size);
   }
-  // clang-format on
   tree_.symlink(tree_.path(caches + "proj"), "home/.cache");  // a root that is a link
   timespec stamp[2] = {{0, UTIME_OMIT}, {1600000000, 900000000}};
   ASSERT_EQ(::utimensat(AT_FDCWD, tree_.path("tmp/t1").c_str(), stamp, 0), 0);
@@ -96,21 +94,17 @@ TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
   EXPECT_EQ(summary(found["systemCache"]), "c:3 =3");
   // A listed entry's time in whole seconds; the temporary folder ends in "/", and paths are
   // joined as plain strings. A whole root has no time, and is named from "~" only below the home.
-  // clang-format off
   EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"}, {"name", "t1"}, {"size", 5},
                                            {"isDir", false}, {"modified", 1600000000}}));
-  // clang-format on
-  // clang-format off
   EXPECT_EQ(found["trash"]["items"][0],
       (Json{{"path", tree_.path("home2/Trash/files")}, {"name", tree_.path("home2/Trash/files")},
           {"size", 25}, {"isDir", false}, {"modified", 0}}));
-  // clang-format on
   EXPECT_EQ(summary(found["browsers"]),
-            "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
-            "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
+      "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
+      "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
   EXPECT_EQ(summary(found["crashReports"]), "crash.ips:8 =8");
   EXPECT_EQ(summary(found["localization"]),
-            "Safari.app \u00B7 fr.lproj:10d Safari.app \u00B7 zh-Hans.lproj:7d =17");
+      "Safari.app \u00B7 fr.lproj:10d Safari.app \u00B7 zh-Hans.lproj:7d =17");
   EXPECT_EQ(found["localization"]["items"][0]["path"], tree_.path(bundle + "fr.lproj"));
   EXPECT_EQ(Json({scan["count"], scan["total"], scan["cancelled"]}), Json({17, 1795, false}));
 }
@@ -119,7 +113,7 @@ TEST_F(JunkScan, CancelDuringTheFifthCategoryKeepsWhatWasFoundUpToThere) {
   // One item in each of the first four categories, two in the fifth ("trash"), one in the
   // sixth ("developer"); the cancel lands inside the offer of the first trash item.
   for (const char* path : {"home/Library/Caches/a", "home/Library/Logs/l", "C/s", "tmp/t",
-                           "home2/Trash/files/x", "home2/Trash/files/y", "home/.cache/z"}) {
+           "home2/Trash/files/x", "home2/Trash/files/y", "home/.cache/z"}) {
     tree_.touch(path, 60);
   }
   test::TestContext context(folders_);

@@ -76,11 +76,9 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
   EXPECT_EQ(bare.at("host"), Value("box"));
 
   // Other releases: the leading numbers, three of them.
-  // clang-format off
-  const std::pair<const char*, const char*> cases[] = {
-      {"5.15", "5.15.0"}, {"6.8.0+", "6.8.0"}, {"5.15-rc1", "5.15.0"}, {"6.18.44.2-x", "6.18.44"},
-      {"14", "14.0.0"}, {"4.019.00", "4.19.0"}, {"", "0.0.0"}, {"6..1", "6.0.0"}};
-  // clang-format on
+  const std::pair<const char*, const char*> cases[] = {{"5.15", "5.15.0"}, {"6.8.0+", "6.8.0"},
+      {"5.15-rc1", "5.15.0"}, {"6.18.44.2-x", "6.18.44"}, {"14", "14.0.0"}, {"4.019.00", "4.19.0"},
+      {"", "0.0.0"}, {"6..1", "6.0.0"}};
   for (const auto& [release, version] : cases)
     EXPECT_EQ(osVersionFromRelease(release), version) << release;
 }
@@ -137,37 +135,34 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
       {"pid": 16, "name": "d", "mem": 1024}, {"pid": 17, "name": "e", "mem": 1024}])");
   const int64_t page = ::sysconf(_SC_PAGESIZE);
   auto bytes = [&](int64_t kib) { return kib * 1024 / page * page; };
-  // clang-format off
-  EXPECT_EQ(memoryInfo(*context), (ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB},
-      {"free", bytes(1048576 + 524288)}, {"cached", bytes(262144 + 131072)}, {"wired", bytes(512)},
-      {"compressed", int64_t{0}}, {"pressure", int64_t{75}}, {"topProcesses", processes}}));
-  // clang-format on
+  EXPECT_EQ(memoryInfo(*context),
+      (ValueMap{{"total", 16 * kGiB}, {"used", 12 * kGiB}, {"free", bytes(1048576 + 524288)},
+          {"cached", bytes(262144 + 131072)}, {"wired", bytes(512)}, {"compressed", int64_t{0}},
+          {"pressure", int64_t{75}}, {"topProcesses", processes}}));
 
   // Pressure is truncated and used held within total.
   auto figures = [&](const std::string& text) {
-    return memoryFigures(physicalMemoryFromMeminfo(text).value_or(0),
-                         memoryPagesFromMeminfo(text, page), page);
+    return memoryFigures(
+        physicalMemoryFromMeminfo(text).value_or(0), memoryPagesFromMeminfo(text, page), page);
   };
   EXPECT_EQ(figures(meminfo(16, 13526632)).pressure, 80);  // 12.9 of 16 GiB: truncated, not rounded
   const MemoryFigures over = figures(meminfo(4, 6 * kKiBPerGiB));
   EXPECT_EQ(std::pair(over.used, over.pressure), std::pair(4 * kGiB, int64_t{100}));
   EXPECT_EQ(figures(meminfo(4, 0) + "Zswap:   1024 kB\n").used,
-            1536 * 1024);                                            // wired and compressed
+      1536 * 1024);                                                  // wired and compressed
   EXPECT_EQ(figures("MemTotal: 1024 kB\nMemFree: 1 kB\n").used, 0);  // no Active: no statistics
 
   const int64_t wired = 512 * 1024;
-  // clang-format off
-  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", true}, {"error", ""}, {"before", 12 * kGiB},
-      {"after", 5 * kGiB + wired}, {"freed", 7 * kGiB - wired}}));
-  // clang-format on
+  EXPECT_EQ(
+      optimizeMemory(*context), (ValueMap{{"ok", true}, {"error", ""}, {"before", 12 * kGiB},
+                                    {"after", 5 * kGiB + wired}, {"freed", 7 * kGiB - wired}}));
 
   // Refused, and memory grew meanwhile: the error text, both measurements, nothing freed.
   purge.answer = {false, "sh: 1: cannot create /proc/sys/vm/drop_caches: Read-only file system"};
   settledActiveKiB = 7 * kKiBPerGiB;
-  // clang-format off
-  EXPECT_EQ(optimizeMemory(*context), (ValueMap{{"ok", false}, {"error", *purge.answer.text},
-      {"before", 5 * kGiB + wired}, {"after", 7 * kGiB + wired}, {"freed", int64_t{0}}}));
-  // clang-format on
+  EXPECT_EQ(optimizeMemory(*context),
+      (ValueMap{{"ok", false}, {"error", *purge.answer.text}, {"before", 5 * kGiB + wired},
+          {"after", 7 * kGiB + wired}, {"freed", int64_t{0}}}));
   EXPECT_EQ(purgesBeforePause, (std::vector<size_t>{1, 2}));
 }
 

@@ -12,8 +12,8 @@ class DeleteItems : public ::testing::Test {
   Folders folders{.home = tree.makeDir("home"), .trash = tree.path("home/data/Trash")};
 };
 
-TEST_F(DeleteItems,
-       TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissingPathsWithoutTrace) {
+TEST_F(
+    DeleteItems, TreeGoesWithExactlyItsBytesLinksWithoutTheirTargetsAndMissingPathsWithoutTrace) {
   tree.touch("work/a.bin", 1000);
   tree.touch("neighbour/keep", 77);
   tree.symlink(tree.path("neighbour"), "work/link-out");
@@ -40,8 +40,7 @@ TEST_F(DeleteItems,
   EXPECT_TRUE(admin.scripts.empty());  // nothing stood, so no administrator step
 }
 
-TEST_F(
-    DeleteItems,
+TEST_F(DeleteItems,
     WhatStillStandsFailsWithAtMostThreeErrorLinesAfterOneAdministratorStepForAllEvenAfterACancel) {
   // Root's folders keep what is directly inside them from the nobody user. a and it's "b" are
   // nobody's but not writable: the "administrator" (the recording runner) opens them up.
@@ -86,8 +85,7 @@ TEST_F(
   const std::string firstThreeErrors = f0 + denied + a + "/file" + denied + f1 + denied;
   // A refused password leaves every queued path failed, with the runner's text as a last line.
   // What cannot leave the Trash is no failure of the item: it is reported in the Trash.
-  EXPECT_EQ(
-      answers,
+  EXPECT_EQ(answers,
       json(deleteResult(500 - findByteSum(dir) + 50, {dir}, dir + ": Permission denied")) +
           json(deleteResult(0, {f0, a, f1, b}, firstThreeErrors + "User canceled.")) +
           json(deleteResult(125, {}, a + "/file" + denied + b + "/file: Permission denied")) +

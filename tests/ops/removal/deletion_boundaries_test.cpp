@@ -57,15 +57,15 @@ TEST(DeletionBoundaries, APathHoldingANulByteNamesNoFileForAnyMethodOfTheChannel
   tree.touch("parent/a/g", 3);
   tree.touch("parent/keep", 4);
   const std::string parent = tree.path("parent");
-  const std::vector<std::string> hostile = {withNul(parent + "/a", "/.." + withNul("")),
-                                            withNul(parent)};
+  const std::vector<std::string> hostile = {
+      withNul(parent + "/a", "/.." + withNul("")), withNul(parent)};
   RecordingScriptRunner admin;  // nothing may reach it; were it to, nothing would run
   ChannelHarness channel({.scriptRunner = &admin});
   const std::string nothingDone = json(deleteResult(0));
   const ValueList paths(hostile.begin(), hostile.end());
   EXPECT_EQ(json(channel.call("deleteItems", ValueMap{{"paths", paths}}).answer), nothingDone);
   EXPECT_EQ(json(channel.call("deleteItems", ValueMap{{"paths", paths}, {"toTrash", true}}).answer),
-            nothingDone);
+      nothingDone);
   EXPECT_EQ(json(channel.call("uninstallApp", ValueMap{{"paths", paths}}).answer), nothingDone);
   EXPECT_EQ(json(channel.call("sizeOf", ValueMap{{"path", hostile[1]}}).answer), R"({"size":0})");
   const std::optional<Value> scan =
@@ -103,11 +103,9 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   const std::vector<std::string> paths = {
       in + "/..", in + "/sub/.", in + "/sub/./", in + "/sub/../", ".", "..", link + "/"};
   const std::string reply = runInPrivateMountNamespace([&]() -> std::string {
-    for (const auto& [from, onto, readOnly] : {std::tuple{in, in, true},
-                                               {trash + "/files", trash + "/files", true},
-                                               {a, a + "/sub", false},
-                                               {c, b + "/m", false},
-                                               {c, d + "/m", false}}) {
+    for (const auto& [from, onto, readOnly] :
+        {std::tuple{in, in, true}, {trash + "/files", trash + "/files", true},
+            {a, a + "/sub", false}, {c, b + "/m", false}, {c, d + "/m", false}}) {
       if (std::string failure = bindMount(from, onto, readOnly); !failure.empty()) return failure;
     }
     if (::chdir((in + "/sub").c_str()) != 0) return "cannot enter " + in + "/sub";
@@ -117,8 +115,7 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
     const ValueMap emptied = emptyTrash(*context);
     const Event last = context.events.back();
     const ValueMap trashed = trashItems(*context, {in + "/sub/keep", d});
-    return toJsonText(ValueList{
-        emptied, ValueList{last.path, last.count, last.bytes},
+    return toJsonText(ValueList{emptied, ValueList{last.path, last.count, last.bytes},
         deleteItems(*context, paths, false, true), deleteItems(*context, {link + "/"}, true, true),
         deleteItems(*context, {a + "/sub", b}, false, true), deleteItems(*context, {d}, true, true),
         ValueList(admin.scripts.begin(), admin.scripts.end()), trashed});
@@ -130,32 +127,29 @@ TEST(DeletionBoundaries, NoRouteActsPastALinkAMountOrARefusedPath) {
   const ValueMap& emptied = *answers[0].getIf<ValueMap>();
   EXPECT_EQ(emptied.at("failed"), Value(ValueList{trash + "/files/ok"}));
   EXPECT_THAT(*emptied.at("error").getIf<std::string>(),
-              ::testing::HasSubstr("/files/t\xEF\xBF\xBD/x: Read-only"));
+      ::testing::HasSubstr("/files/t\xEF\xBF\xBD/x: Read-only"));
   EXPECT_EQ(answers[1], Value(ValueList{"", int64_t{2}, int64_t{0}}));  // the last event
   const std::string invalid = ": Invalid argument\n", readOnly = "': Read-only file system";
-  EXPECT_EQ(answers[2],
-            deleteResult(0, paths,
-                         in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
-                             ": Invalid argument\nrm: cannot remove '" + link + readOnly));
-  EXPECT_EQ(answers[3], deleteResult(0, {link + "/"},
-                                     link + ": Invalid cross-device link\nrm: cannot remove '" +
-                                         link + readOnly));
+  EXPECT_EQ(answers[2], deleteResult(0, paths,
+                            in + "/.." + invalid + in + "/sub/." + invalid + in + "/sub/." +
+                                ": Invalid argument\nrm: cannot remove '" + link + readOnly));
+  EXPECT_EQ(
+      answers[3], deleteResult(0, {link + "/"},
+                      link + ": Invalid cross-device link\nrm: cannot remove '" + link + readOnly));
   const std::string mounted = ": another file system is mounted here";
   EXPECT_EQ(answers[4],
-            deleteResult(2, {a + "/sub", b}, a + "/sub" + mounted + "\n" + b + "/m" + mounted));
+      deleteResult(2, {a + "/sub", b}, a + "/sub" + mounted + "\n" + b + "/m" + mounted));
   EXPECT_EQ(answers[5], deleteResult(3, {d}, d + "/m" + mounted));
   EXPECT_EQ(answers[6], Value(ValueList{adminRemovalScript({link}), adminRemovalScript({link})}));
-  EXPECT_EQ(
-      answers[7],
-      Value(ValueMap{{"trashed", ValueList{}},
-                     {"failed", ValueList{in + "/sub/keep", d}},
-                     {"error", in + "/sub/keep: Invalid cross-device link\n" + d + "/m" + mounted},
-                     {"cancelled", false}}));
+  EXPECT_EQ(answers[7],
+      Value(ValueMap{{"trashed", ValueList{}}, {"failed", ValueList{in + "/sub/keep", d}},
+          {"error", in + "/sub/keep: Invalid cross-device link\n" + d + "/m" + mounted},
+          {"cancelled", false}}));
   EXPECT_EQ(entryCount(trash + "/info"), 1) << "a record was left for an item that did not move";
   EXPECT_TRUE(present(trash + "/info/ok.trashinfo"));
   EXPECT_EQ(findByteSum(tree.path("outside")), 6) << "the link's target lost its contents";
-  EXPECT_TRUE(present(link) && present(tree.path("in/sub/keep")) &&
-              present(trash + "/files/t\xfe/x"));
+  EXPECT_TRUE(
+      present(link) && present(tree.path("in/sub/keep")) && present(trash + "/files/t\xfe/x"));
   EXPECT_EQ(findByteSum(a), 5);
   EXPECT_EQ(findByteSum(c), 6);
   EXPECT_FALSE(present(b + "/own") || present(d + "/own"));
@@ -176,7 +170,7 @@ void buildSandbox(const std::string& root) {
   for (const char* folder : {"box/a/b", "box/c", "box/ro/sub", "outside"})
     fs::create_directories(root + "/" + folder);
   for (const char* file :
-       {"box/a/b/f", "box/c/g", "box/e", "box/ro/f", "box/ro/sub/h", "outside/canary"}) {
+      {"box/a/b/f", "box/c/g", "box/e", "box/ro/f", "box/ro/sub/h", "outside/canary"}) {
     std::ofstream(root + "/" + file) << "data";
   }
   fs::create_directory_symlink(root + "/outside", root + "/box/a/l");
@@ -207,19 +201,18 @@ TEST(DeletionBoundaries, RandomPathTextsNeverReachPastTheItemTheyName) {
   ::chmod(pkexec.c_str(), 0755);
   const std::string report = runUnprivileged([&]() -> std::string {
     ShellScriptRunner runner({.pkexec = pkexec});
-    TestContext context({.home = root + "/home", .trash = root + "/home/data/Trash"},
-                        {.scripts = &runner});
-    const std::vector<std::string> pieces = {"a", "b", "l",  "ro", "rl", "rel",
-                                             "e", ".", "..", "",   "f"};
+    TestContext context(
+        {.home = root + "/home", .trash = root + "/home/data/Trash"}, {.scripts = &runner});
+    const std::vector<std::string> pieces = {
+        "a", "b", "l", "ro", "rl", "rel", "e", ".", "..", "", "f"};
     std::mt19937 random(20261207);
     std::string report;
     // The known hostile shapes first, on every route; then random ones. Read by the
     // kernel, "a\0/..\0" is "a", while every check on the whole text sees a path
     // ending in "..": it used to empty the folder above.
-    const std::vector<std::string> known = {
-        "/ro/rl/",     "/ro/rl",          "/a/l/",     "/a/l/.",
-        "/rel//",      "/a/l/../box",     "/ro/rl/..", withNul("/a", "/.." + withNul("")),
-        withNul("/c"), withNul("", "/c"), withNul("/")};
+    const std::vector<std::string> known = {"/ro/rl/", "/ro/rl", "/a/l/", "/a/l/.", "/rel//",
+        "/a/l/../box", "/ro/rl/..", withNul("/a", "/.." + withNul("")), withNul("/c"),
+        withNul("", "/c"), withNul("/")};
     for (int round = 0; round < 400 && report.empty(); ++round) {
       buildSandbox(root);
       std::string path = root + "/box";

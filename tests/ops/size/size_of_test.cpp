@@ -31,11 +31,10 @@ TEST(SizeOf, CountsLogicalBytesOfRegularFilesOnlyNeverFollowingLinks) {
   // Links measure nothing even as the location asked about; kernel file systems hold no
   // data (/proc/kcore alone would claim terabytes); a path holding a NUL byte names no file,
   // though the kernel would read it as the folder before the NUL.
-  for (const std::string& path :
-       {tree.path("m/link-to-file"), tree.path("m/link-to-folder"), tree.path("m/link-to-folder/"),
-        tree.path("missing"), tree.path("m") + std::string(1, '\0') + "/x",
-        std::string("/dev/null"), std::string(), std::string("/proc"),
-        std::string("/proc/kcore")}) {
+  for (const std::string& path : {tree.path("m/link-to-file"), tree.path("m/link-to-folder"),
+           tree.path("m/link-to-folder/"), tree.path("missing"),
+           tree.path("m") + std::string(1, '\0') + "/x", std::string("/dev/null"), std::string(),
+           std::string("/proc"), std::string("/proc/kcore")}) {
     EXPECT_EQ(sizeOf(*context, path), 0) << path;
   }
 }

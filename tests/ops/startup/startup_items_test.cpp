@@ -24,23 +24,21 @@ std::string key(const std::string& name, const std::string& value) {
 std::string text(const std::string& value) { return "<string>" + value + "</string>"; }
 
 ValueMap item(const std::string& id, const std::string& name, const std::string& path,
-              const std::string& kind, bool enabled, bool runAtLoad, bool editable) {
-  return {{"id", id},           {"name", name},           {"path", path},        {"kind", kind},
-          {"enabled", enabled}, {"runAtLoad", runAtLoad}, {"editable", editable}};
+    const std::string& kind, bool enabled, bool runAtLoad, bool editable) {
+  return {{"id", id}, {"name", name}, {"path", path}, {"kind", kind}, {"enabled", enabled},
+      {"runAtLoad", runAtLoad}, {"editable", editable}};
 }
 
 TEST(StartupInventory, ReadsEveryJobFileByItsFolderRules) {
   TempTree tree;
-  const std::vector<LaunchSource> sources = {
-      {tree.makeDir("agents"), kUserAgentKind, true},
+  const std::vector<LaunchSource> sources = {{tree.makeDir("agents"), kUserAgentKind, true},
       {tree.makeDir("global"), kGlobalAgentKind, false},
       {tree.makeDir("daemons"), kDaemonKind, false},
       {tree.path("missing"), kDaemonKind, false}};  // gives nothing
   const std::string on = "<true/>", off = "<false/>";
   // The launch service knows com.a.b, which com.a only begins.
   const std::string loaded = "com.a.b.service loaded active running B\n";
-  const std::string a = tree.write(
-      "agents/com.a.plist",
+  const std::string a = tree.write("agents/com.a.plist",
       job(key("Label", text("com.a")) + key("Program", text("/bin/a")) + key("RunAtLoad", on)));
   const std::string noLabel =
       tree.write("agents/com.example.job.plist", job(key("Program", text("/bin/x"))));
@@ -49,24 +47,22 @@ TEST(StartupInventory, ReadsEveryJobFileByItsFolderRules) {
   const std::string hidden = tree.write("agents/.hidden.plist", "\x01 not a property list");
   for (const char* notAJob : {"agents/job.PLIST", "agents/job.plist.bak"})
     tree.write(notAJob, job(""));
-  const std::string offAgent = tree.write("agents/com.a.b.off.plist",
-                                          job(key("Label", text("com.a.b")) + key("Disabled", on)));
+  const std::string offAgent = tree.write(
+      "agents/com.a.b.off.plist", job(key("Label", text("com.a.b")) + key("Disabled", on)));
   const std::string offGlobal =
       tree.write("global/off.plist", job(key("Disabled", on) + key("RunAtLoad", text("yes"))));
-  const std::string daemon =
-      tree.write("daemons/d.plist",
-                 job(key("Label", text("com.d")) + key("Disabled", off) + key("RunAtLoad", on)));
+  const std::string daemon = tree.write("daemons/d.plist",
+      job(key("Label", text("com.d")) + key("Disabled", off) + key("RunAtLoad", on)));
 
   const ValueList items = launchJobItems(sources, loaded);
   EXPECT_THAT(items,
-              ::testing::UnorderedElementsAre(
-                  item(a, "com.a", "/bin/a", kUserAgentKind, false, true, true),
-                  item(noLabel, "com.example.job", "/bin/x", kUserAgentKind, false, false, true),
-                  item(emptyLabel, "", "", kUserAgentKind, false, false, true),
-                  item(hidden, ".hidden", "", kUserAgentKind, false, false, true),
-                  item(offAgent, "com.a.b", "", kUserAgentKind, false, false, true),
-                  item(offGlobal, "off", "", kGlobalAgentKind, false, false, false),
-                  item(daemon, "com.d", "", kDaemonKind, true, true, false)));
+      ::testing::UnorderedElementsAre(item(a, "com.a", "/bin/a", kUserAgentKind, false, true, true),
+          item(noLabel, "com.example.job", "/bin/x", kUserAgentKind, false, false, true),
+          item(emptyLabel, "", "", kUserAgentKind, false, false, true),
+          item(hidden, ".hidden", "", kUserAgentKind, false, false, true),
+          item(offAgent, "com.a.b", "", kUserAgentKind, false, false, true),
+          item(offGlobal, "off", "", kGlobalAgentKind, false, false, false),
+          item(daemon, "com.d", "", kDaemonKind, true, true, false)));
   // Grouped by folder, in the order of the sources.
   std::string kinds;
   for (const Value& entry : items)
@@ -92,8 +88,7 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
     return tree.write("autostart/" + file, "[Desktop Entry]\nName=" + name + "\nExec=x\n");
   };
   const std::string legit = entry("a-legit.desktop", "Twin");
-  const std::string odd = tree.write(
-      "autostart/b.desktop",
+  const std::string odd = tree.write("autostart/b.desktop",
       "# x\n[Desktop Entry]\nName = Say \"hi\",\\s\\\\ A, /b.desktop\n[Desktop Action x]\nName=No\n");
   const std::string latin1 = entry("c.desktop", "Caf\xe9");
   const std::string huge = tree.sparseFile("autostart/d.desktop", int64_t{600} << 20);
@@ -108,7 +103,7 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
   CountingCommandRunner commands;
   ShellScriptRunner scripts({.autostartFolder = tree.path("autostart")});
   TestContext context({.home = tree.path("home"), .library = tree.path("Library")},
-                      {.commands = &commands, .scripts = &scripts});
+      {.commands = &commands, .scripts = &scripts});
   const ValueMap listing = listStartupItems(*context);
   ValueList logins;
   for (const Value& it : *listing.at("items").getIf<ValueList>()) {
@@ -118,9 +113,9 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
     return Value(item(path, name, path, kLoginItemKind, true, true, true));
   };
   EXPECT_EQ(json(Value(logins)),
-            json(Value(ValueList{login(legit, "Twin"), login(odd, R"(Say "hi", \ A, /b.desktop)"),
-                                 login(latin1, "Caf\uFFFD"), login(huge, "d"),
-                                 login(linked, "Linked"), login(planted, "Twin")})));
+      json(Value(ValueList{login(legit, "Twin"), login(odd, R"(Say "hi", \ A, /b.desktop)"),
+          login(latin1, "Caf\uFFFD"), login(huge, "d"), login(linked, "Linked"),
+          login(planted, "Twin")})));
 
   const auto remove = [&](const std::string& id) {
     return json(removeStartupItem(*context, id, kLoginItemKind));
@@ -157,9 +152,8 @@ class StartupControlTest : public ::testing::Test {
 // domain; a file that cannot be read is only loaded.
 TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) {
   NIMBRA_SKIP_UNLESS_ROOT("a job file for all users is switched only when it is root's");
-  const std::string global =
-      tree.write("global/it's \"x\".plist",
-                 job(key("Label", text("com.x")) + key("Blob", "<data>AAEC</data>")));
+  const std::string global = tree.write("global/it's \"x\".plist",
+      job(key("Label", text("com.x")) + key("Blob", "<data>AAEC</data>")));
   std::string copied;
   scripts.onRun = [&] {
     for (const auto& entry : std::filesystem::directory_iterator(copies))
@@ -175,14 +169,13 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) 
       std::regex_replace(scripts.scripts[0], uuid, "UUID");  // the copy's fresh name
   const std::string quoted = "'" + tree.path("global") + R"(/it'\\''s \"x\".plist')";
   const std::string admin = "\" with administrator privileges";
-  EXPECT_THAT(scripts.scripts, ElementsAre(R"(do shell script "cp ')" + copies + "/UUID.plist' " +
-                                               quoted + " && chown root:wheel " + quoted + admin,
-                                           R"(do shell script "launchctl bootout )" +
-                                               guiDomain(::getuid()) + " " + quoted + admin,
-                                           R"(do shell script "launchctl bootstrap system ')" +
-                                               daemon + "'" + admin));
+  EXPECT_THAT(scripts.scripts,
+      ElementsAre(R"(do shell script "cp ')" + copies + "/UUID.plist' " + quoted +
+                      " && chown root:wheel " + quoted + admin,
+          R"(do shell script "launchctl bootout )" + guiDomain(::getuid()) + " " + quoted + admin,
+          R"(do shell script "launchctl bootstrap system ')" + daemon + "'" + admin));
   EXPECT_THAT(copied, ::testing::AllOf(::testing::HasSubstr("<key>Disabled</key>\n\t<true/>"),
-                                       ::testing::HasSubstr("<data>")));
+                          ::testing::HasSubstr("<data>")));
   EXPECT_EQ(entryCount(copies), 0) << "the copy is gone once installed";
   EXPECT_EQ(commands.runs, 0);
 }
@@ -190,14 +183,13 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) 
 TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirScript) {
   EXPECT_EQ(set("A", kLoginItemKind), R"({"error":"Login items can only be removed","ok":false})");
   for (const std::string& id :
-       std::vector<std::string>{"job.plist", "-rf", "", std::string("/a.plist\0/b", 11)}) {
+      std::vector<std::string>{"job.plist", "-rf", "", std::string("/a.plist\0/b", 11)}) {
     EXPECT_THAT(set(id, kDaemonKind), ::testing::StartsWith(R"({"error":"not the path)"));
     EXPECT_THAT(remove(id, kDaemonKind), ::testing::StartsWith(R"({"error":"not the path)"));
   }
-  EXPECT_EQ(remove(R"(Say "hi" \ now)", kLoginItemKind),
-            R"({"error":"User canceled.","ok":false})");
-  EXPECT_THAT(
-      scripts.scripts,
+  EXPECT_EQ(
+      remove(R"(Say "hi" \ now)", kLoginItemKind), R"({"error":"User canceled.","ok":false})");
+  EXPECT_THAT(scripts.scripts,
       ElementsAre(R"(tell application "System Events" to delete login item "Say \"hi\" \\ now")"));
   EXPECT_EQ(commands.runs, 0);
 }
@@ -211,16 +203,16 @@ TEST(StartupControl, ADaemonThatCannotBeDeletedIsReportedNotRemoved) {
   tree.giveToNobody();
   ::chown(tree.path("daemons").c_str(), 0, 0);
   EXPECT_EQ(runUnprivileged([&] {
-              RecordingScriptRunner scripts;
-              CountingCommandRunner commands;
-              TestContext context({}, {.commands = &commands, .scripts = &scripts});
-              const std::string answer = json(removeStartupItem(*context, daemon, kDaemonKind));
-              // A file of nobody's is not switched: the deletion's attempt is the only script.
-              return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 1
-                         ? ""
-                         : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
-            }),
-            "");
+    RecordingScriptRunner scripts;
+    CountingCommandRunner commands;
+    TestContext context({}, {.commands = &commands, .scripts = &scripts});
+    const std::string answer = json(removeStartupItem(*context, daemon, kDaemonKind));
+    // A file of nobody's is not switched: the deletion's attempt is the only script.
+    return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 1
+               ? ""
+               : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
+  }),
+      "");
   EXPECT_TRUE(present(daemon));
 }
 

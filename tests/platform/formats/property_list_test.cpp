@@ -49,16 +49,16 @@ TEST(PropertyList, ReadsADictionaryAndRewritesOneEntryKeepingTheRestAndTheFileMo
     EXPECT_EQ(job->strings("Mixed"), std::nullopt);
     EXPECT_EQ(job->string("Missing"), std::nullopt);
   }
-  EXPECT_THAT(readFile(copy),
-              ::testing::AllOf(::testing::HasSubstr("<date>2024-01-02T03:04:05Z</date>"),
-                               ::testing::HasSubstr("AAEC"), ::testing::HasSubstr("<real>")));
+  EXPECT_THAT(
+      readFile(copy), ::testing::AllOf(::testing::HasSubstr("<date>2024-01-02T03:04:05Z</date>"),
+                          ::testing::HasSubstr("AAEC"), ::testing::HasSubstr("<real>")));
   struct stat info {};
   ASSERT_EQ(::stat(copy.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   const std::string array = "<plist version=\"1.0\"><array><string>x</string></array></plist>";
   for (const std::string& path :
-       {tree.write("array.plist", array), tree.write("garbage.plist", "\x01\x02not a list"),
-        tree.write("empty.plist", ""), tree.path("missing.plist"), tree.makeDir("dir.plist")}) {
+      {tree.write("array.plist", array), tree.write("garbage.plist", "\x01\x02not a list"),
+          tree.write("empty.plist", ""), tree.path("missing.plist"), tree.makeDir("dir.plist")}) {
     EXPECT_FALSE(PropertyList::readDictionary(path)) << path;
   }
 }
@@ -86,16 +86,15 @@ std::string binaryPlist(const std::vector<std::string>& objects, int refWidth, i
 std::string deepBinary(uint32_t arrays) {
   const auto ref = [](uint32_t index) {
     return std::string{static_cast<char>(index >> 24), static_cast<char>(index >> 16),
-                       static_cast<char>(index >> 8), static_cast<char>(index)};
+        static_cast<char>(index >> 8), static_cast<char>(index)};
   };
   std::vector<std::string> objects = {"\xD3" + ref(1) + ref(2) + ref(3) + ref(4) + ref(5) + ref(6),
-                                      "\x5C"
-                                      "CFBundleName",
-                                      "\x55Label",
-                                      "\x54"
-                                      "Deep",
-                                      "\x55Named",
-                                      "\x55named"};
+      "\x5C"
+      "CFBundleName",
+      "\x55Label",
+      "\x54"
+      "Deep",
+      "\x55Named", "\x55named"};
   for (uint32_t i = 0; i < arrays; ++i) objects.push_back("\xA1" + ref(7 + i));
   objects.push_back("\x51x");
   return binaryPlist(objects, 4, 4);
@@ -105,10 +104,9 @@ std::string deepBinary(uint32_t arrays) {
 // library would expand to 2^n nodes. With 61 levels the file has 319 bytes.
 std::string sharingBinary(char levels) {
   std::vector<std::string> objects = {{'\xD2', 1, 2, 3, 4},
-                                      "\x5C"
-                                      "CFBundleName",
-                                      "\x51S",
-                                      "\x55Named"};
+      "\x5C"
+      "CFBundleName",
+      "\x51S", "\x55Named"};
   for (char i = 0; i < levels; ++i)
     objects.push_back({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
   objects.push_back("\x53xyz");
@@ -124,18 +122,15 @@ std::string deepXml(size_t arrays, const std::string& decoy = "") {
 }
 
 TEST(PropertyList, AFileNestedTooDeepOrExpandingTooFarIsNotReadButOneJustWithinIs) {
-  const std::pair<std::string, bool> cases[] = {
-      {deepXml(kMaxPropertyListNesting - 1), true},
+  const std::pair<std::string, bool> cases[] = {{deepXml(kMaxPropertyListNesting - 1), true},
       {deepXml(kMaxPropertyListNesting), false},
       // Closing tags inside comments and quoted attributes close nothing.
       {deepXml(kMaxPropertyListNesting, "<!-- </array> -->"), false},
       {deepXml(kMaxPropertyListNesting, "<array a=\"</array>\"/>"), false},
       // The reader stops at the end of the top dictionary: what follows it does not count.
       {deepXml(1) + std::string("\0 <array>", 9), true},
-      {deepBinary(kMaxPropertyListNesting - 1), true},
-      {deepBinary(kMaxPropertyListNesting), false},
-      {sharingBinary(10), true},
-      {sharingBinary(20), false}};
+      {deepBinary(kMaxPropertyListNesting - 1), true}, {deepBinary(kMaxPropertyListNesting), false},
+      {sharingBinary(10), true}, {sharingBinary(20), false}};
   for (const auto& [bytes, readable] : cases) {
     SCOPED_TRACE(bytes.substr(0, 120));
     const std::optional<PropertyList> list = PropertyList::dictionaryFromBytes(bytes);
@@ -149,8 +144,8 @@ struct NoLoadedJobs final : CommandRunner {
 };
 
 // The name of every item of `list` whose `pathKey` lies below `root`, by its file name.
-std::map<std::string, std::string> namesBelow(const ValueMap& answer, const char* list,
-                                              const char* pathKey, const std::string& root) {
+std::map<std::string, std::string> namesBelow(
+    const ValueMap& answer, const char* list, const char* pathKey, const std::string& root) {
   std::map<std::string, std::string> names;
   for (const Value& item : get<ValueList>(answer, list)) {
     const std::string path = get<std::string>(asMap(item), pathKey);
@@ -169,8 +164,8 @@ TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheOperationsAns
   tree.write("Applications/Sharing.app/Contents/Info.plist", sharing);
   // Well formed, but no information file is a megabyte long.
   tree.write("Applications/Huge.app/Contents/Info.plist",
-             "<plist><dict><key>CFBundleName</key><string>" +
-                 std::string(kMaxPropertyListBytes, 'x') + "</string></dict></plist>");
+      "<plist><dict><key>CFBundleName</key><string>" + std::string(kMaxPropertyListBytes, 'x') +
+          "</string></dict></plist>");
   tree.write("Library/LaunchAgents/deep.plist", deepBin);
   tree.write("Library/LaunchAgents/sharing.plist", sharing);
 
@@ -181,12 +176,9 @@ TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheOperationsAns
       {.commands = &commands, .scripts = &scripts});
   // Each is listed as a file that cannot be read: by its file name.
   EXPECT_EQ(namesBelow(listApps(*context), "apps", "path", tree.root()),
-            (std::map<std::string, std::string>{{"Deep.app", "Deep"},
-                                                {"DeepBin.app", "DeepBin"},
-                                                {"Huge.app", "Huge"},
-                                                {"Sharing.app", "Sharing"}}));
-  EXPECT_EQ(
-      namesBelow(listStartupItems(*context), "items", "id", tree.root()),
+      (std::map<std::string, std::string>{{"Deep.app", "Deep"}, {"DeepBin.app", "DeepBin"},
+          {"Huge.app", "Huge"}, {"Sharing.app", "Sharing"}}));
+  EXPECT_EQ(namesBelow(listStartupItems(*context), "items", "id", tree.root()),
       (std::map<std::string, std::string>{{"deep.plist", "deep"}, {"sharing.plist", "sharing"}}));
 }
 

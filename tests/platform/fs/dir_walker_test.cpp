@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 // Every entry as "path-below-root depth type size", in walk order; type is f, d, l or o.
 // `prune` sees each entry before its size is read.
 std::vector<std::string> walkAll(const std::string& root, WalkOptions options = {},
-                                 const std::function<bool(const WalkEntry&)>& prune = nullptr) {
+    const std::function<bool(const WalkEntry&)>& prune = nullptr) {
   std::vector<std::string> seen;
   DirWalker walker(root, options);
   while (const WalkEntry* e = walker.next()) {
@@ -59,9 +59,8 @@ TEST(DirWalker, WalksEveryEntryWithDepthTypeAndSizeAndLeavesOutPackageContentsWh
   const auto seen = walkAll(tree.root() + "/");
   EXPECT_THAT(
       seen, UnorderedElementsAre("a 1 d0", "a/b 2 d0", "a/b/c 3 f300", "a/f 2 f20", "a/empty 2 d0",
-                                 "a/sparse 2 f5368709120", "top 1 f7", ".h 1 d0", ".h/f 2 f1",
-                                 "Tool.App 1 d0", "Tool.App/Contents 2 d0",
-                                 "Tool.App/Contents/t 3 f2", "link 1 l0"));
+                "a/sparse 2 f5368709120", "top 1 f7", ".h 1 d0", ".h/f 2 f1", "Tool.App 1 d0",
+                "Tool.App/Contents 2 d0", "Tool.App/Contents/t 3 f2", "link 1 l0"));
   // A package is known whatever the case of its suffix.
   const auto withoutPackageContents = walkAll(tree.root(), {.skipPackageContents = true});
   EXPECT_EQ(withoutPackageContents.size(), seen.size() - 2);
@@ -69,7 +68,7 @@ TEST(DirWalker, WalksEveryEntryWithDepthTypeAndSizeAndLeavesOutPackageContentsWh
 
   // A root holding a NUL byte names no file: the kernel would read it as "a".
   for (const std::string& root : {tree.path("link"), tree.path("link//"), tree.path("missing"), top,
-                                  std::string(), tree.path("a") + std::string(1, '\0')}) {
+           std::string(), tree.path("a") + std::string(1, '\0')}) {
     EXPECT_TRUE(!DirWalker(root).ok() && !DirWalker(root).next()) << root;
   }
 }
@@ -156,9 +155,8 @@ TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
     std::sort(seen.begin(), seen.end());
     return PrintToString(seen);
   });
-  EXPECT_EQ(report, PrintToString(
-                        std::vector<std::string>{"file 1 f5", "nested 1 d0", "nested/memory 2 d0",
-                                                 "nested/memory/kept 3 f0", "nested/procfs 2 d0"}));
+  EXPECT_EQ(report, PrintToString(std::vector<std::string>{"file 1 f5", "nested 1 d0",
+                        "nested/memory 2 d0", "nested/memory/kept 3 f0", "nested/procfs 2 d0"}));
 }
 
 }  // namespace

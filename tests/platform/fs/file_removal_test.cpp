@@ -16,7 +16,7 @@ TEST(RemoveItem, RemovesOnlyWhatThePathNamesAndRefusesDotDotAndTheRootFolder) {
     EXPECT_TRUE(removalRefusal(path)) << path;
   }
   EXPECT_THAT(removeItem(tree.path("outside/..")).failure.value_or(""),
-              ::testing::HasSubstr("Invalid argument"));
+      ::testing::HasSubstr("Invalid argument"));
   emptyDirectory(tree.path("outside/.."), [] { return false; });
   EXPECT_TRUE(present(tree.path("outside/keep")));
 }

@@ -18,9 +18,9 @@ TEST(HomeTrash, ItemsMoveUnderUniqueNamesWithTheirRecordsBeside) {
   EXPECT_EQ(readFile(second.trashed->location + "/inside"), "2");
   EXPECT_FALSE(present(file));
   EXPECT_THAT(readFile(first.trashed->infoPath),
-              ::testing::ContainsRegex(
-                  "^\\[Trash Info\\]\nPath=" + tree.root() +
-                  "/a/report%20100%25.txt\nDeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\n$"));
+      ::testing::ContainsRegex(
+          "^\\[Trash Info\\]\nPath=" + tree.root() +
+          "/a/report%20100%25.txt\nDeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\n$"));
   struct stat st;
   ASSERT_EQ(::stat((trash + "/files").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);

@@ -12,32 +12,25 @@ namespace {
 // removes exactly its paths (inside this tree) and runs none of them as a command.
 TEST(ScriptGrammar, HostileTextRoundTripsThroughEveryScriptAndTheShell) {
   EXPECT_EQ(adminRemovalScript({"-rf", "/x"}),
-            R"(do shell script "rm -rf -- '-rf' '/x'" with administrator privileges)");
+      R"(do shell script "rm -rf -- '-rf' '/x'" with administrator privileges)");
   TempTree tree;
   const std::string marker = tree.path("pwned");  // what any name run as a command would leave
   ScopedEnv markerVariable("NIMBRA_MARKER", marker);
-  const std::vector<std::string> names = {"it's",
-                                          "say \"hi\"",
-                                          "back\\slash",
-                                          "$(touch \"$NIMBRA_MARKER\")",
-                                          "`touch \"$NIMBRA_MARKER\"`",
-                                          "two  spaces",
-                                          "-rf",
-                                          "new\nline",
-                                          "trailing\\",
-                                          "mix '\"\\$`;|&"};
+  const std::vector<std::string> names = {"it's", "say \"hi\"", "back\\slash",
+      "$(touch \"$NIMBRA_MARKER\")", "`touch \"$NIMBRA_MARKER\"`", "two  spaces", "-rf",
+      "new\nline", "trailing\\", "mix '\"\\$`;|&"};
   std::vector<std::string> paths;
   for (const std::string& name : names) {
     paths.push_back(tree.path("victims/" + name));
     EXPECT_EQ(readScript(deleteLoginItemScript(name)), ScriptRequest(DeleteLoginItem{name}));
     EXPECT_EQ(readScript(launchctlScript("bootout", "system", name)),
-              ScriptRequest(ShellCommand{"launchctl bootout system " + shellQuoted(name), true}));
+        ScriptRequest(ShellCommand{"launchctl bootout system " + shellQuoted(name), true}));
   }
   size_t end = 0;
   EXPECT_EQ(readAppleScriptList(appleScriptList(names), end), names);
   EXPECT_EQ(readScript(kListLoginItemsScript), ScriptRequest(ListLoginItems{}));
   EXPECT_EQ(readScript(kPurgeMemoryScript),
-            ScriptRequest(ShellCommand{"sync; echo 3 > /proc/sys/vm/drop_caches", true}));
+      ScriptRequest(ShellCommand{"sync; echo 3 > /proc/sys/vm/drop_caches", true}));
 
   std::vector<std::string> words = {"--"};
   words.insert(words.end(), names.begin(), names.end());
@@ -54,8 +47,8 @@ TEST(ScriptGrammar, HostileTextRoundTripsThroughEveryScriptAndTheShell) {
   // CI runs as root, so the script really runs rm -rf: everything stays inside this tree.
   NIMBRA_SKIP_UNLESS_ROOT("the administrator script runs rm for real only as root");
   // The pieces a name would split into, and a sibling of each name, must survive.
-  std::vector<std::string> survivors = {"it",     "s",   "say", "-",   "two",
-                                        "spaces", "mix", "new", "line"};
+  std::vector<std::string> survivors = {
+      "it", "s", "say", "-", "two", "spaces", "mix", "new", "line"};
   for (size_t i = 0; i < names.size(); ++i) {
     tree.touch("victims/" + names[i] + (i % 2 ? "" : "/inner"), 1);  // files and folders alike
     survivors.push_back(names[i] + " sibling");

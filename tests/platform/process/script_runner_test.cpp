@@ -19,15 +19,14 @@ using namespace test;
 ScriptResult runScript(const std::string& script) { return ShellScriptRunner().runScript(script); }
 
 TEST(ShellScriptRunner, ShellCommandAnswersItsTrimmedOutputOrErrorText) {
-  EXPECT_EQ(runScript(R"(do shell script "printf '  value  \\n\\n'")"),
-            (ScriptResult{true, "value"}));
+  EXPECT_EQ(
+      runScript(R"(do shell script "printf '  value  \\n\\n'")"), (ScriptResult{true, "value"}));
   EXPECT_EQ(runScript(R"(do shell script "printf '\\377'")"), (ScriptResult{true, std::nullopt}));
   EXPECT_EQ(runScript(R"(do shell script "echo out; echo '  it broke ' >&2; exit 3")"),
-            (ScriptResult{false, "it broke"}));
+      (ScriptResult{false, "it broke"}));
   EXPECT_EQ(runScript(R"(do shell script "exit 1")"), (ScriptResult{false, ""}));
-  for (const std::string script :
-       {R"(display dialog "hi")", R"(do shell script "unterminated)",
-        R"(do shell script "x" with admin)", R"(do shell script "a\qb")"}) {
+  for (const std::string script : {R"(display dialog "hi")", R"(do shell script "unterminated)",
+           R"(do shell script "x" with admin)", R"(do shell script "a\qb")"}) {
     const ScriptResult result = runScript(script);
     EXPECT_FALSE(result.ok) << script;
     EXPECT_THAT(result.text.value_or(""), ::testing::HasSubstr("syntax error")) << script;
@@ -38,7 +37,7 @@ TEST(ShellScriptRunner, ShellCommandAnswersItsTrimmedOutputOrErrorText) {
 // stand-in for them, also through pkexec, whose reset environment no longer names its folder.
 // As root the command needs no pkexec: the host's removal of a daemon runs that case.
 TEST(ShellScriptRunner,
-     AdministratorCommandRunsThroughPkexecWhenNotRootAndFindsTheLaunchctlStandIn) {
+    AdministratorCommandRunsThroughPkexecWhenNotRootAndFindsTheLaunchctlStandIn) {
   NIMBRA_SKIP_UNLESS_ROOT("the command runs as nobody");
   if (::access(kSystemLaunchctl, X_OK) == 0) GTEST_SKIP() << "this machine has its own launchctl";
   TempTree tree;
@@ -61,7 +60,7 @@ TEST(ShellScriptRunner,
   EXPECT_THAT(answers, ::testing::HasSubstr("administrator privileges are not available"));
   // The command itself is the shell's last argument (after the stand-in's folder, if any).
   EXPECT_THAT(readFile(calls), ::testing::AllOf(::testing::StartsWith("/bin/sh|-c|"),
-                                                ::testing::EndsWith("|launchctl print system|")));
+                                   ::testing::EndsWith("|launchctl print system|")));
   EXPECT_EQ(systemd.calls().size(), 1u);
 }
 
