@@ -1,5 +1,5 @@
 // `nimbra serve` run as a child process and driven through its stdin: frames, and JSON lines.
-// The sessions end by closing the shell's window; its frame rules are seen in process.
+// The sessions end by closing the window, whose frame rules are seen in process.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -208,7 +208,7 @@ TEST(ServeJson, AMalformedLineIsAnsweredWithAnErrorAndTheSessionGoesOn) {
   }
 }
 
-TEST(Shell, LoadingKeepsTheFrameAndEveryLaterFrameHoldsTheMinimumSize) {
+TEST(MainWindow, LoadingKeepsTheFrameAndEveryLaterFrameHoldsTheMinimumSize) {
   EngineMessenger engine;
   AppDelegate delegate;
   MainFlutterWindow window(engine, delegate);

@@ -208,26 +208,16 @@ TEST(MethodArgs, ValuesOfAnotherTypeOrOutOfRangeTakeTheDefault) {
   EXPECT_EQ(decodeStartupItemArgs({}), (StartupItemArgs{"", "", true}));
   EXPECT_EQ(decodeAppLeftoversArgs({{"bundleId", int64_t{3}}, {"name", "X"}}),
       (AppLeftoversArgs{"", "X"}));
+  // Scans default to the home folder the context read: null arguments, or a "minSize" that is no
+  // number, scan it for 100 MiB; "root" is not the key analyzeDisk reads, and 2.5 is no depth.
+  for (const Value& arguments : {Value(), Value(ValueMap{{"minSize", "1"}})}) {
+    EXPECT_EQ(
+        decodeScanLargeFilesArgs(argumentMap(arguments), "/h"), (RootMinSizeArgs{"/h", 104857600}));
+  }
+  EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}, "/h"),
+      (AnalyzeDiskArgs{"/h", 3}));
 }
 
-TEST(MethodTable, ScansDefaultToTheHomeFolderAndReadOnlyTheirOwnKeysAndTypes) {
-  TempTree home;
-  ScopedEnv homeVariable{"HOME", home.root()};
-  const std::string big = home.sparseFile("a/big.iso", 104857600);
-  home.sparseFile("a/just-below.iso", 104857599);
-  ChannelHarness harness;
-  // Null arguments, or a "minSize" that is no number: the home folder, 100 MiB.
-  for (const Value& arguments : {Value(), Value(ValueMap{{"minSize", "1"}})}) {
-    const Value answer = *harness.call("scanLargeFiles", arguments).answer;
-    const ValueList& items = *answer.getIf<ValueMap>()->at("items").getIf<ValueList>();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].getIf<ValueMap>()->at("path"), Value(big));
-  }
-  // "root" is not the key analyzeDisk reads, and 2.5 is no depth: the home folder, depth 3.
-  // (That its row reads "path" shows in every analyzeDisk call of the host program's tests.)
-  EXPECT_EQ(decodeAnalyzeDiskArgs({{"root", "/elsewhere"}, {"depth", 2.5}}, home.root()),
-      (AnalyzeDiskArgs{home.root(), 3}));
-}
 TEST(MethodTable, DeletionOffersTheAdministratorFallbackUnlessDeleteItemsIsToldNot) {
   // In a read-only folder even root cannot remove a file: it stays and goes to the fallback.
   NIMBRA_SKIP_UNLESS_ROOT("private mounts");

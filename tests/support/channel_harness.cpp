@@ -82,11 +82,9 @@ int ChannelHarness::send(const std::string& method, const Value& arguments) {
 
 CallOutcome ChannelHarness::wait(int ticket, double timeoutSeconds) {
   auto& p = state_->pending[ticket];
-  if (!pumpUntil([&] { return p.done; }, timeoutSeconds)) {
-    CallOutcome outcome;
-    outcome.timedOut = true;
+  if (!state_->loop.runUntil([&] { return p.done; }, timeoutSeconds)) {
     ADD_FAILURE() << "no answer within " << timeoutSeconds << " s";
-    return outcome;
+    return {};
   }
   CallOutcome outcome = decodeOutcome(p.reply);
   outcome.events.assign(
@@ -99,12 +97,7 @@ CallOutcome ChannelHarness::call(
   return wait(send(method, arguments), timeoutSeconds);
 }
 
-bool ChannelHarness::pumpUntil(const std::function<bool()>& pred, double timeoutSeconds) {
-  return state_->loop.runUntil(pred, timeoutSeconds);
-}
-
 const std::vector<ValueMap>& ChannelHarness::events() const { return state_->events; }
 NimbraNative& ChannelHarness::service() { return *state_->service; }
-MainLoop& ChannelHarness::mainLoop() { return state_->loop; }
 
 }  // namespace nimbra::test

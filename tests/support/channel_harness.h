@@ -14,7 +14,6 @@ namespace nimbra::test {
 struct CallOutcome {
   std::optional<Value> answer;  // the success value; absent when not implemented
   bool notImplemented = false;
-  bool timedOut = false;
   std::vector<ValueMap> events;  // events received between the call and its answer
 };
 
@@ -34,13 +33,9 @@ class ChannelHarness {
   // Sends a call without waiting; collect it with wait(). Tickets count from 0.
   int send(const std::string& method, const Value& arguments = Value());
   CallOutcome wait(int ticket, double timeoutSeconds = 120);
-  // Pumps the main loop until `pred` holds or the timeout passes; answers pred().
-  bool pumpUntil(const std::function<bool()>& pred, double timeoutSeconds = 30);
-
   // Every event received so far, in arrival order.
   const std::vector<ValueMap>& events() const;
   NimbraNative& service();
-  MainLoop& mainLoop();
 
  private:
   struct State;

@@ -53,7 +53,11 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   EXPECT_FALSE(present(spaced) || present(again) || present(link) || present(folder));
   EXPECT_EQ(readFile(trash + "/files/100% sure.txt.2"), readFile(tree.touch("expected", 20)));
   EXPECT_THAT(readFile(trash + "/info/100% sure.txt.2.trashinfo"),
-      ::testing::HasSubstr("\nPath=" + tree.root() + "/b/100%25%20sure.txt\n"));
+      ::testing::ContainsRegex(
+          "^\\[Trash Info\\]\nPath=" + tree.root() +
+          "/b/100%25%20sure.txt\nDeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\n$"));
+  struct stat files {};
+  EXPECT_TRUE(::stat((trash + "/files").c_str(), &files) == 0 && (files.st_mode & 0777) == 0700);
   EXPECT_THAT(
       readFile(trash + "/info/link.trashinfo"), ::testing::HasSubstr("\nPath=" + link + "\n"));
   char target[16] = {};
