@@ -31,18 +31,14 @@ namespace nimbra {
 namespace {
 
 // Each row's `perform`: decode the arguments into the operation's record, run the operation.
+// An operation that takes nothing but its context has nothing to decode.
+template <auto operation>
+Value contextOnly(NimbraNative&, OperationContext& context, const ValueMap&) {
+  return operation(context);
+}
 Value cancel(NimbraNative& service, OperationContext&, const ValueMap&) {
   service.cancel();
   return true;
-}
-Value homeDir(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return homeDir(context);
-}
-Value deviceId(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return deviceIdentifier(context);
-}
-Value deviceName(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return deviceName(context);
 }
 Value revealPath(NimbraNative&, OperationContext& context, const ValueMap& args) {
   if (std::optional<std::string> path = decodePathArgs(args).path) revealPath(context, *path);
@@ -56,18 +52,6 @@ void pickFolder(OperationContext& context, const ValueMap&, Completion done) {
   pickFolder(context, [done](std::optional<std::string> folder) {
     done(folder ? Value(*folder) : Value());
   });
-}
-Value systemInfo(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return systemInfo(context);
-}
-Value memoryInfo(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return memoryInfo(context);
-}
-Value optimizeMemory(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return optimizeMemory(context);
-}
-Value listStartupItems(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return listStartupItems(context);
 }
 Value setStartupItem(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const StartupItemArgs item = decodeStartupItemArgs(args);
@@ -88,14 +72,8 @@ Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& arg
 Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return trashItems(context, decodeTrashItemsArgs(args).paths);
 }
-Value emptyTrash(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return emptyTrash(context);
-}
 Value sizeOf(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return ValueMap{{"size", sizeOf(context, decodePathArgs(args).path.value_or(""))}};
-}
-Value scanJunk(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return scanJunk(context);
 }
 Value scanLargeFiles(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const RootMinSizeArgs scan = decodeScanLargeFilesArgs(args, context.folders.home);
@@ -109,9 +87,6 @@ Value analyzeDisk(NimbraNative& service, OperationContext& context, const ValueM
   const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args, context.folders.home);
   return analyzeDisk(context, tree.root, tree.depth, service.diskWalkSinks());
 }
-Value listApps(NimbraNative&, OperationContext& context, const ValueMap&) {
-  return listApps(context);
-}
 Value appLeftovers(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const AppLeftoversArgs app = decodeAppLeftoversArgs(args);
   return appLeftovers(context, app.bundleId, app.name);
@@ -120,28 +95,28 @@ Value appLeftovers(NimbraNative&, OperationContext& context, const ValueMap& arg
 // Every method of the interface; any other name falls through to "not implemented".
 const MethodEntry kMethods[] = {
     {"cancel", Runs::main, cancel},
-    {"homeDir", Runs::main, homeDir},
-    {"deviceId", Runs::main, deviceId},
-    {"deviceName", Runs::main, deviceName},
+    {"homeDir", Runs::main, contextOnly<homeDir>},
+    {"deviceId", Runs::main, contextOnly<deviceIdentifier>},
+    {"deviceName", Runs::main, contextOnly<deviceName>},
     {"revealPath", Runs::main, revealPath},
     {"openPath", Runs::main, openPath},
     {"pickFolder", Runs::mainLater, nullptr, pickFolder},
-    {"systemInfo", Runs::info, systemInfo},
-    {"memoryInfo", Runs::info, memoryInfo},
-    {"optimizeMemory", Runs::info, optimizeMemory},
-    {"listStartupItems", Runs::info, listStartupItems},
+    {"systemInfo", Runs::info, contextOnly<systemInfo>},
+    {"memoryInfo", Runs::info, contextOnly<memoryInfo>},
+    {"optimizeMemory", Runs::info, contextOnly<optimizeMemory>},
+    {"listStartupItems", Runs::info, contextOnly<listStartupItems>},
     {"setStartupItem", Runs::info, setStartupItem},
     {"removeStartupItem", Runs::info, removeStartupItem},
     {"deleteItems", Runs::work, deleteItems},
     {"uninstallApp", Runs::work, uninstallApp},
     {"trashItems", Runs::work, trashItems},
-    {"emptyTrash", Runs::work, emptyTrash},
+    {"emptyTrash", Runs::work, contextOnly<emptyTrash>},
     {"sizeOf", Runs::work, sizeOf},
-    {"scanJunk", Runs::work, scanJunk},
+    {"scanJunk", Runs::work, contextOnly<scanJunk>},
     {"scanLargeFiles", Runs::work, scanLargeFiles},
     {"scanDuplicates", Runs::work, scanDuplicates},
     {"analyzeDisk", Runs::work, analyzeDisk},
-    {"listApps", Runs::work, listApps},
+    {"listApps", Runs::work, contextOnly<listApps>},
     {"appLeftovers", Runs::work, appLeftovers},
 };
 

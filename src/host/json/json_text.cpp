@@ -79,17 +79,18 @@ void appendJsonString(std::string& out, std::string_view text, JsonControls cont
       out += static_cast<char>(c);
       continue;
     }
-    switch (shortForms ? c : 0) {
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
+    // Five control characters have short forms: \b \f \n \r \t.
+    static constexpr std::string_view kShort = "\b\f\n\r\t", kShortLetters = "bfnrt";
+    const size_t shortForm =
+        shortForms ? kShort.find(static_cast<char>(c)) : std::string_view::npos;
+    if (shortForm != std::string_view::npos) {
+      out += '\\';
+      out += kShortLetters[shortForm];
+      continue;
     }
+    out += "\\u00";
+    out += kHex[c >> 4];
+    out += kHex[c & 0xF];
   }
   out.append(text.data() + plain, text.size() - plain);
   out += '"';
