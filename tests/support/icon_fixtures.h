@@ -8,9 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/formats/rgba_image.h"
 
 namespace nimbra::test {
 
@@ -84,6 +87,15 @@ inline std::string fromBase64(const std::string& text) {
   const size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
   bytes.resize(length < 0 ? 0 : static_cast<size_t>(length) - padding);
   return bytes;
+}
+
+inline std::span<const uint8_t> bytesOf(const std::string& file) {
+  return {reinterpret_cast<const uint8_t*>(file.data()), file.size()};
+}
+
+inline Rgba pixelAt(const RgbaImage& image, uint32_t x, uint32_t y) {
+  const uint8_t* p = &image.pixels[(size_t{y} * image.width + x) * 4];
+  return {p[0], p[1], p[2], p[3]};
 }
 
 }  // namespace nimbra::test
