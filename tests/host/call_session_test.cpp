@@ -15,7 +15,7 @@
 
 #include "host_process.h"
 #include "support/deletion_fixtures.h"
-#include "support/systemd_recorder.h"
+#include "support/stand_ins.h"
 #include "support/temp_tree.h"
 #include "support/test_seams.h"
 
@@ -85,11 +85,11 @@ constexpr const char* kAgent = R"(<plist version="1.0"><dict>
 // administrator route.
 TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator) {
   TempTree tree;
+  SystemdRecorder systemd{"com.x.service loaded active running X\n"};
   ScopedEnv home{"HOME", tree.makeDir("home")};
   ScopedEnv data{"XDG_DATA_HOME", tree.path("home/.local/share")};
   ScopedEnv config{"XDG_CONFIG_HOME", tree.path("config")};
   ScopedEnv tmpdir{"TMPDIR", tree.makeDir("tmp")};
-  SystemdRecorder systemd{tree, "com.x.service loaded active running X\n"};
   const std::string agent = tree.write("home/Library/LaunchAgents/com.x.plist", kAgent);
   const std::string login =
       tree.write("config/autostart/notes.desktop", "[Desktop Entry]\nName=Notes\nExec=notes\n");
@@ -154,37 +154,6 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   EXPECT_EQ(readFile(target) + readFile(planted), std::string(kAgent) + kAgent);
   EXPECT_EQ(systemd.calls().size(), calls);
 }
-
-// A folder of stand-in programs, each a /bin/sh script, in `tree`/bin. Every stand-in that
-// records writes its name and arguments, each followed by "|", as one line of `record()`.
-struct StandIns {
-  void add(const std::string& name, const std::string& body) {
-    ::chmod(tree.write("bin/" + name, "#!/bin/sh\n" + body + "\n").c_str(), 0755);
-  }
-  void addRecording(const std::string& name, const std::string& rest = "") {
-    add(name, "{ printf '%s|' \"${0##*/}\" \"$@\"; echo; } >> '" + recordPath() + "'\n" + rest);
-  }
-  std::string recordPath() const { return tree.path("record"); }
-  // The recorded lines once there are `count` of them; detached programs write after the
-  // host has answered.
-  std::vector<std::string> record(size_t count) const {
-    std::vector<std::string> lines;
-    for (int waited = 0; waited < 30000; waited += 10) {
-      lines.clear();
-      std::ifstream in(recordPath());
-      for (std::string line; std::getline(in, line);) lines.push_back(line);
-      if (lines.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return lines;
-  }
-  // PATH with the stand-ins first, and the display set unless told otherwise.
-  std::vector<std::string> environment(bool display = true, bool systemPrograms = true) const {
-    return {"PATH=" + tree.makeDir("bin") + (systemPrograms ? ":/usr/bin:/bin" : ""),
-        std::string("DISPLAY=") + (display ? ":99" : ""), "WAYLAND_DISPLAY="};
-  }
-  TempTree tree;
-};
 
 // What the in-process tests, on described machines, leave to the real one: its sources answer
 // in the types the interface reads. revealPath, openPath and pickFolder answer below, with

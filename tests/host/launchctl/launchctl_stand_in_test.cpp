@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/process/child_process.h"
-#include "support/systemd_recorder.h"
+#include "support/stand_ins.h"
 
 namespace nimbra::test {
 namespace {
@@ -28,7 +28,7 @@ constexpr const char* kJob = R"(<plist version="1.0"><dict>
 TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough) {
   TempTree tree;
   const std::string units = "com.example.job.service loaded active running Tool\n";
-  SystemdRecorder systemd(tree, units, 3);
+  SystemdRecorder systemd(units, 3);
   const std::string other = std::to_string(::getuid() + 1);
   const std::string job = tree.write("com.example.job.plist", kJob);
   const std::string unreadable = tree.write("com.other.plist", "not a property list");
@@ -50,7 +50,7 @@ TEST(LaunchctlStandIn, MapsEachFormAndDomainOntoSystemdAndPassesItsAnswerThrough
 
 TEST(LaunchctlStandIn, RefusesWhatSystemdWouldReadOtherwiseAndRunsNothing) {
   TempTree tree;
-  SystemdRecorder systemd(tree);
+  SystemdRecorder systemd;
   const std::string noProgram =
       tree.write("np.plist", "<plist><dict><key>Label</key><string>np</string></dict></plist>");
   int files = 0;

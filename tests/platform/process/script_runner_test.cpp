@@ -2,7 +2,7 @@
 
 #include "platform/process/launchctl_program.h"
 #include "support/deletion_fixtures.h"
-#include "support/systemd_recorder.h"
+#include "support/stand_ins.h"
 
 namespace nimbra {
 
@@ -41,7 +41,7 @@ TEST(ShellScriptRunner,
   NIMBRA_SKIP_UNLESS_ROOT("the command runs as nobody");
   if (::access(kSystemLaunchctl, X_OK) == 0) GTEST_SKIP() << "this machine has its own launchctl";
   TempTree tree;
-  SystemdRecorder systemd(tree, "unit.service\n");
+  SystemdRecorder systemd("unit.service\n");
   const std::string script =
       R"(do shell script "launchctl print system" with administrator privileges)";
   // A stand-in for pkexec that notes how it was called, resets the environment as the real
@@ -52,6 +52,7 @@ TEST(ShellScriptRunner,
                     "'\nexec /usr/bin/env -i PATH=" + systemd.bin() + ":/usr/bin:/bin \"$@\"\n");
   ::chmod(fake.c_str(), 0755);
   tree.giveToNobody();
+  systemd.tree.giveToNobody();
   const std::string answers = runUnprivileged([&] {
     return describe(ShellScriptRunner({.pkexec = fake}).runScript(script)) + "; " +
            describe(ShellScriptRunner({.pkexec = tree.path("missing")}).runScript(script));
