@@ -13,9 +13,9 @@
 #include <optional>
 #include <string>
 
-#include "apps/app_icon.h"
-#include "apps/png_codec.h"
-#include "platform/property_list.h"
+#include "ops/apps/app_icon.h"
+#include "platform/formats/png_codec.h"
+#include "platform/formats/property_list.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ endif()
 set(NIMBRA_STAND_IN_DIR "${CMAKE_INSTALL_LIBEXECDIR}/nimbra")
 file(RELATIVE_PATH NIMBRA_STAND_IN_FROM_BINDIR "/p/${CMAKE_INSTALL_BINDIR}" "/p/${NIMBRA_STAND_IN_DIR}")
 file(RELATIVE_PATH NIMBRA_STAND_IN_TARGET "/p/${NIMBRA_STAND_IN_DIR}" "/p/${CMAKE_INSTALL_BINDIR}/nimbra")
-target_compile_definitions(nimbra_core PRIVATE NIMBRA_STAND_IN_FROM_BINDIR="${NIMBRA_STAND_IN_FROM_BINDIR}")
+target_compile_definitions(nimbra_platform PRIVATE NIMBRA_STAND_IN_FROM_BINDIR="${NIMBRA_STAND_IN_FROM_BINDIR}")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/nimbra.1.in ${CMAKE_BINARY_DIR}/nimbra.1 @ONLY)
 # Compressed as Debian wants manual pages, without a time stamp so that the package is reproducible.

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <span>
 
-#include "apps/app_icon.h"
-#include "apps/icon_decoder.h"
-#include "apps/png_codec.h"
+#include "ops/apps/app_icon.h"
+#include "platform/formats/icon_decoder.h"
+#include "platform/formats/png_codec.h"
 
 namespace {
 

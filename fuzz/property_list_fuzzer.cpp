@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/property_list.h"
-#include "platform/property_list_bounds.h"
+#include "platform/formats/property_list.h"
+#include "platform/formats/property_list_bounds.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 # Writes a C++ source that holds every file of the browser interface with its request path
-# and content type (see src/app/web_assets.h). The build runs it whenever a file below the
+# and content type (see src/host/ui/web_assets.h). The build runs it whenever a file below the
 # folder changes:
-#   cmake -DWEB_DIR=web -DOUTPUT=web_assets_data.cpp -DHEADER=app/web_assets.h -P embed_web.cmake
+#   cmake -DWEB_DIR=web -DOUTPUT=web_assets_data.cpp -DHEADER=host/ui/web_assets.h -P embed_web.cmake
 # Left out: names starting with "." (editor and system leftovers) and the top package.json,
 # which only tells Node that the page's .js files are ES modules when the tests import them.
 

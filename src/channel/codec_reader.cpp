@@ -3,8 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "base/utf8.h"
 #include "channel/codec_types.h"
-#include "platform/utf8.h"
 
 namespace nimbra {
 
@@ -107,9 +107,7 @@ bool CodecReader::next(CodecToken& token) {
   if (!byte(type)) return false;
   token.type = type;
   switch (type) {
-    case codec::kNull:
-      token.kind = Kind::null;
-      return true;
+    case codec::kNull: token.kind = Kind::null; return true;
     case codec::kTrue:
     case codec::kFalse:
       token.kind = Kind::boolean;
@@ -122,12 +120,8 @@ bool CodecReader::next(CodecToken& token) {
       token.integer = i;
       return true;
     }
-    case codec::kInt64:
-      token.kind = Kind::integer;
-      return scalar(token.integer);
-    case codec::kFloat64:
-      token.kind = Kind::float64;
-      return align(8) && scalar(token.float64);
+    case codec::kInt64: token.kind = Kind::integer; return scalar(token.integer);
+    case codec::kFloat64: token.kind = Kind::float64; return align(8) && scalar(token.float64);
     case codec::kLargeInt:
     case codec::kString: {
       const size_t start = pos_;
@@ -141,15 +135,11 @@ bool CodecReader::next(CodecToken& token) {
       pos_ += n;
       return true;
     }
-    case codec::kUint8List:
-      return typedList(token, 1);
-    case codec::kInt32List:
-      return typedList(token, 4);
+    case codec::kUint8List: return typedList(token, 1);
+    case codec::kInt32List: return typedList(token, 4);
     case codec::kInt64List:
-    case codec::kFloat64List:
-      return typedList(token, 8);
-    case codec::kFloat32List:
-      return typedList(token, 4);
+    case codec::kFloat64List: return typedList(token, 8);
+    case codec::kFloat32List: return typedList(token, 4);
     case codec::kList:
     case codec::kMap: {
       if (open_.size() >= static_cast<size_t>(kMaxNestingDepth)) {

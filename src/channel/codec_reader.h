@@ -23,7 +23,7 @@ struct CodecToken {
   enum class Kind {
     null,
     boolean,
-    integer,    // int32 and int64 alike
+    integer,  // int32 and int64 alike
     float64,
     string,     // also a "large int" (type 5), which Flutter's decoders read as text
     typedList,  // `type` 8, 9, 10, 11 or 14; `elements` holds the aligned element bytes

@@ -13,7 +13,8 @@ namespace nimbra {
 // Receives the calls of a method channel on the main loop. The handler owns the call (so it can
 // move the arguments into a task rather than copy them) and the result, and may answer after
 // it returns.
-using MethodCallHandler = std::function<void(MethodCall call, std::unique_ptr<MethodResult> result)>;
+using MethodCallHandler =
+    std::function<void(MethodCall call, std::unique_ptr<MethodResult> result)>;
 
 // A named channel that carries method calls with the standard method codec.
 // The messenger is not owned and must outlive the handler's installation.

@@ -7,9 +7,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/utf8.h"
 #include "channel/codec_reader.h"
 #include "channel/codec_types.h"
-#include "platform/utf8.h"
 
 namespace nimbra {
 namespace {
@@ -194,7 +194,8 @@ class Writer {
   // Where the next n bytes go. Kept small so it inlines into every write; growing, rare,
   // stays out of line.
   uint8_t* room(size_t n) {
-    if (out_.size() - used_ < n) [[unlikely]] grow(n);
+    if (out_.size() - used_ < n) [[unlikely]]
+      grow(n);
     uint8_t* at = out_.data() + used_;
     used_ += n;
     return at;
@@ -261,11 +262,8 @@ class ValueBuilder {
     if (open_.empty()) return &out;
     Open& top = open_.back();
     switch (top.kind) {
-      case Open::Kind::list:
-        return &top.list[top.filled++];
-      case Open::Kind::map:
-        top.keyNext = true;
-        return &top.entries.back().second;
+      case Open::Kind::list: return &top.list[top.filled++];
+      case Open::Kind::map: top.keyNext = true; return &top.entries.back().second;
       case Open::Kind::pairs:
         if (top.filled++ % 2 == 0) {
           top.pairs.emplace_back();
@@ -279,24 +277,12 @@ class ValueBuilder {
   void take(const CodecToken& token, Value* slot) {
     using Kind = CodecToken::Kind;
     switch (token.kind) {
-      case Kind::null:
-        *slot = Value();
-        return;
-      case Kind::boolean:
-        *slot = Value(token.boolean);
-        return;
-      case Kind::integer:
-        *slot = Value(token.integer);
-        return;
-      case Kind::float64:
-        *slot = Value(token.float64);
-        return;
-      case Kind::string:
-        *slot = Value(std::string(token.text));
-        return;
-      case Kind::typedList:
-        *slot = typedList(token);
-        return;
+      case Kind::null: *slot = Value(); return;
+      case Kind::boolean: *slot = Value(token.boolean); return;
+      case Kind::integer: *slot = Value(token.integer); return;
+      case Kind::float64: *slot = Value(token.float64); return;
+      case Kind::string: *slot = Value(std::string(token.text)); return;
+      case Kind::typedList: *slot = typedList(token); return;
       case Kind::list:
         open_.push_back(Open{.kind = Open::Kind::list, .slot = slot, .count = token.count});
         // The reader has checked that the input holds at least one byte per element.
@@ -308,23 +294,17 @@ class ValueBuilder {
         open_.back().entries.reserve(token.count);
         open_.back().keyOffsets.reserve(token.count);
         return;
-      case Kind::end:
-        return;
+      case Kind::end: return;
     }
   }
 
   static Value typedList(const CodecToken& token) {
     switch (token.type) {
-      case kUint8List:
-        return Value(Bytes(token.elements.begin(), token.elements.end()));
-      case kInt32List:
-        return Value(elements<int32_t>(token));
-      case kInt64List:
-        return Value(elements<int64_t>(token));
-      case kFloat32List:
-        return Value(elements<float>(token));
-      default:
-        return Value(elements<double>(token));
+      case kUint8List: return Value(Bytes(token.elements.begin(), token.elements.end()));
+      case kInt32List: return Value(elements<int32_t>(token));
+      case kInt64List: return Value(elements<int64_t>(token));
+      case kFloat32List: return Value(elements<float>(token));
+      default: return Value(elements<double>(token));
     }
   }
 
@@ -338,7 +318,8 @@ class ValueBuilder {
 
   bool addKey(Open& top, const CodecToken& token) {
     // A repeat of the key just before is caught at once; others when the map ends.
-    if (!top.entries.empty() && top.entries.back().first == token.text) return failRepeated(token.offset);
+    if (!top.entries.empty() && top.entries.back().first == token.text)
+      return failRepeated(token.offset);
     top.entries.emplace_back(std::string(token.text), Value());
     top.keyOffsets.push_back(token.offset);
     top.keyNext = false;
@@ -353,7 +334,8 @@ class ValueBuilder {
   // A key that is not a string: the map becomes ValuePairs, the entries read so far first.
   static void toPairs(Open& top) {
     top.pairs.reserve(top.count);
-    for (auto& [key, item] : top.entries) top.pairs.emplace_back(Value(std::move(key)), std::move(item));
+    for (auto& [key, item] : top.entries)
+      top.pairs.emplace_back(Value(std::move(key)), std::move(item));
     top.entries = {};
     top.filled = 2 * top.pairs.size();
     top.kind = Open::Kind::pairs;
@@ -362,9 +344,7 @@ class ValueBuilder {
   bool close() {
     Open& top = open_.back();
     switch (top.kind) {
-      case Open::Kind::list:
-        *top.slot = Value(std::move(top.list));
-        break;
+      case Open::Kind::list: *top.slot = Value(std::move(top.list)); break;
       case Open::Kind::map: {
         size_t repeated = 0;
         std::optional<ValueMap> map = ValueMap::fromEntries(std::move(top.entries), repeated);
@@ -372,9 +352,7 @@ class ValueBuilder {
         *top.slot = Value(std::move(*map));
         break;
       }
-      case Open::Kind::pairs:
-        *top.slot = Value(std::move(top.pairs));
-        break;
+      case Open::Kind::pairs: *top.slot = Value(std::move(top.pairs)); break;
     }
     open_.pop_back();
     return true;
@@ -494,7 +472,8 @@ Decoded<Envelope> decodeEnvelope(std::span<const uint8_t> bytes) {
     Value code;
     Value message;
     if (!readValue(reader, code)) return failure<Envelope>(reader);
-    if (code.getIf<std::string>() == nullptr) return {std::nullopt, "the error code is not a string"};
+    if (code.getIf<std::string>() == nullptr)
+      return {std::nullopt, "the error code is not a string"};
     if (!readValue(reader, message)) return failure<Envelope>(reader);
     if (!message.isNull() && message.getIf<std::string>() == nullptr) {
       return {std::nullopt, "the error message is neither a string nor null"};

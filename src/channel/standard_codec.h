@@ -63,8 +63,8 @@ Decoded<MethodCall> decodeMethodCall(std::span<const uint8_t> bytes);
 // A reply: success (0x00 + value) or error (0x01 + code + message + details).
 struct Envelope {
   bool success = true;
-  Value result;        // success only
-  std::string code;    // error only
+  Value result;      // success only
+  std::string code;  // error only
   std::string message;
   Value details;
   friend bool operator==(const Envelope&, const Envelope&) = default;

@@ -17,8 +17,9 @@ ValueMap::ValueMap(std::initializer_list<Entry> entries) : entries_(entries) {
 
 std::optional<ValueMap> ValueMap::fromEntries(std::vector<Entry>&& entries, size_t& repeated) {
   ValueMap map;
-  const auto ascending = std::adjacent_find(entries.begin(), entries.end(),
-                                            [](const Entry& a, const Entry& b) { return !(a.first < b.first); });
+  const auto ascending =
+      std::adjacent_find(entries.begin(), entries.end(),
+                         [](const Entry& a, const Entry& b) { return !(a.first < b.first); });
   if (ascending == entries.end()) {
     map.entries_ = std::move(entries);
     return map;
@@ -31,7 +32,8 @@ std::optional<ValueMap> ValueMap::fromEntries(std::vector<Entry>&& entries, size
   repeated = entries.size();
   for (size_t i = 1; i < order.size(); ++i) {
     // Stable: within equal keys the positions ascend, so order[i] is a later repeat.
-    if (entries[order[i]].first == entries[order[i - 1]].first) repeated = std::min(repeated, order[i]);
+    if (entries[order[i]].first == entries[order[i - 1]].first)
+      repeated = std::min(repeated, order[i]);
   }
   if (repeated != entries.size()) return std::nullopt;
   map.entries_.reserve(entries.size());
@@ -59,7 +61,9 @@ Value& ValueMap::at(std::string_view key) {
   return found->second;
 }
 
-const Value& ValueMap::at(std::string_view key) const { return const_cast<ValueMap*>(this)->at(key); }
+const Value& ValueMap::at(std::string_view key) const {
+  return const_cast<ValueMap*>(this)->at(key);
+}
 
 size_t ValueMap::erase(std::string_view key) {
   const iterator found = find(key);

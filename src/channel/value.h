@@ -12,10 +12,10 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
-#include <string>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -110,9 +110,9 @@ using Int64List = std::vector<int64_t>;
 using Float32List = std::vector<float>;
 using Float64List = std::vector<double>;
 
-using ValueVariant = std::variant<std::monostate, bool, int64_t, double, std::string, ValueList,
-                                  ValueMap, Bytes, Int32List, Int64List, Float32List,
-                                  Float64List, ValuePairs, EncodedValue>;
+using ValueVariant =
+    std::variant<std::monostate, bool, int64_t, double, std::string, ValueList, ValueMap, Bytes,
+                 Int32List, Int64List, Float32List, Float64List, ValuePairs, EncodedValue>;
 
 // A dynamically typed channel value. Regular (copyable, comparable with ==); never throws on
 // access: getIf answers nullptr for another type.
@@ -149,9 +149,9 @@ class Value {
   Value(EncodedValue e) : v_(std::move(e)) {}
   // Other integer widths would silently pick bool or double; make callers choose.
   template <class T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, int32_t> &&
-             !std::is_same_v<T, int64_t>)
-  Value(T) = delete;
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, int32_t> &&
+           !std::is_same_v<T, int64_t>) Value(T)
+  = delete;
 
   bool isNull() const { return std::holds_alternative<std::monostate>(v_); }
   template <class T>

@@ -1,17 +1,13 @@
 // The event channel's listen/cancel protocol and the method result's answer-once rule, driven
-// by real codec bytes through the embedding stand-in's messenger; and the shared throttle of
-// the progress events that stream carries, driven by an injected clock.
+// by real codec bytes through the embedding stand-in's messenger.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-
-#include "channel/engine_messenger.h"
 #include "channel/event_channel.h"
 #include "channel/method_result.h"
 #include "channel/standard_codec.h"
-#include "support/channel_harness.h"
+#include "host/embedding/engine_messenger.h"
 
 namespace nimbra::test {
 namespace {
@@ -23,7 +19,8 @@ struct RecordingHandler final : StreamHandler {
   std::vector<std::string> calls;
   std::optional<StreamError> refuseListen;
 
-  std::optional<StreamError> onListen(const Value& arguments, std::unique_ptr<EventSink> events) override {
+  std::optional<StreamError> onListen(
+      const Value& arguments, std::unique_ptr<EventSink> events) override {
     calls.push_back("listen " + std::to_string(intValue(arguments).value_or(-1)));
     if (refuseListen) return refuseListen;
     events->success(arguments);
@@ -38,12 +35,14 @@ struct RecordingHandler final : StreamHandler {
 TEST(EventChannelContract, ListenCancelAndEverythingElseAnswerAsTheInterfaceExpects) {
   EngineMessenger messenger;
   std::vector<Reply> events;
-  messenger.setInterfaceReceiver([&](const std::string&, Reply message, BinaryReply) { events.push_back(message); });
+  messenger.setInterfaceReceiver(
+      [&](const std::string&, Reply message, BinaryReply) { events.push_back(message); });
   RecordingHandler handler;
   EventChannel(&messenger, "events").setStreamHandler(&handler);
   auto send = [&](const Reply& bytes) {
     Reply answer{0xEE};
-    messenger.deliverFromInterface("events", bytes, [&](Reply reply) { answer = std::move(reply); });
+    messenger.deliverFromInterface(
+        "events", bytes, [&](Reply reply) { answer = std::move(reply); });
     return answer;
   };
   auto call = [&](const char* method, const Value& arguments = Value()) {
@@ -61,7 +60,8 @@ TEST(EventChannelContract, ListenCancelAndEverythingElseAnswerAsTheInterfaceExpe
   handler.refuseListen = StreamError{"busy", "try later", Value()};
   EXPECT_EQ(call("listen", 3), encodeErrorEnvelope("busy", "try later", Value()));
   EXPECT_EQ(call("cancel"), encodeErrorEnvelope("error", "No active stream to cancel", Value()));
-  EXPECT_THAT(handler.calls, ::testing::ElementsAre("listen 1", "cancel", "listen 2", "cancel", "listen 3"));
+  EXPECT_THAT(handler.calls,
+      ::testing::ElementsAre("listen 1", "cancel", "listen 2", "cancel", "listen 3"));
   EXPECT_EQ(events, (std::vector<Reply>{encodeSuccessEnvelope(1), encodeSuccessEnvelope(2)}));
 }
 
@@ -81,40 +81,7 @@ TEST(MethodResultContract, AnswersExactlyOnceAndNotImplementedWhenDroppedUnanswe
     failed.error("code", "message", Value(int64_t{7}));
   }
   EXPECT_EQ(delivered, (std::vector<Reply>{encodeSuccessEnvelope(Value("first")), Reply{},
-                                           encodeErrorEnvelope("code", "message", Value(int64_t{7}))}));
-}
-
-
-TEST(Progress, UnforcedEventsWithin120msOfTheLastOneLetThroughAreDroppedAndUnheardOnesAreLost) {
-  auto now = std::make_shared<std::atomic<double>>(1000.0);
-  ChannelHarness harness(NimbraNative::Seams{.clock = [now] { return now->load(); }});
-  auto offer = [&](double t, const std::string& path, bool force = false) {
-    *now = t;
-    harness.service().progress("large", path, 1, 2, force);
-  };
-  offer(1000.00, "first");
-  offer(1000.05, "too soon");
-  offer(1000.12, "second");  // measured from the last event let through, not the dropped one
-  offer(1000.13, "forced", true);
-  offer(1000.20, "too soon after the forced one");  // also the next operation's first event
-  offer(1000.25, "third");
-  // A clock set back suppresses unforced events until it catches up.
-  offer(900.00, "clock went back");
-  offer(1000.30, "still within the interval");
-  offer(900.50, "forced after going back", true);
-  offer(900.70, "unforced after the forced");
-  // Events are posted to the main loop; a queued call's answer comes after all of them.
-  harness.call("noSuchMethod");
-  std::vector<std::string> delivered;
-  for (const ValueMap& e : harness.events()) delivered.push_back(*e.at("path").getIf<std::string>());
-  EXPECT_EQ(delivered, (std::vector<std::string>{"first", "second", "forced", "third", "forced after going back",
-                                                 "unforced after the forced"}));
-
-  // With no one listening, even a forced event is dropped, silently.
-  ChannelHarness unheard({}, /*listen=*/false);
-  unheard.service().progress("junk", "lost", 1, 1, /*force=*/true);
-  unheard.call("noSuchMethod");
-  EXPECT_TRUE(unheard.events().empty());
+                           encodeErrorEnvelope("code", "message", Value(int64_t{7}))}));
 }
 
 }  // namespace

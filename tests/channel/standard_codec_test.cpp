@@ -18,11 +18,11 @@
 namespace nimbra {
 namespace {
 
-using ::testing::HasSubstr;
 using test::bytesFromHex;
 using test::Json;
 using test::loadCodecVectors;
 using test::valueFromNotation;
+using ::testing::HasSubstr;
 using Wire = std::vector<uint8_t>;
 
 Value decodeOk(const Wire& in) {
@@ -48,17 +48,18 @@ Wire nestedIn(const Wire& opener, int depth) {
 
 // Every standard type, nested, with doubles and typed arrays at odd offsets.
 const Value kRich(ValueMap{
-    {"items", ValueList{ValueMap{{"path", "/home/u/a \xC3\xA9.bin"}, {"size", int64_t{5'000'000'000}},
-                                 {"modified", int64_t{1'700'000'000}}, {"ratio", 0.25}},
-                        Value(), true, false}},
-    {"typed", ValueList{Bytes{1, 2, 3}, Int32List{-1, 7}, Int64List{int64_t{1} << 40}, Float32List{1.5f},
-                        Float64List{-2.5, 1e300}}},
-    {"pairs", ValuePairs{{int64_t{1}, "one"}, {ValueList{}, ValueMap{}}}},
-});
+    {"items",
+        ValueList{ValueMap{{"path", "/home/u/a \xC3\xA9.bin"}, {"size", int64_t{5'000'000'000}},
+                      {"modified", int64_t{1'700'000'000}}, {"ratio", 0.25}},
+            Value(), true, false}},
+    {"typed", ValueList{Bytes{1, 2, 3}, Int32List{-1, 7}, Int64List{int64_t{1} << 40},
+                  Float32List{1.5f}, Float64List{-2.5, 1e300}}},
+    {"pairs", ValuePairs{{int64_t{1}, "one"}, {ValueList{}, ValueMap{}}}}});
 
 TEST(StandardCodecBytes, SharedVectorsEncodeAndDecodeExactly) {
   const Json vectors = loadCodecVectors();
-  EXPECT_EQ(vectors["maxNestingDepth"], kMaxNestingDepth);  // the page's decoder holds the same bound
+  EXPECT_EQ(vectors["maxNestingDepth"],
+      kMaxNestingDepth);  // the page's decoder holds the same bound
   for (const Json& vector : vectors["messages"]) {
     SCOPED_TRACE(vector["name"].get<std::string>());
     const Value value = valueFromNotation(vector["value"]);
@@ -86,8 +87,10 @@ TEST(StandardCodecBytes, GoldenValuesReadBackAndAreLeftForThePage) {
     const Wire wire = encodeMessage(value);
     EXPECT_EQ(decodeOk(wire), value) << vectors["golden"][index]["name"];
     if (!folder) continue;
-    std::ofstream out(std::filesystem::path(folder) / (std::to_string(index) + ".bin"), std::ios::binary);
-    EXPECT_TRUE(out.write(reinterpret_cast<const char*>(wire.data()), static_cast<std::streamsize>(wire.size())));
+    std::ofstream out(
+        std::filesystem::path(folder) / (std::to_string(index) + ".bin"), std::ios::binary);
+    EXPECT_TRUE(out.write(
+        reinterpret_cast<const char*>(wire.data()), static_cast<std::streamsize>(wire.size())));
   }
 }
 
@@ -105,18 +108,20 @@ TEST(StandardCodecBytes, SizesBeyondTwoBytesTakeTheFourByteForm) {
 TEST(StandardCodecAlignment, PiecesHoldNothingPaddedAndReadTheSameAtAnyOffset) {
   // An answer's part encoded ahead reads the same wherever it lands; a value the format pads
   // is refused, its bytes would be right at offset 0 only.
-  const Value part(ValueMap{{"files", ValueList{"/a", "/b"}}, {"size", int64_t{1} << 40}, {"icon", Bytes{1, 2}}});
+  const Value part(ValueMap{
+      {"files", ValueList{"/a", "/b"}}, {"size", int64_t{1} << 40}, {"icon", Bytes{1, 2}}});
   const std::optional<EncodedValue> piece = encodePiece(part);
   ASSERT_TRUE(piece);
   for (const Value& aligned :
-       {Value(ValueList{"x", 0.5}), Value(ValueMap{{"n", Int32List{1}}}), Value(Float64List{})}) {
+      {Value(ValueList{"x", 0.5}), Value(ValueMap{{"n", Int32List{1}}}), Value(Float64List{})}) {
     EXPECT_FALSE(encodePiece(aligned)) << ::testing::PrintToString(encodeMessage(aligned));
   }
   // Whatever goes before it, the piece's bytes are the part's. (The padding itself, at every
   // offset, is compared with the page's encoder through the golden values.)
   for (size_t prefix = 0; prefix < 9; ++prefix) {
     const std::string before(prefix, 'p');
-    EXPECT_EQ(encodeMessage(ValueList{before, *piece}), encodeMessage(ValueList{before, part})) << prefix;
+    EXPECT_EQ(encodeMessage(ValueList{before, *piece}), encodeMessage(ValueList{before, part}))
+        << prefix;
   }
 }
 
@@ -140,7 +145,8 @@ TEST(StandardMethodCodec, CallsAndEnvelopesAndTheEmptyReply) {
       const Json& error = vector["error"];
       const Value details = valueFromNotation(error[2]);
       EXPECT_EQ(encodeErrorEnvelope(error[0], error[1], details), wire);
-      EXPECT_EQ(decodeEnvelope(wire).value, (Envelope{false, Value(), error[0], error[1], details}));
+      EXPECT_EQ(
+          decodeEnvelope(wire).value, (Envelope{false, Value(), error[0], error[1], details}));
     }
   }
   for (const Json& vector : vectors["malformedEnvelopes"]) {
@@ -150,7 +156,8 @@ TEST(StandardMethodCodec, CallsAndEnvelopesAndTheEmptyReply) {
   EXPECT_THAT(decodeEnvelope(Wire{}).error, HasSubstr("empty reply"));
 
   EXPECT_EQ(decodeMethodCall(encodeMethodCall({"scan", kRich})).value, (MethodCall{"scan", kRich}));
-  EXPECT_EQ(decodeEnvelope(encodeSuccessEnvelope(kRich)).value, (Envelope{true, kRich, "", "", Value()}));
+  EXPECT_EQ(
+      decodeEnvelope(encodeSuccessEnvelope(kRich)).value, (Envelope{true, kRich, "", "", Value()}));
   // A name that is not a string, a call cut short, a trailing byte, nothing at all.
   for (const Wire& bad : {Wire{3, 1, 0, 0, 0, 0}, Wire{7, 1, 'm'}, Wire{7, 1, 'm', 0, 0}, Wire{}}) {
     EXPECT_FALSE(decodeMethodCall(bad)) << ::testing::PrintToString(bad);
@@ -162,19 +169,24 @@ TEST(StandardCodecText, InvalidUtf8IsRepairedOnWriting) {
   // A stray byte, a lone continuation, sequences cut short by the end or by ASCII, an overlong "/",
   // a surrogate, a code point above U+10FFFF; a valid four-byte character; a bad byte after a long
   // ASCII run.
-  const std::vector<std::pair<std::string, std::string>> repairs = {
-      {"a\xFF" "b", "a" + kFffd + "b"}, {"\x80", kFffd}, {"ok\xE2\x82", "ok" + kFffd},
-      {"\xF0\x9F\x98" "x", kFffd + "x"}, {"\xC0\xAF", kFffd + kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd},
+  const std::vector<std::pair<std::string, std::string>> repairs = {{"a\xFF"
+                                                                     "b",
+                                                                        "a" + kFffd + "b"},
+      {"\x80", kFffd}, {"ok\xE2\x82", "ok" + kFffd},
+      {"\xF0\x9F\x98"
+       "x",
+          kFffd + "x"},
+      {"\xC0\xAF", kFffd + kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd},
       {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
       {std::string(20, 'a') + "\xFE", std::string(20, 'a') + kFffd},
-      // Overlong three- and four-byte forms, a lead byte no character starts with; U+10FFFF and NUL are valid.
+      // Overlong three- and four-byte forms, a lead byte no character starts with; U+10FFFF and NUL
+      // are valid.
       {"\xE0\x80\xAF", kFffd + kFffd + kFffd}, {"\xF0\x80\x80\xAF", kFffd + kFffd + kFffd + kFffd},
       {"\xF5\x80\x80\x80", kFffd + kFffd + kFffd + kFffd},
-      {std::string("\xF4\x8F\xBF\xBF\0z", 6), std::string("\xF4\x8F\xBF\xBF\0z", 6)},
-  };
+      {std::string("\xF4\x8F\xBF\xBF\0z", 6), std::string("\xF4\x8F\xBF\xBF\0z", 6)}};
   for (const auto& [in, out] : repairs) EXPECT_EQ(decodeOk(encodeMessage(in)), Value(out));
-  EXPECT_EQ(decodeOk(encodeMessage(ValueMap{{"k\xFF", Value()}})), Value(ValueMap{{"k" + kFffd, Value()}}));
-
+  EXPECT_EQ(decodeOk(encodeMessage(ValueMap{{"k\xFF", Value()}})),
+      Value(ValueMap{{"k" + kFffd, Value()}}));
 }
 
 TEST(StandardCodecHostile, TruncationAndHugeSizesFailWithoutAllocating) {
@@ -182,9 +194,12 @@ TEST(StandardCodecHostile, TruncationAndHugeSizesFailWithoutAllocating) {
   const Wire call = encodeMethodCall({"scanLargeFiles", kRich});
   const Wire envelope = encodeErrorEnvelope("E", "message", kRich);
   ASSERT_EQ(decodeOk(message), kRich);
-  for (size_t n = 0; n < message.size(); ++n) decodeError(Wire(message.begin(), message.begin() + n));
-  for (size_t n = 0; n < call.size(); ++n) EXPECT_FALSE(decodeMethodCall(std::span(call.data(), n))) << n;
-  for (size_t n = 0; n < envelope.size(); ++n) EXPECT_FALSE(decodeEnvelope(std::span(envelope.data(), n)));
+  for (size_t n = 0; n < message.size(); ++n)
+    decodeError(Wire(message.begin(), message.begin() + n));
+  for (size_t n = 0; n < call.size(); ++n)
+    EXPECT_FALSE(decodeMethodCall(std::span(call.data(), n))) << n;
+  for (size_t n = 0; n < envelope.size(); ++n)
+    EXPECT_FALSE(decodeEnvelope(std::span(envelope.data(), n)));
 
   // Sizes of 4 Gi elements of each type are among the shared vectors.
   // Nested lists each claiming nearly all the remaining bytes cannot all be right.
@@ -204,7 +219,6 @@ TEST(StandardCodecHostile, DeepNestingIsRejectedWithoutRecursion) {
   EXPECT_THAT(decodeError(nestedIn({12, 1}, 1'000'000)), HasSubstr("nested deeper"));
   // {"k": {"k": ...}}
   EXPECT_THAT(decodeError(nestedIn({13, 1, 7, 1, 'k'}, 100'000)), HasSubstr("nested deeper"));
-
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 
 #include <map>
 
-#include "channel/engine_messenger.h"
 #include "channel/method_call.h"
 #include "channel/standard_codec.h"
+#include "host/embedding/engine_messenger.h"
 
 namespace nimbra::test {
 
@@ -45,20 +45,19 @@ ChannelHarness::ChannelHarness(NimbraNative::Seams seams, bool listen)
     : state_(std::make_unique<State>()) {
   seams.mainLoop = &state_->loop;
   state_->service = std::make_unique<NimbraNative>(std::move(seams));
-  state_->messenger.setInterfaceReceiver(
-      [state = state_.get()](const std::string& channel, std::vector<uint8_t> message, BinaryReply) {
-        if (channel != kEventsChannel) return;
-        Decoded<Envelope> envelope = decodeEnvelope(message);
-        ASSERT_TRUE(envelope) << "undecodable event: " << envelope.error;
-        const ValueMap* event = envelope.value->result.getIf<ValueMap>();
-        ASSERT_NE(event, nullptr) << "event is not a map";
-        state->events.push_back(*event);
-      });
+  state_->messenger.setInterfaceReceiver([state = state_.get()](const std::string& channel,
+                                             std::vector<uint8_t> message, BinaryReply) {
+    if (channel != kEventsChannel) return;
+    Decoded<Envelope> envelope = decodeEnvelope(message);
+    ASSERT_TRUE(envelope) << "undecodable event: " << envelope.error;
+    const ValueMap* event = envelope.value->result.getIf<ValueMap>();
+    ASSERT_NE(event, nullptr) << "event is not a map";
+    state->events.push_back(*event);
+  });
   state_->service->install(&state_->messenger);
   if (listen) {
     bool answered = false;
-    state_->messenger.deliverFromInterface(
-        kEventsChannel, encodeMethodCall({"listen", Value()}),
+    state_->messenger.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}),
         [&](std::vector<uint8_t> reply) { answered = !reply.empty(); });
     EXPECT_TRUE(answered);
   }
@@ -72,8 +71,7 @@ ChannelHarness::~ChannelHarness() {
 int ChannelHarness::send(const std::string& method, const Value& arguments) {
   const int ticket = state_->nextTicket++;
   state_->pending[ticket].firstEvent = state_->events.size();
-  state_->messenger.deliverFromInterface(
-      kNativeChannel, encodeMethodCall({method, arguments}),
+  state_->messenger.deliverFromInterface(kNativeChannel, encodeMethodCall({method, arguments}),
       [state = state_.get(), ticket](std::vector<uint8_t> reply) {
         auto& p = state->pending[ticket];
         p.done = true;
@@ -84,28 +82,22 @@ int ChannelHarness::send(const std::string& method, const Value& arguments) {
 
 CallOutcome ChannelHarness::wait(int ticket, double timeoutSeconds) {
   auto& p = state_->pending[ticket];
-  if (!pumpUntil([&] { return p.done; }, timeoutSeconds)) {
-    CallOutcome outcome;
-    outcome.timedOut = true;
+  if (!state_->loop.runUntil([&] { return p.done; }, timeoutSeconds)) {
     ADD_FAILURE() << "no answer within " << timeoutSeconds << " s";
-    return outcome;
+    return {};
   }
   CallOutcome outcome = decodeOutcome(p.reply);
-  outcome.events.assign(state_->events.begin() + static_cast<long>(p.firstEvent), state_->events.end());
+  outcome.events.assign(
+      state_->events.begin() + static_cast<long>(p.firstEvent), state_->events.end());
   return outcome;
 }
 
-CallOutcome ChannelHarness::call(const std::string& method, const Value& arguments,
-                                 double timeoutSeconds) {
+CallOutcome ChannelHarness::call(
+    const std::string& method, const Value& arguments, double timeoutSeconds) {
   return wait(send(method, arguments), timeoutSeconds);
-}
-
-bool ChannelHarness::pumpUntil(const std::function<bool()>& pred, double timeoutSeconds) {
-  return state_->loop.runUntil(pred, timeoutSeconds);
 }
 
 const std::vector<ValueMap>& ChannelHarness::events() const { return state_->events; }
 NimbraNative& ChannelHarness::service() { return *state_->service; }
-MainLoop& ChannelHarness::mainLoop() { return state_->loop; }
 
 }  // namespace nimbra::test

@@ -5,17 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "channel/nimbra_native.h"
 #include "channel/value.h"
+#include "service/nimbra_native.h"
 
 namespace nimbra::test {
 
 // What one method call produced, seen from the interface's side.
 struct CallOutcome {
-  std::optional<Value> answer;     // the success value; absent when not implemented
+  std::optional<Value> answer;  // the success value; absent when not implemented
   bool notImplemented = false;
-  bool timedOut = false;
-  std::vector<ValueMap> events;    // events received between the call and its answer
+  std::vector<ValueMap> events;  // events received between the call and its answer
 };
 
 // Drives a private NimbraNative through its real channels: every call is encoded with the
@@ -28,19 +27,15 @@ class ChannelHarness {
   ~ChannelHarness();
 
   // Sends one call and pumps the main loop until its answer arrives.
-  CallOutcome call(const std::string& method, const Value& arguments = Value(),
-                   double timeoutSeconds = 120);
+  CallOutcome call(
+      const std::string& method, const Value& arguments = Value(), double timeoutSeconds = 120);
 
   // Sends a call without waiting; collect it with wait(). Tickets count from 0.
   int send(const std::string& method, const Value& arguments = Value());
   CallOutcome wait(int ticket, double timeoutSeconds = 120);
-  // Pumps the main loop until `pred` holds or the timeout passes; answers pred().
-  bool pumpUntil(const std::function<bool()>& pred, double timeoutSeconds = 30);
-
   // Every event received so far, in arrival order.
   const std::vector<ValueMap>& events() const;
   NimbraNative& service();
-  MainLoop& mainLoop();
 
  private:
   struct State;

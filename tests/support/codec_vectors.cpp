@@ -1,9 +1,9 @@
 #include "support/codec_vectors.h"
 
 #include <charconv>
-#include <string>
 #include <fstream>
 #include <stdexcept>
+#include <string>
 
 namespace nimbra::test {
 namespace {
@@ -30,7 +30,8 @@ Value typedList(const Json& list, T (*element)(const Json&)) {
 
 Value mapFromNotation(const Json& entries) {
   ValuePairs pairs;
-  for (const Json& pair : entries) pairs.emplace_back(valueFromNotation(pair.at(0)), valueFromNotation(pair.at(1)));
+  for (const Json& pair : entries)
+    pairs.emplace_back(valueFromNotation(pair.at(0)), valueFromNotation(pair.at(1)));
   std::vector<ValueMap::Entry> stringKeyed;
   for (auto& [key, item] : pairs) {
     if (!key.getIf<std::string>()) return Value(std::move(pairs));
@@ -77,10 +78,13 @@ Value valueFromNotation(const Json& notation) {
   if (kind == "int64") return Value(int64FromDecimal(content));
   if (kind == "float64") return Value(content.get<double>());
   if (kind == "bytes") return Value(bytesFromHex(content));
-  if (kind == "int32s") return typedList<int32_t>(content, [](const Json& j) { return j.get<int32_t>(); });
+  if (kind == "int32s")
+    return typedList<int32_t>(content, [](const Json& j) { return j.get<int32_t>(); });
   if (kind == "int64s") return typedList<int64_t>(content, int64FromDecimal);
-  if (kind == "float32s") return typedList<float>(content, [](const Json& j) { return j.get<float>(); });
-  if (kind == "float64s") return typedList<double>(content, [](const Json& j) { return j.get<double>(); });
+  if (kind == "float32s")
+    return typedList<float>(content, [](const Json& j) { return j.get<float>(); });
+  if (kind == "float64s")
+    return typedList<double>(content, [](const Json& j) { return j.get<double>(); });
   if (kind == "map") return mapFromNotation(content);
   unknown(notation);
 }

@@ -46,7 +46,8 @@ TempTree::~TempTree() {
   // iterator never follow symbolic links.
   std::error_code ec;
   ::chmod(root_.c_str(), 0755);
-  for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+  for (auto it = fs::recursive_directory_iterator(
+           root_, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (!it->is_symlink(ec) && it->is_directory(ec)) ::chmod(it->path().c_str(), 0755);
   }
@@ -85,10 +86,12 @@ std::string TempTree::symlink(const std::string& target, const std::string& rela
   return path(relative);
 }
 
-std::string TempTree::hardlink(const std::string& existingRelative, const std::string& relative) const {
+std::string TempTree::hardlink(
+    const std::string& existingRelative, const std::string& relative) const {
   std::error_code ec;
   fs::create_directories(fs::path(path(relative)).parent_path(), ec);
-  EXPECT_EQ(::link(path(existingRelative).c_str(), path(relative).c_str()), 0) << "cannot link " << relative;
+  EXPECT_EQ(::link(path(existingRelative).c_str(), path(relative).c_str()), 0)
+      << "cannot link " << relative;
   return path(relative);
 }
 

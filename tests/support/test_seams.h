@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/script_runner.h"
+#include "platform/process/script_runner.h"
 
 namespace nimbra::test {
 

@@ -43,7 +43,8 @@ namespace {
 
 // Runs `prepare` and then, when it answered "", `body` in a forked child; answers what the child
 // wrote back, or how it died.
-std::string runForked(const std::function<std::string()>& prepare, const std::function<std::string()>& body) {
+std::string runForked(
+    const std::function<std::string()>& prepare, const std::function<std::string()>& body) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "pipe failed";
   pid_t pid = ::fork();
@@ -60,7 +61,8 @@ std::string runForked(const std::function<std::string()>& prepare, const std::fu
   std::string report;
   char buffer[4096];
   ssize_t n;
-  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<size_t>(n));
+  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    report.append(buffer, static_cast<size_t>(n));
   ::close(pipeFds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -79,7 +81,8 @@ std::string runUnprivileged(const std::function<std::string()>& body) {
   const gid_t gid = nobodyGid();
   return runForked(
       [&]() -> std::string {
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
           return std::string("cannot drop privileges: ") + std::strerror(errno);
         }
         return ::geteuid() == 0 ? "still root after dropping privileges" : "";
@@ -91,7 +94,8 @@ std::string runInPrivateMountNamespace(const std::function<std::string()>& body)
   return runForked(
       []() -> std::string {
         // Private all the way down, so that no mount made here propagates back to the machine.
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
           return std::string("no private mount namespace: ") + std::strerror(errno);
         }
         return "";
@@ -101,7 +105,8 @@ std::string runInPrivateMountNamespace(const std::function<std::string()>& body)
 
 std::string bindMount(const std::string& from, const std::string& onto, bool readOnly) {
   if (::mount(from.c_str(), onto.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-      (readOnly && ::mount(nullptr, onto.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)) {
+      (readOnly && ::mount(nullptr, onto.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                       nullptr) != 0)) {
     return "cannot mount " + from + " on " + onto + ": " + std::strerror(errno);
   }
   return "";

@@ -19,7 +19,8 @@ WideTree::WideTree(int folders, int files) {
     const std::string folder = "d" + std::to_string(d);
     ::mkdirat(root, folder.c_str(), 0755);
     for (int f = 0; f < files; ++f) {
-      const int fd = ::openat(root, (folder + "/f" + std::to_string(f)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+      const int fd = ::openat(
+          root, (folder + "/f" + std::to_string(f)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
       (void)::ftruncate(fd, 1);
       ::close(fd);
     }

@@ -1,8 +1,0 @@
-#include "app/shell.h"
-#include "platform/launchctl_stand_in.h"
-
-int main(int argc, char** argv) {
-  // Started through the build's `launchctl` link, the program is the launch service stand-in.
-  if (argc > 0 && nimbra::isLaunchctlName(argv[0])) return nimbra::launchctlMain(argc, argv);
-  return nimbra::applicationMain(argc, argv);
-}

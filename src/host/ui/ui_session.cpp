@@ -1,0 +1,146 @@
+#include "host/ui/ui_session.h"
+
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+#include "base/fd_io.h"
+#include "base/random_uuid.h"
+#include "channel/standard_codec.h"
+#include "platform/desktop/desktop_programs.h"
+
+namespace nimbra {
+namespace {
+
+// 256 bits: guessing is hopeless even for a local program that may try as often as it likes.
+constexpr size_t kSecretBytes = 32;
+
+// kSecretBytes from the kernel's generator in base64url without padding, or nullopt when the
+// generator fails (there is no acceptable weaker source).
+std::optional<std::string> newSecret() {
+  unsigned char bytes[kSecretBytes];
+  if (!kernelRandomBytes(bytes, sizeof bytes)) return std::nullopt;
+  std::string text(4 * ((sizeof bytes + 2) / 3) + 1, '\0');
+  text.resize(static_cast<size_t>(
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, sizeof bytes)));
+  OPENSSL_cleanse(bytes, sizeof bytes);
+  while (!text.empty() && text.back() == '=') text.pop_back();
+  for (char& c : text) {
+    if (c == '+') c = '-';
+    if (c == '/') c = '_';
+  }
+  return text;
+}
+
+enum class StreamVerb { none, listen, cancel };
+
+// "listen" and "cancel" are the event channel's protocol; on any channel they start and end
+// the stream of what the host sends there.
+StreamVerb streamVerb(const std::vector<uint8_t>& message) {
+  Decoded<MethodCall> call = decodeMethodCall(message);
+  if (!call) return StreamVerb::none;
+  if (call.value->method == "listen") return StreamVerb::listen;
+  if (call.value->method == "cancel") return StreamVerb::cancel;
+  return StreamVerb::none;
+}
+
+bool isSuccessEnvelope(const std::vector<uint8_t>& reply) {
+  return !reply.empty() && reply[0] == 0;
+}
+
+}  // namespace
+
+UiSession::UiSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
+                     UiOptions options)
+    : window_(window), engine_(engine), loop_(loop), options_(options) {}
+
+void UiSession::start() {
+  if (::geteuid() == 0 && !options_.allowRoot) {
+    closeWithComplaint(
+        window_,
+        "refusing to run as root: whoever holds the page's address could delete anything "
+        "on this machine. Run it as your own user, or pass --allow-root if you mean it.",
+        kExitFailure);
+  }
+  std::optional<std::string> secret = newSecret();
+  if (!secret) {
+    closeWithComplaint(window_, std::string("no random secret: ") + std::strerror(errno),
+                       kExitFailure);
+  }
+  UiServerHandlers handlers{
+      [this](uint64_t connection, Frame frame) { onFrame(connection, std::move(frame)); },
+      [this](uint64_t connection) { onClosed(connection); },
+      [this] { window_.close(kExitSuccess); },
+  };
+  std::string error;
+  server_ =
+      UiServer::start(loop_, UiServerOptions{options_.port, *secret}, std::move(handlers), error);
+  if (!server_) {
+    closeWithComplaint(window_,
+                       "cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " + error,
+                       kExitFailure);
+  }
+  engine_.setInterfaceReceiver(
+      [this](const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
+        onHostMessage(channel, std::move(message), std::move(reply));
+      });
+
+  const std::string address =
+      "http://127.0.0.1:" + std::to_string(server_->port()) + "/#t=" + *secret;
+  if (!writeAll(STDOUT_FILENO, address + "\n")) {
+    closeWithComplaint(window_, std::string("cannot print the address: ") + std::strerror(errno),
+                       kExitFailure);
+  }
+  if (options_.open) {
+    if (std::optional<pid_t> opener = startDetached("xdg-open", {address})) {
+      std::thread([pid = *opener] { reapChild(pid); }).detach();
+    } else {
+      (void)writeAll(STDERR_FILENO,
+                     "nimbra: no browser could be opened; open the address above in one\n");
+    }
+  }
+}
+
+void UiSession::onFrame(uint64_t connection, Frame frame) {
+  if (frame.kind == FrameKind::answer) return;
+  std::vector<uint8_t> message = std::move(frame.message).value_or(Bytes{});
+  const StreamVerb verb = streamVerb(message);
+  const bool wantsAnswer = frame.kind == FrameKind::request;
+  engine_.deliverFromInterface(
+      frame.channel, std::move(message),
+      [this, connection, verb, wantsAnswer, id = frame.id,
+       channel = frame.channel](std::vector<uint8_t> reply) {
+        if (verb == StreamVerb::listen && isSuccessEnvelope(reply))
+          listeners_[channel] = connection;
+        if (verb == StreamVerb::cancel && isSuccessEnvelope(reply)) {
+          auto listener = listeners_.find(channel);
+          if (listener != listeners_.end() && listener->second == connection)
+            listeners_.erase(listener);
+        }
+        if (wantsAnswer)
+          server_->send(connection, Frame{FrameKind::answer, id, channel, std::move(reply)});
+      });
+}
+
+void UiSession::onClosed(uint64_t connection) {
+  std::erase_if(listeners_,
+                [connection](const auto& listener) { return listener.second == connection; });
+}
+
+void UiSession::onHostMessage(const std::string& channel, std::vector<uint8_t> message,
+                              BinaryReply reply) {
+  if (reply) {
+    reply({});
+    return;
+  }
+  auto listener = listeners_.find(channel);
+  if (listener != listeners_.end()) {
+    server_->send(listener->second, Frame{FrameKind::notice, 0, channel, std::move(message)});
+  }
+}
+
+}  // namespace nimbra

@@ -1,0 +1,186 @@
+#include "host/views/ncdu_export.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <streambuf>
+#include <vector>
+
+#include "base/fd_io.h"
+#include "base/path_parts.h"
+#include "host/json/json_text.h"
+
+namespace nimbra {
+namespace {
+
+constexpr int64_t kBlockBytes = 512;
+constexpr mode_t kNewFileMode = 0666;  // before the umask, as open(2) creates files
+
+// Buffered output to a descriptor that remembers why the first write failed; later output is
+// dropped.
+class DescriptorBuffer final : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd) : fd_(fd) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  }
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!flush()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return flush() ? 0 : -1; }
+
+ private:
+  bool flush() {
+    if (error_ == 0 &&
+        !writeAll(fd_, std::string_view(pbase(), static_cast<size_t>(pptr() - pbase())))) {
+      error_ = errno;
+    }
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return error_ == 0;
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::array<char, 1 << 16> buffer_{};
+};
+
+// The permissions of a file that `target` names now, or those of a new file.
+mode_t modeFor(const std::string& target) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return info.st_mode & 07777;
+  // umask can only be read by setting it; nothing else creates files while the export runs.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return kNewFileMode & ~mask;
+}
+
+std::string entryObject(const std::string& name, const struct stat* info, bool isFolder) {
+  std::string out = "{\"name\":";
+  appendJsonString(out, name, JsonControls::allEscaped);
+  if (!info) return out + ",\"read_error\":true}";
+  const bool regular = S_ISREG(info->st_mode);
+  if (regular || isFolder) {
+    out += ",\"asize\":" + std::to_string(info->st_size);
+    out += ",\"dsize\":" + std::to_string(static_cast<int64_t>(info->st_blocks) * kBlockBytes);
+  } else {
+    out += ",\"notreg\":true";
+  }
+  if (isFolder) out += ",\"dev\":" + std::to_string(static_cast<uint64_t>(info->st_dev));
+  out += ",\"ino\":" + std::to_string(static_cast<uint64_t>(info->st_ino));
+  if (regular && info->st_nlink > 1) out += ",\"hlnkc\":true";
+  return out + "}";
+}
+
+}  // namespace
+
+// The buffered stream the export writes through.
+struct NcduExport::Output {
+  explicit Output(int fd) : buffer(fd) {}
+  DescriptorBuffer buffer;
+  std::ostream stream{&buffer};
+};
+
+NcduExport::NcduExport(std::string target, std::function<bool()> stop)
+    : target_(std::move(target)), stop_(std::move(stop)) {}
+
+NcduExport::~NcduExport() {
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void NcduExport::begin(const std::string& root) {
+  int fd = STDOUT_FILENO;
+  if (target_ != kStandardOutput) {
+    const PathParts parts = splitLastComponent(target_);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..") {
+      error_ = EISDIR;
+      return;
+    }
+    std::string temporary = parts.parent + "/." + parts.name + ".XXXXXX";
+    fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+      error_ = errno;
+      return;
+    }
+    fd_ = fd;
+    temporary_ = std::move(temporary);
+    temporaryName_ = splitLastComponent(temporary_).name;
+  }
+  output_ = std::make_unique<Output>(fd);
+  output_->stream << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":"
+                  << std::time(nullptr) << "},\n";
+  struct stat rootInfo {};
+  const bool rootRead =
+      !namesNoFile(root) && ::lstat(withoutTrailingSlashes(root).c_str(), &rootInfo) == 0;
+  output_->stream << "[" << entryObject(root, rootRead ? &rootInfo : nullptr, true);
+}
+
+bool NcduExport::take(const WalkEntry& entry) {
+  if (!output_ || !totals_.complete) return false;
+  // A reader that went away stops the export as a stop does.
+  if (output_->buffer.error() != 0 || stop_()) {
+    totals_.complete = false;
+    return false;
+  }
+  std::ostream& out = output_->stream;
+  // Pre-order: an entry at depth d closes every folder deeper than its parent.
+  for (; openFolders_ > entry.depth(); --openFolders_) out << "]";
+  ++totals_.entries;
+  const struct stat* info = entry.stat();
+  const std::string name(entry.name());
+  if (info && S_ISDIR(info->st_mode)) {
+    out << ",\n[" << entryObject(name, info, true);
+    ++openFolders_;
+  } else {
+    out << ",\n" << entryObject(name, info, false);
+    if (info && S_ISREG(info->st_mode)) totals_.logicalBytes += info->st_size;
+  }
+  return true;  // every level of every folder
+}
+
+void NcduExport::end(bool complete) {
+  if (!output_) return;
+  if (!complete) totals_.complete = false;
+  std::ostream& out = output_->stream;
+  for (; openFolders_ > 0; --openFolders_) out << "]";
+  out << "]\n";
+  out.flush();
+  error_ = output_->buffer.error();
+  if (fd_ < 0) return;
+  if (error_ == 0 && ::fchmod(fd_, modeFor(target_)) != 0) error_ = errno;
+  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+}
+
+bool NcduExport::owns(const WalkEntry& entry) {
+  if (temporary_.empty() || entry.name() != temporaryName_) return false;
+  const struct stat* info = entry.stat();
+  struct stat own {};
+  return info && ::lstat(temporary_.c_str(), &own) == 0 && own.st_dev == info->st_dev &&
+         own.st_ino == info->st_ino;
+}
+
+NcduWrite NcduExport::finish(bool keep) {
+  if (!temporary_.empty()) {
+    if (keep && error_ == 0 && totals_.complete &&
+        ::rename(temporary_.c_str(), target_.c_str()) != 0)
+      error_ = errno;
+    if (!keep || error_ != 0 || !totals_.complete) ::unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+  return {totals_, error_};
+}
+
+}  // namespace nimbra

@@ -1,0 +1,154 @@
+#include "host/views/view_commands.h"
+
+#include "host/terminal/terminal_text.h"
+#include "host/views/ncdu_export.h"
+#include "host/views/path_check.h"
+
+namespace nimbra {
+namespace {
+
+constexpr const char* kSizeHelp = "plain bytes, 500kB, 100MB, 1.5GB or 1MiB";
+
+CLI::App* command(CLI::App& app, ViewCommandLine& line, const char* name, const char* summary,
+                  const char* example, View view) {
+  CLI::App* sub = app.add_subcommand(name, summary);
+  sub->footer(std::string("Example:\n  ") + example + "\n");
+  line.json = sub->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
+  sub->add_flag("--bytes", line.command.exactBytes, "Sizes as exact byte counts");
+  sub->add_flag("--binary", line.command.binaryUnits,
+                "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
+  sub->parse_complete_callback([&line, view] { line.command.view = view; });
+  line.subcommands.push_back(sub);
+  return sub;
+}
+
+}  // namespace
+
+void addViewCommands(CLI::App& app, ViewCommandLine& line) {
+  CLI::App* tree =
+      command(app, line, "tree", "Where the space goes: the disk usage tree of a folder.",
+              "nimbra tree /usr --depth 1", View::tree);
+  tree->add_option("PATH", line.root, "The folder (default: the home folder)");
+  tree->add_option("--depth", line.depth, "Levels below the folder (default 2)");
+  tree->add_option(
+      "--export-ncdu", line.command.exportNcdu,
+      "Also write the whole tree, every level, for `ncdu -f FILE`; `-` writes it to standard "
+      "output instead of the tree");
+
+  for (auto [name, summary, example, view] :
+       {std::tuple{"large", "The largest files below a folder.",
+                   "nimbra large ~/Downloads --min 500MB", View::large},
+        std::tuple{"dupes", "Files with identical content (SHA-256), by wasted space.",
+                   "nimbra dupes ~ --min 1MB", View::dupes}}) {
+    CLI::App* sub = command(app, line, name, summary, example, view);
+    sub->add_option("ROOT", line.root, "The folder (default: the home folder)");
+    sub->add_option("--min", line.minSize, std::string("Smallest file size: ") + kSizeHelp);
+    sub->add_flag("-0,--null", line.command.nullSeparated,
+                  "Print only the paths, each followed by a NUL byte, for `xargs -0`")
+        ->excludes(line.json);
+  }
+
+  CLI::App* junk =
+      command(app, line, "junk", "Caches, logs, temporary files and other junk, by category.",
+              "nimbra junk", View::junk);
+  CLI::App* clean = junk->add_subcommand(
+      "clean",
+      "Delete every item of the given categories, after listing them and asking. Temporary "
+      "files another user owns, or that changed in the last 24 hours, are left alone.");
+  clean->footer("Example:\n  nimbra junk clean userCache temp --trash\n");
+  clean->add_option("ID", line.command.categories, "Category ids, as `nimbra junk` shows them")
+      ->required();
+  clean->add_flag("--trash", line.command.toTrash,
+                  "Move the items to the Trash, where they can be restored");
+  clean->add_flag("--yes", line.command.yes, "Do not ask for confirmation");
+  clean->add_flag("--include-recent", line.command.includeRecent,
+                  "Also remove temporary files that changed in the last 24 hours");
+  clean->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
+  clean->add_flag("--bytes", line.command.exactBytes, "Sizes as exact byte counts");
+  clean->add_flag("--binary", line.command.binaryUnits,
+                  "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
+  line.junkClean = clean;
+
+  CLI::App* size = command(app, line, "size", "The size of each path.",
+                           "nimbra size ~/Library /var/log", View::size);
+  size->add_option("PATH", line.command.paths, "Files or folders")->required();
+  command(app, line, "sys", "The machine: system, processor, memory, volumes.", "nimbra sys",
+          View::sys);
+  command(app, line, "mem", "Memory in use and the processes that hold the most.", "nimbra mem",
+          View::mem);
+  command(app, line, "startup", "What starts by itself: agents, daemons, login items.",
+          "nimbra startup", View::startup);
+  command(app, line, "apps", "Installed applications, largest first.", "nimbra apps", View::apps);
+  CLI::App* leftovers =
+      command(app, line, "leftovers", "What an application leaves in the library folders.",
+              "nimbra leftovers com.example.MyApp MyApp", View::leftovers);
+  leftovers->add_option("BUNDLE_ID", line.bundleId, "The application's bundle identifier")
+      ->required();
+  leftovers->add_option("NAME", line.name, "The application's name")->required();
+}
+
+std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
+  bool chosen = false;
+  for (CLI::App* sub : line.subcommands) chosen = chosen || sub->parsed();
+  if (!chosen) return std::nullopt;
+  ViewCommand& command = line.command;
+  if (line.junkClean->parsed()) command.view = View::junkClean;
+  if (command.exportNcdu == kStandardOutput && command.json) {
+    return CommandLineExit{kExitUsage, "",
+                           "nimbra: --export-ncdu -: standard output is taken by --json\n"};
+  }
+  ValueMap rootArgs;
+  if (!line.root.empty()) {
+    const CheckedRoot checked = folderToWalk(line.root);
+    if (!checked.error.empty())
+      return CommandLineExit{kExitFailure, "", "nimbra: " + checked.error + "\n"};
+    rootArgs.emplace(command.view == View::tree ? "path" : "root", checked.root);
+  }
+  if (!line.minSize.empty()) {
+    const std::optional<int64_t> minSize = parseByteSize(line.minSize);
+    if (!minSize) {
+      return CommandLineExit{
+          kExitUsage, "",
+          "nimbra: --min: \"" + line.minSize + "\" is no size (" + kSizeHelp + ")\n"};
+    }
+    rootArgs.emplace("minSize", *minSize);
+  }
+  switch (command.view) {
+    case View::tree:
+      rootArgs.emplace("depth", line.depth);
+      command.calls = {{"analyzeDisk", rootArgs}};
+      break;
+    case View::large: command.calls = {{"scanLargeFiles", rootArgs}}; break;
+    case View::dupes: command.calls = {{"scanDuplicates", rootArgs}}; break;
+    case View::junk:
+    case View::junkClean:  // the deletion call is made from the scan's answer
+      command.calls = {{"scanJunk", Value()}};
+      break;
+    case View::size: {
+      // What cannot be measured is said and left out; the other paths are still measured.
+      std::vector<std::string> measurable;
+      for (const std::string& path : command.paths) {
+        const std::string problem = unmeasurable(path);
+        if (!problem.empty()) {
+          command.complaints.push_back(problem);
+          continue;
+        }
+        measurable.push_back(path);
+        command.calls.push_back({"sizeOf", ValueMap{{"path", path}}});
+      }
+      command.paths = std::move(measurable);
+      break;
+    }
+    case View::sys: command.calls = {{"systemInfo", Value()}}; break;
+    case View::mem: command.calls = {{"memoryInfo", Value()}}; break;
+    case View::startup: command.calls = {{"listStartupItems", Value()}}; break;
+    case View::apps: command.calls = {{"listApps", Value()}}; break;
+    case View::leftovers:
+      command.calls = {
+          {"appLeftovers", ValueMap{{"bundleId", line.bundleId}, {"name", line.name}}}};
+      break;
+  }
+  return command;
+}
+
+}  // namespace nimbra

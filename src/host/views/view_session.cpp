@@ -1,0 +1,257 @@
+#include "host/views/view_session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+
+#include "base/errno_text.h"
+#include "base/fd_io.h"
+#include "channel/standard_codec.h"
+#include "host/json/json_text.h"
+#include "host/views/ncdu_export.h"
+#include "platform/fs/trash.h"
+#include "service/nimbra_native.h"
+
+namespace nimbra {
+namespace {
+
+constexpr const char* kNothingDeleted = "junk clean: nothing was deleted";
+
+// The reader of our output went away (`nimbra tree /usr | head -1`): end as du and ncdu do,
+// by the signal itself, which shells do not report. It is ignored while the command runs so
+// that a failed write can be told from a dead process.
+[[noreturn]] void endForClosedPipe() {
+  std::signal(SIGPIPE, SIG_DFL);
+  std::raise(SIGPIPE);
+  ::_exit(128 + SIGPIPE);
+}
+
+std::vector<std::string> textsOf(const ValueList& values) {
+  std::vector<std::string> texts;
+  for (const Value& value : values) {
+    if (const std::string* text = value.getIf<std::string>()) texts.push_back(*text);
+  }
+  return texts;
+}
+
+}  // namespace
+
+ViewSession::ViewSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
+                         ViewCommand command)
+    : window_(window), engine_(engine), loop_(loop), command_(std::move(command)) {}
+
+void ViewSession::start() {
+  interrupts_ = std::make_unique<InterruptWatch>([this] {
+    // At the question nothing has been sent: the main loop is blocked reading the answer, so
+    // the answer is given here, at once.
+    if (asking_.exchange(false)) {
+      (void)writeAll(STDERR_FILENO, "\n");
+      fail(kNothingDeleted, kExitInterrupted);
+    }
+    loop_.post([this] {
+      engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}), nullptr);
+    });
+  });
+  for (const std::string& complaint : command_.complaints)
+    (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
+  if (!command_.exportNcdu.empty()) {
+    // The export rides on the walk that builds the tree.
+    export_ = std::make_unique<NcduExport>(command_.exportNcdu,
+                                           [this] { return interrupts_->interrupted(); });
+    NimbraNative::shared().addDiskWalkSink(export_.get());
+  }
+  if (::isatty(STDERR_FILENO)) {
+    display_.emplace(STDERR_FILENO, terminalColumns(STDERR_FILENO),
+                     command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal);
+    engine_.setInterfaceReceiver(
+        [this](const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
+          Decoded<Envelope> envelope = decodeEnvelope(message);
+          if (channel == kEventsChannel && envelope && envelope.value->success) {
+            if (const ValueMap* event = envelope.value->result.getIf<ValueMap>())
+              display_->show(*event);
+          }
+          if (reply) reply({});
+        });
+    engine_.deliverFromInterface(kEventsChannel, encodeMethodCall({"listen", Value()}), nullptr);
+  }
+  if (command_.calls.empty()) window_.close(kExitFailure);  // every path asked about was in error
+  send(command_.calls[nextCall_++]);
+}
+
+void ViewSession::send(const MethodCall& call) {
+  engine_.deliverFromInterface(
+      kNativeChannel, encodeMethodCall(call),
+      [this, method = call.method](std::vector<uint8_t> reply) { onAnswer(method, reply); });
+}
+
+void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>& reply) {
+  if (display_) display_->clear();
+  if (reply.empty()) fail("not implemented: " + method, kExitNotImplemented);
+  Decoded<Envelope> envelope = decodeEnvelope(reply);
+  if (!envelope) fail("undecodable answer to " + method + ": " + envelope.error, kExitFailure);
+  if (!envelope.value->success)
+    fail(method + " failed: " + envelope.value->code + ": " + envelope.value->message,
+         kExitFailure);
+  answers_.push_back(std::move(envelope.value->result));
+  if (nextCall_ < command_.calls.size()) {
+    send(command_.calls[nextCall_++]);
+    return;
+  }
+  if (command_.view == View::junkClean && method == "scanJunk") {
+    cleanJunk();
+    return;
+  }
+  show();
+}
+
+void ViewSession::cleanJunk() {
+  plan_ = planJunkClean(answers_.back(), command_.categories, command_.includeRecent,
+                        std::time(nullptr));
+  if (!plan_.unknown.empty()) {
+    std::string known;
+    for (const std::string& id : plan_.known) known += " " + id;
+    fail("junk clean: unknown category " + plan_.unknown.front() + " (the categories are:" + known +
+             ")",
+         kExitUsage);
+  }
+  if (interrupts_->interrupted())
+    fail("junk clean: interrupted before anything was deleted", kExitInterrupted);
+  // The list is the answer people read before they say yes; with --json, stdout is the
+  // method's answer alone.
+  const int listFd = command_.json ? STDERR_FILENO : STDOUT_FILENO;
+  writeOut(listFd, junkPlanView(plan_, command_.toTrash, viewOptions(listFd)));
+  if (plan_.remove.empty()) {
+    writeOut(listFd, "nothing to clean\n");
+    window_.close(kExitSuccess);
+  }
+  const std::string these =
+      plan_.remove.size() == 1
+          ? "this item"
+          : "these " + plural(static_cast<int64_t>(plan_.remove.size()), "item", "items");
+  if (!command_.yes) {
+    if (!::isatty(STDIN_FILENO))
+      fail("junk clean: not on a terminal, so nothing was deleted; add --yes to remove " + these,
+           kExitFailure);
+    if (!confirmed(command_.toTrash ? "Move " + these + " to the Trash?"
+                                    : "Delete " + these + " for good?")) {
+      fail(kNothingDeleted, kExitFailure);
+    }
+  }
+  ValueList paths;
+  for (const JunkItem& item : plan_.remove) paths.emplace_back(item.path);
+  if (command_.toTrash) {
+    send({"trashItems", ValueMap{{"paths", std::move(paths)}}});
+  } else {
+    // No password prompt from a command line: what the user may not remove is reported.
+    send({"deleteItems",
+          ValueMap{{"paths", std::move(paths)}, {"toTrash", false}, {"allowAdmin", false}}});
+  }
+}
+
+bool ViewSession::confirmed(const std::string& question) {
+  asking_ = true;
+  (void)writeAll(STDERR_FILENO, question + " [y/N] ");
+  std::string answer;
+  char c;
+  while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') answer += c;
+  // Ctrl-C after the answer was typed: the watcher has taken over and ends the process.
+  if (!asking_.exchange(false)) {
+    for (;;) ::pause();
+  }
+  if (interrupts_->interrupted()) fail(kNothingDeleted, kExitInterrupted);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+void ViewSession::exportTree() {
+  const std::string& target = command_.exportNcdu;
+  const NcduWrite written = export_->finish(/*keep=*/true);
+  if (written.error == EPIPE && target == kStandardOutput) endForClosedPipe();
+  if (written.error != 0)
+    fail("cannot write " + printable(target) + ": " + errnoText(written.error), kExitFailure);
+  if (!written.totals.complete) {
+    if (target != kStandardOutput)
+      (void)writeAll(STDERR_FILENO, "nimbra: " + printable(target) + " was left as it was\n");
+    return;
+  }
+  if (target == kStandardOutput) return;
+  const std::string shown = printable(target);
+  (void)writeAll(STDERR_FILENO, "wrote " + std::to_string(written.totals.entries) + " entries to " +
+                                    shown + "; browse them with: ncdu -f " + shown + "\n");
+}
+
+ViewOptions ViewSession::viewOptions(int fd) const {
+  ViewOptions options;
+  // A program reading the output gets every path whole.
+  options.columns = ::isatty(fd) ? terminalColumns(fd) : kUnlimitedColumns;
+  options.exactBytes = command_.exactBytes;
+  options.units = command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal;
+  options.unicode = localeSpeaksUtf8();
+  options.palette.enabled = colourWanted(fd);
+  return options;
+}
+
+void ViewSession::show() {
+  std::string out;
+  const Value& answer = answers_.back();
+  if (command_.json) {
+    // Exactly what `nimbra call` prints; `junk clean` answers with its deletion.
+    const size_t first = command_.view == View::junkClean ? answers_.size() - 1 : 0;
+    for (size_t i = first; i < answers_.size(); ++i) out += toJsonText(answers_[i]) + "\n";
+  } else if (command_.nullSeparated) {
+    out = command_.view == View::large ? largeFilePathsNul(answer) : duplicatePathsNul(answer);
+  } else if (command_.exportNcdu != kStandardOutput) {
+    const ViewOptions options = viewOptions(STDOUT_FILENO);
+    switch (command_.view) {
+      case View::tree: out = treeView(answer, options); break;
+      case View::large: out = largeFilesView(answer, options); break;
+      case View::dupes: out = duplicatesView(answer, options); break;
+      case View::junk: out = junkView(answer, options); break;
+      case View::junkClean: {
+        const int64_t moved = plannedBytes(plan_, textsOf(answerList(answer, "trashed")));
+        out = command_.toTrash ? trashView(answer, moved, homeTrashFolder(), options)
+                               : deletionView(answer, options);
+        break;
+      }
+      case View::size: out = sizesView(command_.paths, answers_, options); break;
+      case View::sys: out = systemView(answer, options); break;
+      case View::mem: out = memoryView(answer, options); break;
+      case View::startup: out = startupView(answer, options); break;
+      case View::apps: out = appsView(answer, options); break;
+      case View::leftovers: out = leftoversView(answer, options); break;
+    }
+  }
+  if (export_ && !interrupts_->interrupted()) {
+    exportTree();
+  } else if (export_) {
+    export_->finish(/*keep=*/false);  // an interrupted command leaves the target as it was
+  }
+  writeOut(STDOUT_FILENO, out);
+  if (interrupts_->interrupted())
+    fail("interrupted: the result above is partial", kExitInterrupted);
+  const ValueMap* last = answer.getIf<ValueMap>();
+  if (last && last->count("cancelled") && last->at("cancelled") == Value(true)) {
+    (void)writeAll(STDERR_FILENO, "nimbra: cancelled: the result above is partial\n");
+  }
+  if (command_.view == View::junkClean && !answerList(answer, "failed").empty()) {
+    fail("junk clean: " +
+             plural(static_cast<int64_t>(answerList(answer, "failed").size()), "item was",
+                    "items were") +
+             " not removed",
+         kExitFailure);
+  }
+  window_.close(command_.complaints.empty() ? kExitSuccess : kExitFailure);
+}
+
+void ViewSession::writeOut(int fd, const std::string& text) {
+  if (writeAll(fd, text)) return;
+  if (errno == EPIPE) endForClosedPipe();
+  fail(std::string("cannot write the answer: ") + errnoText(errno), kExitFailure);
+}
+
+void ViewSession::fail(const std::string& complaint, int status) {
+  closeWithComplaint(window_, complaint, status);
+}
+
+}  // namespace nimbra

@@ -1,0 +1,154 @@
+#include "ops/finders/analyze_disk.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ops/finders/disk_tree.h"
+
+namespace nimbra {
+namespace {
+
+constexpr const char* kTask = "disk";
+// Progress is offered on every this-many regular files.
+constexpr int64_t kProgressEvery = 2000;
+
+// The folders the tree never takes in, whatever its root: other volumes, the swap files and the
+// device folder. Compared with the paths of entries, never with the root.
+bool isPrunedPath(const WalkEntry& entry) {
+  // Only these last components can match, so most entries never build their path.
+  std::string_view name = entry.name();
+  if (name != "Volumes" && name != "vm" && name != "dev") return false;
+  static constexpr std::array<std::string_view, 4> kPrunedPaths = {"/System/Volumes", "/Volumes",
+                                                                   "/private/var/vm", "/dev"};
+  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
+}
+
+// The root node's name: the root's last path component, or the root itself when it has none
+// ("/").
+std::string rootName(const std::string& root) {
+  size_t end = root.find_last_not_of('/');
+  if (end == std::string::npos) return root;
+  size_t start = root.rfind('/', end);
+  start = start == std::string::npos ? 0 : start + 1;
+  return root.substr(start, end + 1 - start);
+}
+
+std::string childPath(const Node& parent, std::string_view name) {
+  std::string path = parent.path == "/" ? "" : parent.path;
+  path += '/';
+  path += name;
+  return path;
+}
+
+Node& childOf(Node& parent, std::string_view name, bool isDir) {
+  auto [it, inserted] = parent.children.try_emplace(std::string(name));
+  if (inserted) {
+    it->second = std::make_unique<Node>();
+    it->second->name = it->first;
+    it->second->path = childPath(parent, name);
+    it->second->isDir = isDir;
+  }
+  return *it->second;
+}
+
+// The folders from the root down to the entry being walked, as far as the depth limit; each
+// gets its node only when the first file below it arrives, so folders holding no file never
+// appear in the tree.
+struct OpenFolder {
+  std::string name;
+  Node* node = nullptr;
+};
+
+// The tree as a sink of the disk walk: each regular file adds to the nodes of its first `depth`
+// path components.
+class DiskTreeSink final : public DiskWalkSink {
+ public:
+  DiskTreeSink(OperationContext& context, Node& tree, int64_t depth)
+      : context_(context), tree_(tree), depth_(depth) {}
+
+  bool take(const WalkEntry& entry) override {
+    // Inside a pruned folder that another sink has the walk enter.
+    if (prunedDepth_ && entry.depth() > *prunedDepth_) return false;
+    prunedDepth_.reset();
+    if (entry.isSymlink()) return false;  // never followed, never counted
+    if (isPrunedPath(entry)) {
+      prunedDepth_ = entry.depth();
+      return false;
+    }
+    const int entryDepth = entry.depth();
+    if (entry.isDirectory()) {
+      if (entryDepth <= depth_) {
+        folders_.resize(static_cast<size_t>(entryDepth - 1));
+        folders_.push_back(OpenFolder{std::string(entry.name()), nullptr});
+      }
+      return true;
+    }
+    if (!entry.isRegular()) return false;
+    const struct stat* info = entry.stat();
+    if (!info || !S_ISREG(info->st_mode)) return false;
+
+    const int64_t size = info->st_size;
+    ++scanned_;
+    tree_.size += size;
+    tree_.files += 1;
+    // The file adds to each node on its first `depth` path components; within the limit it
+    // becomes a leaf of its own.
+    Node* current = &tree_;
+    const int64_t levels = std::min<int64_t>(entryDepth, depth_);
+    for (int64_t i = 0; i < levels; ++i) {
+      if (i == entryDepth - 1) {
+        current = &childOf(*current, entry.name(), false);
+      } else {
+        // Walked in pre-order, so every folder above the file has been seen.
+        OpenFolder& folder = folders_[static_cast<size_t>(i)];
+        if (!folder.node) folder.node = &childOf(*current, folder.name, true);
+        current = folder.node;
+      }
+      current->size += size;
+      current->files += 1;
+    }
+    if (scanned_ % kProgressEvery == 0)
+      context_.progress.offer(kTask, entry.path(), scanned_, tree_.size, false);
+    return false;
+  }
+
+  int64_t scanned() const { return scanned_; }
+
+ private:
+  OperationContext& context_;
+  Node& tree_;
+  const int64_t depth_;
+  int64_t scanned_ = 0;
+  std::vector<OpenFolder> folders_;  // folders_[i] is at depth i + 1
+  std::optional<int> prunedDepth_;
+};
+
+}  // namespace
+
+ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t askedDepth,
+                     std::span<DiskWalkSink* const> alsoFeed) {
+  Node tree;
+  tree.name = rootName(root);
+  tree.path = root;
+  tree.isDir = true;
+  DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
+  std::vector<DiskWalkSink*> sinks{&treeSink};
+  sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
+  if (walkDisk(root, sinks, [&context] { return context.isCancelled(); }) ==
+      DiskWalkEnd::notAFolder) {
+    return tree.toValue(kDiskTreeChildrenShown);
+  }
+  context.progress.offer(kTask, "", treeSink.scanned(), tree.size, true);
+  ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
+  answer["cancelled"] = context.isCancelled();
+  answer["scanned"] = treeSink.scanned();
+  return answer;
+}
+
+}  // namespace nimbra

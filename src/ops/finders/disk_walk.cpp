@@ -1,0 +1,31 @@
+#include "ops/finders/disk_walk.h"
+
+#include <algorithm>
+
+namespace nimbra {
+
+DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sinks,
+                     const std::function<bool()>& cancelled) {
+  for (DiskWalkSink* sink : sinks) sink->begin(root);
+  DirWalker walker(root);
+  DiskWalkEnd end = walker.ok() ? DiskWalkEnd::finished : DiskWalkEnd::notAFolder;
+  while (const WalkEntry* entry = walker.next()) {
+    if (cancelled()) {
+      end = DiskWalkEnd::cancelled;
+      break;
+    }
+    bool wanted = false;
+    const auto owner = std::find_if(sinks.begin(), sinks.end(),
+                                    [&](DiskWalkSink* sink) { return sink->owns(*entry); });
+    if (owner != sinks.end()) {
+      wanted = (*owner)->take(*entry);
+    } else {
+      for (DiskWalkSink* sink : sinks) wanted = sink->take(*entry) || wanted;
+    }
+    if (!wanted) walker.skipDescendants();  // no effect on anything but a folder
+  }
+  for (DiskWalkSink* sink : sinks) sink->end(end != DiskWalkEnd::cancelled);
+  return end;
+}
+
+}  // namespace nimbra

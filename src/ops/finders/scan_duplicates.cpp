@@ -1,0 +1,104 @@
+#include "ops/finders/scan_duplicates.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/file_times.h"
+#include "base/utf8.h"
+#include "channel/standard_codec.h"
+#include "ops/finders/duplicate_compare.h"
+#include "ops/finders/duplicate_stages.h"
+#include "ops/finders/file_digests.h"
+#include "ops/finders/finder_walk.h"
+
+namespace nimbra {
+namespace {
+
+constexpr const char* kTask = "dupes";
+// During the walk, progress is offered on every this-many regular files that are candidates.
+constexpr int64_t kProgressEvery = 500;
+
+struct Group {
+  int64_t wasted = 0;
+  Value answerPart;  // its map, kept encoded: the answer holds one per duplicate set
+};
+
+Group makeGroup(CandidateGroup same) {
+  std::vector<std::string>& files = same.files;
+  std::sort(files.begin(), files.end());
+  ValueList fileMaps;
+  for (const std::string& path : files) {
+    // Paths that are not UTF-8 cannot travel to the interface; they still count as copies.
+    if (!isValidUtf8(path)) continue;
+    size_t slash = path.rfind('/');
+    fileMaps.push_back(
+        ValueMap{{"path", path},
+                 {"name", slash == std::string::npos ? path : path.substr(slash + 1)},
+                 {"size", same.size},
+                 {"modified", modifiedSeconds(path, LinkAt::itself)}});
+  }
+  int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
+  ValueMap map{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}};
+  map.emplace("files", std::move(fileMaps));
+  std::optional<EncodedValue> encoded = encodePiece(map);
+  return Group{wasted, encoded ? Value(std::move(*encoded)) : Value(std::move(map))};
+}
+
+}  // namespace
+
+ValueMap scanDuplicates(OperationContext& context, const std::string& root, int64_t minSize) {
+  auto cancelled = [&context] { return context.isCancelled(); };
+  FinderWalk walk(root, {.library = LibraryPruning::everywhere, .home = context.folders.home},
+                  cancelled);
+  if (!walk.ok()) return ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}};
+
+  int64_t scanned = 0;
+  std::vector<Candidate> candidates;
+  while (const WalkEntry* file = walk.nextFile()) {
+    ++scanned;
+    int64_t size = file->stat()->st_size;
+    if (size < minSize) continue;
+    candidates.push_back(Candidate{file->path(), size});
+    if (scanned % kProgressEvery == 0)
+      context.progress.offer(kTask, file->path(), scanned, 0, false);
+  }
+
+  FileDigests digests;
+  ContentComparer comparer(digests);
+  std::vector<Group> groups;
+  int64_t totalWasted = 0;
+  int64_t bucketsDone = 0;
+  for (CandidateGroup& bucket : groupBySize(std::move(candidates))) {
+    if (context.isCancelled()) break;
+    const std::string bucketPath = bucket.files.front();
+    // Each stage takes the paths from the one before, and a finished set lets go of them, so
+    // the answer grows while the scan's own lists shrink.
+    for (CandidateGroup& alike : splitByPrefixDigest(std::move(bucket), digests)) {
+      if (context.isCancelled()) break;
+      for (CandidateGroup& same : comparer.split(alike, cancelled)) {
+        groups.push_back(makeGroup(std::move(same)));
+        totalWasted += groups.back().wasted;
+      }
+      digests.forget(alike.files);
+      alike = CandidateGroup{};
+    }
+    digests.forget();
+    ++bucketsDone;
+    context.progress.offer(kTask, bucketPath, bucketsDone, totalWasted, false);
+  }
+
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const Group& a, const Group& b) { return a.wasted > b.wasted; });
+  ValueList groupMaps;
+  groupMaps.reserve(groups.size());
+  for (Group& group : groups) groupMaps.push_back(std::move(group.answerPart));
+  context.progress.offer(kTask, "", scanned, totalWasted, true);
+  ValueMap answer{
+      {"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", context.isCancelled()}};
+  answer.emplace("groups", std::move(groupMaps));  // moved, not copied as a list literal would be
+  return answer;
+}
+
+}  // namespace nimbra

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "channel/value.h"
+#include "ops/operation_context.h"
+
+namespace nimbra {
+
+// "scanJunk": the junk catalogue's twelve categories in order, each measured root by root: a
+// category that lists children makes each entry of a folder root an item of its own, another
+// makes each root one item (named from "~" below the home folder); the localization category
+// finds the language folders of application bundles. An entry that holds another category's
+// root is counted there. Items of each category largest first; a path that is not UTF-8 counts
+// but is not listed.
+//
+// Work queue; blocks for the measurements; cancellation is polled between categories, roots and
+// entries, and a cancelled scan answers the categories reached. Progress "junk" per item, forced
+// at the end. Answer: {"categories": [{"id", "size", "items": [{"path", "name", "size", "isDir",
+// "modified"}]}], "total", "count", "cancelled"}.
+ValueMap scanJunk(OperationContext& context);
+
+}  // namespace nimbra

@@ -1,0 +1,182 @@
+#include "ops/removal/delete_items.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "base/path_parts.h"
+#include "base/utf8.h"
+#include "ops/removal/error_lines.h"
+#include "platform/fs/file_removal.h"
+#include "platform/fs/size_measure.h"
+#include "platform/fs/trash.h"
+#include "platform/process/script_grammar.h"
+
+namespace nimbra {
+namespace {
+
+inline constexpr const char* kDeleteTask = "delete";
+
+bool anythingAt(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The existence test of deletion looks through a link to its target: a link whose target is
+// gone counts as nothing there. A link that leads back to itself (directly or round a chain)
+// reaches no target either, yet it is no vanished item: it stands, and is removed as the link
+// it is or reported, never answered as gone while it stays.
+bool existsAt(const std::string& path, bool* isDirectory = nullptr) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno != ELOOP || !anythingAt(path)) return false;
+    st.st_mode = S_IFLNK;
+  }
+  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
+  return true;
+}
+
+// An item left for the administrator step: the caller's path (what the answer names) and the
+// item as every route acts on it.
+struct QueuedItem {
+  std::string path;
+  std::string item;
+  int64_t remaining = 0;  // bytes still there
+};
+
+struct Tally {
+  int64_t freed = 0;
+  ValueList failed;
+  ValueList inTrash;
+  int64_t inTrashBytes = 0;
+  ErrorLines errors;  // from single items; the administrator step may add one more
+  std::vector<QueuedItem> adminQueue;
+
+  // A path that is not valid UTF-8 cannot travel to the interface, and one with its bad bytes
+  // replaced would name another file: it is left out of the list, its bytes still count.
+  void listFailed(const std::string& path) {
+    if (isValidUtf8(path)) failed.emplace_back(path);
+  }
+
+  ValueMap result() const {
+    return {{"freed", freed},
+            {"failed", failed},
+            {"inTrash", inTrash},
+            {"inTrashBytes", inTrashBytes},
+            {"error", errors.text()}};
+  }
+};
+
+}  // namespace
+
+ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& paths, bool toTrash,
+                     bool allowAdmin) {
+  // Freed bytes are the difference of two measurements, so these are never cut short by a
+  // cancellation: a partial measurement of what remains would count bytes still on disk.
+  const auto measure = [](const std::string& path) {
+    return measureSize(path, [] { return false; });
+  };
+
+  // An entry of the Trash that goes for good takes its record along, whoever asked for it.
+  const std::string& trash = context.folders.trash;
+  // A folder that would not go is emptied as far as it can be; never through a link.
+  const auto deleteContents = [&context](const std::string& folder) {
+    emptyDirectory(folder, [&context] { return context.isCancelled(); });
+  };
+  const auto forgetIfTrashed = [&](const std::string& item) {
+    if (std::optional<TrashedItem> entry = trashEntryAt(item, trash)) forgetTrashedItem(*entry);
+  };
+
+  Tally tally;
+  int64_t position = 0;
+  for (const std::string& path : paths) {
+    ++position;
+    // One spelling of the item for every route, permanent, Trash and administrator alike:
+    // with a trailing slash, "link/" would name the link's target for the kernel and for rm.
+    // A path holding a NUL byte names no file: nothing is there.
+    if (namesNoFile(path)) continue;
+    const std::string item = withoutTrailingSlashes(path);
+    bool wasDirectory = false;
+    if (!existsAt(item, &wasDirectory)) continue;
+    // "/", "X/.." and their kin are never acted on, by no route: reported, never scripted.
+    if (std::optional<std::string> refusal = removalRefusal(item)) {
+      tally.errors.noteItem(*refusal);
+      tally.listFailed(path);
+      context.progress.offer(kDeleteTask, path, position, tally.freed, false);
+      continue;
+    }
+    const int64_t sizeBefore = measure(item);
+
+    int64_t trashedBytes = 0;
+    std::optional<std::string> failure;
+    if (!toTrash) {
+      failure = removeItem(item).failure;
+    } else {
+      // The Trash is a way station: what reaches it is removed from it at once, and only what
+      // cannot leave it is reported, as still in the Trash.
+      TrashMove move = moveToTrash(item, trash);
+      if (!move.trashed) {
+        failure = move.error;
+      } else {
+        const TrashedItem& trashed = *move.trashed;
+        if (removeItem(trashed.location).failed() && wasDirectory) {
+          deleteContents(trashed.location);
+          removeItem(trashed.location);
+        }
+        if (existsAt(trashed.location)) {
+          trashedBytes = measure(trashed.location);
+          if (isValidUtf8(path)) tally.inTrash.emplace_back(path);
+          tally.inTrashBytes += trashedBytes;
+        } else if (!anythingAt(trashed.location)) {
+          forgetTrashedItem(trashed);
+        }
+      }
+    }
+    // A folder that would not go (or not move to the Trash) is emptied piece by piece and
+    // tried again. deleteContents empties only a real folder: for a link to one (which the
+    // existence test reported as a folder) it does nothing, so a link's target is never emptied.
+    if (failure && wasDirectory && existsAt(item)) {
+      deleteContents(item);
+      removeItem(item);
+    }
+
+    const bool stands = existsAt(item);
+    if (failure && stands) tally.errors.noteItem(*failure);
+    const int64_t remaining = stands ? measure(item) : 0;
+    tally.freed += std::max<int64_t>(sizeBefore - remaining - trashedBytes, 0);
+    if (!stands) forgetIfTrashed(item);
+    if (stands) {
+      // rm would not stop at a mount point inside the item: what holds one never reaches it.
+      const std::optional<std::string> mount = allowAdmin ? mountPointWithin(item) : std::nullopt;
+      if (allowAdmin && !mount) {
+        tally.adminQueue.push_back({path, item, remaining});
+      } else {
+        if (mount && (!failure || *failure != mountedHereText(*mount)))
+          tally.errors.noteItem(mountedHereText(*mount));
+        tally.listFailed(path);
+      }
+    }
+    context.progress.offer(kDeleteTask, path, position, tally.freed, false);
+  }
+
+  if (!tally.adminQueue.empty()) {
+    std::vector<std::string> queued;
+    for (const QueuedItem& entry : tally.adminQueue) queued.push_back(entry.item);
+    const ScriptResult outcome = context.scripts.runScript(adminRemovalScript(queued));
+    if (!outcome.ok && outcome.text && !outcome.text->empty()) tally.errors.noteStep(*outcome.text);
+    for (const QueuedItem& entry : tally.adminQueue) {
+      if (existsAt(entry.item)) {
+        tally.listFailed(entry.path);
+      } else {
+        tally.freed += entry.remaining;
+        forgetIfTrashed(entry.item);
+      }
+    }
+  }
+
+  context.progress.offer(kDeleteTask, "", static_cast<int64_t>(paths.size()), tally.freed, true);
+  return tally.result();
+}
+
+}  // namespace nimbra

@@ -1,0 +1,11 @@
+#include "ops/size/size_of.h"
+
+#include "platform/fs/size_measure.h"
+
+namespace nimbra {
+
+int64_t sizeOf(OperationContext& context, const std::string& path) {
+  return measureSize(path, [&context] { return context.isCancelled(); });
+}
+
+}  // namespace nimbra

@@ -1,0 +1,477 @@
+#include "platform/fs/dir_walker.h"
+#include "base/descriptor.h"
+#include "base/file_times.h"
+#include "base/path_parts.h"
+#include "platform/fs/folder_listing.h"
+#include "platform/fs/mount_table.h"
+#include "platform/fs/package_names.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+// Cost per walk: the system calls are the whole of it. A directory costs openat, getdents64
+// and close; a regular file one fstatat when its size or time is asked for; nothing else is
+// per entry. Measured on /usr (157,706 entries, warm cache, `strace -c -f`): 1.18 system
+// calls per entry, where `du -sb` makes 2.08 and `find -printf %s` 2.47. A stat of every
+// directory (to spot mount points) and the getdents64 call that only reports the end had
+// made it 1.39; the mount table and the short-answer rule below remove both.
+
+namespace nimbra {
+namespace {
+
+// One getdents64 call fills this much. Most directories arrive in one call; 32 KiB holds
+// about a thousand short names.
+constexpr size_t kReadChunk = 32 * 1024;
+// The longest getdents64 record: the fixed head, NAME_MAX bytes and the NUL, 8-aligned.
+constexpr size_t kLargestRecord = 280;
+
+// Directories held open at once, counting the root. Deeper directories are read to their
+// end, closed, and reopened from their nearest open ancestor if they are needed again.
+constexpr size_t kMaxOpenDirectories = 32;
+
+constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// File systems whose getdents64 fills the buffer for as long as entries remain, so that a
+// call leaving room for the longest record has reached the end of the directory. This saves
+// the extra call that would only report the end: one system call per directory (about 17,000
+// of 200,000 on /usr). Network and FUSE file systems may answer short and are not listed.
+constexpr unsigned long kGreedyListingMagics[] = {EXT4_SUPER_MAGIC, TMPFS_MAGIC, XFS_SUPER_MAGIC,
+                                                  BTRFS_SUPER_MAGIC};
+
+template <class List, class T>
+bool contains(const List& list, const T& value) {
+  return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
+// What the mount table says about one walk: every mount point strictly below its root (by
+// canonical path) and the mounts themselves, for telling devtmpfs from tmpfs. A directory that
+// is not among those points cannot be a mount point, so no directory needs a stat to tell; one
+// that is among them is asked with statfs, which also settles stacked and hidden mounts.
+struct MountTable {
+  bool known = false;  // false when /proc is missing: every directory is then checked
+  std::string canonicalRoot;
+  std::unordered_set<std::string> pointsBelow;
+  std::vector<MountEntry> mounts;
+};
+
+// The table for a walk from the open directory `rootFd`.
+MountTable mountTableFor(int rootFd) {
+  MountTable table;
+  table.mounts = nimbra::readMountTable();
+  // The root as the kernel names it, so that it compares with the mount points.
+  std::string canonical = canonicalPathOf(rootFd);
+  if (canonical.empty()) return table;
+  for (const MountEntry& point : table.mounts) {
+    if (isStrictlyBelow(point.mountPoint, canonical)) table.pointsBelow.insert(point.mountPoint);
+  }
+  table.canonicalRoot = std::move(canonical);
+  table.known = !table.mounts.empty();
+  return table;
+}
+
+EntryType typeOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryType::regular;
+  if (S_ISDIR(mode)) return EntryType::directory;
+  if (S_ISLNK(mode)) return EntryType::symlink;
+  return EntryType::other;
+}
+
+// One directory on the way from the root to the entry being returned.
+struct Level {
+  Descriptor fd;               // closed (not ok) while closed to keep descriptors bounded
+  std::string name;            // its name in its parent, for reopening
+  size_t pathLength = 0;       // length of its path at the front of Walk::directoryPath_
+  dev_t dev = 0;               // identity (read when it is closed, checked when reopened);
+  ino_t ino = 0;               // dev is also read on opening when the mount table is unknown
+  bool listsGreedily = false;  // a short getdents64 answer means the end (see above)
+  std::vector<char> records;   // getdents64 records not yet returned start at `next`
+  size_t next = 0;
+  bool atEnd = false;  // everything the directory holds is in `records`
+};
+
+// The whole walk; DirWalker and WalkEntry are thin views of it.
+class Walk {
+ public:
+  Walk(std::string root, WalkOptions options);
+  ~Walk();
+
+  bool ok() const { return ok_; }
+  bool advance();
+  void skipDescendants() { descendPending_ = false; }
+
+  // The entry just returned.
+  const std::string& entryPath();
+  std::string_view entryName() const { return name_; }
+  int entryDepth() const { return static_cast<int>(live_); }
+  EntryType entryType() const { return type_; }
+  const struct stat* entryStat();
+  int entryDirectoryFd() { return openTop(); }
+
+ private:
+  Level& top() { return frames_[live_ - 1]; }
+  Level& push();
+  void pop();
+  void descend();
+  const MountTable& mounts();
+  bool isMountPoint(std::string_view name);
+  bool isPseudoMount(int fd, bool& listsGreedily);
+  bool refill(Level& frame);
+  void readToEnd(Level& frame);
+  void closeFrame(Level& frame);
+  void keepDescriptorsBounded();
+  int openTop();
+  static void appendToPath(std::string& path, std::string_view name);
+
+  WalkOptions options_;
+  bool ok_ = false;
+  int rootFd_ = -1;
+  std::optional<MountTable> mounts_;  // read when first needed: a flat folder never needs it
+  dev_t rootDevice_ = 0;              // only read when the mount table is unknown
+  size_t rootLength_ = 0;
+  std::vector<Level> frames_;  // reused across the walk, so record buffers keep their capacity
+  size_t live_ = 0;            // frames_[0, live_) are the current directory and its ancestors
+  size_t openCount_ = 0;
+  size_t lowestMaybeOpen_ = 1;  // frames_[1, lowestMaybeOpen_) are closed; the root never is
+  std::string directoryPath_;   // path of top()
+  std::string canonicalScratch_;
+  std::vector<char> chunk_;
+
+  // The entry returned last.
+  std::string_view name_;
+  EntryType type_ = EntryType::other;
+  bool descendPending_ = false;
+  enum class StatState { unread, read, failed } statState_ = StatState::unread;
+  struct stat stat_ {};
+  bool pathBuilt_ = false;
+  std::string path_;
+};
+
+Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kReadChunk) {
+  // A trailing "/" would make the kernel follow a link at the root despite O_NOFOLLOW.
+  std::string_view location = root;
+  while (location.size() > 1 && location.back() == '/') location.remove_suffix(1);
+  if (namesNoFile(location)) return;
+  Descriptor fd(::open(std::string(location).c_str(), kOpenDirectoryFlags));
+  if (!fd.ok()) return;
+  ok_ = true;
+  rootFd_ = fd.get();
+  bool greedy = false;
+  if (isPseudoMount(fd.get(), greedy)) {
+    rootFd_ = -1;
+    return;
+  }
+  rootLength_ = root.size();
+  directoryPath_ = std::move(root);
+  Level& frame = push();
+  frame.fd = std::move(fd);
+  frame.pathLength = directoryPath_.size();
+  frame.listsGreedily = greedy;
+  frame.dev = rootDevice_;
+  openCount_ = 1;
+}
+
+const MountTable& Walk::mounts() {
+  if (!mounts_) {
+    mounts_ = mountTableFor(rootFd_);
+    struct stat info {};
+    if (!mounts_->known && ::fstat(rootFd_, &info) == 0) {
+      rootDevice_ = info.st_dev;
+      if (live_ > 0) frames_[0].dev = rootDevice_;
+    }
+  }
+  return *mounts_;
+}
+
+Walk::~Walk() = default;
+
+Level& Walk::push() {
+  if (live_ == frames_.size()) frames_.emplace_back();
+  Level& frame = frames_[live_++];
+  frame.fd.reset();
+  frame.records.clear();
+  frame.next = 0;
+  frame.atEnd = false;
+  return frame;
+}
+
+void Walk::pop() {
+  Level& frame = top();
+  if (frame.fd.ok()) closeFrame(frame);
+  frame.records.clear();
+  --live_;
+  if (live_ > 0) directoryPath_.resize(top().pathLength);
+  lowestMaybeOpen_ = std::min(lowestMaybeOpen_, std::max<size_t>(live_, 1));
+}
+
+void Walk::closeFrame(Level& frame) {
+  frame.fd.reset();
+  --openCount_;
+}
+
+bool Walk::advance() {
+  if (descendPending_) {
+    descendPending_ = false;
+    descend();
+  }
+  while (live_ > 0) {
+    Level& frame = top();
+    if (frame.next >= frame.records.size() && !refill(frame)) {
+      pop();
+      continue;
+    }
+    DirentRecord record = readDirentRecord(frame.records.data() + frame.next);
+    frame.next += record.length;
+    std::string_view name(record.name);
+    if (name == "." || name == "..") continue;
+    if (options_.skipHidden && name.front() == '.') continue;
+
+    name_ = name;
+    statState_ = StatState::unread;
+    pathBuilt_ = false;
+    switch (record.type) {
+      case DT_REG: type_ = EntryType::regular; break;
+      case DT_DIR: type_ = EntryType::directory; break;
+      case DT_LNK: type_ = EntryType::symlink; break;
+      case DT_UNKNOWN:
+        // Some file systems do not report types in their listings; only then does naming
+        // the type cost a stat. An entry that vanished in between is left out.
+        if (!entryStat()) continue;
+        type_ = typeOfMode(stat_.st_mode);
+        break;
+      default: type_ = EntryType::other; break;
+    }
+    descendPending_ =
+        type_ == EntryType::directory && !(options_.skipPackageContents && isPackageName(name_));
+    return true;
+  }
+  return false;
+}
+
+// Reads the next chunk of the top directory. False at its end or on a read error, when the
+// frame has nothing more to give.
+bool Walk::refill(Level& frame) {
+  if (frame.atEnd || !frame.fd.ok()) return false;
+  ssize_t n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
+  if (n <= 0) {
+    frame.atEnd = true;
+    return false;
+  }
+  frame.records.assign(chunk_.data(), chunk_.data() + n);
+  frame.next = 0;
+  if (frame.listsGreedily && static_cast<size_t>(n) + kLargestRecord <= chunk_.size()) {
+    frame.atEnd = true;
+  }
+  return true;
+}
+
+void Walk::readToEnd(Level& frame) {
+  if (frame.atEnd) return;
+  frame.records.erase(frame.records.begin(),
+                      frame.records.begin() + static_cast<std::ptrdiff_t>(frame.next));
+  frame.next = 0;
+  ssize_t n;
+  while ((n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size())) > 0) {
+    frame.records.insert(frame.records.end(), chunk_.data(), chunk_.data() + n);
+  }
+  frame.atEnd = true;
+}
+
+// Whether the directory `name` of top() is listed as a mount point.
+bool Walk::isMountPoint(std::string_view name) {
+  if (mounts().pointsBelow.empty()) return false;
+  std::string& canonical = canonicalScratch_;
+  canonical.assign(mounts_->canonicalRoot);
+  std::string_view relative = std::string_view(directoryPath_).substr(rootLength_);
+  while (relative.starts_with('/')) relative.remove_prefix(1);
+  if (!relative.empty()) appendToPath(canonical, relative);
+  appendToPath(canonical, name);
+  return mounts_->pointsBelow.contains(canonical);
+}
+
+// Whether the directory open as `fd`, the root of a file system, holds a kernel pseudo file
+// system; otherwise notes whether that file system lists greedily.
+bool Walk::isPseudoMount(int fd, bool& listsGreedily) {
+  struct statfs info {};
+  if (::fstatfs(fd, &info) != 0) return false;
+  auto magic = static_cast<unsigned long>(info.f_type);
+  if (isPseudoFileSystemMagic(magic)) return true;
+  if (magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) {
+    struct stat device {};
+    if (mounts().known && ::fstat(fd, &device) == 0 && isDevTmpfs(device.st_dev, mounts().mounts)) {
+      return true;
+    }
+  }
+  listsGreedily = contains(kGreedyListingMagics, magic);
+  return false;
+}
+
+void Walk::descend() {
+  int parentFd = openTop();
+  if (parentFd < 0) return;
+  // name_ points into the parent's records, which stay put until the next refill.
+  std::string name(name_);
+  Descriptor fd(::openat(parentFd, name.c_str(), kOpenDirectoryFlags));
+  if (!fd.ok()) return;  // unreadable, replaced by a link or a file, or vanished
+  bool greedy = top().listsGreedily;
+  dev_t dev = 0;
+  bool crossesMount;
+  if (mounts().known) {
+    crossesMount = isMountPoint(name);
+  } else {
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return;
+    dev = info.st_dev;
+    crossesMount = dev != top().dev;
+  }
+  if (crossesMount && isPseudoMount(fd.get(), greedy)) return;
+  appendToPath(directoryPath_, name);
+  Level& frame = push();
+  frame.fd = std::move(fd);
+  frame.name = std::move(name);
+  frame.dev = dev;
+  frame.listsGreedily = greedy;
+  frame.pathLength = directoryPath_.size();
+  ++openCount_;
+  keepDescriptorsBounded();
+}
+
+// Closes the open directories farthest from the top until the bound holds. A directory is
+// read to its end before it is closed, so it never has to be read again, only reopened for
+// *at() calls on the entries still to come; its identity is noted for that reopening.
+void Walk::keepDescriptorsBounded() {
+  while (openCount_ > kMaxOpenDirectories) {
+    while (lowestMaybeOpen_ < live_ && !frames_[lowestMaybeOpen_].fd.ok()) ++lowestMaybeOpen_;
+    if (lowestMaybeOpen_ + 1 >= live_) return;  // only the top is left; it stays open
+    Level& frame = frames_[lowestMaybeOpen_];
+    readToEnd(frame);
+    struct stat info {};
+    if (::fstat(frame.fd.get(), &info) == 0) {
+      frame.dev = info.st_dev;
+      frame.ino = info.st_ino;
+    } else {
+      frame.records.clear();  // cannot be recognised again: give up what it still holds
+      frame.next = 0;
+    }
+    closeFrame(frame);
+  }
+}
+
+// The top directory's descriptor, reopened when it was closed: walking down by name from the
+// nearest open ancestor, never through a link, and checking that each directory is still the
+// one first read. A directory replaced or moved meanwhile ends that part of the walk.
+int Walk::openTop() {
+  if (live_ == 0) return -1;
+  if (top().fd.ok()) return top().fd.get();
+  size_t ancestor = live_ - 1;
+  while (!frames_[ancestor].fd.ok()) {
+    if (ancestor == 0) return -1;  // an earlier reopening failed on the way down
+    --ancestor;
+  }
+  for (size_t i = ancestor + 1; i < live_; ++i) {
+    Level& frame = frames_[i];
+    Descriptor fd(::openat(frames_[i - 1].fd.get(), frame.name.c_str(), kOpenDirectoryFlags));
+    struct stat info {};
+    bool same = fd.ok() && ::fstat(fd.get(), &info) == 0 && info.st_dev == frame.dev &&
+                info.st_ino == frame.ino;
+    if (!same) {
+      for (size_t j = i; j < live_; ++j) {
+        frames_[j].records.clear();
+        frames_[j].next = 0;
+      }
+      return -1;
+    }
+    frame.fd = std::move(fd);
+    ++openCount_;
+    lowestMaybeOpen_ = std::min(lowestMaybeOpen_, i);
+  }
+  keepDescriptorsBounded();
+  return top().fd.get();
+}
+
+void Walk::appendToPath(std::string& path, std::string_view name) {
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+}
+
+const std::string& Walk::entryPath() {
+  if (!pathBuilt_) {
+    path_.assign(directoryPath_);
+    appendToPath(path_, name_);
+    pathBuilt_ = true;
+  }
+  return path_;
+}
+
+const struct stat* Walk::entryStat() {
+  if (statState_ == StatState::unread) {
+    int fd = openTop();
+    // name_ is a NUL-terminated name inside the record buffer.
+    bool read = fd >= 0 && ::fstatat(fd, name_.data(), &stat_, AT_SYMLINK_NOFOLLOW) == 0;
+    statState_ = read ? StatState::read : StatState::failed;
+  }
+  return statState_ == StatState::read ? &stat_ : nullptr;
+}
+
+}  // namespace
+
+// --- WalkEntry and DirWalker: views of the walk ---
+
+struct WalkEntry::Impl {
+  Walk* walk;
+};
+
+const std::string& WalkEntry::path() const { return impl_->walk->entryPath(); }
+std::string_view WalkEntry::name() const { return impl_->walk->entryName(); }
+int WalkEntry::depth() const { return impl_->walk->entryDepth(); }
+EntryType WalkEntry::type() const { return impl_->walk->entryType(); }
+const struct stat* WalkEntry::stat() const { return impl_->walk->entryStat(); }
+int WalkEntry::directoryFd() const { return impl_->walk->entryDirectoryFd(); }
+
+int64_t WalkEntry::size() const {
+  if (!isRegular()) return 0;
+  const struct stat* info = stat();
+  return info && S_ISREG(info->st_mode) ? static_cast<int64_t>(info->st_size) : 0;
+}
+
+int64_t WalkEntry::modified() const {
+  const struct stat* info = stat();
+  if (!info) return 0;
+  return wholeSeconds(info->st_mtim);
+}
+
+struct DirWalker::State {
+  State(std::string root, WalkOptions options) : walk(std::move(root), options) {}
+  Walk walk;
+  WalkEntry::Impl impl{&walk};
+  std::unique_ptr<WalkEntry> entry;
+};
+
+DirWalker::DirWalker(std::string root, WalkOptions options)
+    : state_(std::make_unique<State>(std::move(root), options)) {
+  state_->entry.reset(new WalkEntry(&state_->impl));
+}
+
+DirWalker::~DirWalker() = default;
+
+bool DirWalker::ok() const { return state_->walk.ok(); }
+
+const WalkEntry* DirWalker::next() {
+  return state_->walk.advance() ? state_->entry.get() : nullptr;
+}
+
+void DirWalker::skipDescendants() { state_->walk.skipDescendants(); }
+
+}  // namespace nimbra

@@ -1,0 +1,128 @@
+// A disk usage tree far deeper than any real one, through each front end of the host program:
+// the answer arrives whole, cut at kMaxDiskTreeDepth, and the session lives on. Before the cut
+// and the non-recursive value layers, the host died of a stack overflow or refused its own
+// answer.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "host/json/json_parse.h"
+#include "host/json/json_text.h"
+#include "host_process.h"
+#include "ops/finders/disk_tree.h"
+#include "service/nimbra_native.h"
+#include "support/temp_tree.h"
+
+namespace nimbra::test {
+namespace {
+
+// Uncut, the answer for this chain would nest twice as deep as any decoder here takes.
+constexpr int kChainLevels = kMaxNestingDepth;
+constexpr int64_t kBottomFileSize = 7;
+
+// `root`/d/d/.../d/f: kChainLevels folders, one file at the bottom, made through descriptors
+// because the chain's paths are far longer than PATH_MAX. For the same reason TempTree's
+// clean-up, which goes by path, could not remove it; rm walks by descriptors too.
+struct DeepChain {
+  explicit DeepChain(const std::string& root) : root(root) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < kChainLevels && fd >= 0; ++level) {
+      ::mkdirat(fd, "d", 0755);
+      const int below = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      ::close(fd);
+      fd = below;
+    }
+    const int file = ::openat(fd, "f", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    EXPECT_EQ(::write(file, "1234567", kBottomFileSize), kBottomFileSize);
+    ::close(file);
+    ::close(fd);
+  }
+  ~DeepChain() { EXPECT_EQ(std::system(("rm -rf -- '" + root + "'").c_str()), 0); }
+  std::string root;
+};
+
+const Value& field(const Value& node, const std::string& key) {
+  static const Value kMissing;
+  const ValueMap* map = node.getIf<ValueMap>();
+  return map && map->contains(key) ? map->at(key) : kMissing;
+}
+
+// The tree holds the one chain "chain/d/d/...": every level sums the bottom file, and the
+// last level, at the bound, has no children.
+void expectChainCutAtTheBound(const Value& answer) {
+  const Value* node = &answer;
+  int levels = 0;
+  while (true) {
+    ASSERT_EQ(field(*node, "size"), Value(kBottomFileSize)) << "at level " << levels;
+    ASSERT_EQ(field(*node, "files"), Value(int64_t{1})) << "at level " << levels;
+    const ValueList* children = field(*node, "children").getIf<ValueList>();
+    ASSERT_NE(children, nullptr) << "at level " << levels;
+    if (children->empty()) break;
+    ASSERT_EQ(children->size(), 1u) << "at level " << levels;
+    node = &children->front();
+    ++levels;
+  }
+  EXPECT_EQ(levels, kMaxDiskTreeDepth);
+  EXPECT_EQ(field(*node, "isDir"), Value(true));
+}
+
+Value parsedJson(const std::string& text) {
+  Decoded<Value> value = parseJsonValue(text);
+  EXPECT_TRUE(value) << value.error;
+  return value ? std::move(*value.value) : Value();
+}
+
+TEST(DeepAnswer, AChainThousandsOfFoldersDeepIsCutAtTheBoundThroughEveryFrontEnd) {
+  TempTree tree;
+  DeepChain chain(tree.makeDir("chain"));
+  const ValueMap arguments{{"path", tree.root()}, {"depth", int64_t{100000}}};
+  const std::string argumentsJson = toJsonText(arguments);
+
+  {
+    SCOPED_TRACE("call");
+    HostProcess host({"call", "analyzeDisk", argumentsJson});
+    host.closeInput();
+    const std::optional<std::string> line = host.readLine();  // read first: it fills the pipe
+    ASSERT_TRUE(line) << host.stderrText();
+    EXPECT_EQ(host.wait(), 0);
+    const Value answer = parsedJson(*line);
+    expectChainCutAtTheBound(answer);
+  }
+
+  {
+    SCOPED_TRACE("serve");
+    HostProcess host({"serve"});
+    host.send(
+        Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
+    const std::optional<Frame> frame =
+        host.readFrame();  // no "listen": the answer is the only frame
+    ASSERT_TRUE(frame) << host.stderrText();
+    Decoded<Envelope> answer = decodeEnvelope(frame->message.value_or(Bytes{}));
+    ASSERT_TRUE(answer) << answer.error;
+    expectChainCutAtTheBound(answer.value->result);
+    host.closeInput();
+    EXPECT_EQ(host.wait(), 0);
+  }
+
+  {
+    SCOPED_TRACE("serve --json");
+    HostProcess host({"serve", "--json"});
+    host.send(R"({"id":1,"method":"analyzeDisk","args":)" + argumentsJson + "}\n");
+    Value message;
+    while (field(message, "id") != Value(int64_t{1})) {  // events come first
+      std::optional<std::string> line = host.readLine();
+      ASSERT_TRUE(line) << host.stderrText();
+      message = parsedJson(*line);
+    }
+    expectChainCutAtTheBound(field(message, "result"));
+    host.closeInput();
+    EXPECT_EQ(host.wait(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace nimbra::test

@@ -1,0 +1,291 @@
+// The three scans on real trees: "scanDuplicates", "scanLargeFiles" and "analyzeDisk".
+
+#include <gmock/gmock.h>
+#include <sys/time.h>
+
+#include <filesystem>
+
+#include "channel/standard_codec.h"
+#include "ops/finders/analyze_disk.h"
+#include "ops/finders/content_file.h"
+#include "ops/finders/file_digests.h"
+#include "ops/finders/scan_duplicates.h"
+#include "ops/finders/scan_large_files.h"
+#include "support/answers.h"
+#include "support/temp_tree.h"
+#include "support/test_context.h"
+
+namespace nimbra::test {
+namespace {
+
+// A scan's answer and the progress it offered.
+struct Outcome {
+  ValueMap answer;
+  std::vector<Event> events;
+};
+
+class FinderTest : public ::testing::Test {
+ protected:
+  // The answer as the interface receives it: the duplicate sets are kept encoded until then.
+  template <class Scan>
+  Outcome run(Scan scan) {
+    context.events.clear();
+    context.cancelled = false;
+    Decoded<Value> answer = decodeMessage(encodeMessage(scan(*context)));
+    return {answer ? asMap(*answer.value) : ValueMap{}, context.events};
+  }
+  // Cancels the next scan inside its n-th progress offer (from 1).
+  void cancelAtOffer(size_t offer) { context.cancelAtOffer = offer; }
+
+  TempTree tree;
+  TestContext context{{.home = tree.path("home")}};
+};
+
+class DuplicateScanTest : public FinderTest {
+ protected:
+  Outcome scan(int64_t minSize = 1) {
+    return run([&](OperationContext& c) { return scanDuplicates(c, tree.root(), minSize); });
+  }
+  static ValueMap group(const Outcome& outcome, size_t i) {
+    return asMap(get<ValueList>(outcome.answer, "groups")[i]);
+  }
+  // The paths of each group, in the answer's order.
+  static std::vector<Paths> groupPaths(const Outcome& outcome) {
+    std::vector<Paths> paths;
+    for (const Value& g : get<ValueList>(outcome.answer, "groups"))
+      paths.push_back(stringsAt(get<ValueList>(asMap(g), "files"), "path"));
+    return paths;
+  }
+};
+
+// The walk is the large file scan's (LargeFileScanTest.WhatTheWalkSkipsAndTheFiveKeysOfAnItem)
+// but for "Library", which is pruned at every level here.
+TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrder) {
+  const int64_t tenMiB = 10 << 20;
+  for (const char* copy : {"z/copy", "a/copy", "m/copy"}) tree.touch(copy, tenMiB, 1);
+  for (const char* copy : {"s/b", "s/B", "s/a"}) tree.touch(copy, 100, 2);
+  tree.touch("deep/Library/s", 100, 2);
+  tree.touch("s/bad-\xfe", 100, 2);  // compared and counted, never listed
+  std::string last(kPrefixDigestBytes,
+      'l');  // the prefix is the whole file: it alone tells these apart
+  tree.write("last/a", last);
+  last.back() ^= 1;
+  tree.write("last/b", last);
+  tree.touch("empty1");
+  tree.touch("empty2");
+  timeval modified[2] = {{1600000000, 900000}, {1600000000, 900000}};
+  ASSERT_EQ(::utimes(tree.path("s/a").c_str(), modified), 0);
+
+  Outcome outcome = scan();
+  EXPECT_EQ(groupPaths(outcome),
+      (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
+          {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
+  EXPECT_EQ(get<int64_t>(group(outcome, 0), "size"), tenMiB);
+  EXPECT_EQ(get<std::string>(group(outcome, 0), "hash"), hashFile(tree.path("a/copy"))->hex());
+  EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
+      (ValueMap{{"path", tree.path("s/a")}, {"name", "a"}, {"size", int64_t{100}},
+          {"modified", int64_t{1600000000}}}));
+  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"),
+      2 * tenMiB + 300);  // the unlisted copy wastes too
+  EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 11);
+
+  ValueMap empty = group(scan(0), 2);  // empty files now qualify and form a group wasting nothing
+  EXPECT_EQ(get<int64_t>(empty, "size"), 0);
+  EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
+  EXPECT_EQ(get<std::string>(empty, "hash"),
+      "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+
+  Outcome missing =
+      run([&](OperationContext& c) { return scanDuplicates(c, tree.path("missing"), 1); });
+  EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_TRUE(missing.events.empty());
+}
+
+// Each scan reads the clock once per event: the walk's at the 500th candidate, one per bucket,
+// and the final one.
+TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationBetweenBuckets) {
+  for (int i = 0; i < 500; ++i)
+    tree.sparseFile("f/" + std::to_string(i), 1 + i % 250);  // 250 pairs of zeros
+  Outcome outcome = scan();
+  ASSERT_EQ(outcome.events.size(), 1u + 250u + 1u);
+  EXPECT_EQ(outcome.events[0].count, 500);
+  EXPECT_EQ(outcome.events[0].bytes, 0);
+  EXPECT_EQ(outcome.events[1].count, 1);
+  EXPECT_EQ(outcome.events[1].bytes, 250);  // the largest bucket first
+  EXPECT_EQ(outcome.events[250].count, 250);
+  EXPECT_EQ(outcome.events.back(), (Event{"dupes", "", 500, 250 * 251 / 2}));
+
+  cancelAtOffer(2);  // the first bucket's event
+  Outcome betweenBuckets = scan();
+  EXPECT_EQ(groupPaths(betweenBuckets).size(), 1u);
+  EXPECT_TRUE(get<bool>(betweenBuckets.answer, "cancelled"));
+  EXPECT_EQ(betweenBuckets.events.back(), (Event{"dupes", "", 500, 250}));
+}
+
+constexpr int64_t kBig = 4096;
+
+class LargeFileScanTest : public FinderTest {
+ protected:
+  Outcome scan(const std::string& root, int64_t minSize = kBig) {
+    return run([&](OperationContext& c) { return scanLargeFiles(c, root, minSize); });
+  }
+  static Paths paths(const Outcome& outcome) {
+    return stringsAt(get<ValueList>(outcome.answer, "items"), "path");
+  }
+};
+
+TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
+  std::string photo = tree.sparseFile("Photo.JPG", kBig + 1);
+  std::string visible = tree.sparseFile("visible", kBig);
+  std::string deepLibrary = tree.sparseFile("Documents/Library/big", kBig);
+  std::string fileNamedLikeAFolder = tree.sparseFile("code/node_modules", kBig);
+  // Hidden entries go before any name is looked at: ".git" stands for every hidden skipped name.
+  for (const char* skipped : {"Library/Caches/big", "code/a/.git/big", "code/a/node_modules/big",
+           ".hidden-file", "Tool.app/Contents/MacOS/big"}) {
+    tree.sparseFile(skipped, kBig);
+  }
+  tree.symlink(visible, "link-to-file");
+  tree.sparseFile("bad-\xff", kBig);  // not UTF-8: counted, never listed
+  tree.touch("empty");
+  timeval modified[2] = {{-2, 500000}, {-2, 500000}};  // 1.5 s before 1970
+  ASSERT_EQ(::utimes(photo.c_str(), modified), 0);
+
+  context->folders.home = tree.root();
+  Outcome fromHome = scan(tree.root());
+  Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
+  EXPECT_THAT(paths(fromHome),
+      ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
+  EXPECT_EQ(asMap(get<ValueList>(fromHome.answer, "items")[0]),
+      (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1}, {"ext", "jpg"},
+          {"modified", int64_t{-1}}}));
+  EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 6);
+  EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
+  EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
+  // A minimum below 0 takes every size; the minimum itself counts ("visible" above).
+  ValueList all = get<ValueList>(scan(tree.root(), -1).answer, "items");
+  ASSERT_EQ(all.size(), 5u);
+  EXPECT_EQ(get<std::string>(asMap(all[4]), "path"), tree.path("empty"));
+  EXPECT_EQ(get<std::string>(asMap(all[4]), "ext"), "");
+
+  Outcome missing = scan(tree.path("missing"));
+  EXPECT_EQ(missing.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_TRUE(missing.events.empty());
+}
+
+// Sizes tie in threes, so the cut at 400 and the order of equal sizes (the walk's) both show.
+TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellation) {
+  const int64_t gib = int64_t{1} << 30;
+  for (int i = 0; i < 1200; ++i) tree.sparseFile("f/" + std::to_string(i), gib + i % 3);
+  Paths order;  // as the file system lists them: the walk's order
+  for (const auto& entry : std::filesystem::directory_iterator(tree.path("f")))
+    order.push_back(entry.path());
+  auto sizeOf = [&](const std::string& p) {
+    return gib + std::stoi(p.substr(p.rfind('/') + 1)) % 3;
+  };
+  int64_t bytes500 = 0;
+  for (int i = 0; i < 500; ++i) bytes500 += sizeOf(order[i]);
+  Paths largest;  // a third of the files have the largest size
+  for (const std::string& path : order)
+    if (sizeOf(path) == gib + 2) largest.push_back(path);
+
+  Outcome full = scan(tree.root(), gib);
+  EXPECT_EQ(paths(full), largest);
+  ASSERT_EQ(full.events.size(), 3u);
+  EXPECT_EQ(full.events[0], (Event{"large", order[499], 500, bytes500}));
+  EXPECT_EQ(full.events[2], (Event{"large", "", 1200, 1200 * gib + 1200}));
+
+  cancelAtOffer(1);  // the 500th file: stop there
+  Outcome cancelled = scan(tree.root(), gib);
+  EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
+  EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 500);
+  EXPECT_EQ(get<ValueList>(cancelled.answer, "items").size(), 400u);
+  EXPECT_EQ(cancelled.events.back(), (Event{"large", "", 500, bytes500}));
+}
+
+ValueMap child(const ValueMap& node, const std::string& name) {
+  for (const Value& c : get<ValueList>(node, "children")) {
+    if (get<std::string>(asMap(c), "name") == name) return asMap(c);
+  }
+  ADD_FAILURE() << "no child " << name << " in " << get<std::string>(node, "path");
+  return {};
+}
+
+ValueMap node(
+    const std::string& name, const std::string& path, int64_t size, int64_t files, bool isDir) {
+  return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir},
+      {"children", ValueList{}}};
+}
+
+class AnalyzeDiskTest : public FinderTest {
+ protected:
+  Outcome analyze(const std::string& root, int64_t depth = 3) {
+    return run([&](OperationContext& c) { return analyzeDisk(c, root, depth); });
+  }
+};
+
+// Beside the depth rules, "many" shows the forty largest children and one remainder, and
+// "zeros" the forty it shows and no remainder for the empty ones left.
+TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChildrenAreShown) {
+  for (const auto& [file, size] :
+      std::vector<std::pair<std::string, int64_t>>{{"a/b/c/d/deep", 100}, {"a/b/c/direct", 10},
+          {"a/y", 5}, {"x.bin", 7}, {".hidden/h", 3}, {"Tool.app/Contents/t", 4}}) {
+    tree.touch(file, size);
+  }
+  for (int i = 1; i <= 45; ++i) tree.touch("many/f" + std::to_string(i), i);
+  tree.touch("many/bad-\xff", 100);  // not UTF-8: never shown, its bytes go to the remainder
+  for (int i = 0; i < 45; ++i) tree.sparseFile("zeros/" + std::to_string(i), i < 40 ? 1000 + i : 0);
+  tree.symlink(tree.path("x.bin"), "links-only/link");
+
+  ValueMap root = analyze(tree.root()).answer;
+  const int64_t size = 129 + 1135 + 40780;  // the files above, "many" and "zeros"
+  EXPECT_EQ(get<std::string>(root, "name"), tree.root().substr(tree.root().rfind('/') + 1));
+  EXPECT_EQ(get<int64_t>(root, "size"), size);
+  EXPECT_EQ(get<int64_t>(root, "files"), 6 + 46 + 45);
+  EXPECT_EQ(get<int64_t>(root, "scanned"), 6 + 46 + 45);
+  EXPECT_FALSE(get<bool>(root, "cancelled"));
+  EXPECT_EQ(stringsAt(get<ValueList>(root, "children"), "name"),
+      (Paths{"zeros", "many", "a", "x.bin", "Tool.app", ".hidden"}));
+  EXPECT_EQ(child(root, "x.bin"), node("x.bin", tree.path("x.bin"), 7, 1, false));
+  EXPECT_EQ(child(child(child(root, "a"), "b"), "c"), node("c", tree.path("a/b/c"), 110, 2, true));
+  ValueList many = get<ValueList>(child(root, "many"), "children");
+  ASSERT_EQ(many.size(), 41u);
+  EXPECT_EQ(get<std::string>(asMap(many[39]), "name"), "f6");
+  ValueMap remainder = node("\xE2\x80\xA6", "", 115, 0, false);
+  remainder.emplace("isOther", true);
+  EXPECT_EQ(asMap(many[40]), remainder);
+  EXPECT_EQ(get<ValueList>(child(root, "zeros"), "children").size(), 40u);
+  ValueMap alone = analyze(tree.root(), -2).answer;  // a depth below 1: the root alone
+  EXPECT_TRUE(get<ValueList>(alone, "children").empty());
+  EXPECT_EQ(get<int64_t>(alone, "size"), size);
+
+  Outcome missing = analyze(tree.path("missing/"));
+  EXPECT_EQ(missing.answer, node("missing", tree.path("missing/"), 0, 0, true));
+  EXPECT_TRUE(missing.events.empty());
+}
+
+TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTree) {
+  for (int i = 0; i < 2500; ++i) tree.sparseFile("f/" + std::to_string(i), 2);
+  Outcome full = analyze(tree.root());
+  ASSERT_EQ(full.events.size(), 2u);
+  EXPECT_EQ(full.events[1], (Event{"disk", "", 2500, 5000}));
+
+  cancelAtOffer(1);  // the first event, so it stops at the 2000th file only if that offered it
+  Outcome cancelled = analyze(tree.root());
+  EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
+  EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 2000);
+  EXPECT_EQ(get<int64_t>(child(cancelled.answer, "f"), "size"), 4000);
+  EXPECT_EQ(cancelled.events.back(), (Event{"disk", "", 2000, 4000}));
+}
+
+// Only a walk from "/" itself shows whether its children's paths get a second slash.
+TEST_F(AnalyzeDiskTest, TheSlashRootIsNamedSlashAndItsChildrenHaveOneSlash) {
+  cancelAtOffer(1);  // the whole disk is not needed: stop at the 2000th file
+  ValueMap root = analyze("/", 1).answer;
+  EXPECT_EQ(get<std::string>(root, "name"), "/");
+  ASSERT_FALSE(get<ValueList>(root, "children").empty());
+  const ValueMap largest = asMap(get<ValueList>(root, "children")[0]);
+  EXPECT_EQ(get<std::string>(largest, "path"), "/" + get<std::string>(largest, "name"));
+}
+
+}  // namespace
+}  // namespace nimbra::test

@@ -1,0 +1,129 @@
+#include "ops/junk/scan_junk.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "host/json/json_text.h"
+#include "platform/fs/dir_walker.h"
+#include "support/temp_tree.h"
+#include "support/test_context.h"
+#include "support/unprivileged.h"
+
+namespace nimbra {
+namespace {
+
+using Json = nlohmann::json;
+
+// A scan's answer as JSON, which failures print readably; its categories also by id under
+// "byId" and their ids in order under "ids".
+Json scanned(Json json) {
+  for (const Json& c : json.value("categories", Json::array())) {
+    json["ids"].push_back(c.value("id", "?"));
+    json["byId"][c.value("id", "?")] = c;
+  }
+  return json;
+}
+
+// A category's items in order as "name:size", "d" marking a folder, then "=" its size.
+std::string summary(const Json& category) {
+  std::string out;
+  for (const Json& i : category.value("items", Json::array())) {
+    out += i.value("name", "?") + ":" + std::to_string(i.value("size", -1)) +
+           (i.value("isDir", false) ? "d " : " ");
+  }
+  return out + "=" + std::to_string(category.value("size", -1));
+}
+
+// Every test scans a home ("home") and temporary folder ("tmp/") inside its own tree; the user
+// cache folder, the temporary folder's sibling "C", is the tree's "C", and the Trash lies beside
+// the home, not in it.
+class JunkScan : public ::testing::Test {
+ protected:
+  test::TempTree tree_;
+  std::string home_ = tree_.makeDir("home");
+  std::string tmp_ = tree_.makeDir("tmp");
+  Folders folders_{home_, tmp_ + "/", tree_.path("home2/Trash"), tree_.path("Applications"),
+      tree_.path("Library")};
+};
+
+TEST_F(JunkScan, EachItemIsFoundOnceUnderItsOwnRootAndSortedBySize) {
+  const std::string caches = "home/Library/Caches/";
+  const std::string bundle = "home/Applications/Safari.app/Contents/Resources/";
+  for (const auto& [path, size] : std::vector<std::pair<std::string, int>>{
+           {caches + "Google/Chrome/x", 100}, {caches + "Google/y", 5}, {caches + "Firefox/x", 200},
+           {caches + "com.apple.Safari/x", 300}, {caches + "CocoaPods/x", 400},
+           {caches + "Homebrew/x", 500}, {caches + "Home", 6},  // a prefix, not a folder above
+           {caches + "proj/x", 70}, {caches + "proj/locked/y", 40}, {caches + "locked/x", 20},
+           {caches + "empty", 0}, {caches + "bad\xff", 11},  // counted, but cannot be listed
+           {caches + "eq1", 50}, {caches + "eq2", 50}, {caches + "eq3", 50}, {"tmp/t1", 5},
+           {"home/Library/Logs/DiagnosticReports/crash.ips", 8}, {"home/Library/Logs/app.log", 9},
+           {"C/c", 3}, {"home2/Trash/files", 25},  // a root that is a file
+           {bundle + "fr.lproj/Localizable.strings", 10}, {bundle + "zh-Hans.lproj", 7},
+           {bundle + "EN.lproj/x", 1000}, {bundle + "Assets.car", 1000},
+           {"home/Applications/Tool/Contents/Resources/it.lproj/x", 1000}}) {  // not a bundle
+    tree_.touch(path, size);
+  }
+  tree_.symlink(tree_.path(caches + "proj"), "home/.cache");  // a root that is a link
+  timespec stamp[2] = {{0, UTIME_OMIT}, {1600000000, 900000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree_.path("tmp/t1").c_str(), stamp, 0), 0);
+  // Unreadable: an entry of a listed root, a subfolder met by the size walk, and a root that
+  // can be entered but not listed (the crash reports inside it still count). Scanned as
+  // nobody, because root reads everything.
+  tree_.giveToNobody();
+  for (const char* locked : {"locked", "proj/locked"}) {
+    ASSERT_EQ(::chmod(tree_.path(caches + locked).c_str(), 0), 0);
+  }
+  ASSERT_EQ(::chmod(tree_.path("home/Library/Logs").c_str(), 0300), 0);
+  Json scan = scanned(Json::parse(test::runUnprivileged([&] {
+    test::TestContext context(folders_);
+    return toJsonText(scanJunk(*context));
+  })));
+  Json& found = scan["byId"];
+  std::string equal;  // equal sizes keep the listing order
+  for (DirWalker listing(home_ + "/Library/Caches"); const WalkEntry* e = listing.next();) {
+    if (e->name().starts_with("eq")) equal += std::string(e->name()) + ":50 ";
+  }
+  EXPECT_EQ(summary(found["userCache"]), "proj:70d " + equal + "Home:6 =237");
+  EXPECT_EQ(summary(found["userLogs"]), "=0");
+  EXPECT_EQ(summary(found["systemCache"]), "c:3 =3");
+  // A listed entry's time in whole seconds; the temporary folder ends in "/", and paths are
+  // joined as plain strings. A whole root has no time, and is named from "~" only below the home.
+  EXPECT_EQ(found["temp"]["items"][0], (Json{{"path", tmp_ + "//t1"}, {"name", "t1"}, {"size", 5},
+                                           {"isDir", false}, {"modified", 1600000000}}));
+  EXPECT_EQ(found["trash"]["items"][0],
+      (Json{{"path", tree_.path("home2/Trash/files")}, {"name", tree_.path("home2/Trash/files")},
+          {"size", 25}, {"isDir", false}, {"modified", 0}}));
+  EXPECT_EQ(summary(found["browsers"]),
+      "~/Library/Caches/com.apple.Safari:300d ~/Library/Caches/"
+      "Firefox:200d ~/Library/Caches/Google/Chrome:100d =600");
+  EXPECT_EQ(summary(found["crashReports"]), "crash.ips:8 =8");
+  EXPECT_EQ(summary(found["localization"]),
+      "Safari.app \u00B7 fr.lproj:10d Safari.app \u00B7 zh-Hans.lproj:7d =17");
+  EXPECT_EQ(found["localization"]["items"][0]["path"], tree_.path(bundle + "fr.lproj"));
+  EXPECT_EQ(Json({scan["count"], scan["total"], scan["cancelled"]}), Json({17, 1795, false}));
+}
+
+TEST_F(JunkScan, CancelDuringTheFifthCategoryKeepsWhatWasFoundUpToThere) {
+  // One item in each of the first four categories, two in the fifth ("trash"), one in the
+  // sixth ("developer"); the cancel lands inside the offer of the first trash item.
+  for (const char* path : {"home/Library/Caches/a", "home/Library/Logs/l", "C/s", "tmp/t",
+           "home2/Trash/files/x", "home2/Trash/files/y", "home/.cache/z"}) {
+    tree_.touch(path, 60);
+  }
+  test::TestContext context(folders_);
+  context.cancelAtOffer = 5;
+  Json scan = scanned(toJson(scanJunk(*context)));
+  EXPECT_EQ(scan["ids"], Json({"userCache", "userLogs", "systemCache", "temp", "trash"}));
+  EXPECT_THAT(summary(scan["byId"]["trash"]), ::testing::AnyOf("x:60 =60", "y:60 =60"));
+  EXPECT_EQ(Json({scan["count"], scan["total"], scan["cancelled"]}), Json({5, 300, true}));
+  EXPECT_EQ(context.events.back(), (test::Event{"junk", "", 5, 300}));
+}
+
+}  // namespace
+}  // namespace nimbra

@@ -1,0 +1,163 @@
+#include "platform/fs/dir_walker.h"
+#include "platform/fs/file_removal.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/temp_tree.h"
+#include "support/unprivileged.h"
+
+namespace nimbra {
+namespace {
+
+using namespace ::testing;
+using test::TempTree;
+namespace fs = std::filesystem;
+
+// Every entry as "path-below-root depth type size", in walk order; type is f, d, l or o.
+// `prune` sees each entry before its size is read.
+std::vector<std::string> walkAll(const std::string& root, WalkOptions options = {},
+    const std::function<bool(const WalkEntry&)>& prune = nullptr) {
+  std::vector<std::string> seen;
+  DirWalker walker(root, options);
+  while (const WalkEntry* e = walker.next()) {
+    if (prune && prune(*e)) walker.skipDescendants();
+    seen.push_back(e->path().substr(root.size() + (root.ends_with('/') ? 0 : 1)) + " " +
+                   std::to_string(e->depth()) + " " + "fdlo"[static_cast<int>(e->type())] +
+                   std::to_string(e->size()));
+  }
+  return seen;
+}
+
+int openDescriptors() {
+  return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST(DirWalker, WalksEveryEntryWithDepthTypeAndSizeAndLeavesOutPackageContentsWhenTold) {
+  TempTree tree;
+  tree.touch("a/b/c", 300);
+  tree.touch("a/f", 20);
+  tree.makeDir("a/empty");
+  tree.sparseFile("a/sparse", int64_t{5} << 30);
+  const std::string top = tree.touch("top", 7);
+  tree.touch(".h/f", 1);
+  tree.touch("Tool.App/Contents/t", 2);
+  tree.symlink(tree.path("a"), "link");
+
+  // Given with a trailing slash, which must not be doubled in the entries' paths.
+  const auto seen = walkAll(tree.root() + "/");
+  EXPECT_THAT(
+      seen, UnorderedElementsAre("a 1 d0", "a/b 2 d0", "a/b/c 3 f300", "a/f 2 f20", "a/empty 2 d0",
+                "a/sparse 2 f5368709120", "top 1 f7", ".h 1 d0", ".h/f 2 f1", "Tool.App 1 d0",
+                "Tool.App/Contents 2 d0", "Tool.App/Contents/t 3 f2", "link 1 l0"));
+  // A package is known whatever the case of its suffix.
+  const auto withoutPackageContents = walkAll(tree.root(), {.skipPackageContents = true});
+  EXPECT_EQ(withoutPackageContents.size(), seen.size() - 2);
+  EXPECT_THAT(withoutPackageContents, Each(Not(StartsWith("Tool.App/"))));
+
+  // A root holding a NUL byte names no file: the kernel would read it as "a".
+  for (const std::string& root : {tree.path("link"), tree.path("link//"), tree.path("missing"), top,
+           std::string(), tree.path("a") + std::string(1, '\0')}) {
+    EXPECT_TRUE(!DirWalker(root).ok() && !DirWalker(root).next()) << root;
+  }
+}
+
+TEST(DirWalker, VanishingEntriesAndListingsLongerThanOneReadLoseNothingElse) {
+  TempTree tree;
+  const std::string padding(200, 'n');  // 400 long names take several getdents64 reads
+  for (int i = 0; i < 400; ++i) tree.touch("big/" + padding + std::to_string(i), 1);
+  for (int i = 0; i < 20; ++i) tree.touch("v/d" + std::to_string(i) + "/file", 10);
+  tree.touch("v/gone.bin", 10);
+  // Folders vanish after being returned and before being entered, a file before its size is read.
+  const auto seen = walkAll(tree.root(), {}, [](const WalkEntry& e) {
+    if (e.depth() == 2 && e.path().find("/v/") != std::string::npos) fs::remove_all(e.path());
+    return false;
+  });
+  EXPECT_EQ(seen.size(), 1 + 400 + 1 + 20 + 1u);  // big, its files, v, its folders, gone.bin
+  EXPECT_EQ(std::ranges::count_if(seen, [](const auto& s) { return s.ends_with(" f1"); }), 400);
+  EXPECT_THAT(seen, Contains("v/gone.bin 2 f0"));
+}
+
+TEST(DeepChain, IsWalkedAndEmptiedWithFewDescriptors) {
+  constexpr int kDepth = 5000;
+  TempTree tree;
+  // Made in memory where it can be: 5,000 directories on disk take seconds.
+  char shm[] = "/dev/shm/nimbra-deep-XXXXXX";
+  const std::string root = ::mkdtemp(shm) ? std::string(shm) : tree.makeDir("deep");
+  // A chain of folders "d", far beyond PATH_MAX, so built through descriptors. Every 100th
+  // level also holds "early" (made before "d") and "late" (after it): files that may be met
+  // on the way back up, after the walker or the sweep had to close that folder's descriptor.
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int level = 0; level < kDepth; ++level) {
+    if (level % 100 == 0) ::close(::openat(fd, "early", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    EXPECT_EQ(::mkdirat(fd, "d", 0755), 0);
+    if (level % 100 == 0) ::close(::openat(fd, "late", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  ::close(fd);
+  const int before = openDescriptors();
+  int most = before, directories = 0, files = 0, deepest = 0;
+  for (DirWalker walker(root); const WalkEntry* e = walker.next();) {
+    directories += e->isDirectory();
+    files += e->isRegular();
+    deepest = std::max(deepest, e->depth());
+    if (e->depth() % 500 == 0 && e->isDirectory()) most = std::max(most, openDescriptors());
+  }
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(directories, kDepth);
+  EXPECT_EQ(deepest, kDepth);
+  EXPECT_EQ(files, 2 * kDepth / 100);
+  EXPECT_LT(most - before, 64);
+  // Removal goes as deep, closing outer folders and finding them again on the way back.
+  most = before;
+  emptyDirectory(root, [&] {
+    most = std::max(most, openDescriptors());
+    return false;
+  });
+  EXPECT_TRUE(fs::is_empty(root));
+  EXPECT_LT(most - before, 70);
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);  // whatever the sweep left behind
+}
+
+TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
+  // The machine's own /proc and /sys, met as children of "/" and asked about directly.
+  auto allButKernel = [](const WalkEntry& e) { return e.name() != "proc" && e.name() != "sys"; };
+  EXPECT_THAT(walkAll("/", {}, allButKernel), Each(Not(HasSubstr("/"))));
+
+  // Known by what they are, not where: proc and a (real, walked) tmpfs mounted deep inside a
+  // tree, in a child with a mount namespace of its own so the mounts vanish with it.
+  TempTree tree;
+  tree.touch("data/file", 5);
+  const std::string procfs = tree.makeDir("data/nested/procfs");
+  const std::string memory = tree.makeDir("data/nested/memory");
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts");
+  const std::string report = test::runInPrivateMountNamespace([&]() -> std::string {
+    if (::mount("proc", procfs.c_str(), "proc", 0, nullptr) ||
+        ::mount("tmpfs", memory.c_str(), "tmpfs", 0, nullptr)) {
+      return "cannot mount";
+    }
+    ::close(::creat((memory + "/kept").c_str(), 0644));
+    auto seen = walkAll(tree.path("data"));
+    std::sort(seen.begin(), seen.end());
+    return PrintToString(seen);
+  });
+  EXPECT_EQ(report, PrintToString(std::vector<std::string>{"file 1 f5", "nested 1 d0",
+                        "nested/memory 2 d0", "nested/memory/kept 3 f0", "nested/procfs 2 d0"}));
+}
+
+}  // namespace
+}  // namespace nimbra
