@@ -107,7 +107,9 @@ DeleteArgs decodeUninstallAppArgs(const ValueMap& args) {
   return {itemPaths(args), boolArg(args, "toTrash").value_or(false), true};
 }
 
-TrashArgs decodeTrashItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
+PathListArgs decodeTrashItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
+
+PathListArgs decodeInspectItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
 
 PathArgs decodePathArgs(const ValueMap& args) { return {stringArg(args, "path")}; }
 

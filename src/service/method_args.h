@@ -57,12 +57,13 @@ struct DeleteArgs {
 DeleteArgs decodeDeleteItemsArgs(const ValueMap& args);
 DeleteArgs decodeUninstallAppArgs(const ValueMap& args);
 
-// "trashItems": only "paths", decoded as deletion's.
-struct TrashArgs {
+// "trashItems" and "inspectItems": only "paths", decoded as deletion's.
+struct PathListArgs {
   std::vector<std::string> paths;
-  friend bool operator==(const TrashArgs&, const TrashArgs&) = default;
+  friend bool operator==(const PathListArgs&, const PathListArgs&) = default;
 };
-TrashArgs decodeTrashItemsArgs(const ValueMap& args);
+PathListArgs decodeTrashItemsArgs(const ValueMap& args);
+PathListArgs decodeInspectItemsArgs(const ValueMap& args);
 
 // "sizeOf" (default ""), "revealPath" and "openPath" (absent: do nothing).
 struct PathArgs {

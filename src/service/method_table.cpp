@@ -14,6 +14,7 @@
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
 #include "ops/junk/empty_trash.h"
+#include "ops/junk/inspect_items.h"
 #include "ops/junk/scan_junk.h"
 #include "ops/machine/memory_info.h"
 #include "ops/machine/optimize_memory.h"
@@ -72,6 +73,9 @@ Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& arg
 Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return trashItems(context, decodeTrashItemsArgs(args).paths);
 }
+Value inspectItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return inspectItems(context, decodeInspectItemsArgs(args).paths);
+}
 Value sizeOf(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return ValueMap{{"size", sizeOf(context, decodePathArgs(args).path.value_or(""))}};
 }
@@ -113,6 +117,7 @@ const MethodEntry kMethods[] = {
     {"emptyTrash", Runs::work, contextOnly<emptyTrash>},
     {"sizeOf", Runs::work, sizeOf},
     {"scanJunk", Runs::work, contextOnly<scanJunk>},
+    {"inspectItems", Runs::work, inspectItems},
     {"scanLargeFiles", Runs::work, scanLargeFiles},
     {"scanDuplicates", Runs::work, scanDuplicates},
     {"analyzeDisk", Runs::work, analyzeDisk},

@@ -189,6 +189,7 @@ std::string answerText(const Value& answer, std::string_view key) {
 int64_t answerNumber(const Value& answer, std::string_view key) {
   return number(mapOf(answer), key);
 }
+bool answerFlag(const Value& answer, std::string_view key) { return flag(mapOf(answer), key); }
 
 std::string sizeText(int64_t count, const ViewOptions& options) {
   return options.exactBytes ? std::to_string(count) : formatByteCount(count, options.units);

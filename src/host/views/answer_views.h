@@ -29,10 +29,11 @@ struct ViewOptions {
 };
 
 // Fields of an answer read leniently, as the views read them: a missing key, or a value of
-// another type, gives an empty list, "" or 0.
+// another type, gives an empty list, "", 0 or false.
 const ValueList& answerList(const Value& answer, std::string_view key);
 std::string answerText(const Value& answer, std::string_view key);
 int64_t answerNumber(const Value& answer, std::string_view key);
+bool answerFlag(const Value& answer, std::string_view key);
 
 // A size as the options want it: "1.2 GB", "1.1 GiB" or "1234567".
 std::string sizeText(int64_t bytes, const ViewOptions& options);

@@ -1,14 +1,9 @@
 #include "host/views/junk_clean.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <optional>
 #include <set>
 #include <unordered_map>
-
-#include "platform/fs/dir_walker.h"
 
 namespace nimbra {
 namespace {
@@ -18,26 +13,20 @@ constexpr std::time_t kRecentSeconds = 24 * 60 * 60;
 // Beyond this many items a list shows the largest and says how many more there are.
 constexpr size_t kListedItems = 20;
 
-// Whether the entry, or anything below it, was modified at or after `since`. Links are not
-// followed; a folder is walked only until the first recent entry.
-bool changedSince(const std::string& path, const struct stat& info, std::time_t since) {
-  if (info.st_mtim.tv_sec >= since) return true;
-  if (!S_ISDIR(info.st_mode)) return false;
-  DirWalker walker(path);
-  while (const WalkEntry* entry = walker.next()) {
-    if (entry->modified() >= since) return true;
-  }
-  return false;
+// What `inspectItems` found about each temporary entry, by path.
+std::unordered_map<std::string, const Value*> factsByPath(const Value& inspection) {
+  std::unordered_map<std::string, const Value*> facts;
+  for (const Value& item : answerList(inspection, "items")) facts.emplace(answerText(item, "path"), &item);
+  return facts;
 }
 
 // Why a temporary entry is left alone, or nullopt to remove it. An entry that is gone by now is
 // handed on: the removal reports it.
-std::optional<std::string> reasonToKeep(const std::string& path, bool includeRecent,
-                                        std::time_t now) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
-  if (info.st_uid != ::geteuid()) return "another user's";
-  if (!includeRecent && changedSince(path, info, now - kRecentSeconds))
+std::optional<std::string> reasonToKeep(const Value* facts, bool includeRecent, std::time_t now) {
+  if (facts == nullptr) return "not looked at";  // the inspection was cut short
+  if (!answerFlag(*facts, "exists")) return std::nullopt;
+  if (!answerFlag(*facts, "mine")) return "another user's";
+  if (!includeRecent && answerNumber(*facts, "newest") >= now - kRecentSeconds)
     return "changed in the last 24 hours";
   return std::nullopt;
 }
@@ -78,9 +67,23 @@ std::string itemLines(const std::vector<Entry>& entries, ItemOf itemOf, NoteOf n
 
 }  // namespace
 
-JunkPlan planJunkClean(const Value& scan, const std::vector<std::string>& ids, bool includeRecent,
-                       std::time_t now) {
+std::vector<std::string> temporaryJunkPaths(const Value& scan, const std::vector<std::string>& ids) {
+  std::vector<std::string> paths;
+  if (std::find(ids.begin(), ids.end(), kTemporaryId) == ids.end()) return paths;
+  for (const Value& category : answerList(scan, "categories")) {
+    if (answerText(category, "id") != kTemporaryId) continue;
+    for (const Value& item : answerList(category, "items")) {
+      std::string path = answerText(item, "path");
+      if (!path.empty()) paths.push_back(std::move(path));
+    }
+  }
+  return paths;
+}
+
+JunkPlan planJunkClean(const Value& scan, const Value& inspection,
+                       const std::vector<std::string>& ids, bool includeRecent, std::time_t now) {
   JunkPlan plan;
+  const auto facts = factsByPath(inspection);
   std::set<std::string> found;
   for (const Value& category : answerList(scan, "categories")) {
     const std::string id = answerText(category, "id");
@@ -92,7 +95,10 @@ JunkPlan planJunkClean(const Value& scan, const std::vector<std::string>& ids, b
       JunkItem item{answerText(listed, "path"), answerNumber(listed, "size")};
       if (item.path.empty()) continue;
       std::optional<std::string> reason;
-      if (id == kTemporaryId) reason = reasonToKeep(item.path, includeRecent, now);
+      if (id == kTemporaryId) {
+        const auto found = facts.find(item.path);
+        reason = reasonToKeep(found == facts.end() ? nullptr : found->second, includeRecent, now);
+      }
       if (reason) {
         plan.skipped.push_back({std::move(item), std::move(*reason)});
         continue;

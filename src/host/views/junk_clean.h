@@ -6,8 +6,8 @@
 // The shared temporary folder holds other programs' work in progress and other users' files,
 // which the scan lists like any other entry. The command leaves alone an entry that another
 // user owns, and one that changed (itself or anything inside it) in the last 24 hours unless
-// the user asks for recent ones too. The scan's answer stays what it is; this is the
-// command's own choice of what to offer.
+// the user asks for recent ones too, by what "inspectItems" tells about each (the page asks
+// the same). The scan's answer stays what it is.
 
 #include <cstdint>
 #include <ctime>
@@ -26,7 +26,7 @@ struct JunkItem {
 
 struct SkippedJunk {
   JunkItem item;
-  std::string reason;  // "another user's", "changed in the last 24 hours"
+  std::string reason;  // "another user's", "changed in the last 24 hours", "not looked at"
 };
 
 struct JunkPlan {
@@ -37,10 +37,14 @@ struct JunkPlan {
   std::vector<std::string> known;    // every id the scan knows, in its order
 };
 
-// Blocking: reads the metadata of each temporary entry (and walks a folder's contents until
-// something recent turns up). `now` is the time the 24 hours are counted back from.
-JunkPlan planJunkClean(const Value& scan, const std::vector<std::string>& ids, bool includeRecent,
-                       std::time_t now);
+// The temporary entries among the categories `ids` chooses: what "inspectItems" is asked about.
+std::vector<std::string> temporaryJunkPaths(const Value& scan, const std::vector<std::string>& ids);
+
+// `inspection` is the "inspectItems" answer for temporaryJunkPaths; an entry it does not
+// answer for (the inspection was cancelled) is left alone. `now` is the time the 24 hours are
+// counted back from.
+JunkPlan planJunkClean(const Value& scan, const Value& inspection,
+                       const std::vector<std::string>& ids, bool includeRecent, std::time_t now);
 
 // What goes (all of it when there are few items, else the largest and how many more) and what
 // is left alone, with sizes; `toTrash` names where the items go.

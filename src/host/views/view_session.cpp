@@ -100,14 +100,26 @@ void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>
     return;
   }
   if (command_.view == View::junkClean && method == "scanJunk") {
-    cleanJunk();
+    // Whose the temporary entries are and when they last changed, asked before the plan.
+    ValueList temporary;
+    for (std::string& path : temporaryJunkPaths(answers_.back(), command_.categories))
+      temporary.emplace_back(std::move(path));
+    if (temporary.empty()) {
+      cleanJunk(answers_.back(), Value());
+    } else {
+      send({"inspectItems", ValueMap{{"paths", std::move(temporary)}}});
+    }
+    return;
+  }
+  if (command_.view == View::junkClean && method == "inspectItems") {
+    cleanJunk(answers_[answers_.size() - 2], answers_.back());
     return;
   }
   show();
 }
 
-void ViewSession::cleanJunk() {
-  plan_ = planJunkClean(answers_.back(), command_.categories, command_.includeRecent,
+void ViewSession::cleanJunk(const Value& scan, const Value& inspection) {
+  plan_ = planJunkClean(scan, inspection, command_.categories, command_.includeRecent,
                         std::time(nullptr));
   if (!plan_.unknown.empty()) {
     std::string known;

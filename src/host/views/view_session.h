@@ -38,7 +38,7 @@ class ViewSession final : public InterfaceSession {
  private:
   void send(const MethodCall& call);
   void onAnswer(const std::string& method, const std::vector<uint8_t>& reply);
-  void cleanJunk();
+  void cleanJunk(const Value& scan, const Value& inspection);
   bool confirmed(const std::string& question);
   void exportTree();
   [[noreturn]] void show();

@@ -1,5 +1,7 @@
 #include "ops/junk/scan_junk.h"
 
+#include <unistd.h>
+
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "host/json/json_text.h"
+#include "ops/junk/inspect_items.h"
 #include "platform/fs/dir_walker.h"
 #include "support/temp_tree.h"
 #include "support/test_context.h"
@@ -123,6 +126,39 @@ TEST_F(JunkScan, CancelDuringTheFifthCategoryKeepsWhatWasFoundUpToThere) {
   EXPECT_THAT(summary(scan["byId"]["trash"]), ::testing::AnyOf("x:60 =60", "y:60 =60"));
   EXPECT_EQ(Json({scan["count"], scan["total"], scan["cancelled"]}), Json({5, 300, true}));
   EXPECT_EQ(context.events.back(), (test::Event{"junk", "", 5, 300}));
+}
+
+// What decides whether a temporary entry is offered: its owner and the newest change anywhere
+// inside it, read from the entry itself, never from where a link (trailing slash or not) leads.
+TEST_F(JunkScan, InspectionTellsOwnerAndNewestChangeOfTheEntryItselfNeverALinksTarget) {
+  tree_.touch("tmp/old/deep/er/fresh", 1);
+  tree_.touch("tmp/theirs", 1);
+  tree_.symlink(tree_.path("tmp/old"), "tmp/link");
+  for (const auto& [path, seconds] : std::vector<std::pair<std::string, time_t>>{
+           {"tmp/old/deep/er/fresh", 1700000000}, {"tmp/old/deep/er", 1600000000},
+           {"tmp/old/deep", 1600000000}, {"tmp/old", 1600000000}, {"tmp/theirs", 1600000001},
+           {"tmp/link", 1600000002}}) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tree_.path(path).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  }
+  ASSERT_EQ(::lchown(tree_.path("tmp/theirs").c_str(), test::nobodyUid(), test::nobodyGid()), 0);
+  const std::string nul("/old\0/..", 8);
+  const std::vector<std::string> paths = {
+      tmp_ + "/old", tmp_ + "/theirs", tmp_ + "/link/", tmp_ + "/old", tmp_ + nul, tmp_ + "/gone"};
+  test::TestContext context(folders_);
+  const Json answer = toJson(inspectItems(*context, paths));
+  std::string facts;
+  for (const Json& item : answer["items"]) {
+    facts += item["path"].get<std::string>().substr(tmp_.size()) + " " +
+             (item["exists"] ? "" : "gone ") + (item["mine"] ? "mine " : "") +
+             std::to_string(item["newest"].get<int64_t>()) + "; ";
+  }
+  EXPECT_EQ(facts, "/old mine 1700000000; /theirs 1600000001; /link/ mine 1600000002; " + nul +
+                       " gone 0; /gone gone 0; ");
+  EXPECT_FALSE(answer["cancelled"]);
+  context.cancelled = true;
+  EXPECT_EQ(toJson(inspectItems(*context, paths)),
+      (Json{{"items", Json::array()}, {"cancelled", true}}));
 }
 
 }  // namespace
