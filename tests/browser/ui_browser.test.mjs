@@ -54,6 +54,7 @@ test('the page loads clean, keeps its secret out of the address, and shows this 
   assert.equal(await page.evaluate(() => location.href), page.url());
   assert.equal(await page.evaluate(() => sessionStorage.getItem('nimbra.secret')), ui.secret);
   assert.ok(await named(page, 'meter', 'Memory pressure'));
+  assert.equal(await page.$eval('.device-id', (e) => e.textContent), nimbraCall('deviceId'));
   const root = nimbraCall('systemInfo').disks[0];
   assert.ok(await named(page, 'meter', `${root.name} used`), 'a bar for the system volume');
   assert.equal(await textOf(await page.waitForSelector('[role=status]')), 'Connected');
@@ -87,7 +88,9 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   assert.equal(await field.evaluate((e) => e.value), nimbraCall('homeDir'));
   await field.click({ clickCount: 3 });
   await field.type(tree);
-  await page.keyboard.press('Enter');
+  await (await named(page, 'button', 'Measure')).click();
+  await page.waitForFunction(() => document.querySelector('.measured')?.textContent === '8.1 MB in this folder');
+  await field.press('Enter');
 
   const rows = async () => page.$$eval('table.children tbody th', (cells) => cells.map((c) => c.textContent.trim()));
   await page.waitForSelector('table.children');

@@ -6,7 +6,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { chmodSync, closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, truncateSync, utimesSync,
+import { chmodSync, closeSync, lchownSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, truncateSync, utimesSync,
   writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { NIMBRA, PHONE, SHOTS, WIDE, launchBrowser, markTime, named, newPage, shoot, startUi, tempFolder,
@@ -287,11 +287,15 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   assert.deepStrictEqual(page.problems, []);
 });
 
-test('Junk: the temporary files chosen but the recent one go to the Trash, and the Trash is emptied', async () => {
+test('Junk: the temporary files chosen but the recent ones and another user\'s go to the Trash, and the Trash is emptied', async () => {
   const old = now - 3 * DAY;
   const entries = ['old.log', 'old-build/out.o', `${HOSTILE}\n.tmp`].map((name) => file(join(tmp, name), 40000, { modified: old }));
-  utimesSync(join(tmp, 'old-build'), old, old);
+  const theirs = file(join(tmp, 'theirs.tmp'), 40000, { modified: old });
+  lchownSync(theirs, 65534, 65534);
+  file(join(tmp, 'unpacking/part'), 40000);  // an old folder, something in it written just now
+  for (const folder of ['old-build', 'unpacking']) utimesSync(join(tmp, folder), old, old);
   const recent = file(join(tmp, 'recent.tmp'), 40000);
+  const keptBack = [`${tmp}//recent.tmp`, `${tmp}//theirs.tmp`, `${tmp}//unpacking`];
   const cache = file(join(home, 'Library/Caches/com.example.cache/data.bin'), 50000);
   const shownEntries = [`${tmp}//old.log`, `${tmp}//old-build`, `${tmp}//${HOSTILE}\\n.tmp`];
 
@@ -301,15 +305,16 @@ test('Junk: the temporary files chosen but the recent one go to the Trash, and t
   await markTime(page, 'nimbra:junk-drawn');
   await (await named(page, 'button', 'Temporary files')).click();
   await (await checkbox('Temporary files')).click();
-  assert.deepStrictEqual(await Promise.all([...shownEntries, `${tmp}//recent.tmp`].map(isChecked)), [true, true, true, false]);
-  assert.match(await page.$eval('main', (e) => e.textContent), /Left unchosen: changed in the last 24 hours/);
+  assert.deepStrictEqual(await Promise.all([...shownEntries, ...keptBack].map(isChecked)), [true, true, true, false, false, false]);
+  const reasons = await page.$$eval('main .held-back', (marks) => marks.map((mark) => mark.textContent).sort());
+  assert.deepStrictEqual(reasons, ["Left unchosen: another user's", ...Array(2).fill('Left unchosen: changed in the last 24 hours')]);
   await checkAndShoot('junk');
 
   const { listed } = await confirmation('Move to Trash');
   assert.deepStrictEqual(listed.sort(), [...shownEntries].sort());
   await outcome('Moved 3 items');
   for (const entry of entries) assert.ok(!existsSync(entry), entry);
-  assert.ok(existsSync(recent) && existsSync(cache));
+  assert.ok([recent, theirs, join(tmp, 'unpacking/part'), cache].every(existsSync));
   assert.equal(readdirSync(join(trash, 'info')).length, 4, 'three entries besides the copy trashed before');
 
   const trashed = await confirmation('Empty Trash');

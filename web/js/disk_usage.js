@@ -27,6 +27,7 @@ export class DiskUsageScreen {
   }
 
   async scan() {
+    this.form.measured = null;  // the tree tells the folder's size
     const answer = await this.measure(this.form.folder);
     if (!answer) return;
     this.trail = [answer];

@@ -26,19 +26,37 @@ const CATEGORY_TITLES = {
 
 const DAY_SECONDS = 24 * 60 * 60;
 
-// Why choosing its category leaves a temporary entry alone, or null. A program may still be
-// writing what changed lately.
-function heldBack(category, item, nowSeconds) {
+// Why choosing its category leaves a temporary entry alone, or null: another user's files are
+// not ours to clean, and a program may still be writing what changed lately, in the entry or
+// anywhere inside it. `facts` is the service's "inspectItems" answer by path; an entry it did
+// not answer for was never looked at. One that is gone is left to the removal to report.
+function heldBack(category, item, facts, nowSeconds) {
   if (category.id !== 'temp') return null;
-  if (Number(item.modified) > nowSeconds - DAY_SECONDS) return 'changed in the last 24 hours';
+  const fact = facts.get(item.path);
+  if (!fact) return 'not looked at';
+  if (!fact.exists) return null;
+  if (!fact.mine) return "another user's";
+  if (Number(fact.newest) >= nowSeconds - DAY_SECONDS) return 'changed in the last 24 hours';
   return null;
+}
+
+// What the service tells about the temporary entries, by path; empty when it could not tell.
+async function inspectTemporary(app, categories) {
+  const paths = categories.filter((category) => category.id === 'temp').flatMap((category) => category.items.map((item) => item.path));
+  if (!paths.length) return new Map();
+  try {
+    const answer = await app.runWork('inspectItems', { paths });
+    return new Map(answer.items.map((fact) => [fact.path, fact]));
+  } catch {
+    return new Map();
+  }
 }
 
 export class JunkScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Junk';
-    this.scanned = null; // { cancelled, at } of the shown result
+    this.scanned = null; // { cancelled, at, facts } of the shown result
     this.categories = []; // the scan's, but the Trash
     this.trash = null; // the Trash's category: { items, size }
     this.movedToTrash = []; // items moved there since the scan: { path, size }
@@ -56,7 +74,8 @@ export class JunkScreen {
     try {
       const answer = await this.app.runWork('scanJunk');
       const categories = answer.categories.map((category) => ({ ...category, title: CATEGORY_TITLES[category.id] ?? category.id }));
-      this.scanned = { cancelled: answer.cancelled === true, at: Date.now() / 1000 };
+      const facts = await inspectTemporary(this.app, categories);
+      this.scanned = { cancelled: answer.cancelled === true, at: Date.now() / 1000, facts };
       this.trash = categories.find((category) => category.id === 'trash') ?? { id: 'trash', items: [], size: 0 };
       this.categories = categories.filter((category) => category !== this.trash);
       this.movedToTrash = [];
@@ -72,7 +91,7 @@ export class JunkScreen {
 
   // The items that choosing `category` chooses.
   eligible(category) {
-    return category.items.filter((item) => !heldBack(category, item, this.scanned.at));
+    return category.items.filter((item) => !heldBack(category, item, this.scanned.facts, this.scanned.at));
   }
 
   chooseCategory(category, chosen) {
@@ -209,7 +228,7 @@ export class JunkScreen {
 
   itemsView(category, id) {
     const row = (item) => {
-      const why = heldBack(category, item, this.scanned.at);
+      const why = heldBack(category, item, this.scanned.facts, this.scanned.at);
       return html`<tr>
         <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(item.path)}
           .checked=${this.chosen.has(item.path)} @change=${(e) => this.choose(item.path, e.target.checked)}></td>

@@ -11,7 +11,7 @@ export class OverviewScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Overview';
-    this.facts = null; // { name, system, memory }
+    this.facts = null; // { name, id, system, memory }
     this.error = null;
     this.loading = false;
   }
@@ -28,8 +28,9 @@ export class OverviewScreen {
     this.app.update();
     const call = (method) => this.app.channel.call(method);
     try {
-      const [name, system, memory] = await Promise.all([call('deviceName'), call('systemInfo'), call('memoryInfo')]);
-      this.facts = { name, system, memory };
+      const [name, id, system, memory] = await Promise.all([call('deviceName'), call('deviceId'), call('systemInfo'),
+        call('memoryInfo')]);
+      this.facts = { name, id, system, memory };
       this.app.update('nimbra:overview-drawn');
     } catch (error) {
       this.error = error;
@@ -50,7 +51,7 @@ export class OverviewScreen {
       ${facts ? this.factsView(facts) : html`<p class="quiet">${this.loading ? 'Loading…' : ''}</p>`}`;
   }
 
-  factsView({ name, system, memory }) {
+  factsView({ name, id, system, memory }) {
     return html`
       <section class="card machine" aria-labelledby="machine-name">
         <h2 id="machine-name">${name}</h2>
@@ -60,6 +61,7 @@ export class OverviewScreen {
           ${figure('Cores', String(system.cores))}
           ${figure('Memory', `${formatBytes(system.memUsed)} used of ${formatBytes(system.memTotal)}`)}
           ${figure('Uptime', formatDuration(system.uptime))}
+          ${figure('Device ID', html`<span class="device-id">${id}</span>`)}
         </dl>
       </section>
       <section class="card" aria-labelledby="volumes-title">

@@ -1,8 +1,10 @@
 // The form of a screen that scans below a folder: "Folder" (the home folder at first),
-// "Choose…" (the desktop's folder picker), optionally "Minimum size", and "Scan".
+// "Choose…" (the desktop's folder picker), "Measure" (how much the folder holds, before a
+// longer scan of it), optionally "Minimum size", and "Scan".
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { parseSize } from './choice.js';
+import { formatBytes } from './format.js';
 
 export class ScanForm {
   // `id` prefixes the fields' ids; `minSize` is the size field's first text, or null for none.
@@ -12,6 +14,7 @@ export class ScanForm {
     this.folder = '';
     this.minSize = minSize;
     this.sizeWrong = false;
+    this.measured = null; // { folder, size } of the last "Measure"
     this.error = null;
   }
 
@@ -36,6 +39,18 @@ export class ScanForm {
     this.app.update();
   }
 
+  async measure() {
+    const folder = this.folder;
+    this.error = null;
+    try {
+      const { size } = await this.app.runWork('sizeOf', { path: folder });
+      this.measured = { folder, size };
+    } catch (error) {
+      this.error = error;
+    }
+    this.app.update();
+  }
+
   // The minimum size in bytes; null (and the field marked) when it does not read as a size.
   minSizeBytes() {
     const bytes = parseSize(this.minSize ?? '');
@@ -52,6 +67,7 @@ export class ScanForm {
     if (minSize === null) return null;
     const root = this.folder;
     this.error = null;
+    this.measured = null;
     try {
       return { root, minSize, answer: await this.app.runWork(method, { root, minSize }) };
     } catch (error) {
@@ -71,6 +87,7 @@ export class ScanForm {
         <input id="${id}-folder" type="text" autocomplete="off" spellcheck="false" .value=${this.folder}
           @input=${(e) => { this.folder = e.target.value; }}>
         <button type="button" @click=${() => this.choose()} ?disabled=${busy}>Choose…</button>
+        <button type="button" @click=${() => this.measure()} ?disabled=${busy || !this.folder}>Measure</button>
         ${this.minSize === null ? nothing : html`<span class="size-field">
           <label for="${id}-size">Minimum size</label>
           <input id="${id}-size" type="text" autocomplete="off" spellcheck="false" size="8" .value=${this.minSize}
@@ -80,6 +97,8 @@ export class ScanForm {
       </form>
       ${this.minSize !== null && this.sizeWrong ? html`<p class="failure" role="alert">Minimum
         size takes bytes or a size such as 500kB, 1MB or 1MiB.</p>` : nothing}
+      ${this.measured?.folder === this.folder ? html`<p class="quiet measured" role="status">${formatBytes(
+        this.measured.size)} in this folder</p>` : nothing}
       ${this.error ? html`<p class="failure" role="alert">${this.error.message}</p>` : nothing}`;
   }
 }
