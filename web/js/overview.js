@@ -2,7 +2,7 @@
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { formatBytes, formatDuration, formatShare } from './format.js';
-import { MEMORY_LEVELS, failure, figure, level, usageBar } from './widgets.js';
+import { MEMORY_LEVELS, failure, figure, level, refresh, usageBar } from './widgets.js';
 
 // Percentages from which a volume's bar warns: nearly full.
 const VOLUME_LEVELS = { elevated: 85, high: 95 };
@@ -21,23 +21,13 @@ export class OverviewScreen {
     this.load();
   }
 
-  async load() {
-    if (this.loading) return;
-    this.loading = true;
-    this.error = null;
-    this.app.update();
+  load() {
     const call = (method) => this.app.channel.call(method);
-    try {
+    return refresh(this, async () => {
       const [name, id, system, memory] = await Promise.all([call('deviceName'), call('deviceId'), call('systemInfo'),
         call('memoryInfo')]);
       this.facts = { name, id, system, memory };
-      this.app.update('nimbra:overview-drawn');
-    } catch (error) {
-      this.error = error;
-      this.app.update();
-    } finally {
-      this.loading = false;
-    }
+    }, 'nimbra:overview-drawn');
   }
 
   view() {

@@ -4,7 +4,7 @@
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { shown, shownText } from './names.js';
-import { failure } from './widgets.js';
+import { failure, refresh } from './widgets.js';
 
 const KINDS = [
   ['userAgent', 'Your launch agents', 'Started when you log in.'],
@@ -28,21 +28,11 @@ export class StartupItemsScreen {
     this.load();
   }
 
-  async load() {
-    if (this.loading) return;
-    this.loading = true;
-    this.error = null;
-    this.app.update();
-    try {
+  load() {
+    return refresh(this, async () => {
       this.items = (await this.app.channel.call('listStartupItems')).items;
       this.notes.clear();
-      this.app.update('nimbra:startup-drawn');
-    } catch (error) {
-      this.error = error;
-      this.app.update();
-    } finally {
-      this.loading = false;
-    }
+    }, 'nimbra:startup-drawn');
   }
 
   async change(item, method, args, apply) {

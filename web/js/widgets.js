@@ -93,3 +93,21 @@ export function keepGridTabStops(host) {
     if (first) for (const control of controlsOf(first)) control.setAttribute('tabindex', '0');
   }
 }
+
+// A screen's refresh: one at a time, its `loading` and `error` kept, the page redrawn before
+// and after (with `mark` once `fetch` has stored what it answered).
+export async function refresh(screen, fetch, mark) {
+  if (screen.loading) return;
+  screen.loading = true;
+  screen.error = null;
+  screen.app.update();
+  try {
+    await fetch();
+    screen.app.update(mark);
+  } catch (error) {
+    screen.error = error;
+    screen.app.update();
+  } finally {
+    screen.loading = false;
+  }
+}
