@@ -70,14 +70,6 @@ TEST(StartupInventory, ReadsEveryJobFileByItsFolderRules) {
   EXPECT_TRUE(std::regex_match(kinds, std::regex("u{5}gd"))) << kinds;
 }
 
-// Counts what would have been run with the user's own rights.
-struct CountingCommandRunner final : CommandRunner {
-  std::string run(const std::string&, const std::vector<std::string>&) override {
-    return ++runs, "";
-  }
-  int runs = 0;
-};
-
 // Through the real script runner: each autostart entry is one login item,
 // whatever its name holds, and is removed by its id alone (a link, never its target). What
 // cannot be an entry (a FIFO, a link to a device, a hidden entry, another file) is left out;
@@ -100,7 +92,7 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
   entry("notes.txt", "Not an entry");
   const std::string planted = entry("z-planted.desktop", "Twin");
 
-  CountingCommandRunner commands;
+  FixedCommandRunner commands;
   ShellScriptRunner scripts({.autostartFolder = tree.path("autostart")});
   TestContext context({.home = tree.path("home"), .library = tree.path("Library")},
       {.commands = &commands, .scripts = &scripts});
@@ -142,7 +134,7 @@ class StartupControlTest : public ::testing::Test {
 
   TempTree tree;
   const std::string copies = tree.makeDir("tmp");
-  CountingCommandRunner commands;
+  FixedCommandRunner commands;
   RecordingScriptRunner scripts;
   TestContext context{{.temporary = copies + "/"}, {.commands = &commands, .scripts = &scripts}};
 };
@@ -194,25 +186,19 @@ TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirSc
   EXPECT_EQ(commands.runs, 0);
 }
 
-// Deletion that fails even for the administrator is a failed removal.
-TEST(StartupControl, ADaemonThatCannotBeDeletedIsReportedNotRemoved) {
+// Deletion that fails even for the administrator is a failed removal. A file of nobody's is not
+// switched: the deletion's attempt is the only script.
+TEST_F(StartupControlTest, ADaemonThatCannotBeDeletedIsReportedNotRemoved) {
   NIMBRA_SKIP_UNLESS_ROOT(
       "only a root-owned folder can hold a file an unprivileged user cannot delete");
-  TempTree tree;
   const std::string daemon = tree.write("daemons/d.plist", "not a property list");
   tree.giveToNobody();
   ::chown(tree.path("daemons").c_str(), 0, 0);
   EXPECT_EQ(runUnprivileged([&] {
-    RecordingScriptRunner scripts;
-    CountingCommandRunner commands;
-    TestContext context({}, {.commands = &commands, .scripts = &scripts});
-    const std::string answer = json(removeStartupItem(*context, daemon, kDaemonKind));
-    // A file of nobody's is not switched: the deletion's attempt is the only script.
-    return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 1
-               ? ""
-               : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
+    const std::string answer = remove(daemon, kDaemonKind);
+    return answer + " after " + std::to_string(scripts.scripts.size());
   }),
-      "");
+      R"({"error":"","ok":false} after 1)");
   EXPECT_TRUE(present(daemon));
 }
 

@@ -138,11 +138,6 @@ TEST(PropertyList, AFileNestedTooDeepOrExpandingTooFarIsNotReadButOneJustWithinI
   }
 }
 
-// Never reads a job as loaded.
-struct NoLoadedJobs final : CommandRunner {
-  std::string run(const std::string&, const std::vector<std::string>&) override { return ""; }
-};
-
 // The name of every item of `list` whose `pathKey` lies below `root`, by its file name.
 std::map<std::string, std::string> namesBelow(
     const ValueMap& answer, const char* list, const char* pathKey, const std::string& root) {
@@ -169,7 +164,7 @@ TEST(PropertyList, HostileInformationAndJobFilesAreUnreadableAndTheOperationsAns
   tree.write("Library/LaunchAgents/deep.plist", deepBin);
   tree.write("Library/LaunchAgents/sharing.plist", sharing);
 
-  NoLoadedJobs commands;
+  FixedCommandRunner commands;  // no job is loaded
   RecordingScriptRunner scripts;
   TestContext context(
       {.home = tree.root(), .applications = tree.path("none"), .library = tree.path("none")},
