@@ -87,6 +87,7 @@ test('the Host header must name this server; only GET and HEAD; never a CORS hea
   assert.equal(head.status, 200);
   assert.equal(head.body, '');
   assert.ok(Number(head.headers['content-length'][0]) > 1000);
+  // Browsers refuse a module script of any other type when the server says nosniff.
   assert.deepStrictEqual(head.headers['content-type'], ['text/javascript; charset=utf-8']);
 });
 
