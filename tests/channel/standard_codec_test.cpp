@@ -46,15 +46,8 @@ Wire nestedIn(const Wire& opener, int depth) {
   return wire;
 }
 
-// Every standard type, nested, with doubles and typed arrays at odd offsets.
-const Value kRich(ValueMap{
-    {"items",
-        ValueList{ValueMap{{"path", "/home/u/a \xC3\xA9.bin"}, {"size", int64_t{5'000'000'000}},
-                      {"modified", int64_t{1'700'000'000}}, {"ratio", 0.25}},
-            Value(), true, false}},
-    {"typed", ValueList{Bytes{1, 2, 3}, Int32List{-1, 7}, Int64List{int64_t{1} << 40},
-                  Float32List{1.5f}, Float64List{-2.5, 1e300}}},
-    {"pairs", ValuePairs{{int64_t{1}, "one"}, {ValueList{}, ValueMap{}}}}});
+// Every standard type, nested, with doubles and typed arrays at odd offsets (a golden value).
+const Value kRich = valueFromNotation(loadCodecVectors()["golden"][0]["value"]);
 
 TEST(StandardCodecBytes, SharedVectorsEncodeAndDecodeExactly) {
   const Json vectors = loadCodecVectors();
@@ -169,13 +162,8 @@ TEST(StandardCodecText, InvalidUtf8IsRepairedOnWriting) {
   // A stray byte, a lone continuation, sequences cut short by the end or by ASCII, an overlong "/",
   // a surrogate, a code point above U+10FFFF; a valid four-byte character; a bad byte after a long
   // ASCII run.
-  const std::vector<std::pair<std::string, std::string>> repairs = {{"a\xFF"
-                                                                     "b",
-                                                                        "a" + kFffd + "b"},
-      {"\x80", kFffd}, {"ok\xE2\x82", "ok" + kFffd},
-      {"\xF0\x9F\x98"
-       "x",
-          kFffd + "x"},
+  const std::vector<std::pair<std::string, std::string>> repairs = {{"a\377b", "a" + kFffd + "b"},
+      {"\x80", kFffd}, {"ok\xE2\x82", "ok" + kFffd}, {"\360\237\230x", kFffd + "x"},
       {"\xC0\xAF", kFffd + kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd},
       {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
       {std::string(20, 'a') + "\xFE", std::string(20, 'a') + kFffd},
