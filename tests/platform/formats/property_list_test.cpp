@@ -63,15 +63,19 @@ TEST(PropertyList, ReadsADictionaryAndRewritesOneEntryKeepingTheRestAndTheFileMo
   }
 }
 
-// Hostile files, written byte by byte. A binary property list: "bplist00", the objects, their
-// offsets, and the trailer; the top object is the first.
+// Hostile files, written byte by byte: `value` in `width` bytes, most significant first, and
+// an ASCII string object.
+std::string bigEndian(uint64_t value, int width) {
+  std::string bytes;
+  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+    bytes += static_cast<char>(value >> shift);
+  return bytes;
+}
+std::string ascii(const std::string& text) { return static_cast<char>(0x50 + text.size()) + text; }
+
+// A binary property list: "bplist00", the objects, their offsets, and the trailer; the top
+// object is the first.
 std::string binaryPlist(const std::vector<std::string>& objects, int refWidth, int offsetWidth) {
-  const auto bigEndian = [](uint64_t value, int width) {
-    std::string bytes;
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-      bytes += static_cast<char>(value >> shift);
-    return bytes;
-  };
   std::string bytes = "bplist00", table;
   for (const std::string& object : objects) {
     table += bigEndian(bytes.size(), offsetWidth);
@@ -84,32 +88,23 @@ std::string binaryPlist(const std::vector<std::string>& objects, int refWidth, i
 
 // {"CFBundleName": "Named", "Label": "named", "Deep": A1} with A1 = [A2], A2 = [A3] ... An = "x".
 std::string deepBinary(uint32_t arrays) {
-  const auto ref = [](uint32_t index) {
-    return std::string{static_cast<char>(index >> 24), static_cast<char>(index >> 16),
-        static_cast<char>(index >> 8), static_cast<char>(index)};
-  };
-  std::vector<std::string> objects = {"\xD3" + ref(1) + ref(2) + ref(3) + ref(4) + ref(5) + ref(6),
-      "\x5C"
-      "CFBundleName",
-      "\x55Label",
-      "\x54"
-      "Deep",
-      "\x55Named", "\x55named"};
-  for (uint32_t i = 0; i < arrays; ++i) objects.push_back("\xA1" + ref(7 + i));
-  objects.push_back("\x51x");
+  std::string dictionary = "\xD3";
+  for (uint32_t ref = 1; ref <= 6; ++ref) dictionary += bigEndian(ref, 4);
+  std::vector<std::string> objects = {dictionary, ascii("CFBundleName"), ascii("Label"),
+      ascii("Deep"), ascii("Named"), ascii("named")};
+  for (uint32_t i = 0; i < arrays; ++i) objects.push_back("\xA1" + bigEndian(7 + i, 4));
+  objects.push_back(ascii("x"));
   return binaryPlist(objects, 4, 4);
 }
 
 // {"CFBundleName": "Named", "S": A1} with A1 = [A2, A2] ... An = "xyz": n levels that the
 // library would expand to 2^n nodes. With 61 levels the file has 319 bytes.
 std::string sharingBinary(char levels) {
-  std::vector<std::string> objects = {{'\xD2', 1, 2, 3, 4},
-      "\x5C"
-      "CFBundleName",
-      "\x51S", "\x55Named"};
+  std::vector<std::string> objects = {
+      {'\xD2', 1, 2, 3, 4}, ascii("CFBundleName"), ascii("S"), ascii("Named")};
   for (char i = 0; i < levels; ++i)
     objects.push_back({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
-  objects.push_back("\x53xyz");
+  objects.push_back(ascii("xyz"));
   return binaryPlist(objects, 1, 1);
 }
 
