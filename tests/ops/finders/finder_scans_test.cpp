@@ -34,8 +34,6 @@ class FinderTest : public ::testing::Test {
     Decoded<Value> answer = decodeMessage(encodeMessage(scan(*context)));
     return {answer ? asMap(*answer.value) : ValueMap{}, context.events};
   }
-  // Cancels the next scan inside its n-th progress offer (from 1).
-  void cancelAtOffer(size_t offer) { context.cancelAtOffer = offer; }
 
   TempTree tree;
   TestContext context{{.home = tree.path("home")}};
@@ -115,7 +113,7 @@ TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationBe
   EXPECT_EQ(outcome.events[250].count, 250);
   EXPECT_EQ(outcome.events.back(), (Event{"dupes", "", 500, 250 * 251 / 2}));
 
-  cancelAtOffer(2);  // the first bucket's event
+  context.cancelAtOffer = 2;  // the first bucket's event
   Outcome betweenBuckets = scan();
   EXPECT_EQ(groupPaths(betweenBuckets).size(), 1u);
   EXPECT_TRUE(get<bool>(betweenBuckets.answer, "cancelled"));
@@ -194,7 +192,7 @@ TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellat
   EXPECT_EQ(full.events[0], (Event{"large", order[499], 500, bytes500}));
   EXPECT_EQ(full.events[2], (Event{"large", "", 1200, 1200 * gib + 1200}));
 
-  cancelAtOffer(1);  // the 500th file: stop there
+  context.cancelAtOffer = 1;  // the 500th file: stop there
   Outcome cancelled = scan(tree.root(), gib);
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 500);
@@ -263,23 +261,22 @@ TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChild
   EXPECT_TRUE(missing.events.empty());
 }
 
+// Only a walk from "/" itself shows whether its children's paths get a second slash; it too stops
+// at its 2000th file.
 TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTree) {
   for (int i = 0; i < 2500; ++i) tree.sparseFile("f/" + std::to_string(i), 2);
   Outcome full = analyze(tree.root());
   ASSERT_EQ(full.events.size(), 2u);
   EXPECT_EQ(full.events[1], (Event{"disk", "", 2500, 5000}));
 
-  cancelAtOffer(1);  // the first event, so it stops at the 2000th file only if that offered it
+  // The first event, so it stops at the 2000th file only if that offered it.
+  context.cancelAtOffer = 1;
   Outcome cancelled = analyze(tree.root());
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 2000);
   EXPECT_EQ(get<int64_t>(child(cancelled.answer, "f"), "size"), 4000);
   EXPECT_EQ(cancelled.events.back(), (Event{"disk", "", 2000, 4000}));
-}
 
-// Only a walk from "/" itself shows whether its children's paths get a second slash.
-TEST_F(AnalyzeDiskTest, TheSlashRootIsNamedSlashAndItsChildrenHaveOneSlash) {
-  cancelAtOffer(1);  // the whole disk is not needed: stop at the 2000th file
   ValueMap root = analyze("/", 1).answer;
   EXPECT_EQ(get<std::string>(root, "name"), "/");
   ASSERT_FALSE(get<ValueList>(root, "children").empty());
