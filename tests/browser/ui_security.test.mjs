@@ -9,15 +9,12 @@ import { join } from 'node:path';
 import { FrameKind, decodeEnvelope, decodeFrame, encodeFrame, encodeMethodCall } from '../../web/js/standard_codec.js';
 import { NIMBRA, RawSocket, pause, rawRequest, startUi, tempFolder } from './support.mjs';
 
-let ui;
-let port;
-let host;
-let origin;
+let ui, port, host, origin;
 const folder = tempFolder();
 
 before(async () => {
   ui = await startUi();
-  port = ui.port;
+  ({ port } = ui);
   host = `127.0.0.1:${port}`;
   origin = `http://${host}`;
 });
@@ -53,6 +50,12 @@ async function nextFrame(socket) {
   assert.ok(Buffer.isBuffer(message), 'a binary message');
   const frame = decodeFrame(new Uint8Array(message));
   return { ...frame, reply: decodeEnvelope(frame.message) };
+}
+
+// Calls and answers the next frame, which is the answer where nothing else is sent to `socket`.
+async function ask(socket, ...request) {
+  call(socket, ...request);
+  return nextFrame(socket);
 }
 
 test('the Host header must name this server; only GET and HEAD; never a CORS header', async () => {
@@ -133,8 +136,7 @@ test('the WebSocket needs this page as its Origin and the secret before anything
   assert.equal(await silent.closeCode(), 1008, 'no secret');
   assert.ok(Date.now() - started >= 4000, 'the silent connection had its 5 seconds');
   const good = await signedIn();
-  call(good, 7, 'sizeOf', { path: victim });
-  const answer = await nextFrame(good);
+  const answer = await ask(good, 7, 'sizeOf', { path: victim });
   assert.deepStrictEqual([answer.kind, answer.id, answer.channel], [FrameKind.answer, 7, 'nimbra/native']);
   assert.deepStrictEqual(answer.reply, { kind: 'success', result: { size: 10 } });
   assert.ok(existsSync(victim));
@@ -156,8 +158,7 @@ test('a bad message closes only its own connection; stalled handshakes hold up n
     send(socket);
     assert.equal(await socket.closeCode(), code, what);
   }
-  call(bystander, 1, 'homeDir');
-  assert.equal((await nextFrame(bystander)).reply.kind, 'success');
+  assert.equal((await ask(bystander, 1, 'homeDir')).reply.kind, 'success');
   assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
   stalled.forEach((socket) => socket.destroy());
   bystander.end();
@@ -167,12 +168,8 @@ test('answers go to the connection that asked, events to the one that listened l
   mkdirSync(join(folder.path, 'tree', 'a'), { recursive: true });
   writeFileSync(join(folder.path, 'tree', 'a', 'file.bin'), Buffer.alloc(3000));
   const [first, second] = [await signedIn(), await signedIn()];
-  call(first, 1, 'listen', null, 'nimbra/events');
-  assert.equal((await nextFrame(first)).reply.kind, 'success');
-  call(second, 1, 'listen', null, 'nimbra/events');
-  assert.equal((await nextFrame(second)).reply.kind, 'success');
-  call(first, 2, 'analyzeDisk', { path: join(folder.path, 'tree') });
-  const answer = await nextFrame(first);
+  for (const socket of [first, second]) assert.equal((await ask(socket, 1, 'listen', null, 'nimbra/events')).reply.kind, 'success');
+  const answer = await ask(first, 2, 'analyzeDisk', { path: join(folder.path, 'tree') });
   assert.deepStrictEqual([answer.kind, answer.id], [FrameKind.answer, 2]);
   assert.equal(answer.reply.result.size, 3000);
   const event = await nextFrame(second);
@@ -212,8 +209,7 @@ test('a connection that stops reading is dropped before its backlog exceeds 64 M
     reader.socket.resume();
   });
   assert.ok(received < answers * 9e6, `${received} bytes arrived before the connection ended`);
-  call(other, 2, 'homeDir');
-  assert.equal((await nextFrame(other)).reply.kind, 'success');
+  assert.equal((await ask(other, 2, 'homeDir')).reply.kind, 'success');
   other.end();
 });
 
