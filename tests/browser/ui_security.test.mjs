@@ -3,9 +3,10 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, readdirSync, readlinkSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, readdirSync, readlinkSync, statSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
 import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { FrameKind, decodeEnvelope, decodeFrame, encodeFrame, encodeMethodCall } from '../../web/js/standard_codec.js';
 import { NIMBRA, RawSocket, pause, rawRequest, startUi, tempFolder } from './support.mjs';
 
@@ -94,10 +95,16 @@ test('the Host header must name this server; only GET and HEAD; never a CORS hea
   assert.deepStrictEqual(head.headers['content-type'], ['text/javascript; charset=utf-8']);
 });
 
-test('only the page\'s own files, by exact path: traversal names nothing', async () => {
+test('the page\'s own files, byte for byte, by exact path only: traversal names nothing', async () => {
+  const web = fileURLToPath(new URL('../../web/', import.meta.url));
+  for (const file of readdirSync(web, { recursive: true })) {
+    if (file === 'package.json' || !statSync(join(web, file)).isFile()) continue;  // package.json is Node's alone
+    assert.equal((await get(`/${file}`)).body, readFileSync(join(web, file), 'utf8'), file);
+  }
   for (const target of ['/js/../index.html', '/%2e%2e/%2e%2e/etc/passwd', '/..%2f..%2fetc%2fpasswd', '//etc/passwd',
     '/../../../../etc/passwd', '/index.html?x', '/INDEX.HTML', '/index.html%00', `http://${host}/etc/passwd`,
-    '/vendor/../../CMakeLists.txt', '/package.json', '/.gitignore', '*']) {
+    '/vendor/../../CMakeLists.txt', '/package.json', '/.gitignore', '*', 'index.html', '//index.html', '/index.html/',
+    '/%69ndex.html', '/js', '/js/']) {
     const answer = await get(target);
     assert.ok([400, 404].includes(answer.status), `${target}: ${answer.status}`);
     assert.doesNotMatch(answer.body, /root:|cmake_minimum_required/, target);
