@@ -150,8 +150,9 @@ test('the WebSocket needs this page as its Origin and the secret before anything
   good.end();
 });
 
-test('a bad message closes only its own connection; stalled handshakes hold up nobody', async () => {
-  const bystander = await signedIn();
+test('a bad message closes only its own connection, stalled handshakes hold up nobody, answers go to the connection that asked and events to the one that listened last', async () => {
+  const [first, bystander] = [await signedIn(), await signedIn()];
+  for (const socket of [first, bystander]) assert.equal((await ask(socket, 1, 'listen', null, 'nimbra/events')).reply.kind, 'success');
   const stalled = Array.from({ length: 40 }, () => net.connect(port, '127.0.0.1').on('error', () => {})
     .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); }));
   const bad = [
@@ -165,25 +166,19 @@ test('a bad message closes only its own connection; stalled handshakes hold up n
     send(socket);
     assert.equal(await socket.closeCode(), code, what);
   }
-  assert.equal((await ask(bystander, 1, 'homeDir')).reply.kind, 'success');
-  assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
-  stalled.forEach((socket) => socket.destroy());
-  bystander.end();
-});
-
-test('answers go to the connection that asked, events to the one that listened last', async () => {
   mkdirSync(join(folder.path, 'tree', 'a'), { recursive: true });
   writeFileSync(join(folder.path, 'tree', 'a', 'file.bin'), Buffer.alloc(3000));
-  const [first, second] = [await signedIn(), await signedIn()];
-  for (const socket of [first, second]) assert.equal((await ask(socket, 1, 'listen', null, 'nimbra/events')).reply.kind, 'success');
   const answer = await ask(first, 2, 'analyzeDisk', { path: join(folder.path, 'tree') });
   assert.deepStrictEqual([answer.kind, answer.id], [FrameKind.answer, 2]);
   assert.equal(answer.reply.result.size, 3000);
-  const event = await nextFrame(second);
+  const event = await nextFrame(bystander);
   assert.deepStrictEqual([event.kind, event.channel], [FrameKind.notice, 'nimbra/events']);
   assert.deepStrictEqual(event.reply.result, { task: 'disk', path: '', count: 1, bytes: 3000 });
+  assert.equal((await ask(bystander, 2, 'homeDir')).reply.kind, 'success');
+  assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
+  stalled.forEach((socket) => socket.destroy());
   first.end();
-  second.end();
+  bystander.end();
 });
 
 test('a connection that stops reading is dropped before its backlog exceeds 64 MiB', async () => {
