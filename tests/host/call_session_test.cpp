@@ -29,10 +29,24 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 
-TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothing) {
+// The arguments arrive typed (a list of strings, a bool) or the deletion would not happen. Without
+// --events, and with stderr no terminal, only the answer is printed.
+TEST(
+    CallCommand, TheAnswerDecidesOutputAndStatusEventsGoToStderrAndUnusableCommandLinesRunNothing) {
   EXPECT_EQ(runHost({"call", "cancel"}), HostRun(0, "true\n", ""));
   EXPECT_EQ(runHost({"call", "noSuchMethod", R"({"path":"/"})"}),
       HostRun(3, "", "nimbra: not implemented: noSuchMethod\n"));
+  TempTree tree;
+  tree.touch("doomed/file.bin", 4000);
+  const auto event = [](const std::string& path) {
+    return R"({"bytes":4000,"count":1,"path":")" + path + "\",\"task\":\"delete\"}\n";
+  };
+  EXPECT_EQ(runHost({"call", "deleteItems",
+                R"({"paths":[")" + tree.path("doomed") + R"("],"allowAdmin":false})", "--events"}),
+      HostRun(0,
+          R"({"error":"","failed":[],"freed":4000,"inTrash":[],"inTrashBytes":0})" +
+              std::string("\n"),
+          event(tree.path("doomed")) + event("")));
   const std::pair<std::vector<std::string>, std::string> unusable[] = {
       {{"call", "cancel", "{bad json"}, "nimbra: ARGS_JSON"},
       {{"call", "cancel", "--bogus"}, "nimbra: "},
@@ -47,23 +61,6 @@ TEST(CallCommand, TheAnswerDecidesOutputAndStatusAndUnusableCommandLinesRunNothi
   const HostRun help = runHost({"tree", "--help"});
   EXPECT_THAT(help, FieldsAre(0, HasSubstr("Usage: nimbra tree"), ""));
   EXPECT_EQ(runHost({"help", "tree"}), help);
-}
-
-// The arguments arrive typed (a list of strings, a bool) or the deletion would not happen.
-// Without --events, and with stderr no terminal, only the answer is printed: listApps below.
-TEST(CallCommand, EventsArePrintedToStderrAsJsonLinesBeforeTheAnswer) {
-  TempTree tree;
-  tree.touch("doomed/file.bin", 4000);
-  const std::string arguments =
-      R"({"paths":[")" + tree.path("doomed") + R"("],"allowAdmin":false})";
-  const auto event = [](const std::string& path) {
-    return R"({"bytes":4000,"count":1,"path":")" + path + "\",\"task\":\"delete\"}\n";
-  };
-  EXPECT_EQ(runHost({"call", "deleteItems", arguments, "--events"}),
-      HostRun(0,
-          R"({"error":"","failed":[],"freed":4000,"inTrash":[],"inTrashBytes":0})" +
-              std::string("\n"),
-          event(tree.path("doomed")) + event("")));
 }
 
 Json callJson(const std::vector<std::string>& arguments) {
