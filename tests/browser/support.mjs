@@ -138,27 +138,24 @@ export class RawSocket {
   }
 
   connect(headers) {
-    const key = randomBytes(16).toString('base64');
     const head = ['GET /channel HTTP/1.1', 'Upgrade: websocket', 'Connection: Upgrade',
-      `Sec-WebSocket-Key: ${key}`, 'Sec-WebSocket-Version: 13', ...headers].join('\r\n');
+      `Sec-WebSocket-Key: ${randomBytes(16).toString('base64')}`, 'Sec-WebSocket-Version: 13', ...headers].join('\r\n');
     return new Promise((resolve) => {
       this.socket = net.connect(this.port, '127.0.0.1', () => this.socket.write(`${head}\r\n\r\n`));
       this.socket.on('error', () => {});
       let upgraded = false;
       this.socket.on('data', (chunk) => {
         this.pending = Buffer.concat([this.pending, chunk]);
-        if (!upgraded) {
-          const end = this.pending.indexOf('\r\n\r\n');
-          if (end < 0) return;
-          const response = parseResponse(this.pending.subarray(0, end + 4));
-          this.pending = this.pending.subarray(end + 4);
+        const end = upgraded ? -1 : this.pending.indexOf('\r\n\r\n');
+        if (end >= 0) {
           upgraded = true;
-          resolve(response);
+          resolve(parseResponse(this.pending.subarray(0, end + 4)));
+          this.pending = this.pending.subarray(end + 4);
         }
-        this.parse();
+        if (upgraded) this.parse();
       });
       this.socket.on('close', () => {
-        if (!upgraded) resolve({ status: 0, headers: {} });
+        resolve({ status: 0, headers: {} });  // when the server closed before its answer
         this.closed ??= { code: 0 };
         this.wake();
       });
