@@ -80,14 +80,8 @@ export async function startUi(args = ['--no-open', '--allow-root'], env = {}, wr
   });
   const [, port, secret] = /^http:\/\/127\.0\.0\.1:(\d+)\/#t=([A-Za-z0-9_-]+)$/.exec(line) ?? [];
   if (!port) throw new Error(`not an address: ${line}`);
-  return {
-    url: line, port: Number(port), secret, child, exited,
-    // SIGTERM, then the exit's outcome.
-    async stop() {
-      child.kill('SIGTERM');
-      return exited;
-    },
-  };
+  // stop(): SIGTERM, then the exit's outcome.
+  return { url: line, port: Number(port), secret, child, exited, stop: () => (child.kill('SIGTERM'), exited) };
 }
 
 export function tempFolder() {
