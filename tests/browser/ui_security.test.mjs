@@ -60,11 +60,9 @@ async function ask(socket, ...request) {
 }
 
 test('the Host header must name this server; only GET and HEAD; never a CORS header', async () => {
-  const refused = [`Host: evil.test:${port}`, `Host: 127.0.0.1:${port + 1}`, `Host: localhost.evil.test:${port}`,
-    `Host: 127.0.0.1:${port}.evil.test`, 'Host: 127.0.0.1', `Host: LOCALHOST:${port}x`];
-  for (const header of refused) assert.equal((await get('/', [header])).status, 421, header);
-  assert.equal((await get('/', [])).status, 421, 'no Host');
-  assert.equal((await get('/', [`Host: ${host}`, 'Host: evil.test'])).status, 421, 'two Hosts');
+  const refused = [[`Host: evil.test:${port}`], [`Host: 127.0.0.1:${port + 1}`], [`Host: localhost.evil.test:${port}`],
+    [`Host: 127.0.0.1:${port}.evil.test`], ['Host: 127.0.0.1'], [`Host: LOCALHOST:${port}x`], [], [`Host: ${host}`, 'Host: evil.test']];
+  for (const headers of refused) assert.equal((await get('/', headers)).status, 421, headers.join(', ') || 'no Host');
 
   const hostile = ['Origin: http://evil.test', 'Access-Control-Request-Method: GET'];
   for (const name of [host, `localhost:${port}`]) {
