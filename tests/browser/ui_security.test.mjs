@@ -112,13 +112,11 @@ test('the page\'s own files, byte for byte, by exact path only: traversal names 
 });
 
 test('the WebSocket needs this page as its Origin and the secret before anything else', async () => {
-  const origins = [null, 'null', `https://${host}`, `http://127.0.0.1:${port + 1}`, `http://${host}.evil.test`,
-    `http://${host}x`, `xhttp://${host}`, `http://${host}/`, 'http://127.0.0.1', 'http://evil.test', `HTTP://${host}`];
-  for (const value of origins) {
-    const headers = [`Host: ${host}`, ...(value === null ? [] : [`Origin: ${value}`])];
-    assert.equal((await channel(headers)).status, 403, `Origin: ${value}`);
+  const origins = ['null', `https://${host}`, `http://127.0.0.1:${port + 1}`, `http://${host}.evil.test`, `http://${host}x`,
+    `xhttp://${host}`, `http://${host}/`, 'http://127.0.0.1', 'http://evil.test', `HTTP://${host}`];
+  for (const headers of [[], ...origins.map((o) => [`Origin: ${o}`]), [`Origin: ${origin}`, 'Origin: http://evil.test']]) {
+    assert.equal((await channel([`Host: ${host}`, ...headers])).status, 403, headers.join(', ') || 'no Origin');
   }
-  assert.equal((await channel([`Host: ${host}`, `Origin: ${origin}`, 'Origin: http://evil.test'])).status, 403);
   assert.equal((await channel([`Host: evil.test:${port}`, `Origin: ${origin}`])).status, 421);
   for (const name of [host, `localhost:${port}`]) {
     const { socket, status } = await channel([`Host: ${name}`, `Origin: http://${name}`]);

@@ -99,7 +99,7 @@ std::string withHeader(uint32_t length, const std::string& body = "") {
          body;
 }
 
-TEST(ServeFrames, WrittenExactlyAndReadWhateverPiecesTheyArriveIn) {
+TEST(ServeFrames, WrittenExactlyReadWhateverPiecesTheyArriveInAndBadFramingEndsTheReading) {
   // The bodies the page's codec writes and reads too, behind their length.
   const test::Json vectors = test::loadCodecVectors();
   for (const test::Json& vector : vectors["frames"]) {
@@ -122,9 +122,8 @@ TEST(ServeFrames, WrittenExactlyAndReadWhateverPiecesTheyArriveIn) {
     EXPECT_EQ(reader.next().frame, second);
     EXPECT_EQ(reader.next().status, Status::endOfInput);
   }
-}
 
-TEST(ServeFrames, BadFramingIsMalformedAndEndsTheReading) {
+  // Bad framing is malformed and ends the reading.
   const std::string good = asText(encodeFrame(Frame{FrameKind::notice, 1, "c", std::nullopt}));
   // Lengths of zero and over the limit, input cut in the length and in the body, a length at the
   // limit with no data behind it, no codec message; bodies of the wrong shape, from the vectors.
@@ -132,7 +131,6 @@ TEST(ServeFrames, BadFramingIsMalformedAndEndsTheReading) {
       withHeader(static_cast<uint32_t>(kMaxFrameBodySize + 1)), good.substr(0, 2),
       good.substr(0, good.size() - 1), withHeader(static_cast<uint32_t>(kMaxFrameBodySize), "ab"),
       withHeader(2, "\xff\xff")};
-  const test::Json vectors = test::loadCodecVectors();
   for (const test::Json& vector : vectors["malformedFrames"]) {
     const std::vector<uint8_t> body = test::bytesFromHex(vector["hex"]);
     EXPECT_THAT(decodeFrameBody(body).error, HasSubstr(vector["error"])) << vector["name"];
