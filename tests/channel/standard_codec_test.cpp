@@ -51,8 +51,8 @@ const Value kRich = valueFromNotation(loadCodecVectors()["golden"][0]["value"]);
 
 TEST(StandardCodecBytes, SharedVectorsEncodeAndDecodeExactly) {
   const Json vectors = loadCodecVectors();
-  EXPECT_EQ(vectors["maxNestingDepth"],
-      kMaxNestingDepth);  // the page's decoder holds the same bound
+  // The page's decoder holds the same bound.
+  EXPECT_EQ(vectors["maxNestingDepth"], kMaxNestingDepth);
   for (const Json& vector : vectors["messages"]) {
     SCOPED_TRACE(vector["name"].get<std::string>());
     const Value value = valueFromNotation(vector["value"]);

@@ -75,8 +75,8 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   for (const char* copy : {"s/b", "s/B", "s/a"}) tree.touch(copy, 100, 2);
   tree.touch("deep/Library/s", 100, 2);
   tree.touch("s/bad-\xfe", 100, 2);  // compared and counted, never listed
-  std::string last(kPrefixDigestBytes,
-      'l');  // the prefix is the whole file: it alone tells these apart
+  // The prefix is the whole file: it alone tells these apart.
+  std::string last(kPrefixDigestBytes, 'l');
   tree.write("last/a", last);
   last.back() ^= 1;
   tree.write("last/b", last);
@@ -94,12 +94,12 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
       (ValueMap{{"path", tree.path("s/a")}, {"name", "a"}, {"size", int64_t{100}},
           {"modified", int64_t{1600000000}}}));
-  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"),
-      2 * tenMiB + 300);  // the unlisted copy wastes too
+  // The unlisted copy wastes too.
+  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 300);
   EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 11);
 
-  ValueMap empty = group(
-      duplicates(tree.root(), 0), 2);  // empty files now qualify and form a group wasting nothing
+  // Empty files now qualify and form a group wasting nothing.
+  ValueMap empty = group(duplicates(tree.root(), 0), 2);
   EXPECT_EQ(get<int64_t>(empty, "size"), 0);
   EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
   EXPECT_EQ(get<std::string>(empty, "hash"),

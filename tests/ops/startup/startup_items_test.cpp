@@ -157,8 +157,8 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAndRemovedAsAdmin
 
   ASSERT_EQ(scripts.scripts.size(), 3u);
   const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-  scripts.scripts[0] =
-      std::regex_replace(scripts.scripts[0], uuid, "UUID");  // the copy's fresh name
+  // The copy's name is fresh each time.
+  scripts.scripts[0] = std::regex_replace(scripts.scripts[0], uuid, "UUID");
   const std::string quoted = "'" + tree.path("global") + R"(/it'\\''s \"x\".plist')";
   const std::string admin = "\" with administrator privileges";
   EXPECT_THAT(scripts.scripts,

@@ -9,8 +9,8 @@ namespace {
 
 TEST(SpawnCommandRunner, AnswersStandardOutputAsWrittenWithNoShellBetweenEvenUnderAFloodOfErrors) {
   SpawnCommandRunner runner;
-  EXPECT_EQ(runner.run("/bin/sh", {"-c", "printf 'a\\n'; exit 1"}),
-      "a\n");  // untrimmed, status ignored
+  // The output untrimmed, the status ignored.
+  EXPECT_EQ(runner.run("/bin/sh", {"-c", "printf 'a\\n'; exit 1"}), "a\n");
   EXPECT_EQ(
       runner.run("/usr/bin/printf", {"%s|", "$(echo hi)", "a b", "`id`", "'q'", "-n", "x\ny"}),
       "$(echo hi)|a b|`id`|'q'|-n|x\ny|");
