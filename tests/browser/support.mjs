@@ -80,14 +80,8 @@ export async function startUi(args = ['--no-open', '--allow-root'], env = {}, wr
   });
   const [, port, secret] = /^http:\/\/127\.0\.0\.1:(\d+)\/#t=([A-Za-z0-9_-]+)$/.exec(line) ?? [];
   if (!port) throw new Error(`not an address: ${line}`);
-  return {
-    url: line, port: Number(port), secret, child, exited,
-    // SIGTERM, then the exit's outcome.
-    async stop() {
-      child.kill('SIGTERM');
-      return exited;
-    },
-  };
+  // stop(): SIGTERM, then the exit's outcome.
+  return { url: line, port: Number(port), secret, child, exited, stop: () => (child.kill('SIGTERM'), exited) };
 }
 
 export function tempFolder() {
@@ -138,27 +132,24 @@ export class RawSocket {
   }
 
   connect(headers) {
-    const key = randomBytes(16).toString('base64');
     const head = ['GET /channel HTTP/1.1', 'Upgrade: websocket', 'Connection: Upgrade',
-      `Sec-WebSocket-Key: ${key}`, 'Sec-WebSocket-Version: 13', ...headers].join('\r\n');
+      `Sec-WebSocket-Key: ${randomBytes(16).toString('base64')}`, 'Sec-WebSocket-Version: 13', ...headers].join('\r\n');
     return new Promise((resolve) => {
       this.socket = net.connect(this.port, '127.0.0.1', () => this.socket.write(`${head}\r\n\r\n`));
       this.socket.on('error', () => {});
       let upgraded = false;
       this.socket.on('data', (chunk) => {
         this.pending = Buffer.concat([this.pending, chunk]);
-        if (!upgraded) {
-          const end = this.pending.indexOf('\r\n\r\n');
-          if (end < 0) return;
-          const response = parseResponse(this.pending.subarray(0, end + 4));
-          this.pending = this.pending.subarray(end + 4);
+        const end = upgraded ? -1 : this.pending.indexOf('\r\n\r\n');
+        if (end >= 0) {
           upgraded = true;
-          resolve(response);
+          resolve(parseResponse(this.pending.subarray(0, end + 4)));
+          this.pending = this.pending.subarray(end + 4);
         }
-        this.parse();
+        if (upgraded) this.parse();
       });
       this.socket.on('close', () => {
-        if (!upgraded) resolve({ status: 0, headers: {} });
+        resolve({ status: 0, headers: {} });  // when the server closed before its answer
         this.closed ??= { code: 0 };
         this.wake();
       });
@@ -167,21 +158,13 @@ export class RawSocket {
 
   // One message; `opcode` 1 text, 2 binary. `length` may claim more than `payload` holds.
   send(payload, opcode = typeof payload === 'string' ? 1 : 2, length = Buffer.byteLength(payload)) {
-    const data = Buffer.from(payload);
     const mask = randomBytes(4);
-    let header;
-    if (length < 126) {
-      header = Buffer.from([0x80 | opcode, 0x80 | length]);
-    } else if (length < 65536) {
-      header = Buffer.from([0x80 | opcode, 0x80 | 126, length >> 8, length & 0xff]);
-    } else {
-      header = Buffer.alloc(10);
-      header[0] = 0x80 | opcode;
-      header[1] = 0x80 | 127;
-      header.writeBigUInt64BE(BigInt(length), 2);
-    }
-    for (let i = 0; i < data.length; ++i) data[i] ^= mask[i % 4];
-    this.socket.write(Buffer.concat([header, mask, data]));
+    const data = Buffer.from(payload).map((byte, i) => byte ^ mask[i % 4]);
+    // The length in 7 bits, else 126 and 16 bits, else 127 and 64 bits; the high bit says masked.
+    const size = length < 126 ? Buffer.from([length]) : length < 65536 ? Buffer.from([126, length >> 8, length & 0xff])
+      : Buffer.concat([Buffer.from([127]), Buffer.from(BigInt(length).toString(16).padStart(16, '0'), 'hex')]);
+    size[0] |= 0x80;
+    this.socket.write(Buffer.concat([Buffer.from([0x80 | opcode]), size, mask, data]));
   }
 
   // The next message (a Buffer, or a string for text), or null once the connection has closed.
@@ -203,25 +186,14 @@ export class RawSocket {
     return this.closed.code;
   }
 
-  end() {
-    this.socket.destroy();
-  }
+  end() { this.socket.destroy(); }
 
   parse() {
-    for (;;) {
-      const p = this.pending;
-      if (p.length < 2) return;
-      let length = p[1] & 0x7f;
-      let at = 2;
-      if (length === 126) {
-        if (p.length < 4) return;
-        length = p.readUInt16BE(2);
-        at = 4;
-      } else if (length === 127) {
-        if (p.length < 10) return;
-        length = Number(p.readBigUInt64BE(2));
-        at = 10;
-      }
+    for (let p = this.pending; p.length >= 2; p = this.pending) {
+      const short = p[1] & 0x7f;
+      const at = short === 126 ? 4 : short === 127 ? 10 : 2;
+      if (p.length < at) return;
+      const length = short === 126 ? p.readUInt16BE(2) : short === 127 ? Number(p.readBigUInt64BE(2)) : short;
       if (p.length < at + length) return;
       const opcode = p[0] & 0x0f;
       const payload = p.subarray(at, at + length);
@@ -229,10 +201,8 @@ export class RawSocket {
       if (opcode === 8) {
         this.closed = { code: payload.length >= 2 ? payload.readUInt16BE(0) : 1005, reason: payload.subarray(2).toString() };
         this.socket.end();
-      } else if (opcode === 1) {
-        this.messages.push(payload.toString());
-      } else if (opcode === 2) {
-        this.messages.push(Buffer.from(payload));
+      } else if (opcode === 1 || opcode === 2) {
+        this.messages.push(opcode === 1 ? payload.toString() : Buffer.from(payload));
       }
       this.wake();
     }

@@ -3,21 +3,19 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, readdirSync, readlinkSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, readdirSync, readlinkSync, statSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
 import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { FrameKind, decodeEnvelope, decodeFrame, encodeFrame, encodeMethodCall } from '../../web/js/standard_codec.js';
 import { NIMBRA, RawSocket, pause, rawRequest, startUi, tempFolder } from './support.mjs';
 
-let ui;
-let port;
-let host;
-let origin;
+let ui, port, host, origin;
 const folder = tempFolder();
 
 before(async () => {
   ui = await startUi();
-  port = ui.port;
+  ({ port } = ui);
   host = `127.0.0.1:${port}`;
   origin = `http://${host}`;
 });
@@ -55,12 +53,16 @@ async function nextFrame(socket) {
   return { ...frame, reply: decodeEnvelope(frame.message) };
 }
 
+// Calls and answers the next frame, which is the answer where nothing else is sent to `socket`.
+async function ask(socket, ...request) {
+  call(socket, ...request);
+  return nextFrame(socket);
+}
+
 test('the Host header must name this server; only GET and HEAD; never a CORS header', async () => {
-  const refused = [`Host: evil.test:${port}`, `Host: 127.0.0.1:${port + 1}`, `Host: localhost.evil.test:${port}`,
-    `Host: 127.0.0.1:${port}.evil.test`, 'Host: 127.0.0.1', `Host: LOCALHOST:${port}x`];
-  for (const header of refused) assert.equal((await get('/', [header])).status, 421, header);
-  assert.equal((await get('/', [])).status, 421, 'no Host');
-  assert.equal((await get('/', [`Host: ${host}`, 'Host: evil.test'])).status, 421, 'two Hosts');
+  const refused = [[`Host: evil.test:${port}`], [`Host: 127.0.0.1:${port + 1}`], [`Host: localhost.evil.test:${port}`],
+    [`Host: 127.0.0.1:${port}.evil.test`], ['Host: 127.0.0.1'], [`Host: LOCALHOST:${port}x`], [], [`Host: ${host}`, 'Host: evil.test']];
+  for (const headers of refused) assert.equal((await get('/', headers)).status, 421, headers.join(', ') || 'no Host');
 
   const hostile = ['Origin: http://evil.test', 'Access-Control-Request-Method: GET'];
   for (const name of [host, `localhost:${port}`]) {
@@ -87,13 +89,20 @@ test('the Host header must name this server; only GET and HEAD; never a CORS hea
   assert.equal(head.status, 200);
   assert.equal(head.body, '');
   assert.ok(Number(head.headers['content-length'][0]) > 1000);
+  // Browsers refuse a module script of any other type when the server says nosniff.
   assert.deepStrictEqual(head.headers['content-type'], ['text/javascript; charset=utf-8']);
 });
 
-test('only the page\'s own files, by exact path: traversal names nothing', async () => {
+test('the page\'s own files, byte for byte, by exact path only: traversal names nothing', async () => {
+  const web = fileURLToPath(new URL('../../web/', import.meta.url));
+  for (const file of readdirSync(web, { recursive: true })) {
+    if (file === 'package.json' || !statSync(join(web, file)).isFile()) continue;  // package.json is Node's alone
+    assert.equal((await get(`/${file}`)).body, readFileSync(join(web, file), 'utf8'), file);
+  }
   for (const target of ['/js/../index.html', '/%2e%2e/%2e%2e/etc/passwd', '/..%2f..%2fetc%2fpasswd', '//etc/passwd',
     '/../../../../etc/passwd', '/index.html?x', '/INDEX.HTML', '/index.html%00', `http://${host}/etc/passwd`,
-    '/vendor/../../CMakeLists.txt', '/package.json', '/.gitignore', '*']) {
+    '/vendor/../../CMakeLists.txt', '/package.json', '/.gitignore', '*', 'index.html', '//index.html', '/index.html/',
+    '/%69ndex.html', '/js', '/js/']) {
     const answer = await get(target);
     assert.ok([400, 404].includes(answer.status), `${target}: ${answer.status}`);
     assert.doesNotMatch(answer.body, /root:|cmake_minimum_required/, target);
@@ -103,13 +112,11 @@ test('only the page\'s own files, by exact path: traversal names nothing', async
 });
 
 test('the WebSocket needs this page as its Origin and the secret before anything else', async () => {
-  const origins = [null, 'null', `https://${host}`, `http://127.0.0.1:${port + 1}`, `http://${host}.evil.test`,
-    `http://${host}x`, `xhttp://${host}`, `http://${host}/`, 'http://127.0.0.1', 'http://evil.test', `HTTP://${host}`];
-  for (const value of origins) {
-    const headers = [`Host: ${host}`, ...(value === null ? [] : [`Origin: ${value}`])];
-    assert.equal((await channel(headers)).status, 403, `Origin: ${value}`);
+  const origins = ['null', `https://${host}`, `http://127.0.0.1:${port + 1}`, `http://${host}.evil.test`, `http://${host}x`,
+    `xhttp://${host}`, `http://${host}/`, 'http://127.0.0.1', 'http://evil.test', `HTTP://${host}`];
+  for (const headers of [[], ...origins.map((o) => [`Origin: ${o}`]), [`Origin: ${origin}`, 'Origin: http://evil.test']]) {
+    assert.equal((await channel([`Host: ${host}`, ...headers])).status, 403, headers.join(', ') || 'no Origin');
   }
-  assert.equal((await channel([`Host: ${host}`, `Origin: ${origin}`, 'Origin: http://evil.test'])).status, 403);
   assert.equal((await channel([`Host: evil.test:${port}`, `Origin: ${origin}`])).status, 421);
   for (const name of [host, `localhost:${port}`]) {
     const { socket, status } = await channel([`Host: ${name}`, `Origin: http://${name}`]);
@@ -132,16 +139,16 @@ test('the WebSocket needs this page as its Origin and the secret before anything
   assert.equal(await silent.closeCode(), 1008, 'no secret');
   assert.ok(Date.now() - started >= 4000, 'the silent connection had its 5 seconds');
   const good = await signedIn();
-  call(good, 7, 'sizeOf', { path: victim });
-  const answer = await nextFrame(good);
+  const answer = await ask(good, 7, 'sizeOf', { path: victim });
   assert.deepStrictEqual([answer.kind, answer.id, answer.channel], [FrameKind.answer, 7, 'nimbra/native']);
   assert.deepStrictEqual(answer.reply, { kind: 'success', result: { size: 10 } });
   assert.ok(existsSync(victim));
   good.end();
 });
 
-test('a bad message closes only its own connection; stalled handshakes hold up nobody', async () => {
-  const bystander = await signedIn();
+test('a bad message closes only its own connection, stalled handshakes hold up nobody, answers go to the connection that asked and events to the one that listened last', async () => {
+  const [first, bystander] = [await signedIn(), await signedIn()];
+  for (const socket of [first, bystander]) assert.equal((await ask(socket, 1, 'listen', null, 'nimbra/events')).reply.kind, 'success');
   const stalled = Array.from({ length: 40 }, () => net.connect(port, '127.0.0.1').on('error', () => {})
     .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); }));
   const bad = [
@@ -155,30 +162,19 @@ test('a bad message closes only its own connection; stalled handshakes hold up n
     send(socket);
     assert.equal(await socket.closeCode(), code, what);
   }
-  call(bystander, 1, 'homeDir');
-  assert.equal((await nextFrame(bystander)).reply.kind, 'success');
-  assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
-  stalled.forEach((socket) => socket.destroy());
-  bystander.end();
-});
-
-test('answers go to the connection that asked, events to the one that listened last', async () => {
   mkdirSync(join(folder.path, 'tree', 'a'), { recursive: true });
   writeFileSync(join(folder.path, 'tree', 'a', 'file.bin'), Buffer.alloc(3000));
-  const [first, second] = [await signedIn(), await signedIn()];
-  call(first, 1, 'listen', null, 'nimbra/events');
-  assert.equal((await nextFrame(first)).reply.kind, 'success');
-  call(second, 1, 'listen', null, 'nimbra/events');
-  assert.equal((await nextFrame(second)).reply.kind, 'success');
-  call(first, 2, 'analyzeDisk', { path: join(folder.path, 'tree') });
-  const answer = await nextFrame(first);
+  const answer = await ask(first, 2, 'analyzeDisk', { path: join(folder.path, 'tree') });
   assert.deepStrictEqual([answer.kind, answer.id], [FrameKind.answer, 2]);
   assert.equal(answer.reply.result.size, 3000);
-  const event = await nextFrame(second);
+  const event = await nextFrame(bystander);
   assert.deepStrictEqual([event.kind, event.channel], [FrameKind.notice, 'nimbra/events']);
   assert.deepStrictEqual(event.reply.result, { task: 'disk', path: '', count: 1, bytes: 3000 });
+  assert.equal((await ask(bystander, 2, 'homeDir')).reply.kind, 'success');
+  assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
+  stalled.forEach((socket) => socket.destroy());
   first.end();
-  second.end();
+  bystander.end();
 });
 
 test('a connection that stops reading is dropped before its backlog exceeds 64 MiB', async () => {
@@ -211,8 +207,7 @@ test('a connection that stops reading is dropped before its backlog exceeds 64 M
     reader.socket.resume();
   });
   assert.ok(received < answers * 9e6, `${received} bytes arrived before the connection ended`);
-  call(other, 2, 'homeDir');
-  assert.equal((await nextFrame(other)).reply.kind, 'success');
+  assert.equal((await ask(other, 2, 'homeDir')).reply.kind, 'success');
   other.end();
 });
 

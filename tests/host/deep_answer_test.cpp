@@ -10,11 +10,11 @@
 
 #include <cstdlib>
 
-#include "host/json/json_parse.h"
 #include "host/json/json_text.h"
 #include "host_process.h"
 #include "ops/finders/disk_tree.h"
 #include "service/nimbra_native.h"
+#include "support/answers.h"
 #include "support/temp_tree.h"
 
 namespace nimbra::test {
@@ -70,57 +70,40 @@ void expectChainCutAtTheBound(const Value& answer) {
   EXPECT_EQ(field(*node, "isDir"), Value(true));
 }
 
-Value parsedJson(const std::string& text) {
-  Decoded<Value> value = parseJsonValue(text);
-  EXPECT_TRUE(value) << value.error;
-  return value ? std::move(*value.value) : Value();
-}
-
 TEST(DeepAnswer, AChainThousandsOfFoldersDeepIsCutAtTheBoundThroughEveryFrontEnd) {
   TempTree tree;
   DeepChain chain(tree.makeDir("chain"));
   const ValueMap arguments{{"path", tree.root()}, {"depth", int64_t{100000}}};
   const std::string argumentsJson = toJsonText(arguments);
-
+  HostProcess call({"call", "analyzeDisk", argumentsJson}), serve({"serve"}),
+      lines({"serve", "--json"});
+  serve.send(
+      Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
+  lines.send(R"({"id":1,"method":"analyzeDisk","args":)" + argumentsJson + "}\n");
+  // Each answer is read before its process is waited for: it fills the pipe.
   {
     SCOPED_TRACE("call");
-    HostProcess host({"call", "analyzeDisk", argumentsJson});
-    host.closeInput();
-    const std::optional<std::string> line = host.readLine();  // read first: it fills the pipe
-    ASSERT_TRUE(line) << host.stderrText();
-    EXPECT_EQ(host.wait(), 0);
-    const Value answer = parsedJson(*line);
-    expectChainCutAtTheBound(answer);
+    expectChainCutAtTheBound(fromJson(call.readLine().value_or("")));
   }
-
   {
-    SCOPED_TRACE("serve");
-    HostProcess host({"serve"});
-    host.send(
-        Frame{FrameKind::request, 1, kNativeChannel, encodeMethodCall({"analyzeDisk", arguments})});
-    const std::optional<Frame> frame =
-        host.readFrame();  // no "listen": the answer is the only frame
-    ASSERT_TRUE(frame) << host.stderrText();
-    Decoded<Envelope> answer = decodeEnvelope(frame->message.value_or(Bytes{}));
+    SCOPED_TRACE("serve");  // no "listen": the answer is the only frame
+    const Frame frame = serve.readFrame().value_or(Frame{});
+    Decoded<Envelope> answer = decodeEnvelope(frame.message.value_or(Bytes{}));
     ASSERT_TRUE(answer) << answer.error;
     expectChainCutAtTheBound(answer.value->result);
-    host.closeInput();
-    EXPECT_EQ(host.wait(), 0);
   }
-
   {
-    SCOPED_TRACE("serve --json");
-    HostProcess host({"serve", "--json"});
-    host.send(R"({"id":1,"method":"analyzeDisk","args":)" + argumentsJson + "}\n");
+    SCOPED_TRACE("serve --json");  // events come first
     Value message;
-    while (field(message, "id") != Value(int64_t{1})) {  // events come first
-      std::optional<std::string> line = host.readLine();
-      ASSERT_TRUE(line) << host.stderrText();
-      message = parsedJson(*line);
+    for (std::optional<std::string> line;
+         field(message, "id") != Value(int64_t{1}) && (line = lines.readLine());) {
+      message = fromJson(*line);
     }
     expectChainCutAtTheBound(field(message, "result"));
-    host.closeInput();
-    EXPECT_EQ(host.wait(), 0);
+  }
+  for (HostProcess* host : {&call, &serve, &lines}) {
+    host->closeInput();
+    EXPECT_EQ(host->wait(), 0) << host->stderrText();
   }
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <tuple>
 
+#include "base/fd_io.h"
 #include "host/serve/serve_frames.h"
 
 namespace nimbra::test {
@@ -59,11 +60,7 @@ class HostProcess {
   HostProcess& operator=(const HostProcess&) = delete;
 
   void send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t wrote = ::write(input_, bytes.data(), bytes.size());
-      ASSERT_GT(wrote, 0) << "cannot write to nimbra";
-      bytes.remove_prefix(static_cast<size_t>(wrote));
-    }
+    EXPECT_TRUE(writeAll(input_, bytes)) << "cannot write to nimbra";
   }
   void send(const Frame& frame) {
     const std::vector<uint8_t> bytes = encodeFrame(frame);

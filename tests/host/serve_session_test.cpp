@@ -154,13 +154,15 @@ TEST(ServeCommand, AClientThatStopsReadingStopsTheSessionReadingAndLosesNoAnswer
   }
 }
 
-// The same session as JSON lines; events need no "listen" there.
-TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEvents) {
+// The same session as JSON lines; events need no "listen" there. A line that is no call is
+// answered in its place, with its id when it has one, and the session goes on; so does a line
+// too long to read, whose rest is skipped.
+TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEventsAndMalformedLinesInTheirPlace) {
   TempTree tree;
   tree.touch("doomed.bin", 2048);
   tree.touch("kept.bin", 100);
   HostProcess host({"serve", "--json"});
-  // A blank line is skipped. (What "cancel" answers is in the malformed-line sessions below.)
+  // A blank line is skipped.
   host.send("\n{\"id\":\"second\",\"method\":\"noSuchMethod\",\"args\":{\"x\":[1,2.5]}}\n");
   EXPECT_EQ(host.readLine(), R"({"id":"second","notImplemented":true})");
   host.send(
@@ -170,6 +172,22 @@ TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEvents) {
   EXPECT_EQ(lastEvent, R"({"event":{"bytes":2048,"count":1,"path":"","task":"delete"}})");
   EXPECT_EQ(line,
       R"({"id":5,"result":{"error":"","failed":[],"freed":2048,"inTrash":[],"inTrashBytes":0}})");
+  const std::tuple<std::string, Json, std::string> bad[] = {
+      {"{\"id\":2,\"method\":", nullptr, "line 4: parse error"},
+      {"[1,2]", nullptr, "line 6: not a JSON object"},
+      {"{\"id\":2}", 2, "line 8: \"method\" must be a string"},
+      {"{\"id\":[2],\"method\":7}", Json::array({2}), "line 10: \"method\" must be a string"},
+      {std::string(kMaxFrameBodySize + 1, ' ') + "{}", nullptr,
+          "line 12: longer than 67108864 bytes"}};
+  for (const auto& [bytes, id, message] : bad) {
+    SCOPED_TRACE(message);
+    host.send(bytes + "\n{\"id\":3,\"method\":\"cancel\"}\n");
+    const Json answer = Json::parse(host.readLine().value_or(""), nullptr, false);
+    EXPECT_EQ(answer["id"], id);
+    EXPECT_EQ(answer["error"]["code"], "bad-request");
+    EXPECT_THAT(answer["error"].value("message", ""), StartsWith(message));
+    EXPECT_EQ(host.readLine(), R"({"id":3,"result":true})");
+  }
   // The end of input ends the script's work, not its answers: this one runs on the work queue
   // after the input has ended. The last line needs no newline.
   host.send(R"({"method":"sizeOf","args":{"path":")" + tree.root() + "\"}}");
@@ -177,35 +195,6 @@ TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEvents) {
   EXPECT_EQ(host.wait(), 0);
   EXPECT_EQ(host.restOfStdout(), "{\"id\":null,\"result\":{\"size\":100}}\n");
   EXPECT_EQ(host.stderrText(), "");
-}
-
-// A line that is no call is answered in its place, with its id when it has one, and the
-// session goes on; so does a line too long to read, whose rest is skipped.
-TEST(ServeJson, AMalformedLineIsAnsweredWithAnErrorAndTheSessionGoesOn) {
-  const std::tuple<std::string, Json, std::string> bad[] = {
-      {"{\"id\":2,\"method\":", nullptr, "line 2: parse error"},
-      {"[1,2]", nullptr, "line 2: not a JSON object"},
-      {"{\"id\":2}", 2, "line 2: \"method\" must be a string"},
-      {"{\"id\":[2],\"method\":7}", Json::array({2}), "line 2: \"method\" must be a string"},
-      {std::string(kMaxFrameBodySize + 1, ' ') + "{}", nullptr,
-          "line 2: longer than 67108864 bytes"}};
-  for (const auto& [line, id, message] : bad) {
-    SCOPED_TRACE(line.substr(0, 40));
-    const auto [status, out, err] = runHost({"serve", "--json"},
-        "{\"id\":1,\"method\":\"cancel\"}\n" + line + "\n{\"id\":3,\"method\":\"cancel\"}\n");
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(err, "");
-    std::vector<Json> answers;
-    std::istringstream lines(out);
-    for (std::string text; std::getline(lines, text);)
-      answers.push_back(Json::parse(text, nullptr, false));
-    ASSERT_EQ(answers.size(), 3u) << out;
-    EXPECT_EQ(answers[0], Json::parse(R"({"id":1,"result":true})"));
-    EXPECT_EQ(answers[1]["id"], id);
-    EXPECT_EQ(answers[1]["error"]["code"], "bad-request");
-    EXPECT_THAT(answers[1]["error"].value("message", ""), StartsWith(message));
-    EXPECT_EQ(answers[2], Json::parse(R"({"id":3,"result":true})"));
-  }
 }
 
 TEST(MainWindow, LoadingKeepsTheFrameAndEveryLaterFrameHoldsTheMinimumSize) {

@@ -21,13 +21,6 @@ int64_t int64FromDecimal(const Json& text) {
   return n;
 }
 
-template <class T>
-Value typedList(const Json& list, T (*element)(const Json&)) {
-  std::vector<T> out;
-  for (const Json& item : list) out.push_back(element(item));
-  return Value(std::move(out));
-}
-
 Value mapFromNotation(const Json& entries) {
   ValuePairs pairs;
   for (const Json& pair : entries)
@@ -78,13 +71,14 @@ Value valueFromNotation(const Json& notation) {
   if (kind == "int64") return Value(int64FromDecimal(content));
   if (kind == "float64") return Value(content.get<double>());
   if (kind == "bytes") return Value(bytesFromHex(content));
-  if (kind == "int32s")
-    return typedList<int32_t>(content, [](const Json& j) { return j.get<int32_t>(); });
-  if (kind == "int64s") return typedList<int64_t>(content, int64FromDecimal);
-  if (kind == "float32s")
-    return typedList<float>(content, [](const Json& j) { return j.get<float>(); });
-  if (kind == "float64s")
-    return typedList<double>(content, [](const Json& j) { return j.get<double>(); });
+  if (kind == "int32s") return Value(content.get<Int32List>());
+  if (kind == "float32s") return Value(content.get<Float32List>());
+  if (kind == "float64s") return Value(content.get<Float64List>());
+  if (kind == "int64s") {
+    Int64List list;
+    for (const Json& item : content) list.push_back(int64FromDecimal(item));
+    return Value(std::move(list));
+  }
   if (kind == "map") return mapFromNotation(content);
   unknown(notation);
 }

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/descriptor.h"
+#include "base/fd_io.h"
 #include "support/unprivileged.h"
 
 namespace nimbra::test {
@@ -15,22 +17,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Creates `path` (parents too) holding `data`, or of logical length `size` without data.
-void makeFile(const std::string& path, const std::string& data, int64_t size) {
+void makeParents(const std::string& path) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0) << "cannot create " << path;
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    ASSERT_GT(n, 0) << "cannot write " << path;
-    done += static_cast<size_t>(n);
-  }
+}
+
+// Creates `path` (parents too) holding `data`, or of logical length `size` without data.
+void makeFile(const std::string& path, const std::string& data, int64_t size) {
+  makeParents(path);
+  const Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  ASSERT_TRUE(fd.ok()) << "cannot create " << path;
+  ASSERT_TRUE(writeAll(fd.get(), data)) << "cannot write " << path;
   if (data.empty()) {
-    EXPECT_EQ(::ftruncate(fd, size), 0) << "cannot size " << path;
+    EXPECT_EQ(::ftruncate(fd.get(), size), 0) << "cannot size " << path;
   }
-  ::close(fd);
 }
 
 }  // namespace
@@ -80,16 +80,14 @@ std::string TempTree::sparseFile(const std::string& relative, int64_t size) cons
 }
 
 std::string TempTree::symlink(const std::string& target, const std::string& relative) const {
-  std::error_code ec;
-  fs::create_directories(fs::path(path(relative)).parent_path(), ec);
+  makeParents(path(relative));
   EXPECT_EQ(::symlink(target.c_str(), path(relative).c_str()), 0) << "cannot link " << relative;
   return path(relative);
 }
 
 std::string TempTree::hardlink(
     const std::string& existingRelative, const std::string& relative) const {
-  std::error_code ec;
-  fs::create_directories(fs::path(path(relative)).parent_path(), ec);
+  makeParents(path(relative));
   EXPECT_EQ(::link(path(existingRelative).c_str(), path(relative).c_str()), 0)
       << "cannot link " << relative;
   return path(relative);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Stand-ins the tests share: an environment variable set for a scope, and a script runner
-// that records what it is asked to run.
+// Stand-ins the tests share: an environment variable set for a scope, a command runner that
+// answers one fixed text, and a script runner that records what it is asked to run.
 
 #include <cstdlib>
 #include <functional>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/process/command_runner.h"
 #include "platform/process/script_runner.h"
 
 namespace nimbra::test {
@@ -27,6 +28,16 @@ class ScopedEnv {
  private:
   const char* name_;
   std::optional<std::string> old_;
+};
+
+// Answers `output` to every command (a process listing, say; by default no job is loaded) and
+// counts the commands it was asked to run.
+struct FixedCommandRunner final : CommandRunner {
+  std::string run(const std::string&, const std::vector<std::string>&) override {
+    return ++runs, output;
+  }
+  std::string output;
+  int runs = 0;
 };
 
 // Records every script and answers what the test says; `onRun` may act first (for example,

@@ -9,34 +9,18 @@
 
 #include <cstring>
 
+#include "base/fd_io.h"
+
 namespace nimbra::test {
-namespace {
-
-constexpr unsigned kFallbackNobody = 65534;
-
-const passwd* nobody() { return ::getpwnam("nobody"); }
-
-void writeAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
-
-}  // namespace
 
 unsigned nobodyUid() {
-  const passwd* pw = nobody();
-  return pw ? pw->pw_uid : kFallbackNobody;
+  const passwd* pw = ::getpwnam("nobody");
+  return pw ? pw->pw_uid : 65534;
 }
 
 unsigned nobodyGid() {
-  const passwd* pw = nobody();
-  return pw ? pw->pw_gid : kFallbackNobody;
+  const passwd* pw = ::getpwnam("nobody");
+  return pw ? pw->pw_gid : 65534;
 }
 
 namespace {
@@ -53,7 +37,7 @@ std::string runForked(
     ::close(pipeFds[0]);
     std::string failure = prepare();
     if (failure.empty()) failure = body();
-    writeAll(pipeFds[1], failure);
+    (void)writeAll(pipeFds[1], failure);
     ::close(pipeFds[1]);
     ::_exit(failure.empty() ? 0 : 1);
   }

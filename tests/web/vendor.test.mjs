@@ -16,9 +16,3 @@ test('every vendored file is in the manifest with its version, licence and diges
   }
   assert.deepStrictEqual(readdirSync(vendor).sort(), listed.sort());
 });
-
-test('d3-hierarchy is vendored as an ES module the page can import', async () => {
-  const { hierarchy, partition } = await import(new URL('d3-hierarchy.js', vendor));
-  const root = partition()(hierarchy({ children: [{ value: 3 }, { value: 1 }] }).sum((d) => d.value ?? 0));
-  assert.deepStrictEqual(root.children.map((child) => child.x1 - child.x0), [0.75, 0.25]);
-});

@@ -73,8 +73,8 @@ TEST_F(DuplicateStages, PrefixesReadOncePerFileAndOnlyOfRegularFilesStillAsTheWa
     EXPECT_EQ(digests.prefixDigest(path, 3 * kMiB + 123), sha256Of(content.str().data(), 65536));
   }
   EXPECT_EQ(digests.bytesRead(), 65536);
-  EXPECT_FALSE(digests.prefixDigest(tree.touch("grown", 3 * kMiB + 124, 1),
-      3 * kMiB + 123));  // since the walk
+  // Grown since the walk: no longer the file the walk measured.
+  EXPECT_FALSE(digests.prefixDigest(tree.touch("grown", 3 * kMiB + 124, 1), 3 * kMiB + 123));
   std::string fifo = tree.path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   EXPECT_FALSE(digests.prefixDigest(fifo, 0));  // a blocking open would wait for a writer forever
@@ -85,8 +85,8 @@ TEST_F(DuplicateStages, PrefixesReadOncePerFileAndOnlyOfRegularFilesStillAsTheWa
 // of the class it leaves. Hard links are one file read once, but two paths. Cancelled, a set
 // answers the classes finished before.
 TEST_F(DuplicateStages, ClassesSplitWhereTheyDifferEachHashedOnceFromItsOwnBytes) {
-  const int64_t size =
-      kPrefix + 2 * kWindow + 100;  // three windows after the prefix, the last one short
+  // Three windows after the prefix, the last one short.
+  const int64_t size = kPrefix + 2 * kWindow + 100;
   const int64_t rest = size - kPrefix;
   Paths files = copies(size, {{"loner", {size - 1}}, {"b1", {kPrefix + 10}}, {"a1", {}},
                                  {"b2", {kPrefix + 10}}, {"a2", {}}, {"c", {kPrefix + 20}}});

@@ -24,6 +24,8 @@ struct Outcome {
   std::vector<Event> events;
 };
 
+constexpr int64_t kBig = 4096;
+
 class FinderTest : public ::testing::Test {
  protected:
   // The answer as the interface receives it: the duplicate sets are kept encoded until then.
@@ -34,29 +36,36 @@ class FinderTest : public ::testing::Test {
     Decoded<Value> answer = decodeMessage(encodeMessage(scan(*context)));
     return {answer ? asMap(*answer.value) : ValueMap{}, context.events};
   }
-  // Cancels the next scan inside its n-th progress offer (from 1).
-  void cancelAtOffer(size_t offer) { context.cancelAtOffer = offer; }
+  Outcome duplicates(const std::string& root, int64_t minSize = 1) {
+    return run([&](OperationContext& c) { return scanDuplicates(c, root, minSize); });
+  }
+  Outcome large(const std::string& root, int64_t minSize = kBig) {
+    return run([&](OperationContext& c) { return scanLargeFiles(c, root, minSize); });
+  }
+  Outcome analyze(const std::string& root, int64_t depth = 3) {
+    return run([&](OperationContext& c) { return analyzeDisk(c, root, depth); });
+  }
 
   TempTree tree;
   TestContext context{{.home = tree.path("home")}};
 };
+using DuplicateScanTest = FinderTest;
+using LargeFileScanTest = FinderTest;
+using AnalyzeDiskTest = FinderTest;
 
-class DuplicateScanTest : public FinderTest {
- protected:
-  Outcome scan(int64_t minSize = 1) {
-    return run([&](OperationContext& c) { return scanDuplicates(c, tree.root(), minSize); });
-  }
-  static ValueMap group(const Outcome& outcome, size_t i) {
-    return asMap(get<ValueList>(outcome.answer, "groups")[i]);
-  }
-  // The paths of each group, in the answer's order.
-  static std::vector<Paths> groupPaths(const Outcome& outcome) {
-    std::vector<Paths> paths;
-    for (const Value& g : get<ValueList>(outcome.answer, "groups"))
-      paths.push_back(stringsAt(get<ValueList>(asMap(g), "files"), "path"));
-    return paths;
-  }
-};
+ValueMap group(const Outcome& outcome, size_t i) {
+  return asMap(get<ValueList>(outcome.answer, "groups")[i]);
+}
+// The paths of each duplicate group, in the answer's order; of each large file.
+std::vector<Paths> groupPaths(const Outcome& outcome) {
+  std::vector<Paths> paths;
+  for (const Value& g : get<ValueList>(outcome.answer, "groups"))
+    paths.push_back(stringsAt(get<ValueList>(asMap(g), "files"), "path"));
+  return paths;
+}
+Paths paths(const Outcome& outcome) {
+  return stringsAt(get<ValueList>(outcome.answer, "items"), "path");
+}
 
 // The walk is the large file scan's (LargeFileScanTest.WhatTheWalkSkipsAndTheFiveKeysOfAnItem)
 // but for "Library", which is pruned at every level here.
@@ -66,8 +75,8 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   for (const char* copy : {"s/b", "s/B", "s/a"}) tree.touch(copy, 100, 2);
   tree.touch("deep/Library/s", 100, 2);
   tree.touch("s/bad-\xfe", 100, 2);  // compared and counted, never listed
-  std::string last(kPrefixDigestBytes,
-      'l');  // the prefix is the whole file: it alone tells these apart
+  // The prefix is the whole file: it alone tells these apart.
+  std::string last(kPrefixDigestBytes, 'l');
   tree.write("last/a", last);
   last.back() ^= 1;
   tree.write("last/b", last);
@@ -76,7 +85,7 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   timeval modified[2] = {{1600000000, 900000}, {1600000000, 900000}};
   ASSERT_EQ(::utimes(tree.path("s/a").c_str(), modified), 0);
 
-  Outcome outcome = scan();
+  Outcome outcome = duplicates(tree.root());
   EXPECT_EQ(groupPaths(outcome),
       (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
           {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
@@ -85,18 +94,18 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
       (ValueMap{{"path", tree.path("s/a")}, {"name", "a"}, {"size", int64_t{100}},
           {"modified", int64_t{1600000000}}}));
-  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"),
-      2 * tenMiB + 300);  // the unlisted copy wastes too
+  // The unlisted copy wastes too.
+  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 300);
   EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 11);
 
-  ValueMap empty = group(scan(0), 2);  // empty files now qualify and form a group wasting nothing
+  // Empty files now qualify and form a group wasting nothing.
+  ValueMap empty = group(duplicates(tree.root(), 0), 2);
   EXPECT_EQ(get<int64_t>(empty, "size"), 0);
   EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
   EXPECT_EQ(get<std::string>(empty, "hash"),
       "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
-  Outcome missing =
-      run([&](OperationContext& c) { return scanDuplicates(c, tree.path("missing"), 1); });
+  Outcome missing = duplicates(tree.path("missing"));
   EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}}));
   EXPECT_TRUE(missing.events.empty());
 }
@@ -106,7 +115,7 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
 TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationBetweenBuckets) {
   for (int i = 0; i < 500; ++i)
     tree.sparseFile("f/" + std::to_string(i), 1 + i % 250);  // 250 pairs of zeros
-  Outcome outcome = scan();
+  Outcome outcome = duplicates(tree.root());
   ASSERT_EQ(outcome.events.size(), 1u + 250u + 1u);
   EXPECT_EQ(outcome.events[0].count, 500);
   EXPECT_EQ(outcome.events[0].bytes, 0);
@@ -115,24 +124,12 @@ TEST_F(DuplicateScanTest, ProgressPer500CandidatesThenPerBucketAndCancellationBe
   EXPECT_EQ(outcome.events[250].count, 250);
   EXPECT_EQ(outcome.events.back(), (Event{"dupes", "", 500, 250 * 251 / 2}));
 
-  cancelAtOffer(2);  // the first bucket's event
-  Outcome betweenBuckets = scan();
+  context.cancelAtOffer = 2;  // the first bucket's event
+  Outcome betweenBuckets = duplicates(tree.root());
   EXPECT_EQ(groupPaths(betweenBuckets).size(), 1u);
   EXPECT_TRUE(get<bool>(betweenBuckets.answer, "cancelled"));
   EXPECT_EQ(betweenBuckets.events.back(), (Event{"dupes", "", 500, 250}));
 }
-
-constexpr int64_t kBig = 4096;
-
-class LargeFileScanTest : public FinderTest {
- protected:
-  Outcome scan(const std::string& root, int64_t minSize = kBig) {
-    return run([&](OperationContext& c) { return scanLargeFiles(c, root, minSize); });
-  }
-  static Paths paths(const Outcome& outcome) {
-    return stringsAt(get<ValueList>(outcome.answer, "items"), "path");
-  }
-};
 
 TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   std::string photo = tree.sparseFile("Photo.JPG", kBig + 1);
@@ -151,8 +148,8 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   ASSERT_EQ(::utimes(photo.c_str(), modified), 0);
 
   context->folders.home = tree.root();
-  Outcome fromHome = scan(tree.root());
-  Outcome spelledOtherwise = scan(tree.root() + "/");  // not the home folder as written
+  Outcome fromHome = large(tree.root());
+  Outcome spelledOtherwise = large(tree.root() + "/");  // not the home folder as written
   EXPECT_THAT(paths(fromHome),
       ::testing::UnorderedElementsAre(photo, deepLibrary, fileNamedLikeAFolder, visible));
   EXPECT_EQ(asMap(get<ValueList>(fromHome.answer, "items")[0]),
@@ -162,12 +159,12 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
   EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
   // A minimum below 0 takes every size; the minimum itself counts ("visible" above).
-  ValueList all = get<ValueList>(scan(tree.root(), -1).answer, "items");
+  ValueList all = get<ValueList>(large(tree.root(), -1).answer, "items");
   ASSERT_EQ(all.size(), 5u);
   EXPECT_EQ(get<std::string>(asMap(all[4]), "path"), tree.path("empty"));
   EXPECT_EQ(get<std::string>(asMap(all[4]), "ext"), "");
 
-  Outcome missing = scan(tree.path("missing"));
+  Outcome missing = large(tree.path("missing"));
   EXPECT_EQ(missing.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}}));
   EXPECT_TRUE(missing.events.empty());
 }
@@ -188,14 +185,14 @@ TEST_F(LargeFileScanTest, The400LargestInWalkOrderProgressEvery500thAndCancellat
   for (const std::string& path : order)
     if (sizeOf(path) == gib + 2) largest.push_back(path);
 
-  Outcome full = scan(tree.root(), gib);
+  Outcome full = large(tree.root(), gib);
   EXPECT_EQ(paths(full), largest);
   ASSERT_EQ(full.events.size(), 3u);
   EXPECT_EQ(full.events[0], (Event{"large", order[499], 500, bytes500}));
   EXPECT_EQ(full.events[2], (Event{"large", "", 1200, 1200 * gib + 1200}));
 
-  cancelAtOffer(1);  // the 500th file: stop there
-  Outcome cancelled = scan(tree.root(), gib);
+  context.cancelAtOffer = 1;  // the 500th file: stop there
+  Outcome cancelled = large(tree.root(), gib);
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 500);
   EXPECT_EQ(get<ValueList>(cancelled.answer, "items").size(), 400u);
@@ -215,13 +212,6 @@ ValueMap node(
   return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir},
       {"children", ValueList{}}};
 }
-
-class AnalyzeDiskTest : public FinderTest {
- protected:
-  Outcome analyze(const std::string& root, int64_t depth = 3) {
-    return run([&](OperationContext& c) { return analyzeDisk(c, root, depth); });
-  }
-};
 
 // Beside the depth rules, "many" shows the forty largest children and one remainder, and
 // "zeros" the forty it shows and no remainder for the empty ones left.
@@ -263,23 +253,22 @@ TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChild
   EXPECT_TRUE(missing.events.empty());
 }
 
+// Only a walk from "/" itself shows whether its children's paths get a second slash; it too stops
+// at its 2000th file.
 TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTree) {
   for (int i = 0; i < 2500; ++i) tree.sparseFile("f/" + std::to_string(i), 2);
   Outcome full = analyze(tree.root());
   ASSERT_EQ(full.events.size(), 2u);
   EXPECT_EQ(full.events[1], (Event{"disk", "", 2500, 5000}));
 
-  cancelAtOffer(1);  // the first event, so it stops at the 2000th file only if that offered it
+  // The first event, so it stops at the 2000th file only if that offered it.
+  context.cancelAtOffer = 1;
   Outcome cancelled = analyze(tree.root());
   EXPECT_TRUE(get<bool>(cancelled.answer, "cancelled"));
   EXPECT_EQ(get<int64_t>(cancelled.answer, "scanned"), 2000);
   EXPECT_EQ(get<int64_t>(child(cancelled.answer, "f"), "size"), 4000);
   EXPECT_EQ(cancelled.events.back(), (Event{"disk", "", 2000, 4000}));
-}
 
-// Only a walk from "/" itself shows whether its children's paths get a second slash.
-TEST_F(AnalyzeDiskTest, TheSlashRootIsNamedSlashAndItsChildrenHaveOneSlash) {
-  cancelAtOffer(1);  // the whole disk is not needed: stop at the 2000th file
   ValueMap root = analyze("/", 1).answer;
   EXPECT_EQ(get<std::string>(root, "name"), "/");
   ASSERT_FALSE(get<ValueList>(root, "children").empty());

@@ -86,12 +86,6 @@ TEST(SystemInfo, FactsVersionAndVolumesComeFromTheMachineWithTheirFallbacks) {
 constexpr int64_t kGiB = 1024 * 1024 * 1024;
 constexpr int64_t kKiBPerGiB = 1024 * 1024;
 
-// The process lister's answer, whatever it is asked.
-struct FakeProcessLister final : CommandRunner {
-  std::string run(const std::string&, const std::vector<std::string>&) override { return output; }
-  std::string output;
-};
-
 std::string meminfo(int64_t totalGiB, int64_t activeKiB) {
   return "MemTotal:       " + std::to_string(totalGiB * kKiBPerGiB) + " kB\n" +
          "MemFree:         1048576 kB\nMemAvailable:    9999999 kB\n" +
@@ -105,7 +99,7 @@ TEST(MemoryInfo, FiguresFromMeminfoTopProcessesFromTheFirstTwelveLinesAndThePurg
   FakeMachineSources sources;
   // Active is 12 GiB less the wired 512 KiB, so used is 12 GiB exactly.
   sources.files["/proc/meminfo"] = meminfo(16, 12 * kKiBPerGiB - 512);
-  FakeProcessLister ps;
+  FixedCommandRunner ps;  // the process lister
   ps.output =
       "  123  4 /Applications/Some App.app/Contents/MacOS/Some App\n"
       "\n"

@@ -70,14 +70,6 @@ TEST(StartupInventory, ReadsEveryJobFileByItsFolderRules) {
   EXPECT_TRUE(std::regex_match(kinds, std::regex("u{5}gd"))) << kinds;
 }
 
-// Counts what would have been run with the user's own rights.
-struct CountingCommandRunner final : CommandRunner {
-  std::string run(const std::string&, const std::vector<std::string>&) override {
-    return ++runs, "";
-  }
-  int runs = 0;
-};
-
 // Through the real script runner: each autostart entry is one login item,
 // whatever its name holds, and is removed by its id alone (a link, never its target). What
 // cannot be an entry (a FIFO, a link to a device, a hidden entry, another file) is left out;
@@ -100,7 +92,7 @@ TEST(LoginItems, EachEntryIsOneItemWhoseIdRemovesItAlone) {
   entry("notes.txt", "Not an entry");
   const std::string planted = entry("z-planted.desktop", "Twin");
 
-  CountingCommandRunner commands;
+  FixedCommandRunner commands;
   ShellScriptRunner scripts({.autostartFolder = tree.path("autostart")});
   TestContext context({.home = tree.path("home"), .library = tree.path("Library")},
       {.commands = &commands, .scripts = &scripts});
@@ -142,7 +134,7 @@ class StartupControlTest : public ::testing::Test {
 
   TempTree tree;
   const std::string copies = tree.makeDir("tmp");
-  CountingCommandRunner commands;
+  FixedCommandRunner commands;
   RecordingScriptRunner scripts;
   TestContext context{{.temporary = copies + "/"}, {.commands = &commands, .scripts = &scripts}};
 };
@@ -150,7 +142,7 @@ class StartupControlTest : public ::testing::Test {
 // A job for all users: the edited copy is installed and the job unloaded as administrator, in
 // the user's domain; a quote in the path stays inside its word. Daemons go to the system
 // domain; a file that cannot be read is only loaded.
-TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) {
+TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAndRemovedAsAdministrator) {
   NIMBRA_SKIP_UNLESS_ROOT("a job file for all users is switched only when it is root's");
   const std::string global = tree.write("global/it's \"x\".plist",
       job(key("Label", text("com.x")) + key("Blob", "<data>AAEC</data>")));
@@ -165,8 +157,8 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) 
 
   ASSERT_EQ(scripts.scripts.size(), 3u);
   const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-  scripts.scripts[0] =
-      std::regex_replace(scripts.scripts[0], uuid, "UUID");  // the copy's fresh name
+  // The copy's name is fresh each time.
+  scripts.scripts[0] = std::regex_replace(scripts.scripts[0], uuid, "UUID");
   const std::string quoted = "'" + tree.path("global") + R"(/it'\\''s \"x\".plist')";
   const std::string admin = "\" with administrator privileges";
   EXPECT_THAT(scripts.scripts,
@@ -178,6 +170,18 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAsAdministrator) 
                           ::testing::HasSubstr("<data>")));
   EXPECT_EQ(entryCount(copies), 0) << "the copy is gone once installed";
   EXPECT_EQ(commands.runs, 0);
+
+  // Deletion that fails even for the administrator (a root folder keeps the file from nobody) is
+  // a failed removal. A file of nobody's is not switched: the deletion's attempt is the one script.
+  const std::string stuck = tree.write("daemons/d.plist", "not a property list");
+  tree.giveToNobody();
+  ::chown(tree.path("daemons").c_str(), 0, 0);
+  EXPECT_EQ(runUnprivileged([&] {
+    const std::string answer = remove(stuck, kDaemonKind);
+    return answer + " after " + std::to_string(scripts.scripts.size());
+  }),
+      R"({"error":"","ok":false} after 4)");
+  EXPECT_TRUE(present(stuck));
 }
 
 TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirScript) {
@@ -192,28 +196,6 @@ TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirSc
   EXPECT_THAT(scripts.scripts,
       ElementsAre(R"(tell application "System Events" to delete login item "Say \"hi\" \\ now")"));
   EXPECT_EQ(commands.runs, 0);
-}
-
-// Deletion that fails even for the administrator is a failed removal.
-TEST(StartupControl, ADaemonThatCannotBeDeletedIsReportedNotRemoved) {
-  NIMBRA_SKIP_UNLESS_ROOT(
-      "only a root-owned folder can hold a file an unprivileged user cannot delete");
-  TempTree tree;
-  const std::string daemon = tree.write("daemons/d.plist", "not a property list");
-  tree.giveToNobody();
-  ::chown(tree.path("daemons").c_str(), 0, 0);
-  EXPECT_EQ(runUnprivileged([&] {
-    RecordingScriptRunner scripts;
-    CountingCommandRunner commands;
-    TestContext context({}, {.commands = &commands, .scripts = &scripts});
-    const std::string answer = json(removeStartupItem(*context, daemon, kDaemonKind));
-    // A file of nobody's is not switched: the deletion's attempt is the only script.
-    return answer == R"({"error":"","ok":false})" && scripts.scripts.size() == 1
-               ? ""
-               : answer + " after " + std::to_string(scripts.scripts.size()) + " scripts";
-  }),
-      "");
-  EXPECT_TRUE(present(daemon));
 }
 
 }  // namespace

@@ -7,10 +7,10 @@
 namespace nimbra::test {
 namespace {
 
-TEST(SpawnCommandRunner, AnswersStandardOutputAsWrittenWithNoShellBetweenOrNothing) {
+TEST(SpawnCommandRunner, AnswersStandardOutputAsWrittenWithNoShellBetweenEvenUnderAFloodOfErrors) {
   SpawnCommandRunner runner;
-  EXPECT_EQ(runner.run("/bin/sh", {"-c", "printf 'a\\n'; exit 1"}),
-      "a\n");  // untrimmed, status ignored
+  // The output untrimmed, the status ignored.
+  EXPECT_EQ(runner.run("/bin/sh", {"-c", "printf 'a\\n'; exit 1"}), "a\n");
   EXPECT_EQ(
       runner.run("/usr/bin/printf", {"%s|", "$(echo hi)", "a b", "`id`", "'q'", "-n", "x\ny"}),
       "$(echo hi)|a b|`id`|'q'|-n|x\ny|");
@@ -23,10 +23,8 @@ TEST(SpawnCommandRunner, AnswersStandardOutputAsWrittenWithNoShellBetweenOrNothi
       (CheckedOutput{true, "out", ""}));
   EXPECT_EQ(runner.runChecked("/nonexistent/program", {}),
       (CheckedOutput{false, "", "No such file or directory"}));
-}
 
-TEST(SpawnCommandRunner, ChildFloodingStandardErrorNeverStallsAndIsReaped) {
-  SpawnCommandRunner runner;
+  // A child flooding standard error never stalls and is reaped.
   const long descriptors = entryCount("/proc/self/fd");
   // 8 MiB on stderr around a little stdout, then 3 MB of stdout: far beyond any pipe buffer.
   const std::string flood = "head -c 4194304 /dev/zero | tr '\\000' e >&2";
