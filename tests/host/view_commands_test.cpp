@@ -189,7 +189,8 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
     cache.push_back(ValueMap{{"path", "/c/" + std::to_string(i)}, {"size", i}});
   const Value scan = ValueMap{
       {"categories", ValueList{ValueMap{{"id", "userCache"}, {"items", std::move(cache)}}}}};
-  const std::string list = junkPlanView(planJunkClean(scan, Value(), {"userCache"}, false, 0), false, {});
+  const std::string list =
+      junkPlanView(planJunkClean(scan, Value(), {"userCache"}, false, 0), false, {});
   EXPECT_THAT(
       list, StartsWith("to delete for good: 22 items, 253 B\n  22 B  /c/22\n  21 B  /c/21\n"));
   EXPECT_THAT(list, ::testing::EndsWith("   3 B  /c/3\n  and 2 more items, 3 B\n"));

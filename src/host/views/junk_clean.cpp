@@ -16,7 +16,8 @@ constexpr size_t kListedItems = 20;
 // What `inspectItems` found about each temporary entry, by path.
 std::unordered_map<std::string, const Value*> factsByPath(const Value& inspection) {
   std::unordered_map<std::string, const Value*> facts;
-  for (const Value& item : answerList(inspection, "items")) facts.emplace(answerText(item, "path"), &item);
+  for (const Value& item : answerList(inspection, "items"))
+    facts.emplace(answerText(item, "path"), &item);
   return facts;
 }
 
@@ -67,7 +68,8 @@ std::string itemLines(const std::vector<Entry>& entries, ItemOf itemOf, NoteOf n
 
 }  // namespace
 
-std::vector<std::string> temporaryJunkPaths(const Value& scan, const std::vector<std::string>& ids) {
+std::vector<std::string> temporaryJunkPaths(const Value& scan,
+                                            const std::vector<std::string>& ids) {
   std::vector<std::string> paths;
   if (std::find(ids.begin(), ids.end(), kTemporaryId) == ids.end()) return paths;
   for (const Value& category : answerList(scan, "categories")) {

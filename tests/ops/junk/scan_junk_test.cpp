@@ -134,10 +134,10 @@ TEST_F(JunkScan, InspectionTellsOwnerAndNewestChangeOfTheEntryItselfNeverALinksT
   tree_.touch("tmp/old/deep/er/fresh", 1);
   tree_.touch("tmp/theirs", 1);
   tree_.symlink(tree_.path("tmp/old"), "tmp/link");
-  for (const auto& [path, seconds] : std::vector<std::pair<std::string, time_t>>{
-           {"tmp/old/deep/er/fresh", 1700000000}, {"tmp/old/deep/er", 1600000000},
-           {"tmp/old/deep", 1600000000}, {"tmp/old", 1600000000}, {"tmp/theirs", 1600000001},
-           {"tmp/link", 1600000002}}) {
+  for (const auto& [path, seconds] :
+      std::vector<std::pair<std::string, time_t>>{{"tmp/old/deep/er/fresh", 1700000000},
+          {"tmp/old/deep/er", 1600000000}, {"tmp/old/deep", 1600000000}, {"tmp/old", 1600000000},
+          {"tmp/theirs", 1600000001}, {"tmp/link", 1600000002}}) {
     const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, tree_.path(path).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
   }
@@ -157,8 +157,8 @@ TEST_F(JunkScan, InspectionTellsOwnerAndNewestChangeOfTheEntryItselfNeverALinksT
                        " gone 0; /gone gone 0; ");
   EXPECT_FALSE(answer["cancelled"]);
   context.cancelled = true;
-  EXPECT_EQ(toJson(inspectItems(*context, paths)),
-      (Json{{"items", Json::array()}, {"cancelled", true}}));
+  EXPECT_EQ(
+      toJson(inspectItems(*context, paths)), (Json{{"items", Json::array()}, {"cancelled", true}}));
 }
 
 }  // namespace
