@@ -14,7 +14,7 @@
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
 #include "ops/junk/empty_trash.h"
-#include "ops/junk/inspect_items.h"
+#include "ops/junk/item_facts.h"
 #include "ops/junk/scan_junk.h"
 #include "ops/machine/memory_info.h"
 #include "ops/machine/optimize_memory.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/json/json_text.h"
-#include "ops/junk/inspect_items.h"
+#include "ops/junk/item_facts.h"
 #include "platform/fs/dir_walker.h"
 #include "support/temp_tree.h"
 #include "support/test_context.h"

@@ -1,4 +1,4 @@
-#include "ops/junk/inspect_items.h"
+#include "ops/junk/item_facts.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
