@@ -87,6 +87,10 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
   assert.equal(await field.evaluate((e) => e.value), nimbraCall('homeDir'));
   await field.click({ clickCount: 3 });
+  await field.type(`${tree}-typo`);
+  await (await named(page, 'button', 'Measure')).click();
+  await page.waitForFunction(() => document.querySelector('[role=alert]')?.textContent.startsWith('Nothing is at '));
+  await field.click({ clickCount: 3 });
   await field.type(tree);
   await (await named(page, 'button', 'Measure')).click();
   await page.waitForFunction(() => document.querySelector('.measured')?.textContent === '8.1 MB in this folder');

@@ -39,12 +39,17 @@ export class ScanForm {
     this.app.update();
   }
 
+  // A path that names nothing measures 0 too: only then is it asked whether anything is there,
+  // so a mistyped folder is said to be one instead of shown as empty.
   async measure() {
     const folder = this.folder;
     this.error = null;
+    this.measured = null;
     try {
       const { size } = await this.app.runWork('sizeOf', { path: folder });
-      this.measured = { folder, size };
+      const there = size !== 0 || (await this.app.runWork('inspectItems', { paths: [folder] })).items[0]?.exists;
+      if (there) this.measured = { folder, size };
+      else this.error = new Error(`Nothing is at ${folder}`);
     } catch (error) {
       this.error = error;
     }
