@@ -18,4 +18,33 @@ std::string percentEncodedPath(const std::string& path) {
   return encoded;
 }
 
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> percentDecodedPath(std::string_view encoded) {
+  std::string decoded;
+  decoded.reserve(encoded.size());
+  for (size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] != '%') {
+      decoded += encoded[i];
+      continue;
+    }
+    const int high = i + 2 < encoded.size() ? hexValue(encoded[i + 1]) : -1;
+    const int low = high >= 0 ? hexValue(encoded[i + 2]) : -1;
+    if (low < 0) return std::nullopt;
+    decoded += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  if (decoded.find('\0') != std::string::npos) return std::nullopt;
+  return decoded;
+}
+
 }  // namespace nimbra

@@ -111,6 +111,12 @@ PathListArgs decodeTrashItemsArgs(const ValueMap& args) { return {itemPaths(args
 
 PathListArgs decodeInspectItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
 
+EmptyTrashArgs decodeEmptyTrashArgs(const ValueMap& args) {
+  const Value* paths = find(args, "paths");
+  if (!paths || paths->isNull()) return {std::nullopt};
+  return {itemPaths(args)};
+}
+
 PathArgs decodePathArgs(const ValueMap& args) { return {stringArg(args, "path")}; }
 
 StartupItemArgs decodeStartupItemArgs(const ValueMap& args) {

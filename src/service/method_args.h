@@ -65,6 +65,15 @@ struct PathListArgs {
 PathListArgs decodeTrashItemsArgs(const ValueMap& args);
 PathListArgs decodeInspectItemsArgs(const ValueMap& args);
 
+// "emptyTrash": "paths" absent or null empties the whole Trash; present, exactly those entries
+// go, and a "paths" of another type than a list of strings takes nothing: a mistyped list must
+// never widen to everything.
+struct EmptyTrashArgs {
+  std::optional<std::vector<std::string>> paths;
+  friend bool operator==(const EmptyTrashArgs&, const EmptyTrashArgs&) = default;
+};
+EmptyTrashArgs decodeEmptyTrashArgs(const ValueMap& args);
+
 // "sizeOf" (default ""), "revealPath" and "openPath" (absent: do nothing).
 struct PathArgs {
   std::optional<std::string> path;

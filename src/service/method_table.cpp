@@ -15,6 +15,7 @@
 #include "ops/finders/scan_large_files.h"
 #include "ops/junk/empty_trash.h"
 #include "ops/junk/item_facts.h"
+#include "ops/junk/list_trash.h"
 #include "ops/junk/scan_junk.h"
 #include "ops/machine/memory_info.h"
 #include "ops/machine/optimize_memory.h"
@@ -73,6 +74,9 @@ Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& arg
 Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return trashItems(context, decodeTrashItemsArgs(args).paths);
 }
+Value emptyTrash(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return emptyTrash(context, decodeEmptyTrashArgs(args).paths);
+}
 Value inspectItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return inspectItems(context, decodeInspectItemsArgs(args).paths);
 }
@@ -114,7 +118,8 @@ const MethodEntry kMethods[] = {
     {"deleteItems", Runs::work, deleteItems},
     {"uninstallApp", Runs::work, uninstallApp},
     {"trashItems", Runs::work, trashItems},
-    {"emptyTrash", Runs::work, contextOnly<emptyTrash>},
+    {"emptyTrash", Runs::work, emptyTrash},
+    {"listTrash", Runs::work, contextOnly<listTrash>},
     {"sizeOf", Runs::work, sizeOf},
     {"scanJunk", Runs::work, contextOnly<scanJunk>},
     {"inspectItems", Runs::work, inspectItems},

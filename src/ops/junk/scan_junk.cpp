@@ -14,12 +14,14 @@
 #include "ops/junk/junk_catalogue.h"
 #include "ops/size/size_of.h"
 #include "platform/fs/folder_listing.h"
+#include "platform/fs/trash.h"
 
 namespace nimbra {
 namespace {
 
 constexpr const char* kTask = "junk";
 constexpr const char* kLocalizationId = "localization";
+constexpr const char* kTrashId = "trash";
 constexpr std::string_view kBundleSuffix = ".app";
 constexpr const char* kLocalizationNameSeparator = " \u00B7 ";  // "Safari.app · fr.lproj"
 
@@ -63,6 +65,8 @@ class JunkScan {
       categoryBytes_ = 0;
       if (category.id == kLocalizationId) {
         searchLocalizations();
+      } else if (category.id == kTrashId) {
+        listTrash();
       } else {
         walkRoots(category);
       }
@@ -117,6 +121,17 @@ class JunkScan {
       int64_t size = sizeOf(context_, child);
       if (size <= 0) continue;
       add(child, name, size, isDirectory, modifiedSeconds(child, LinkAt::target));
+    }
+  }
+
+  // Exactly what emptying the Trash removes: its entries as the Trash's own folders list them
+  // (nothing behind a link at the Trash or its files/), an empty one or a link to nothing too.
+  void listTrash() {
+    for (const TrashEntry& entry : trashEntries(context_.folders.trash)) {
+      if (context_.isCancelled()) return;
+      const std::optional<struct stat> st = statTrashedItem(entry.item);
+      add(entry.item.location, entry.item.name, sizeOf(context_, entry.item.location),
+          entry.isDirectory, st ? wholeSeconds(st->st_mtim) : 0);
     }
   }
 

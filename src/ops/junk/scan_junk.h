@@ -8,7 +8,8 @@ namespace nimbra {
 // "scanJunk": the junk catalogue's twelve categories in order, each measured root by root: a
 // category that lists children makes each entry of a folder root an item of its own, another
 // makes each root one item (named from "~" below the home folder); the localization category
-// finds the language folders of application bundles. An entry that holds another category's
+// finds the language folders of application bundles; the Trash's category holds every entry
+// that emptying the Trash would remove, empty ones too. An entry that holds another category's
 // root is counted there. Items of each category largest first; a path that is not UTF-8 counts
 // but is not listed.
 //

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 
 #include "base/path_parts.h"
 #include "base/utf8.h"
@@ -36,6 +37,40 @@ bool existsAt(const std::string& path, bool* isDirectory = nullptr) {
   if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
   return true;
 }
+
+// Where deletion acts on one item. An entry of the Trash (TRASH/files/NAME) is reached through
+// the Trash's own folders, never through a link at the Trash, files/ or info/, and it is there
+// as itself: a link in the Trash whose target is gone is an entry like any other, and goes. Any
+// other item is reached through the caller's path.
+class ItemPlace {
+ public:
+  ItemPlace(std::string item, const std::string& trash)
+      : item_(std::move(item)), entry_(trashEntryAt(item_, trash)) {}
+
+  bool exists(bool* isDirectory = nullptr) const {
+    if (!entry_) return existsAt(item_, isDirectory);
+    const std::optional<struct stat> st = statTrashedItem(*entry_);
+    if (st && isDirectory) *isDirectory = S_ISDIR(st->st_mode);
+    return st.has_value();
+  }
+  Removal remove() const { return entry_ ? removeTrashedItem(*entry_) : removeItem(item_); }
+  // Only a real folder is emptied, never a link's target.
+  void emptyContents(const std::function<bool()>& cancelled) const {
+    if (entry_) {
+      emptyTrashedFolder(*entry_, cancelled);
+    } else {
+      emptyDirectory(item_, cancelled);
+    }
+  }
+  // An entry of the Trash that went for good takes its record along, whoever asked for it.
+  void forgetRecord() const {
+    if (entry_) forgetTrashedItem(*entry_);
+  }
+
+ private:
+  std::string item_;
+  std::optional<TrashedItem> entry_;
+};
 
 // An item left for the administrator step: the caller's path (what the answer names) and the
 // item as every route acts on it.
@@ -77,16 +112,9 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
   const auto measure = [](const std::string& path) {
     return measureSize(path, [] { return false; });
   };
-
-  // An entry of the Trash that goes for good takes its record along, whoever asked for it.
-  const std::string& trash = context.folders.trash;
   // A folder that would not go is emptied as far as it can be; never through a link.
-  const auto deleteContents = [&context](const std::string& folder) {
-    emptyDirectory(folder, [&context] { return context.isCancelled(); });
-  };
-  const auto forgetIfTrashed = [&](const std::string& item) {
-    if (std::optional<TrashedItem> entry = trashEntryAt(item, trash)) forgetTrashedItem(*entry);
-  };
+  const std::function<bool()> cancelled = [&context] { return context.isCancelled(); };
+  const std::string& trash = context.folders.trash;
 
   Tally tally;
   int64_t position = 0;
@@ -97,8 +125,9 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
     // A path holding a NUL byte names no file: nothing is there.
     if (namesNoFile(path)) continue;
     const std::string item = withoutTrailingSlashes(path);
+    const ItemPlace place(item, trash);
     bool wasDirectory = false;
-    if (!existsAt(item, &wasDirectory)) continue;
+    if (!place.exists(&wasDirectory)) continue;
     // "/", "X/.." and their kin are never acted on, by no route: reported, never scripted.
     if (std::optional<std::string> refusal = removalRefusal(item)) {
       tally.errors.noteItem(*refusal);
@@ -111,41 +140,44 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
     int64_t trashedBytes = 0;
     std::optional<std::string> failure;
     if (!toTrash) {
-      failure = removeItem(item).failure;
+      failure = place.remove().failure;
     } else {
       // The Trash is a way station: what reaches it is removed from it at once, and only what
-      // cannot leave it is reported, as still in the Trash.
+      // cannot leave it is reported, as still in the Trash. What is in it already goes from
+      // where it is.
       TrashMove move = moveToTrash(item, trash);
-      if (!move.trashed) {
+      if (move.alreadyInTrash) {
+        failure = place.remove().failure;
+      } else if (!move.trashed) {
         failure = move.error;
       } else {
-        const TrashedItem& trashed = *move.trashed;
-        if (removeItem(trashed.location).failed() && wasDirectory) {
-          deleteContents(trashed.location);
-          removeItem(trashed.location);
+        const ItemPlace trashed(move.trashed->location, trash);
+        if (trashed.remove().failed() && wasDirectory) {
+          trashed.emptyContents(cancelled);
+          trashed.remove();
         }
-        if (existsAt(trashed.location)) {
-          trashedBytes = measure(trashed.location);
+        if (trashed.exists()) {
+          trashedBytes = measure(move.trashed->location);
           if (isValidUtf8(path)) tally.inTrash.emplace_back(path);
           tally.inTrashBytes += trashedBytes;
-        } else if (!anythingAt(trashed.location)) {
-          forgetTrashedItem(trashed);
+        } else {
+          trashed.forgetRecord();
         }
       }
     }
     // A folder that would not go (or not move to the Trash) is emptied piece by piece and
-    // tried again. deleteContents empties only a real folder: for a link to one (which the
-    // existence test reported as a folder) it does nothing, so a link's target is never emptied.
-    if (failure && wasDirectory && existsAt(item)) {
-      deleteContents(item);
-      removeItem(item);
+    // tried again. Only a real folder is emptied: for a link to one (which the existence test
+    // reported as a folder) nothing happens, so a link's target is never emptied.
+    if (failure && wasDirectory && place.exists()) {
+      place.emptyContents(cancelled);
+      place.remove();
     }
 
-    const bool stands = existsAt(item);
+    const bool stands = place.exists();
     if (failure && stands) tally.errors.noteItem(*failure);
     const int64_t remaining = stands ? measure(item) : 0;
     tally.freed += std::max<int64_t>(sizeBefore - remaining - trashedBytes, 0);
-    if (!stands) forgetIfTrashed(item);
+    if (!stands) place.forgetRecord();
     if (stands) {
       // rm would not stop at a mount point inside the item: what holds one never reaches it.
       const std::optional<std::string> mount = allowAdmin ? mountPointWithin(item) : std::nullopt;
@@ -166,11 +198,12 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
     const ScriptResult outcome = context.scripts.runScript(adminRemovalScript(queued));
     if (!outcome.ok && outcome.text && !outcome.text->empty()) tally.errors.noteStep(*outcome.text);
     for (const QueuedItem& entry : tally.adminQueue) {
-      if (existsAt(entry.item)) {
+      const ItemPlace place(entry.item, context.folders.trash);
+      if (place.exists()) {
         tally.listFailed(entry.path);
       } else {
         tally.freed += entry.remaining;
-        forgetIfTrashed(entry.item);
+        place.forgetRecord();
       }
     }
   }

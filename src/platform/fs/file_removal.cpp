@@ -197,6 +197,14 @@ int refusalOf(const std::string& path, const PathParts& parts) {
   return 0;
 }
 
+// The errno that refuses `name` as one entry of an open folder, or 0: it must be a single
+// component, so that nothing but the entry itself is ever resolved.
+int entryRefusalOf(const std::string& name) {
+  if (name.empty() || namesNoFile(name)) return ENOENT;
+  if (name == "." || name == ".." || name.find('/') != std::string::npos) return EINVAL;
+  return 0;
+}
+
 Removal failedWith(std::string text) { return {std::move(text)}; }
 
 }  // namespace
@@ -206,34 +214,38 @@ Removal removeItem(const std::string& path) {
   if (const int refusal = refusalOf(path, parts)) return failedWith(pathErrorText(path, refusal));
   Descriptor parent(::open(parts.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.ok()) return failedWith(pathErrorText(path, errno));
-  const char* name = parts.name.c_str();
+  return removeEntry(parent.get(), parts.name, path);
+}
 
+Removal removeEntry(int parentFd, const std::string& entryName, const std::string& path) {
+  if (const int refusal = entryRefusalOf(entryName))
+    return failedWith(pathErrorText(path, refusal));
+  const char* name = entryName.c_str();
   struct stat st;
-  if (::fstatat(parent.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return failedWith(pathErrorText(path, errno));
   }
   if (!S_ISDIR(st.st_mode)) {
-    if (::unlinkat(parent.get(), name, 0) != 0) return failedWith(pathErrorText(path, errno));
+    if (::unlinkat(parentFd, name, 0) != 0) return failedWith(pathErrorText(path, errno));
     return {};
   }
 
-  Descriptor directory(::openat(parent.get(), name, kDirectoryOpenFlags));
+  Descriptor directory(::openat(parentFd, name, kDirectoryOpenFlags));
   if (!directory.ok()) {
     const int openError = errno;
     // An empty folder we may not read can still go.
-    if (::unlinkat(parent.get(), name, AT_REMOVEDIR) == 0) return {};
+    if (::unlinkat(parentFd, name, AT_REMOVEDIR) == 0) return {};
     return failedWith(pathErrorText(path, openError));
   }
   Sweep sweep;
   sweep.rootPath = withoutTrailingSlashes(path);
   Identity item;
-  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item)) {
+  if (!readIdentity(parentFd, sweep.home) || !readIdentity(directory.get(), item)) {
     return failedWith(pathErrorText(path, errno));
   }
   if (!item.sameMount(sweep.home)) return failedWith(mountedHereText(sweep.rootPath));
   if (!clearDirectory(directory.get(), sweep)) return {sweep.firstFailure};
-  if (::unlinkat(parent.get(), name, AT_REMOVEDIR) != 0)
-    return failedWith(pathErrorText(path, errno));
+  if (::unlinkat(parentFd, name, AT_REMOVEDIR) != 0) return failedWith(pathErrorText(path, errno));
   return {};
 }
 
@@ -242,11 +254,17 @@ void emptyDirectory(const std::string& path, const std::function<bool()>& cancel
   if (refusalOf(path, parts)) return;
   Descriptor parent(::open(parts.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.ok()) return;
-  Descriptor directory(::openat(parent.get(), parts.name.c_str(), kDirectoryOpenFlags));
+  emptyEntry(parent.get(), parts.name, path, cancelled);
+}
+
+void emptyEntry(int parentFd, const std::string& name, const std::string& path,
+                const std::function<bool()>& cancelled) {
+  if (entryRefusalOf(name)) return;
+  Descriptor directory(::openat(parentFd, name.c_str(), kDirectoryOpenFlags));
   if (!directory.ok()) return;
   Sweep sweep;
   Identity item;
-  if (!readIdentity(parent.get(), sweep.home) || !readIdentity(directory.get(), item) ||
+  if (!readIdentity(parentFd, sweep.home) || !readIdentity(directory.get(), item) ||
       !item.sameMount(sweep.home)) {
     return;
   }

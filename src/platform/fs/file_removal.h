@@ -39,6 +39,14 @@ Removal removeItem(const std::string& path);
 // same paths as removeItem. Errors are not reported: the caller looks at what is left.
 void emptyDirectory(const std::string& path, const std::function<bool()>& cancelled);
 
+// removeItem and emptyDirectory for the entry `name` of the folder open as `parentFd`, for a
+// caller that reached that folder its own way (the Trash's files/, never through a link);
+// nothing but `name` itself is resolved, and it is never followed. `path` names the entry in
+// failure texts. `name` must be a single component other than "." and "..".
+Removal removeEntry(int parentFd, const std::string& name, const std::string& path);
+void emptyEntry(int parentFd, const std::string& name, const std::string& path,
+                const std::function<bool()>& cancelled);
+
 // Why removeItem and emptyDirectory would refuse `path` untouched ("PATH: description"): the
 // root folder, a last component "." or "..", a path that names no file. Nullopt otherwise.
 std::optional<std::string> removalRefusal(const std::string& path);

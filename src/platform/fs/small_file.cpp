@@ -12,9 +12,9 @@
 
 namespace nimbra {
 
-std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes) {
-  if (namesNoFile(path)) return std::nullopt;
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+namespace {
+
+std::optional<std::string> readWhole(const Descriptor& fd, size_t maxBytes) {
   struct stat info {};
   if (!fd.ok() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<uint64_t>(info.st_size) > maxBytes) {
@@ -36,6 +36,20 @@ std::optional<std::string> readSmallFile(const std::string& path, size_t maxByte
   }
   bytes.resize(filled);
   return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes) {
+  if (namesNoFile(path)) return std::nullopt;
+  return readWhole(Descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)), maxBytes);
+}
+
+std::optional<std::string> readSmallFileAt(int folderFd, const std::string& name, size_t maxBytes) {
+  if (namesNoFile(name)) return std::nullopt;
+  return readWhole(
+      Descriptor(::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)),
+      maxBytes);
 }
 
 }  // namespace nimbra

@@ -1,13 +1,16 @@
 #include "platform/fs/trash.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 
 #include "base/descriptor.h"
 #include "base/errno_text.h"
@@ -16,6 +19,7 @@
 #include "base/url_path.h"
 #include "platform/fs/file_removal.h"
 #include "platform/fs/folder_listing.h"
+#include "platform/fs/small_file.h"
 #include "platform/machine/home.h"
 
 namespace nimbra {
@@ -29,10 +33,92 @@ constexpr int kMaxNameAttempts = 100000;
 // The trash's own folders are never entered through a link.
 constexpr int kTrashFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+// A record is a few lines; anything much larger is no record of ours.
+constexpr size_t kMaxRecordBytes = 64 * 1024;
+// Folders above a folder that are looked at when telling whether it lies in the trash; deeper
+// than any path the kernel would take.
+constexpr int kMaxAncestors = 4096;
+
+constexpr const char* kAlreadyInTrash = "already in the Trash";
+constexpr const char* kIsTheTrash = "is the Trash";
+constexpr const char* kHoldsTheTrash = "holds the Trash";
+
 // files/ or info/ inside the open trash, made when missing.
 Descriptor openTrashSubfolder(int trash, const char* name) {
   if (::mkdirat(trash, name, 0700) != 0 && errno != EEXIST) return Descriptor(-1);
   return Descriptor(::openat(trash, name, kTrashFolderFlags));
+}
+
+// files/ or info/ of the trash at `trashFolder` as they are: never made, never through a link
+// at the trash or at the subfolder.
+Descriptor openExistingSubfolder(const std::string& trashFolder, const char* name) {
+  if (namesNoFile(trashFolder)) return Descriptor(-1);
+  Descriptor trash(::open(trashFolder.c_str(), kTrashFolderFlags));
+  if (!trash.ok()) return trash;
+  return Descriptor(::openat(trash.get(), name, kTrashFolderFlags));
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the folder open as `folderFd` is `target` or lies anywhere below it. Its ancestors are
+// found through "..", up to the root, so no spelling of a path (a link, "..", a doubled slash)
+// hides the relation.
+bool isAtOrBelow(int folderFd, const struct stat& target) {
+  Descriptor current(::openat(folderFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat here {};
+  if (!current.ok() || ::fstat(current.get(), &here) != 0) return false;
+  for (int up = 0; up < kMaxAncestors; ++up) {
+    if (sameFile(here, target)) return true;
+    Descriptor parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat above {};
+    if (!parent.ok() || ::fstat(parent.get(), &above) != 0 || sameFile(above, here)) return false;
+    current = std::move(parent);
+    here = above;
+  }
+  return false;
+}
+
+// "YYYY-MM-DDThh:mm:ss" in local time, as records store it; 0 when it is no such date.
+int64_t recordDate(std::string_view text) {
+  std::tm local{};
+  char rest = 0;
+  const std::string date(text);
+  if (std::sscanf(date.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &local.tm_year, &local.tm_mon,
+                  &local.tm_mday, &local.tm_hour, &local.tm_min, &local.tm_sec, &rest) != 6) {
+    return 0;
+  }
+  if (local.tm_mon < 1 || local.tm_mon > 12 || local.tm_mday < 1 || local.tm_mday > 31 ||
+      local.tm_hour > 23 || local.tm_min > 59 || local.tm_sec > 60) {
+    return 0;
+  }
+  local.tm_year -= 1900;
+  local.tm_mon -= 1;
+  local.tm_isdst = -1;
+  const std::time_t seconds = std::mktime(&local);
+  return seconds == static_cast<std::time_t>(-1) ? 0 : static_cast<int64_t>(seconds);
+}
+
+// The keys of the "[Trash Info]" group of a record.
+TrashRecord parseRecord(std::string_view text) {
+  TrashRecord record;
+  bool inGroup = false;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.starts_with('[')) {
+      inGroup = line == "[Trash Info]";
+    } else if (inGroup && line.starts_with("Path=")) {
+      std::optional<std::string> path = percentDecodedPath(line.substr(5));
+      record.originalPath = path && path->starts_with('/') ? std::move(*path) : std::string();
+    } else if (inGroup && line.starts_with("DeletionDate=")) {
+      record.deletedAt = recordDate(line.substr(13));
+    }
+  }
+  return record;
 }
 
 // Creates `path` and its missing parents, private to the user as the trash rules ask.
@@ -120,6 +206,17 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
     return {std::nullopt, pathErrorText(filesFolder, errno)};
   // The home trash holds only items of its own file system; moving is a rename, never a copy.
   if (filesStat.st_dev != item.st_dev) return {std::nullopt, pathErrorText(path, EXDEV)};
+  // The trash cannot go into itself, and what is in it already has no second place there: an
+  // entry moved onto itself would leave its record pointing into the trash, and info/ moved into
+  // files/ would take every record along.
+  struct stat trashStat {};
+  if (::fstat(trash.get(), &trashStat) != 0)
+    return {std::nullopt, pathErrorText(trashFolder, errno)};
+  if (S_ISDIR(item.st_mode) && isAtOrBelow(trash.get(), item)) {
+    return {std::nullopt, path + ": " + (sameFile(item, trashStat) ? kIsTheTrash : kHoldsTheTrash)};
+  }
+  if (isAtOrBelow(from.get(), trashStat))
+    return {std::nullopt, path + ": " + kAlreadyInTrash, true};
 
   const std::string base = baseNameFor(parts.name);
   const std::string record = infoText(absolutePath(path));
@@ -142,9 +239,7 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
     }
     const int moveError =
         moveWithoutReplacing(from.get(), parts.name.c_str(), files.get(), name.c_str());
-    if (moveError == 0) {
-      return {TrashedItem{filesFolder + "/" + name, infoFolder + "/" + infoName}, {}};
-    }
+    if (moveError == 0) return {trashedItemNamed(trashFolder, name), {}};
     ::unlinkat(info.get(), infoName.c_str(), 0);
     if (moveError != EEXIST && moveError != ENOTEMPTY)
       return {std::nullopt, pathErrorText(path, moveError)};
@@ -153,27 +248,66 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
 }
 
 TrashedItem trashedItemNamed(const std::string& trashFolder, const std::string& name) {
-  return {trashFolder + "/files/" + name, trashFolder + "/info/" + name + kInfoSuffix};
+  return {trashFolder, name, trashFolder + "/files/" + name,
+          trashFolder + "/info/" + name + kInfoSuffix};
 }
 
-std::vector<std::string> trashedNames(const std::string& trashFolder) {
-  std::vector<std::string> names;
-  Descriptor trash(::open(trashFolder.c_str(), kTrashFolderFlags));
-  if (!trash.ok()) return names;
-  Descriptor files(::openat(trash.get(), "files", kTrashFolderFlags));
-  if (!files.ok()) return names;
-  for (FolderEntry& entry : listFolder(files.get()).value_or(std::vector<FolderEntry>{})) {
-    names.push_back(std::move(entry.name));
+std::vector<TrashEntry> trashEntries(const std::string& trashFolder) {
+  std::vector<TrashEntry> entries;
+  Descriptor files = openExistingSubfolder(trashFolder, "files");
+  if (!files.ok()) return entries;
+  // Without info/ (or with a link there) the entries are still the trash's, with no record.
+  Descriptor info = openExistingSubfolder(trashFolder, "info");
+  for (FolderEntry& listed : listFolder(files.get()).value_or(std::vector<FolderEntry>{})) {
+    TrashEntry entry;
+    struct stat st {};
+    entry.isDirectory = ::fstatat(files.get(), listed.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                            ? S_ISDIR(st.st_mode)
+                            : listed.type == DT_DIR;
+    if (info.ok()) {
+      if (std::optional<std::string> text =
+              readSmallFileAt(info.get(), listed.name + kInfoSuffix, kMaxRecordBytes)) {
+        entry.record = parseRecord(*text);
+      }
+    }
+    entry.item = trashedItemNamed(trashFolder, listed.name);
+    entries.push_back(std::move(entry));
   }
-  return names;
+  return entries;
 }
-
-void forgetTrashedItem(const TrashedItem& item) { ::unlink(item.infoPath.c_str()); }
 
 std::optional<TrashedItem> trashEntryAt(const std::string& path, const std::string& trashFolder) {
+  if (namesNoFile(path)) return std::nullopt;
   const PathParts parts = splitLastComponent(path);
-  if (parts.name.empty() || parts.parent != trashFolder + "/files") return std::nullopt;
+  if (parts.name.empty() || parts.name == "." || parts.name == ".." ||
+      parts.parent != trashFolder + "/files") {
+    return std::nullopt;
+  }
   return trashedItemNamed(trashFolder, parts.name);
+}
+
+std::optional<struct stat> statTrashedItem(const TrashedItem& item) {
+  Descriptor files = openExistingSubfolder(item.folder, "files");
+  struct stat st {};
+  if (!files.ok() || ::fstatat(files.get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return std::nullopt;
+  return st;
+}
+
+Removal removeTrashedItem(const TrashedItem& item) {
+  Descriptor files = openExistingSubfolder(item.folder, "files");
+  if (!files.ok()) return {pathErrorText(item.folder + "/files", errno)};
+  return removeEntry(files.get(), item.name, item.location);
+}
+
+void emptyTrashedFolder(const TrashedItem& item, const std::function<bool()>& cancelled) {
+  Descriptor files = openExistingSubfolder(item.folder, "files");
+  if (files.ok()) emptyEntry(files.get(), item.name, item.location, cancelled);
+}
+
+void forgetTrashedItem(const TrashedItem& item) {
+  Descriptor info = openExistingSubfolder(item.folder, "info");
+  if (info.ok()) ::unlinkat(info.get(), (item.name + kInfoSuffix).c_str(), 0);
 }
 
 void forgetDirectorySizes(const std::string& trashFolder) {

@@ -1,5 +1,12 @@
+#include <ctime>
+
 #include "ops/junk/empty_trash.h"
+#include "ops/junk/list_trash.h"
+#include "ops/junk/scan_junk.h"
+#include "ops/removal/delete_items.h"
 #include "ops/removal/trash_items.h"
+#include "support/answers.h"
+#include "support/channel_harness.h"
 #include "support/deletion_fixtures.h"
 #include "support/test_context.h"
 
@@ -92,6 +99,125 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
       json(trashResult({}, {second}, trash + ": Not a directory")));
   EXPECT_TRUE(present(second));
   EXPECT_EQ(findByteSum(tree.path("elsewhere")), 10);
+}
+
+// A link at the Trash's files/ or info/ leads nowhere: not to what emptying, the junk scan and
+// deletion reach, nor to the records that go with them. Nothing moves into the Trash from inside
+// it, nor the Trash into itself, and an entry that another tool left without a record is never
+// replaced by a new one.
+TEST(HomeTrash, NothingIsReachedThroughItsLinksAndNothingMovesIntoItself) {
+  TempTree tree;
+  const std::string home = tree.makeDir("home"), data = tree.path("home/data"),
+                    trash = tree.path("home/data/Trash");
+  TestContext context({.home = home, .temporary = tree.makeDir("tmp") + "/", .trash = trash});
+  const std::string report = tree.touch("a/report.txt", 10), kept = tree.touch("a/kept", 3);
+  tree.write("home/data/Trash/files/report.txt", "planted");  // left by another tool, no record
+  ASSERT_EQ(json(trashItems(*context, {report, kept})), json(trashResult({report, kept}, {}, "")));
+  EXPECT_EQ(readFile(trash + "/files/report.txt"), "planted");
+  EXPECT_EQ(findByteSum(trash + "/files/report.txt.2"), 10);
+  EXPECT_FALSE(present(trash + "/info/report.txt.trashinfo"));
+
+  // In the Trash already, the Trash itself, a folder holding it: refused, nothing moves, every
+  // record stays.
+  const std::vector<std::string> inside = {trash + "/files/kept", trash + "/info/", trash, data,
+      home + "/./data/Trash/files/report.txt.2", trash + "/files"};
+  EXPECT_EQ(json(trashItems(*context, inside)),
+      json(trashResult({}, inside,
+          inside[0] + ": already in the Trash\n" + inside[1] + ": already in the Trash\n" + trash +
+              ": is the Trash")));
+  EXPECT_EQ(entryCount(trash + "/files") + entryCount(trash + "/info"), 3 + 2);
+  // Through the way station of deletion, an entry simply goes, its record with it.
+  EXPECT_EQ(json(deleteItems(*context, {inside[0]}, true, false)), json(deleteResult(3)));
+  EXPECT_FALSE(present(trash + "/files/kept") || present(trash + "/info/kept.trashinfo"));
+
+  // info/ a link: emptying takes the entries, and not the records of the folder it points to.
+  tree.write("elsewhere/report.txt.2.trashinfo", "someone else's");
+  std::filesystem::rename(trash + "/info", tree.path("real-info"));
+  tree.symlink(tree.path("elsewhere"), "home/data/Trash/info");
+  EXPECT_EQ(json(emptyTrash(*context)), json(deleteResult(10 + 7)));
+  EXPECT_EQ(readFile(tree.path("elsewhere/report.txt.2.trashinfo")), "someone else's");
+
+  // files/ a link to the documents: no scan offers them, no emptying or deletion reaches them.
+  const std::string thesis = tree.touch("home/Documents/thesis.txt", 40);
+  std::filesystem::remove(trash + "/files");
+  tree.symlink(home + "/Documents", "home/data/Trash/files");
+  const ValueMap scan = scanJunk(*context);
+  for (const Value& category : get<ValueList>(scan, "categories")) {
+    if (get<std::string>(asMap(category), "id") == "trash") {
+      EXPECT_EQ(asMap(category).at("items"), Value(ValueList{}));
+    }
+  }
+  EXPECT_EQ(json(emptyTrash(*context)), json(deleteResult(0)));
+  EXPECT_EQ(json(emptyTrash(*context, {{trash + "/files/thesis.txt"}})),
+      json(deleteResult(
+          0, {trash + "/files/thesis.txt"}, trash + "/files/thesis.txt: not in the Trash")));
+  EXPECT_EQ(json(deleteItems(*context, {trash + "/files/thesis.txt"}, false, false)),
+      json(deleteResult(0)));
+  EXPECT_EQ(findByteSum(thesis), 40);
+}
+
+// What a person confirms from a listing is what goes: exactly the entries named, each with its
+// record, a link as the link; anything else named fails, and whatever else is in the Trash stays.
+TEST(HomeTrash, EmptyingTheEntriesListedTakesExactlyThose) {
+  TempTree tree;
+  const std::string home = tree.makeDir("home"), trash = tree.path("home/data/Trash");
+  TestContext context({.home = home, .trash = trash});
+  const std::string file = tree.touch("a/file", 10);
+  tree.touch("a/folder/inner", 20);
+  tree.touch("outside/canary", 6);
+  const std::string link = tree.symlink(tree.path("outside"), "a/link");
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(
+      get<ValueList>(trashItems(*context, {file, tree.path("a/folder"), link}), "trashed").size(),
+      3u);
+  tree.touch("home/data/Trash/files/.orphan", 5);  // no record
+  tree.write("home/data/Trash/info/bad.trashinfo", "[Trash Info]\nPath=relative\n");
+  tree.touch("home/data/Trash/files/bad", 1);
+
+  ValueMap listing = listTrash(*context);
+  EXPECT_EQ(listing.at("cancelled"), Value(false));
+  std::map<std::string, ValueMap> byName;
+  for (const Value& item : get<ValueList>(listing, "items"))
+    byName[get<std::string>(asMap(item), "name")] = asMap(item);
+  ASSERT_EQ(byName.size(), 5u);
+  for (const std::string name : {"file", "folder", "link"}) {
+    const ValueMap& entry = byName[name];
+    EXPECT_EQ(get<std::string>(entry, "path"), trash + "/files/" + name);
+    EXPECT_EQ(get<std::string>(entry, "originalPath"), tree.path("a/" + name));
+    EXPECT_NEAR(static_cast<double>(get<int64_t>(entry, "deletedAt")), before, 5);
+  }
+  EXPECT_EQ(
+      std::vector({byName["file"].at("size"), byName["folder"].at("size"),
+          byName["link"].at("size"), byName["folder"].at("isDir"), byName["link"].at("isDir")}),
+      std::vector<Value>({int64_t{10}, int64_t{20}, int64_t{0}, true, false}));
+  for (const std::string name : {".orphan", "bad"}) {
+    EXPECT_EQ(byName[name].at("originalPath"), Value(""));
+    EXPECT_EQ(byName[name].at("deletedAt"), Value(int64_t{0}));
+  }
+
+  // Named with a trailing slash, the link goes as the link. A path outside the Trash, one with
+  // a NUL byte and an entry gone by now fail; the folder and the orphan stay.
+  const std::vector<std::string> named = {trash + "/files/file", trash + "/files/link/",
+      tree.path("outside"), trash + "/files/file" + '\0' + "/..", trash + "/files/gone"};
+  EXPECT_EQ(json(emptyTrash(*context, named)),
+      json(deleteResult(10, {named[2], named[3], named[4]},
+          named[2] + ": not in the Trash\n" + named[3] + ": not in the Trash\n" + named[4] +
+              ": not in the Trash")));
+  EXPECT_EQ(findByteSum(tree.path("outside")), 6);
+  EXPECT_FALSE(present(trash + "/files/link") || present(trash + "/info/link.trashinfo") ||
+               present(trash + "/info/file.trashinfo"));
+  EXPECT_TRUE(present(trash + "/files/folder/inner") && present(trash + "/files/.orphan") &&
+              present(trash + "/info/folder.trashinfo"));
+
+  // Through the channel: a "paths" that is no list of strings takes nothing; none takes all.
+  ScopedEnv homeVariable("HOME", home);
+  ScopedEnv dataVariable("XDG_DATA_HOME", tree.path("home/data"));
+  ChannelHarness channel;
+  EXPECT_EQ(json(channel.call("emptyTrash", ValueMap{{"paths", ValueList{int64_t{1}}}}).answer),
+      json(deleteResult(0)));
+  EXPECT_EQ(entryCount(trash + "/files"), 3);
+  EXPECT_EQ(json(channel.call("emptyTrash", ValueMap{}).answer), json(deleteResult(20 + 5 + 1)));
+  EXPECT_EQ(entryCount(trash + "/files") + entryCount(trash + "/info"), 0);
 }
 
 }  // namespace
