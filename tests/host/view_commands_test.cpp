@@ -334,9 +334,15 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   tree.touch("tmp/theirs", 200);
   tree.touch("tmp/fresh/part", 100);
   tree.touch("tmp/recent", 50);
-  makeOld(tree, {"tmp/old/build.o", "tmp/old", "tmp/theirs", "tmp/fresh"});
+  tree.touch("tmp/pipes/data", 30);  // and a FIFO: a program's
+  ASSERT_EQ(::mkfifo(tree.path("tmp/pipes/fifo").c_str(), 0600), 0);
+  tree.touch("tmp/systemd-private-1f-x/tmp/f", 20);  // a service's, as systemd keeps it
+  makeOld(tree, {"tmp/old/build.o", "tmp/old", "tmp/theirs", "tmp/fresh", "tmp/pipes/data",
+                    "tmp/pipes/fifo", "tmp/pipes", "tmp/systemd-private-1f-x/tmp/f",
+                    "tmp/systemd-private-1f-x/tmp", "tmp/systemd-private-1f-x"});
   ASSERT_EQ(::lchown(tree.path("tmp/theirs").c_str(), nobodyUid(), nobodyGid()), 0);
   ScopedEnv homeVariable("HOME", home);
+  ScopedEnv dataVariable("XDG_DATA_HOME", home + "/.local/share");
   ScopedEnv tmpVariable("TMPDIR", tmp + "/");
   EXPECT_THAT(
       std::get<1>(runHost({"junk"})), HasSubstr("userCache         1  4.0 KB  User caches"));
@@ -349,7 +355,7 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
       "  3.0 KB  " +
       tmp +
       "//old\n"
-      "left alone: 3 temporary items (--include-recent takes the recent ones too)\n"
+      "left alone: 5 temporary items (--include-recent takes the recent ones too)\n"
       "  200 B  " +
       tmp +
       "//theirs  another user's\n"
@@ -357,7 +363,13 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
       tmp +
       "//fresh  changed in the last 24 hours\n"
       "   50 B  " +
-      tmp + "//recent  changed in the last 24 hours\n";
+      tmp +
+      "//recent  changed in the last 24 hours\n"
+      "   30 B  " +
+      tmp +
+      "//pipes  is or holds a socket, FIFO or device\n"
+      "   20 B  " +
+      tmp + "//systemd-private-1f-x  kept by the system's own cleaning of temporary files\n";
   EXPECT_THAT(runHost({"junk", "clean", "userCache", "temp"}),
       ::testing::FieldsAre(1, list, HasSubstr("add --yes")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Caches/app/cache.db")));
@@ -368,7 +380,18 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
       ::testing::FieldsAre(0, ::testing::EndsWith("\nfreed 7150\n"), ""));
   EXPECT_FALSE(fs::exists(tree.path("home/Library/Caches/app")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Logs/app.log")));
-  EXPECT_EQ(entryCount(tmp), 1);  // theirs
+  EXPECT_EQ(entryCount(tmp), 3);  // theirs, pipes, systemd-private-1f-x
+
+  // Through a Trash whose files/ is a link to the documents, nothing is offered or removed; what
+  // is in the Trash is never moved into it.
+  const std::string thesis = tree.touch("home/Documents/thesis.txt", 40);
+  tree.makeDir("home/.local/share/Trash");
+  tree.symlink(home + "/Documents", "home/.local/share/Trash/files");
+  EXPECT_THAT(runHost({"junk", "clean", "trash", "--yes"}),
+      ::testing::FieldsAre(0, "nothing to clean\n", ""));
+  EXPECT_THAT(runHost({"junk", "clean", "temp", "trash", "--trash", "--yes"}),
+      ::testing::FieldsAre(2, "", HasSubstr("`nimbra junk clean trash` (without --trash)")));
+  EXPECT_EQ(findByteSum(thesis), 40);
 
   // A cache folder holding a mount point stays.
   const std::string held = tree.makeDir("home/Library/Caches/held");

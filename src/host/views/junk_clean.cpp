@@ -10,6 +10,7 @@ namespace {
 
 constexpr const char* kTemporaryId = "temp";
 constexpr std::time_t kRecentSeconds = 24 * 60 * 60;
+constexpr const char* kChangedRecently = "changed in the last 24 hours";
 // Beyond this many items a list shows the largest and says how many more there are.
 constexpr size_t kListedItems = 20;
 
@@ -26,9 +27,10 @@ std::unordered_map<std::string, const Value*> factsByPath(const Value& inspectio
 std::optional<std::string> reasonToKeep(const Value* facts, bool includeRecent, std::time_t now) {
   if (facts == nullptr) return "not looked at";  // the inspection was cut short
   if (!answerFlag(*facts, "exists")) return std::nullopt;
+  if (std::string why = answerText(*facts, "holdBack"); !why.empty()) return why;
   if (!answerFlag(*facts, "mine")) return "another user's";
   if (!includeRecent && answerNumber(*facts, "newest") >= now - kRecentSeconds)
-    return "changed in the last 24 hours";
+    return kChangedRecently;
   return std::nullopt;
 }
 
@@ -132,9 +134,12 @@ std::string junkPlanView(const JunkPlan& plan, bool toTrash, const ViewOptions& 
         [](const JunkItem&) { return std::string(); }, options);
   }
   if (!plan.skipped.empty()) {
+    const bool recent =
+        std::any_of(plan.skipped.begin(), plan.skipped.end(),
+                    [](const SkippedJunk& skipped) { return skipped.reason == kChangedRecently; });
     out += options.palette.bold("left alone: " + plural(static_cast<int64_t>(plan.skipped.size()),
                                                         "temporary item", "temporary items")) +
-           " (--include-recent takes the recent ones too)\n";
+           (recent ? " (--include-recent takes the recent ones too)" : "") + "\n";
     out += itemLines(
         plan.skipped, [](const SkippedJunk& skipped) -> const JunkItem& { return skipped.item; },
         [](const SkippedJunk& skipped) { return skipped.reason; }, options);

@@ -4,10 +4,11 @@
 // less the temporary entries it leaves alone, and the list shown before anything goes.
 //
 // The shared temporary folder holds other programs' work in progress and other users' files,
-// which the scan lists like any other entry. The command leaves alone an entry that another
+// which the scan lists like any other entry. The command leaves alone what "inspectItems" holds
+// back (in use, sockets and devices, the system's own, unreadable inside), an entry that another
 // user owns, and one that changed (itself or anything inside it) in the last 24 hours unless
-// the user asks for recent ones too, by what "inspectItems" tells about each (the page asks
-// the same). The scan's answer stays what it is.
+// the user asks for recent ones too (the page asks and decides the same). The scan's answer
+// stays what it is.
 
 #include <cstdint>
 #include <ctime>
@@ -26,7 +27,8 @@ struct JunkItem {
 
 struct SkippedJunk {
   JunkItem item;
-  std::string reason;  // "another user's", "changed in the last 24 hours", "not looked at"
+  std::string reason;  // inspectItems' "holdBack", "another user's", "changed in the last 24
+                       // hours", "not looked at"
 };
 
 struct JunkPlan {

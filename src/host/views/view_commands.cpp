@@ -1,5 +1,7 @@
 #include "host/views/view_commands.h"
 
+#include <algorithm>
+
 #include "host/terminal/terminal_text.h"
 #include "host/views/ncdu_export.h"
 #include "host/views/path_check.h"
@@ -7,6 +9,7 @@
 namespace nimbra {
 namespace {
 
+constexpr const char* kTrashCategory = "trash";
 constexpr const char* kSizeHelp = "plain bytes, 500kB, 100MB, 1.5GB or 1MiB";
 
 CLI::App* command(CLI::App& app, ViewCommandLine& line, const char* name, const char* summary,
@@ -93,6 +96,13 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
   if (!chosen) return std::nullopt;
   ViewCommand& command = line.command;
   if (line.junkClean->parsed()) command.view = View::junkClean;
+  if (command.view == View::junkClean && command.toTrash &&
+      std::find(command.categories.begin(), command.categories.end(), kTrashCategory) !=
+          command.categories.end()) {
+    return CommandLineExit{kExitUsage, "",
+                           "nimbra: junk clean: what is in the Trash cannot be moved to the Trash; "
+                           "`nimbra junk clean trash` (without --trash) deletes it for good\n"};
+  }
   if (command.exportNcdu == kStandardOutput && command.json) {
     return CommandLineExit{kExitUsage, "",
                            "nimbra: --export-ncdu -: standard output is taken by --json\n"};

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -99,7 +100,8 @@ struct Level {
   bool listsGreedily = false;  // a short getdents64 answer means the end (see above)
   std::vector<char> records;   // getdents64 records not yet returned start at `next`
   size_t next = 0;
-  bool atEnd = false;  // everything the directory holds is in `records`
+  bool atEnd = false;       // everything the directory holds is in `records`
+  bool unreadable = false;  // counted among the walk's unreadable directories
 };
 
 // The whole walk; DirWalker and WalkEntry are thin views of it.
@@ -119,6 +121,8 @@ class Walk {
   EntryType entryType() const { return type_; }
   const struct stat* entryStat();
   int entryDirectoryFd() { return openTop(); }
+  int64_t unreadableCount() const { return unreadableCount_; }
+  const std::vector<std::string>& firstUnreadable() const { return firstUnreadable_; }
 
  private:
   Level& top() { return frames_[live_ - 1]; }
@@ -134,6 +138,8 @@ class Walk {
   void keepDescriptorsBounded();
   int openTop();
   static void appendToPath(std::string& path, std::string_view name);
+  void noteUnreadable(std::string path);
+  void noteUnreadableTop();
 
   WalkOptions options_;
   bool ok_ = false;
@@ -157,7 +163,14 @@ class Walk {
   struct stat stat_ {};
   bool pathBuilt_ = false;
   std::string path_;
+
+  int64_t unreadableCount_ = 0;
+  std::vector<std::string> firstUnreadable_;
 };
+
+// An error that says the entry is no longer what the listing showed (gone, or replaced by a
+// file or a link): nothing was left unread.
+bool meansChanged(int code) { return code == ENOENT || code == ENOTDIR || code == ELOOP; }
 
 Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kReadChunk) {
   // A trailing "/" would make the kernel follow a link at the root despite O_NOFOLLOW.
@@ -204,7 +217,22 @@ Level& Walk::push() {
   frame.records.clear();
   frame.next = 0;
   frame.atEnd = false;
+  frame.unreadable = false;
   return frame;
+}
+
+void Walk::noteUnreadable(std::string path) {
+  ++unreadableCount_;
+  if (firstUnreadable_.size() < DirWalker::kUnreadableSample)
+    firstUnreadable_.push_back(std::move(path));
+}
+
+// The directory being listed could not be read, or its entries not looked at.
+void Walk::noteUnreadableTop() {
+  Level& frame = top();
+  if (frame.unreadable) return;
+  frame.unreadable = true;
+  noteUnreadable(directoryPath_);
 }
 
 void Walk::pop() {
@@ -266,6 +294,7 @@ bool Walk::refill(Level& frame) {
   if (frame.atEnd || !frame.fd.ok()) return false;
   ssize_t n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
   if (n <= 0) {
+    if (n < 0 && !meansChanged(errno)) noteUnreadableTop();
     frame.atEnd = true;
     return false;
   }
@@ -324,7 +353,15 @@ void Walk::descend() {
   // name_ points into the parent's records, which stay put until the next refill.
   std::string name(name_);
   Descriptor fd(::openat(parentFd, name.c_str(), kOpenDirectoryFlags));
-  if (!fd.ok()) return;  // unreadable, replaced by a link or a file, or vanished
+  if (!fd.ok()) {
+    // Unreadable is said; replaced by a link or a file, or vanished, is nothing left unread.
+    if (!meansChanged(errno)) {
+      std::string path = directoryPath_;
+      appendToPath(path, name);
+      noteUnreadable(std::move(path));
+    }
+    return;
+  }
   bool greedy = top().listsGreedily;
   dev_t dev = 0;
   bool crossesMount;
@@ -421,6 +458,8 @@ const struct stat* Walk::entryStat() {
     // name_ is a NUL-terminated name inside the record buffer.
     bool read = fd >= 0 && ::fstatat(fd, name_.data(), &stat_, AT_SYMLINK_NOFOLLOW) == 0;
     statState_ = read ? StatState::read : StatState::failed;
+    // A folder that can be listed but not searched names its entries and hides the rest.
+    if (fd >= 0 && !read && !meansChanged(errno)) noteUnreadableTop();
   }
   return statState_ == StatState::read ? &stat_ : nullptr;
 }
@@ -473,5 +512,11 @@ const WalkEntry* DirWalker::next() {
 }
 
 void DirWalker::skipDescendants() { state_->walk.skipDescendants(); }
+
+int64_t DirWalker::unreadableCount() const { return state_->walk.unreadableCount(); }
+
+const std::vector<std::string>& DirWalker::firstUnreadable() const {
+  return state_->walk.firstUnreadable();
+}
 
 }  // namespace nimbra

@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nimbra {
 
@@ -86,6 +87,15 @@ class DirWalker {
   const WalkEntry* next();
   // Do not enter the directory that next() returned last. No effect for other entries.
   void skipDescendants();
+
+  // Directories the walk could not read so far: not opened, not listed to the end, or (the root
+  // too) whose entries could not be looked at, for want of the search right. Each counts once;
+  // one that vanished or was replaced meanwhile does not count. What lies in them is missing from
+  // every figure of the walk, and a caller says so.
+  int64_t unreadableCount() const;
+  // The paths of the first kUnreadableSample of them, in walk order.
+  const std::vector<std::string>& firstUnreadable() const;
+  static constexpr size_t kUnreadableSample = 10;
 
  private:
   struct State;

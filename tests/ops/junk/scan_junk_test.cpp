@@ -5,7 +5,11 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -157,6 +161,85 @@ TEST_F(JunkScan, InspectionTellsOwnerAndNewestChangeOfTheEntryItselfNeverALinksT
   context.cancelled = true;
   EXPECT_EQ(
       toJson(inspectItems(*context, paths)), (Json{{"items", Json::array()}, {"cancelled", true}}));
+}
+
+// A program that holds `path` open, or works in it, until killed: a real other process.
+pid_t holdInAnotherProcess(const std::string& path, bool asWorkingFolder) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const bool held = asWorkingFolder ? ::chdir(path.c_str()) == 0
+                                      : ::open(path.c_str(), O_RDONLY) >= 0;  // kept across exec
+    if (held) ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Entries that must never be offered, whatever their age and owner: what the system's own
+// cleaning keeps, what a running program holds (open or as its working folder, anywhere
+// inside), sockets, FIFOs and devices, and what holds a folder that could not be read (its
+// newest change is unknown).
+TEST_F(JunkScan, InspectionHoldsBackWhatIsInUseSpecialTheSystemsOwnOrUnreadable) {
+  for (const char* path : {"tmp/plain/f", "tmp/systemd-private-0a1b-colord.service-Xy/tmp/f",
+           "tmp/held/deep/file", "tmp/cwd/f", "tmp/sockets/dir/f", "tmp/unread/locked/f"}) {
+    tree_.touch(path, 1);
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = tree_.path("tmp/sockets/dir/s");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(socket);
+  ASSERT_EQ(::mkfifo(tree_.path("tmp/fifo").c_str(), 0600), 0);
+  const pid_t holders[] = {holdInAnotherProcess(tree_.path("tmp/held/deep/file"), false),
+      holdInAnotherProcess(tree_.path("tmp/cwd"), true)};
+  // The holders have the file open once /proc shows it.
+  for (int i = 0; i < 500; ++i) {
+    char target[256] = {};
+    if (::readlink(("/proc/" + std::to_string(holders[0]) + "/fd/3").c_str(), target,
+            sizeof target - 1) > 0) {
+      break;
+    }
+    ::usleep(10000);
+  }
+  const auto holdBacks = [&](const Json& answer) {
+    std::string out;
+    for (const Json& item : answer["items"]) {
+      out += item["path"].get<std::string>().substr(tmp_.size() + 1) + ": " +
+             item["holdBack"].get<std::string>() + " (" +
+             std::to_string(item["unreadable"].get<int>()) + ")\n";
+    }
+    return out;
+  };
+  std::vector<std::string> paths;
+  for (const char* name : {"plain", "systemd-private-0a1b-colord.service-Xy", "held", "cwd",
+           "sockets", "fifo", "unread"}) {
+    paths.push_back(tmp_ + "/" + name);
+  }
+  test::TestContext context(folders_);
+  const std::string asRoot = holdBacks(toJson(inspectItems(*context, paths)));
+  for (const pid_t holder : holders) {
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+  }
+  EXPECT_EQ(asRoot,
+      "plain:  (0)\n"
+      "systemd-private-0a1b-colord.service-Xy: kept by the system's own cleaning of temporary "
+      "files (0)\n"
+      "held: in use by a running program (0)\n"
+      "cwd: in use by a running program (0)\n"
+      "sockets: is or holds a socket, FIFO or device (0)\n"
+      "fifo: is or holds a socket, FIFO or device (0)\n"
+      "unread:  (0)\n");
+  tree_.giveToNobody();
+  ASSERT_EQ(::chmod(tree_.path("tmp/unread/locked").c_str(), 0), 0);
+  const std::string asNobody = test::runUnprivileged([&] {
+    test::TestContext unprivileged(folders_);
+    return holdBacks(toJson(inspectItems(*unprivileged, {tmp_ + "/unread", tmp_ + "/plain"})));
+  });
+  EXPECT_EQ(asNobody, "unread: holds folders that could not be read (1)\nplain:  (0)\n");
 }
 
 }  // namespace
