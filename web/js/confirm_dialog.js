@@ -12,8 +12,9 @@ export class ConfirmDialog {
     this.asked = null; // { heading, lead, action, danger, items, total, resolve, opener }
   }
 
-  // Answers true when the person confirms. `items` are { path, size } (size may be absent);
-  // `total` the bytes they hold, when known.
+  // Answers true when the person confirms. `items` are { path, size, note } (size and note may
+  // be absent; a note says more of the item, such as when it went to the Trash); `total` the
+  // bytes they hold, when known.
   ask({ heading, lead, action, items, total = null, danger = false }) {
     this.settle(false);
     return new Promise((resolve) => {
@@ -54,6 +55,7 @@ export class ConfirmDialog {
       <p id="confirm-lead">${asked.lead}</p>
       <ul class="going" tabindex="0" aria-label="What goes">${asked.items.map((item) => html`<li>
         <span class="path">${shown(item.path)}</span>
+        ${item.note ? html`<span class="note">${item.note}</span>` : nothing}
         ${item.size === undefined ? nothing : html`<span class="number">${formatBytes(item.size)}</span>`}</li>`)}
       </ul>
       <p class="going-total">${asked.total === null ? count : `${count}, ${formatBytes(asked.total)} in all`}</p>

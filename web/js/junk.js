@@ -26,15 +26,16 @@ const CATEGORY_TITLES = {
 
 const DAY_SECONDS = 24 * 60 * 60;
 
-// Why choosing its category leaves a temporary entry alone, or null: another user's files are
-// not ours to clean, and a program may still be writing what changed lately, in the entry or
-// anywhere inside it. `facts` is the service's "inspectItems" answer by path; an entry it did
+// Why choosing its category leaves a temporary entry alone, or null: what the service holds back
+// (in use, a socket or device, the system's own, unreadable inside), another user's files, which
+// are not ours to clean, and what changed lately, which a program may still be writing. `facts` is the service's "inspectItems" answer by path; an entry it did
 // not answer for was never looked at. One that is gone is left to the removal to report.
 function heldBack(category, item, facts, nowSeconds) {
   if (category.id !== 'temp') return null;
   const fact = facts.get(item.path);
   if (!fact) return 'not looked at';
   if (!fact.exists) return null;
+  if (fact.holdBack) return fact.holdBack;
   if (!fact.mine) return "another user's";
   if (Number(fact.newest) >= nowSeconds - DAY_SECONDS) return 'changed in the last 24 hours';
   return null;
@@ -50,6 +51,15 @@ async function inspectTemporary(app, categories) {
   } catch {
     return new Map();
   }
+}
+
+// Where a Trash entry came from, as its record says; its name in the Trash when it has none.
+function trashedFrom(entry) {
+  return entry.originalPath || entry.name;
+}
+
+function movedWhen(entry) {
+  return Number(entry.deletedAt) > 0 ? `moved ${formatDate(entry.deletedAt)}` : 'no record of where it came from';
 }
 
 export class JunkScreen {
@@ -127,27 +137,55 @@ export class JunkScreen {
     this.app.update();
   }
 
+  // Lists the Trash as it is now, asks, and removes exactly the entries listed: whatever
+  // arrives in the Trash meanwhile stays.
   async emptyTrash() {
-    const entries = [...this.trash.items, ...this.movedToTrash];
-    const confirmed = await this.app.confirmation.ask({
-      heading: 'Empty the Trash?',
-      lead: 'Everything in the Trash is deleted for good, also what the scan did not see. It cannot be put back.',
-      action: 'Empty Trash',
-      items: entries.map((item) => ({ path: item.path, size: item.size })),
-      total: totalSize(entries),
-      danger: true,
-    });
-    if (!confirmed) return;
+    let listing;
     try {
-      this.outcome = deleted(entries, await this.app.runWork('emptyTrash'));
+      listing = await this.app.runWork('listTrash');
     } catch (error) {
       this.outcome = new Outcome({ error });
       this.app.update();
       return;
     }
-    for (const [path, reason] of this.outcome.failed) this.failed.set(path, reason);
-    this.trash.items = this.trash.items.filter((item) => this.outcome.failed.has(item.path));
-    this.trash.size = totalSize(this.trash.items);
+    if (listing.cancelled) return;
+    const entries = listing.items;
+    const unnamed = Number(listing.unnamed);
+    if (!entries.length) {
+      this.outcome = new Outcome({ summary: unnamed ? `The Trash holds ${plural(unnamed, 'item', 'items')} whose
+        names cannot be shown here; nothing was deleted.` : 'The Trash is empty.' });
+      this.trash = { id: 'trash', items: [], size: 0 };
+      this.movedToTrash = [];
+      this.app.update();
+      return;
+    }
+    const confirmed = await this.app.confirmation.ask({
+      heading: `Empty the Trash: ${plural(entries.length, 'item', 'items')}?`,
+      lead: `These are deleted for good and cannot be put back.${unnamed ? ` ${plural(unnamed, 'item', 'items')}
+        whose names cannot be shown here stay in the Trash.` : ''}`,
+      action: 'Empty Trash',
+      items: entries.map((entry) => ({ path: trashedFrom(entry), size: entry.size, note: movedWhen(entry) })),
+      total: totalSize(entries),
+      danger: true,
+    });
+    if (!confirmed) return;
+    let answer;
+    try {
+      answer = await this.app.runWork('emptyTrash', { paths: entries.map((entry) => entry.path) });
+    } catch (error) {
+      this.outcome = new Outcome({ error });
+      this.app.update();
+      return;
+    }
+    // The answer names Trash entries; people read where each came from.
+    const outcome = deleted(entries, answer);
+    const from = new Map(entries.map((entry) => [entry.path, trashedFrom(entry)]));
+    this.outcome = new Outcome({
+      failed: new Map([...outcome.failed].map(([path, reason]) => [from.get(path) ?? path, reason])),
+      summary: outcome.summary,
+    });
+    const left = entries.filter((entry) => outcome.failed.has(entry.path));
+    this.trash = { id: 'trash', items: left, size: totalSize(left) };
     this.movedToTrash = [];
     this.app.update();
   }
