@@ -57,12 +57,15 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
   CLI::App* clean = junk->add_subcommand(
       "clean",
       "Delete every item of the given categories, after listing them and asking. Temporary "
-      "files another user owns, or that changed in the last 24 hours, are left alone.");
+      "files another user owns, that changed in the last 24 hours, that a running program "
+      "holds, that are or hold sockets, FIFOs or devices, or that systemd keeps, are left "
+      "alone.");
   clean->footer("Example:\n  nimbra junk clean userCache temp --trash\n");
   clean->add_option("ID", line.command.categories, "Category ids, as `nimbra junk` shows them")
       ->required();
   clean->add_flag("--trash", line.command.toTrash,
-                  "Move the items to the Trash, where they can be restored");
+                  "Move the items to the Trash, where they can be restored (not for the "
+                  "category trash)");
   clean->add_flag("--yes", line.command.yes, "Do not ask for confirmation");
   clean->add_flag("--include-recent", line.command.includeRecent,
                   "Also remove temporary files that changed in the last 24 hours");
