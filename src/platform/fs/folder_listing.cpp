@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
@@ -30,6 +31,7 @@ std::optional<std::vector<FolderEntry>> listFolder(int fd) {
   alignas(8) char buffer[kListingBuffer];
   for (;;) {
     const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) return entries;
     for (ssize_t offset = 0; offset < n;) {
