@@ -4,6 +4,7 @@
 
 #include "ops/apps/app_leftovers.h"
 #include "ops/apps/list_apps.h"
+#include "ops/apps/uninstall_app.h"
 #include "ops/desktop/device_id.h"
 #include "ops/desktop/device_name.h"
 #include "ops/desktop/home_dir.h"
@@ -69,7 +70,7 @@ Value deleteItems(NimbraNative&, OperationContext& context, const ValueMap& args
 }
 Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const DeleteArgs deletion = decodeUninstallAppArgs(args);
-  return deleteItems(context, deletion.paths, deletion.toTrash, deletion.allowAdmin);
+  return uninstallApp(context, deletion.paths, deletion.toTrash);
 }
 Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return trashItems(context, decodeTrashItemsArgs(args).paths);

@@ -6,8 +6,8 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { chmodSync, closeSync, lchownSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, truncateSync, utimesSync,
-  writeFileSync } from 'node:fs';
+import { chmodSync, closeSync, lchownSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, truncateSync,
+  utimesSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { NIMBRA, PHONE, SHOTS, WIDE, launchBrowser, markTime, named, newPage, shoot, startUi, tempFolder,
   textOf } from './support.mjs';
@@ -371,12 +371,30 @@ test('Applications: icons from /Applications, leftovers chosen by how sure they 
   assert.ok(existsSync(weak));
   assert.equal(await page.$('::-p-aria([name="Tk"][role="button"])'), null);
 
-  // /Applications is another mount than the home's Trash: the move fails, and says why.
+  // /Applications is another mount than the home's Trash: the application cannot move, says
+  // why, and its leftovers stay with it. The administrator's way deletes for good what is there
+  // by then: a leftover gone since is not listed, one that came since is.
+  const frameCache = file(join(library, 'Caches/com.example.frame/cache.db'), 30000);
+  const framePrefs = file(join(library, 'Preferences/com.example.frame.plist'), 2000);
+  const frame = '/Applications/Frame.app';
   await (await named(page, 'button', 'Frame')).click();
-  await page.waitForFunction(() => /None found/.test(document.querySelector('.app-detail')?.textContent));
-  await confirmation('Uninstall');
+  await page.waitForSelector('table.leftovers');
+  assert.deepStrictEqual((await confirmation('Uninstall')).listed, [frame, dirname(frameCache), framePrefs]);
+  await outcome('Frame could not be moved to the Trash, so nothing else was: its leftovers stay with it.');
   await page.waitForFunction(() => /Not removed: .*cross-device/.test(document.querySelector('table.apps')?.textContent));
-  assert.ok(existsSync(join(applications, 'Frame.app/Contents/Info.plist')));
+  assert.ok([join(applications, 'Frame.app/Contents/Info.plist'), frameCache, framePrefs].every(existsSync));
+  assert.ok(!readdirSync(join(trash, 'files')).some((name) => /frame/i.test(name)));
+  await checkAndShoot('applications-not-moved');
+  await shoot(page, 'applications-not-moved-whole', { fullPage: true });  // the offer is below the fold
+
+  rmSync(framePrefs);
+  const frameLogs = dirname(file(join(library, 'Logs/Frame/frame.log'), 500));
+  const asAdministrator = await confirmation('Uninstall as administrator');
+  assert.deepStrictEqual(asAdministrator.listed, [frame, dirname(frameCache), frameLogs]);
+  assert.match(asAdministrator.total, /^3 items, 33\d\.\d KB in all$/);
+  await outcome('Deleted 3 items');
+  assert.ok(![join(applications, 'Frame.app'), dirname(frameCache), frameLogs].some(existsSync));
+  assert.equal(await page.$('::-p-aria([name="Frame"][role="button"])'), null);
   assert.deepStrictEqual(page.problems, []);
 });
 

@@ -177,7 +177,7 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
   EXPECT_THAT(largeText, HasSubstr("1 large file among 1,200 files scanned"));
   EXPECT_THAT(largeFilesView(large, {.columns = kUnlimitedColumns}),
       HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
-  EXPECT_EQ(duplicatePathsNul(dupes), std::string("/a/one\0/b/two\0", 14));
+  EXPECT_EQ(duplicatePathsNul(dupes), std::string("/a/one\0/b/two\0\0", 15));
   EXPECT_EQ(deletionView(fromJson(R"({"freed": 10, "failed": ["/a"], "error": "/a: busy"})"), {}),
       "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
   EXPECT_EQ(trashView(fromJson(R"({"trashed": ["/c"], "failed": [], "error": ""})"), 2000,
@@ -284,7 +284,20 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   EXPECT_THAT(out, HasSubstr("2 copies of 200 B, 200 B wasted"));
   const std::string two = root + "/a/deep/two", copy = root + "/" + longName + "/copy";
   EXPECT_THAT(out, HasSubstr("  " + two + "\n  " + copy + "\n"));
-  EXPECT_EQ(runHost({"dupes", root, "--min", "1", "-0"}), HostRun(0, two + '\0' + copy + '\0', ""));
+  // Read as xargs -0 reads it, the output is records; an empty one ends each group, so a
+  // reader can keep one copy of each.
+  tree.touch("b/four", 50, 3);
+  std::tie(status, out, err) = runHost({"dupes", root, "--min", "1", "-0"});
+  std::vector<std::vector<std::string>> groups(1);
+  for (size_t from = 0, end; (end = out.find('\0', from)) != std::string::npos; from = end + 1) {
+    if (end == from)
+      groups.emplace_back();
+    else
+      groups.back().push_back(out.substr(from, end - from));
+  }
+  EXPECT_EQ(status, 0) << err;
+  EXPECT_EQ(groups, (std::vector<std::vector<std::string>>{
+                        {two, copy}, {root + "/b/four", root + "/b/three"}, {}}));
   EXPECT_THAT(runHost({"large", root, "--min", "lots"}),
       ::testing::FieldsAre(2, "", HasSubstr("is no size")));
   EXPECT_THAT(std::get<1>(runHost({"size", root + "/a", root + "/b"})),

@@ -1,6 +1,8 @@
 // Applications: the installed ones with their icons, and for the chosen one what it left in
-// the library folders. "Uninstall" moves the application and the chosen leftovers to the
-// Trash; "Delete permanently" removes them for good.
+// the library folders. "Uninstall" moves the application to the Trash and then, once it went,
+// the chosen leftovers; "Delete permanently" removes them for good (uninstallApp: the
+// leftovers too only once the application is gone). An application that would not move is
+// offered "Uninstall as administrator", which deletes it and its leftovers for good.
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { totalSize } from './choice.js';
@@ -10,6 +12,7 @@ import { DELETE_PERMANENTLY, outcomeView, removeItems } from './removal.js';
 import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
 
 const UNINSTALL = 'Uninstall';
+const UNINSTALL_AS_ADMINISTRATOR = 'Uninstall as administrator';
 
 // Why a leftover was matched to `app`, by the rules the service matched it with.
 function leftoverReason(item, app) {
@@ -31,6 +34,7 @@ export class ApplicationsScreen {
     this.chosen = new Set(); // leftover paths
     this.failed = new Map(); // path -> why a removal left it
     this.outcome = null;
+    this.stuck = null; // the chosen application, when it would not move to the Trash
     this.error = null;
   }
 
@@ -46,6 +50,7 @@ export class ApplicationsScreen {
       this.apps = answer.apps;
       this.chosenApp = null;
       this.leftovers = null;
+      this.stuck = null;
       this.app.update('nimbra:apps-drawn');
     } catch (error) {
       this.error = error;
@@ -58,32 +63,91 @@ export class ApplicationsScreen {
     this.leftovers = null;
     this.chosen.clear();
     this.outcome = null;
+    this.stuck = null;
     this.app.update();
     requestAnimationFrame(() => this.app.host.querySelector('#app-detail-title')?.focus());
     try {
-      const answer = await this.app.runWork('appLeftovers', { bundleId: app.bundleId, name: app.name });
-      if (this.chosenApp !== app) return;
-      this.leftovers = answer.items;
-      // The sure matches are chosen; a match by a common word is left to the person.
-      for (const item of this.leftovers) if (!item.weak) this.chosen.add(item.path);
+      await this.findLeftovers(app);
     } catch (error) {
       this.error = error;
     }
     this.app.update();
   }
 
+  // Looks for the leftovers of `app` (again). The sure matches are chosen, a match by a common
+  // word is left to the person; what the person chose or left before stays so.
+  async findLeftovers(app) {
+    const answer = await this.app.runWork('appLeftovers', { bundleId: app.bundleId, name: app.name });
+    if (this.chosenApp !== app) return;
+    const seen = new Set((this.leftovers ?? []).map((item) => item.path));
+    this.leftovers = answer.items;
+    const found = new Set(this.leftovers.map((item) => item.path));
+    for (const path of [...this.chosen]) if (!found.has(path)) this.chosen.delete(path);
+    for (const item of this.leftovers) if (!item.weak && !seen.has(item.path)) this.chosen.add(item.path);
+  }
+
+  chosenLeftovers() {
+    return (this.leftovers ?? []).filter((item) => this.chosen.has(item.path));
+  }
+
   async remove(action) {
     const app = this.chosenApp;
-    const items = [{ path: app.path, size: app.size }, ...(this.leftovers ?? []).filter((item) => this.chosen.has(item.path))];
-    const outcome = await removeItems(this.app, items, {
+    const name = shownText(app.name);
+    const leftovers = this.chosenLeftovers();
+    const outcome = await removeItems(this.app, [{ path: app.path, size: app.size }, ...leftovers], {
       action,
       toTrash: action === UNINSTALL,
-      heading: action === UNINSTALL ? `Uninstall ${shownText(app.name)}?` : `Delete ${shownText(app.name)} permanently?`,
+      heading: action === UNINSTALL ? `Uninstall ${name}?` : `Delete ${name} permanently?`,
+      call: (paths) => ['uninstallApp', { paths, toTrash: false }],
+      first: app.path,
+    });
+    this.removed(app, outcome, leftovers.length > 0);
+  }
+
+  // The administrator's way, after the Trash refused the application: deleted for good, the
+  // application and the leftovers found now (what was found before may have changed since).
+  async removeAsAdministrator() {
+    const app = this.chosenApp;
+    let size;
+    try {
+      await this.findLeftovers(app);
+      ({ size } = await this.app.runWork('sizeOf', { path: app.path }));
+    } catch (error) {
+      this.error = error;
+      this.app.update();
+      return;
+    }
+    if (this.chosenApp !== app) return;
+    this.app.update();
+    const name = shownText(app.name);
+    const leftovers = this.chosenLeftovers();
+    const outcome = await removeItems(this.app, [{ path: app.path, size }, ...leftovers], {
+      action: UNINSTALL_AS_ADMINISTRATOR,
+      toTrash: false,
+      heading: `Uninstall ${name} as administrator?`,
+      lead: 'These are deleted for good, with an administrator\'s rights where they are needed (the desktop asks '
+        + 'for the password): they do not go to the Trash and cannot be put back.',
       call: (paths) => ['uninstallApp', { paths, toTrash: false }],
     });
+    this.removed(app, outcome, leftovers.length > 0);
+  }
+
+  // After a removal of `app`, with leftovers or not: the list and the report. Leftovers go only
+  // once the application went (without it they would be lost, and it would be left without
+  // them), so when it stayed they stayed too.
+  removed(app, outcome, withLeftovers) {
     if (!outcome) return;
+    const name = shownText(app.name);
+    const stayed = withLeftovers ? ', so nothing else was: its leftovers stay with it.' : '.';
     this.outcome = outcome;
+    this.stuck = null;
     for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
+    if (outcome.firstStayed && outcome.failed.has(app.path)) {
+      outcome.summary = `${name} could not be moved to the Trash${stayed}`;
+      this.stuck = app;
+    } else if (!outcome.error && !outcome.firstStayed && !outcome.covers(app.path)) {
+      outcome.summary = `${name} could not be deleted${stayed}`;
+    }
     if (outcome.covers(app.path)) {
       this.apps = this.apps.filter((listed) => listed !== app);
       this.chosenApp = null;
@@ -159,6 +223,12 @@ export class ApplicationsScreen {
             <th scope="col" class="number">Size</th></tr></thead>
           <tbody>${leftovers.map(row)}</tbody>
         </table>`}
+      ${this.stuck === app ? html`<div class="admin-offer">
+        <p>The Trash cannot take ${shown(app.name)}. As administrator, it and the chosen leftovers can be deleted
+          for good instead.</p>
+        <button type="button" class="danger" ?disabled=${busy || leftovers === null}
+          @click=${() => this.removeAsAdministrator()}>${UNINSTALL_AS_ADMINISTRATOR}</button>
+      </div>` : nothing}
       <div class="toolbar">
         <p class="chosen-total">The application${chosen.length ? ` and ${plural(chosen.length, 'leftover', 'leftovers')}` : ''},
           ${formatBytes(total)}</p>

@@ -19,6 +19,7 @@ export class Outcome {
     this.failed = failed;
     this.summary = summary;
     this.error = error;
+    this.firstStayed = false; // the item that had to go first did not, so nothing else was tried
   }
 
   // Whether the item at `path` is gone: it went, or a folder it was in went. Looks up the path
@@ -34,18 +35,21 @@ export class Outcome {
 
 // Confirms and removes `items` ({ path, size }): to the Trash, or for good. `action` names the
 // button that asks and the one that confirms; `noun` says what the items are (["copy",
-// "copies"]); `call` replaces deleteItems for the permanent way (a method and its arguments,
-// given the paths). Answers an Outcome, or null when not confirmed.
-export async function removeItems(app, items,
-  { action, toTrash = action === MOVE_TO_TRASH, noun = ['item', 'items'], heading, call = null }) {
+// "copies"]); `heading` and `lead` replace the dialog's own words; `call` replaces deleteItems
+// for the permanent way (a method and its arguments, given the paths). On the way to the
+// Trash, `first` (the path of one of the items) moves alone before the others, which follow
+// only once it went: the Outcome then says `firstStayed`. Answers an Outcome, or null when not
+// confirmed.
+export async function removeItems(app, items, { action, toTrash = action === MOVE_TO_TRASH,
+  noun = ['item', 'items'], heading, lead, call = null, first = null }) {
   const going = outermost(items);
   if (going.length === 0) return null;
   const total = totalSize(going);
   const confirmed = await app.confirmation.ask({
     heading: heading ?? `${action}: ${plural(going.length, ...noun)}?`,
-    lead: toTrash
+    lead: lead ?? (toTrash
       ? 'These go to the Trash, where the file manager can put them back.'
-      : 'These are deleted for good: they do not go to the Trash and cannot be put back.',
+      : 'These are deleted for good: they do not go to the Trash and cannot be put back.'),
     action,
     items: going,
     total,
@@ -54,12 +58,33 @@ export async function removeItems(app, items,
   if (!confirmed) return null;
   const paths = going.map((item) => item.path);
   try {
-    if (toTrash) return trashed(going, await app.runWork('trashItems', { paths }));
+    if (toTrash) return await trashInTurn(app, going, first);
     const [method, args] = call ? call(paths) : ['deleteItems', { paths, toTrash: false }];
     return deleted(going, await app.runWork(method, args));
   } catch (error) {
     return new Outcome({ error });
   }
+}
+
+// Moves `going` to the Trash: the item at `first` alone, then, once it went, the rest.
+async function trashInTurn(app, going, first) {
+  const leading = going.filter((item) => item.path === first);
+  if (leading.length === 0) return trashed(going, await app.runWork('trashItems', { paths: going.map((item) => item.path) }));
+  const firstAnswer = await app.runWork('trashItems', { paths: [first] });
+  if (!firstAnswer.trashed.includes(first)) {
+    const outcome = trashed(leading, firstAnswer);
+    outcome.firstStayed = true;
+    return outcome;
+  }
+  const rest = going.filter((item) => item.path !== first);
+  const restAnswer = rest.length === 0 ? { trashed: [], failed: [], error: '', cancelled: false }
+    : await app.runWork('trashItems', { paths: rest.map((item) => item.path) });
+  return trashed(going, {
+    trashed: [...firstAnswer.trashed, ...restAnswer.trashed],
+    failed: restAnswer.failed,
+    error: restAnswer.error,
+    cancelled: restAnswer.cancelled,
+  });
 }
 
 // A trashItems answer: { trashed, failed, error, cancelled }.

@@ -323,6 +323,9 @@ std::string duplicatePathsNul(const Value& answer) {
   std::string out;
   for (const Value& group : list(mapOf(answer), "groups")) {
     for (const Value& file : list(mapOf(group), "files")) out += text(mapOf(file), "path") + '\0';
+    // An empty record ends the group, as jdupes -0 prints it: without it a reader cannot tell
+    // where one group ends, so it cannot keep one copy of each.
+    out += '\0';
   }
   return out;
 }

@@ -63,7 +63,8 @@ std::string appsView(const Value& answer, const ViewOptions& options);
 std::string leftoversView(const Value& answer, const ViewOptions& options);
 
 // For `-0`: the paths of "scanLargeFiles" (largest first), or of every copy in
-// "scanDuplicates" (group after group), each followed by a NUL byte, for `xargs -0`.
+// "scanDuplicates" (group after group), each followed by a NUL byte, for `xargs -0`; each group
+// of copies ends with an empty record (a second NUL byte).
 std::string largeFilePathsNul(const Value& answer);
 std::string duplicatePathsNul(const Value& answer);
 

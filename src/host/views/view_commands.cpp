@@ -46,9 +46,15 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
     CLI::App* sub = command(app, line, name, summary, example, view);
     sub->add_option("ROOT", line.root, "The folder (default: the home folder)");
     sub->add_option("--min", line.minSize, std::string("Smallest file size: ") + kSizeHelp);
-    sub->add_flag("-0,--null", line.command.nullSeparated,
-                  "Print only the paths, each followed by a NUL byte, for `xargs -0`")
-        ->excludes(line.json);
+    std::string nullHelp = "Print only the paths, each followed by a NUL byte, for `xargs -0`";
+    if (view == View::dupes) {
+      nullHelp += "; an empty record (a second NUL) ends each group";
+      sub->footer(
+          "Names of one file (hard links) are not copies of it: only the first name met takes\n"
+          "part, so removing a copy always frees its size.\n\nExample:\n  " +
+          std::string(example) + "\n");
+    }
+    sub->add_flag("-0,--null", line.command.nullSeparated, nullHelp)->excludes(line.json);
   }
 
   CLI::App* junk =

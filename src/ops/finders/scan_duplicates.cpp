@@ -1,6 +1,9 @@
 #include "ops/finders/scan_duplicates.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,10 +59,16 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
 
   int64_t scanned = 0;
   std::vector<Candidate> candidates;
+  // Hard links are names of one file, not copies: removing one frees nothing, and a program
+  // may load the file by any of them. Only the first name the walk meets takes part; the
+  // others still count as scanned. Only files with more than one name are remembered.
+  std::set<std::pair<dev_t, ino_t>> linkedFilesMet;
   while (const WalkEntry* file = walk.nextFile()) {
     ++scanned;
-    int64_t size = file->stat()->st_size;
+    const struct stat& info = *file->stat();
+    int64_t size = info.st_size;
     if (size < minSize) continue;
+    if (info.st_nlink > 1 && !linkedFilesMet.emplace(info.st_dev, info.st_ino).second) continue;
     candidates.push_back(Candidate{file->path(), size});
     if (scanned % kProgressEvery == 0)
       context.progress.offer(kTask, file->path(), scanned, 0, false);

@@ -12,7 +12,9 @@ namespace nimbra {
 // identical content, by the finders' walk (finder_walk.h; every "Library" pruned), found in
 // stages: by size, by the digest of the first 64 KiB, then by comparing the rest window by
 // window (duplicate_stages.h, duplicate_compare.h). Sets by wasted bytes, largest first; each
-// set's files by path. A path that is not UTF-8 counts as a copy but is not listed.
+// set's files by path. A file with several names (hard links) takes part once, by the first
+// name the walk meets: its other names are no copies, though each counts in "scanned". A path
+// that is not UTF-8 counts as a copy but is not listed.
 //
 // Work queue; blocks for the walk and the reads; cancellation is polled once per entry of the
 // walk, between size buckets and sets, and before each compared window; a cancelled scan answers

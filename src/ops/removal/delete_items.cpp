@@ -80,12 +80,14 @@ struct QueuedItem {
   int64_t remaining = 0;  // bytes still there
 };
 
-struct Tally {
+}  // namespace
+
+struct ItemDeletion::Tally {
   int64_t freed = 0;
   ValueList failed;
   ValueList inTrash;
   int64_t inTrashBytes = 0;
-  ErrorLines errors;  // from single items; the administrator step may add one more
+  ErrorLines errors;  // from single items; each administrator step, and what was left, add one
   std::vector<QueuedItem> adminQueue;
 
   // A path that is not valid UTF-8 cannot travel to the interface, and one with its bad bytes
@@ -103,10 +105,17 @@ struct Tally {
   }
 };
 
-}  // namespace
+ItemDeletion::ItemDeletion(OperationContext& context, bool toTrash, bool allowAdmin)
+    : context_(context),
+      toTrash_(toTrash),
+      allowAdmin_(allowAdmin),
+      tally_(std::make_unique<Tally>()) {}
 
-ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& paths, bool toTrash,
-                     bool allowAdmin) {
+ItemDeletion::~ItemDeletion() = default;
+
+bool ItemDeletion::remove(const std::vector<std::string>& paths) {
+  OperationContext& context = context_;
+  const bool toTrash = toTrash_, allowAdmin = allowAdmin_;
   // Freed bytes are the difference of two measurements, so these are never cut short by a
   // cancellation: a partial measurement of what remains would count bytes still on disk.
   const auto measure = [](const std::string& path) {
@@ -116,8 +125,9 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
   const std::function<bool()> cancelled = [&context] { return context.isCancelled(); };
   const std::string& trash = context.folders.trash;
 
-  Tally tally;
-  int64_t position = 0;
+  Tally& tally = *tally_;
+  int64_t& position = position_;
+  bool allGone = true;
   for (const std::string& path : paths) {
     ++position;
     // One spelling of the item for every route, permanent, Trash and administrator alike:
@@ -132,6 +142,7 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
     if (std::optional<std::string> refusal = removalRefusal(item)) {
       tally.errors.noteItem(*refusal);
       tally.listFailed(path);
+      allGone = false;
       context.progress.offer(kDeleteTask, path, position, tally.freed, false);
       continue;
     }
@@ -187,6 +198,7 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
         if (mount && (!failure || *failure != mountedHereText(*mount)))
           tally.errors.noteItem(mountedHereText(*mount));
         tally.listFailed(path);
+        allGone = false;
       }
     }
     context.progress.offer(kDeleteTask, path, position, tally.freed, false);
@@ -201,15 +213,35 @@ ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& 
       const ItemPlace place(entry.item, context.folders.trash);
       if (place.exists()) {
         tally.listFailed(entry.path);
+        allGone = false;
       } else {
         tally.freed += entry.remaining;
         place.forgetRecord();
       }
     }
+    tally.adminQueue.clear();
   }
+  return allGone;
+}
 
-  context.progress.offer(kDeleteTask, "", static_cast<int64_t>(paths.size()), tally.freed, true);
-  return tally.result();
+void ItemDeletion::leave(const std::vector<std::string>& paths, const std::string& why) {
+  for (const std::string& path : paths) {
+    ++position_;
+    tally_->listFailed(path);
+  }
+  if (!paths.empty()) tally_->errors.noteStep(why);
+}
+
+ValueMap ItemDeletion::finish() {
+  context_.progress.offer(kDeleteTask, "", position_, tally_->freed, true);
+  return tally_->result();
+}
+
+ValueMap deleteItems(OperationContext& context, const std::vector<std::string>& paths, bool toTrash,
+                     bool allowAdmin) {
+  ItemDeletion deletion(context, toTrash, allowAdmin);
+  deletion.remove(paths);
+  return deletion.finish();
 }
 
 }  // namespace nimbra

@@ -8,9 +8,11 @@
 #include "ops/apps/app_leftovers.h"
 #include "ops/apps/leftover_terms.h"
 #include "ops/apps/list_apps.h"
+#include "ops/apps/uninstall_app.h"
+#include "platform/process/script_grammar.h"
 #include "support/answers.h"
 #include "support/bundle_fixtures.h"
-#include "support/test_context.h"
+#include "support/deletion_fixtures.h"
 
 namespace nimbra::test {
 namespace {
@@ -153,6 +155,44 @@ TEST(AppLeftovers, FindsIdentifierNameAndWeakMatchesInFolderOrderShowingHomeOnly
   EXPECT_THAT(leftovers(slashed, "com.example.toolkit", "Tk"),
       ElementsAre("~/Library/Application Support/Toolkit|1|weak",
           machine + "/Application Support/toolkit|4|weak"));
+}
+
+// Leftovers removed while their application stays are lost, and the application is left
+// without them: they go only once it is gone, wherever they stand among the paths. Stuck.app is
+// root's, so nobody cannot remove it, and the administrator (the recording runner) declines.
+TEST(UninstallApp, TheLeftoversGoOnlyOnceTheApplicationIsGone) {
+  TempTree tree;
+  const Folders folders{.home = tree.makeDir("home"), .trash = tree.path("home/data/Trash")};
+  const std::string stuck = makeBundle(tree, "Applications/Stuck.app", {}, 3000);
+  const std::string free = makeBundle(tree, "home/Applications/Free.app", {}, 2000);
+  tree.touch("home/Library/Caches/com.example.stuck/c", 100);
+  const std::string stuckCache = tree.path("home/Library/Caches/com.example.stuck"),
+                    stuckPrefs = tree.touch("home/Library/Preferences/com.example.stuck.plist", 10),
+                    freeCache = tree.touch("home/Library/Caches/com.example.free", 30);
+  tree.giveToNobody();
+  SpawnCommandRunner().run("/bin/chown", {"-R", "0:0", tree.path("Applications")});
+
+  const std::string answers = runUnprivileged([&] {
+    RecordingScriptRunner admin;
+    TestContext context(folders, {.scripts = &admin});
+    std::string answers = json(uninstallApp(*context, {stuckCache, stuck, stuckPrefs}, false));
+    answers += toJsonText(ValueList(admin.scripts.begin(), admin.scripts.end()));
+    answers += json(uninstallApp(*context, {freeCache, free}, true));
+    for (const Event& event : context.events) answers += "\n" + ::testing::PrintToString(event);
+    return answers;
+  });
+  // One final event per call, counting every path; the application's position comes first.
+  std::string expected =
+      json(deleteResult(0, {stuck, stuckCache, stuckPrefs},
+          stuck + "/Contents/MacOS/main: Permission denied\nUser canceled.\n"
+                  "Nothing else was removed, since the application could not be.")) +
+      toJsonText(ValueList{adminRemovalScript({stuck})}) + json(deleteResult(2030));
+  for (const Event& event : {deleteEvent(stuck, 1, 0), deleteEvent("", 3, 0),
+           deleteEvent(free, 1, 2000), deleteEvent(freeCache, 2, 2030), deleteEvent("", 2, 2030)})
+    expected += "\n" + ::testing::PrintToString(event);
+  EXPECT_EQ(answers, expected);
+  EXPECT_TRUE(present(stuck) && present(stuckCache) && present(stuckPrefs));
+  EXPECT_FALSE(present(free) || present(freeCache));
 }
 
 TEST(LeftoverTerms, FoldFullUnicodeCaseAndCountCharactersNotBytes) {

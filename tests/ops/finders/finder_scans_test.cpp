@@ -82,24 +82,38 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   tree.write("last/b", last);
   tree.touch("empty1");
   tree.touch("empty2");
+  // Names of one file are no copies: three names alone form no group; a real copy beside two
+  // names of one file makes a pair, by the name the walk meets first.
+  tree.touch("linked/one", 500, 5);
+  tree.hardlink("linked/one", "linked/two");
+  tree.hardlink("linked/one", "elsewhere/three");
+  tree.touch("h/a", 400, 6);
+  tree.hardlink("h/a", "h/a-link");
+  tree.touch("h/copy", 400, 6);
+  std::string firstName;
+  for (const auto& entry : std::filesystem::directory_iterator(tree.path("h"))) {
+    if (entry.path().filename() != "copy" && firstName.empty()) firstName = entry.path();
+  }
   timeval modified[2] = {{1600000000, 900000}, {1600000000, 900000}};
   ASSERT_EQ(::utimes(tree.path("s/a").c_str(), modified), 0);
 
   Outcome outcome = duplicates(tree.root());
   EXPECT_EQ(groupPaths(outcome),
       (std::vector<Paths>{{tree.path("a/copy"), tree.path("m/copy"), tree.path("z/copy")},
+          {firstName, tree.path("h/copy")},
           {tree.path("s/B"), tree.path("s/a"), tree.path("s/b")}}));
   EXPECT_EQ(get<int64_t>(group(outcome, 0), "size"), tenMiB);
   EXPECT_EQ(get<std::string>(group(outcome, 0), "hash"), hashFile(tree.path("a/copy"))->hex());
-  EXPECT_EQ(asMap(get<ValueList>(group(outcome, 1), "files")[1]),
+  EXPECT_EQ(asMap(get<ValueList>(group(outcome, 2), "files")[1]),
       (ValueMap{{"path", tree.path("s/a")}, {"name", "a"}, {"size", int64_t{100}},
           {"modified", int64_t{1600000000}}}));
-  // The unlisted copy wastes too.
-  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 300);
-  EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 11);
+  // The unlisted copy wastes too; the names of one file waste nothing, yet each is scanned.
+  EXPECT_EQ(get<int64_t>(group(outcome, 1), "wasted"), 400);
+  EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 400 + 300);
+  EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 17);
 
   // Empty files now qualify and form a group wasting nothing.
-  ValueMap empty = group(duplicates(tree.root(), 0), 2);
+  ValueMap empty = group(duplicates(tree.root(), 0), 3);
   EXPECT_EQ(get<int64_t>(empty, "size"), 0);
   EXPECT_EQ(get<int64_t>(empty, "wasted"), 0);
   EXPECT_EQ(get<std::string>(empty, "hash"),
