@@ -12,7 +12,8 @@ ValueMap removeStartupItem(OperationContext& context, const std::string& id,
   if (kind == kLoginItemKind) {
     return scriptAnswer(context.scripts.runScript(deleteLoginItemScript(id)));
   }
-  if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
+  if (auto refusal = refusedJobId(id, kind, context.folders))
+    return {{"ok", false}, {"error", *refusal}};
   // Disabled in its file and unloaded first, whatever that answers, so that a copy that
   // survives deletion no longer starts.
   (void)setStartupItem(context, id, kind, false);

@@ -41,7 +41,8 @@ std::optional<std::string> refusedSystemJobFile(const std::string& id) {
 ValueMap setStartupItem(OperationContext& context, const std::string& id, const std::string& kind,
                         bool enabled) {
   if (kind == kLoginItemKind) return {{"ok", false}, {"error", kLoginItemsOnlyRemoved}};
-  if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
+  if (auto refusal = refusedJobId(id, kind, context.folders))
+    return {{"ok", false}, {"error", *refusal}};
   // Any kind but these is a job for all users.
   const bool userJob = kind == kUserAgentKind;
   if (!userJob) {
