@@ -32,8 +32,15 @@ startupItems() { HOME=$work/home PATH=$work/bin:$PATH "$root/usr/bin/nimbra" cal
 startupItems
 grep -q "list-units" "$work/systemctl.log" 2>/dev/null || fail "the installed program did not find its stand-in"
 
-# Where another user could have put the stand-in's folder, it is not run.
+# Where another user could have put the stand-in's folder, it is not run, and a job is not
+# switched: the answer says why, and the job's file stays as it was.
 rm "$work/systemctl.log"
 chmod o+w "$root/usr"
 startupItems
+job=$work/home/Library/LaunchAgents/com.x.plist
+mkdir -p "${job%/*}"
+printf '<plist><dict><key>Label</key><string>com.x</string></dict></plist>\n' >"$job"
+answer=$(HOME=$work/home PATH=$work/bin:$PATH "$root/usr/bin/nimbra" call setStartupItem "{\"id\":\"$job\",\"kind\":\"userAgent\",\"enabled\":false}")
+[[ $answer == *'"ok":false'* && $answer == *"$root/usr is writable by its group or everyone"* ]] || fail "switched without its stand-in: $answer"
+! grep -q Disabled "$job" || fail "the job's file was changed without a launch service to unload it"
 [ ! -e "$work/systemctl.log" ] || fail "a stand-in below a folder open to others was run"
