@@ -56,7 +56,7 @@ std::optional<std::string> openToOthers(const std::string& folder) {
 }
 
 struct StandInMissing {
-  std::string where;  // the stand-in's path that was looked for
+  std::string where;  // the stand-in's path that was looked for; "" when none could be named
 };
 struct StandInRefused {
   std::string where;
@@ -96,7 +96,7 @@ StandIn installedStandIn(std::string folder) {
 // The stand-in: beside the program (the build's link), else where an install puts it.
 StandIn standIn() {
   const std::optional<std::string> folder = executableFolder();
-  if (!folder) return StandInMissing{"(this program's own folder cannot be read)"};
+  if (!folder) return StandInMissing{};
   if (hasStandIn(*folder)) return *folder;
   return installedStandIn(*folder);
 }
@@ -108,8 +108,12 @@ LaunchService findLaunchService() {
   const StandIn found = standIn();
   if (const auto* folder = std::get_if<std::string>(&found)) return {*folder + "/launchctl", ""};
   if (const auto* missing = std::get_if<StandInMissing>(&found)) {
-    return {std::nullopt, "no launch service: " + std::string(kSystemLaunchctl) +
-                              " is missing, and so is the stand-in " + missing->where};
+    const std::string none = "no launch service: " + std::string(kSystemLaunchctl) + " is missing";
+    return {std::nullopt, missing->where.empty()
+                              ? none +
+                                    ", and the stand-in cannot be found without this "
+                                    "program's own path"
+                              : none + ", and so is the stand-in " + missing->where};
   }
   const auto& refused = std::get<StandInRefused>(found);
   return {std::nullopt,
