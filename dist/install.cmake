@@ -2,6 +2,15 @@
 # of its own, the manual page and the bash completion; the Debian package is the same tree.
 include(GNUInstallDirs)
 
+# Folders an install creates are 0755 whatever the umask of whoever builds, installs or packages
+# (002 is common for people, 000 is seen): a folder others could write to would let them put
+# their own program where ours is, and the program refuses a launch service stand-in below such a
+# folder. Files get their modes from install() itself: 0644, and 0755 for the program.
+set(NIMBRA_FOLDER_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+  WORLD_READ WORLD_EXECUTE)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${NIMBRA_FOLDER_PERMISSIONS})
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${NIMBRA_FOLDER_PERMISSIONS})
+
 # The program finds its stand-in relative to itself, so an installed tree works wherever it is
 # unpacked (a DESTDIR, `dpkg -x`); that needs both folders inside the prefix.
 if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBEXECDIR}")
@@ -22,13 +31,10 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/nimbra.1.gz
 add_custom_target(manual_page ALL DEPENDS ${CMAKE_BINARY_DIR}/nimbra.1.gz)
 
 install(TARGETS nimbra RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(CODE "
-  set(folder \"\${CMAKE_INSTALL_PREFIX}/${NIMBRA_STAND_IN_DIR}\")
-  message(STATUS \"Installing: \$ENV{DESTDIR}\${folder}/launchctl\")
-  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${folder}\")
-  file(CREATE_LINK \"${NIMBRA_STAND_IN_TARGET}\" \"\$ENV{DESTDIR}\${folder}/launchctl\" SYMBOLIC)
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${folder}/launchctl\")
-")
+# The stand-in is a link made in the build tree and installed as the link it is.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/stand-in)
+file(CREATE_LINK ${NIMBRA_STAND_IN_TARGET} ${CMAKE_BINARY_DIR}/stand-in/launchctl SYMBOLIC)
+install(FILES ${CMAKE_BINARY_DIR}/stand-in/launchctl DESTINATION ${NIMBRA_STAND_IN_DIR})
 install(FILES ${CMAKE_BINARY_DIR}/nimbra.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/nimbra.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME nimbra)

@@ -19,6 +19,7 @@ const trash = join(home, '.local/share/Trash');
 const applications = join(folder.path, 'Applications');
 const library = join(folder.path, 'Library');
 const systemd = join(folder.path, 'systemd.log');
+const busDown = join(folder.path, 'bus-down'); // while it exists, systemd's programs cannot reach it
 const HOSTILE = '<img src=x onerror=window.__x=1>';
 const DAY = 24 * 60 * 60;
 const now = Math.floor(Date.now() / 1000);
@@ -83,6 +84,7 @@ before(async () => {
   writeFileSync(join(folder.path, 'units.txt'), 'com.example.agent.service loaded active running\n');
   for (const program of ['systemctl', 'systemd-run', 'xdg-open', 'gdbus']) {
     writeFileSync(join(bin, program), `#!/bin/sh\nprintf '%s|' "\${0##*/}" "$@" >> '${systemd}'\necho >> '${systemd}'\n`
+      + `[ -e '${busDown}' ] && { echo 'Failed to connect to bus: No medium found' >&2; exit 1; }\n`
       + `case " $* " in *' list-units '*) cat '${folder.path}/units.txt';; esac\n`);
     chmodSync(join(bin, program), 0o755);
   }
@@ -417,6 +419,14 @@ test('Startup items switch a launch agent off in its file and remove another; Me
   await page.waitForFunction(() => /Switched off/.test(document.querySelector('.startup-items').textContent));
   assert.match(readFileSync(agent, 'utf8'), /<key>Disabled<\/key>\s*<true\/>/);
   assert.ok(readFileSync(systemd, 'utf8').includes('systemctl|--user|stop|com.example.agent.service|\n'));
+  // Switched back on while systemd cannot be reached: the switch stays off and says why.
+  writeFileSync(busDown, '');
+  await toggle.focus();
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => /Could not switch it on: Failed to connect to bus: No medium found\./
+    .test(document.querySelector('.startup-items').textContent));
+  rmSync(busDown);
+  assert.deepStrictEqual(await toggle.evaluate((e) => [e.checked, e.closest('li').textContent.includes('Off')]), [false, true]);
   await checkAndShoot('startup-items');
 
   const oddSwitch = await named(page, 'switch', `${HOSTILE}\\nagent`);

@@ -25,6 +25,7 @@ namespace nimbra::test {
 namespace {
 
 using Json = nlohmann::json;
+using ::testing::_;
 using ::testing::ElementsAre;
 using ::testing::FieldsAre;
 using ::testing::HasSubstr;
@@ -102,7 +103,8 @@ constexpr const char* kAgent = R"(<plist version="1.0"><dict>
 </dict></plist>)";
 
 // A user agent listed, disabled and removed; then, as root, a daemon removed through the real
-// administrator route.
+// administrator route, on a machine whose /Library is the test's (a private mount namespace).
+// What is no launch job file of its kind is refused before anything runs, and stays.
 TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator) {
   TempTree tree;
   SystemdRecorder systemd{"com.x.service loaded active running X\n"};
@@ -125,14 +127,32 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   EXPECT_EQ(runHost({"call", "setStartupItem", id + R"(,"enabled":false})"}),
       HostRun(0, "{\"ok\":true,\"output\":\"\"}\n", ""));
   EXPECT_THAT(readFile(agent), HasSubstr("<key>Disabled</key>\n\t<true/>"));
+
+  // A document, a folder, a path that leaves the agents' folder by "..", the agent named as a
+  // job of another kind (for root, one it would switch and delete as administrator).
+  const std::string document = tree.write("home/Documents/old.plist", "mine");
+  const std::string photo = tree.write("home/Pictures/2024/beach.jpg", "photo");
+  const std::pair<std::string, std::string> notJobs[] = {{document, "userAgent"},
+      {tree.path("home/Pictures"), "userAgent"},
+      {tree.path("home/Library/LaunchAgents/../../Documents/old.plist"), "userAgent"},
+      {agent, "daemon"}, {agent, "globalAgent"}, {document, "daemon"}};
+  for (const auto& [path, kind] : notJobs) {
+    for (const char* method : {"setStartupItem", "removeStartupItem"}) {
+      EXPECT_THAT(runHost({"call", method, R"({"id":")" + path + R"(","kind":")" + kind + "\"}"}),
+          FieldsAre(0, StartsWith(R"({"error":"not the path of a launch job file in )"), ""))
+          << method << " " << path << " as " << kind;
+    }
+  }
+  EXPECT_EQ(readFile(document) + readFile(photo), "minephoto");
+
   EXPECT_THAT(runHost({"call", "removeStartupItem", id + "}", "--events"}),
       FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));
   EXPECT_FALSE(present(agent));
   EXPECT_EQ(entryCount(tree.path("home/.local/share/Trash/files")), 0);
   // An agent the launch service refuses to load (here a label systemd would read as a unit of
   // another type) is not reported switched on.
-  const std::string timer =
-      tree.write("t.plist", R"(<plist><dict><key>Label</key><string>t.timer</string>
+  const std::string timer = tree.write("home/Library/LaunchAgents/t.plist",
+      R"(<plist><dict><key>Label</key><string>t.timer</string>
     <key>Program</key><string>/bin/t</string></dict></plist>)");
   EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"userAgent","id":")" + timer + "\"}"}),
       FieldsAre(0,
@@ -144,31 +164,38 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
       ElementsAre("systemctl|--user|list-units|--all|--plain|--no-legend|--no-pager|", stop, stop));
 
   NIMBRA_SKIP_UNLESS_ROOT("administrator scripts run without a password prompt only as root");
-  const std::string daemon = tree.write("daemons/com.d.plist",
+  const std::string daemon = tree.write("Library/LaunchDaemons/com.d.plist",
       R"(<plist><dict><key>Label</key><string>com.d</string></dict></plist>)");
-  const std::string neighbour = tree.write("daemons/com.e.plist", "");
-  EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"id":")" + daemon + R"(","kind":"daemon"})"}),
-      HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
-  EXPECT_FALSE(present(daemon));
-  EXPECT_TRUE(present(neighbour));
-  EXPECT_THAT(systemd.calls(), ::testing::Contains("systemctl|stop|com.d.service|"));
-  EXPECT_EQ(entryCount(tree.path("tmp")), 0);
-
+  const std::string neighbour = tree.write("Library/LaunchDaemons/com.e.plist", "");
   // Jobs for all users that root did not write alone are refused before anything runs: nothing
   // is written through a link, nothing of another user's is started as root. Removal still
   // takes the link away, and leaves its target as it was.
   const std::string target = tree.write("elsewhere/com.t.plist", kAgent);
-  const std::string linked = tree.symlink(target, "daemons/com.t.plist");
-  const std::string planted = tree.write("daemons/com.p.plist", kAgent);
+  const std::string linked = tree.symlink(target, "Library/LaunchDaemons/com.t.plist");
+  const std::string planted = tree.write("Library/LaunchDaemons/com.p.plist", kAgent);
   ASSERT_EQ(::chown(planted.c_str(), nobodyUid(), nobodyGid()) | ::chmod(planted.c_str(), 0666), 0);
-  const size_t calls = systemd.calls().size();
-  EXPECT_THAT(runHost({"call", "setStartupItem", R"({"kind":"daemon","id":")" + planted + "\"}"}),
-      FieldsAre(0, HasSubstr(planted + ": a launch job for all users must be owned by root"), ""));
-  EXPECT_EQ(runHost({"call", "removeStartupItem", R"({"kind":"daemon","id":")" + linked + "\"}"}),
-      HostRun(0, "{\"error\":\"\",\"ok\":true}\n", ""));
-  EXPECT_FALSE(present(linked));
+  // Inside, the test's folder is the machine's /Library.
+  const auto call = [](const char* method, const std::string& name) {
+    const HostRun run = runHost(
+        {"call", method, R"({"kind":"daemon","id":"/Library/LaunchDaemons/)" + name + "\"}"});
+    return std::get<1>(run) + std::get<2>(run);
+  };
+  EXPECT_EQ(runInPrivateMountNamespace([&] {
+    const std::string failed =
+        useMachineFolders(tree.makeDir("root"), tree.makeDir("Applications"), tree.path("Library"));
+    return failed.empty()
+               ? call("removeStartupItem", "com.d.plist") + call("setStartupItem", "com.p.plist") +
+                     call("removeStartupItem", "com.t.plist")
+               : failed;
+  }),
+      std::string("{\"error\":\"\",\"ok\":true}\n{\"error\":\"/Library/LaunchDaemons/com.p.plist") +
+          ": a launch job for all users must be owned by root, not by user " +
+          std::to_string(nobodyUid()) + "\",\"ok\":false}\n{\"error\":\"\",\"ok\":true}\n");
+  EXPECT_FALSE(present(daemon) || present(linked));
+  EXPECT_TRUE(present(neighbour));
   EXPECT_EQ(readFile(target) + readFile(planted), std::string(kAgent) + kAgent);
-  EXPECT_EQ(systemd.calls().size(), calls);
+  EXPECT_THAT(systemd.calls(), ElementsAre(_, _, _, "systemctl|stop|com.d.service|"));
+  EXPECT_EQ(entryCount(tree.path("tmp")), 0);
 }
 
 // What the in-process tests, on described machines, leave to the real one: its sources answer

@@ -11,7 +11,10 @@
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +38,7 @@ namespace nimbra::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::_;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -323,6 +327,65 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
                                                                                 : std::get<2>(run);
   }),
       "");
+}
+
+// A device, FIFO or socket named as the export's target is written where it stands, as a
+// shell's `>` would write it, never replaced by a file: /dev/null made a file would break the
+// machine. A file is still replaced whole: a hard link to the old one keeps the old content.
+TEST(ViewCommands, TheExportWritesDevicesAndFifosWhereTheyStandAndReplacesFilesWhole) {
+  TempTree tree, out;
+  tree.touch("a/one", 100, 1);
+  const std::string root = tree.root();
+  const auto exportTo = [&](const std::string& target) {
+    return runHost({"tree", root, "--export-ncdu", target});
+  };
+  const auto typeOf = [](const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+  };
+
+  const std::string fifo = out.path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opened first and without waiting, so that a FIFO replaced by a file fails the test instead
+  // of hanging it; the export is far smaller than the pipe's buffer.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  EXPECT_THAT(exportTo(fifo), ::testing::FieldsAre(0, _, "wrote 2 entries to " + fifo + "\n"));
+  std::string received(1 << 16, '\0');
+  const ssize_t got = ::read(reader, received.data(), received.size());
+  ::close(reader);
+  received.resize(got > 0 ? size_t(got) : 0);
+  const nlohmann::json document = nlohmann::json::parse(received, nullptr, false);
+  EXPECT_TRUE(document.is_array() && document.size() == 4 && document[3][0]["name"] == root)
+      << received;
+  EXPECT_EQ(typeOf(fifo), S_IFIFO);
+
+  const std::string socket = out.path("socket");
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  socket.copy(address.sun_path, sizeof address.sun_path - 1);
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(exportTo(socket),
+      HostRun(1, "", "nimbra: cannot write " + socket + ": No such device or address\n"));
+  ::close(listening);
+  EXPECT_EQ(typeOf(socket), S_IFSOCK);
+
+  const std::string file = out.write("tree.json", "old"), before = out.hardlink("tree.json", "old");
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  EXPECT_THAT(exportTo(file), ::testing::FieldsAre(0, _, HasSubstr("; browse them with: ncdu")));
+  EXPECT_EQ(readFile(before), "old");
+  EXPECT_THAT(readFile(file), StartsWith("[1,2,"));
+  struct stat info {};
+  EXPECT_TRUE(::stat(file.c_str(), &info) == 0 && (info.st_mode & 07777) == 0640);
+
+  NIMBRA_SKIP_UNLESS_ROOT("only root makes device nodes");
+  const std::string null = out.path("null");
+  ASSERT_EQ(::mknod(null.c_str(), S_IFCHR, makedev(1, 3)) | ::chmod(null.c_str(), 0666), 0);
+  EXPECT_THAT(exportTo(null), ::testing::FieldsAre(0, _, "wrote 2 entries to " + null + "\n"));
+  // Still the kernel's null device: it reads as nothing and keeps its permissions.
+  EXPECT_TRUE(::lstat(null.c_str(), &info) == 0 && S_ISCHR(info.st_mode) &&
+              info.st_rdev == makedev(1, 3) && (info.st_mode & 07777) == 0666);
+  EXPECT_EQ(readFile(null), "");
 }
 
 // Temporary entries whose time is two days back.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package of a build tree, unpacked into a temporary root with `dpkg -x` (no root
 # needed, nothing touched outside the folder), runs from there: the program, its documentation,
-# and the launch service stand-in that the installed program must find on its own.
+# and the launch service stand-in that the installed program must find on its own. The package
+# is made under the umask many people have (002) and `make install`'s tree under the loosest
+# (000): both hold folders and files of fixed modes.
 # Usage: package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2
@@ -9,9 +11,23 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+(umask 002; cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 debs=("$work"/out/*.deb)
 deb=${debs[0]}
+(umask 000; DESTDIR="$work/installed" cmake --install "$build" --prefix /usr/local) >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "make install failed"; }
+
+# "MODE PATH" lines whose mode is not what an installed tree needs: 0755 for folders and the
+# program, 0644 for other files (links have no mode of their own).
+wrongModes() {
+  awk '$1 ~ /^l/ { next }
+       $1 ~ /^d/ { if ($1 != "drwxr-xr-x") print; next }
+       $2 ~ /bin\/nimbra$/ { if ($1 != "-rwxr-xr-x") print; next }
+       $1 != "-rw-r--r--" { print }'
+}
+wrong=$(dpkg-deb -c "$deb" | awk '{ print $1, $6 }' | wrongModes)
+[ -z "$wrong" ] || fail "modes in the package made under umask 002: $wrong"
+wrong=$(find "$work/installed" -mindepth 1 -printf '%M %P\n' | wrongModes)
+[ -z "$wrong" ] || fail "modes of make install under umask 000: $wrong"
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libssl libplist libpng libblkid libicu; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
@@ -32,8 +48,15 @@ startupItems() { HOME=$work/home PATH=$work/bin:$PATH "$root/usr/bin/nimbra" cal
 startupItems
 grep -q "list-units" "$work/systemctl.log" 2>/dev/null || fail "the installed program did not find its stand-in"
 
-# Where another user could have put the stand-in's folder, it is not run.
+# Where another user could have put the stand-in's folder, it is not run, and a job is not
+# switched: the answer says why, and the job's file stays as it was.
 rm "$work/systemctl.log"
 chmod o+w "$root/usr"
 startupItems
+job=$work/home/Library/LaunchAgents/com.x.plist
+mkdir -p "${job%/*}"
+printf '<plist><dict><key>Label</key><string>com.x</string></dict></plist>\n' >"$job"
+answer=$(HOME=$work/home PATH=$work/bin:$PATH "$root/usr/bin/nimbra" call setStartupItem "{\"id\":\"$job\",\"kind\":\"userAgent\",\"enabled\":false}")
+[[ $answer == *'"ok":false'* && $answer == *"$root/usr is writable by its group or everyone"* ]] || fail "switched without its stand-in: $answer"
+! grep -q Disabled "$job" || fail "the job's file was changed without a launch service to unload it"
 [ ! -e "$work/systemctl.log" ] || fail "a stand-in below a folder open to others was run"

@@ -1,13 +1,17 @@
 #include "support/unprivileged.h"
 
+#include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
+#include <utility>
 
 #include "base/fd_io.h"
 
@@ -94,6 +98,46 @@ std::string bindMount(const std::string& from, const std::string& onto, bool rea
     return "cannot mount " + from + " on " + onto + ": " + std::strerror(errno);
   }
   return "";
+}
+
+std::string useMachineFolders(
+    const std::string& scratch, const std::string& applications, const std::string& library) {
+  const auto failed = [](const std::string& what) { return what + ": " + std::strerror(errno); };
+  if (::mount("nimbra-root", scratch.c_str(), "tmpfs", 0, nullptr) != 0)
+    return failed("cannot mount a tmpfs on " + scratch);
+  DIR* top = ::opendir("/");
+  if (!top) return failed("cannot list /");
+  std::string problem;
+  while (const dirent* entry = ::readdir(top)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || name == "Applications" || name == "Library" ||
+        !problem.empty())
+      continue;
+    const std::string from = "/" + name, onto = scratch + "/" + name;
+    struct stat info {};
+    char link[PATH_MAX];
+    if (::lstat(from.c_str(), &info) != 0) continue;
+    if (S_ISLNK(info.st_mode)) {
+      const ssize_t length = ::readlink(from.c_str(), link, sizeof link - 1);
+      if (length < 0 || ::symlink(std::string(link, size_t(length)).c_str(), onto.c_str()) != 0)
+        problem = failed("cannot copy the link " + from);
+    } else if (S_ISDIR(info.st_mode)) {
+      if (::mkdir(onto.c_str(), 0755) != 0 ||
+          ::mount(from.c_str(), onto.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+        problem = failed("cannot mount " + from + " on " + onto);
+    }
+  }
+  ::closedir(top);
+  const std::pair<std::string, std::string> folders[] = {
+      {applications, "/Applications"}, {library, "/Library"}};
+  for (const auto& [folder, name] : folders) {
+    if (problem.empty() && ::mkdir((scratch + name).c_str(), 0755) != 0)
+      problem = failed("cannot make " + scratch + name);
+    if (problem.empty()) problem = bindMount(folder, scratch + name);
+  }
+  if (problem.empty() && (::chroot(scratch.c_str()) != 0 || ::chdir("/") != 0))
+    problem = failed("cannot move into " + scratch);
+  return problem;
 }
 
 }  // namespace nimbra::test

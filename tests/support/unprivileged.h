@@ -26,6 +26,14 @@ std::string runInPrivateMountNamespace(const std::function<std::string()>& body)
 // Inside such a child: mounts `from` onto `onto`, read-only when asked; "" or what failed.
 std::string bindMount(const std::string& from, const std::string& onto, bool readOnly = false);
 
+// Inside such a child: gives it (and every program it starts) a machine whose /Applications and
+// /Library are the test's folders. This machine has neither to mount on, so the child's root
+// becomes a tmpfs on `scratch` (an empty folder of the test's) holding bind mounts of every
+// top-level folder and link of the machine, plus those two, and the child moves into it
+// (chroot). Paths stay as they were. "" or what failed.
+std::string useMachineFolders(
+    const std::string& scratch, const std::string& applications, const std::string& library);
+
 // The uid/gid of `nobody`, for chown-ing test trees.
 unsigned nobodyUid();
 unsigned nobodyGid();

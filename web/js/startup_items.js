@@ -13,6 +13,9 @@ const KINDS = [
   ['loginItem', 'Login items', 'Opened when you log in; they can only be removed.'],
 ];
 
+// `text` ending as a sentence does: the service's own texts may end without a full stop.
+const sentence = (text) => (/[.!?]$/.test(text) ? text : `${text}.`);
+
 export class StartupItemsScreen {
   constructor(app) {
     this.app = app;
@@ -49,15 +52,20 @@ export class StartupItemsScreen {
     }
   }
 
-  switchTo(item, enabled) {
-    this.change(item, 'setStartupItem', { enabled }, (answer) => {
+  // The switch was flipped by the person; it shows what the service then did. On a failure it
+  // is turned back here: the page draws `item.enabled`, which did not change, so drawing again
+  // would leave the switch where the click put it.
+  async switchTo(item, toggle) {
+    const enabled = toggle.checked;
+    await this.change(item, 'setStartupItem', { enabled }, (answer) => {
       if (answer.ok) {
         item.enabled = enabled;
         this.notes.set(item.id, { text: `${enabled ? 'Switched on' : 'Switched off'}.${answer.output ? ` ${answer.output}` : ''}`, failed: false });
       } else {
-        this.notes.set(item.id, { text: `Not switched${answer.error ? `: ${answer.error}` : '.'}`, failed: true });
+        this.notes.set(item.id, { text: sentence(`Could not switch it ${enabled ? 'on' : 'off'}${answer.error ? `: ${answer.error}` : ''}`), failed: true });
       }
     });
+    toggle.checked = item.enabled;
   }
 
   async remove(item) {
@@ -74,7 +82,7 @@ export class StartupItemsScreen {
       if (answer.ok) {
         this.items = this.items.filter((listed) => listed !== item);
       } else {
-        this.notes.set(item.id, { text: `Not removed${answer.error ? `: ${answer.error}` : '.'}`, failed: true });
+        this.notes.set(item.id, { text: sentence(`Not removed${answer.error ? `: ${answer.error}` : ''}`), failed: true });
       }
     });
   }
@@ -107,7 +115,7 @@ export class StartupItemsScreen {
     const isJob = item.kind !== 'loginItem';
     return html`<li class="startup-item">
       ${isJob ? html`<input type="checkbox" role="switch" class="switch" aria-label=${shownText(item.name)}
-        .checked=${item.enabled} ?disabled=${busy} @change=${(e) => this.switchTo(item, e.target.checked)}>` : nothing}
+        .checked=${item.enabled} ?disabled=${busy} @change=${(e) => this.switchTo(item, e.target)}>` : nothing}
       <div class="startup-text">
         <span id=${nameId} class="startup-name">${shown(item.name)}${item.editable ? nothing : html` <svg class="lock"
           viewBox="0 0 16 16" role="img" aria-label="needs an administrator"><title>Needs an administrator</title>

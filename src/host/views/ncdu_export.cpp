@@ -66,6 +66,31 @@ mode_t modeFor(const std::string& target) {
   return kNewFileMode & ~mask;
 }
 
+// `target` opened for writing where it is, when it is a device, a FIFO or a socket: written as a
+// shell's `>` writes it. Replaced by a file instead, /dev/null would break every program that
+// writes there, and a FIFO's reader would wait for nothing. For anything else (nothing there, a
+// file, a link, a folder) neither a descriptor nor an error: it is replaced as a file is.
+struct InPlace {
+  int fd = -1;
+  int error = 0;
+};
+InPlace openInPlace(const std::string& target) {
+  struct stat info {};
+  if (namesNoFile(target) || ::lstat(target.c_str(), &info) != 0 || S_ISREG(info.st_mode) ||
+      S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode))
+    return {};
+  // Without O_CREAT nothing new is made here, and O_NOFOLLOW refuses a link put in the entry's
+  // place meanwhile. A FIFO blocks here until it has a reader, as it does for a shell.
+  const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {-1, errno};
+  struct stat opened {};
+  if (::fstat(fd, &opened) == 0 && !S_ISREG(opened.st_mode) && !S_ISDIR(opened.st_mode))
+    return {fd, 0};
+  // A file took the entry's place meanwhile: it is replaced whole, as files are.
+  ::close(fd);
+  return {};
+}
+
 std::string entryObject(const std::string& name, const struct stat* info, bool isFolder) {
   std::string out = "{\"name\":";
   appendJsonString(out, name, JsonControls::allEscaped);
@@ -96,27 +121,39 @@ NcduExport::NcduExport(std::string target, std::function<bool()> stop)
     : target_(std::move(target)), stop_(std::move(stop)) {}
 
 NcduExport::~NcduExport() {
+  if (fd_ >= 0) ::close(fd_);
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
-void NcduExport::begin(const std::string& root) {
-  int fd = STDOUT_FILENO;
-  if (target_ != kStandardOutput) {
-    const PathParts parts = splitLastComponent(target_);
-    if (parts.name.empty() || parts.name == "." || parts.name == "..") {
-      error_ = EISDIR;
-      return;
-    }
-    std::string temporary = parts.parent + "/." + parts.name + ".XXXXXX";
-    fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-      error_ = errno;
-      return;
-    }
-    fd_ = fd;
-    temporary_ = std::move(temporary);
-    temporaryName_ = splitLastComponent(temporary_).name;
+int NcduExport::openTarget() {
+  const InPlace inPlace = openInPlace(target_);
+  if (inPlace.fd >= 0) {
+    inPlace_ = true;
+    return fd_ = inPlace.fd;
   }
+  if (inPlace.error != 0) {
+    error_ = inPlace.error;
+    return -1;
+  }
+  const PathParts parts = splitLastComponent(target_);
+  if (parts.name.empty() || parts.name == "." || parts.name == "..") {
+    error_ = EISDIR;
+    return -1;
+  }
+  std::string temporary = parts.parent + "/." + parts.name + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error_ = errno;
+    return -1;
+  }
+  temporary_ = std::move(temporary);
+  temporaryName_ = splitLastComponent(temporary_).name;
+  return fd_ = fd;
+}
+
+void NcduExport::begin(const std::string& root) {
+  const int fd = target_ == kStandardOutput ? STDOUT_FILENO : openTarget();
+  if (fd < 0) return;
   output_ = std::make_unique<Output>(fd);
   output_->stream << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":"
                   << std::time(nullptr) << "},\n";
@@ -158,8 +195,9 @@ void NcduExport::end(bool complete) {
   out.flush();
   error_ = output_->buffer.error();
   if (fd_ < 0) return;
-  if (error_ == 0 && ::fchmod(fd_, modeFor(target_)) != 0) error_ = errno;
-  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  // A device or FIFO keeps its own permissions, and has nothing to flush to a disk.
+  if (error_ == 0 && !inPlace_ && ::fchmod(fd_, modeFor(target_)) != 0) error_ = errno;
+  if (error_ == 0 && !inPlace_ && ::fsync(fd_) != 0) error_ = errno;
   if (::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
 }
@@ -180,7 +218,7 @@ NcduWrite NcduExport::finish(bool keep) {
     if (!keep || error_ != 0 || !totals_.complete) ::unlink(temporary_.c_str());
     temporary_.clear();
   }
-  return {totals_, error_};
+  return {totals_, error_, inPlace_};
 }
 
 }  // namespace nimbra

@@ -29,6 +29,9 @@ inline constexpr const char* kStandardOutput = "-";
 struct NcduWrite {
   NcduExportTotals totals;
   int error = 0;  // errno of what failed (a write, the rename), 0 when the export is in place
+  // The target was written where it is (a device, a FIFO, a socket), not replaced: what was
+  // written before a stop or a failure stays written.
+  bool inPlace = false;
 };
 
 // The export of one walk to `target`, as a sink of that walk. It declines no folder, so the walk
@@ -36,15 +39,18 @@ struct NcduWrite {
 // whole: the walk writes a new file beside it, which finish() renames over it, so a symbolic link
 // at `target` is replaced and never written through, and an export that is stopped, fails or is
 // not kept leaves `target` as it was (totals.complete or error say which). A file that existed
-// keeps its permissions. `stop` is asked before each entry; once it answers true, or a write
-// fails (a reader that went away), the export is incomplete and takes no more entries.
+// keeps its permissions. A device, FIFO or socket at `target` is never replaced: it is opened
+// and written where it is, as a shell's redirection would (a FIFO waits for its reader; a socket
+// cannot be opened, and that is the error). `stop` is asked before each entry; once it answers
+// true, or a write fails (a reader that went away), the export is incomplete and takes no more
+// entries.
 //
 // The walk calls begin, take and end on its own thread; finish() comes after the walk, on the
 // caller's.
 class NcduExport final : public DiskWalkSink {
  public:
   NcduExport(std::string target, std::function<bool()> stop);
-  // A new file not yet finished is removed.
+  // A new file not yet finished is removed; an open target is closed.
   ~NcduExport() override;
   NcduExport(const NcduExport&) = delete;
   NcduExport& operator=(const NcduExport&) = delete;
@@ -60,11 +66,16 @@ class NcduExport final : public DiskWalkSink {
  private:
   struct Output;
 
+  // The descriptor the export writes: the target itself when it is written in place, else a new
+  // file beside it; -1 with error_ set when neither can be opened.
+  int openTarget();
+
   std::string target_;
   std::function<bool()> stop_;
   std::string temporary_;  // the new file beside the target, until it is renamed or removed
   std::string temporaryName_;
-  int fd_ = -1;  // the new file, until the walk ends
+  int fd_ = -1;  // the new file (or the target written in place), until the walk ends
+  bool inPlace_ = false;
   std::unique_ptr<Output> output_;
   int openFolders_ = 1;  // arrays written and not yet closed: the root's and its open descendants'
   NcduExportTotals totals_;

@@ -182,15 +182,20 @@ void ViewSession::exportTree() {
   if (written.error == EPIPE && target == kStandardOutput) endForClosedPipe();
   if (written.error != 0)
     fail("cannot write " + printable(target) + ": " + errnoText(written.error), kExitFailure);
-  if (!written.totals.complete) {
-    if (target != kStandardOutput)
-      (void)writeAll(STDERR_FILENO, "nimbra: " + printable(target) + " was left as it was\n");
-    return;
-  }
   if (target == kStandardOutput) return;
   const std::string shown = printable(target);
-  (void)writeAll(STDERR_FILENO, "wrote " + std::to_string(written.totals.entries) + " entries to " +
-                                    shown + "; browse them with: ncdu -f " + shown + "\n");
+  if (!written.totals.complete) {
+    (void)writeAll(STDERR_FILENO,
+                   written.inPlace ? "nimbra: the export written to " + shown + " was cut short\n"
+                                   : "nimbra: " + shown + " was left as it was\n");
+    return;
+  }
+  const std::string wrote =
+      "wrote " + std::to_string(written.totals.entries) + " entries to " + shown;
+  // A device or a FIFO was written as it stands: there is no file to browse.
+  (void)writeAll(STDERR_FILENO, written.inPlace
+                                    ? wrote + "\n"
+                                    : wrote + "; browse them with: ncdu -f " + shown + "\n");
 }
 
 ViewOptions ViewSession::viewOptions(int fd) const {

@@ -10,8 +10,11 @@ namespace nimbra {
 
 ValueMap listStartupItems(OperationContext& context) {
   // One question to the launch service per call; every user agent is looked up in its answer.
+  // Without a launch service to ask, no agent is loaded.
+  const LaunchService service = findLaunchService();
   const std::string loadedJobs =
-      context.commands.run(launchServiceProgram(), {"print", guiDomain(::getuid())});
+      service.program ? context.commands.run(*service.program, {"print", guiDomain(::getuid())})
+                      : std::string();
   ValueList items = launchJobItems(launchSources(context.folders), loadedJobs);
   for (Value& item : loginItems(context.scripts.runScript(kListLoginItemsScript)))
     items.push_back(std::move(item));

@@ -3,6 +3,7 @@
 #include "ops/removal/delete_items.h"
 #include "ops/startup/set_startup_item.h"
 #include "ops/startup/startup_items.h"
+#include "platform/process/launchctl_program.h"
 #include "platform/process/script_grammar.h"
 
 namespace nimbra {
@@ -12,9 +13,13 @@ ValueMap removeStartupItem(OperationContext& context, const std::string& id,
   if (kind == kLoginItemKind) {
     return scriptAnswer(context.scripts.runScript(deleteLoginItemScript(id)));
   }
-  if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
+  if (auto refusal = refusedJobId(id, kind, context.folders))
+    return {{"ok", false}, {"error", *refusal}};
   // Disabled in its file and unloaded first, whatever that answers, so that a copy that
-  // survives deletion no longer starts.
+  // survives deletion no longer starts. Without a launch service to unload it, the job would
+  // run on with its file gone: it stays.
+  const LaunchService service = findLaunchService();
+  if (!service.program) return {{"ok", false}, {"error", service.unavailable}};
   (void)setStartupItem(context, id, kind, false);
   const ValueMap deletion = deleteItems(context, {id}, kind == kUserAgentKind, true);
   const auto failed = deletion.find("failed");

@@ -41,12 +41,17 @@ std::optional<std::string> refusedSystemJobFile(const std::string& id) {
 ValueMap setStartupItem(OperationContext& context, const std::string& id, const std::string& kind,
                         bool enabled) {
   if (kind == kLoginItemKind) return {{"ok", false}, {"error", kLoginItemsOnlyRemoved}};
-  if (auto refusal = refusedJobId(id)) return {{"ok", false}, {"error", *refusal}};
+  if (auto refusal = refusedJobId(id, kind, context.folders))
+    return {{"ok", false}, {"error", *refusal}};
   // Any kind but these is a job for all users.
   const bool userJob = kind == kUserAgentKind;
   if (!userJob) {
     if (auto refusal = refusedSystemJobFile(id)) return {{"ok", false}, {"error", *refusal}};
   }
+  // Without a launch service to run, the job could not be loaded or unloaded after its file
+  // was changed: nothing is changed.
+  const LaunchService service = findLaunchService();
+  if (!service.program) return {{"ok", false}, {"error", service.unavailable}};
   const std::string domain = kind == kDaemonKind ? "system" : guiDomain(::getuid());
   const std::string verb = enabled ? "bootstrap" : "bootout";
 
@@ -69,11 +74,10 @@ ValueMap setStartupItem(OperationContext& context, const std::string& id, const 
   if (userJob && !enabled) {
     // The job is disabled in its file, which is what was asked; the launch service complains
     // about a job that was not loaded, and that is no failure.
-    return {{"ok", true},
-            {"output", context.commands.run(launchServiceProgram(), {verb, domain, id})}};
+    return {{"ok", true}, {"output", context.commands.run(*service.program, {verb, domain, id})}};
   }
   if (userJob) {
-    CheckedOutput load = context.commands.runChecked(launchServiceProgram(), {verb, domain, id});
+    CheckedOutput load = context.commands.runChecked(*service.program, {verb, domain, id});
     if (!load.ok) return {{"ok", false}, {"error", std::move(load.error)}};
     return {{"ok", true}, {"output", std::move(load.output)}};
   }

@@ -79,9 +79,25 @@ ValueList loginItems(const ScriptResult& listing) {
   return items;
 }
 
-std::optional<std::string> refusedJobId(const std::string& id) {
-  if (id.starts_with('/') && !namesNoFile(id)) return std::nullopt;
-  return "not the path of a launch job file: " + id;
+std::string launchFolderOf(const std::string& kind, const Folders& folders) {
+  const std::vector<LaunchSource> sources = launchSources(folders);
+  for (const LaunchSource& source : sources) {
+    if (source.kind == kind) return source.folder;
+  }
+  return sources[1].folder;  // the agents for all users
+}
+
+std::optional<std::string> refusedJobId(const std::string& id, const std::string& kind,
+                                        const Folders& folders) {
+  const std::string folder = launchFolderOf(kind, folders);
+  const bool inFolder =
+      id.size() > folder.size() + 1 && id.starts_with(folder) && id[folder.size()] == '/';
+  const std::string_view name = inFolder ? std::string_view(id).substr(folder.size() + 1) : "";
+  // A relative folder (a home that is no absolute path) would name files wherever we run.
+  if (folder.starts_with('/') && !namesNoFile(id) && name.ends_with(".plist") &&
+      name.find('/') == std::string_view::npos)
+    return std::nullopt;
+  return "not the path of a launch job file in " + folder + ": " + id;
 }
 
 ValueMap scriptAnswer(const ScriptResult& result) {

@@ -45,11 +45,19 @@ bool isLoadedJob(std::string_view loadedJobs, std::string_view label);
 // name, never a path. An answer of another shape has no login items.
 ValueList loginItems(const ScriptResult& listing);
 
-// Why `id` is no launch job's id, or nullopt. The id of a launch job is the absolute path of its
-// file, as the inventory hands it out. Any other text would reach `cp`, `launchctl` and deletion
-// as an option ("-..."), a file relative to wherever the service runs, or (with a NUL byte) a
-// different, shorter path.
-std::optional<std::string> refusedJobId(const std::string& id);
+// The folder of the launch job files of `kind`: the user's agents', the daemons', and for any
+// other kind (an unknown or empty one too) the agents' for all users.
+std::string launchFolderOf(const std::string& kind, const Folders& folders);
+
+// Why `id` is no launch job of `kind`, or nullopt. The id of a launch job is the path of its
+// file as the inventory hands it out: a ".plist" name directly in its kind's folder. The control
+// operations write, load and delete what the id names, with an administrator's rights for every
+// kind but the user's agents, so any other text is refused: a document or a folder elsewhere, a
+// name with ".." that leads out of the folder, another kind's file (switched in the wrong
+// domain, deleted by the wrong route), an option ("-..."), or a path with a NUL byte (which the
+// kernel would read as a shorter one).
+std::optional<std::string> refusedJobId(const std::string& id, const std::string& kind,
+                                        const Folders& folders);
 
 // {"ok", "error"} of a control operation that ran one script: the script's text on failure.
 ValueMap scriptAnswer(const ScriptResult& result);

@@ -17,7 +17,20 @@
 #include "platform/fs/small_file.h"
 
 namespace nimbra {
-namespace {}  // namespace
+namespace {
+
+// Why what stands at `path` must not be replaced by a file, or nullopt: only a file, a link (the
+// link itself goes, its target is never written) or nothing is. A device, FIFO or socket put
+// where a job file was expected stays what it is.
+std::optional<std::string> notReplaceable(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
+    return std::nullopt;
+  if (S_ISDIR(info.st_mode)) return pathErrorText(path, EISDIR);
+  return path + ": not a regular file, left as it is";
+}
+
+}  // namespace
 
 struct PropertyList::Tree {
   plist_t root = nullptr;
@@ -90,6 +103,7 @@ void PropertyList::setBoolean(const std::string& key, bool value) {
 
 std::optional<std::string> PropertyList::writeAtomically(const std::string& path) const {
   if (namesNoFile(path)) return pathErrorText(path, ENOENT);
+  if (auto refusal = notReplaceable(path)) return refusal;
   char* xml = nullptr;
   uint32_t length = 0;
   plist_to_xml(tree_->root, &xml, &length);
@@ -110,6 +124,11 @@ std::optional<std::string> PropertyList::writeAtomically(const std::string& path
     return pathErrorText(temporary, error);
   }
   fd.reset();
+  // Asked again as late as can be: the entry may have changed while the new file was written.
+  if (auto refusal = notReplaceable(path)) {
+    ::unlink(temporary.c_str());
+    return refusal;
+  }
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());

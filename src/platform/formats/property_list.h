@@ -39,7 +39,9 @@ class PropertyList {
 
   // Writes the dictionary as an XML property list to `path` atomically: a temporary file in
   // the same folder, flushed to disk, then renamed over `path`, so a reader sees the old file
-  // or the new one, never a part. Answers "PATH: description" when it could not.
+  // or the new one, never a part. A link at `path` is replaced, never written through; a
+  // device, FIFO, socket or folder there is left as it is, and that is a failure. Answers
+  // "PATH: description" when it could not.
   std::optional<std::string> writeAtomically(const std::string& path) const;
 
  private:

@@ -136,7 +136,9 @@ class StartupControlTest : public ::testing::Test {
   const std::string copies = tree.makeDir("tmp");
   FixedCommandRunner commands;
   RecordingScriptRunner scripts;
-  TestContext context{{.temporary = copies + "/"}, {.commands = &commands, .scripts = &scripts}};
+  TestContext context{
+      {.home = tree.path("home"), .temporary = copies + "/", .library = tree.path("Library")},
+      {.commands = &commands, .scripts = &scripts}};
 };
 
 // A job for all users: the edited copy is installed and the job unloaded as administrator, in
@@ -144,7 +146,7 @@ class StartupControlTest : public ::testing::Test {
 // domain; a file that cannot be read is only loaded.
 TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAndRemovedAsAdministrator) {
   NIMBRA_SKIP_UNLESS_ROOT("a job file for all users is switched only when it is root's");
-  const std::string global = tree.write("global/it's \"x\".plist",
+  const std::string global = tree.write("Library/LaunchAgents/it's \"x\".plist",
       job(key("Label", text("com.x")) + key("Blob", "<data>AAEC</data>")));
   std::string copied;
   scripts.onRun = [&] {
@@ -152,14 +154,15 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAndRemovedAsAdmin
       copied = readFile(entry.path());
   };
   EXPECT_EQ(set(global, "", false), R"({"error":"User canceled.","ok":false})");
-  const std::string daemon = tree.write("daemon.plist", "not a property list");
+  const std::string daemon =
+      tree.write("Library/LaunchDaemons/daemon.plist", "not a property list");
   EXPECT_EQ(set(daemon, kDaemonKind), R"({"error":"User canceled.","ok":false})");
 
   ASSERT_EQ(scripts.scripts.size(), 3u);
   const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
   // The copy's name is fresh each time.
   scripts.scripts[0] = std::regex_replace(scripts.scripts[0], uuid, "UUID");
-  const std::string quoted = "'" + tree.path("global") + R"(/it'\\''s \"x\".plist')";
+  const std::string quoted = "'" + tree.path("Library/LaunchAgents") + R"(/it'\\''s \"x\".plist')";
   const std::string admin = "\" with administrator privileges";
   EXPECT_THAT(scripts.scripts,
       ElementsAre(R"(do shell script "cp ')" + copies + "/UUID.plist' " + quoted +
@@ -173,9 +176,9 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAndRemovedAsAdmin
 
   // Deletion that fails even for the administrator (a root folder keeps the file from nobody) is
   // a failed removal. A file of nobody's is not switched: the deletion's attempt is the one script.
-  const std::string stuck = tree.write("daemons/d.plist", "not a property list");
+  const std::string stuck = tree.write("Library/LaunchDaemons/d.plist", "not a property list");
   tree.giveToNobody();
-  ::chown(tree.path("daemons").c_str(), 0, 0);
+  ::chown(tree.path("Library/LaunchDaemons").c_str(), 0, 0);
   EXPECT_EQ(runUnprivileged([&] {
     const std::string answer = remove(stuck, kDaemonKind);
     return answer + " after " + std::to_string(scripts.scripts.size());
@@ -186,8 +189,11 @@ TEST_F(StartupControlTest, JobsForAllUsersAndDaemonsAreSwitchedAndRemovedAsAdmin
 
 TEST_F(StartupControlTest, LoginItemsAndIdsThatNameNoJobFileRunNothingButTheirScript) {
   EXPECT_EQ(set("A", kLoginItemKind), R"({"error":"Login items can only be removed","ok":false})");
+  const std::string daemons = tree.path("Library/LaunchDaemons");
   for (const std::string& id :
-      std::vector<std::string>{"job.plist", "-rf", "", std::string("/a.plist\0/b", 11)}) {
+      std::vector<std::string>{"job.plist", "-rf", "", std::string("/a.plist\0/b", 11),
+          daemons + "/sub/x.plist", daemons + "/x.plist.bak", daemons, daemons + "/",
+          daemons + "//x.plist", daemons + "/x" + std::string(1, '\0') + ".plist"}) {
     EXPECT_THAT(set(id, kDaemonKind), ::testing::StartsWith(R"({"error":"not the path)"));
     EXPECT_THAT(remove(id, kDaemonKind), ::testing::StartsWith(R"({"error":"not the path)"));
   }

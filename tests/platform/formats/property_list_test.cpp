@@ -34,6 +34,16 @@ TEST(PropertyList, ReadsADictionaryAndRewritesOneEntryKeepingTheRestAndTheFileMo
   rewritten->setBoolean("Disabled", true);
   ASSERT_EQ(rewritten->writeAtomically(copy), std::nullopt);
   EXPECT_NE(rewritten->writeAtomically(tree.path("no/such/folder/job.plist")), std::nullopt);
+  // A link is replaced, never written through; a FIFO where the file was stays a FIFO.
+  const std::string target = tree.write("target.plist", "kept");
+  const std::string link = tree.symlink(target, "link.plist"), fifo = tree.path("fifo.plist");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(rewritten->writeAtomically(link), std::nullopt);
+  EXPECT_EQ(rewritten->writeAtomically(fifo), fifo + ": not a regular file, left as it is");
+  struct stat info {};
+  EXPECT_TRUE(::lstat(link.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+  EXPECT_TRUE(::lstat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+  EXPECT_EQ(readFile(target), "kept");
   // Read again, every entry is kept and one added. Another type counts as absent: a string is no
   // bool, a list with a number no list of strings.
   const std::optional<PropertyList> job = PropertyList::readDictionary(copy);
@@ -49,7 +59,6 @@ TEST(PropertyList, ReadsADictionaryAndRewritesOneEntryKeepingTheRestAndTheFileMo
   EXPECT_THAT(
       readFile(copy), ::testing::AllOf(::testing::HasSubstr("<date>2024-01-02T03:04:05Z</date>"),
                           ::testing::HasSubstr("AAEC"), ::testing::HasSubstr("<real>")));
-  struct stat info {};
   ASSERT_EQ(::stat(copy.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   const std::string array = "<plist version=\"1.0\"><array><string>x</string></array></plist>";
