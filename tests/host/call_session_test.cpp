@@ -132,8 +132,10 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
   // job of another kind (for root, one it would switch and delete as administrator).
   const std::string document = tree.write("home/Documents/old.plist", "mine");
   const std::string photo = tree.write("home/Pictures/2024/beach.jpg", "photo");
+  tree.touch("home/Library/LaunchAgents/folder.plist/kept", 1);
   const std::pair<std::string, std::string> notJobs[] = {{document, "userAgent"},
       {tree.path("home/Pictures"), "userAgent"},
+      {tree.path("home/Library/LaunchAgents/folder.plist"), "userAgent"},
       {tree.path("home/Library/LaunchAgents/../../Documents/old.plist"), "userAgent"},
       {agent, "daemon"}, {agent, "globalAgent"}, {document, "daemon"}};
   for (const auto& [path, kind] : notJobs) {
@@ -144,6 +146,7 @@ TEST(StartupItemsCall, ListDisableAndRemoveAUserAgentThenADaemonAsAdministrator)
     }
   }
   EXPECT_EQ(readFile(document) + readFile(photo), "minephoto");
+  EXPECT_TRUE(present(tree.path("home/Library/LaunchAgents/folder.plist/kept")));
 
   EXPECT_THAT(runHost({"call", "removeStartupItem", id + "}", "--events"}),
       FieldsAre(0, "{\"error\":\"\",\"ok\":true}\n", HasSubstr(R"("path":"","task":"delete")")));

@@ -1,5 +1,7 @@
 #include "ops/startup/startup_items.h"
 
+#include <sys/stat.h>
+
 #include "base/path_parts.h"
 #include "base/utf8.h"
 #include "platform/formats/launch_job_file.h"
@@ -93,9 +95,12 @@ std::optional<std::string> refusedJobId(const std::string& id, const std::string
   const bool inFolder =
       id.size() > folder.size() + 1 && id.starts_with(folder) && id[folder.size()] == '/';
   const std::string_view name = inFolder ? std::string_view(id).substr(folder.size() + 1) : "";
-  // A relative folder (a home that is no absolute path) would name files wherever we run.
+  // A relative folder (a home that is no absolute path) would name files wherever we run, and a
+  // folder that bears a job file's name is none: removing it would take what it holds.
+  struct stat info {};
+  const bool isFolder = ::lstat(id.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
   if (folder.starts_with('/') && !namesNoFile(id) && name.ends_with(".plist") &&
-      name.find('/') == std::string_view::npos)
+      name.find('/') == std::string_view::npos && !isFolder)
     return std::nullopt;
   return "not the path of a launch job file in " + folder + ": " + id;
 }
