@@ -47,6 +47,7 @@ struct ViewCommand {
   bool json = false;                    // print what `call` would, one line per answer
   bool exactBytes = false;              // sizes as exact integers
   bool binaryUnits = false;             // sizes in KiB, MiB, GiB
+  bool siUnits = false;                 // "size": sizes as du --si prints them, for sort -h
   std::vector<std::string> paths;       // "size": the paths asked about, for the table
   std::vector<std::string> complaints;  // "size": the paths that cannot be measured, and why
   std::string exportNcdu;               // "tree": also write the ncdu export here ("-": stdout)

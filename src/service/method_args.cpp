@@ -35,6 +35,14 @@ std::optional<std::string> stringArg(const ValueMap& args, const std::string& ke
   return std::nullopt;
 }
 
+std::optional<std::string> pathArg(const ValueMap& args, const std::string& key) {
+  const Value* v = find(args, key);
+  if (!v) return std::nullopt;
+  if (const std::string* s = v->getIf<std::string>()) return *s;
+  if (const Bytes* bytes = v->getIf<Bytes>()) return std::string(bytes->begin(), bytes->end());
+  return std::nullopt;
+}
+
 std::optional<bool> boolArg(const ValueMap& args, const std::string& key) {
   const Value* v = find(args, key);
   if (!v) return std::nullopt;
@@ -77,17 +85,17 @@ std::optional<std::vector<std::string>> stringListArg(const ValueMap& args,
 }
 
 RootMinSizeArgs decodeScanLargeFilesArgs(const ValueMap& args, const std::string& home) {
-  return {stringArg(args, "root").value_or(home),
+  return {pathArg(args, "root").value_or(home),
           int64Arg(args, "minSize").value_or(kLargeFilesDefaultMinSize)};
 }
 
 RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args, const std::string& home) {
-  return {stringArg(args, "root").value_or(home),
+  return {pathArg(args, "root").value_or(home),
           int64Arg(args, "minSize").value_or(kDuplicatesDefaultMinSize)};
 }
 
 AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home) {
-  return {stringArg(args, "path").value_or(home),
+  return {pathArg(args, "path").value_or(home),
           integralArg(args, "depth").value_or(kAnalyzeDiskDefaultDepth)};
 }
 
@@ -117,7 +125,7 @@ EmptyTrashArgs decodeEmptyTrashArgs(const ValueMap& args) {
   return {itemPaths(args)};
 }
 
-PathArgs decodePathArgs(const ValueMap& args) { return {stringArg(args, "path")}; }
+PathArgs decodePathArgs(const ValueMap& args) { return {pathArg(args, "path")}; }
 
 StartupItemArgs decodeStartupItemArgs(const ValueMap& args) {
   return {stringArg(args, "id").value_or(""), stringArg(args, "kind").value_or(""),

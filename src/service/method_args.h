@@ -21,6 +21,10 @@ inline constexpr int64_t kAnalyzeDiskDefaultDepth = 3;
 const ValueMap& argumentMap(const Value& arguments);
 
 std::optional<std::string> stringArg(const ValueMap& args, const std::string& key);
+// A path: a string, or a byte array holding the path's bytes as the file system has them, for a
+// name that is not UTF-8 (which a string cannot carry unchanged). A NUL byte stays in the text,
+// for the operations to refuse as naming no file.
+std::optional<std::string> pathArg(const ValueMap& args, const std::string& key);
 std::optional<bool> boolArg(const ValueMap& args, const std::string& key);
 // Any number; a double is truncated toward zero. A double that is not finite or lies outside
 // the int64 range cannot be converted and counts as missing.
@@ -30,7 +34,8 @@ std::optional<int64_t> integralArg(const ValueMap& args, const std::string& key)
 // A list whose every element is a string; any other element makes the whole list missing.
 std::optional<std::vector<std::string>> stringListArg(const ValueMap& args, const std::string& key);
 
-// "scanLargeFiles", "scanDuplicates": "root" (default: `home`, the home folder), "minSize".
+// "scanLargeFiles", "scanDuplicates": "root" (default: `home`, the home folder; a path as
+// pathArg reads it), "minSize".
 struct RootMinSizeArgs {
   std::string root;
   int64_t minSize = 0;
@@ -39,7 +44,7 @@ struct RootMinSizeArgs {
 RootMinSizeArgs decodeScanLargeFilesArgs(const ValueMap& args, const std::string& home);
 RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args, const std::string& home);
 
-// "analyzeDisk": the folder comes from "path" (not "root"), default `home`.
+// "analyzeDisk": the folder comes from "path" (not "root"; as pathArg reads it), default `home`.
 struct AnalyzeDiskArgs {
   std::string root;
   int64_t depth = kAnalyzeDiskDefaultDepth;
@@ -74,7 +79,7 @@ struct EmptyTrashArgs {
 };
 EmptyTrashArgs decodeEmptyTrashArgs(const ValueMap& args);
 
-// "sizeOf" (default ""), "revealPath" and "openPath" (absent: do nothing).
+// "sizeOf" (default ""; as pathArg reads it), "revealPath" and "openPath" (absent: do nothing).
 struct PathArgs {
   std::optional<std::string> path;
   friend bool operator==(const PathArgs&, const PathArgs&) = default;

@@ -27,6 +27,7 @@
 #include "ops/startup/list_startup_items.h"
 #include "ops/startup/remove_startup_item.h"
 #include "ops/startup/set_startup_item.h"
+#include "ops/unreadable_answer.h"
 #include "service/method_args.h"
 #include "service/nimbra_native.h"
 
@@ -82,7 +83,10 @@ Value inspectItems(NimbraNative&, OperationContext& context, const ValueMap& arg
   return inspectItems(context, decodeInspectItemsArgs(args).paths);
 }
 Value sizeOf(NimbraNative&, OperationContext& context, const ValueMap& args) {
-  return ValueMap{{"size", sizeOf(context, decodePathArgs(args).path.value_or(""))}};
+  UnreadableFolders unreadable;
+  ValueMap answer{{"size", sizeOf(context, decodePathArgs(args).path.value_or(""), &unreadable)}};
+  addUnreadable(answer, unreadable);
+  return answer;
 }
 Value scanLargeFiles(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const RootMinSizeArgs scan = decodeScanLargeFilesArgs(args, context.folders.home);

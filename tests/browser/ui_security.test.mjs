@@ -141,7 +141,7 @@ test('the WebSocket needs this page as its Origin and the secret before anything
   const good = await signedIn();
   const answer = await ask(good, 7, 'sizeOf', { path: victim });
   assert.deepStrictEqual([answer.kind, answer.id, answer.channel], [FrameKind.answer, 7, 'nimbra/native']);
-  assert.deepStrictEqual(answer.reply, { kind: 'success', result: { size: 10 } });
+  assert.deepStrictEqual(answer.reply, { kind: 'success', result: { size: 10, unreadable: 0, unreadableFolders: [] } });
   assert.ok(existsSync(victim));
   good.end();
 });

@@ -92,7 +92,8 @@ TEST(CallCommand, AWalkStoppedAndContinuedOverAndOverMissesNothing) {
       ::kill(host.pid(), SIGCONT);
       ::usleep(2000);
     }
-    EXPECT_EQ(host.readLine(), R"({"size":)" + std::to_string(kFolders * kFiles) + "}");
+    EXPECT_EQ(host.readLine(), R"({"size":)" + std::to_string(kFolders * kFiles) +
+                                   R"(,"unreadable":0,"unreadableFolders":[]})");
   }
 }
 

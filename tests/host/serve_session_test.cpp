@@ -193,7 +193,9 @@ TEST(ServeJson, RequestsAreAnsweredLineByLineAfterTheirEventsAndMalformedLinesIn
   host.send(R"({"method":"sizeOf","args":{"path":")" + tree.root() + "\"}}");
   host.closeInput();
   EXPECT_EQ(host.wait(), 0);
-  EXPECT_EQ(host.restOfStdout(), "{\"id\":null,\"result\":{\"size\":100}}\n");
+  EXPECT_EQ(host.restOfStdout(),
+      R"({"id":null,"result":{"size":100,"unreadable":0,"unreadableFolders":[]}})"
+      "\n");
   EXPECT_EQ(host.stderrText(), "");
 }
 

@@ -167,6 +167,33 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
   EXPECT_EQ(duplicatesView(dupes, {}),
       "2 copies of 2.0 KB, 2.0 KB wasted  sha256 aaaaaaaaaaaa\n  /a/one\n  /b/two\n"
       "1 group, 2.0 KB wasted, 9 files scanned\n");
+  // What an answer holds but cannot name is counted where people read it.
+  EXPECT_THAT(duplicatesView(fromJson(R"({"groups": [{"size": 10, "wasted": 10, "unnamed": 1,
+      "files": [{"path": "/a/one"}]}]})"),
+                  {}),
+      StartsWith("2 copies of 10 B, 10 B wasted  sha256 \n  /a/one\n  and 1 copy whose name is not "
+                 "valid UTF-8\n"));
+  EXPECT_EQ(largeFilesView(fromJson(R"({"items": [{"path": "/b", "size": 9}], "matched": 199600,
+      "unnamed": 1, "scanned": 200000})"),
+                {}),
+      "SIZE  MODIFIED  PATH\n 9 B  -         /b\nthe 2 largest of 199,600 large files among "
+      "200,000 files scanned\n1 of them is not listed: the name is not valid UTF-8\n");
+  EXPECT_THAT(junkView(fromJson(R"({"categories": [{"id": "temp", "items": [{}], "unnamed": 2}],
+      "unnamed": 2, "count": 3})"),
+                  {}),
+      ::testing::AllOf(HasSubstr("temp      3"),
+          HasSubstr("2 items are counted but cannot be listed: the name is not valid UTF-8")));
+  ValueList folders;
+  for (int i = 0; i < 10; ++i)
+    folders.push_back(
+        ValueMap{{"path", "/v/" + std::to_string(i)}, {"error", "Permission denied"}});
+  const std::vector<std::string> complaints = unreadableComplaints(
+      ValueMap{{"unreadable", int64_t{12}}, {"unreadableFolders", std::move(folders)}});
+  EXPECT_EQ(complaints.front(), "cannot read directory '/v/0': Permission denied");
+  EXPECT_EQ(complaints.back(), "and 2 more folders could not be read");
+  EXPECT_EQ(complaints.size(), 11u);
+  EXPECT_EQ(unreadableComplaints(fromJson(R"({"unreadable": 3, "unreadableFolders": []})")),
+      std::vector<std::string>{"3 folders could not be read"});
   const Value junk =
       fromJson(R"({"categories": [{"id": "trash", "size": 3000000, "items": [{}, {}]}],
       "total": 3000000, "count": 2})");
@@ -306,9 +333,23 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
       ::testing::FieldsAre(2, "", HasSubstr("is no size")));
   EXPECT_THAT(std::get<1>(runHost({"size", root + "/a", root + "/b"})),
       HasSubstr("300 B  " + root + "/a\n"));
-  EXPECT_EQ(runHost({"size", root + "/a", root + "/none", root + "/x", "--json"}),
-      HostRun(1, "{\"size\":300}\n{\"size\":7}\n",
-          "nimbra: " + root + "/none: No such file or directory\n"));
+  // For scripts: each answer with its path; du's lines, for sort -h. A link is measured where it
+  // leads, a name that is not UTF-8 as it is.
+  const std::string none = root + "/none";
+  EXPECT_EQ(runHost({"size", root + "/a", none, root + "/x", "--json"}),
+      HostRun(1,
+          R"({"path":")" + root +
+              R"(/a","size":300,"unreadable":0,"unreadableFolders":[]})"
+              "\n"
+              R"({"path":")" +
+              root +
+              R"(/x","size":7,"unreadable":0,"unreadableFolders":[]})"
+              "\n",
+          "nimbra: " + none + ": No such file or directory\n"));
+  const std::string link = tree.symlink(root + "/a", "link-to-a");
+  EXPECT_EQ(runHost({"size", "--si", root + "/big", root + "/bad\xfe name", link}),
+      HostRun(
+          0, "1.1M\t" + root + "/big\n5\t" + root + "/bad\uFFFD name\n300\t" + link + "\n", ""));
   EXPECT_EQ(runHost({"tree", root + "/none"}),
       HostRun(1, "", "nimbra: " + root + "/none: No such file or directory\n"));
   EXPECT_EQ(
@@ -319,12 +360,21 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   EXPECT_EQ(unread.wait(), 128 + SIGPIPE);
   EXPECT_EQ(unread.stderrText(), "");
 
+  // What cannot be read is named as du names it, the command fails as du does, and the export
+  // marks it as ncdu does.
   tree.giveToNobody();
   ::chmod(tree.path("b").c_str(), 0);
   EXPECT_EQ(runUnprivileged([&] {
     const HostRun run = runHost({"dupes", root + "/b"});
-    return run == HostRun(1, "", "nimbra: " + root + "/b: Permission denied\n") ? ""
-                                                                                : std::get<2>(run);
+    if (run != HostRun(1, "", "nimbra: " + root + "/b: Permission denied\n"))
+      return std::get<2>(run);
+    const HostRun walked = runHost({"tree", root, "--export-ncdu", "-"});
+    const std::string said = "nimbra: cannot read directory '" + root + "/b': Permission denied\n";
+    const bool marked =
+        std::get<1>(walked).find(R"({"name":"b","read_error":true,)") != std::string::npos;
+    return std::get<0>(walked) == 1 && std::get<2>(walked) == said && marked
+               ? ""
+               : std::get<1>(walked) + std::get<2>(walked);
   }),
       "");
 }

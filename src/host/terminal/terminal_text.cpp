@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 #include "base/utf8.h"
 
@@ -55,7 +56,28 @@ size_t sequenceLength(std::string_view text, size_t i) {
 
 }  // namespace
 
+namespace {
+
+// As du --si prints a size: a whole number of bytes below 1000, else one decimal below 10 and a
+// whole number above, always rounded up, and the unit's letter right after it.
+std::string siByteCount(int64_t bytes) {
+  static constexpr std::string_view kUnits = "kMGTPE";
+  if (bytes < 1000) return std::to_string(bytes);
+  const auto count = static_cast<unsigned __int128>(bytes);
+  unsigned __int128 scale = 1000;
+  for (size_t unit = 0;; ++unit, scale *= 1000) {
+    const auto tenths = static_cast<uint64_t>((count * 10 + scale - 1) / scale);
+    if (tenths < 100)
+      return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + kUnits[unit];
+    const auto whole = static_cast<uint64_t>((count + scale - 1) / scale);
+    if (whole < 1000 || unit + 1 == kUnits.size()) return std::to_string(whole) + kUnits[unit];
+  }
+}
+
+}  // namespace
+
 std::string formatByteCount(int64_t bytes, ByteUnits units) {
+  if (units == ByteUnits::si) return siByteCount(bytes);
   static constexpr std::array<const char*, 6> kDecimal{"KB", "MB", "GB", "TB", "PB", "EB"};
   static constexpr std::array<const char*, 6> kBinary{"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
   const bool binary = units == ByteUnits::binary;

@@ -15,6 +15,7 @@ namespace nimbra {
 enum class ByteUnits {
   decimal,  // kB, MB, GB: powers of 1000, as file browsers count
   binary,   // KiB, MiB, GiB: powers of 1024, as du -h counts
+  si,       // 1.3k, 15M, 2.0G: powers of 1000 rounded up, no space, as du --si prints for sort -h
 };
 
 // "1.2 GB" (or "1.1 GiB"): one decimal from the first unit on.

@@ -250,8 +250,19 @@ std::string largeFilesView(const Value& answer, const ViewOptions& options) {
   }
   std::string out =
       rows.empty() ? "" : table({{"SIZE", true}, {"MODIFIED"}, {"PATH"}}, rows, options);
-  out += plural(static_cast<int64_t>(rows.size()), "large file", "large files") + " among " +
-         plural(number(result, "scanned"), "file", "files") + " scanned\n";
+  const int64_t unnamed = number(result, "unnamed");
+  const int64_t listed = static_cast<int64_t>(rows.size()) + unnamed;
+  const int64_t matched = std::max(number(result, "matched"), listed);
+  // The list keeps the largest: when more were large enough, it says of how many.
+  out += matched > listed ? "the " + withThousands(listed) + " largest of " +
+                                plural(matched, "large file", "large files")
+                          : plural(listed, "large file", "large files");
+  out += " among " + plural(number(result, "scanned"), "file", "files") + " scanned\n";
+  if (unnamed > 0) {
+    out += options.palette.warn(plural(unnamed, "of them is", "of them are") +
+                                " not listed: the name is not valid UTF-8") +
+           "\n";
+  }
   return out;
 }
 
@@ -262,14 +273,22 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options) {
   for (const Value& entry : groups) {
     const ValueMap& group = mapOf(entry);
     const ValueList& files = list(group, "files");
+    const int64_t unnamed = number(group, "unnamed");
     const std::string hash = text(group, "hash").substr(0, kShortHash);
-    out += options.palette.bold(plural(static_cast<int64_t>(files.size()), "copy", "copies") +
-                                " of " + bytes(number(group, "size"), options)) +
+    out += options.palette.bold(
+               plural(static_cast<int64_t>(files.size()) + unnamed, "copy", "copies") + " of " +
+               bytes(number(group, "size"), options)) +
            ", " + bytes(number(group, "wasted"), options) + " wasted  " +
            options.palette.dim("sha256 " + hash) + "\n";
     for (const Value& file : files) {
       out += "  " +
              fitPath(text(mapOf(file), "path"), options.columns > 2 ? options.columns - 2 : 1) +
+             "\n";
+    }
+    if (unnamed > 0) {
+      out += "  " +
+             options.palette.dim("and " + plural(unnamed, "copy", "copies") +
+                                 " whose name is not valid UTF-8") +
              "\n";
     }
   }
@@ -284,13 +303,19 @@ std::string junkView(const Value& answer, const ViewOptions& options) {
   std::vector<std::vector<std::string>> rows;
   for (const Value& entry : list(result, "categories")) {
     const ValueMap& category = mapOf(entry);
-    rows.push_back({text(category, "id"),
-                    withThousands(static_cast<int64_t>(list(category, "items").size())),
+    const int64_t items =
+        static_cast<int64_t>(list(category, "items").size()) + number(category, "unnamed");
+    rows.push_back({text(category, "id"), withThousands(items),
                     bytes(number(category, "size"), options), junkLabel(text(category, "id"))});
   }
   std::string out = table({{"ID"}, {"ITEMS", true}, {"SIZE", true}, {"CATEGORY"}}, rows, options);
   out += "total " + bytes(number(result, "total"), options) + " in " +
          plural(number(result, "count"), "item", "items") + "\n";
+  if (const int64_t unnamed = number(result, "unnamed"); unnamed > 0) {
+    out += options.palette.warn(plural(unnamed, "item is", "items are") +
+                                " counted but cannot be listed: the name is not valid UTF-8") +
+           "\n";
+  }
   return out;
 }
 
@@ -331,12 +356,34 @@ std::string duplicatePathsNul(const Value& answer) {
 }
 
 std::string sizesView(const std::vector<std::string>& paths, const std::vector<Value>& answers,
-                      const ViewOptions& options) {
+                      const ViewOptions& options, bool tabbed) {
   std::vector<std::vector<std::string>> rows;
+  std::string lines;
   for (size_t i = 0; i < paths.size() && i < answers.size(); ++i) {
-    rows.push_back({bytes(number(mapOf(answers[i]), "size"), options), paths[i]});
+    const std::string size = bytes(number(mapOf(answers[i]), "size"), options);
+    rows.push_back({size, paths[i]});
+    lines += size + "\t" + printable(paths[i]) + "\n";
   }
-  return table({{"SIZE", true}, {"PATH"}}, rows, options);
+  return tabbed ? lines : table({{"SIZE", true}, {"PATH"}}, rows, options);
+}
+
+std::vector<std::string> unreadableComplaints(const Value& answer) {
+  const ValueMap& result = mapOf(answer);
+  std::vector<std::string> lines;
+  const ValueList& named = list(result, "unreadableFolders");
+  for (const Value& entry : named) {
+    const ValueMap& folder = mapOf(entry);
+    lines.push_back("cannot read directory '" + printable(text(folder, "path")) +
+                    "': " + text(folder, "error"));
+  }
+  const int64_t rest = number(result, "unreadable") - static_cast<int64_t>(named.size());
+  if (rest > 0) {
+    lines.push_back((named.empty() ? "" : "and ") +
+                    plural(rest, named.empty() ? "folder" : "more folder",
+                           named.empty() ? "folders" : "more folders") +
+                    " could not be read");
+  }
+  return lines;
 }
 
 std::string systemView(const Value& answer, const ViewOptions& options) {

@@ -52,9 +52,15 @@ std::string deletionView(const Value& answer, const ViewOptions& options);
 // measured), how to get them back, and every failure.
 std::string trashView(const Value& answer, int64_t bytes, const std::string& trashFolder,
                       const ViewOptions& options);
-// "sizeOf" for each of `paths`, answers in the same order.
+// "sizeOf" for each of `paths`, answers in the same order: a table, or for scripts (`tabbed`)
+// du's lines, "SIZE<tab>PATH" with no header and no space inside a figure, for `sort -h`.
 std::string sizesView(const std::vector<std::string>& paths, const std::vector<Value>& answers,
-                      const ViewOptions& options);
+                      const ViewOptions& options, bool tabbed = false);
+
+// What an answer could not read, as du says it: "cannot read directory 'PATH': Permission
+// denied" for each folder it names, then "and N more folders could not be read" for the rest.
+// Empty when it read everything.
+std::vector<std::string> unreadableComplaints(const Value& answer);
 // "systemInfo", "memoryInfo", "listStartupItems", "listApps", "appLeftovers".
 std::string systemView(const Value& answer, const ViewOptions& options);
 std::string memoryView(const Value& answer, const ViewOptions& options);

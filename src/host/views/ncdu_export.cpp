@@ -91,10 +91,12 @@ InPlace openInPlace(const std::string& target) {
   return {};
 }
 
-std::string entryObject(const std::string& name, const struct stat* info, bool isFolder) {
+std::string entryObject(const std::string& name, const struct stat* info, bool isFolder,
+                        bool readError = false) {
   std::string out = "{\"name\":";
   appendJsonString(out, name, JsonControls::allEscaped);
   if (!info) return out + ",\"read_error\":true}";
+  if (readError) out += ",\"read_error\":true";
   const bool regular = S_ISREG(info->st_mode);
   if (regular || isFolder) {
     out += ",\"asize\":" + std::to_string(info->st_size);
@@ -158,9 +160,26 @@ void NcduExport::begin(const std::string& root) {
   output_->stream << "[1,2,{\"progname\":\"nimbra\",\"progver\":\"1\",\"timestamp\":"
                   << std::time(nullptr) << "},\n";
   struct stat rootInfo {};
-  const bool rootRead =
-      !namesNoFile(root) && ::lstat(withoutTrailingSlashes(root).c_str(), &rootInfo) == 0;
-  output_->stream << "[" << entryObject(root, rootRead ? &rootInfo : nullptr, true);
+  const std::string location = withoutTrailingSlashes(root);
+  if (namesNoFile(root) || ::lstat(location.c_str(), &rootInfo) != 0) {
+    output_->stream << "[" << entryObject(root, nullptr, true);
+    return;
+  }
+  // "[" is written with the root's object, once the walk has told whether it could be read.
+  pending_ = PendingFolder{root, location, rootInfo};
+  --openFolders_;
+}
+
+void NcduExport::unreadable(const UnreadableFolder& folder) {
+  if (pending_ && pending_->path == folder.path) pending_->unreadable = true;
+}
+
+void NcduExport::writePending() {
+  if (!pending_) return;
+  output_->stream << (openFolders_ == 0 ? "[" : ",\n[")
+                  << entryObject(pending_->name, &pending_->info, true, pending_->unreadable);
+  ++openFolders_;
+  pending_.reset();
 }
 
 bool NcduExport::take(const WalkEntry& entry) {
@@ -170,6 +189,7 @@ bool NcduExport::take(const WalkEntry& entry) {
     totals_.complete = false;
     return false;
   }
+  writePending();
   std::ostream& out = output_->stream;
   // Pre-order: an entry at depth d closes every folder deeper than its parent.
   for (; openFolders_ > entry.depth(); --openFolders_) out << "]";
@@ -177,8 +197,7 @@ bool NcduExport::take(const WalkEntry& entry) {
   const struct stat* info = entry.stat();
   const std::string name(entry.name());
   if (info && S_ISDIR(info->st_mode)) {
-    out << ",\n[" << entryObject(name, info, true);
-    ++openFolders_;
+    pending_ = PendingFolder{name, entry.path(), *info};
   } else {
     out << ",\n" << entryObject(name, info, false);
     if (info && S_ISREG(info->st_mode)) totals_.logicalBytes += info->st_size;
@@ -189,6 +208,7 @@ bool NcduExport::take(const WalkEntry& entry) {
 void NcduExport::end(bool complete) {
   if (!output_) return;
   if (!complete) totals_.complete = false;
+  writePending();
   std::ostream& out = output_->stream;
   for (; openFolders_ > 0; --openFolders_) out << "]";
   out << "]\n";

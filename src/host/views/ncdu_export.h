@@ -6,11 +6,15 @@
 // entries; a file is an object. Every entry carries "asize" (logical bytes) and "dsize"
 // (allocated bytes, st_blocks x 512); links and special files are entries of size 0 marked
 // "notreg". Links are never followed and kernel pseudo file systems never entered, as the disk
-// walk that feeds it says (ops/finders/disk_walk.h).
+// walk that feeds it says (ops/finders/disk_walk.h). A folder the walk could not read is marked
+// "read_error", as ncdu marks it.
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ops/finders/disk_walk.h"
@@ -59,6 +63,7 @@ class NcduExport final : public DiskWalkSink {
   bool take(const WalkEntry& entry) override;
   void end(bool complete) override;
   bool owns(const WalkEntry& entry) override;
+  void unreadable(const UnreadableFolder& folder) override;
 
   // Puts a complete export in place when `keep`, else removes it; answers how it went.
   NcduWrite finish(bool keep);
@@ -77,6 +82,16 @@ class NcduExport final : public DiskWalkSink {
   int fd_ = -1;  // the new file (or the target written in place), until the walk ends
   bool inPlace_ = false;
   std::unique_ptr<Output> output_;
+  // The last folder taken, written once the walk has told whether it could be read (ncdu's
+  // "read_error" is part of the folder's own object).
+  struct PendingFolder {
+    std::string name;
+    std::string path;
+    struct stat info;
+    bool unreadable = false;
+  };
+  std::optional<PendingFolder> pending_;
+  void writePending();
   int openFolders_ = 1;  // arrays written and not yet closed: the root's and its open descendants'
   NcduExportTotals totals_;
   int error_ = 0;

@@ -41,7 +41,8 @@ CheckedRoot folderToWalk(const std::string& path) {
 
 std::string unmeasurable(const std::string& path) {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return complaint(path, errno);
+  // A link is measured where it leads: one that leads nowhere has nothing to measure.
+  if (::stat(path.c_str(), &info) != 0) return complaint(path, errno);
   if (S_ISDIR(info.st_mode) && ::access(path.c_str(), kFolderAccess) != 0)
     return complaint(path, errno);
   return "";

@@ -19,8 +19,8 @@ struct CheckedRoot {
 // their root, and a person who names a link to a folder means the folder, as ncdu and gdu do.
 CheckedRoot folderToWalk(const std::string& path);
 
-// A path to measure (size): anything that exists; a folder must also be readable. "" or the
-// complaint.
+// A path to measure (size): anything that exists, where a link leads; a folder must also be
+// readable. "" or the complaint.
 std::string unmeasurable(const std::string& path);
 
 }  // namespace nimbra

@@ -1,6 +1,13 @@
 #include "host/views/view_commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "base/path_parts.h"
+#include "base/utf8.h"
 
 #include "host/terminal/terminal_text.h"
 #include "host/views/ncdu_export.h"
@@ -28,9 +35,13 @@ CLI::App* command(CLI::App& app, ViewCommandLine& line, const char* name, const 
 }  // namespace
 
 void addViewCommands(CLI::App& app, ViewCommandLine& line) {
-  CLI::App* tree =
-      command(app, line, "tree", "Where the space goes: the disk usage tree of a folder.",
-              "nimbra tree /usr --depth 1", View::tree);
+  CLI::App* tree = command(
+      app, line, "tree",
+      "Where the space goes: the disk usage tree of a folder. Sizes are the lengths of the "
+      "files (a sparse file counts its length, a file with several names counts for each); "
+      "links are never followed below the folder. Folders that cannot be read are named, and the "
+      "command then exits 1, as du does.",
+      "nimbra tree /usr --depth 1", View::tree);
   tree->add_option("PATH", line.root, "The folder (default: the home folder)");
   tree->add_option("--depth", line.depth, "Levels below the folder (default 2)");
   tree->add_option(
@@ -39,9 +50,17 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
       "output instead of the tree");
 
   for (auto [name, summary, example, view] :
-       {std::tuple{"large", "The largest files below a folder.",
+       {std::tuple{"large",
+                   "The largest files below a folder (the 400 largest, and of how many). Not "
+                   "searched: hidden files and folders, the contents of packages (.app, "
+                   ".bundle ...), the home folder's Library, and folders named node_modules, "
+                   "Library or like the hidden tool folders (.git, .cache, .npm ...).",
                    "nimbra large ~/Downloads --min 500MB", View::large},
-        std::tuple{"dupes", "Files with identical content (SHA-256), by wasted space.",
+        std::tuple{"dupes",
+                   "Files with identical content (SHA-256), by wasted space. Not searched: "
+                   "hidden files and folders, the contents of packages (.app, .bundle ...), "
+                   "every folder named Library or node_modules, and the hidden tool folders "
+                   "(.git, .cache, .npm ...).",
                    "nimbra dupes ~ --min 1MB", View::dupes}}) {
     CLI::App* sub = command(app, line, name, summary, example, view);
     sub->add_option("ROOT", line.root, "The folder (default: the home folder)");
@@ -81,9 +100,16 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
                   "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
   line.junkClean = clean;
 
-  CLI::App* size = command(app, line, "size", "The size of each path.",
+  CLI::App* size = command(app, line, "size",
+                           "The size of each path: the lengths of its files, as du -sb counts "
+                           "(a sparse file counts its length, a file with several names counts "
+                           "for each). A link given here is measured where it leads, as tree "
+                           "does. Folders that cannot be read are named, and the command then "
+                           "exits 1, as du does.",
                            "nimbra size ~/Library /var/log", View::size);
   size->add_option("PATH", line.command.paths, "Files or folders")->required();
+  size->add_flag("--si", line.command.siUnits,
+                 "Sizes as du --si prints them (1.3M, 420k), one line a path, for sort -h");
   command(app, line, "sys", "The machine: system, processor, memory, volumes.", "nimbra sys",
           View::sys);
   command(app, line, "mem", "Memory in use and the processes that hold the most.", "nimbra mem",
@@ -98,6 +124,28 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
       ->required();
   leftovers->add_option("NAME", line.name, "The application's name")->required();
 }
+
+namespace {
+
+// A path as the channel carries it: a string, or its bytes when it is not UTF-8 (a string
+// would arrive with its bad bytes replaced, naming another file).
+Value pathValue(const std::string& path) {
+  if (isValidUtf8(path)) return path;
+  return Bytes(path.begin(), path.end());
+}
+
+// What `size` measures for `path`: where a link leads, as `tree` walks it; the path itself
+// otherwise.
+std::string measuredPath(const std::string& path) {
+  struct stat self {};
+  if (::lstat(withoutTrailingSlashes(path).c_str(), &self) != 0 || !S_ISLNK(self.st_mode))
+    return path;
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+  return resolved ? std::string(resolved.get()) : path;
+}
+
+}  // namespace
 
 std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
   bool chosen = false;
@@ -121,7 +169,7 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
     const CheckedRoot checked = folderToWalk(line.root);
     if (!checked.error.empty())
       return CommandLineExit{kExitFailure, "", "nimbra: " + checked.error + "\n"};
-    rootArgs.emplace(command.view == View::tree ? "path" : "root", checked.root);
+    rootArgs.emplace(command.view == View::tree ? "path" : "root", pathValue(checked.root));
   }
   if (!line.minSize.empty()) {
     const std::optional<int64_t> minSize = parseByteSize(line.minSize);
@@ -153,7 +201,7 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
           continue;
         }
         measurable.push_back(path);
-        command.calls.push_back({"sizeOf", ValueMap{{"path", path}}});
+        command.calls.push_back({"sizeOf", ValueMap{{"path", pathValue(measuredPath(path))}}});
       }
       command.paths = std::move(measurable);
       break;

@@ -8,6 +8,7 @@
 
 #include "base/errno_text.h"
 #include "base/fd_io.h"
+#include "base/utf8.h"
 #include "channel/standard_codec.h"
 #include "host/json/json_text.h"
 #include "host/views/ncdu_export.h"
@@ -203,7 +204,9 @@ ViewOptions ViewSession::viewOptions(int fd) const {
   // A program reading the output gets every path whole.
   options.columns = ::isatty(fd) ? terminalColumns(fd) : kUnlimitedColumns;
   options.exactBytes = command_.exactBytes;
-  options.units = command_.binaryUnits ? ByteUnits::binary : ByteUnits::decimal;
+  options.units = command_.siUnits       ? ByteUnits::si
+                  : command_.binaryUnits ? ByteUnits::binary
+                                         : ByteUnits::decimal;
   options.unicode = localeSpeaksUtf8();
   options.palette.enabled = colourWanted(fd);
   return options;
@@ -213,9 +216,17 @@ void ViewSession::show() {
   std::string out;
   const Value& answer = answers_.back();
   if (command_.json) {
-    // Exactly what `nimbra call` prints; `junk clean` answers with its deletion.
+    // Exactly what `nimbra call` prints; `junk clean` answers with its deletion, and `size`
+    // names the path each answer measured.
     const size_t first = command_.view == View::junkClean ? answers_.size() - 1 : 0;
-    for (size_t i = first; i < answers_.size(); ++i) out += toJsonText(answers_[i]) + "\n";
+    for (size_t i = first; i < answers_.size(); ++i) {
+      Value shown = answers_[i];
+      if (ValueMap* map = shown.getIf<ValueMap>();
+          map && command_.view == View::size && i < command_.paths.size()) {
+        map->insert_or_assign("path", replaceInvalidUtf8(command_.paths[i]));
+      }
+      out += toJsonText(shown) + "\n";
+    }
   } else if (command_.nullSeparated) {
     out = command_.view == View::large ? largeFilePathsNul(answer) : duplicatePathsNul(answer);
   } else if (command_.exportNcdu != kStandardOutput) {
@@ -231,7 +242,9 @@ void ViewSession::show() {
                                : deletionView(answer, options);
         break;
       }
-      case View::size: out = sizesView(command_.paths, answers_, options); break;
+      case View::size:
+        out = sizesView(command_.paths, answers_, options, command_.exactBytes || command_.siUnits);
+        break;
       case View::sys: out = systemView(answer, options); break;
       case View::mem: out = memoryView(answer, options); break;
       case View::startup: out = startupView(answer, options); break;
@@ -247,6 +260,15 @@ void ViewSession::show() {
   writeOut(STDOUT_FILENO, out);
   if (interrupts_->interrupted())
     fail("interrupted: the result above is partial", kExitInterrupted);
+  // What a walk could not read is said as du says it, and the command fails as du does; junk
+  // clean's status is its removal's.
+  bool unreadable = false;
+  for (const Value& walked : answers_) {
+    for (const std::string& complaint : unreadableComplaints(walked)) {
+      (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
+      unreadable = command_.view != View::junkClean;
+    }
+  }
   const ValueMap* last = answer.getIf<ValueMap>();
   if (last && last->count("cancelled") && last->at("cancelled") == Value(true)) {
     (void)writeAll(STDERR_FILENO, "nimbra: cancelled: the result above is partial\n");
@@ -258,7 +280,7 @@ void ViewSession::show() {
              " not removed",
          kExitFailure);
   }
-  window_.close(command_.complaints.empty() ? kExitSuccess : kExitFailure);
+  window_.close(command_.complaints.empty() && !unreadable ? kExitSuccess : kExitFailure);
 }
 
 void ViewSession::writeOut(int fd, const std::string& text) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ops/finders/disk_tree.h"
+#include "ops/unreadable_answer.h"
 
 namespace nimbra {
 namespace {
@@ -140,7 +141,9 @@ ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t
   DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
   std::vector<DiskWalkSink*> sinks{&treeSink};
   sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
-  if (walkDisk(root, sinks, [&context] { return context.isCancelled(); }) ==
+  UnreadableFolders unreadable;
+  if (walkDisk(
+          root, sinks, [&context] { return context.isCancelled(); }, &unreadable) ==
       DiskWalkEnd::notAFolder) {
     return tree.toValue(kDiskTreeChildrenShown);
   }
@@ -148,6 +151,7 @@ ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t
   ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
   answer["cancelled"] = context.isCancelled();
   answer["scanned"] = treeSink.scanned();
+  addUnreadable(answer, unreadable);
   return answer;
 }
 

@@ -20,7 +20,8 @@ namespace nimbra {
 // Work queue; blocks for the walk; cancellation is polled once per entry, and a cancelled tree
 // keeps what it found. Progress "disk" every 2000th regular file, forced at the end. Answer: the
 // root node (Node::toValue: "name", "path", "size", "files", "isDir", "children", forty shown and
-// one remainder) with "cancelled" and "scanned"; a root that is no folder answers its empty node
+// one remainder) with "cancelled", "scanned" and what it could not read ("unreadable",
+// "unreadableFolders": unreadable_answer.h); a root that is no folder answers its empty node
 // alone, with no progress.
 ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t depth,
                      std::span<DiskWalkSink* const> alsoFeed = {});

@@ -5,9 +5,11 @@
 namespace nimbra {
 
 DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sinks,
-                     const std::function<bool()>& cancelled) {
+                     const std::function<bool()>& cancelled, UnreadableFolders* unreadable) {
   for (DiskWalkSink* sink : sinks) sink->begin(root);
-  DirWalker walker(root);
+  DirWalker walker(root, {.onUnreadable = [&sinks](const UnreadableFolder& folder) {
+                     for (DiskWalkSink* sink : sinks) sink->unreadable(folder);
+                   }});
   DiskWalkEnd end = walker.ok() ? DiskWalkEnd::finished : DiskWalkEnd::notAFolder;
   while (const WalkEntry* entry = walker.next()) {
     if (cancelled()) {
@@ -25,6 +27,7 @@ DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sin
     if (!wanted) walker.skipDescendants();  // no effect on anything but a folder
   }
   for (DiskWalkSink* sink : sinks) sink->end(end != DiskWalkEnd::cancelled);
+  if (unreadable) unreadable->add(walker.unreadable());
   return end;
 }
 

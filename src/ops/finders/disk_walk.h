@@ -32,11 +32,16 @@ class DiskWalkSink {
   virtual void end(bool complete) { (void)complete; }
   // Whether the entry is this sink's own output.
   virtual bool owns(const WalkEntry& entry) { return (void)entry, false; }
+  // A folder the walk could not read (the root, or one a sink wanted entered), told before the
+  // entry that follows it.
+  virtual void unreadable(const UnreadableFolder& folder) { (void)folder; }
 };
 
 enum class DiskWalkEnd { notAFolder, finished, cancelled };
 
+// The folders the walk could not read are added to `unreadable` when one is given.
 DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sinks,
-                     const std::function<bool()>& cancelled);
+                     const std::function<bool()>& cancelled,
+                     UnreadableFolders* unreadable = nullptr);
 
 }  // namespace nimbra

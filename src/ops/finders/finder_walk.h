@@ -53,6 +53,8 @@ class FinderWalk {
   // nullptr at the end of the walk or on cancellation.
   const WalkEntry* nextFile();
   bool wasCancelled() const { return cancelled_; }
+  // The folders the walk could not read so far.
+  const UnreadableFolders& unreadable() const { return walker_.unreadable(); }
 
  private:
   bool prunes(const WalkEntry& directory) const;

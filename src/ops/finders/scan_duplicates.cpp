@@ -15,6 +15,7 @@
 #include "ops/finders/duplicate_stages.h"
 #include "ops/finders/file_digests.h"
 #include "ops/finders/finder_walk.h"
+#include "ops/unreadable_answer.h"
 
 namespace nimbra {
 namespace {
@@ -25,6 +26,7 @@ constexpr int64_t kProgressEvery = 500;
 
 struct Group {
   int64_t wasted = 0;
+  int64_t unnamed = 0;
   Value answerPart;  // its map, kept encoded: the answer holds one per duplicate set
 };
 
@@ -32,9 +34,14 @@ Group makeGroup(CandidateGroup same) {
   std::vector<std::string>& files = same.files;
   std::sort(files.begin(), files.end());
   ValueList fileMaps;
+  int64_t unnamed = 0;
   for (const std::string& path : files) {
-    // Paths that are not UTF-8 cannot travel to the interface; they still count as copies.
-    if (!isValidUtf8(path)) continue;
+    // Paths that are not UTF-8 cannot travel to the interface; they still count as copies, and
+    // the set says how many it cannot name.
+    if (!isValidUtf8(path)) {
+      ++unnamed;
+      continue;
+    }
     size_t slash = path.rfind('/');
     fileMaps.push_back(
         ValueMap{{"path", path},
@@ -43,10 +50,11 @@ Group makeGroup(CandidateGroup same) {
                  {"modified", modifiedSeconds(path, LinkAt::itself)}});
   }
   int64_t wasted = same.size * static_cast<int64_t>(files.size() - 1);
-  ValueMap map{{"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}};
+  ValueMap map{
+      {"size", same.size}, {"hash", same.digest.hex()}, {"wasted", wasted}, {"unnamed", unnamed}};
   map.emplace("files", std::move(fileMaps));
   std::optional<EncodedValue> encoded = encodePiece(map);
-  return Group{wasted, encoded ? Value(std::move(*encoded)) : Value(std::move(map))};
+  return Group{wasted, unnamed, encoded ? Value(std::move(*encoded)) : Value(std::move(map))};
 }
 
 }  // namespace
@@ -55,7 +63,11 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
   auto cancelled = [&context] { return context.isCancelled(); };
   FinderWalk walk(root, {.library = LibraryPruning::everywhere, .home = context.folders.home},
                   cancelled);
-  if (!walk.ok()) return ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}};
+  if (!walk.ok()) {
+    ValueMap answer{{"groups", ValueList{}}, {"scanned", int64_t{0}}};
+    addUnreadable(answer, walk.unreadable());
+    return answer;
+  }
 
   int64_t scanned = 0;
   std::vector<Candidate> candidates;
@@ -78,6 +90,7 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
   ContentComparer comparer(digests);
   std::vector<Group> groups;
   int64_t totalWasted = 0;
+  int64_t unnamed = 0;
   int64_t bucketsDone = 0;
   for (CandidateGroup& bucket : groupBySize(std::move(candidates))) {
     if (context.isCancelled()) break;
@@ -89,6 +102,7 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
       for (CandidateGroup& same : comparer.split(alike, cancelled)) {
         groups.push_back(makeGroup(std::move(same)));
         totalWasted += groups.back().wasted;
+        unnamed += groups.back().unnamed;
       }
       digests.forget(alike.files);
       alike = CandidateGroup{};
@@ -104,8 +118,11 @@ ValueMap scanDuplicates(OperationContext& context, const std::string& root, int6
   groupMaps.reserve(groups.size());
   for (Group& group : groups) groupMaps.push_back(std::move(group.answerPart));
   context.progress.offer(kTask, "", scanned, totalWasted, true);
-  ValueMap answer{
-      {"scanned", scanned}, {"wasted", totalWasted}, {"cancelled", context.isCancelled()}};
+  ValueMap answer{{"scanned", scanned},
+                  {"wasted", totalWasted},
+                  {"unnamed", unnamed},
+                  {"cancelled", context.isCancelled()}};
+  addUnreadable(answer, walk.unreadable());
   answer.emplace("groups", std::move(groupMaps));  // moved, not copied as a list literal would be
   return answer;
 }

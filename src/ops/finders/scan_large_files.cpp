@@ -5,6 +5,7 @@
 #include "base/utf8.h"
 #include "ops/finders/finder_walk.h"
 #include "ops/finders/largest_files.h"
+#include "ops/unreadable_answer.h"
 
 namespace nimbra {
 namespace {
@@ -26,9 +27,15 @@ ValueMap itemMap(const LargeFile& file) {
 ValueMap scanLargeFiles(OperationContext& context, const std::string& root, int64_t minSize) {
   FinderWalk walk(root, {.library = LibraryPruning::homeLevelOnly, .home = context.folders.home},
                   [&context] { return context.isCancelled(); });
-  if (!walk.ok()) return ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}};
+  if (!walk.ok()) {
+    ValueMap answer{{"items", ValueList{}}, {"scanned", int64_t{0}}};
+    addUnreadable(answer, walk.unreadable());
+    return answer;
+  }
 
   int64_t scanned = 0;
+  int64_t matched = 0;
+  int64_t unnamed = 0;
   int64_t totalBytes = 0;
   LargestFiles largest(kLargeFilesListed);
   while (const WalkEntry* file = walk.nextFile()) {
@@ -38,16 +45,28 @@ ValueMap scanLargeFiles(OperationContext& context, const std::string& root, int6
     if (scanned % kProgressEvery == 0) {
       context.progress.offer(kTask, file->path(), scanned, totalBytes, false);
     }
-    // Paths that are not UTF-8 cannot travel to the interface; they still count above.
-    if (size >= minSize && largest.wouldKeep(size) && isValidUtf8(file->path())) {
+    if (size < minSize) continue;
+    ++matched;
+    if (largest.wouldKeep(size))
       largest.offer(LargeFile{file->path(), std::string(file->name()), size, file->modified()});
-    }
   }
 
   ValueList items;
-  for (const LargeFile& found : largest.take()) items.push_back(itemMap(found));
+  for (const LargeFile& found : largest.take()) {
+    // A path that is not UTF-8 cannot travel to the interface: among the largest, it is told
+    // as unnamed, and its place is not given to a smaller file.
+    if (isValidUtf8(found.path)) {
+      items.push_back(itemMap(found));
+    } else {
+      ++unnamed;
+    }
+  }
   context.progress.offer(kTask, "", scanned, totalBytes, true);
-  ValueMap answer{{"scanned", scanned}, {"cancelled", context.isCancelled()}};
+  ValueMap answer{{"scanned", scanned},
+                  {"matched", matched},
+                  {"unnamed", unnamed},
+                  {"cancelled", context.isCancelled()}};
+  addUnreadable(answer, walk.unreadable());
   answer.emplace("items", std::move(items));  // moved, not copied as a list literal would be
   return answer;
 }

@@ -56,10 +56,6 @@ class Inspection {
     found.inUse = isInUse(info);
     if (!S_ISDIR(info.st_mode)) return found;
     DirWalker walker(location);
-    if (!walker.ok()) {
-      found.unreadable = 1;
-      return found;
-    }
     while (const WalkEntry* entry = walker.next()) {
       if (context_.isCancelled()) return std::nullopt;
       // Sockets, FIFOs and devices are what the listing calls "other": no look needed.
@@ -69,7 +65,7 @@ class Inspection {
         found.inUse = found.inUse || isInUse(*st);
       }
     }
-    found.unreadable = walker.unreadableCount();
+    found.unreadable = walker.unreadable().count;
     return found;
   }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "base/utf8.h"
 #include "ops/junk/junk_catalogue.h"
 #include "ops/size/size_of.h"
+#include "ops/unreadable_answer.h"
 #include "platform/fs/folder_listing.h"
 #include "platform/fs/trash.h"
 
@@ -63,6 +65,7 @@ class JunkScan {
       items_.clear();
       categoryCount_ = 0;
       categoryBytes_ = 0;
+      categoryUnnamed_ = 0;
       if (category.id == kLocalizationId) {
         searchLocalizations();
       } else if (category.id == kTrashId) {
@@ -77,14 +80,20 @@ class JunkScan {
       for (Item& item : items_) items.emplace_back(std::move(item.map));
       totalCount_ += categoryCount_;
       totalBytes_ += categoryBytes_;
-      categories.emplace_back(
-          ValueMap{{"id", category.id}, {"size", categoryBytes_}, {"items", std::move(items)}});
+      unnamed_ += categoryUnnamed_;
+      categories.emplace_back(ValueMap{{"id", category.id},
+                                       {"size", categoryBytes_},
+                                       {"unnamed", categoryUnnamed_},
+                                       {"items", std::move(items)}});
     }
     context_.progress.offer(kTask, "", totalCount_, totalBytes_, true);
-    return {{"categories", std::move(categories)},
-            {"total", totalBytes_},
-            {"count", totalCount_},
-            {"cancelled", context_.isCancelled()}};
+    ValueMap answer{{"categories", std::move(categories)},
+                    {"total", totalBytes_},
+                    {"count", totalCount_},
+                    {"unnamed", unnamed_},
+                    {"cancelled", context_.isCancelled()}};
+    addUnreadable(answer, unreadable_);
+    return answer;
   }
 
  private:
@@ -97,12 +106,16 @@ class JunkScan {
     for (const std::string& root : category.roots) {
       if (context_.isCancelled()) return;
       std::optional<bool> isDirectory = existsAsDirectory(root);
-      if (!isDirectory || !isReadable(root)) continue;
+      if (!isDirectory) continue;
+      if (!isReadable(root)) {
+        noteUnreadable(root, *isDirectory);
+        continue;
+      }
       if (category.listChildren && *isDirectory) {
         listRoot(root);
         continue;
       }
-      int64_t size = sizeOf(context_, root);
+      int64_t size = sizeOf(context_, root, &unreadable_);
       if (size <= 0) continue;
       add(root, withHomeAsTilde(root, context_.folders.home), size, *isDirectory, 0);
     }
@@ -116,9 +129,13 @@ class JunkScan {
       if (context_.isCancelled()) return;
       // Joined as plain strings: the temporary folder's trailing slash gives "T//name".
       std::string child = root + "/" + name;
-      if (holdsAnotherRoot(child, root, roots_) || !isReadable(child)) continue;
+      if (holdsAnotherRoot(child, root, roots_)) continue;
       bool isDirectory = existsAsDirectory(child).value_or(false);
-      int64_t size = sizeOf(context_, child);
+      if (!isReadable(child)) {
+        noteUnreadable(child, isDirectory);
+        continue;
+      }
+      int64_t size = sizeOf(context_, child, &unreadable_);
       if (size <= 0) continue;
       add(child, name, size, isDirectory, modifiedSeconds(child, LinkAt::target));
     }
@@ -130,7 +147,7 @@ class JunkScan {
     for (const TrashEntry& entry : trashEntries(context_.folders.trash)) {
       if (context_.isCancelled()) return;
       const std::optional<struct stat> st = statTrashedItem(entry.item);
-      add(entry.item.location, entry.item.name, sizeOf(context_, entry.item.location),
+      add(entry.item.location, entry.item.name, sizeOf(context_, entry.item.location, &unreadable_),
           entry.isDirectory, st ? wholeSeconds(st->st_mtim) : 0);
     }
   }
@@ -151,7 +168,7 @@ class JunkScan {
           if (!entry.ends_with(kLocalizationSuffix)) continue;
           if (keptLanguages().contains(languageOfLocalization(entry))) continue;
           std::string path = resources + "/" + entry;
-          int64_t size = sizeOf(context_, path);
+          int64_t size = sizeOf(context_, path, &unreadable_);
           if (size <= 0) continue;
           add(path, bundle + kLocalizationNameSeparator + entry, size, true, 0);
         }
@@ -166,6 +183,7 @@ class JunkScan {
     categoryBytes_ += size;
     ++categoryCount_;
     bool listable = isValidUtf8(path) && isValidUtf8(name);
+    if (!listable) ++categoryUnnamed_;
     if (listable) {
       items_.push_back({size,
                         {{"path", path},
@@ -178,6 +196,12 @@ class JunkScan {
                             totalBytes_ + categoryBytes_, false);
   }
 
+  // A folder whose contents the scan could not look at: what it holds is in no figure. (A file
+  // that cannot be read is no junk the user could remove, and is passed over.)
+  void noteUnreadable(const std::string& path, bool isDirectory) {
+    if (isDirectory) unreadable_.add({path, EACCES});
+  }
+
   OperationContext& context_;
   std::vector<JunkCategory> catalogue_;
   std::vector<std::string> roots_;
@@ -186,6 +210,9 @@ class JunkScan {
   std::vector<Item> items_;
   int64_t categoryCount_ = 0;
   int64_t categoryBytes_ = 0;
+  int64_t categoryUnnamed_ = 0;
+  int64_t unnamed_ = 0;
+  UnreadableFolders unreadable_;
 };
 
 }  // namespace

@@ -11,12 +11,15 @@ namespace nimbra {
 // finds the language folders of application bundles; the Trash's category holds every entry
 // that emptying the Trash would remove, empty ones too. An entry that holds another category's
 // root is counted there. Items of each category largest first; a path that is not UTF-8 counts
-// but is not listed.
+// but is not listed, and "unnamed" says how many (per category and in all). A root or an entry
+// that is a folder the user cannot read is passed over and counted in "unreadable", with the
+// folders the measurements could not read.
 //
 // Work queue; blocks for the measurements; cancellation is polled between categories, roots and
 // entries, and a cancelled scan answers the categories reached. Progress "junk" per item, forced
-// at the end. Answer: {"categories": [{"id", "size", "items": [{"path", "name", "size", "isDir",
-// "modified"}]}], "total", "count", "cancelled"}.
+// at the end. Answer: {"categories": [{"id", "size", "unnamed", "items": [{"path", "name",
+// "size", "isDir", "modified"}]}], "total", "count", "unnamed", "cancelled", "unreadable",
+// "unreadableFolders" (unreadable_answer.h)}.
 ValueMap scanJunk(OperationContext& context);
 
 }  // namespace nimbra

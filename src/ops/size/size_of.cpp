@@ -4,8 +4,9 @@
 
 namespace nimbra {
 
-int64_t sizeOf(OperationContext& context, const std::string& path) {
-  return measureSize(path, [&context] { return context.isCancelled(); });
+int64_t sizeOf(OperationContext& context, const std::string& path, UnreadableFolders* unreadable) {
+  return measureSize(
+      path, [&context] { return context.isCancelled(); }, unreadable);
 }
 
 }  // namespace nimbra

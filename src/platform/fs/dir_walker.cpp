@@ -109,8 +109,7 @@ class Walk {
   EntryType entryType() const { return type_; }
   const struct stat* entryStat();
   int entryDirectoryFd() { return openTop(); }
-  int64_t unreadableCount() const { return unreadableCount_; }
-  const std::vector<std::string>& firstUnreadable() const { return firstUnreadable_; }
+  const UnreadableFolders& unreadable() const { return unreadable_; }
 
  private:
   Level& top() { return frames_[live_ - 1]; }
@@ -126,8 +125,8 @@ class Walk {
   void keepDescriptorsBounded();
   int openTop();
   static void appendToPath(std::string& path, std::string_view name);
-  void noteUnreadable(std::string path);
-  void noteUnreadableTop();
+  void noteUnreadable(std::string path, int error);
+  void noteUnreadableTop(int error);
 
   WalkOptions options_;
   bool ok_ = false;
@@ -152,8 +151,7 @@ class Walk {
   bool pathBuilt_ = false;
   std::string path_;
 
-  int64_t unreadableCount_ = 0;
-  std::vector<std::string> firstUnreadable_;
+  UnreadableFolders unreadable_;
 };
 
 // An error that says the entry is no longer what the listing showed (gone, or replaced by a
@@ -166,7 +164,11 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
   while (location.size() > 1 && location.back() == '/') location.remove_suffix(1);
   if (namesNoFile(location)) return;
   Descriptor fd(::open(std::string(location).c_str(), kOpenDirectoryFlags));
-  if (!fd.ok()) return;
+  if (!fd.ok()) {
+    // A root that is there but cannot be opened holds everything the walk leaves out.
+    if (const int error = errno; !meansChanged(error)) noteUnreadable(std::string(location), error);
+    return;
+  }
   ok_ = true;
   rootFd_ = fd.get();
   if (isPseudoMount(fd.get())) {
@@ -207,18 +209,18 @@ Level& Walk::push() {
   return frame;
 }
 
-void Walk::noteUnreadable(std::string path) {
-  ++unreadableCount_;
-  if (firstUnreadable_.size() < DirWalker::kUnreadableSample)
-    firstUnreadable_.push_back(std::move(path));
+void Walk::noteUnreadable(std::string path, int error) {
+  UnreadableFolder folder{std::move(path), error};
+  if (options_.onUnreadable) options_.onUnreadable(folder);
+  unreadable_.add(std::move(folder));
 }
 
 // The directory being listed could not be read, or its entries not looked at.
-void Walk::noteUnreadableTop() {
+void Walk::noteUnreadableTop(int error) {
   Level& frame = top();
   if (frame.unreadable) return;
   frame.unreadable = true;
-  noteUnreadable(directoryPath_);
+  noteUnreadable(directoryPath_, error);
 }
 
 void Walk::pop() {
@@ -283,7 +285,7 @@ bool Walk::refill(Level& frame) {
     n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
-    if (n < 0 && !meansChanged(errno)) noteUnreadableTop();
+    if (n < 0 && !meansChanged(errno)) noteUnreadableTop(errno);
     frame.atEnd = true;
     return false;
   }
@@ -342,10 +344,10 @@ void Walk::descend() {
   Descriptor fd(::openat(parentFd, name.c_str(), kOpenDirectoryFlags));
   if (!fd.ok()) {
     // Unreadable is said; replaced by a link or a file, or vanished, is nothing left unread.
-    if (!meansChanged(errno)) {
+    if (const int error = errno; !meansChanged(error)) {
       std::string path = directoryPath_;
       appendToPath(path, name);
-      noteUnreadable(std::move(path));
+      noteUnreadable(std::move(path), error);
     }
     return;
   }
@@ -444,7 +446,7 @@ const struct stat* Walk::entryStat() {
     bool read = fd >= 0 && ::fstatat(fd, name_.data(), &stat_, AT_SYMLINK_NOFOLLOW) == 0;
     statState_ = read ? StatState::read : StatState::failed;
     // A folder that can be listed but not searched names its entries and hides the rest.
-    if (fd >= 0 && !read && !meansChanged(errno)) noteUnreadableTop();
+    if (fd >= 0 && !read && !meansChanged(errno)) noteUnreadableTop(errno);
   }
   return statState_ == StatState::read ? &stat_ : nullptr;
 }
@@ -498,10 +500,6 @@ const WalkEntry* DirWalker::next() {
 
 void DirWalker::skipDescendants() { state_->walk.skipDescendants(); }
 
-int64_t DirWalker::unreadableCount() const { return state_->walk.unreadableCount(); }
-
-const std::vector<std::string>& DirWalker::firstUnreadable() const {
-  return state_->walk.firstUnreadable();
-}
+const UnreadableFolders& DirWalker::unreadable() const { return state_->walk.unreadable(); }
 
 }  // namespace nimbra

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,9 +29,38 @@
 
 namespace nimbra {
 
+// A directory a walk could not read, and why.
+struct UnreadableFolder {
+  std::string path;
+  int error = 0;  // the errno of the failed call
+};
+
+// The directories one or more walks could not read: how many, and the first few. What lies in
+// them is missing from every figure of those walks; the answers say so.
+struct UnreadableFolders {
+  static constexpr size_t kListed = 10;
+  int64_t count = 0;
+  std::vector<UnreadableFolder> first;  // at most kListed, in walk order
+
+  void add(UnreadableFolder folder) {
+    ++count;
+    if (first.size() < kListed) first.push_back(std::move(folder));
+  }
+  void add(const UnreadableFolders& other) {
+    count += other.count;
+    for (const UnreadableFolder& folder : other.first) {
+      if (first.size() == kListed) break;
+      first.push_back(folder);
+    }
+  }
+};
+
 struct WalkOptions {
   bool skipHidden = false;           // leave out entries whose name starts with "."
   bool skipPackageContents = false;  // return packages (see isPackageName) but not their contents
+  // Told of each directory that could not be read, when the walk finds out: a directory the
+  // walk was to enter is told of before the entry that next() returns next.
+  std::function<void(const UnreadableFolder&)> onUnreadable{};
 };
 
 enum class EntryType { regular, directory, symlink, other };
@@ -88,14 +118,10 @@ class DirWalker {
   // Do not enter the directory that next() returned last. No effect for other entries.
   void skipDescendants();
 
-  // Directories the walk could not read so far: not opened, not listed to the end, or (the root
-  // too) whose entries could not be looked at, for want of the search right. Each counts once;
-  // one that vanished or was replaced meanwhile does not count. What lies in them is missing from
-  // every figure of the walk, and a caller says so.
-  int64_t unreadableCount() const;
-  // The paths of the first kUnreadableSample of them, in walk order.
-  const std::vector<std::string>& firstUnreadable() const;
-  static constexpr size_t kUnreadableSample = 10;
+  // Directories the walk could not read so far (the root among them): not opened, not listed to
+  // the end, or whose entries could not be looked at, for want of the search right. Each counts
+  // once; one that vanished or was replaced meanwhile does not count.
+  const UnreadableFolders& unreadable() const;
 
  private:
   struct State;

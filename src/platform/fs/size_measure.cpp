@@ -8,7 +8,8 @@
 
 namespace nimbra {
 
-int64_t measureSize(const std::string& path, const std::function<bool()>& cancelled) {
+int64_t measureSize(const std::string& path, const std::function<bool()>& cancelled,
+                    UnreadableFolders* unreadable) {
   if (namesNoFile(path)) return 0;
   // "link/" would name the link's target; the link itself is what was asked about.
   const std::string location = withoutTrailingSlashes(path);
@@ -23,6 +24,7 @@ int64_t measureSize(const std::string& path, const std::function<bool()>& cancel
     if (cancelled()) break;
     if (entry->isRegular()) total += static_cast<uint64_t>(entry->size());
   }
+  if (unreadable) unreadable->add(walker.unreadable());
   return static_cast<int64_t>(total);
 }
 

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/fs/dir_walker.h"
+
 namespace nimbra {
 
 // Logical bytes at `path`: lengths of regular files, hidden entries and package contents
@@ -12,6 +14,8 @@ namespace nimbra {
 // files of kernel pseudo file systems counted 0. A path that names no file measures 0.
 // `cancelled` is asked before every entry; once it answers true the partial total is answered.
 // The sum wraps instead of overflowing: it is not clamped, and no real tree reaches 2^63.
-int64_t measureSize(const std::string& path, const std::function<bool()>& cancelled);
+// The folders it could not read are added to `unreadable` when one is given.
+int64_t measureSize(const std::string& path, const std::function<bool()>& cancelled,
+                    UnreadableFolders* unreadable = nullptr);
 
 }  // namespace nimbra

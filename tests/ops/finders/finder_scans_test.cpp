@@ -1,9 +1,11 @@
 // The three scans on real trees: "scanDuplicates", "scanLargeFiles" and "analyzeDisk".
 
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <filesystem>
+#include <set>
 
 #include "channel/standard_codec.h"
 #include "ops/finders/analyze_disk.h"
@@ -11,9 +13,12 @@
 #include "ops/finders/file_digests.h"
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
+#include "ops/size/size_of.h"
+#include "ops/unreadable_answer.h"
 #include "support/answers.h"
 #include "support/temp_tree.h"
 #include "support/test_context.h"
+#include "support/unprivileged.h"
 
 namespace nimbra::test {
 namespace {
@@ -111,6 +116,9 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
   EXPECT_EQ(get<int64_t>(group(outcome, 1), "wasted"), 400);
   EXPECT_EQ(get<int64_t>(outcome.answer, "wasted"), 2 * tenMiB + 400 + 300);
   EXPECT_EQ(get<int64_t>(outcome.answer, "scanned"), 17);
+  // The set of four lists three; it, and the answer, say so.
+  EXPECT_EQ(get<int64_t>(group(outcome, 2), "unnamed"), 1);
+  EXPECT_EQ(get<int64_t>(outcome.answer, "unnamed"), 1);
 
   // Empty files now qualify and form a group wasting nothing.
   ValueMap empty = group(duplicates(tree.root(), 0), 3);
@@ -120,7 +128,8 @@ TEST_F(DuplicateScanTest, GroupsOfIdenticalVisibleContentByWastedWithPathsInOrde
       "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
   Outcome missing = duplicates(tree.path("missing"));
-  EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_EQ(missing.answer, (ValueMap{{"groups", ValueList{}}, {"scanned", int64_t{0}},
+                                {"unreadable", int64_t{0}}, {"unreadableFolders", ValueList{}}}));
   EXPECT_TRUE(missing.events.empty());
 }
 
@@ -170,6 +179,9 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
       (ValueMap{{"path", photo}, {"name", "Photo.JPG"}, {"size", kBig + 1}, {"ext", "jpg"},
           {"modified", int64_t{-1}}}));
   EXPECT_EQ(get<int64_t>(fromHome.answer, "scanned"), 6);
+  // Five are large enough; the one not UTF-8 is among the largest and cannot be named.
+  EXPECT_EQ(get<int64_t>(fromHome.answer, "matched"), 5);
+  EXPECT_EQ(get<int64_t>(fromHome.answer, "unnamed"), 1);
   EXPECT_FALSE(get<bool>(fromHome.answer, "cancelled"));
   EXPECT_EQ(paths(spelledOtherwise).size(), 5u);  // the home Library is searched too
   // A minimum below 0 takes every size; the minimum itself counts ("visible" above).
@@ -179,7 +191,8 @@ TEST_F(LargeFileScanTest, WhatTheWalkSkipsAndTheFiveKeysOfAnItem) {
   EXPECT_EQ(get<std::string>(asMap(all[4]), "ext"), "");
 
   Outcome missing = large(tree.path("missing"));
-  EXPECT_EQ(missing.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}}}));
+  EXPECT_EQ(missing.answer, (ValueMap{{"items", ValueList{}}, {"scanned", int64_t{0}},
+                                {"unreadable", int64_t{0}}, {"unreadableFolders", ValueList{}}}));
   EXPECT_TRUE(missing.events.empty());
 }
 
@@ -288,6 +301,43 @@ TEST_F(AnalyzeDiskTest, ProgressEvery2000thFileAndCancellationKeepsThePartialTre
   ASSERT_FALSE(get<ValueList>(root, "children").empty());
   const ValueMap largest = asMap(get<ValueList>(root, "children")[0]);
   EXPECT_EQ(get<std::string>(largest, "path"), "/" + get<std::string>(largest, "name"));
+}
+
+// A folder the user cannot read leaves its contents out of every figure: each walk counts such
+// folders and names the first ones, with the system's reason.
+TEST_F(FinderTest, EveryWalkCountsAndNamesTheFoldersItCouldNotRead) {
+  std::set<std::string> unreadable = {tree.path("a/secret"), tree.path("c/listed")};
+  tree.touch("a/secret/big", kBig);
+  tree.touch("c/listed/big", kBig);  // its names can be listed, nothing else of it
+  for (int i = 0; i < 11; ++i) {
+    unreadable.insert(tree.path("d/" + std::to_string(i)));
+    tree.touch("d/" + std::to_string(i) + "/big", kBig);
+  }
+  tree.touch("b/seen", kBig);
+  tree.giveToNobody();
+  for (const std::string& folder : unreadable)
+    ASSERT_EQ(::chmod(folder.c_str(), folder.ends_with("listed") ? 0444 : 0), 0);
+  const std::string answers = runUnprivileged([&] {
+    TestContext unprivileged{{.home = tree.path("home")}};
+    UnreadableFolders measured;
+    sizeOf(*unprivileged, tree.root(), &measured);
+    ValueMap sized;
+    addUnreadable(sized, measured);
+    return toJsonText(ValueList{sized, analyzeDisk(*unprivileged, tree.root(), 1),
+        scanLargeFiles(*unprivileged, tree.root(), 1),
+        scanDuplicates(*unprivileged, tree.root(), 1)});
+  });
+  const Value parsed = fromJson(answers);
+  ASSERT_NE(parsed.getIf<ValueList>(), nullptr) << answers;
+  for (const Value& answer : *parsed.getIf<ValueList>()) {
+    EXPECT_EQ(get<int64_t>(asMap(answer), "unreadable"), 13);
+    const ValueList folders = get<ValueList>(asMap(answer), "unreadableFolders");
+    EXPECT_EQ(folders.size(), UnreadableFolders::kListed);
+    for (const Value& folder : folders) {
+      EXPECT_TRUE(unreadable.contains(get<std::string>(asMap(folder), "path")));
+      EXPECT_EQ(get<std::string>(asMap(folder), "error"), "Permission denied");
+    }
+  }
 }
 
 }  // namespace

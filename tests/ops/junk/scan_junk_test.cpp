@@ -195,14 +195,17 @@ TEST_F(JunkScan, InspectionHoldsBackWhatIsInUseSpecialTheSystemsOwnOrUnreadable)
   ASSERT_EQ(::mkfifo(tree_.path("tmp/fifo").c_str(), 0600), 0);
   const pid_t holders[] = {holdInAnotherProcess(tree_.path("tmp/held/deep/file"), false),
       holdInAnotherProcess(tree_.path("tmp/cwd"), true)};
-  // The holders have the file open once /proc shows it.
-  for (int i = 0; i < 500; ++i) {
-    char target[256] = {};
-    if (::readlink(("/proc/" + std::to_string(holders[0]) + "/fd/3").c_str(), target,
-            sizeof target - 1) > 0) {
-      break;
+  // Each holder holds its file or folder once it runs sleep (it took hold before the exec).
+  for (const pid_t holder : holders) {
+    for (int i = 0; i < 500; ++i) {
+      char program[256] = {};
+      const std::string exe = "/proc/" + std::to_string(holder) + "/exe";
+      if (::readlink(exe.c_str(), program, sizeof program - 1) > 0 &&
+          std::string_view(program).ends_with("/sleep")) {
+        break;
+      }
+      ::usleep(10000);
     }
-    ::usleep(10000);
   }
   const auto holdBacks = [&](const Json& answer) {
     std::string out;
