@@ -36,6 +36,8 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/stand-in)
 file(CREATE_LINK ${NIMBRA_STAND_IN_TARGET} ${CMAKE_BINARY_DIR}/stand-in/launchctl SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/stand-in/launchctl DESTINATION ${NIMBRA_STAND_IN_DIR})
 install(FILES ${CMAKE_BINARY_DIR}/nimbra.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/nimbra.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME nimbra)
 
@@ -51,6 +53,28 @@ its memory, startup items and installed applications.")
 set(NIMBRA_PACKAGE_MAINTAINER "Nimbra developers <nimbra@example.org>" CACHE STRING
   "The Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NIMBRA_PACKAGE_MAINTAINER}")
+
+# The package's own documentation, as Debian wants it: the licences of everything in the
+# program (the page's libraries are built in) and the changelog, compressed without a time stamp.
+function(nimbra_debian_licence file out)
+  file(READ ${file} text)
+  string(STRIP "${text}" text)
+  # A licence text in the copyright format: each line indented by a space, an empty one as " .".
+  string(REGEX REPLACE "\n\n" "\n.\n" text "${text}")
+  string(REGEX REPLACE "\n\n" "\n.\n" text "${text}")
+  string(REPLACE "\n" "\n " text " ${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+nimbra_debian_licence(${CMAKE_SOURCE_DIR}/web/vendor/lit-html.LICENSE.txt LIT_HTML_LICENSE)
+nimbra_debian_licence(${CMAKE_SOURCE_DIR}/web/vendor/d3-hierarchy.LICENSE.txt D3_HIERARCHY_LICENSE)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${CMAKE_BINARY_DIR}/copyright @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND gzip -9 -n -k -f ${CMAKE_BINARY_DIR}/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/changelog VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/nimbra)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The libraries' packages and versions as this machine's dpkg knows them (libssl3 or libssl3t64,

@@ -69,9 +69,9 @@ for entry in /*; do
   if [ -L "$entry" ]; then ln -s "$(readlink "$entry")" "$root/$name"
   elif [ -d "$entry" ]; then mkdir "$root/$name"; mount --rbind "$entry" "$root/$name"; fi
 done
-mkdir "$root/Applications"
+mkdir -p "$root/Applications"
 mount --bind "$apps" "$root/Applications"
-mkdir "$root/Library"
+mkdir -p "$root/Library"
 mount --bind "$library" "$root/Library"
 exec chroot "$root" "$@"`;
 

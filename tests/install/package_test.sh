@@ -11,6 +11,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
 
+# Building and packaging need the Debian packages alone, not the browser tests' npm packages.
+source=$(cd "$(dirname "$0")/../.." && pwd)
+mkdir -p "$work/bare/scripts" "$work/bare/tests/browser"
+cp "$source/scripts/setup-deps" "$work/bare/scripts/"
+cp "$source/tests/browser/package.json" "$source/tests/browser/package-lock.json" "$work/bare/tests/browser/"
+"$work/bare/scripts/setup-deps" --check || fail "setup-deps --check asks for more than a build needs"
+
 (umask 002; cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 debs=("$work"/out/*.deb)
 deb=${debs[0]}
@@ -28,6 +35,8 @@ wrong=$(dpkg-deb -c "$deb" | awk '{ print $1, $6 }' | wrongModes)
 [ -z "$wrong" ] || fail "modes in the package made under umask 002: $wrong"
 wrong=$(find "$work/installed" -mindepth 1 -printf '%M %P\n' | wrongModes)
 [ -z "$wrong" ] || fail "modes of make install under umask 000: $wrong"
+# Debian's own check of the package: a copyright file, a changelog, nothing it calls an error.
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log" >&2; fail "lintian found errors"; }
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libssl libplist libpng libblkid libicu; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
