@@ -4,7 +4,8 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { chmodSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { chmodSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import http from 'node:http';
 import { join } from 'node:path';
 import { NIMBRA, PHONE, SHOTS, WIDE, isDark, launchBrowser, markTime, named, newPage, pause, shoot, startUi,
@@ -141,6 +142,39 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   assert.equal(await page.evaluate(() => window.__x), undefined);
   assert.deepStrictEqual(page.problems, []);
   await page.close();
+});
+
+test('as an ordinary user, the folders a scan could not read are said, and named behind a disclosure', async () => {
+  const tree = mkdtempSync(join(tmpdir(), 'nimbra-unreadable-'));
+  writeFileSync(join(tree, 'seen.bin'), Buffer.alloc(3e5));
+  mkdirSync(join(tree, 'secret'));
+  writeFileSync(join(tree, 'secret/hidden.bin'), Buffer.alloc(7e5));
+  execFileSync('chown', ['-R', '65534:65534', tree]);
+  chmodSync(tree, 0o755);
+  chmodSync(join(tree, 'secret'), 0);
+  const asNobody = await startUi(['--no-open'], { HOME: tree },
+    ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']);
+  const page = await openPage(asNobody.url);
+  try {
+    await (await named(page, 'link', 'Disk usage')).click();
+    const field = await named(page, 'textbox', 'Folder');
+    await field.click({ clickCount: 3 });
+    await field.type(tree);
+    await field.press('Enter');
+    const summary = await page.waitForSelector('details.gaps summary');
+    assert.equal(await textOf(summary), '1 folder could not be read: what it holds is not counted');
+    assert.match(await page.$eval('main', (e) => e.textContent), /300\.0 KB in 1 file below/);
+    await summary.click();
+    assert.equal(await page.$eval('details.gaps li', (e) => e.textContent.replace(/\s+/g, ' ').trim()),
+      `${join(tree, 'secret')}: Permission denied`);
+    await shoot(page, 'disk-usage-unreadable');
+    assert.deepStrictEqual(page.problems, []);
+  } finally {
+    await page.close();
+    await asNobody.stop();
+    chmodSync(join(tree, 'secret'), 0o700);
+    rmSync(tree, { recursive: true, force: true });
+  }
 });
 
 test('Disk usage of /usr: the chart is drawn soon after the answer, fits the window, and a cancelled scan is partial', async () => {

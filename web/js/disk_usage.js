@@ -3,10 +3,11 @@
 // folder in turn and adds what it finds below it.
 
 import { html, nothing } from '../vendor/lit-html.js';
-import { formatBytes, formatCount, formatShare } from './format.js';
+import { formatBytes, formatCount, formatShare, plural } from './format.js';
 import { OTHER_COLOUR, RINGS, chartTree, sunburst } from './sunburst.js';
 import { shown } from './names.js';
 import { ScanForm } from './scan_form.js';
+import { gapsView } from './scan_gaps.js';
 import { desktopButtons, failure } from './widgets.js';
 
 export class DiskUsageScreen {
@@ -98,8 +99,9 @@ export class DiskUsageScreen {
     return html`
       ${this.partial ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         sizes count only what it reached.</p>` : nothing}
-      <p class="quiet">${formatBytes(root.size)} in ${formatCount(root.files)} files below
+      <p class="quiet">${formatBytes(root.size)} in ${plural(root.files, 'file', 'files')} below
         <span class="path">${shown(root.path)}</span></p>
+      ${gapsView(root)}
       <nav class="breadcrumb" aria-label="Folder path"><ol>
         ${this.trail.map((entry, i) => html`<li>${i === this.trail.length - 1
           ? html`<span aria-current="location">${shown(i === 0 ? entry.path : entry.name)}</span>`

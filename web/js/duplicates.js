@@ -8,6 +8,7 @@ import { formatBytes, formatCount, formatDate, plural } from './format.js';
 import { baseName, shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, outcomeView, removeItems } from './removal.js';
 import { ScanForm } from './scan_form.js';
+import { DUPLICATES_SKIP, gapsView } from './scan_gaps.js';
 import { notRemoved, onGridFocus, onGridKey } from './widgets.js';
 
 // Groups are drawn this many at a time; more follow on request.
@@ -18,7 +19,7 @@ export class DuplicatesScreen {
     this.app = app;
     this.title = 'Duplicates';
     this.form = new ScanForm(app, 'dupes', { minSize: '1MiB' });
-    this.scanned = null; // { root, minSize, count, cancelled } of the shown result
+    this.scanned = null; // { root, minSize, count, cancelled, answer } of the shown result
     this.groups = [];
     this.shownGroups = PAGE;
     this.chosen = new Set(); // paths
@@ -35,7 +36,7 @@ export class DuplicatesScreen {
     const run = await this.form.run('scanDuplicates');
     if (!run) return;
     const { root, minSize, answer } = run;
-    this.scanned = { root, minSize, count: answer.scanned ?? 0, cancelled: answer.cancelled === true };
+    this.scanned = { root, minSize, count: answer.scanned ?? 0, cancelled: answer.cancelled === true, answer };
     this.groups = answer.groups;
     this.shownGroups = PAGE;
     this.chosen.clear();
@@ -97,7 +98,7 @@ export class DuplicatesScreen {
   }
 
   resultView() {
-    const { root, minSize, count, cancelled } = this.scanned;
+    const { root, minSize, count, cancelled, answer } = this.scanned;
     const wasted = this.groups.reduce((sum, group) => sum + Number(group.wasted), 0);
     const chosen = this.chosenFiles;
     const frees = chosen.reduce((sum, file) => sum + Number(file.size), 0);
@@ -108,6 +109,7 @@ export class DuplicatesScreen {
       <p class="quiet">${plural(this.groups.length, 'group', 'groups')} of identical files of ${formatBytes(minSize)}
         or more below <span class="path">${shown(root)}</span>, of ${formatCount(count)} files looked at;
         the extra copies take ${formatBytes(wasted)}.</p>
+      ${gapsView(answer, { skips: DUPLICATES_SKIP, unnamedWhat: ['copy is', 'copies are'] })}
       ${outcomeView(this.outcome)}
       ${this.groups.length ? html`
       <div class="helpers" role="group" aria-label="Choose all but one copy in every group">

@@ -7,6 +7,7 @@ import { totalSize } from './choice.js';
 import { formatBytes, formatDate, plural } from './format.js';
 import { shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, Outcome, deleted, outcomeView, removeItems } from './removal.js';
+import { gapsView } from './scan_gaps.js';
 import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
 
 const CATEGORY_TITLES = {
@@ -66,7 +67,7 @@ export class JunkScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Junk';
-    this.scanned = null; // { cancelled, at, facts } of the shown result
+    this.scanned = null; // { cancelled, at, facts, answer } of the shown result
     this.categories = []; // the scan's, but the Trash
     this.trash = null; // the Trash's category: { items, size }
     this.movedToTrash = []; // items moved there since the scan: { path, size }
@@ -85,7 +86,7 @@ export class JunkScreen {
       const answer = await this.app.runWork('scanJunk');
       const categories = answer.categories.map((category) => ({ ...category, title: CATEGORY_TITLES[category.id] ?? category.id }));
       const facts = await inspectTemporary(this.app, categories);
-      this.scanned = { cancelled: answer.cancelled === true, at: Date.now() / 1000, facts };
+      this.scanned = { cancelled: answer.cancelled === true, at: Date.now() / 1000, facts, answer };
       this.trash = categories.find((category) => category.id === 'trash') ?? { id: 'trash', items: [], size: 0 };
       this.categories = categories.filter((category) => category !== this.trash);
       this.movedToTrash = [];
@@ -210,6 +211,7 @@ export class JunkScreen {
       ${this.scanned.cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         the categories hold what it found before.</p>` : nothing}
       ${outcomeView(this.outcome)}
+      ${gapsView(this.scanned.answer)}
       ${this.trashView(busy)}
       <p class="quiet">${plural(count, 'item', 'items')}, ${formatBytes(total)}, in ${plural(
         this.categories.filter((category) => category.items.length).length, 'category', 'categories')}.</p>

@@ -7,10 +7,8 @@ import { formatBytes, formatCount, formatDate, plural } from './format.js';
 import { shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, outcomeView, removeItems } from './removal.js';
 import { ScanForm } from './scan_form.js';
+import { LARGE_FILES_SKIP, gapsView } from './scan_gaps.js';
 import { desktopButtons, failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
-
-// The scan keeps the largest this many; a full table may not be all there is.
-const MOST = 400;
 
 const COLUMNS = [
   { key: 'size', title: 'Size', firstDescending: true, of: (item) => Number(item.size) },
@@ -23,7 +21,7 @@ export class LargeFilesScreen {
     this.app = app;
     this.title = 'Large files';
     this.form = new ScanForm(app, 'large', { minSize: '100MiB' });
-    this.scanned = null; // { root, minSize, count, cancelled, full } of the shown result
+    this.scanned = null; // { root, minSize, count, cancelled, answer } of the shown result
     this.items = [];
     this.chosen = new Set(); // paths
     this.failed = new Map(); // path -> why a removal left it
@@ -41,7 +39,7 @@ export class LargeFilesScreen {
     const run = await this.form.run('scanLargeFiles');
     if (!run) return;
     const { root, minSize, answer } = run;
-    this.scanned = { root, minSize, count: answer.scanned, cancelled: answer.cancelled === true, full: answer.items.length >= MOST };
+    this.scanned = { root, minSize, count: answer.scanned, cancelled: answer.cancelled === true, answer };
     this.items = answer.items;
     this.chosen.clear();
     this.failed.clear();
@@ -86,16 +84,19 @@ export class LargeFilesScreen {
   }
 
   resultView() {
-    const { root, minSize, count, cancelled, full } = this.scanned;
+    const { root, minSize, count, cancelled, answer } = this.scanned;
+    // The scan keeps the largest: when more were large enough, it says of how many.
+    const listed = answer.items.length + Number(answer.unnamed ?? 0);
+    const matched = Math.max(Number(answer.matched ?? listed), listed);
     const chosen = this.items.filter((item) => this.chosen.has(item.path));
     const busy = this.app.work !== null;
     return html`
       ${cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         the list holds what it found before.</p>` : nothing}
-      <p class="quiet">${plural(this.items.length, 'file', 'files')} of ${formatBytes(minSize)} or more below
+      <p class="quiet">${matched > listed ? `The ${formatCount(listed)} largest of ${plural(matched, 'file', 'files')}`
+        : plural(listed, 'file', 'files')} of ${formatBytes(minSize)} or more below
         <span class="path">${shown(root)}</span>, of ${formatCount(count)} looked at.</p>
-      ${full ? html`<p class="partial" role="note">The scan kept the ${MOST} largest files, the most it keeps:
-        there may be more of this size.</p>` : nothing}
+      ${gapsView(answer, { skips: LARGE_FILES_SKIP, unnamedWhat: ['file is', 'files are'] })}
       ${outcomeView(this.outcome)}
       <div class="toolbar">
         <p class="chosen-total" aria-live="polite">${chosen.length

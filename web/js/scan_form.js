@@ -5,6 +5,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { parseSize } from './choice.js';
 import { formatBytes } from './format.js';
+import { gapsView } from './scan_gaps.js';
 
 export class ScanForm {
   // `id` prefixes the fields' ids; `minSize` is the size field's first text, or null for none.
@@ -46,9 +47,10 @@ export class ScanForm {
     this.error = null;
     this.measured = null;
     try {
-      const { size } = await this.app.runWork('sizeOf', { path: folder });
+      const answer = await this.app.runWork('sizeOf', { path: folder });
+      const { size } = answer;
       const there = size !== 0 || (await this.app.runWork('inspectItems', { paths: [folder] })).items[0]?.exists;
-      if (there) this.measured = { folder, size };
+      if (there) this.measured = { folder, size, answer };
       else this.error = new Error(`Nothing is at ${folder}`);
     } catch (error) {
       this.error = error;
@@ -103,7 +105,7 @@ export class ScanForm {
       ${this.minSize !== null && this.sizeWrong ? html`<p class="failure" role="alert">Minimum
         size takes bytes or a size such as 500kB, 1MB or 1MiB.</p>` : nothing}
       ${this.measured?.folder === this.folder ? html`<p class="quiet measured" role="status">${formatBytes(
-        this.measured.size)} in this folder</p>` : nothing}
+        this.measured.size)} in this folder</p>${gapsView(this.measured.answer)}` : nothing}
       ${this.error ? html`<p class="failure" role="alert">${this.error.message}</p>` : nothing}`;
   }
 }
