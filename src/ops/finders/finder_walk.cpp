@@ -19,19 +19,29 @@ const std::set<std::string>& skippedFolderNames() {
   return kNames;
 }
 
+namespace {
+
+// The folders the walk does not enter, by name and depth alone: the walker asks it, from its
+// readers ahead too, so it holds copies of everything it reads.
+std::function<bool(std::string_view, int)> pruningRule(const std::string& root,
+                                                       const FinderPruning& pruning) {
+  const bool rootIsHome = pruning.library == LibraryPruning::homeLevelOnly && root == pruning.home;
+  const bool everyLibrary = pruning.library == LibraryPruning::everywhere;
+  return [rootIsHome, everyLibrary, &names = pruning.names](std::string_view name, int depth) {
+    if (rootIsHome && depth == 1 && name == kLibrary) return true;
+    if (!names.contains(std::string(name))) return false;
+    return everyLibrary || name != kLibrary;
+  };
+}
+
+}  // namespace
+
 FinderWalk::FinderWalk(const std::string& root, FinderPruning pruning,
                        std::function<bool()> cancelled)
-    : walker_(root, WalkOptions{.skipHidden = true, .skipPackageContents = true}),
-      pruning_(std::move(pruning)),
-      rootIsHome_(pruning_.library == LibraryPruning::homeLevelOnly && root == pruning_.home),
+    : walker_(root, WalkOptions{.skipHidden = true,
+                                .skipPackageContents = true,
+                                .prunes = pruningRule(root, pruning)}),
       isCancelled_(std::move(cancelled)) {}
-
-bool FinderWalk::prunes(const WalkEntry& directory) const {
-  std::string_view name = directory.name();
-  if (rootIsHome_ && directory.depth() == 1 && name == kLibrary) return true;
-  if (!pruning_.names.contains(std::string(name))) return false;
-  return pruning_.library == LibraryPruning::everywhere || name != kLibrary;
-}
 
 const WalkEntry* FinderWalk::nextFile() {
   while (!cancelled_) {
@@ -42,16 +52,14 @@ const WalkEntry* FinderWalk::nextFile() {
       return nullptr;
     }
     switch (entry->type()) {
-      case EntryType::directory:
-        if (prunes(*entry)) walker_.skipDescendants();
-        break;
       case EntryType::regular: {
         // A file replaced by something else since it was listed is left out.
         const struct stat* info = entry->stat();
         if (info && S_ISREG(info->st_mode)) return entry;
         break;
       }
-      case EntryType::symlink:  // never followed: the walker does not enter links
+      case EntryType::directory:  // entered unless the pruning rule says otherwise
+      case EntryType::symlink:    // never followed: the walker does not enter links
       case EntryType::other: break;
     }
   }

@@ -57,11 +57,7 @@ class FinderWalk {
   const UnreadableFolders& unreadable() const { return walker_.unreadable(); }
 
  private:
-  bool prunes(const WalkEntry& directory) const;
-
   DirWalker walker_;
-  FinderPruning pruning_;
-  bool rootIsHome_;
   std::function<bool()> isCancelled_;
   bool cancelled_ = false;
 };

@@ -5,6 +5,7 @@
 #include "platform/fs/folder_listing.h"
 #include "platform/fs/mount_table.h"
 #include "platform/fs/package_names.h"
+#include "platform/fs/read_ahead.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 #include <vector>
@@ -81,7 +83,9 @@ EntryType typeOfMode(mode_t mode) {
 
 // One directory on the way from the root to the entry being returned.
 struct Level {
-  Descriptor fd;              // closed (not ok) while closed to keep descriptors bounded
+  // Closed (null) while closed to keep descriptors bounded; shared with the readers ahead, which
+  // open its entries through it.
+  std::shared_ptr<Descriptor> fd;
   std::string name;           // its name in its parent, for reopening
   size_t pathLength = 0;      // length of its path at the front of Walk::directoryPath_
   dev_t dev = 0;              // identity (read when it is closed, checked when reopened);
@@ -90,7 +94,18 @@ struct Level {
   size_t next = 0;
   bool atEnd = false;       // everything the directory holds is in `records`
   bool unreadable = false;  // counted among the walk's unreadable directories
+  // With readers ahead: its place in the walk, how many of its entries are listed (the next
+  // listed is the `listed`-th) and handed out, what a reader looked at of them, the listing
+  // error still to be said, and how its entries were offered.
+  DirKey key;
+  uint32_t listed = 0;
+  uint32_t returned = 0;
+  std::vector<LookedAt> lookedAt;
+  int listError = 0;
+  std::shared_ptr<OfferedParent> offered;
 };
+
+bool isOpen(const Level& frame) { return frame.fd && frame.fd->ok(); }
 
 // The whole walk; DirWalker and WalkEntry are thin views of it.
 class Walk {
@@ -121,6 +136,8 @@ class Walk {
   bool isPseudoMount(int fd);
   bool refill(Level& frame);
   void readToEnd(Level& frame);
+  bool enter(Batch batch, std::string name, DirKey key);
+  void offerListed(Level& frame, size_t from);
   void closeFrame(Level& frame);
   void keepDescriptorsBounded();
   int openTop();
@@ -142,8 +159,14 @@ class Walk {
   std::string canonicalScratch_;
   std::vector<char> chunk_;
 
+  // Readers ahead, started when the walk first meets a directory to enter, on as many threads
+  // as it may use besides its own.
+  std::unique_ptr<ReadAhead> readAhead_;
+  bool readAheadTried_ = false;
+
   // The entry returned last.
   std::string_view name_;
+  uint32_t entryIndex_ = 0;  // among its directory's listed entries
   EntryType type_ = EntryType::other;
   bool descendPending_ = false;
   enum class StatState { unread, read, failed } statState_ = StatState::unread;
@@ -178,7 +201,7 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
   rootLength_ = root.size();
   directoryPath_ = std::move(root);
   Level& frame = push();
-  frame.fd = std::move(fd);
+  frame.fd = std::make_shared<Descriptor>(std::move(fd));
   frame.pathLength = directoryPath_.size();
   frame.dev = rootDevice_;
   openCount_ = 1;
@@ -206,6 +229,12 @@ Level& Walk::push() {
   frame.next = 0;
   frame.atEnd = false;
   frame.unreadable = false;
+  frame.key.clear();
+  frame.listed = 0;
+  frame.returned = 0;
+  frame.lookedAt.clear();
+  frame.listError = 0;
+  frame.offered.reset();
   return frame;
 }
 
@@ -225,7 +254,9 @@ void Walk::noteUnreadableTop(int error) {
 
 void Walk::pop() {
   Level& frame = top();
-  if (frame.fd.ok()) closeFrame(frame);
+  // What was offered below it and never entered (entries that were no directories after all).
+  if (readAhead_ && frame.offered) readAhead_->drop(frame.key);
+  if (isOpen(frame)) closeFrame(frame);
   frame.records.clear();
   --live_;
   if (live_ > 0) directoryPath_.resize(top().pathLength);
@@ -233,15 +264,25 @@ void Walk::pop() {
 }
 
 void Walk::closeFrame(Level& frame) {
+  if (readAhead_ && frame.offered) readAhead_->retract(*frame.offered);
+  frame.offered.reset();
   frame.fd.reset();
   --openCount_;
 }
 
 bool Walk::advance() {
-  if (descendPending_) {
-    descendPending_ = false;
-    descend();
+  if (type_ == EntryType::directory && name_.data()) {
+    if (descendPending_) {
+      descendPending_ = false;
+      descend();
+    } else if (readAhead_) {
+      // Not entered (pruned, or a package): what was read ahead of it goes.
+      DirKey key = top().key;
+      key.push_back(entryIndex_);
+      readAhead_->drop(key);
+    }
   }
+  name_ = {};
   while (live_ > 0) {
     Level& frame = top();
     if (frame.next >= frame.records.size() && !refill(frame)) {
@@ -252,9 +293,11 @@ bool Walk::advance() {
     frame.next += record.length;
     std::string_view name(record.name);
     if (name == "." || name == "..") continue;
+    const uint32_t index = frame.returned++;
     if (options_.skipHidden && name.front() == '.') continue;
 
     name_ = name;
+    entryIndex_ = index;
     statState_ = StatState::unread;
     pathBuilt_ = false;
     switch (record.type) {
@@ -264,13 +307,17 @@ bool Walk::advance() {
       case DT_UNKNOWN:
         // Some file systems do not report types in their listings; only then does naming
         // the type cost a stat. An entry that vanished in between is left out.
-        if (!entryStat()) continue;
+        if (!entryStat()) {
+          name_ = {};
+          continue;
+        }
         type_ = typeOfMode(stat_.st_mode);
         break;
       default: type_ = EntryType::other; break;
     }
-    descendPending_ =
-        type_ == EntryType::directory && !(options_.skipPackageContents && isPackageName(name_));
+    descendPending_ = type_ == EntryType::directory &&
+                      !(options_.skipPackageContents && isPackageName(name_)) &&
+                      !(options_.prunes && options_.prunes(name_, entryDepth()));
     return true;
   }
   return false;
@@ -279,10 +326,15 @@ bool Walk::advance() {
 // Reads the next chunk of the top directory. False at its end or on a read error, when the
 // frame has nothing more to give.
 bool Walk::refill(Level& frame) {
-  if (frame.atEnd || !frame.fd.ok()) return false;
+  if (frame.listError != 0) {
+    // A reader's listing stopped there: said as the walk's own would be, where it ends.
+    if (!meansChanged(frame.listError)) noteUnreadableTop(frame.listError);
+    frame.listError = 0;
+  }
+  if (frame.atEnd || !isOpen(frame)) return false;
   ssize_t n;
   do {
-    n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
+    n = ::getdents64(frame.fd->get(), chunk_.data(), chunk_.size());
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
     if (n < 0 && !meansChanged(errno)) noteUnreadableTop(errno);
@@ -291,6 +343,7 @@ bool Walk::refill(Level& frame) {
   }
   frame.records.assign(chunk_.data(), chunk_.data() + n);
   frame.next = 0;
+  offerListed(frame, 0);
   return true;
 }
 
@@ -300,7 +353,7 @@ void Walk::readToEnd(Level& frame) {
                       frame.records.begin() + static_cast<std::ptrdiff_t>(frame.next));
   frame.next = 0;
   for (;;) {
-    const ssize_t n = ::getdents64(frame.fd.get(), chunk_.data(), chunk_.size());
+    const ssize_t n = ::getdents64(frame.fd->get(), chunk_.data(), chunk_.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     frame.records.insert(frame.records.end(), chunk_.data(), chunk_.data() + n);
@@ -337,10 +390,18 @@ bool Walk::isPseudoMount(int fd) {
 }
 
 void Walk::descend() {
-  int parentFd = openTop();
-  if (parentFd < 0) return;
   // name_ points into the parent's records, which stay put until the next refill.
   std::string name(name_);
+  DirKey key = top().key;
+  key.push_back(entryIndex_);
+  if (readAhead_) {
+    if (std::optional<Batch> batch = readAhead_->take(key)) {
+      enter(std::move(*batch), std::move(name), std::move(key));
+      return;
+    }
+  }
+  int parentFd = openTop();
+  if (parentFd < 0) return;
   Descriptor fd(::openat(parentFd, name.c_str(), kOpenDirectoryFlags));
   if (!fd.ok()) {
     // Unreadable is said; replaced by a link or a file, or vanished, is nothing left unread.
@@ -364,12 +425,82 @@ void Walk::descend() {
   if (crossesMount && isPseudoMount(fd.get())) return;
   appendToPath(directoryPath_, name);
   Level& frame = push();
-  frame.fd = std::move(fd);
+  frame.fd = std::make_shared<Descriptor>(std::move(fd));
   frame.name = std::move(name);
   frame.dev = dev;
   frame.pathLength = directoryPath_.size();
+  frame.key = std::move(key);
   ++openCount_;
   keepDescriptorsBounded();
+}
+
+// Enters a directory a reader has read: what it could not open is said here, where the walk
+// would have found out itself.
+bool Walk::enter(Batch batch, std::string name, DirKey key) {
+  if (batch.openError != 0) {
+    if (!meansChanged(batch.openError)) {
+      std::string path = directoryPath_;
+      appendToPath(path, name);
+      noteUnreadable(std::move(path), batch.openError);
+    }
+    return false;
+  }
+  if (batch.notEntered || !batch.fd) return false;
+  appendToPath(directoryPath_, name);
+  Level& frame = push();
+  frame.fd = std::move(batch.fd);
+  frame.name = std::move(name);
+  frame.dev = batch.dev;
+  frame.ino = batch.ino;
+  frame.pathLength = directoryPath_.size();
+  frame.key = std::move(key);
+  frame.records = std::move(batch.records);
+  frame.atEnd = batch.complete;
+  frame.listError = batch.listError;
+  frame.listed = static_cast<uint32_t>(batch.lookedAt.size());
+  frame.lookedAt = std::move(batch.lookedAt);
+  frame.offered = std::move(batch.offeredAs);
+  ++openCount_;
+  keepDescriptorsBounded();
+  return true;
+}
+
+// Offers the directories among the entries of `frame` listed from `records[from]` on to the
+// readers ahead, starting them the first time there is something to read.
+void Walk::offerListed(Level& frame, size_t from) {
+  if (!readAhead_) {
+    if (readAheadTried_) return;
+    // Worth threads only once there is a folder to read ahead.
+    bool anyFolder = false;
+    for (size_t at = from; at < frame.records.size() && !anyFolder;) {
+      const DirentRecord record = readDirentRecord(frame.records.data() + at);
+      at += record.length;
+      anyFolder = (record.type == DT_DIR || record.type == DT_UNKNOWN) &&
+                  std::string_view(record.name) != "." && std::string_view(record.name) != "..";
+    }
+    if (!anyFolder) return;
+    readAheadTried_ = true;
+    const size_t threads = options_.threads > 0 ? options_.threads : walkThreads();
+    if (threads < 2) return;
+    readAhead_ = std::make_unique<ReadAhead>(
+        threads - 1, ReadAheadRules{options_.skipHidden, options_.skipPackageContents,
+                                    options_.prunes, mounts().mounts});
+  }
+  if (!frame.offered) {
+    struct stat info {};
+    if (!isOpen(frame) || ::fstat(frame.fd->get(), &info) != 0) return;
+    frame.offered = std::make_shared<OfferedParent>(
+        OfferedParent{frame.fd, info.st_dev, static_cast<int>(live_) - 1});
+  }
+  uint32_t first = frame.listed;
+  for (size_t at = from; at < frame.records.size();) {
+    const DirentRecord record = readDirentRecord(frame.records.data() + at);
+    at += record.length;
+    const std::string_view name(record.name);
+    if (name != "." && name != "..") ++frame.listed;
+  }
+  readAhead_->offer(frame.key, frame.offered, frame.records.data() + from,
+                    frame.records.size() - from, first);
 }
 
 // Closes the open directories farthest from the top until the bound holds. A directory is
@@ -377,12 +508,12 @@ void Walk::descend() {
 // *at() calls on the entries still to come; its identity is noted for that reopening.
 void Walk::keepDescriptorsBounded() {
   while (openCount_ > kMaxOpenDirectories) {
-    while (lowestMaybeOpen_ < live_ && !frames_[lowestMaybeOpen_].fd.ok()) ++lowestMaybeOpen_;
+    while (lowestMaybeOpen_ < live_ && !isOpen(frames_[lowestMaybeOpen_])) ++lowestMaybeOpen_;
     if (lowestMaybeOpen_ + 1 >= live_) return;  // only the top is left; it stays open
     Level& frame = frames_[lowestMaybeOpen_];
     readToEnd(frame);
     struct stat info {};
-    if (::fstat(frame.fd.get(), &info) == 0) {
+    if (::fstat(frame.fd->get(), &info) == 0) {
       frame.dev = info.st_dev;
       frame.ino = info.st_ino;
     } else {
@@ -398,15 +529,15 @@ void Walk::keepDescriptorsBounded() {
 // one first read. A directory replaced or moved meanwhile ends that part of the walk.
 int Walk::openTop() {
   if (live_ == 0) return -1;
-  if (top().fd.ok()) return top().fd.get();
+  if (isOpen(top())) return top().fd->get();
   size_t ancestor = live_ - 1;
-  while (!frames_[ancestor].fd.ok()) {
+  while (!isOpen(frames_[ancestor])) {
     if (ancestor == 0) return -1;  // an earlier reopening failed on the way down
     --ancestor;
   }
   for (size_t i = ancestor + 1; i < live_; ++i) {
     Level& frame = frames_[i];
-    Descriptor fd(::openat(frames_[i - 1].fd.get(), frame.name.c_str(), kOpenDirectoryFlags));
+    Descriptor fd(::openat(frames_[i - 1].fd->get(), frame.name.c_str(), kOpenDirectoryFlags));
     struct stat info {};
     bool same = fd.ok() && ::fstat(fd.get(), &info) == 0 && info.st_dev == frame.dev &&
                 info.st_ino == frame.ino;
@@ -417,12 +548,12 @@ int Walk::openTop() {
       }
       return -1;
     }
-    frame.fd = std::move(fd);
+    frame.fd = std::make_shared<Descriptor>(std::move(fd));
     ++openCount_;
     lowestMaybeOpen_ = std::min(lowestMaybeOpen_, i);
   }
   keepDescriptorsBounded();
-  return top().fd.get();
+  return top().fd->get();
 }
 
 void Walk::appendToPath(std::string& path, std::string_view name) {
@@ -441,12 +572,25 @@ const std::string& Walk::entryPath() {
 
 const struct stat* Walk::entryStat() {
   if (statState_ == StatState::unread) {
-    int fd = openTop();
-    // name_ is a NUL-terminated name inside the record buffer.
-    bool read = fd >= 0 && ::fstatat(fd, name_.data(), &stat_, AT_SYMLINK_NOFOLLOW) == 0;
-    statState_ = read ? StatState::read : StatState::failed;
+    const Level& frame = top();
+    int error = 0;
+    if (entryIndex_ < frame.lookedAt.size() && frame.lookedAt[entryIndex_].error >= 0) {
+      // A reader looked already.
+      const LookedAt& seen = frame.lookedAt[entryIndex_];
+      error = seen.error;
+      if (error == 0) stat_ = seen.info;
+    } else {
+      const int fd = openTop();
+      if (fd < 0) {
+        statState_ = StatState::failed;
+        return nullptr;
+      }
+      // name_ is a NUL-terminated name inside the record buffer.
+      error = ::fstatat(fd, name_.data(), &stat_, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    }
+    statState_ = error == 0 ? StatState::read : StatState::failed;
     // A folder that can be listed but not searched names its entries and hides the rest.
-    if (fd >= 0 && !read && !meansChanged(errno)) noteUnreadableTop(errno);
+    if (error != 0 && !meansChanged(error)) noteUnreadableTop(error);
   }
   return statState_ == StatState::read ? &stat_ : nullptr;
 }

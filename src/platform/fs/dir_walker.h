@@ -58,6 +58,14 @@ struct UnreadableFolders {
 struct WalkOptions {
   bool skipHidden = false;           // leave out entries whose name starts with "."
   bool skipPackageContents = false;  // return packages (see isPackageName) but not their contents
+  // Directories returned but never entered, by name and depth alone (1: a child of the root).
+  // Asked from the walk's readers ahead too, on their own threads: it must be safe to call from
+  // any thread, and give the same answer each time.
+  std::function<bool(std::string_view name, int depth)> prunes{};
+  // Threads the walk may use (its own and its readers ahead); 0: walkThreads(). A walk on one
+  // thread reads each directory only as it enters it; more read ahead (read_ahead.h), which is
+  // sooner and gives the same answer but for what changes during the walk.
+  size_t threads = 0;
   // Told of each directory that could not be read, when the walk finds out: a directory the
   // walk was to enter is told of before the entry that next() returns next.
   std::function<void(const UnreadableFolder&)> onUnreadable{};

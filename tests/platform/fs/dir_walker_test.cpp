@@ -78,8 +78,9 @@ TEST(DirWalker,
   for (int i = 0; i < 400; ++i) tree.touch("vanishing/big/" + padding + std::to_string(i), 1);
   for (int i = 0; i < 20; ++i) tree.touch("vanishing/v/d" + std::to_string(i) + "/file", 10);
   tree.touch("vanishing/v/gone.bin", 10);
-  // Folders vanish after being returned and before being entered, a file before its size is read.
-  const auto vanishing = walkAll(tree.path("vanishing"), {}, [](const WalkEntry& e) {
+  // Folders vanish after being returned and before being entered, a file before its size is
+  // read. (Read ahead, a folder would be seen as it was when read.)
+  const auto vanishing = walkAll(tree.path("vanishing"), {.threads = 1}, [](const WalkEntry& e) {
     if (e.depth() == 2 && e.path().find("/v/") != std::string::npos) fs::remove_all(e.path());
     return false;
   });
@@ -157,6 +158,99 @@ TEST(DirWalker, KernelFileSystemsAreNeverEntered) {
   });
   EXPECT_EQ(report, PrintToString(std::vector<std::string>{"file 1 f5", "nested 1 d0",
                         "nested/memory 2 d0", "nested/memory/kept 3 f0", "nested/procfs 2 d0"}));
+}
+
+// Read ahead on several threads, every walk is the walk of one thread: the same entries in the
+// same order with the same metadata, the same folders said unreadable, the same pruning, on a
+// tree of links, a FIFO, hidden folders and packages, folders too long for one batch, a chain
+// 10,000 deep, mounts (a kernel one that is never entered, a tmpfs and a bind mount that are),
+// and, for an ordinary user, folders that cannot be read or searched.
+TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
+  NIMBRA_SKIP_UNLESS_ROOT("private mounts and an ordinary user's walk");
+  TempTree tree;
+  const std::string root = tree.makeDir("r");
+  tree.giveToNobody();
+  // Each walk as "path depth type size", and what it could not read.
+  const auto walked = [&](size_t threads, bool finder) {
+    WalkOptions options{.threads = threads};
+    if (finder) {
+      options.skipHidden = options.skipPackageContents = true;
+      options.prunes = [](std::string_view name, int depth) {
+        return name == "node_modules" || depth > 9000;
+      };
+    }
+    DirWalker walker(root, options);
+    std::vector<std::string> seen;
+    while (const WalkEntry* e = walker.next()) {
+      seen.push_back(e->path().substr(root.size()) + " " + std::to_string(e->depth()) + " " +
+                     "fdlo"[static_cast<int>(e->type())] + std::to_string(e->size()));
+      // A slow walk at the top lets the readers get ahead, so that their batches are used.
+      if (threads > 1 && e->depth() == 1) ::usleep(2000);
+    }
+    for (const UnreadableFolder& folder : walker.unreadable().first)
+      seen.push_back("unreadable " + folder.path + ": " + std::to_string(folder.error));
+    seen.push_back("unreadable " + std::to_string(walker.unreadable().count));
+    return seen;
+  };
+  const auto compare = [&]() -> std::string {
+    for (const bool finder : {false, true}) {
+      const auto alone = walked(1, finder);
+      if (alone.size() < 10000) return "too short a walk: " + std::to_string(alone.size());
+      for (const size_t threads : {2, 4}) {
+        if (walked(threads, finder) != alone) {
+          return "walks differ on " + std::to_string(threads) + " threads" +
+                 (finder ? " as the finders walk" : "");
+        }
+      }
+    }
+    return "";
+  };
+  // The tree is made in memory, in a mount namespace of its own, and goes with it.
+  EXPECT_EQ(test::runInPrivateMountNamespace([&]() -> std::string {
+    if (::mount("tmpfs", root.c_str(), "tmpfs", 0, nullptr)) return "cannot mount";
+    for (int i = 0; i < 30; ++i) {
+      tree.touch("r/d" + std::to_string(i) + "/f", i);
+      tree.touch("r/d" + std::to_string(i) + "/sub/g", 2 * i);
+    }
+    for (int i = 0; i < 5000; ++i) tree.touch("r/wide/" + std::to_string(i), 1);
+    for (int i = 0; i < 40; ++i) tree.touch("r/wide/dir" + std::to_string(i) + "/x", 3);
+    tree.touch("r/.hidden/h", 4);
+    tree.touch("r/Tool.app/Contents/t", 5);
+    tree.touch("r/node_modules/m/big", 6);
+    tree.symlink(tree.path("r/d1"), "r/link-to-folder");
+    tree.symlink("nowhere", "r/dangling");
+    tree.touch("r/locked/inside/x", 7);
+    tree.touch("r/listed-only/y", 8);
+    tree.touch("elsewhere/z", 9);
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < 10000; ++level) {
+      if (level % 1000 == 0) ::close(::openat(fd, "f", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+      ::mkdirat(fd, "c", 0755);
+      const int next = ::openat(fd, "c", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::close(fd);
+      fd = next;
+    }
+    ::close(fd);
+    for (const char* mountPoint : {"r/proc", "r/memory", "r/bound"}) tree.makeDir(mountPoint);
+    if (std::system(("chown -R nobody: '" + tree.root() + "'").c_str()) != 0 ||
+        ::mkfifo(tree.path("r/fifo").c_str(), 0600) ||
+        ::mount("proc", tree.path("r/proc").c_str(), "proc", 0, nullptr) ||
+        ::mount("tmpfs", tree.path("r/memory").c_str(), "tmpfs", 0, nullptr)) {
+      return "cannot make the tree";
+    }
+    ::close(::creat(tree.path("r/memory/kept").c_str(), 0644));
+    if (std::string failed = test::bindMount(tree.path("elsewhere"), tree.path("r/bound"));
+        !failed.empty()) {
+      return failed;
+    }
+    if (std::string asRoot = compare(); !asRoot.empty()) return asRoot;
+    if (::chmod(tree.path("r/locked").c_str(), 0) ||
+        ::chmod(tree.path("r/listed-only").c_str(), 0444)) {
+      return "cannot lock";
+    }
+    return test::runUnprivileged(compare);
+  }),
+      "");
 }
 
 }  // namespace

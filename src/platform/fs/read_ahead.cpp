@@ -1,0 +1,281 @@
+#include "platform/fs/read_ahead.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sched.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/fs/folder_listing.h"
+#include "platform/fs/package_names.h"
+
+namespace nimbra {
+namespace {
+
+constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr size_t kReadChunk = 32 * 1024;
+
+// What a batch holds, as counted against the look-ahead.
+size_t bytesOf(const Batch& batch) {
+  return batch.records.size() + batch.lookedAt.size() * sizeof(LookedAt);
+}
+
+bool isDot(std::string_view name) { return name == "." || name == ".."; }
+
+// A key one level below `parent`.
+DirKey childKey(const DirKey& parent, uint32_t index) {
+  DirKey key;
+  key.reserve(parent.size() + 1);
+  key.assign(parent.begin(), parent.end());
+  key.push_back(index);
+  return key;
+}
+
+// Whether `key` is `prefix` or lies below it.
+bool isAtOrBelow(const DirKey& key, const DirKey& prefix) {
+  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
+}
+
+}  // namespace
+
+size_t walkThreads() {
+  static const size_t threads = [] {
+    if (const char* asked = std::getenv("NIMBRA_WALK_THREADS")) {
+      char* end = nullptr;
+      const long count = std::strtol(asked, &end, 10);
+      if (end != asked && *end == '\0' && count >= 1) return static_cast<size_t>(count);
+    }
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0) return size_t{1};
+    return static_cast<size_t>(std::max(CPU_COUNT(&cpus), 1));
+  }();
+  return threads;
+}
+
+ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules) : rules_(std::move(rules)) {
+  for (size_t i = 0; i < readers; ++i) readers_.emplace_back([this] { readerLoop(); });
+}
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  work_.notify_all();
+  for (std::thread& reader : readers_) reader.join();
+}
+
+bool ReadAhead::enters(std::string_view name, int depth) const {
+  if (isDot(name)) return false;
+  if (rules_.skipHidden && name.front() == '.') return false;
+  if (rules_.skipPackageContents && isPackageName(name)) return false;
+  return !(rules_.prunes && rules_.prunes(name, depth));
+}
+
+void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedParent>& parent,
+                      const char* records, size_t size, uint32_t firstIndex) {
+  bool added = false;
+  {
+    std::lock_guard lock(mutex_);
+    uint32_t index = firstIndex;
+    for (size_t at = 0; at < size && offered_.size() < kMaxOffered;) {
+      const DirentRecord record = readDirentRecord(records + at);
+      at += record.length;
+      const std::string_view name(record.name);
+      if (isDot(name)) continue;
+      const uint32_t entry = index++;
+      if (record.type != DT_DIR && record.type != DT_UNKNOWN) continue;
+      if (!enters(name, parent->depth + 1)) continue;
+      DirKey key = childKey(parentKey, entry);
+      offered_.emplace(key, Offered{std::string(name), parent});
+      waiting_.insert(std::move(key));
+      added = true;
+    }
+  }
+  if (added) work_.notify_all();
+}
+
+void ReadAhead::offerBatch(const DirKey& key, Batch& batch, int depth) {
+  if (batch.notEntered || !batch.fd) return;
+  auto parent = std::make_shared<OfferedParent>(OfferedParent{batch.fd, batch.dev, depth});
+  batch.offeredAs = parent;
+  uint32_t index = 0;
+  for (size_t at = 0; at < batch.records.size() && offered_.size() < kMaxOffered;) {
+    const DirentRecord record = readDirentRecord(batch.records.data() + at);
+    at += record.length;
+    const std::string_view name(record.name);
+    if (isDot(name)) continue;
+    const uint32_t entry = index++;
+    bool directory = record.type == DT_DIR;
+    if (record.type == DT_UNKNOWN && entry < batch.lookedAt.size()) {
+      const LookedAt& seen = batch.lookedAt[entry];
+      directory = seen.error == 0 && S_ISDIR(seen.info.st_mode);
+    }
+    if (!directory || !enters(name, depth + 1)) continue;
+    DirKey child = childKey(key, entry);
+    offered_.emplace(child, Offered{std::string(name), parent});
+    waiting_.insert(std::move(child));
+  }
+}
+
+std::optional<Batch> ReadAhead::take(const DirKey& key) {
+  std::optional<Batch> batch;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = offered_.find(key);
+    if (found == offered_.end()) return std::nullopt;
+    if (found->second.state == Offered::State::reading) {
+      // The walk reads it now; the reader's batch, when it comes, goes nowhere.
+      found->second.abandoned = true;
+      return std::nullopt;
+    }
+    if (found->second.state == Offered::State::ready) batch = std::move(found->second.batch);
+    erase(found);
+  }
+  work_.notify_all();
+  return batch;
+}
+
+void ReadAhead::drop(const DirKey& key) {
+  {
+    std::lock_guard lock(mutex_);
+    for (auto at = offered_.lower_bound(key);
+         at != offered_.end() && isAtOrBelow(at->first, key);) {
+      if (at->second.state == Offered::State::reading) {
+        at->second.abandoned = true;
+        ++at;
+      } else {
+        auto next = std::next(at);
+        erase(at);
+        at = next;
+      }
+    }
+  }
+  work_.notify_all();
+}
+
+void ReadAhead::retract(OfferedParent& parent) {
+  std::lock_guard lock(mutex_);
+  parent.fd.reset();
+}
+
+void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
+  Offered& offered = at->second;
+  if (offered.state == Offered::State::ready) {
+    readyBytes_ -= offered.bytes;
+    --batches_;
+  }
+  waiting_.erase(at->first);
+  offered_.erase(at);
+}
+
+void ReadAhead::readerLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    work_.wait(lock, [this] {
+      return stopping_ ||
+             (!waiting_.empty() && batches_ < kMaxBatches && readyBytes_ < kLookAheadBytes);
+    });
+    if (stopping_) return;
+    const DirKey key = *waiting_.begin();
+    waiting_.erase(waiting_.begin());
+    Offered& offered = offered_.at(key);
+    // A directory whose parent the walk has closed is the walk's to read.
+    std::shared_ptr<Descriptor> parentFd = offered.parent->fd;
+    if (!parentFd) continue;
+    offered.state = Offered::State::reading;
+    ++batches_;
+    const std::string name = offered.name;
+    const dev_t parentDev = offered.parent->dev;
+    const int depth = offered.parent->depth + 1;
+    lock.unlock();
+    Batch batch = read(parentFd, parentDev, name);
+    lock.lock();
+    auto found = offered_.find(key);
+    // The walk went past it, or read it itself, meanwhile.
+    if (found == offered_.end() || found->second.abandoned) {
+      --batches_;
+      if (found != offered_.end()) erase(found);  // not counted as ready
+      work_.notify_all();
+      continue;
+    }
+    offerBatch(key, batch, depth);
+    found->second.bytes = bytesOf(batch);
+    readyBytes_ += found->second.bytes;
+    found->second.batch = std::move(batch);
+    found->second.state = Offered::State::ready;
+    work_.notify_all();
+  }
+}
+
+Batch ReadAhead::read(const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
+                      const std::string& name) {
+  Batch batch;
+  auto fd =
+      std::make_shared<Descriptor>(::openat(parentFd->get(), name.c_str(), kOpenDirectoryFlags));
+  if (!fd->ok()) {
+    batch.openError = errno;
+    return batch;
+  }
+  struct stat own {};
+  if (::fstat(fd->get(), &own) != 0) {
+    batch.openError = errno;
+    return batch;
+  }
+  batch.dev = own.st_dev;
+  batch.ino = own.st_ino;
+  // Another file system begins here: one of the kernel's own is never entered.
+  if (own.st_dev != parentDev) {
+    struct statfs info {};
+    if (::fstatfs(fd->get(), &info) == 0) {
+      const auto magic = static_cast<unsigned long>(info.f_type);
+      batch.notEntered =
+          isPseudoFileSystemMagic(magic) ||
+          ((magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) && isDevTmpfs(own.st_dev, rules_.mounts));
+    }
+    if (batch.notEntered) return batch;
+  }
+  // The whole listing, read until the kernel answers 0 (a short answer is no end), as far as
+  // the batch may hold.
+  alignas(8) char chunk[kReadChunk];
+  size_t entries = 0;
+  for (;;) {
+    if (stopping_) break;
+    if (entries >= kMaxBatchEntries) {
+      batch.complete = false;
+      break;
+    }
+    const ssize_t n = ::getdents64(fd->get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      batch.listError = errno;
+      break;
+    }
+    if (n == 0) break;
+    const size_t start = batch.records.size();
+    batch.records.insert(batch.records.end(), chunk, chunk + n);
+    for (size_t at = start; at < batch.records.size();) {
+      const DirentRecord record = readDirentRecord(batch.records.data() + at);
+      at += record.length;
+      if (isDot(record.name)) continue;
+      LookedAt seen;
+      // What every walk asks of a file: its size and times; untyped entries, what they are.
+      if ((record.type == DT_REG || record.type == DT_UNKNOWN) && !stopping_) {
+        seen.error =
+            ::fstatat(fd->get(), record.name, &seen.info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+      }
+      batch.lookedAt.push_back(seen);
+      ++entries;
+    }
+  }
+  batch.fd = std::move(fd);
+  return batch;
+}
+
+}  // namespace nimbra

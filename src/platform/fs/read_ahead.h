@@ -1,0 +1,140 @@
+#pragma once
+
+// The walker's readers ahead: threads that list the directories the walk will enter next, and
+// look at their regular (and untyped) entries, while the walk's own thread hands out entries in
+// order. The walk itself (dir_walker.cpp) stays the only one that decides: it takes a batch when
+// it enters a directory, reads the directory itself when no batch is ready (it never waits for a
+// reader), and drops what it does not enter. So every answer is exactly what a walk on one
+// thread gives; the readers only make it sooner.
+//
+// Directories are named by their place in the walk: the index of each entry in its directory's
+// listing, from the root down ({} is the root, {3, 0} the first entry of the root's fourth). The
+// walk needs them in pre-order, which is the order of these keys, so a reader always takes the
+// earliest directory offered that it may read.
+//
+// Bounded: the batches read and not yet taken hold at most kLookAheadBytes (and as many open
+// directories as kMaxBatches), a batch lists at most kMaxBatchEntries before the walk goes on
+// from where it stopped, and at most kMaxOffered directories wait to be read.
+//
+// Threads: offer, take, drop and retract come from the walk's thread; the readers are the
+// object's own, stopped and joined when it goes away.
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "base/descriptor.h"
+#include "platform/fs/mount_table.h"
+
+namespace nimbra {
+
+using DirKey = std::vector<uint32_t>;
+
+// How many threads a walk may use: NIMBRA_WALK_THREADS when it is a number of at least 1,
+// otherwise the processors this process may run on; at least one. Read once.
+size_t walkThreads();
+
+// What a reader found of one listed entry, when it looked (regular and untyped entries).
+struct LookedAt {
+  int error = -1;  // -1: not looked at; 0: `info` holds its lstat; else the errno
+  struct stat info {};
+};
+
+// A directory read ahead.
+struct Batch {
+  std::shared_ptr<Descriptor> fd;  // open, and positioned after `records` when not complete
+  dev_t dev = 0;
+  ino_t ino = 0;
+  int openError = 0;          // it could not be opened: the errno (the rest is empty)
+  bool notEntered = false;    // a kernel pseudo file system, which the walk never enters
+  std::vector<char> records;  // getdents64 records, "." and ".." included as the kernel gave them
+  bool complete = true;       // false: the listing goes on from `fd`
+  int listError = 0;          // the listing stopped with this errno
+  std::vector<LookedAt> lookedAt;  // by index among the listed entries ("." and ".." not counted)
+  std::shared_ptr<struct OfferedParent> offeredAs;  // its entries, as offered for reading
+};
+
+// A directory whose entries are offered: what a reader needs to open them.
+struct OfferedParent {
+  std::shared_ptr<Descriptor> fd;  // reset when the walk closes it: its entries are the walk's
+  dev_t dev = 0;
+  int depth = 0;  // the root's is 0
+};
+
+// Which directories the walk never enters, so that no reader reads them: hidden ones, package
+// contents and those the walk's own rule prunes by name and depth (asked from any thread).
+struct ReadAheadRules {
+  bool skipHidden = false;
+  bool skipPackageContents = false;
+  std::function<bool(std::string_view name, int depth)> prunes;
+  std::vector<MountEntry> mounts;  // for telling devtmpfs from tmpfs
+};
+
+class ReadAhead {
+ public:
+  static constexpr size_t kLookAheadBytes = size_t{4} << 20;
+  static constexpr size_t kMaxBatches = 24;
+  static constexpr size_t kMaxBatchEntries = 4096;
+  static constexpr size_t kMaxOffered = 16384;
+
+  ReadAhead(size_t readers, ReadAheadRules rules);
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The entries of `records` (getdents64 records of the directory at `parentKey`, the first of
+  // them the `firstIndex`-th entry of its listing) that are directories the walk may enter are
+  // offered for reading. An entry of unknown type is offered too; a reader finds out.
+  void offer(const DirKey& parentKey, const std::shared_ptr<OfferedParent>& parent,
+             const char* records, size_t size, uint32_t firstIndex);
+  // The batch of the directory at `key`, when one is ready; the directory is then no longer
+  // offered, and one being read is the walk's to read (the reader's batch is thrown away).
+  std::optional<Batch> take(const DirKey& key);
+  // The directory at `key` and everything below it will not be entered.
+  void drop(const DirKey& key);
+  // The walk closes `parent`: readers no longer open its entries.
+  void retract(OfferedParent& parent);
+
+ private:
+  struct Offered {
+    std::string name;
+    std::shared_ptr<OfferedParent> parent;
+    enum class State { waiting, reading, ready } state = State::waiting;
+    bool abandoned = false;
+    std::optional<Batch> batch{};
+    size_t bytes = 0;  // of the batch, counted against the look-ahead
+  };
+
+  void readerLoop();
+  // Reads the directory `name` of `parent` (whose descriptor is `parentFd`).
+  Batch read(const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev, const std::string& name);
+  // Offers the subdirectories of a batch just read, by what the reader saw of each entry.
+  void offerBatch(const DirKey& key, Batch& batch, int depth);
+  bool enters(std::string_view name, int depth) const;
+  void erase(std::map<DirKey, Offered>::iterator at);
+
+  const ReadAheadRules rules_;
+  std::mutex mutex_;
+  std::condition_variable work_;  // a directory to read, room to read it, or the stop
+  std::map<DirKey, Offered> offered_;
+  std::set<DirKey> waiting_;  // those a reader may take now, earliest first
+  size_t readyBytes_ = 0;
+  size_t batches_ = 0;  // ready or being read
+  std::atomic<bool> stopping_{false};
+  std::vector<std::thread> readers_;
+};
+
+}  // namespace nimbra
