@@ -38,6 +38,11 @@ constexpr size_t kMaxMessageBytes = kMaxFrameBodySize;
 constexpr size_t kMaxQueuedBytes = size_t{64} << 20;
 // How long the acceptor rests after a failed accept (out of descriptors) before it tries again.
 constexpr std::chrono::milliseconds kAcceptRetry{100};
+// After an answer that ends the connection, what the client still sends is read and dropped for
+// this long, or up to this much, before the socket closes: closing with unread bytes resets the
+// connection, and the reset can destroy the answer before the client has read it.
+constexpr std::chrono::seconds kLingerTime{2};
+constexpr size_t kMaxLingerBytes = size_t{64} << 10;
 
 constexpr std::string_view kChannelPath = "/channel";
 
@@ -278,6 +283,15 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
   size_t queuedBytes_ = 0;
 };
 
+// Read errors that are the request's own fault, answered 400. The others (the client went
+// away or was too slow, headers over the limit) end the connection without an answer.
+bool isMalformedRequest(beast::error_code error) {
+  if (error.category() != beast::http::make_error_code(http::error::bad_target).category())
+    return false;
+  return error != http::error::end_of_stream && error != http::error::partial_message &&
+         error != http::error::header_limit && error != http::error::buffer_overflow;
+}
+
 // One HTTP connection: requests one after the other until it closes or becomes a channel.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
@@ -293,18 +307,24 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     parser_.emplace();
     parser_->header_limit(kMaxHeaderBytes);
     stream_.expires_after(kRequestTimeout);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code error, size_t) {
-                              if (!error) self->onRequest();
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code error, size_t) {
+          if (!error) {
+            self->onRequest();
+          } else if (isMalformedRequest(error)) {
+            self->respond(http::status::bad_request, "Bad request.\n", false, false);
+          }
+        });
   }
 
   void onRequest() {
     const Request& request = parser_->get();
-    // Nothing here reads a body, and the bytes after an unread body could not be told from the
-    // next request: such a request gets its answer and the connection ends.
-    const bool hasBody = parser_->chunked() || parser_->content_length().value_or(0) > 0;
     const bool head = request.method() == http::verb::head;
+    // Nothing here reads a body, and the bytes after one could not be told from a next request.
+    if (request.count(http::field::transfer_encoding) != 0 ||
+        parser_->content_length().value_or(0) > 0) {
+      return respond(http::status::bad_request, "No request here has a body.\n", head, false);
+    }
     if (!headerIsOneOf(request, http::field::host, server_.hosts)) {
       return respond(http::status::misdirected_request, "Unknown host.\n", head, false);
     }
@@ -312,7 +332,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       return respond(http::status::method_not_allowed, "Only GET and HEAD.\n", head, false);
     }
     if (request.target() == kChannelPath) {
-      if (!websocket::is_upgrade(request) || hasBody) {
+      if (!websocket::is_upgrade(request)) {
         return respond(http::status::upgrade_required, "WebSocket only.\n", head, false);
       }
       if (!headerIsOneOf(request, http::field::origin, server_.origins)) {
@@ -325,12 +345,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     }
     const std::string_view target(request.target().data(), request.target().size());
     const WebAsset* asset = findWebAsset(target);
-    if (!asset)
-      return respond(http::status::not_found, "Not found.\n", head,
-                     request.keep_alive() && !hasBody);
+    if (!asset) return respond(http::status::not_found, "Not found.\n", head, request.keep_alive());
     const std::span<const char> bytes(reinterpret_cast<const char*>(asset->bytes.data()),
                                       asset->bytes.size());
-    respond(http::status::ok, bytes, asset->contentType, head, request.keep_alive() && !hasBody);
+    respond(http::status::ok, bytes, asset->contentType, head, request.keep_alive());
   }
 
   void respond(http::status status, std::string_view text, bool head, bool keepAlive) {
@@ -357,10 +375,26 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                         if (keepAlive) {
                           self->read();
                         } else {
-                          beast::error_code ignored;
-                          self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                          self->linger();
                         }
                       });
+  }
+
+  // The answer has gone and the connection ends: nothing more is sent, and what the client
+  // still sends is read and dropped, never parsed, until it stops or for kLingerTime.
+  void linger() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(kLingerTime);
+    drain();
+  }
+
+  void drain() {
+    stream_.async_read_some(net::buffer(discarded_),
+                            [self = shared_from_this()](beast::error_code error, size_t read) {
+                              self->lingered_ += read;
+                              if (!error && self->lingered_ < kMaxLingerBytes) self->drain();
+                            });
   }
 
   beast::tcp_stream stream_;
@@ -369,6 +403,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   beast::flat_buffer buffer_{kMaxHeaderBytes};
   std::optional<http::request_parser<http::empty_body>> parser_;
   std::optional<Response> response_;
+  std::array<char, 4096> discarded_;
+  size_t lingered_ = 0;
 };
 
 class BeastUiServer final : public UiServer {

@@ -7,8 +7,10 @@
 // "localhost:PORT", exactly and only once: 421 otherwise, so a rebound DNS name reaches
 // nothing), use GET or HEAD (405) and name an embedded file exactly (404). Every response
 // carries the content security policy, nosniff, no-referrer and no-store headers, and never an
-// Access-Control-* header. Headers are limited to 8 KiB and must arrive within 10 seconds; a
-// request with a body is answered and its connection closed.
+// Access-Control-* header. Headers are limited to 8 KiB and must arrive within 10 seconds. A
+// request that does not parse, or carries a body or any Transfer-Encoding, is answered 400 and
+// its connection closed: nothing here reads a body, so what follows could not be told from a
+// next request, and reading it as one would answer a request hidden in a body.
 //
 // "/channel" is the WebSocket: the upgrade also needs exactly one Origin header naming the
 // server as the page's own ("http://127.0.0.1:PORT" or "http://localhost:PORT", else 403). The
