@@ -3,7 +3,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, readdirSync, readlinkSync, statSync, writeFileSync } from 'node:fs';
+import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, readlinkSync, statSync, truncateSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -155,8 +155,11 @@ test('the WebSocket needs this page as its Origin and the secret before anything
   wrong.send(`${ui.secret.slice(1)}x`);
   const silent = (await channel()).socket;
   const started = Date.now();
+  const long = (await channel()).socket;
+  long.send(Buffer.from(ui.secret), 1, 1024 * 1024);
   assert.equal(await early.closeCode(), 1008, 'a frame first');
   assert.equal(await wrong.closeCode(), 1008, 'a wrong secret');
+  assert.equal(await long.closeCode(), 1009, 'a first message longer than a secret');
   assert.equal(await silent.closeCode(), 1008, 'no secret');
   assert.ok(Date.now() - started >= 4000, 'the silent connection had its 5 seconds');
   const good = await signedIn();
@@ -170,8 +173,9 @@ test('the WebSocket needs this page as its Origin and the secret before anything
 test('a bad message closes only its own connection, stalled handshakes hold up nobody, answers go to the connection that asked and events to the one that listened last', async () => {
   const [first, bystander] = [await signedIn(), await signedIn()];
   for (const socket of [first, bystander]) assert.equal((await ask(socket, 1, 'listen', null, 'nimbra/events')).reply.kind, 'success');
-  const stalled = Array.from({ length: 40 }, () => net.connect(port, '127.0.0.1').on('error', () => {})
-    .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); }));
+  const stall = () => net.connect(port, '127.0.0.1').on('error', () => {})
+    .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); });
+  const stalled = Array.from({ length: 40 }, stall);
   const bad = [
     [(s) => s.send(Buffer.alloc(16), 2, 64 * 1024 * 1024 + 1), 1009, 'over 64 MiB'],
     [(s) => s.send(Buffer.from([0x0c, 0x03, 0x03, 0x00])), 1007, 'a truncated frame'],
@@ -193,7 +197,14 @@ test('a bad message closes only its own connection, stalled handshakes hold up n
   assert.deepStrictEqual(event.reply.result, { task: 'disk', path: '', count: 1, bytes: 3000 });
   assert.equal((await ask(bystander, 2, 'homeDir')).reply.kind, 'success');
   assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
+  // Past 64 open requests, a connection is closed unanswered; once they go, pages are served again.
+  let refused = 0;
+  stalled.push(...Array.from({ length: 40 }, () => stall().on('close', () => ++refused)));
+  for (let i = 0; i < 50 && refused < 16; ++i) await pause(100);
+  assert.ok(refused >= 16, `${refused} of 80 stalled requests refused`);
   stalled.forEach((socket) => socket.destroy());
+  for (let i = 0; i < 50 && (await get('/index.html')).status !== 200; ++i) await pause(100);
+  assert.equal((await get('/index.html')).status, 200);
   first.end();
   bystander.end();
 });
@@ -230,6 +241,84 @@ test('a connection that stops reading is dropped before its backlog exceeds 64 M
   assert.ok(received < answers * 9e6, `${received} bytes arrived before the connection ended`);
   assert.equal((await ask(other, 2, 'homeDir')).reply.kind, 'success');
   other.end();
+});
+
+test('connections are bounded: 32 strangers without the secret, 16 pages with it; the others are refused and the server serves on', async () => {
+  const strangers = [];
+  let refused = 0;
+  while (!refused && strangers.length < 40) {
+    const { socket, status } = await channel();
+    if (status === 101) strangers.push(socket);
+    else refused = status;
+  }
+  assert.deepStrictEqual([strangers.length, refused], [32, 503]);
+  // A stranger that shows the secret is a page, and its place goes to the next.
+  strangers[0].send(ui.secret);
+  const pages = [strangers.shift()];
+  assert.equal((await ask(pages[0], 1, 'homeDir')).reply.kind, 'success');
+  const next = await channel();
+  assert.equal(next.status, 101);
+  strangers.push(next.socket);
+  for (const stranger of strangers) stranger.end();
+  for (let tries = 0; tries < 20 && pages.length < 16; ++tries) {
+    const { socket, status } = await channel();
+    if (status === 101) {
+      socket.send(ui.secret);
+      pages.push(socket);
+    } else {
+      await pause(100);  // the strangers' places are given back as the server sees them go
+    }
+  }
+  for (const page of pages) assert.equal((await ask(page, 2, 'homeDir')).reply.kind, 'success');
+  const extra = await signedIn();
+  assert.equal(await extra.closeCode(10000), 1013, 'a page over the bound: try again later');
+  assert.equal((await get('/index.html')).status, 200);
+  pages.pop().end();
+  let again;
+  for (let tries = 0; tries < 20 && !again; ++tries) {
+    const page = await signedIn();
+    call(page, 3, 'homeDir');
+    if (await page.next(5000)) again = page;
+    else await pause(100);
+  }
+  assert.ok(again, 'a page that went makes room for another');
+  for (const socket of [...pages, again]) socket.end();
+});
+
+test('a page\'s calls wait in its socket while its work runs, and none is lost', async () => {
+  // Two sparse files of `size` bytes, the same.
+  const pair = (name, size) => {
+    mkdirSync(join(folder.path, name));
+    for (const file of ['one.bin', 'two.bin']) {
+      closeSync(openSync(join(folder.path, name, file), 'w'));
+      truncateSync(join(folder.path, name, file), size);
+    }
+    return join(folder.path, name);
+  };
+  // Their digests would take hours.
+  const endless = pair('endless-pair', 2 ** 40);
+  const bystander = await signedIn();
+  const hog = await signedIn();
+  call(hog, 1, 'scanDuplicates', { root: endless, minSize: 1 });
+  assert.equal((await ask(hog, 2, 'homeDir')).id, 2);
+  const large = Buffer.from(encodeFrame({ kind: FrameKind.request, id: 3, channel: 'nimbra/native',
+    message: encodeMethodCall('sizeOf', { path: `/${'p'.repeat(8 * 1024 * 1024)}` }) }));
+  for (let i = 0; i < 12; ++i) hog.send(large);
+  for (let left = -1; hog.socket.writableLength !== left;) {
+    left = hog.socket.writableLength;
+    await pause(500);
+  }
+  // The server holds 16 MiB and the message that crossed it; the kernel's buffers hold the rest.
+  const kernelMax = (name) => Number(readFileSync(`/proc/sys/net/ipv4/${name}`, 'utf8').trim().split(/\s+/)[2]);
+  const taken = 12 * large.length - hog.socket.writableLength;
+  assert.ok(taken < 16 * 1024 * 1024 + large.length + kernelMax('tcp_rmem') + kernelMax('tcp_wmem'), `${taken} bytes taken`);
+  assert.equal((await ask(bystander, 1, 'cancel')).reply.result, true);
+  const scan = await nextFrame(hog);
+  assert.deepStrictEqual([scan.id, scan.reply.result.cancelled], [1, true]);
+  for (let i = 0; i < 12; ++i) assert.deepStrictEqual((await nextFrame(hog)).reply.result, { size: 0 });
+  assert.equal((await ask(hog, 4, 'homeDir')).reply.kind, 'success');
+  hog.end();
+  bystander.end();
 });
 
 test('as root, nimbra ui refuses without --allow-root', { skip: process.getuid() !== 0 }, () => {

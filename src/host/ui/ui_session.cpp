@@ -72,7 +72,9 @@ void UiSession::start() {
                        kExitFailure);
   }
   UiServerHandlers handlers{
-      [this](uint64_t connection, Frame frame) { onFrame(connection, std::move(frame)); },
+      [this](uint64_t connection, Frame frame, size_t bytes) {
+        onFrame(connection, std::move(frame), bytes);
+      },
       [this](uint64_t connection) { onClosed(connection); },
       [this] { window_.close(kExitSuccess); },
   };
@@ -105,14 +107,17 @@ void UiSession::start() {
   }
 }
 
-void UiSession::onFrame(uint64_t connection, Frame frame) {
-  if (frame.kind == FrameKind::answer) return;
+void UiSession::onFrame(uint64_t connection, Frame frame, size_t bytes) {
+  if (frame.kind == FrameKind::answer) {
+    server_->settled(connection, bytes);
+    return;
+  }
   std::vector<uint8_t> message = std::move(frame.message).value_or(Bytes{});
   const StreamVerb verb = streamVerb(message);
   const bool wantsAnswer = frame.kind == FrameKind::request;
   engine_.deliverFromInterface(
       frame.channel, std::move(message),
-      [this, connection, verb, wantsAnswer, id = frame.id,
+      [this, connection, bytes, verb, wantsAnswer, id = frame.id,
        channel = frame.channel](std::vector<uint8_t> reply) {
         if (verb == StreamVerb::listen && isSuccessEnvelope(reply))
           listeners_[channel] = connection;
@@ -123,6 +128,7 @@ void UiSession::onFrame(uint64_t connection, Frame frame) {
         }
         if (wantsAnswer)
           server_->send(connection, Frame{FrameKind::answer, id, channel, std::move(reply)});
+        server_->settled(connection, bytes);
       });
 }
 

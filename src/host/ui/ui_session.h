@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -34,7 +35,7 @@ class UiSession final : public InterfaceSession {
   void start() override;
 
  private:
-  void onFrame(uint64_t connection, Frame frame);
+  void onFrame(uint64_t connection, Frame frame, size_t bytes);
   void onClosed(uint64_t connection);
   void onHostMessage(const std::string& channel, std::vector<uint8_t> message, BinaryReply reply);
 
