@@ -285,7 +285,7 @@ test('connections are bounded: 32 strangers without the secret, 16 pages with it
   for (const socket of [...pages, again]) socket.end();
 });
 
-test('a page\'s calls wait in its socket while its work runs, and none is lost', async () => {
+test('a page\'s calls wait in its socket while its work runs; a page that goes takes its work along and no one else\'s', async () => {
   // Two sparse files of `size` bytes, the same.
   const pair = (name, size) => {
     mkdirSync(join(folder.path, name));
@@ -295,9 +295,14 @@ test('a page\'s calls wait in its socket while its work runs, and none is lost',
     }
     return join(folder.path, name);
   };
-  // Their digests would take hours.
+  // Their digests: under a second for the short pair, hours for the endless one.
+  const short = pair('short-pair', 256 * 1024 * 1024);
   const endless = pair('endless-pair', 2 ** 40);
+  mkdirSync(join(folder.path, 'small', 'a'), { recursive: true });
+  writeFileSync(join(folder.path, 'small', 'a', 'file.bin'), Buffer.alloc(1234));
   const bystander = await signedIn();
+
+  // Calls beyond what the server keeps unsettled stay in the page's socket, and none is lost.
   const hog = await signedIn();
   call(hog, 1, 'scanDuplicates', { root: endless, minSize: 1 });
   assert.equal((await ask(hog, 2, 'homeDir')).id, 2);
@@ -318,6 +323,25 @@ test('a page\'s calls wait in its socket while its work runs, and none is lost',
   for (let i = 0; i < 12; ++i) assert.deepStrictEqual((await nextFrame(hog)).reply.result, { size: 0 });
   assert.equal((await ask(hog, 4, 'homeDir')).reply.kind, 'success');
   hog.end();
+
+  // A page's call waiting behind another page's work is dropped when it goes; the other's runs on.
+  call(bystander, 2, 'scanDuplicates', { root: short, minSize: 1 });
+  assert.equal((await ask(bystander, 3, 'homeDir')).id, 3, 'the scan has been handed on');
+  const leaving = await signedIn();
+  call(leaving, 1, 'scanDuplicates', { root: endless, minSize: 1 });
+  assert.equal((await ask(leaving, 2, 'homeDir')).id, 2);
+  leaving.end();
+  const finished = await nextFrame(bystander);
+  assert.deepStrictEqual([finished.id, finished.reply.result.cancelled, finished.reply.result.groups.length], [2, false, 1]);
+
+  // A page's running work is cancelled when it goes, even while its reading is held back.
+  const gone = await signedIn();
+  call(gone, 1, 'scanDuplicates', { root: endless, minSize: 1 });
+  for (let id = 2; id < 300; ++id) call(gone, id, 'sizeOf', { path: '/nonexistent' });
+  await pause(500);
+  gone.end();
+  const after = await ask(bystander, 4, 'analyzeDisk', { path: join(folder.path, 'small') });
+  assert.deepStrictEqual([after.id, after.reply.result.cancelled, after.reply.result.size], [4, false, 1234]);
   bystander.end();
 });
 

@@ -12,6 +12,8 @@
 #include "base/random_uuid.h"
 #include "channel/standard_codec.h"
 #include "platform/desktop/desktop_programs.h"
+#include "service/channel_names.h"
+#include "service/method_table.h"
 
 namespace nimbra {
 namespace {
@@ -52,6 +54,16 @@ bool isSuccessEnvelope(const std::vector<uint8_t>& reply) {
   return !reply.empty() && reply[0] == 0;
 }
 
+// Whether the service runs this frame's call on its serial work queue: a method of the work
+// table, or a name it does not know, which it answers from that queue too.
+bool isWorkCall(const Frame& frame) {
+  if (frame.channel != kNativeChannel || !frame.message) return false;
+  Decoded<MethodCall> call = decodeMethodCall(*frame.message);
+  if (!call) return false;
+  const MethodEntry* entry = findMethod(call.value->method);
+  return !entry || entry->runs == Runs::work;
+}
+
 }  // namespace
 
 UiSession::UiSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
@@ -73,7 +85,7 @@ void UiSession::start() {
   }
   UiServerHandlers handlers{
       [this](uint64_t connection, Frame frame, size_t bytes) {
-        onFrame(connection, std::move(frame), bytes);
+        onFrame(Incoming{connection, std::move(frame), bytes});
       },
       [this](uint64_t connection) { onClosed(connection); },
       [this] { window_.close(kExitSuccess); },
@@ -107,18 +119,36 @@ void UiSession::start() {
   }
 }
 
-void UiSession::onFrame(uint64_t connection, Frame frame, size_t bytes) {
-  if (frame.kind == FrameKind::answer) {
-    server_->settled(connection, bytes);
+void UiSession::onFrame(Incoming incoming) {
+  if (incoming.frame.kind == FrameKind::answer) {
+    server_->settled(incoming.connection, incoming.bytes);
     return;
   }
-  std::vector<uint8_t> message = std::move(frame.message).value_or(Bytes{});
+  if (!isWorkCall(incoming.frame)) {
+    deliver(std::move(incoming), false);
+    return;
+  }
+  waitingWork_.push_back(std::move(incoming));
+  if (!workRunning_) startNextWork();
+}
+
+void UiSession::startNextWork() {
+  if (waitingWork_.empty()) return;
+  Incoming next = std::move(waitingWork_.front());
+  waitingWork_.pop_front();
+  workRunning_ = true;
+  runningWorkOf_ = next.connection;
+  deliver(std::move(next), true);
+}
+
+void UiSession::deliver(Incoming incoming, bool work) {
+  std::vector<uint8_t> message = std::move(incoming.frame.message).value_or(Bytes{});
   const StreamVerb verb = streamVerb(message);
-  const bool wantsAnswer = frame.kind == FrameKind::request;
+  const bool wantsAnswer = incoming.frame.kind == FrameKind::request;
   engine_.deliverFromInterface(
-      frame.channel, std::move(message),
-      [this, connection, bytes, verb, wantsAnswer, id = frame.id,
-       channel = frame.channel](std::vector<uint8_t> reply) {
+      incoming.frame.channel, std::move(message),
+      [this, connection = incoming.connection, bytes = incoming.bytes, verb, wantsAnswer, work,
+       id = incoming.frame.id, channel = incoming.frame.channel](std::vector<uint8_t> reply) {
         if (verb == StreamVerb::listen && isSuccessEnvelope(reply))
           listeners_[channel] = connection;
         if (verb == StreamVerb::cancel && isSuccessEnvelope(reply)) {
@@ -129,12 +159,25 @@ void UiSession::onFrame(uint64_t connection, Frame frame, size_t bytes) {
         if (wantsAnswer)
           server_->send(connection, Frame{FrameKind::answer, id, channel, std::move(reply)});
         server_->settled(connection, bytes);
+        if (work) {
+          workRunning_ = false;
+          runningWorkOf_.reset();
+          startNextWork();
+        }
       });
 }
 
 void UiSession::onClosed(uint64_t connection) {
   std::erase_if(listeners_,
                 [connection](const auto& listener) { return listener.second == connection; });
+  std::erase_if(waitingWork_,
+                [connection](const Incoming& waiting) { return waiting.connection == connection; });
+  if (runningWorkOf_ == connection) {
+    runningWorkOf_.reset();
+    // The same "cancel" a page sends: answered at once, read by the running work task.
+    engine_.deliverFromInterface(kNativeChannel, encodeMethodCall(MethodCall{"cancel", Value()}),
+                                 [](std::vector<uint8_t>) {});
+  }
 }
 
 void UiSession::onHostMessage(const std::string& channel, std::vector<uint8_t> message,
