@@ -3,9 +3,9 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, readlinkSync, statSync, truncateSync, writeFileSync } from 'node:fs';
+import { chmodSync, closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, readlinkSync, statSync, truncateSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
-import { join } from 'node:path';
+import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { FrameKind, decodeEnvelope, decodeFrame, encodeFrame, encodeMethodCall } from '../../web/js/standard_codec.js';
 import { NIMBRA, RawSocket, pause, rawRequest, startUi, tempFolder } from './support.mjs';
@@ -343,6 +343,28 @@ test('a page\'s calls wait in its socket while its work runs; a page that goes t
   const after = await ask(bystander, 4, 'analyzeDisk', { path: join(folder.path, 'small') });
   assert.deepStrictEqual([after.id, after.reply.result.cancelled, after.reply.result.size], [4, false, 1234]);
   bystander.end();
+});
+
+test('the opener is handed a private page that forwards to the address, never the secret; the page goes when nimbra ui ends', async () => {
+  const desk = join(folder.path, 'desk');
+  const log = join(folder.path, 'opener.log');
+  const tmp = join(folder.path, 'tmp');
+  mkdirSync(desk);
+  mkdirSync(tmp);
+  writeFileSync(join(desk, 'xdg-open'), `#!/bin/sh\nprintf '%s\\n' "$@" > '${log}.part'\nmv '${log}.part' '${log}'\n`);
+  chmodSync(join(desk, 'xdg-open'), 0o755);
+  const opened = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}`, TMPDIR: tmp });
+  for (let i = 0; i < 100 && !existsSync(log); ++i) await pause(50);
+  const [url, ...more] = readFileSync(log, 'utf8').trim().split('\n');
+  assert.deepStrictEqual(more, [], 'one argument');
+  assert.ok(!url.includes(opened.secret), url);
+  const page = fileURLToPath(url);
+  assert.equal(dirname(dirname(page)), tmp);
+  assert.equal(statSync(page).mode & 0o777, 0o600);
+  assert.equal(statSync(dirname(page)).mode & 0o777, 0o700);
+  assert.match(readFileSync(page, 'utf8'), new RegExp(`<meta http-equiv="refresh" content="0;url=${opened.url}">`));
+  assert.deepStrictEqual(await opened.stop(), { code: 0, signal: null, stderr: '' });
+  assert.deepStrictEqual(readdirSync(tmp), []);
 });
 
 test('as root, nimbra ui refuses without --allow-root', { skip: process.getuid() !== 0 }, () => {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "base/random_uuid.h"
 #include "channel/standard_codec.h"
 #include "platform/desktop/desktop_programs.h"
+#include "platform/machine/home.h"
 #include "service/channel_names.h"
 #include "service/method_table.h"
 
@@ -20,6 +22,9 @@ namespace {
 
 // 256 bits: guessing is hopeless even for a local program that may try as often as it likes.
 constexpr size_t kSecretBytes = 32;
+// How long the opener's page stays when no page shows the secret: time enough for a browser to
+// start cold; a page opened later has the printed address.
+constexpr std::chrono::seconds kOpenerPageLifetime{60};
 
 // kSecretBytes from the kernel's generator in base64url without padding, or nullopt when the
 // generator fails (there is no acceptable weaker source).
@@ -88,7 +93,10 @@ void UiSession::start() {
         onFrame(Incoming{connection, std::move(frame), bytes});
       },
       [this](uint64_t connection) { onClosed(connection); },
-      [this] { window_.close(kExitSuccess); },
+      [this] {
+        removeOpenerPage();
+        window_.close(kExitSuccess);
+      },
   };
   std::string error;
   server_ =
@@ -109,17 +117,39 @@ void UiSession::start() {
     closeWithComplaint(window_, std::string("cannot print the address: ") + std::strerror(errno),
                        kExitFailure);
   }
-  if (options_.open) {
-    if (std::optional<pid_t> opener = startDetached("xdg-open", {address})) {
-      std::thread([pid = *opener] { reapChild(pid); }).detach();
-    } else {
-      (void)writeAll(STDERR_FILENO,
-                     "nimbra: no browser could be opened; open the address above in one\n");
-    }
+  if (options_.open) openInBrowser(address);
+}
+
+void UiSession::openInBrowser(const std::string& address) {
+  const std::string folder = temporaryDirectory();
+  openerPage_ = OpenerPage::create(folder, address);
+  if (!openerPage_) {
+    (void)writeAll(STDERR_FILENO, "nimbra: cannot write a page for the browser in " + folder +
+                                      ": " + std::strerror(errno) +
+                                      "; open the address above in one\n");
+    return;
   }
+  std::optional<pid_t> opener = startDetached("xdg-open", {openerPage_->url()});
+  if (!opener) {
+    removeOpenerPage();
+    (void)writeAll(STDERR_FILENO,
+                   "nimbra: no browser could be opened; open the address above in one\n");
+    return;
+  }
+  std::thread([pid = *opener] { reapChild(pid); }).detach();
+  std::thread([this] {
+    std::this_thread::sleep_for(kOpenerPageLifetime);
+    loop_.post([this] { removeOpenerPage(); });
+  }).detach();
+}
+
+void UiSession::removeOpenerPage() {
+  if (openerPage_) openerPage_->remove();
 }
 
 void UiSession::onFrame(Incoming incoming) {
+  // A page that has shown the secret has read the opener's page, if it came that way.
+  removeOpenerPage();
   if (incoming.frame.kind == FrameKind::answer) {
     server_->settled(incoming.connection, incoming.bytes);
     return;

@@ -12,6 +12,7 @@
 #include "host/command_line.h"
 #include "host/embedding/main_window.h"
 #include "host/interface_session.h"
+#include "host/ui/opener_page.h"
 #include "host/ui/ui_server.h"
 #include "service/main_loop.h"
 
@@ -33,8 +34,10 @@ namespace nimbra {
 //   "listen" on that channel the host accepted last; after that connection's "cancel", or once
 //   it has gone, to none, as with no event sink;
 // - the host never asks the page anything, so an answer frame from a page is ignored.
-// At start it prints `http://127.0.0.1:PORT/#t=SECRET` as one line on stdout, the only place
-// the secret ever appears, and opens the address with the desktop's opener unless told not to.
+// At start it prints `http://127.0.0.1:PORT/#t=SECRET` as one line on stdout and, unless told
+// not to, hands the desktop's opener a private page that forwards there (opener_page.h): the
+// secret never appears on a command line. The page is removed once a page has shown the
+// secret, after a minute, or when the session ends.
 // It refuses to run as root without `allowRoot` and ends with status 0 on SIGINT or SIGTERM.
 class UiSession final : public InterfaceSession {
  public:
@@ -51,12 +54,14 @@ class UiSession final : public InterfaceSession {
     size_t bytes;
   };
 
+  void openInBrowser(const std::string& address);
   void onFrame(Incoming incoming);
   void onClosed(uint64_t connection);
   void onHostMessage(const std::string& channel, std::vector<uint8_t> message, BinaryReply reply);
   // Hands the frame to the host; `work`: it is the work call that runs.
   void deliver(Incoming incoming, bool work);
   void startNextWork();
+  void removeOpenerPage();
 
   MainFlutterWindow& window_;
   EngineMessenger& engine_;
@@ -71,6 +76,7 @@ class UiSession final : public InterfaceSession {
   std::deque<Incoming> waitingWork_;
   bool workRunning_ = false;
   std::optional<uint64_t> runningWorkOf_;
+  std::optional<OpenerPage> openerPage_;
 };
 
 }  // namespace nimbra
