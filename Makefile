@@ -59,6 +59,7 @@ bench: setup build
 	bench/finders.sh
 	bench/answer_memory.py
 	bench/serve_stalled_client.py
+	bench/ui_hostile_clients.py
 	bench/apps.sh
 
 build-fuzz/build.ninja:

@@ -93,9 +93,10 @@ export function tempFolder() {
 export const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // One raw HTTP/1.1 exchange: `head` is the request line and headers without the empty line
-// that ends them. Answers { status, headers (lower-case names, each a list), body } or, when
-// the server closed or reset the connection without answering, { status: 0 }.
-export function rawRequest(port, head, { body = '' } = {}) {
+// that ends them; `close` adds "Connection: close". Answers { status, headers (lower-case
+// names, each a list), body (with whatever followed the first answer) } or, when the server
+// closed or reset the connection without answering, { status: 0 }.
+export function rawRequest(port, head, { body = '', close = true } = {}) {
   return new Promise((resolve, reject) => {
     const socket = net.connect(port, '127.0.0.1');
     const chunks = [];
@@ -103,7 +104,7 @@ export function rawRequest(port, head, { body = '' } = {}) {
     socket.on('error', (error) => (error.code === 'ECONNRESET' ? socket.destroy() : reject(error)));
     socket.on('close', () => resolve(parseResponse(Buffer.concat(chunks))));
     socket.setTimeout(15000, () => socket.destroy(new Error(`no answer to ${head.split('\r\n')[0]}`)));
-    socket.end(`${head}\r\nConnection: close\r\n\r\n${body}`);
+    socket.end(`${head}${close ? '\r\nConnection: close' : ''}\r\n\r\n${body}`);
   });
 }
 

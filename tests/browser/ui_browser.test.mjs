@@ -4,10 +4,11 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { chmodSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import http from 'node:http';
 import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { NIMBRA, PHONE, SHOTS, WIDE, isDark, launchBrowser, markTime, named, newPage, pause, shoot, startUi,
   tempFolder, textOf } from './support.mjs';
 
@@ -41,15 +42,21 @@ after(async () => {
 const openPage = (url, viewport) => newPage(browser, url, viewport);
 const nimbraCall = (method) => JSON.parse(execFileSync(NIMBRA, ['call', method], { encoding: 'utf8' }));
 
-test('the page loads clean, keeps its secret out of the address, and shows this machine', async () => {
+test('the page opened through the opener\'s page loads clean, keeps its secret out of the address, and shows this machine', async () => {
   const sizes = { ours: 0, vendored: 0 };
   const page = await openPage(null);
   page.on('response', async (response) => {
     const body = await response.buffer().catch(() => Buffer.alloc(0));
     sizes[response.url().includes('/vendor/') ? 'vendored' : 'ours'] += body.length;
   });
-  await page.goto(ui.url);
+  // The opener was handed a page that forwards to the address; it goes once the page is in.
+  for (let i = 0; i < 100 && !readFileSync(opened, { flag: 'a+', encoding: 'utf8' }).includes('\n'); ++i) await pause(50);
+  const [, forwarder] = /^\S+ (file:\S+)\n/.exec(readFileSync(opened, 'utf8')) ?? [];
+  assert.ok(forwarder && !forwarder.includes(ui.secret), readFileSync(opened, 'utf8'));
+  await page.goto(forwarder);
   const name = await named(page, 'heading', nimbraCall('deviceName'));
+  for (let i = 0; i < 50 && existsSync(fileURLToPath(forwarder)); ++i) await pause(100);
+  assert.ok(!existsSync(fileURLToPath(forwarder)), 'the opener\'s page has gone');
   measured.loadToOverviewMs = Math.round(await markTime(page, 'nimbra:overview-drawn'));
   assert.equal(page.url(), `http://127.0.0.1:${ui.port}/`);
   assert.equal(await page.evaluate(() => location.href), page.url());
@@ -126,8 +133,8 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   await page.waitForFunction(() => document.querySelector('.actions .path')?.textContent.endsWith('.bin'));
   for (let i = 0; i < 50 && !readFileSync(opened, { flag: 'a+', encoding: 'utf8' }).includes(hostile); ++i) await pause(100);
   const opener = readFileSync(opened, 'utf8');
-  // First the address, when nimbra ui started; then the file, exactly as it is named.
-  assert.ok(opener.startsWith(`${desk}/xdg-open ${ui.url}\n`) && opener.includes(`xdg-open ${join(tree, hostile)}\n`), opener);
+  // First the page that forwards to the address, when nimbra ui started; then the file, exactly as it is named.
+  assert.ok(opener.startsWith(`${desk}/xdg-open file://`) && opener.includes(`xdg-open ${join(tree, hostile)}\n`), opener);
 
   // Every control is reached with Tab.
   await page.focus('body');

@@ -3,9 +3,9 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, readdirSync, readlinkSync, statSync, writeFileSync } from 'node:fs';
+import { chmodSync, closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, readlinkSync, statSync, truncateSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
-import { join } from 'node:path';
+import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { FrameKind, decodeEnvelope, decodeFrame, encodeFrame, encodeMethodCall } from '../../web/js/standard_codec.js';
 import { NIMBRA, RawSocket, pause, rawRequest, startUi, tempFolder } from './support.mjs';
@@ -82,8 +82,6 @@ test('the Host header must name this server; only GET and HEAD; never a CORS hea
     assert.equal(answer.status, 405, method);
     assert.ok(!Object.keys(answer.headers).some((name) => name.startsWith('access-control-')), method);
   }
-  const post = await rawRequest(port, `POST /channel HTTP/1.1\r\nHost: ${host}\r\nContent-Length: 5`, { body: 'x=1&y' });
-  assert.equal(post.status, 405, 'a request with a body');
 
   const head = await get('/js/main.js', [`Host: ${host}`], 'HEAD');
   assert.equal(head.status, 200);
@@ -91,6 +89,29 @@ test('the Host header must name this server; only GET and HEAD; never a CORS hea
   assert.ok(Number(head.headers['content-length'][0]) > 1000);
   // Browsers refuse a module script of any other type when the server says nosniff.
   assert.deepStrictEqual(head.headers['content-type'], ['text/javascript; charset=utf-8']);
+});
+
+test('a request with a body or any Transfer-Encoding gets 400 and ends its connection: nothing after it is read as a request', async () => {
+  const hidden = `GET /index.html HTTP/1.1\r\nHost: ${host}\r\n\r\n`;
+  const length = Buffer.byteLength(hidden);
+  const framings = ['Transfer-Encoding: gzip', 'Transfer-Encoding: xchunked', 'Transfer-Encoding: chunked, gzip',
+    'Transfer-Encoding: chunked', 'Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked', 'Transfer-Encoding : chunked',
+    'Transfer-Encoding:\tidentity', 'TRANSFER-ENCODING: gzip', 'Transfer-Encoding:', `Content-Length: ${length}`,
+    `Content-Length: ${length}\r\nContent-Length: ${length}`, `Content-Length: 0\r\nContent-Length: ${length}`,
+    `Content-Length: +${length}`, `Content-Length: ${length}\r\nTransfer-Encoding: chunked`];
+  const upgrade = `Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: ${'A'.repeat(22)}==\r\nSec-WebSocket-Version: 13`;
+  for (const start of ['GET /', `GET /channel HTTP/1.1\r\nOrigin: ${origin}\r\n${upgrade}`, 'POST /channel', 'HEAD /']) {
+    const line = start.includes('HTTP/1.1') ? start : `${start} HTTP/1.1`;
+    for (const framing of framings) {
+      const answer = await rawRequest(port, `${line}\r\nHost: ${host}\r\n${framing}`, { body: hidden, close: false });
+      assert.equal(answer.status, 400, `${start.split('\r\n')[0]}, ${framing}`);
+      assert.doesNotMatch(answer.body, /HTTP\/1\.1/, `${start.split('\r\n')[0]}, ${framing}: one answer`);
+    }
+  }
+  // Without a body, what follows is the next request, and answered.
+  const pipelined = await rawRequest(port, `GET / HTTP/1.1\r\nHost: ${host}\r\nContent-Length: 0`, { body: hidden, close: false });
+  assert.equal(pipelined.status, 200);
+  assert.match(pipelined.body, /HTTP\/1\.1 200 OK/);
 });
 
 test('the page\'s own files, byte for byte, by exact path only: traversal names nothing', async () => {
@@ -134,8 +155,11 @@ test('the WebSocket needs this page as its Origin and the secret before anything
   wrong.send(`${ui.secret.slice(1)}x`);
   const silent = (await channel()).socket;
   const started = Date.now();
+  const long = (await channel()).socket;
+  long.send(Buffer.from(ui.secret), 1, 1024 * 1024);
   assert.equal(await early.closeCode(), 1008, 'a frame first');
   assert.equal(await wrong.closeCode(), 1008, 'a wrong secret');
+  assert.equal(await long.closeCode(), 1009, 'a first message longer than a secret');
   assert.equal(await silent.closeCode(), 1008, 'no secret');
   assert.ok(Date.now() - started >= 4000, 'the silent connection had its 5 seconds');
   const good = await signedIn();
@@ -149,8 +173,9 @@ test('the WebSocket needs this page as its Origin and the secret before anything
 test('a bad message closes only its own connection, stalled handshakes hold up nobody, answers go to the connection that asked and events to the one that listened last', async () => {
   const [first, bystander] = [await signedIn(), await signedIn()];
   for (const socket of [first, bystander]) assert.equal((await ask(socket, 1, 'listen', null, 'nimbra/events')).reply.kind, 'success');
-  const stalled = Array.from({ length: 40 }, () => net.connect(port, '127.0.0.1').on('error', () => {})
-    .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); }));
+  const stall = () => net.connect(port, '127.0.0.1').on('error', () => {})
+    .on('connect', function () { this.write(`GET / HTTP/1.1\r\nHost: ${host}\r\n`); });
+  const stalled = Array.from({ length: 40 }, stall);
   const bad = [
     [(s) => s.send(Buffer.alloc(16), 2, 64 * 1024 * 1024 + 1), 1009, 'over 64 MiB'],
     [(s) => s.send(Buffer.from([0x0c, 0x03, 0x03, 0x00])), 1007, 'a truncated frame'],
@@ -172,7 +197,14 @@ test('a bad message closes only its own connection, stalled handshakes hold up n
   assert.deepStrictEqual(event.reply.result, { task: 'disk', path: '', count: 1, bytes: 3000 });
   assert.equal((await ask(bystander, 2, 'homeDir')).reply.kind, 'success');
   assert.equal((await get('/index.html')).status, 200, 'pages still served beside 40 stalled requests');
+  // Past 64 open requests, a connection is closed unanswered; once they go, pages are served again.
+  let refused = 0;
+  stalled.push(...Array.from({ length: 40 }, () => stall().on('close', () => ++refused)));
+  for (let i = 0; i < 50 && refused < 16; ++i) await pause(100);
+  assert.ok(refused >= 16, `${refused} of 80 stalled requests refused`);
   stalled.forEach((socket) => socket.destroy());
+  for (let i = 0; i < 50 && (await get('/index.html')).status !== 200; ++i) await pause(100);
+  assert.equal((await get('/index.html')).status, 200);
   first.end();
   bystander.end();
 });
@@ -209,6 +241,130 @@ test('a connection that stops reading is dropped before its backlog exceeds 64 M
   assert.ok(received < answers * 9e6, `${received} bytes arrived before the connection ended`);
   assert.equal((await ask(other, 2, 'homeDir')).reply.kind, 'success');
   other.end();
+});
+
+test('connections are bounded: 32 strangers without the secret, 16 pages with it; the others are refused and the server serves on', async () => {
+  const strangers = [];
+  let refused = 0;
+  while (!refused && strangers.length < 40) {
+    const { socket, status } = await channel();
+    if (status === 101) strangers.push(socket);
+    else refused = status;
+  }
+  assert.deepStrictEqual([strangers.length, refused], [32, 503]);
+  // A stranger that shows the secret is a page, and its place goes to the next.
+  strangers[0].send(ui.secret);
+  const pages = [strangers.shift()];
+  assert.equal((await ask(pages[0], 1, 'homeDir')).reply.kind, 'success');
+  const next = await channel();
+  assert.equal(next.status, 101);
+  strangers.push(next.socket);
+  for (const stranger of strangers) stranger.end();
+  for (let tries = 0; tries < 20 && pages.length < 16; ++tries) {
+    const { socket, status } = await channel();
+    if (status === 101) {
+      socket.send(ui.secret);
+      pages.push(socket);
+    } else {
+      await pause(100);  // the strangers' places are given back as the server sees them go
+    }
+  }
+  for (const page of pages) assert.equal((await ask(page, 2, 'homeDir')).reply.kind, 'success');
+  const extra = await signedIn();
+  assert.equal(await extra.closeCode(10000), 1013, 'a page over the bound: try again later');
+  assert.equal((await get('/index.html')).status, 200);
+  pages.pop().end();
+  let again;
+  for (let tries = 0; tries < 20 && !again; ++tries) {
+    const page = await signedIn();
+    call(page, 3, 'homeDir');
+    if (await page.next(5000)) again = page;
+    else await pause(100);
+  }
+  assert.ok(again, 'a page that went makes room for another');
+  for (const socket of [...pages, again]) socket.end();
+});
+
+test('a page\'s calls wait in its socket while its work runs; a page that goes takes its work along and no one else\'s', async () => {
+  // Two sparse files of `size` bytes, the same.
+  const pair = (name, size) => {
+    mkdirSync(join(folder.path, name));
+    for (const file of ['one.bin', 'two.bin']) {
+      closeSync(openSync(join(folder.path, name, file), 'w'));
+      truncateSync(join(folder.path, name, file), size);
+    }
+    return join(folder.path, name);
+  };
+  // Their digests: under a second for the short pair, hours for the endless one.
+  const short = pair('short-pair', 256 * 1024 * 1024);
+  const endless = pair('endless-pair', 2 ** 40);
+  mkdirSync(join(folder.path, 'small', 'a'), { recursive: true });
+  writeFileSync(join(folder.path, 'small', 'a', 'file.bin'), Buffer.alloc(1234));
+  const bystander = await signedIn();
+
+  // Calls beyond what the server keeps unsettled stay in the page's socket, and none is lost.
+  const hog = await signedIn();
+  call(hog, 1, 'scanDuplicates', { root: endless, minSize: 1 });
+  assert.equal((await ask(hog, 2, 'homeDir')).id, 2);
+  const large = Buffer.from(encodeFrame({ kind: FrameKind.request, id: 3, channel: 'nimbra/native',
+    message: encodeMethodCall('sizeOf', { path: `/${'p'.repeat(8 * 1024 * 1024)}` }) }));
+  for (let i = 0; i < 12; ++i) hog.send(large);
+  for (let left = -1; hog.socket.writableLength !== left;) {
+    left = hog.socket.writableLength;
+    await pause(500);
+  }
+  // The server holds 16 MiB and the message that crossed it; the kernel's buffers hold the rest.
+  const kernelMax = (name) => Number(readFileSync(`/proc/sys/net/ipv4/${name}`, 'utf8').trim().split(/\s+/)[2]);
+  const taken = 12 * large.length - hog.socket.writableLength;
+  assert.ok(taken < 16 * 1024 * 1024 + large.length + kernelMax('tcp_rmem') + kernelMax('tcp_wmem'), `${taken} bytes taken`);
+  assert.equal((await ask(bystander, 1, 'cancel')).reply.result, true);
+  const scan = await nextFrame(hog);
+  assert.deepStrictEqual([scan.id, scan.reply.result.cancelled], [1, true]);
+  for (let i = 0; i < 12; ++i) assert.deepStrictEqual((await nextFrame(hog)).reply.result, { size: 0 });
+  assert.equal((await ask(hog, 4, 'homeDir')).reply.kind, 'success');
+  hog.end();
+
+  // A page's call waiting behind another page's work is dropped when it goes; the other's runs on.
+  call(bystander, 2, 'scanDuplicates', { root: short, minSize: 1 });
+  assert.equal((await ask(bystander, 3, 'homeDir')).id, 3, 'the scan has been handed on');
+  const leaving = await signedIn();
+  call(leaving, 1, 'scanDuplicates', { root: endless, minSize: 1 });
+  assert.equal((await ask(leaving, 2, 'homeDir')).id, 2);
+  leaving.end();
+  const finished = await nextFrame(bystander);
+  assert.deepStrictEqual([finished.id, finished.reply.result.cancelled, finished.reply.result.groups.length], [2, false, 1]);
+
+  // A page's running work is cancelled when it goes, even while its reading is held back.
+  const gone = await signedIn();
+  call(gone, 1, 'scanDuplicates', { root: endless, minSize: 1 });
+  for (let id = 2; id < 300; ++id) call(gone, id, 'sizeOf', { path: '/nonexistent' });
+  await pause(500);
+  gone.end();
+  const after = await ask(bystander, 4, 'analyzeDisk', { path: join(folder.path, 'small') });
+  assert.deepStrictEqual([after.id, after.reply.result.cancelled, after.reply.result.size], [4, false, 1234]);
+  bystander.end();
+});
+
+test('the opener is handed a private page that forwards to the address, never the secret; the page goes when nimbra ui ends', async () => {
+  const desk = join(folder.path, 'desk');
+  const log = join(folder.path, 'opener.log');
+  const tmp = join(folder.path, 'tmp');
+  mkdirSync(desk);
+  mkdirSync(tmp);
+  writeFileSync(join(desk, 'xdg-open'), `#!/bin/sh\nprintf '%s\\n' "$@" > '${log}.part'\nmv '${log}.part' '${log}'\n`);
+  chmodSync(join(desk, 'xdg-open'), 0o755);
+  const opened = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}`, TMPDIR: tmp });
+  for (let i = 0; i < 100 && !existsSync(log); ++i) await pause(50);
+  const [url, ...more] = readFileSync(log, 'utf8').trim().split('\n');
+  assert.deepStrictEqual(more, [], 'one argument');
+  assert.ok(!url.includes(opened.secret), url);
+  const page = fileURLToPath(url);
+  assert.equal(dirname(dirname(page)), tmp);
+  assert.equal(statSync(page).mode & 0o777, 0o600);
+  assert.equal(statSync(dirname(page)).mode & 0o777, 0o700);
+  assert.match(readFileSync(page, 'utf8'), new RegExp(`<meta http-equiv="refresh" content="0;url=${opened.url}">`));
+  assert.deepStrictEqual(await opened.stop(), { code: 0, signal: null, stderr: '' });
+  assert.deepStrictEqual(readdirSync(tmp), []);
 });
 
 test('as root, nimbra ui refuses without --allow-root', { skip: process.getuid() !== 0 }, () => {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -12,12 +13,18 @@
 #include "base/random_uuid.h"
 #include "channel/standard_codec.h"
 #include "platform/desktop/desktop_programs.h"
+#include "platform/machine/home.h"
+#include "service/channel_names.h"
+#include "service/method_table.h"
 
 namespace nimbra {
 namespace {
 
 // 256 bits: guessing is hopeless even for a local program that may try as often as it likes.
 constexpr size_t kSecretBytes = 32;
+// How long the opener's page stays when no page shows the secret: time enough for a browser to
+// start cold; a page opened later has the printed address.
+constexpr std::chrono::seconds kOpenerPageLifetime{60};
 
 // kSecretBytes from the kernel's generator in base64url without padding, or nullopt when the
 // generator fails (there is no acceptable weaker source).
@@ -52,6 +59,16 @@ bool isSuccessEnvelope(const std::vector<uint8_t>& reply) {
   return !reply.empty() && reply[0] == 0;
 }
 
+// Whether the service runs this frame's call on its serial work queue: a method of the work
+// table, or a name it does not know, which it answers from that queue too.
+bool isWorkCall(const Frame& frame) {
+  if (frame.channel != kNativeChannel || !frame.message) return false;
+  Decoded<MethodCall> call = decodeMethodCall(*frame.message);
+  if (!call) return false;
+  const MethodEntry* entry = findMethod(call.value->method);
+  return !entry || entry->runs == Runs::work;
+}
+
 }  // namespace
 
 UiSession::UiSession(MainFlutterWindow& window, EngineMessenger& engine, MainLoop& loop,
@@ -72,9 +89,14 @@ void UiSession::start() {
                        kExitFailure);
   }
   UiServerHandlers handlers{
-      [this](uint64_t connection, Frame frame) { onFrame(connection, std::move(frame)); },
+      [this](uint64_t connection, Frame frame, size_t bytes) {
+        onFrame(Incoming{connection, std::move(frame), bytes});
+      },
       [this](uint64_t connection) { onClosed(connection); },
-      [this] { window_.close(kExitSuccess); },
+      [this] {
+        removeOpenerPage();
+        window_.close(kExitSuccess);
+      },
   };
   std::string error;
   server_ =
@@ -95,25 +117,68 @@ void UiSession::start() {
     closeWithComplaint(window_, std::string("cannot print the address: ") + std::strerror(errno),
                        kExitFailure);
   }
-  if (options_.open) {
-    if (std::optional<pid_t> opener = startDetached("xdg-open", {address})) {
-      std::thread([pid = *opener] { reapChild(pid); }).detach();
-    } else {
-      (void)writeAll(STDERR_FILENO,
-                     "nimbra: no browser could be opened; open the address above in one\n");
-    }
-  }
+  if (options_.open) openInBrowser(address);
 }
 
-void UiSession::onFrame(uint64_t connection, Frame frame) {
-  if (frame.kind == FrameKind::answer) return;
-  std::vector<uint8_t> message = std::move(frame.message).value_or(Bytes{});
+void UiSession::openInBrowser(const std::string& address) {
+  const std::string folder = temporaryDirectory();
+  openerPage_ = OpenerPage::create(folder, address);
+  if (!openerPage_) {
+    (void)writeAll(STDERR_FILENO, "nimbra: cannot write a page for the browser in " + folder +
+                                      ": " + std::strerror(errno) +
+                                      "; open the address above in one\n");
+    return;
+  }
+  std::optional<pid_t> opener = startDetached("xdg-open", {openerPage_->url()});
+  if (!opener) {
+    removeOpenerPage();
+    (void)writeAll(STDERR_FILENO,
+                   "nimbra: no browser could be opened; open the address above in one\n");
+    return;
+  }
+  std::thread([pid = *opener] { reapChild(pid); }).detach();
+  std::thread([this] {
+    std::this_thread::sleep_for(kOpenerPageLifetime);
+    loop_.post([this] { removeOpenerPage(); });
+  }).detach();
+}
+
+void UiSession::removeOpenerPage() {
+  if (openerPage_) openerPage_->remove();
+}
+
+void UiSession::onFrame(Incoming incoming) {
+  // A page that has shown the secret has read the opener's page, if it came that way.
+  removeOpenerPage();
+  if (incoming.frame.kind == FrameKind::answer) {
+    server_->settled(incoming.connection, incoming.bytes);
+    return;
+  }
+  if (!isWorkCall(incoming.frame)) {
+    deliver(std::move(incoming), false);
+    return;
+  }
+  waitingWork_.push_back(std::move(incoming));
+  if (!workRunning_) startNextWork();
+}
+
+void UiSession::startNextWork() {
+  if (waitingWork_.empty()) return;
+  Incoming next = std::move(waitingWork_.front());
+  waitingWork_.pop_front();
+  workRunning_ = true;
+  runningWorkOf_ = next.connection;
+  deliver(std::move(next), true);
+}
+
+void UiSession::deliver(Incoming incoming, bool work) {
+  std::vector<uint8_t> message = std::move(incoming.frame.message).value_or(Bytes{});
   const StreamVerb verb = streamVerb(message);
-  const bool wantsAnswer = frame.kind == FrameKind::request;
+  const bool wantsAnswer = incoming.frame.kind == FrameKind::request;
   engine_.deliverFromInterface(
-      frame.channel, std::move(message),
-      [this, connection, verb, wantsAnswer, id = frame.id,
-       channel = frame.channel](std::vector<uint8_t> reply) {
+      incoming.frame.channel, std::move(message),
+      [this, connection = incoming.connection, bytes = incoming.bytes, verb, wantsAnswer, work,
+       id = incoming.frame.id, channel = incoming.frame.channel](std::vector<uint8_t> reply) {
         if (verb == StreamVerb::listen && isSuccessEnvelope(reply))
           listeners_[channel] = connection;
         if (verb == StreamVerb::cancel && isSuccessEnvelope(reply)) {
@@ -123,12 +188,26 @@ void UiSession::onFrame(uint64_t connection, Frame frame) {
         }
         if (wantsAnswer)
           server_->send(connection, Frame{FrameKind::answer, id, channel, std::move(reply)});
+        server_->settled(connection, bytes);
+        if (work) {
+          workRunning_ = false;
+          runningWorkOf_.reset();
+          startNextWork();
+        }
       });
 }
 
 void UiSession::onClosed(uint64_t connection) {
   std::erase_if(listeners_,
                 [connection](const auto& listener) { return listener.second == connection; });
+  std::erase_if(waitingWork_,
+                [connection](const Incoming& waiting) { return waiting.connection == connection; });
+  if (runningWorkOf_ == connection) {
+    runningWorkOf_.reset();
+    // The same "cancel" a page sends: answered at once, read by the running work task.
+    engine_.deliverFromInterface(kNativeChannel, encodeMethodCall(MethodCall{"cancel", Value()}),
+                                 [](std::vector<uint8_t>) {});
+  }
 }
 
 void UiSession::onHostMessage(const std::string& channel, std::vector<uint8_t> message,
