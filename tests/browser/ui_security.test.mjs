@@ -320,7 +320,7 @@ test('a page\'s calls wait in its socket while its work runs; a page that goes t
   assert.equal((await ask(bystander, 1, 'cancel')).reply.result, true);
   const scan = await nextFrame(hog);
   assert.deepStrictEqual([scan.id, scan.reply.result.cancelled], [1, true]);
-  for (let i = 0; i < 12; ++i) assert.deepStrictEqual((await nextFrame(hog)).reply.result, { size: 0 });
+  for (let i = 0; i < 12; ++i) assert.deepStrictEqual((await nextFrame(hog)).reply.result, { size: 0, unreadable: 0, unreadableFolders: [] });
   assert.equal((await ask(hog, 4, 'homeDir')).reply.kind, 'success');
   hog.end();
 

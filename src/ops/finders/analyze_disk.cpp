@@ -40,37 +40,19 @@ std::string rootName(const std::string& root) {
   return root.substr(start, end + 1 - start);
 }
 
-std::string childPath(const Node& parent, std::string_view name) {
-  std::string path = parent.path == "/" ? "" : parent.path;
-  path += '/';
-  path += name;
-  return path;
-}
-
-Node& childOf(Node& parent, std::string_view name, bool isDir) {
-  auto [it, inserted] = parent.children.try_emplace(std::string(name));
-  if (inserted) {
-    it->second = std::make_unique<Node>();
-    it->second->name = it->first;
-    it->second->path = childPath(parent, name);
-    it->second->isDir = isDir;
-  }
-  return *it->second;
-}
-
 // The folders from the root down to the entry being walked, as far as the depth limit; each
 // gets its node only when the first file below it arrives, so folders holding no file never
 // appear in the tree.
 struct OpenFolder {
   std::string name;
-  Node* node = nullptr;
+  std::optional<DiskTree::NodeId> node;
 };
 
 // The tree as a sink of the disk walk: each regular file adds to the nodes of its first `depth`
 // path components.
 class DiskTreeSink final : public DiskWalkSink {
  public:
-  DiskTreeSink(OperationContext& context, Node& tree, int64_t depth)
+  DiskTreeSink(OperationContext& context, DiskTree& tree, int64_t depth)
       : context_(context), tree_(tree), depth_(depth) {}
 
   bool take(const WalkEntry& entry) override {
@@ -86,7 +68,7 @@ class DiskTreeSink final : public DiskWalkSink {
     if (entry.isDirectory()) {
       if (entryDepth <= depth_) {
         folders_.resize(static_cast<size_t>(entryDepth - 1));
-        folders_.push_back(OpenFolder{std::string(entry.name()), nullptr});
+        folders_.push_back(OpenFolder{std::string(entry.name()), std::nullopt});
       }
       return true;
     }
@@ -96,26 +78,24 @@ class DiskTreeSink final : public DiskWalkSink {
 
     const int64_t size = info->st_size;
     ++scanned_;
-    tree_.size += size;
-    tree_.files += 1;
+    tree_.addFile(DiskTree::kRoot, size);
     // The file adds to each node on its first `depth` path components; within the limit it
     // becomes a leaf of its own.
-    Node* current = &tree_;
+    DiskTree::NodeId current = DiskTree::kRoot;
     const int64_t levels = std::min<int64_t>(entryDepth, depth_);
     for (int64_t i = 0; i < levels; ++i) {
       if (i == entryDepth - 1) {
-        current = &childOf(*current, entry.name(), false);
+        current = tree_.addChild(current, entry.name(), false);
       } else {
         // Walked in pre-order, so every folder above the file has been seen.
         OpenFolder& folder = folders_[static_cast<size_t>(i)];
-        if (!folder.node) folder.node = &childOf(*current, folder.name, true);
-        current = folder.node;
+        if (!folder.node) folder.node = tree_.addChild(current, folder.name, true);
+        current = *folder.node;
       }
-      current->size += size;
-      current->files += 1;
+      tree_.addFile(current, size);
     }
     if (scanned_ % kProgressEvery == 0)
-      context_.progress.offer(kTask, entry.path(), scanned_, tree_.size, false);
+      context_.progress.offer(kTask, entry.path(), scanned_, tree_.size(DiskTree::kRoot), false);
     return false;
   }
 
@@ -123,7 +103,7 @@ class DiskTreeSink final : public DiskWalkSink {
 
  private:
   OperationContext& context_;
-  Node& tree_;
+  DiskTree& tree_;
   const int64_t depth_;
   int64_t scanned_ = 0;
   std::vector<OpenFolder> folders_;  // folders_[i] is at depth i + 1
@@ -134,10 +114,7 @@ class DiskTreeSink final : public DiskWalkSink {
 
 ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t askedDepth,
                      std::span<DiskWalkSink* const> alsoFeed) {
-  Node tree;
-  tree.name = rootName(root);
-  tree.path = root;
-  tree.isDir = true;
+  DiskTree tree(root, rootName(root));
   DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
   std::vector<DiskWalkSink*> sinks{&treeSink};
   sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
@@ -147,7 +124,7 @@ ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t
       DiskWalkEnd::notAFolder) {
     return tree.toValue(kDiskTreeChildrenShown);
   }
-  context.progress.offer(kTask, "", treeSink.scanned(), tree.size, true);
+  context.progress.offer(kTask, "", treeSink.scanned(), tree.size(DiskTree::kRoot), true);
   ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
   answer["cancelled"] = context.isCancelled();
   answer["scanned"] = treeSink.scanned();

@@ -1,7 +1,7 @@
 #include "ops/finders/disk_tree.h"
 
 #include <algorithm>
-#include <vector>
+#include <cstring>
 
 #include "base/utf8.h"
 
@@ -10,6 +10,8 @@ namespace {
 
 // U+2026 HORIZONTAL ELLIPSIS.
 constexpr const char* kRemainderName = "\xE2\x80\xA6";
+// The names are kept in chunks of this size (a longer name gets a chunk of its own).
+constexpr size_t kTextChunk = 256 * 1024;
 
 ValueMap remainderMap(int64_t size) {
   return ValueMap{{"name", kRemainderName}, {"path", ""},     {"size", size},
@@ -17,68 +19,95 @@ ValueMap remainderMap(int64_t size) {
                   {"isOther", true}};
 }
 
-// One node whose map is being built: its children in the order shown, the next one to look
-// at, and the maps of those shown so far.
-struct NodeInProgress {
-  const Node* node;
-  std::vector<const Node*> sorted;
+std::string childPath(const std::string& parent, std::string_view name) {
+  std::string path = parent == "/" ? "" : parent;
+  path += '/';
+  path += name;
+  return path;
+}
+
+}  // namespace
+
+// One node whose map is being built: its path, its children in the order shown, the next one
+// to look at, and the maps of those shown so far.
+struct DiskTree::NodeInProgress {
+  NodeId id;
+  std::string path;
+  std::vector<NodeId> sorted;
   size_t next = 0;
   ValueList shown;
   int64_t remainder = 0;
 };
 
-NodeInProgress start(const Node& node) {
-  NodeInProgress step{&node, {}, 0, {}, 0};
-  step.sorted.reserve(node.children.size());
-  for (const auto& [childName, child] : node.children) step.sorted.push_back(child.get());
-  std::stable_sort(step.sorted.begin(), step.sorted.end(),
-                   [](const auto* a, const auto* b) { return a->size > b->size; });
-  return step;
+DiskTree::DiskTree(std::string path, std::string name) : rootPath_(std::move(path)) {
+  nodes_.push_back(Node{keep(name), static_cast<uint32_t>(name.size())});
 }
 
-ValueMap finish(NodeInProgress& step) {
-  const Node& node = *step.node;
-  if (step.remainder >= 1) step.shown.push_back(remainderMap(step.remainder));
-  ValueMap map{{"name", node.name},
-               {"path", node.path},
-               {"size", node.size},
-               {"files", node.files},
-               {"isDir", node.isDir}};
-  map.emplace("children", std::move(step.shown));  // moved, not copied as a literal would be
-  return map;
-}
-
-}  // namespace
-
-Node::~Node() {
-  // Innermost first: each node on `open` hands its children over one by one, and a node is
-  // destroyed only once it has none left, so no destructor ever runs deeper than one level.
-  std::vector<std::unique_ptr<Node>> open;
-  while (true) {
-    Node& top = open.empty() ? *this : *open.back();
-    if (top.children.empty()) {
-      if (open.empty()) return;
-      open.pop_back();
-      continue;
-    }
-    auto last = std::prev(top.children.end());
-    std::unique_ptr<Node> child = std::move(last->second);
-    top.children.erase(last);
-    if (child) open.push_back(std::move(child));
+const char* DiskTree::keep(std::string_view name) {
+  if (name.size() > textLeft_) {
+    const size_t size = std::max(kTextChunk, name.size());
+    text_.push_back(std::make_unique<char[]>(size));
+    textAt_ = text_.back().get();
+    textLeft_ = size;
   }
+  char* kept = textAt_;
+  if (!name.empty()) std::memcpy(kept, name.data(), name.size());
+  textAt_ += name.size();
+  textLeft_ -= name.size();
+  return kept;
 }
 
-ValueMap Node::toValue(int64_t limit) const {
+DiskTree::NodeId DiskTree::addChild(NodeId parent, std::string_view name, bool isDir) {
+  const auto id = static_cast<NodeId>(nodes_.size());
+  Node child{keep(name), static_cast<uint32_t>(name.size())};
+  child.isDir = isDir;
+  // The children's order is of no matter: the answer sorts them.
+  child.nextSibling = nodes_[parent].firstChild;
+  nodes_.push_back(child);
+  nodes_[parent].firstChild = id;
+  return id;
+}
+
+void DiskTree::addFile(NodeId node, int64_t size) {
+  nodes_[node].size += size;
+  nodes_[node].files += 1;
+}
+
+ValueMap DiskTree::toValue(int64_t limit) const {
+  const auto start = [this](NodeId id, std::string path) {
+    NodeInProgress step{id, std::move(path), {}, 0, {}, 0};
+    for (NodeId child = nodes_[id].firstChild; child != kNone; child = nodes_[child].nextSibling)
+      step.sorted.push_back(child);
+    std::sort(step.sorted.begin(), step.sorted.end(), [this](NodeId a, NodeId b) {
+      const Node& x = nodes_[a];
+      const Node& y = nodes_[b];
+      return x.size != y.size ? x.size > y.size : x.nameView() < y.nameView();
+    });
+    return step;
+  };
+  const auto finish = [this](NodeInProgress& step) {
+    const Node& node = nodes_[step.id];
+    if (step.remainder >= 1) step.shown.push_back(remainderMap(step.remainder));
+    ValueMap map{{"name", std::string(node.nameView())},
+                 {"path", std::move(step.path)},
+                 {"size", node.size},
+                 {"files", node.files},
+                 {"isDir", node.isDir}};
+    map.emplace("children", std::move(step.shown));  // moved, not copied as a literal would be
+    return map;
+  };
+
   std::vector<NodeInProgress> open;
-  open.push_back(start(*this));
+  open.push_back(start(kRoot, rootPath_));
   while (true) {
     NodeInProgress& top = open.back();
     if (top.next < top.sorted.size()) {
-      const Node* child = top.sorted[top.next++];
-      if (static_cast<int64_t>(top.shown.size()) < limit && isValidUtf8(child->path)) {
-        open.push_back(start(*child));
+      const NodeId child = top.sorted[top.next++];
+      std::string path = childPath(top.path, nodes_[child].nameView());
+      if (static_cast<int64_t>(top.shown.size()) < limit && isValidUtf8(path)) {
+        open.push_back(start(child, std::move(path)));
       } else {
-        top.remainder += child->size;
+        top.remainder += nodes_[child].size;
       }
       continue;
     }
