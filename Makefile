@@ -54,6 +54,7 @@ test-tsan: setup build-tsan/build.ninja
 bench: setup build
 	build/codec_bench
 	bench/size.sh
+	bench/walk.py --mode warm
 	bench/delete.sh
 	bench/deep_delete.sh
 	bench/finders.sh
