@@ -40,7 +40,20 @@ struct UiOptions {
 
 // A command for people: the calls it sends (each through the same path as `call`, one after
 // the other) and how the answers are shown.
-enum class View { tree, large, dupes, junk, junkClean, size, sys, mem, startup, apps, leftovers };
+enum class View {
+  tree,
+  large,
+  dupes,
+  junk,
+  junkClean,
+  size,
+  types,
+  sys,
+  mem,
+  startup,
+  apps,
+  leftovers
+};
 struct ViewCommand {
   View view = View::tree;
   std::vector<MethodCall> calls;

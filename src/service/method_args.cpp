@@ -99,6 +99,10 @@ AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& h
           integralArg(args, "depth").value_or(kAnalyzeDiskDefaultDepth)};
 }
 
+FileStatsArgs decodeFileStatsArgs(const ValueMap& args, const std::string& home) {
+  return {pathArg(args, "path").value_or(home)};
+}
+
 namespace {
 // "paths" of the methods that remove or move items: a mistyped list is an empty one.
 std::vector<std::string> itemPaths(const ValueMap& args) {

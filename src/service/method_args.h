@@ -52,6 +52,13 @@ struct AnalyzeDiskArgs {
 };
 AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home);
 
+// "fileStats": the folder from "path" (as pathArg reads it), default `home`.
+struct FileStatsArgs {
+  std::string root;
+  friend bool operator==(const FileStatsArgs&, const FileStatsArgs&) = default;
+};
+FileStatsArgs decodeFileStatsArgs(const ValueMap& args, const std::string& home);
+
 // "deleteItems" reads "allowAdmin" (default true); "uninstallApp" never does: always true.
 struct DeleteArgs {
   std::vector<std::string> paths;

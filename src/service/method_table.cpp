@@ -12,6 +12,7 @@
 #include "ops/desktop/pick_folder.h"
 #include "ops/desktop/reveal_path.h"
 #include "ops/finders/analyze_disk.h"
+#include "ops/finders/file_stats.h"
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
 #include "ops/junk/empty_trash.h"
@@ -100,6 +101,9 @@ Value analyzeDisk(NimbraNative& service, OperationContext& context, const ValueM
   const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args, context.folders.home);
   return analyzeDisk(context, tree.root, tree.depth, service.diskWalkSinks());
 }
+Value fileStats(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return fileStats(context, decodeFileStatsArgs(args, context.folders.home).root);
+}
 Value appLeftovers(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const AppLeftoversArgs app = decodeAppLeftoversArgs(args);
   return appLeftovers(context, app.bundleId, app.name);
@@ -131,6 +135,7 @@ const MethodEntry kMethods[] = {
     {"scanLargeFiles", Runs::work, scanLargeFiles},
     {"scanDuplicates", Runs::work, scanDuplicates},
     {"analyzeDisk", Runs::work, analyzeDisk},
+    {"fileStats", Runs::work, fileStats},
     {"listApps", Runs::work, contextOnly<listApps>},
     {"appLeftovers", Runs::work, appLeftovers},
 };

@@ -329,6 +329,10 @@ TEST(ViewCommands, TreeDupesAndSizeShowTheAnswersJsonIsWhatCallPrintsAndTheExpor
   EXPECT_EQ(status, 0) << err;
   EXPECT_EQ(groups, (std::vector<std::vector<std::string>>{
                         {two, copy}, {root + "/b/four", root + "/b/three"}, {}}));
+  // What the tree holds by kind: here files without an extension alone.
+  EXPECT_THAT(std::get<1>(runHost({"types", root, "--bytes"})),
+      ::testing::AllOf(StartsWith("8 files, 1049188\n"), HasSubstr("100%  other\n"),
+          HasSubstr("100%  (none)  other\n")));
   EXPECT_THAT(runHost({"large", root, "--min", "lots"}),
       ::testing::FieldsAre(2, "", HasSubstr("is no size")));
   EXPECT_THAT(std::get<1>(runHost({"size", root + "/a", root + "/b"})),

@@ -298,6 +298,42 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options) {
   return out;
 }
 
+std::string typesView(const Value& answer, const ViewOptions& options) {
+  static const std::map<std::string, std::string> kAgeLabels = {{"month", "under a month"},
+                                                                {"halfYear", "1 to 6 months"},
+                                                                {"year", "6 to 12 months"},
+                                                                {"twoYears", "1 to 2 years"},
+                                                                {"older", "over 2 years"}};
+  const ValueMap& result = mapOf(answer);
+  const int64_t total = number(result, "size");
+  // One table a list: its label, size, files and a bar of the share of the whole.
+  const auto section = [&](const char* title, const char* key, const auto& labelOf) {
+    std::vector<std::vector<std::string>> rows;
+    for (const Value& entry : list(result, key)) {
+      const ValueMap& row = mapOf(entry);
+      const double share =
+          total > 0 ? static_cast<double>(number(row, "size")) / static_cast<double>(total) : 0;
+      rows.push_back({bytes(number(row, "size"), options), withThousands(number(row, "files")),
+                      bar(share, kBarWidth, options.unicode) + " " +
+                          padLeft(std::to_string(std::lround(share * 100)) + "%", kShareWidth),
+                      labelOf(row)});
+    }
+    return table({{"SIZE", true}, {"FILES", true}, {"SHARE"}, {title}}, rows, options);
+  };
+  std::string out =
+      plural(number(result, "files"), "file", "files") + ", " + bytes(total, options) + "\n\n";
+  out += section("KIND", "kinds", [](const ValueMap& row) { return text(row, "kind"); });
+  out += "\n" + section("EXTENSION", "extensions", [](const ValueMap& row) {
+           const std::string ext = text(row, "ext");
+           return (ext.empty() ? std::string("(none)") : "." + ext) + "  " + text(row, "kind");
+         });
+  out += "\n" + section("CHANGED", "ages", [](const ValueMap& row) {
+           const auto found = kAgeLabels.find(text(row, "age"));
+           return found == kAgeLabels.end() ? text(row, "age") : found->second;
+         });
+  return out;
+}
+
 std::string junkView(const Value& answer, const ViewOptions& options) {
   const ValueMap& result = mapOf(answer);
   std::vector<std::vector<std::string>> rows;

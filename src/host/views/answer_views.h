@@ -44,6 +44,9 @@ std::string treeView(const Value& answer, const ViewOptions& options);
 std::string largeFilesView(const Value& answer, const ViewOptions& options);
 // "scanDuplicates": each group with its copies and what it wastes; the total at the end.
 std::string duplicatesView(const Value& answer, const ViewOptions& options);
+// "fileStats": the kinds, the largest extensions and the ages, each with its size, files and a
+// bar of its share of the whole.
+std::string typesView(const Value& answer, const ViewOptions& options);
 // "scanJunk": the categories with their ids, labels, item counts and sizes; the total.
 std::string junkView(const Value& answer, const ViewOptions& options);
 // "deleteItems" after `junk clean`: what was freed and every failure.

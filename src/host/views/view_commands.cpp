@@ -110,6 +110,13 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
   size->add_option("PATH", line.command.paths, "Files or folders")->required();
   size->add_flag("--si", line.command.siUnits,
                  "Sizes as du --si prints them (1.3M, 420k), one line a path, for sort -h");
+  CLI::App* types =
+      command(app, line, "types",
+              "What a folder holds, by kind of file (images, video, audio, documents, archives, "
+              "code, applications, other), by extension and by the age of the last change, in "
+              "one walk counted as tree counts.",
+              "nimbra types ~", View::types);
+  types->add_option("PATH", line.root, "The folder (default: the home folder)");
   command(app, line, "sys", "The machine: system, processor, memory, volumes.", "nimbra sys",
           View::sys);
   command(app, line, "mem", "Memory in use and the processes that hold the most.", "nimbra mem",
@@ -169,7 +176,8 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
     const CheckedRoot checked = folderToWalk(line.root);
     if (!checked.error.empty())
       return CommandLineExit{kExitFailure, "", "nimbra: " + checked.error + "\n"};
-    rootArgs.emplace(command.view == View::tree ? "path" : "root", pathValue(checked.root));
+    rootArgs.emplace(command.view == View::tree || command.view == View::types ? "path" : "root",
+                     pathValue(checked.root));
   }
   if (!line.minSize.empty()) {
     const std::optional<int64_t> minSize = parseByteSize(line.minSize);
@@ -186,6 +194,7 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
       command.calls = {{"analyzeDisk", rootArgs}};
       break;
     case View::large: command.calls = {{"scanLargeFiles", rootArgs}}; break;
+    case View::types: command.calls = {{"fileStats", rootArgs}}; break;
     case View::dupes: command.calls = {{"scanDuplicates", rootArgs}}; break;
     case View::junk:
     case View::junkClean:  // the deletion call is made from the scan's answer

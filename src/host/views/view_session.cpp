@@ -250,6 +250,7 @@ void ViewSession::show() {
       case View::startup: out = startupView(answer, options); break;
       case View::apps: out = appsView(answer, options); break;
       case View::leftovers: out = leftoversView(answer, options); break;
+      case View::types: out = typesView(answer, options); break;
     }
   }
   if (export_ && !interrupts_->interrupted()) {

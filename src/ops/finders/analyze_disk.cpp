@@ -19,17 +19,6 @@ constexpr const char* kTask = "disk";
 // Progress is offered on every this-many regular files.
 constexpr int64_t kProgressEvery = 2000;
 
-// The folders the tree never takes in, whatever its root: other volumes, the swap files and the
-// device folder. Compared with the paths of entries, never with the root.
-bool isPrunedPath(const WalkEntry& entry) {
-  // Only these last components can match, so most entries never build their path.
-  std::string_view name = entry.name();
-  if (name != "Volumes" && name != "vm" && name != "dev") return false;
-  static constexpr std::array<std::string_view, 4> kPrunedPaths = {"/System/Volumes", "/Volumes",
-                                                                   "/private/var/vm", "/dev"};
-  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
-}
-
 // The root node's name: the root's last path component, or the root itself when it has none
 // ("/").
 std::string rootName(const std::string& root) {
@@ -60,7 +49,7 @@ class DiskTreeSink final : public DiskWalkSink {
     if (prunedDepth_ && entry.depth() > *prunedDepth_) return false;
     prunedDepth_.reset();
     if (entry.isSymlink()) return false;  // never followed, never counted
-    if (isPrunedPath(entry)) {
+    if (isOtherVolumeOrDevices(entry)) {
       prunedDepth_ = entry.depth();
       return false;
     }

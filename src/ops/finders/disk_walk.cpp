@@ -1,8 +1,19 @@
 #include "ops/finders/disk_walk.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 
 namespace nimbra {
+
+bool isOtherVolumeOrDevices(const WalkEntry& entry) {
+  // Only these last components can match, so most entries never build their path.
+  std::string_view name = entry.name();
+  if (name != "Volumes" && name != "vm" && name != "dev") return false;
+  static constexpr std::array<std::string_view, 4> kPrunedPaths = {"/System/Volumes", "/Volumes",
+                                                                   "/private/var/vm", "/dev"};
+  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
+}
 
 DiskWalkEnd walkDisk(const std::string& root, std::span<DiskWalkSink* const> sinks,
                      const std::function<bool()>& cancelled, UnreadableFolders* unreadable) {

@@ -37,6 +37,11 @@ class DiskWalkSink {
   virtual void unreadable(const UnreadableFolder& folder) { (void)folder; }
 };
 
+// The folders the disk usage views never take in, whatever their root: other volumes, the swap
+// files and the device folder (/System/Volumes, /Volumes, /private/var/vm, /dev), by the path
+// of an entry met below the root, never the root itself.
+bool isOtherVolumeOrDevices(const WalkEntry& entry);
+
 enum class DiskWalkEnd { notAFolder, finished, cancelled };
 
 // The folders the walk could not read are added to `unreadable` when one is given.

@@ -1,20 +1,29 @@
 // The three scans on real trees: "scanDuplicates", "scanLargeFiles" and "analyzeDisk".
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <ctime>
 #include <filesystem>
+#include <iterator>
+#include <map>
+#include <numeric>
 #include <set>
+#include <sstream>
+#include <tuple>
 
 #include "channel/standard_codec.h"
 #include "ops/finders/analyze_disk.h"
 #include "ops/finders/content_file.h"
 #include "ops/finders/file_digests.h"
+#include "ops/finders/file_stats.h"
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
 #include "ops/size/size_of.h"
 #include "ops/unreadable_answer.h"
+#include "platform/process/command_runner.h"
 #include "support/answers.h"
 #include "support/temp_tree.h"
 #include "support/test_context.h"
@@ -338,6 +347,60 @@ TEST_F(FinderTest, EveryWalkCountsAndNamesTheFoldersItCouldNotRead) {
       EXPECT_EQ(get<std::string>(asMap(folder), "error"), "Permission denied");
     }
   }
+}
+
+// One walk counts every file by kind, extension and age, as an independent look at the tree
+// (find's sizes and times) says: a package's contents are of its kind, a link counts nothing, and
+// a folder that cannot be read is said.
+TEST_F(FinderTest, FileStatsCountEveryFileByKindExtensionAndAge) {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t day = 24 * 60 * 60;
+  const std::vector<std::tuple<std::string, int64_t, int64_t>> files = {{"photos/a.JPG", 3000, 10},
+      {"photos/b.jpg", 1000, 100}, {"films/c.mp4", 9000, 300}, {"films/.hidden.mkv", 500, 500},
+      {"backup/d.tar.gz", 4000, 1000}, {"notes/README", 70, 5}, {"Talk.pages/Data/e.bin", 800, 40},
+      {"Tool.app/Contents/MacOS/tool", 2500, 20}, {"code/main.cpp", 300, 800},
+      {"secret/f.jpg", 100000, 1}};
+  for (const auto& [path, size, age] : files) {
+    tree.touch(path, size);
+    const timespec times[2] = {{0, UTIME_OMIT}, {now - age * day - 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tree.path(path).c_str(), times, 0), 0);
+  }
+  tree.symlink(tree.path("films/c.mp4"), "link.mp4");
+  tree.giveToNobody();
+  ASSERT_EQ(::chmod(tree.path("secret").c_str(), 0), 0);
+  const Value answer = fromJson(runUnprivileged([&] {
+    TestContext unprivileged{{.home = tree.root()}};
+    return toJsonText(fileStats(*unprivileged, tree.root()));
+  }));
+  // What find sees (as root) of the readable files: their sizes add up to the answer's.
+  std::istringstream sizes(SpawnCommandRunner().run("/usr/bin/find",
+      {tree.root(), "-type", "f", "-not", "-path", "*/secret/*", "-printf", "%s\n"}));
+  const int64_t found = std::accumulate(std::istream_iterator<int64_t>(sizes), {}, int64_t{0});
+  EXPECT_EQ(get<int64_t>(asMap(answer), "size"), found);
+  EXPECT_EQ(get<int64_t>(asMap(answer), "files"), 9);
+  const auto byName = [&](const char* list, const char* key) {
+    std::map<std::string, std::pair<int64_t, int64_t>> out;
+    for (const Value& entry : get<ValueList>(asMap(answer), list)) {
+      const ValueMap& row = asMap(entry);
+      out[get<std::string>(row, key)] = {get<int64_t>(row, "size"), get<int64_t>(row, "files")};
+    }
+    return out;
+  };
+  using Counts = std::map<std::string, std::pair<int64_t, int64_t>>;
+  EXPECT_EQ(byName("kinds", "kind"),
+      (Counts{{"images", {4000, 2}}, {"video", {9500, 2}}, {"audio", {0, 0}},
+          {"documents", {800, 1}}, {"archives", {4000, 1}}, {"code", {300, 1}},
+          {"applications", {2500, 1}}, {"other", {70, 1}}}));
+  EXPECT_EQ(byName("ages", "age"),
+      (Counts{{"month", {5570, 3}}, {"halfYear", {1800, 2}}, {"year", {9000, 1}},
+          {"twoYears", {500, 1}}, {"older", {4300, 2}}}));
+  const Counts extensions = byName("extensions", "ext");
+  EXPECT_EQ(extensions.at("jpg"), (std::pair<int64_t, int64_t>{4000, 2}));
+  EXPECT_EQ(extensions.at("gz"), (std::pair<int64_t, int64_t>{4000, 1}));
+  EXPECT_EQ(extensions.at(""), (std::pair<int64_t, int64_t>{2570, 2}));  // README and tool
+  const ValueList kinds = get<ValueList>(asMap(answer), "kinds");
+  EXPECT_EQ(get<std::string>(asMap(kinds.front()), "kind"), "video");  // largest first
+  EXPECT_EQ(get<int64_t>(asMap(answer), "unreadable"), 1);
 }
 
 }  // namespace
