@@ -98,7 +98,7 @@ export class DiskUsageScreen {
     return html`
       ${this.partial ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         sizes count only what it reached.</p>` : nothing}
-      <p class="quiet">${formatBytes(root.size)} in ${formatCount(root.files)} files below
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${formatBytes(root.size)} in ${formatCount(root.files)} files below
         <span class="path">${shown(root.path)}</span></p>
       <nav class="breadcrumb" aria-label="Folder path"><ol>
         ${this.trail.map((entry, i) => html`<li>${i === this.trail.length - 1

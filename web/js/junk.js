@@ -80,6 +80,7 @@ export class JunkScreen {
   show() {}
 
   async scan() {
+    const since = document.activeElement;
     this.error = null;
     try {
       const answer = await this.app.runWork('scanJunk');
@@ -92,6 +93,7 @@ export class JunkScreen {
       this.chosen.clear();
       this.failed.clear();
       this.outcome = null;
+      this.app.focusUnlessMoved(since, () => this.app.host.querySelector('main .result-head'));
       this.app.update('nimbra:junk-drawn');
     } catch (error) {
       this.error = error;
@@ -190,6 +192,15 @@ export class JunkScreen {
     this.app.update();
   }
 
+  // Once the Trash is emptied its button is disabled: focus rests on the Trash's heading.
+  async emptyTrashThenHeading() {
+    try {
+      await this.emptyTrash();
+    } finally {
+      this.app.focusNext = () => this.app.host.querySelector('#trash-title');
+    }
+  }
+
   view() {
     const busy = this.app.work !== null;
     return html`
@@ -211,7 +222,7 @@ export class JunkScreen {
         the categories hold what it found before.</p>` : nothing}
       ${outcomeView(this.outcome)}
       ${this.trashView(busy)}
-      <p class="quiet">${plural(count, 'item', 'items')}, ${formatBytes(total)}, in ${plural(
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${plural(count, 'item', 'items')}, ${formatBytes(total)}, in ${plural(
         this.categories.filter((category) => category.items.length).length, 'category', 'categories')}.</p>
       <div class="toolbar">
         <p class="chosen-total" aria-live="polite">${chosen.length
@@ -227,9 +238,9 @@ export class JunkScreen {
     const size = Number(this.trash.size) + totalSize(this.movedToTrash);
     return html`<section class="card trash" aria-labelledby="trash-title">
       <div class="trash-line">
-        <h2 id="trash-title">Trash</h2>
+        <h2 id="trash-title" tabindex="-1">Trash</h2>
         <p>${entries ? `${plural(entries, 'item', 'items')}, ${formatBytes(size)}` : 'Empty'}</p>
-        <button type="button" class="danger" ?disabled=${busy || !entries} @click=${() => this.emptyTrash()}>Empty Trash</button>
+        <button type="button" class="danger" ?disabled=${busy || !entries} @click=${() => this.emptyTrashThenHeading()}>Empty Trash</button>
       </div>
       ${this.movedToTrash.length ? html`<p class="quiet">Counting ${plural(this.movedToTrash.length, 'item', 'items')}
         moved there since the scan.</p>` : nothing}

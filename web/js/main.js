@@ -60,6 +60,11 @@ class App {
       startup: new StartupItemsScreen(this),
       memory: new MemoryScreen(this),
     };
+    this.lastFocus = null; // the element that last took focus; it may have gone or been disabled since
+    this.focusNext = null; // where focus goes should it drop now: () => element or null
+    this.focusNow = null; // where focus goes after the next drawing, wherever it is
+    this.home = null; // the home folder, as the service gives it, once asked
+    document.addEventListener('focusin', (event) => { this.lastFocus = event.target; });
     window.addEventListener('hashchange', () => this.route(true));
     this.route(false);
   }
@@ -100,9 +105,54 @@ class App {
       render(this.view(), this.host);
       this.confirmation.opened(this.host);
       keepGridTabStops(this.host);
+      requestAnimationFrame(() => this.keepFocus());
       const marks = this.marks.splice(0);
       if (marks.length) requestAnimationFrame(() => marks.forEach((name) => performance.mark(name)));
     });
+  }
+
+  // After drawing: when the control that had focus went away or was disabled (a removed row,
+  // the running work's "Cancel", a button of a screen at work), focus goes where the screen
+  // asked (focusNext), else to "Cancel" while work runs, else to the heading of the screen's
+  // result or of the screen, never to the page itself. Focus that a person moved elsewhere is
+  // left where it is.
+  keepFocus() {
+    const now = this.focusNow?.();
+    this.focusNow = null;
+    if (now) {
+      now.focus();
+      return;
+    }
+    const next = this.focusNext;
+    const active = document.activeElement;
+    const dropped = this.lastFocus !== null && (!this.lastFocus.isConnected || this.lastFocus.disabled)
+      && (active === null || active === document.body || active === this.lastFocus);
+    if (!dropped) {
+      this.focusNext = null; // asked for when focus was elsewhere: it stays there
+      return;
+    }
+    const target = next?.() ?? this.host.querySelector('.work button') ?? this.host.querySelector('main .result-head')
+      ?? this.host.querySelector('main h1');
+    if (target?.isConnected) {
+      this.focusNext = null;
+      target.focus();
+    }
+  }
+
+  // Moves focus to what `find` answers once the page is drawn again.
+  focusSoon(find) {
+    this.focusNow = find;
+  }
+
+  // The same, after work that began with focus on `since`: unless the person has moved focus
+  // elsewhere meanwhile, which stays where they put it.
+  focusUnlessMoved(since, find) {
+    this.focusNow = () => {
+      const active = document.activeElement;
+      const moved = active && active !== document.body && active !== since && active.isConnected && !active.disabled
+        && !active.closest('.work');
+      return moved ? null : find();
+    };
   }
 
   // Runs a long call of the work queue, with the progress bar and "Cancel" shown meanwhile.

@@ -59,7 +59,8 @@ export class MemoryScreen {
     return html`
       <div class="screen-head">
         <h1 tabindex="-1">Memory</h1>
-        <button type="button" class="primary" ?disabled=${this.freeing} @click=${() => this.free()}>Free memory</button>
+        <button type="button" class="primary" aria-disabled=${this.freeing ? 'true' : 'false'}
+          @click=${() => { if (!this.freeing) this.free(); }}>Free memory</button>
       </div>
       ${this.freedView()}
       ${this.error ? failure(this.error) : nothing}

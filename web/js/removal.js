@@ -53,13 +53,34 @@ export async function removeItems(app, items,
   });
   if (!confirmed) return null;
   const paths = going.map((item) => item.path);
+  const at = firstChosenRow(app.host);
   try {
     if (toTrash) return trashed(going, await app.runWork('trashItems', { paths }));
     const [method, args] = call ? call(paths) : ['deleteItems', { paths, toTrash: false }];
     return deleted(going, await app.runWork(method, args));
   } catch (error) {
     return new Outcome({ error });
+  } finally {
+    // The rows that went took focus with them (or "Cancel" did): it goes to the row now in the
+    // place of the first one chosen, once the screen has drawn what is left.
+    app.focusNext = () => rowControl(app.host, at);
   }
+}
+
+// The rows of the screen's item tables that hold controls, in the order they are shown.
+function controlRows(host) {
+  return [...host.querySelectorAll('main table.grid tbody tr')].filter((row) => row.querySelector('input, button'));
+}
+
+function firstChosenRow(host) {
+  return controlRows(host).findIndex((row) => row.querySelector('input[type="checkbox"]')?.checked);
+}
+
+// The first control of the row at `index` (the last row when fewer are left); null for none.
+function rowControl(host, index) {
+  if (index < 0) return null;
+  const rows = controlRows(host);
+  return rows[Math.min(index, rows.length - 1)]?.querySelector('input, button') ?? null;
 }
 
 // A trashItems answer: { trashed, failed, error, cancelled }.
