@@ -38,6 +38,7 @@ export class LargeFilesScreen {
   }
 
   async scan() {
+    this.error = null;
     const run = await this.form.run('scanLargeFiles');
     if (!run) return;
     const { root, minSize, answer } = run;
@@ -55,6 +56,9 @@ export class LargeFilesScreen {
       { action, noun: ['file', 'files'] });
     if (!outcome) return;
     this.outcome = outcome;
+    this.error = null;
+    // Reveal and Open are not offered for what went; the row that takes focus is the next current.
+    if (this.current !== null && outcome.covers(this.current)) this.current = null;
     this.items = this.items.filter((item) => !outcome.covers(item.path));
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
     for (const [path, reason] of outcome.failed) this.failed.set(path, reason);

@@ -73,11 +73,16 @@ class App {
     const id = location.hash.slice(1);
     this.screen?.hide?.();
     this.screenId = id in this.screens ? id : 'overview';
-    this.screen.show();
+    // Before the connection a screen has nothing to ask; it is shown again once connected.
+    if (this.connected) this.screen.show();
     document.title = `${this.screen.title} · Nimbra`;
     this.update();
     // Keyboard and screen reader users land on the new screen's heading.
     if (moveFocus) requestAnimationFrame(() => this.host.querySelector('main h1')?.focus());
+  }
+
+  get connected() {
+    return this.status === Status.connected;
   }
 
   get screen() {
@@ -86,10 +91,10 @@ class App {
 
   onStatus(status) {
     this.status = status;
-    // Back after a lost connection: the screen shows the figures of now, or what it failed to get.
+    // Connected, or back after a lost connection: the screen shows the figures of now, or what
+    // it failed to get.
     if (status === Status.connected) {
-      if (this.wasConnected) this.screen.show();
-      this.wasConnected = true;
+      this.screen.show();
     }
     this.update();
   }
