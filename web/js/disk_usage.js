@@ -5,6 +5,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { formatBytes, formatCount, formatShare } from './format.js';
 import { OTHER_COLOUR, RINGS, chartTree, sunburst } from './sunburst.js';
+import { folderProblem } from './folders.js';
 import { shown } from './names.js';
 import { ScanForm } from './scan_form.js';
 import { desktopButtons, failure } from './widgets.js';
@@ -27,24 +28,28 @@ export class DiskUsageScreen {
   }
 
   async scan() {
-    this.form.measured = null;  // the tree tells the folder's size
-    const answer = await this.measure(this.form.folder);
-    if (!answer) return;
-    this.trail = [answer];
-    this.partial = answer.cancelled === true;
-    this.display(answer);
+    this.error = null;
+    const run = await this.form.scanFolder('analyzeDisk', { depth: RINGS }, 'path');
+    if (!run) return;
+    this.trail = [run.answer];
+    this.partial = run.answer.cancelled === true;
+    this.display(run.answer);
   }
 
-  // The size tree of `path`, with the progress bar while it is measured; null on failure.
+  // The size tree of `path`, a folder below the one scanned, with the progress bar while it is
+  // measured; null on failure, or when the folder has gone since.
   async measure(path) {
     this.error = null;
     try {
-      return await this.app.runWork('analyzeDisk', { path, depth: RINGS });
+      const answer = await this.app.runWork('analyzeDisk', { path, depth: RINGS });
+      const problem = 'cancelled' in answer ? null : await folderProblem(this.app, path);
+      if (!problem) return answer;
+      this.error = new Error(problem);
     } catch (error) {
       this.error = error;
-      this.app.update();
-      return null;
     }
+    this.app.update();
+    return null;
   }
 
   display(folder) {

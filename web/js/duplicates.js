@@ -17,8 +17,8 @@ export class DuplicatesScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Duplicates';
-    this.form = new ScanForm(app, 'dupes', { minSize: '1MiB' });
-    this.scanned = null; // { root, minSize, count, cancelled } of the shown result
+    this.form = new ScanForm(app, 'dupes', { minSize: '1MB' });
+    this.scanned = null; // { root, minSizeShown, count, cancelled } of the shown result
     this.groups = [];
     this.shownGroups = PAGE;
     this.chosen = new Set(); // paths
@@ -34,8 +34,8 @@ export class DuplicatesScreen {
   async scan() {
     const run = await this.form.run('scanDuplicates');
     if (!run) return;
-    const { root, minSize, answer } = run;
-    this.scanned = { root, minSize, count: answer.scanned ?? 0, cancelled: answer.cancelled === true };
+    const { root, minSizeShown, answer } = run;
+    this.scanned = { root, minSizeShown, count: answer.scanned ?? 0, cancelled: answer.cancelled === true };
     this.groups = answer.groups;
     this.shownGroups = PAGE;
     this.chosen.clear();
@@ -97,7 +97,7 @@ export class DuplicatesScreen {
   }
 
   resultView() {
-    const { root, minSize, count, cancelled } = this.scanned;
+    const { root, minSizeShown, count, cancelled } = this.scanned;
     const wasted = this.groups.reduce((sum, group) => sum + Number(group.wasted), 0);
     const chosen = this.chosenFiles;
     const frees = chosen.reduce((sum, file) => sum + Number(file.size), 0);
@@ -105,7 +105,7 @@ export class DuplicatesScreen {
     return html`
       ${cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         these are the groups it completed before.</p>` : nothing}
-      <p class="quiet">${plural(this.groups.length, 'group', 'groups')} of identical files of ${formatBytes(minSize)}
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${plural(this.groups.length, 'group', 'groups')} of identical files of ${minSizeShown}
         or more below <span class="path">${shown(root)}</span>, of ${formatCount(count)} files looked at;
         the extra copies take ${formatBytes(wasted)}.</p>
       ${outcomeView(this.outcome)}

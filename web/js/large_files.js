@@ -22,8 +22,8 @@ export class LargeFilesScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Large files';
-    this.form = new ScanForm(app, 'large', { minSize: '100MiB' });
-    this.scanned = null; // { root, minSize, count, cancelled, full } of the shown result
+    this.form = new ScanForm(app, 'large', { minSize: '100MB' });
+    this.scanned = null; // { root, minSizeShown, count, cancelled, full } of the shown result
     this.items = [];
     this.chosen = new Set(); // paths
     this.failed = new Map(); // path -> why a removal left it
@@ -41,8 +41,8 @@ export class LargeFilesScreen {
     this.error = null;
     const run = await this.form.run('scanLargeFiles');
     if (!run) return;
-    const { root, minSize, answer } = run;
-    this.scanned = { root, minSize, count: answer.scanned, cancelled: answer.cancelled === true, full: answer.items.length >= MOST };
+    const { root, minSizeShown, answer } = run;
+    this.scanned = { root, minSizeShown, count: answer.scanned, cancelled: answer.cancelled === true, full: answer.items.length >= MOST };
     this.items = answer.items;
     this.chosen.clear();
     this.failed.clear();
@@ -90,13 +90,13 @@ export class LargeFilesScreen {
   }
 
   resultView() {
-    const { root, minSize, count, cancelled, full } = this.scanned;
+    const { root, minSizeShown, count, cancelled, full } = this.scanned;
     const chosen = this.items.filter((item) => this.chosen.has(item.path));
     const busy = this.app.work !== null;
     return html`
       ${cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         the list holds what it found before.</p>` : nothing}
-      <p class="quiet">${plural(this.items.length, 'file', 'files')} of ${formatBytes(minSize)} or more below
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${plural(this.items.length, 'file', 'files')} of ${minSizeShown} or more below
         <span class="path">${shown(root)}</span>, of ${formatCount(count)} looked at.</p>
       ${full ? html`<p class="partial" role="note">The scan kept the ${MOST} largest files, the most it keeps:
         there may be more of this size.</p>` : nothing}
