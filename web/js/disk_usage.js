@@ -18,6 +18,7 @@ export class DiskUsageScreen {
     this.trail = []; // the size tree's root, then each folder gone into; the last is shown
     this.chosen = null; // the item "Reveal" and "Open" act on; the shown folder when null
     this.pointed = null; // { entry, size } under the pointer or focus
+    this.ringed = null; // the chart's piece with the keyboard's focus
     this.partial = false; // some measuring was cancelled: sizes cover what it reached
     this.error = null;
     this.chart = null; // the chart tree of the shown folder, kept until it changes
@@ -52,10 +53,25 @@ export class DiskUsageScreen {
     return null;
   }
 
-  display(folder) {
+  // Shows `folder`. With `focusOn`, focus that was in the chart or the folder path moves to the
+  // chart's piece of that entry, or to its first piece: the control it was on has gone.
+  display(folder, focusOn = undefined) {
+    const active = document.activeElement;
+    const inChart = active?.closest('svg.sunburst, nav.breadcrumb');
     this.chosen = null;
     this.pointed = null;
+    this.ringed = null;
     this.chart = chartTree(folder);
+    if (inChart && focusOn !== undefined) {
+      const fromKeyboard = active.matches(':focus-visible');
+      this.app.focusSoon(() => {
+        // The piece may be the very element that had focus, drawn anew: no focus event says so.
+        const piece = pieceOf(this.app.host, focusOn);
+        if (fromKeyboard) this.ringed = piece?.piece ?? null;
+        this.app.update();
+        return piece;
+      });
+    }
     this.app.update('nimbra:chart-drawn');
   }
 
@@ -80,12 +96,13 @@ export class DiskUsageScreen {
       this.partial ||= answer.cancelled === true;
     }
     this.trail.push(...path);
-    this.display(entry);
+    this.display(entry, null);
   }
 
   goBackTo(index) {
+    const left = this.trail[index + 1];
     this.trail.length = index + 1;
-    this.display(this.current);
+    this.display(this.current, left);
   }
 
   view() {
@@ -117,7 +134,8 @@ export class DiskUsageScreen {
             activate: (entry) => this.activate(entry),
             up: this.trail.length > 1 ? () => this.goBackTo(this.trail.length - 2) : null,
             point: (pointed) => { this.pointed = pointed; this.app.update(); },
-          })}
+            ring: (piece) => { this.ringed = piece; this.app.update(); },
+          }, this.ringed)}
           ${this.detailView(folder)}
         </div>
         ${this.tableView(folder)}
@@ -175,6 +193,13 @@ export class DiskUsageScreen {
       ${desktopButtons(this.app, target.path, (error) => { this.error = error; this.app.update(); })}
     </div>`;
   }
+}
+
+// The chart's piece for `entry` that takes focus; its first piece when `entry` is null or has
+// none.
+function pieceOf(host, entry) {
+  const pieces = [...host.querySelectorAll('svg.sunburst .piece[tabindex="0"]')];
+  return pieces.find((piece) => entry !== null && piece.piece.node === entry) ?? pieces[0] ?? null;
 }
 
 // The entries from just below `from` down to `to`, following paths: what the trail gains when
