@@ -34,10 +34,11 @@ export class Outcome {
 
 // Confirms and removes `items` ({ path, size }): to the Trash, or for good. `action` names the
 // button that asks and the one that confirms; `noun` says what the items are (["copy",
-// "copies"]); `call` replaces deleteItems for the permanent way (a method and its arguments,
-// given the paths). Answers an Outcome, or null when not confirmed.
+// "copies"]); `stays` what the confirmation shows as kept beside them; `call` replaces
+// deleteItems for the permanent way (a method and its arguments, given the paths). Answers an
+// Outcome, or null when not confirmed.
 export async function removeItems(app, items,
-  { action, toTrash = action === MOVE_TO_TRASH, noun = ['item', 'items'], heading, call = null }) {
+  { action, toTrash = action === MOVE_TO_TRASH, noun = ['item', 'items'], stays = [], heading, call = null }) {
   const going = outermost(items);
   if (going.length === 0) return null;
   const total = totalSize(going);
@@ -48,6 +49,8 @@ export async function removeItems(app, items,
       : 'These are deleted for good: they do not go to the Trash and cannot be put back.',
     action,
     items: going,
+    noun,
+    stays,
     total,
     danger: !toTrash,
   });

@@ -2,7 +2,7 @@
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { cannotShow } from './failures.js';
-import { shown } from './names.js';
+import { shown, shownText } from './names.js';
 
 // A horizontal bar for how full something is, 0 to 1. Drawn in SVG: the page's policy allows
 // no inline styles, and SVG's own attributes carry the width.
@@ -50,6 +50,15 @@ export function desktopButtons(app, path, onError) {
     <button type="button" ?disabled=${!path} @click=${() => act('revealPath')}>Reveal</button>
     <button type="button" ?disabled=${!path} @click=${() => act('openPath')}>Open</button>
   </div>`;
+}
+
+// A path that, where it does not fit, gives way in the middle: the folders are cut short
+// ("/home/sam/Pict…/beach.jpg") before the name is, and no word is ever broken across lines.
+// The whole path is its title.
+export function middlePath(path) {
+  const cut = path.lastIndexOf('/') + 1;
+  return html`<span class="path middle-path" title=${shownText(path)}><span class="folders">${shown(path.slice(0, cut))}</span><span
+    class="name">${shown(path.slice(cut))}</span></span>`;
 }
 
 // The note on an item that a removal left in place, with the reason where the answer gave one.
