@@ -5,7 +5,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { totalSize } from './choice.js';
 import { formatBytes, formatDate, plural } from './format.js';
-import { shown, shownText } from './names.js';
+import { plainPath, shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, Outcome, deleted, outcomeView, removeItems } from './removal.js';
 import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
 
@@ -279,9 +279,9 @@ export class JunkScreen {
     const row = (item) => {
       const why = heldBack(category, item, this.scanned.facts, this.scanned.at);
       return html`<tr>
-        <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(item.path)}
+        <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(plainPath(item.path))}
           .checked=${this.chosen.has(item.path)} @change=${(e) => this.choose(item.path, e.target.checked)}></td>
-        <td><span class="path">${shown(item.path)}</span>
+        <td><span class="path">${shown(plainPath(item.path))}</span>
           ${why ? html`<span class="held-back">Left unchosen: ${why}</span>` : nothing}
           ${notRemoved(this.failed.get(item.path))}</td>
         <td class="number">${formatBytes(item.size)}</td>

@@ -11,7 +11,7 @@ import { formatBytes, formatCount } from './format.js';
 import { JunkScreen } from './junk.js';
 import { LargeFilesScreen } from './large_files.js';
 import { MemoryScreen } from './memory.js';
-import { shown } from './names.js';
+import { plainPath, shown } from './names.js';
 import { OverviewScreen } from './overview.js';
 import { StartupItemsScreen } from './startup_items.js';
 import { keepGridTabStops } from './widgets.js';
@@ -200,7 +200,7 @@ class App {
         <button type="button" @click=${() => this.channel.call('cancel').catch(() => {})}>Cancel</button>
       </div>
       <p class="work-text"><span>${doing}${event ? `: ${formatCount(event.count)} ${counted}, ${formatBytes(event.bytes)}` : '…'}</span>
-        ${event?.path ? html`<span class="path">${shown(event.path)}</span>` : nothing}</p>
+        ${event?.path ? html`<span class="path">${shown(plainPath(event.path))}</span>` : nothing}</p>
     </section>`;
   }
 }

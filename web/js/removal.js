@@ -6,7 +6,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { failureReasons, outermost, totalSize } from './choice.js';
 import { formatBytes, plural } from './format.js';
-import { shown } from './names.js';
+import { plainPath, shown } from './names.js';
 
 export const MOVE_TO_TRASH = 'Move to Trash';
 export const DELETE_PERMANENTLY = 'Delete permanently';
@@ -118,6 +118,6 @@ export function outcomeView(outcome) {
   return html`<div class="outcome ${outcome.failed.size ? 'with-failures' : ''}" role="status">
     <p>${outcome.summary}</p>
     ${outcome.failed.size ? html`<ul>${[...outcome.failed].map(([path, reason]) => html`<li>
-      <span class="path">${shown(path)}</span>${reason ? html`: ${shown(reason)}` : nothing}</li>`)}</ul>` : nothing}
+      <span class="path">${shown(plainPath(path))}</span>${reason ? html`: ${shown(reason)}` : nothing}</li>`)}</ul>` : nothing}
   </div>`;
 }
