@@ -5,6 +5,7 @@
 #include "ops/apps/app_leftovers.h"
 #include "ops/apps/list_apps.h"
 #include "ops/apps/uninstall_app.h"
+#include "ops/desktop/desktop_abilities.h"
 #include "ops/desktop/device_id.h"
 #include "ops/desktop/device_name.h"
 #include "ops/desktop/home_dir.h"
@@ -118,6 +119,7 @@ const MethodEntry kMethods[] = {
     {"revealPath", Runs::main, revealPath},
     {"openPath", Runs::main, openPath},
     {"pickFolder", Runs::mainLater, nullptr, pickFolder},
+    {"desktopAbilities", Runs::main, contextOnly<desktopAbilities>},
     {"systemInfo", Runs::info, contextOnly<systemInfo>},
     {"memoryInfo", Runs::info, contextOnly<memoryInfo>},
     {"optimizeMemory", Runs::info, contextOnly<optimizeMemory>},

@@ -46,6 +46,17 @@ export async function newPage(browser, url, viewport = WIDE) {
 export const named = (page, role, name) => page.waitForSelector(`::-p-aria([name=${JSON.stringify(name)}][role="${role}"])`);
 export const textOf = (handle) => handle.evaluate((e) => e.textContent.trim());
 
+// What has focus, by its accessible name (or text), once the page has drawn: "<body>" when
+// nothing has, which a flow must never leave behind.
+export async function focused(page) {
+  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+  return page.evaluate(() => {
+    const e = document.activeElement;
+    if (!e || e === document.body) return '<body>';
+    return e.getAttribute('aria-label') ?? e.labels?.[0]?.textContent ?? e.textContent.replace(/\s+/g, ' ').trim();
+  });
+}
+
 // The start of the performance mark `name`, once set.
 export async function markTime(page, name) {
   await page.waitForFunction((n) => performance.getEntriesByName(n).length > 0, {}, name);

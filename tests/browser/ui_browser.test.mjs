@@ -4,12 +4,12 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, chownSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import http from 'node:http';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { NIMBRA, PHONE, SHOTS, WIDE, isDark, launchBrowser, markTime, named, newPage, pause, shoot, startUi,
+import { NIMBRA, PHONE, SHOTS, WIDE, focused, isDark, launchBrowser, markTime, named, newPage, pause, shoot, startUi,
   tempFolder, textOf } from './support.mjs';
 
 const folder = tempFolder();
@@ -28,7 +28,8 @@ before(async () => {
     writeFileSync(join(desk, program), `#!/bin/sh\nprintf '%s\\n' "$0 $*" >> '${opened}'\nexit 1\n`);
     chmodSync(join(desk, program), 0o755);
   }
-  ui = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}` });
+  // A graphical session, for the desktop's programs to be asked at all.
+  ui = await startUi(['--allow-root'], { PATH: `${desk}:${process.env.PATH}`, DISPLAY: ':99' });
   browser = await launchBrowser(join(folder.path, 'profile'));
 });
 
@@ -97,7 +98,7 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   await field.click({ clickCount: 3 });
   await field.type(`${tree}-typo`);
   await (await named(page, 'button', 'Measure')).click();
-  await page.waitForFunction(() => document.querySelector('[role=alert]')?.textContent.startsWith('Nothing is at '));
+  await page.waitForFunction((t) => document.querySelector('[role=alert]')?.textContent === `No folder at ${t}-typo`, {}, tree);
   await field.click({ clickCount: 3 });
   await field.type(tree);
   await (await named(page, 'button', 'Measure')).click();
@@ -111,15 +112,25 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   assert.equal(await page.evaluate(() => window.__x), undefined);
   assert.equal(await page.$('img'), null, 'a name is never markup');
 
-  // Into photos by its piece, back to the top by the breadcrumb, with the keyboard.
-  await (await named(page, 'button', 'photos, 6.0 MB')).evaluate((piece) => piece.focus());
-  await page.keyboard.press('Enter');
-  await page.waitForFunction(() => document.querySelector('[aria-current=location]')?.textContent === 'photos');
-  assert.deepStrictEqual(await rows(), ['2024/', '2023/']);
-  assert.ok(await named(page, 'button', '2024, 3.5 MB'));
-  await shoot(page, 'disk-usage-built-tree');
-  await (await named(page, 'button', tree)).click();
-  await page.waitForFunction((t) => document.querySelector('[aria-current=location]')?.textContent === t, {}, tree);
+  // Into photos by its piece and up again with Escape or Backspace: focus stays in the chart, on
+  // the first piece inside and on the piece left, outlined whole above its neighbours.
+  const location = (name) => page.waitForFunction((n) => document.querySelector('[aria-current=location]')?.textContent === n, {}, name);
+  const outlined = () => page.evaluate(() => document.querySelector('.focus-ring')?.getAttribute('d') === document.activeElement.getAttribute('d'));
+  await page.focus('#disk-folder');
+  await page.keyboard.press('Tab');
+  for (let i = 0; i < 30 && (await focused(page)) !== 'photos, 6.0 MB'; ++i) await page.keyboard.press('Tab');
+  for (const [key, piece, inside] of [['Escape', 'photos, 6.0 MB', '2024, 3.5 MB'], ['Backspace', 'music, 1.2 MB', 'song.flac, 1.2 MB']]) {
+    for (let i = 0; i < 5 && (await focused(page)) !== piece; ++i) await page.keyboard.press('Tab');
+    await page.keyboard.press('Enter');
+    await location(piece.split(',')[0]);
+    assert.equal(await focused(page), inside);
+    assert.ok(await outlined(), 'the focused piece is outlined in full');
+    if (key === 'Escape') await shoot(page, 'disk-usage-built-tree');
+    await page.keyboard.press(key);
+    await location(tree);
+    assert.equal(await focused(page), piece, key);
+    assert.ok(await outlined());
+  }
   assert.deepStrictEqual(await rows(), ['photos/', 'music/', hostile, 'docs/']);
   // The tree came three levels deep; going further measures the folder at the bottom.
   for (const step of ['docs/', 'old/', 'older/']) await (await named(page, 'button', step)).click();
@@ -147,6 +158,30 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
     assert.ok(reached.has(control), `${control} is reached by Tab`);
   }
   assert.equal(await page.evaluate(() => window.__x), undefined);
+
+  // More top-level folders than the palette has colours, each with folders inside: no two
+  // pieces of a ring look alike, and inside a folder the pieces are shades of its hue.
+  const wheel = join(folder.path, 'wheel');
+  for (let i = 0; i < 10; ++i) {
+    for (let j = 0; j < 3; ++j) {
+      mkdirSync(join(wheel, `f${i}`, `f${i}-${j}`, 'in'), { recursive: true });
+      writeFileSync(join(wheel, `f${i}`, `f${i}-${j}`, 'in', 'data.bin'), Buffer.alloc(100000 + 1000 * j));
+    }
+  }
+  await field.click({ clickCount: 3 });
+  await field.type(wheel);
+  await (await named(page, 'button', 'Scan')).click();
+  await page.waitForFunction(() => document.querySelectorAll('.sunburst .piece[data-ring="3"]').length === 30);
+  const rings = await page.$$eval('.sunburst .piece', (pieces) => pieces.map((p) => ({
+    ring: p.dataset.ring, fill: p.getAttribute('fill'), name: p.querySelector('title').textContent.split(',')[0] })));
+  const hue = (fill) => Number(/^hsl\((\d+)/.exec(fill)[1]);
+  for (const ring of ['1', '2', '3']) {
+    const fills = rings.filter((piece) => piece.ring === ring).map((piece) => piece.fill);
+    assert.equal(new Set(fills).size, fills.length, `ring ${ring}: ${fills}`);
+  }
+  const top = new Map(rings.filter((piece) => piece.ring === '1').map((piece) => [piece.name, hue(piece.fill)]));
+  for (const piece of rings.filter((p) => p.ring === '2')) assert.equal(hue(piece.fill), top.get(piece.name.split('-')[0]), piece.name);
+  await shoot(page, 'disk-usage-colours');
   assert.deepStrictEqual(page.problems, []);
   await page.close();
 });
@@ -224,6 +259,27 @@ test('Disk usage of /usr: the chart is drawn soon after the answer, fits the win
   await page.close();
 });
 
+test('Free memory, for a user who cannot be asked for a password, says why and what to do', async () => {
+  const home = join(folder.path, 'nobody');
+  mkdirSync(home);
+  chownSync(home, 65534, 65534);
+  const plain = await startUi(['--no-open'], { HOME: home, DISPLAY: '' },
+    ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']);
+  try {
+    const page = await openPage(plain.url);
+    await named(page, 'heading', nimbraCall('deviceName'));
+    await (await named(page, 'link', 'Memory')).click();
+    await (await named(page, 'button', 'Free memory')).click();
+    const said = await page.waitForSelector('main [role=alert]', { timeout: 20000 });
+    assert.match(await textOf(said), /^Memory was not freed: dropping the caches needs an administrator, and no password prompt can be shown here \(.+\)\. Start the desktop's polkit authentication agent/);
+    assert.equal(await focused(page), 'Free memory', 'the button kept focus while it worked');
+    assert.deepStrictEqual(page.problems, []);
+    await page.close();
+  } finally {
+    await plain.stop();
+  }
+});
+
 test('a page of another origin cannot open the socket, and the server\'s restart is shown', async () => {
   // The hostile page tries the socket under the server's address and under its own name, which
   // a rebinding attack would point at the server.
@@ -250,6 +306,15 @@ test('a page of another origin cannot open the socket, and the server\'s restart
   await named(page, 'heading', nimbraCall('deviceName'));
   await ui.stop();
   await page.waitForFunction(() => /Connection lost/.test(document.querySelector('[role=status]').textContent));
+  // Meanwhile a call fails at once instead of working for as long as the program is away.
+  await (await named(page, 'button', 'Refresh')).click();
+  await page.waitForFunction(() => document.querySelector('main [role=alert]')?.textContent.startsWith('Not connected'));
+  await (await named(page, 'link', 'Disk usage')).click();
+  await (await named(page, 'textbox', 'Folder')).type('/usr');
+  await (await named(page, 'button', 'Scan')).click();
+  await page.waitForFunction(() => document.querySelector('main [role=alert]')?.textContent.startsWith('Not connected'));
+  assert.equal(await page.$('::-p-aria([role="progressbar"])'), null);
+  assert.notEqual(await focused(page), '<body>');
   ui = await startUi(['--no-open', '--allow-root', '--port', String(ui.port)]);
   await page.waitForFunction(() => /earlier run/.test(document.querySelector('[role=status]').textContent),
     { timeout: 20000 });

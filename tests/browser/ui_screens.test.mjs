@@ -9,7 +9,7 @@ import { execFileSync } from 'node:child_process';
 import { chmodSync, closeSync, lchownSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, truncateSync,
   utimesSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
-import { NIMBRA, PHONE, SHOTS, WIDE, launchBrowser, markTime, named, newPage, shoot, startUi, tempFolder,
+import { NIMBRA, PHONE, SHOTS, WIDE, focused, launchBrowser, markTime, named, newPage, shoot, startUi, tempFolder,
   textOf } from './support.mjs';
 
 const folder = tempFolder();
@@ -106,8 +106,10 @@ before(async () => {
     writeFileSync(file(join(library, folderName, `${label}.plist`)), plist({ Label: label, Program: '/usr/bin/true' }));
   }
 
+  // No graphical session: no folder panel, file manager or opener can show anything.
   ui = await startUi(['--no-open', '--allow-root'], {
     HOME: home, XDG_DATA_HOME: join(home, '.local/share'), TMPDIR: tmp, PATH: `${bin}:${process.env.PATH}`,
+    DISPLAY: '', WAYLAND_DISPLAY: '',
   }, ['unshare', '--mount', '--propagation', 'private', 'sh', '-c', NEW_ROOT, 'sh', join(folder.path, 'root'), applications, library]);
   await page.goto(ui.url);
 });
@@ -132,28 +134,35 @@ async function typeInto(label, text) {
 }
 
 // Scans with the form of the screen shown; answers the time from the answer to the drawn list.
+// Focus, which the disabled "Scan" gave up, rests on the result's heading.
 async function scan(folderPath, minSize, mark) {
-  await page.waitForFunction(() => [...document.querySelectorAll('main input')].every((i) => i.id.endsWith('-size') || i.value));
+  await page.waitForFunction(() => document.querySelector('main input')?.value);
   await typeInto('Folder', folderPath);
   await typeInto('Minimum size', minSize);
   await page.evaluate(() => performance.clearMarks());
   await (await named(page, 'button', 'Scan')).click();
   const drawn = await markTime(page, mark);
+  assert.equal(await focused(page), await page.$eval('main .result-head', (e) => e.textContent.replace(/\s+/g, ' ').trim()));
   return Math.round(drawn - await page.evaluate(() => performance.getEntriesByName('nimbra:answer').at(-1).startTime));
 }
+
+const alert = () => page.$eval('main [role=alert]', (e) => e.textContent.replace(/\s+/g, ' ').trim()).catch(() => null);
 
 const checkbox = (name) => named(page, 'checkbox', name);
 const isChecked = async (name) => (await checkbox(name)).evaluate((e) => e.checked);
 const chosenTotal = () => page.$eval('main .chosen-total', (e) => e.textContent.trim());
 
 // Asks for `action` (unless the dialog is open already) and answers what the confirmation
-// lists, with "Cancel" focused first; then confirms, or presses Escape.
-async function confirmation(action, { confirm = true, ask = true } = {}) {
+// lists, with "Cancel" focused first; then confirms, or presses Escape. `shot` names a
+// screenshot of the dialog.
+async function confirmation(action, { confirm = true, ask = true, shot = null } = {}) {
   if (ask) await (await named(page, 'button', action)).click();
   const dialog = await page.waitForSelector('dialog[open]');
   assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Cancel');
   const listed = await dialog.$$eval('.going .path', (paths) => paths.map((p) => p.textContent));
+  const stays = await dialog.$$eval('.staying .path', (paths) => paths.map((p) => p.textContent));
   const total = await dialog.$eval('.going-total', (e) => e.textContent);
+  if (shot) await shoot(page, shot);
   if (confirm) {
     const button = await dialog.$('.buttons button:last-child');
     assert.equal(await textOf(button), action);
@@ -162,7 +171,7 @@ async function confirmation(action, { confirm = true, ask = true } = {}) {
     await page.keyboard.press('Escape');
   }
   await page.waitForSelector('dialog[open]', { hidden: true });
-  return { listed, total };
+  return { listed, total, stays };
 }
 
 const outcome = (text) => page.waitForFunction((t) => document.querySelector('main .outcome')?.textContent.includes(t), {}, text);
@@ -186,6 +195,42 @@ async function checkAndShoot(name) {
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `${name} fits 980 px`);
 }
 
+test('Every scanning screen takes ~ for the home folder, says when no folder is at a path, and why Choose… opens nothing', async () => {
+  const music = join(home, 'Music');
+  file(join(music, 'song.flac'), 2e6);
+  file(join(home, 'notes.txt'), 10);
+  for (const screen of ['Disk usage', 'Large files', 'Duplicates']) {
+    await goTo(screen);
+    await page.waitForFunction(() => document.querySelector('main input').value);
+    if (screen !== 'Disk usage') await typeInto('Minimum size', '1MB');
+    // A mistyped folder and a file are no folder, and focus goes back to the field to mend it.
+    for (const typed of ['~/Musik', '~/notes.txt']) {
+      await typeInto('Folder', typed);
+      await (await named(page, 'button', 'Scan')).click();
+      await page.waitForFunction(() => document.querySelector('main [role=alert]'));
+      assert.equal(await alert(), `No folder at ${home}${typed.slice(1)}`, screen);
+      assert.equal(await focused(page), 'Folder', screen);
+    }
+    await (await named(page, 'button', 'Measure')).click();
+    await page.waitForFunction((t) => document.querySelector('main [role=alert]')?.textContent === `No folder at ${t}`, {},
+      join(home, 'notes.txt'));
+    // The folder scanned, with no old error above it, and measured.
+    await typeInto('Folder', '~/Music');
+    await (await named(page, 'button', 'Scan')).click();
+    await page.waitForFunction((m) => document.querySelector('main .result-head')?.textContent.includes(m), {}, music);
+    assert.equal(await alert(), null, screen);
+    assert.equal(await focused(page), await page.$eval('main .result-head', (e) => e.textContent.replace(/\s+/g, ' ').trim()));
+    await (await named(page, 'button', 'Measure')).click();
+    await page.waitForFunction(() => document.querySelector('.measured')?.textContent === '2.0 MB in this folder');
+  }
+  // No desktop to show the folder panel on.
+  await (await named(page, 'button', 'Choose…')).click();
+  await page.waitForFunction(() => document.querySelector('main [role=alert]'));
+  assert.match(await alert(), /^No folder panel can open here: it needs zenity or kdialog in a graphical session\. Type the folder/);
+  assert.equal(await focused(page), 'Folder');
+  assert.deepStrictEqual(page.problems, []);
+});
+
 test('Large files: the 400 largest, sorted, hostile names escaped, the chosen file deleted after confirmation', async () => {
   const videos = join(home, 'Videos');
   const movie = file(join(videos, 'movie.mkv'), 3e6);
@@ -196,7 +241,8 @@ test('Large files: the 400 largest, sorted, hostile names escaped, the chosen fi
   await goTo('Large files');
   measured.large400AnswerToDrawnMs = await scan(videos, '1MB', 'nimbra:large-drawn');
   await page.waitForFunction(() => /The 400 largest of 456 files of 1\.0 MB or more/.test(document.querySelector('main').textContent));
-  assert.match(await page.$eval('main', (e) => e.textContent), /Not searched: hidden files and folders/);
+  assert.match(await page.$eval('main details.gaps', (e) => e.textContent), /Not searched: hidden, tool, package folders\s*Hidden files and folders, the contents of packages/);
+  assert.match(await page.$eval('main .result-head', (e) => e.textContent), /files of 1\.0 MB or more below/);
   assert.equal(await page.$$eval('table.items tbody tr', (rows) => rows.length), 400);
   // Odd characters read as escapes, in the text and in the checkboxes' names.
   for (const name of ['two\\nlines.bin', '\\u{202E}gnp.exe', 'bell\\u{0007}.bin', `${HOSTILE}.iso`]) await checkbox(`${videos}/${name}`);
@@ -217,14 +263,23 @@ test('Large files: the 400 largest, sorted, hostile names escaped, the chosen fi
   await page.keyboard.press('ArrowUp');
   await page.keyboard.press('Space');
   assert.equal(await chosenTotal(), '1 file chosen, 3.0 MB');
+  // Nothing here can show a file: Reveal says so, and what to do instead.
+  await (await named(page, 'button', 'Reveal')).click();
+  await page.waitForFunction(() => document.querySelector('main [role=alert]'));
+  assert.equal(await alert(), `Nothing could show ${movie}: that needs a file manager (gdbus or xdg-open) in a graphical `
+    + `session, and there is none where nimbra ui runs. Open the folder ${videos} yourself.`);
 
-  // Escape leaves everything; the confirmed deletion removes exactly the chosen file.
+  // Escape leaves everything; the confirmed deletion removes exactly the chosen file, and focus
+  // goes to the row now in its place, which Reveal and Open act on.
   const asked = await confirmation('Delete permanently', { confirm: false });
-  assert.deepStrictEqual(asked, { listed: [movie], total: '1 item, 3.0 MB in all' });
+  assert.deepStrictEqual(asked, { listed: [movie], total: '1 file, 3.0 MB in all', stays: [] });
   assert.ok(existsSync(movie));
   await confirmation('Delete permanently');
   await outcome('Deleted 1 item, freeing 3.0 MB.');
   assert.ok(!existsSync(movie));
+  assert.equal(await focused(page), (await labels())[0]);
+  assert.equal(await page.$eval('tr.current input', (box) => box.getAttribute('aria-label')), (await labels())[0]);
+  assert.equal(await alert(), null, 'the Reveal failure went with its file');
   for (const path of neighbours) assert.ok(existsSync(path), path);
   assert.equal(await page.$$eval('table.items tbody tr', (rows) => rows.length), 399);
   assert.match(await page.$eval('main', (e) => e.textContent), /The 400 largest of 456 files/);
@@ -242,14 +297,48 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   const oddNote = `${pictures}/old/\\u{202E}fdp.exe`;
 
   await goTo('Duplicates');
-  await scan(pictures, '1MB', 'nimbra:dupes-drawn');
-  assert.match(await page.$eval('main', (e) => e.textContent), /2 groups of identical files/);
+  await scan(pictures, '1MiB', 'nimbra:dupes-drawn');
+  assert.match(await page.$eval('main .result-head', (e) => e.textContent), /^2 groups of identical files of 1\.0 MiB\s+or more/);
+  // At a phone's width the first group shows above the fold, the date gives way and each path
+  // stays on one line, shortened in the middle: a name that fits is shown whole.
+  await page.setViewport(PHONE);
+  await page.evaluate(() => window.scrollTo(0, 0));
+  await shoot(page, 'duplicates-phone-result');
+  assert.ok(await page.$eval('.groups tbody tr:not(.group-head)', (row) => row.getBoundingClientRect().bottom <= innerHeight),
+    'the first copy is above the fold');
+  assert.ok(await page.$eval('.groups thead th.optional', (column) => getComputedStyle(column).display === 'none'));
+  assert.deepStrictEqual(await page.$$eval('.groups .middle-path', (paths) => paths.map((path) => {
+    const [folders, name] = path.children;
+    return [path.offsetHeight < 30, folders.scrollWidth > folders.clientWidth, name.textContent === 'beach.jpg'
+      ? name.scrollWidth <= name.clientWidth : null];
+  })), [...Array(3).fill([true, true, true]), ...Array(3).fill([true, true, null])]);
+  await page.setViewport(WIDE);
+  // A group goes by the name of the copy a rule keeps.
+  const heads = () => page.$$eval('.group-head .name', (names) => names.map((name) => name.textContent));
+  assert.deepStrictEqual(await heads(), ['beach.jpg', `${HOSTILE}.pdf`]);
   await (await named(page, 'button', 'Keep the newest')).click();
   assert.deepStrictEqual(await Promise.all([...beach, notes[0], notes[1], oddNote].map(isChecked)),
     [true, false, true, false, true, true]);
+  assert.deepStrictEqual(await heads(), ['beach.jpg', 'notes.pdf']);
+  await (await named(page, 'button', 'Keep the oldest')).click();
+  assert.deepStrictEqual(await heads(), ['beach.jpg', '\\u{202E}fdp.exe']);
   await (await named(page, 'button', 'Keep the shortest path')).click();
   assert.deepStrictEqual(await Promise.all([...beach, ...notes.slice(0, 2), oddNote].map(isChecked)),
     [true, true, false, false, true, true]);
+  // The folder to keep starts empty, and says when no copy lies in the one typed.
+  assert.equal(await page.$eval('#dupes-keep', (field) => field.value), '');
+  for (const [typed, chosen, note] of [['~/Pictures/old', [false, false, false, true, true, false], null],
+    ['~/Nowhere', [false, false, false, false, false, false], `No copy lies in ${home}/Nowhere: nothing was chosen.`]]) {
+    await typeInto('Keep the copies in folder', typed);
+    await (await named(page, 'button', 'Keep these')).click();
+    assert.deepStrictEqual(await Promise.all([...beach, ...notes.slice(0, 2), oddNote].map(isChecked)), chosen, typed);
+    assert.equal(await page.$eval('main', (e) => e.querySelector('.keep-note')?.textContent ?? null), note);
+  }
+  // Each copy has Reveal; here nothing can show it, and it says so.
+  await (await (await checkbox(beach[1])).evaluateHandle((box) => box.closest('tr').querySelector('td.reveal button'))).click();
+  await page.waitForFunction(() => document.querySelector('main [role=alert]'));
+  assert.match(await alert(), new RegExp(`^Nothing could show ${beach[1]}: `));
+
   await (await named(page, 'button', 'Choose none')).click();
 
   // The last copy of a group refuses to be chosen.
@@ -262,8 +351,10 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
 
   // One copy goes to the Trash with its record of where it was; its twins stay.
   await (await checkbox(beach[0])).click();
-  assert.deepStrictEqual(await confirmation('Move to Trash'), { listed: [beach[0]], total: '1 item, 1.5 MB in all' });
+  assert.deepStrictEqual(await confirmation('Move to Trash', { shot: 'duplicates-confirm' }),
+    { listed: [beach[0]], total: '1 copy, 1.5 MB in all', stays: [beach[1], beach[2]] });
   await outcome('Moved 1 item (1.5 MB) to the Trash.');
+  assert.equal(await focused(page), beach[1], 'the row in its place');
   assert.ok(!existsSync(beach[0]) && existsSync(beach[1]) && existsSync(beach[2]));
   const record = readFileSync(join(trash, 'info/beach.jpg.trashinfo'), 'utf8');
   assert.equal(decodeURIComponent(/^Path=(.*)$/m.exec(record)[1]), beach[0]);
@@ -300,15 +391,25 @@ test('Junk: the temporary files chosen but those held back go to the Trash, and 
   execFileSync('mkfifo', [join(tmp, 'pipes/fifo')]);
   for (const folder of ['old-build', 'unpacking', 'pipes']) utimesSync(join(tmp, folder), old, old);
   const recent = file(join(tmp, 'recent.tmp'), 40000);
-  const keptBack = [`${tmp}//recent.tmp`, `${tmp}//theirs.tmp`, `${tmp}//unpacking`, `${tmp}//pipes`];
+  // The temporary folder ends in "/": the service's paths read T//name, shown as T/name.
+  const keptBack = [`${tmp}/recent.tmp`, `${tmp}/theirs.tmp`, `${tmp}/unpacking`, `${tmp}/pipes`];
   const cache = file(join(home, 'Library/Caches/com.example.cache/data.bin'), 50000);
-  const shownEntries = [`${tmp}//old.log`, `${tmp}//old-build`, `${tmp}//${HOSTILE}\\n.tmp`];
+  file(join(home, 'Library/Caches/Firefox/profile/cache.bin'), 2e6);  // an item with no date
+  const shownEntries = [`${tmp}/old.log`, `${tmp}/old-build`, `${tmp}/${HOSTILE}\\n.tmp`];
 
   await goTo('Junk');
   await page.evaluate(() => performance.clearMarks());
   await (await named(page, 'button', 'Scan')).click();
   await markTime(page, 'nimbra:junk-drawn');
+  assert.equal(await focused(page), await page.$eval('main .result-head', (e) => e.textContent.replace(/\s+/g, ' ').trim()));
   await (await named(page, 'button', 'Temporary files')).click();
+  await (await named(page, 'button', 'Application caches')).click();
+  await (await named(page, 'button', 'Browser caches')).click();
+  // Each category's table has its columns where the others have theirs.
+  const columns = await page.$$eval('.category table', (tables) => tables.map((table) => [...table.querySelectorAll('thead th')]
+    .map((th) => Math.round(th.getBoundingClientRect().left)).join()));
+  assert.ok(columns.length === 3 && new Set(columns).size === 1, columns.join(' / '));
+  assert.ok(!(await page.$eval('main', (e) => e.textContent)).includes('//'));
   await (await checkbox('Temporary files')).click();
   assert.deepStrictEqual(await Promise.all([...shownEntries, ...keptBack].map(isChecked)), [true, true, true, false, false, false, false]);
   const reasons = await page.$$eval('main .held-back', (marks) => marks.map((mark) => mark.textContent).sort());
@@ -316,9 +417,13 @@ test('Junk: the temporary files chosen but those held back go to the Trash, and 
     'Left unchosen: is or holds a socket, FIFO or device']);
   await checkAndShoot('junk');
 
+  const labels = () => page.$$eval('main table.grid tbody input', (boxes) => boxes.map((box) => box.getAttribute('aria-label')));
+  const before = await labels();
+  const first = await page.$$eval('main table.grid tbody input', (boxes) => boxes.findIndex((box) => box.checked));
   const { listed } = await confirmation('Move to Trash');
   assert.deepStrictEqual(listed.sort(), [...shownEntries].sort());
   await outcome('Moved 3 items');
+  assert.equal(await focused(page), (await labels())[first], `the row in place of ${before[first]}`);
   for (const entry of entries) assert.ok(!existsSync(entry), entry);
   assert.ok([recent, theirs, join(tmp, 'unpacking/part'), cache].every(existsSync));
   assert.equal(readdirSync(join(trash, 'info')).length, 4, 'three entries besides the copy trashed before');
@@ -338,6 +443,7 @@ test('Junk: the temporary files chosen but those held back go to the Trash, and 
   const trashed = await confirmation('Empty Trash', { ask: false });
   assert.equal(trashed.total, '5 items, 1.7 MB in all');
   await outcome('Deleted 5 items');
+  assert.equal(await focused(page), 'Trash', 'focus rests on the emptied Trash');
   assert.deepStrictEqual([readdirSync(join(trash, 'files')), readdirSync(join(trash, 'info'))], [['late.bin'], []]);
   assert.ok(!existsSync(iso) && existsSync(late));
   assert.ok(existsSync(recent) && existsSync(cache));
@@ -365,6 +471,8 @@ test('Applications: icons from /Applications, leftovers chosen by how sure they 
   await checkAndShoot('applications');
 
   const tk = join(home, 'Applications/Tk.app');
+  const appNames = () => page.$$eval('table.apps tbody th button', (buttons) => buttons.map((b) => b.textContent));
+  const tkAt = (await appNames()).indexOf('Tk');
   const { listed } = await confirmation('Uninstall');
   assert.deepStrictEqual([listed[0], listed.slice(1).sort()], [tk, [toolkitCache, toolkitOdd, toolkitPrefs].sort()]);
   await outcome('Moved 4 items');
@@ -373,6 +481,8 @@ test('Applications: icons from /Applications, leftovers chosen by how sure they 
   for (const path of [toolkitCache, toolkitPrefs, toolkitOdd]) assert.ok(!existsSync(path), path);
   assert.ok(existsSync(weak));
   assert.equal(await page.$('::-p-aria([name="Tk"][role="button"])'), null);
+  const appsLeft = await appNames();
+  assert.equal(await focused(page), appsLeft[Math.min(tkAt, appsLeft.length - 1)], 'the application listed in its place');
 
   // /Applications is another mount than the home's Trash: the application cannot move, says
   // why, and its leftovers stay with it. The administrator's way deletes for good what is there
@@ -387,6 +497,7 @@ test('Applications: icons from /Applications, leftovers chosen by how sure they 
   await page.waitForFunction(() => /Not removed: .*cross-device/.test(document.querySelector('table.apps')?.textContent));
   assert.ok([join(applications, 'Frame.app/Contents/Info.plist'), frameCache, framePrefs].every(existsSync));
   assert.ok(!readdirSync(join(trash, 'files')).some((name) => /frame/i.test(name)));
+  assert.equal(await focused(page), 'Uninstall', 'on what is still there');
   await checkAndShoot('applications-not-moved');
   await shoot(page, 'applications-not-moved-whole', { fullPage: true });  // the offer is below the fold
 
@@ -418,6 +529,7 @@ test('Startup items switch a launch agent off in its file and remove another; Me
   await toggle.focus();
   await page.keyboard.press('Space');
   await page.waitForFunction(() => /Switched off/.test(document.querySelector('.startup-items').textContent));
+  assert.equal(await focused(page), 'com.example.agent', 'the switch keeps focus through its call');
   assert.match(readFileSync(agent, 'utf8'), /<key>Disabled<\/key>\s*<true\/>/);
   assert.ok(readFileSync(systemd, 'utf8').includes('systemctl|--user|stop|com.example.agent.service|\n'));
   // Switched back on while systemd cannot be reached: the switch stays off and says why.
@@ -431,10 +543,14 @@ test('Startup items switch a launch agent off in its file and remove another; Me
   await checkAndShoot('startup-items');
 
   const oddSwitch = await named(page, 'switch', `${HOSTILE}\\nagent`);
+  const rowNames = () => page.$$eval('.startup-item [role=switch]', (switches) => switches.map((e) => e.getAttribute('aria-label')));
+  const oddAt = (await rowNames()).indexOf(`${HOSTILE}\\nagent`);
   await (await oddSwitch.evaluateHandle((e) => e.closest('li').querySelector('button'))).click();
   const { listed } = await confirmation('Remove', { ask: false });
   assert.deepStrictEqual(listed, [odd]);
   await page.waitForFunction(() => document.querySelectorAll('.startup-item').length === 3);
+  const left = await rowNames();
+  assert.ok([left[Math.min(oddAt, left.length - 1)], 'Remove'].includes(await focused(page)), 'a control of the row in its place');
   assert.ok(!existsSync(odd) && existsSync(agent));
 
   await goTo('Memory');

@@ -288,6 +288,24 @@ TEST(DesktopCall, RevealAndOpenStartTheDesktopsProgramsDetached) {
           "xdg-open|/tmp/a b/#1?x=%25|", "xdg-open|" + odd + "|", "xdg-open|./-n|"));
 }
 
+// The three answer the same whether anything could start; this says which could.
+TEST(DesktopCall, AbilitiesNameWhatCanStartInAGraphicalSession) {
+  const std::tuple<std::vector<const char*>, bool, const char*> cases[] = {
+      {{"zenity", "gdbus"}, true, R"({"openPath":false,"pickFolder":true,"revealPath":true})"},
+      {{"kdialog", "xdg-open"}, true, R"({"openPath":true,"pickFolder":true,"revealPath":true})"},
+      {{}, true, R"({"openPath":false,"pickFolder":false,"revealPath":false})"},
+      {{"zenity", "gdbus", "xdg-open"}, false,
+          R"({"openPath":false,"pickFolder":false,"revealPath":false})"}};
+  for (const auto& [programs, display, answer] : cases) {
+    StandIns standIns;
+    for (const char* program : programs) standIns.add(program, "exit 0");
+    EXPECT_EQ(runHost({"call", "desktopAbilities"}, "",
+                  standIns.environment(display, /*systemPrograms=*/false)),
+        HostRun(0, std::string(answer) + "\n", ""))
+        << programs.size() << " programs, display " << display;
+  }
+}
+
 // Each panel records its pid and waits for its answer on a named pipe of its own, so the test
 // decides when and in which order they close.
 TEST(DesktopCall, ServeAnswersOtherCallsWhilePanelsAreOpenAndEachPanelItsOwnCall) {

@@ -149,10 +149,18 @@ export class ApplicationsScreen {
       outcome.summary = `${name} could not be deleted${stayed}`;
     }
     if (outcome.covers(app.path)) {
+      // Focus goes to the application listed in its place.
+      const at = this.apps.indexOf(app);
+      this.app.focusNext = () => {
+        const rows = this.app.host.querySelectorAll('table.apps tbody tr');
+        return rows[Math.min(at, rows.length - 1)]?.querySelector('button') ?? null;
+      };
       this.apps = this.apps.filter((listed) => listed !== app);
       this.chosenApp = null;
       this.leftovers = null;
     } else {
+      // Whether or not work took focus meanwhile, it ends on the button that asked.
+      this.app.focusNext = () => this.app.host.querySelector('.app-detail .toolbar button.primary');
       this.leftovers = this.leftovers?.filter((item) => !outcome.covers(item.path)) ?? null;
     }
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);

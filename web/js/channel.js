@@ -23,14 +23,19 @@ export const Status = Object.freeze({
   noSecret: 'noSecret', // the page was opened without one
 });
 
-// A call that got no result: the method is not implemented, the service answered an error, or
-// the connection went away before the answer came.
+// A call that got no result: the page was not connected, the connection went away before the
+// answer came, the method is not implemented, or the service answered an error. The message is
+// a sentence for people; `method` names the call.
 export class CallError extends Error {
   constructor(method, message) {
-    super(`${method}: ${message}`);
+    super(message);
     this.name = 'CallError';
+    this.method = method;
   }
 }
+
+const NOT_CONNECTED = 'Not connected: nothing was done. Try again once the top bar says Connected.';
+const LOST = 'The connection was lost before nimbra ui answered, so what it did is not known. Try again once the top bar says Connected.';
 
 // The secret moves from the address's fragment (#t=SECRET) into this tab's sessionStorage, so
 // that a reload still works, and leaves the address bar and the tab's history.
@@ -53,7 +58,6 @@ export class Channel {
     this.nextId = 1;
     this.pending = new Map(); // frame id -> { method, resolve, reject }
     this.retries = 0;
-    this.whenConnected = [];
     this.status = null;
     if (secret) {
       this.connect();
@@ -62,10 +66,10 @@ export class Channel {
     }
   }
 
-  // Calls a method of "nimbra/native" and answers its result. Waits for the connection when
-  // there is none at the moment.
+  // Calls a method of "nimbra/native" and answers its result. Without a connection it fails at
+  // once: a call that waited would leave its screen working for as long as the program is away.
   async call(method, args = null) {
-    if (this.status !== Status.connected) await new Promise((resolve) => this.whenConnected.push(resolve));
+    if (this.status !== Status.connected) throw new CallError(method, NOT_CONNECTED);
     return this.request(NATIVE, method, args);
   }
 
@@ -78,7 +82,6 @@ export class Channel {
       this.request(EVENTS, 'listen').then(() => {
         this.retries = 0;
         this.setStatus(Status.connected);
-        for (const resolve of this.whenConnected.splice(0)) resolve();
       }, () => {});
     };
     socket.onmessage = (message) => this.receive(message.data);
@@ -91,7 +94,7 @@ export class Channel {
     const socket = this.socket;
     return new Promise((resolve, reject) => {
       if (socket?.readyState !== WebSocket.OPEN) {
-        reject(new CallError(method, 'not connected'));
+        reject(new CallError(method, NOT_CONNECTED));
         return;
       }
       this.pending.set(id, { method, resolve, reject });
@@ -124,7 +127,7 @@ export class Channel {
 
   closed(close) {
     this.socket = null;
-    for (const waiting of this.pending.values()) waiting.reject(new CallError(waiting.method, 'the connection was lost'));
+    for (const waiting of this.pending.values()) waiting.reject(new CallError(waiting.method, LOST));
     this.pending.clear();
     if (close.code === POLICY_VIOLATION) {
       this.setStatus(Status.refused);
@@ -146,13 +149,13 @@ function settle({ method, resolve, reject }, message) {
   try {
     envelope = decodeEnvelope(message);
   } catch (error) {
-    reject(new CallError(method, `the answer does not decode (${error.message})`));
+    reject(new CallError(method, `The answer to ${method} could not be read (${error.message}).`));
     return;
   }
   if (envelope.kind === 'success') {
     resolve(envelope.result);
   } else if (envelope.kind === 'notImplemented') {
-    reject(new CallError(method, 'not implemented'));
+    reject(new CallError(method, `This nimbra does not implement ${method}.`));
   } else {
     reject(new CallError(method, envelope.message || envelope.code));
   }

@@ -26,7 +26,7 @@ export function totalSize(items) {
 }
 
 // Whether `path` is `root` or lies inside it.
-function within(path, root) {
+export function within(path, root) {
   return path === root || path.startsWith(root.endsWith('/') ? root : `${root}/`);
 }
 

@@ -5,6 +5,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { formatBytes, formatCount, formatShare, plural } from './format.js';
 import { OTHER_COLOUR, RINGS, chartTree, sunburst } from './sunburst.js';
+import { folderProblem } from './folders.js';
 import { shown } from './names.js';
 import { ScanForm } from './scan_form.js';
 import { gapsView } from './scan_gaps.js';
@@ -18,6 +19,7 @@ export class DiskUsageScreen {
     this.trail = []; // the size tree's root, then each folder gone into; the last is shown
     this.chosen = null; // the item "Reveal" and "Open" act on; the shown folder when null
     this.pointed = null; // { entry, size } under the pointer or focus
+    this.ringed = null; // the chart's piece with the keyboard's focus
     this.partial = false; // some measuring was cancelled: sizes cover what it reached
     this.error = null;
     this.chart = null; // the chart tree of the shown folder, kept until it changes
@@ -28,30 +30,49 @@ export class DiskUsageScreen {
   }
 
   async scan() {
-    this.form.measured = null;  // the tree tells the folder's size
-    const answer = await this.measure(this.form.folder);
-    if (!answer) return;
-    this.trail = [answer];
-    this.partial = answer.cancelled === true;
-    this.display(answer);
+    this.error = null;
+    const run = await this.form.scanFolder('analyzeDisk', { depth: RINGS }, 'path');
+    if (!run) return;
+    this.trail = [run.answer];
+    this.partial = run.answer.cancelled === true;
+    this.display(run.answer);
   }
 
-  // The size tree of `path`, with the progress bar while it is measured; null on failure.
+  // The size tree of `path`, a folder below the one scanned, with the progress bar while it is
+  // measured; null on failure, or when the folder has gone since.
   async measure(path) {
     this.error = null;
     try {
-      return await this.app.runWork('analyzeDisk', { path, depth: RINGS });
+      const answer = await this.app.runWork('analyzeDisk', { path, depth: RINGS });
+      const problem = 'cancelled' in answer ? null : await folderProblem(this.app, path);
+      if (!problem) return answer;
+      this.error = new Error(problem);
     } catch (error) {
       this.error = error;
-      this.app.update();
-      return null;
     }
+    this.app.update();
+    return null;
   }
 
-  display(folder) {
+  // Shows `folder`. With `focusOn`, focus that was in the chart or the folder path moves to the
+  // chart's piece of that entry, or to its first piece: the control it was on has gone.
+  display(folder, focusOn = undefined) {
+    const active = document.activeElement;
+    const inChart = active?.closest('svg.sunburst, nav.breadcrumb');
     this.chosen = null;
     this.pointed = null;
+    this.ringed = null;
     this.chart = chartTree(folder);
+    if (inChart && focusOn !== undefined) {
+      const fromKeyboard = active.matches(':focus-visible');
+      this.app.focusSoon(() => {
+        // The piece may be the very element that had focus, drawn anew: no focus event says so.
+        const piece = pieceOf(this.app.host, focusOn);
+        if (fromKeyboard) this.ringed = piece?.piece ?? null;
+        this.app.update();
+        return piece;
+      });
+    }
     this.app.update('nimbra:chart-drawn');
   }
 
@@ -76,12 +97,13 @@ export class DiskUsageScreen {
       this.partial ||= answer.cancelled === true;
     }
     this.trail.push(...path);
-    this.display(entry);
+    this.display(entry, null);
   }
 
   goBackTo(index) {
+    const left = this.trail[index + 1];
     this.trail.length = index + 1;
-    this.display(this.current);
+    this.display(this.current, left);
   }
 
   view() {
@@ -99,7 +121,7 @@ export class DiskUsageScreen {
     return html`
       ${this.partial ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         sizes count only what it reached.</p>` : nothing}
-      <p class="quiet">${formatBytes(root.size)} in ${plural(root.files, 'file', 'files')} below
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${formatBytes(root.size)} in ${plural(root.files, 'file', 'files')} below
         <span class="path">${shown(root.path)}</span></p>
       ${gapsView(root)}
       <nav class="breadcrumb" aria-label="Folder path"><ol>
@@ -114,7 +136,8 @@ export class DiskUsageScreen {
             activate: (entry) => this.activate(entry),
             up: this.trail.length > 1 ? () => this.goBackTo(this.trail.length - 2) : null,
             point: (pointed) => { this.pointed = pointed; this.app.update(); },
-          })}
+            ring: (piece) => { this.ringed = piece; this.app.update(); },
+          }, this.ringed)}
           ${this.detailView(folder)}
         </div>
         ${this.tableView(folder)}
@@ -172,6 +195,13 @@ export class DiskUsageScreen {
       ${desktopButtons(this.app, target.path, (error) => { this.error = error; this.app.update(); })}
     </div>`;
   }
+}
+
+// The chart's piece for `entry` that takes focus; its first piece when `entry` is null or has
+// none.
+function pieceOf(host, entry) {
+  const pieces = [...host.querySelectorAll('svg.sunburst .piece[tabindex="0"]')];
+  return pieces.find((piece) => entry !== null && piece.piece.node === entry) ?? pieces[0] ?? null;
 }
 
 // The entries from just below `from` down to `to`, following paths: what the trail gains when

@@ -3,13 +3,14 @@
 // every group; whatever is chosen, every group keeps at least one copy.
 
 import { html, nothing } from '../vendor/lit-html.js';
-import { keepHelpers } from './choice.js';
+import { keepHelpers, within } from './choice.js';
+import { folderOf } from './folders.js';
 import { formatBytes, formatCount, formatDate, plural } from './format.js';
 import { baseName, shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, outcomeView, removeItems } from './removal.js';
 import { ScanForm } from './scan_form.js';
 import { DUPLICATES_SKIP, gapsView } from './scan_gaps.js';
-import { notRemoved, onGridFocus, onGridKey } from './widgets.js';
+import { failure, middlePath, notRemoved, onGridFocus, onGridKey, showOnDesktop } from './widgets.js';
 
 // Groups are drawn this many at a time; more follow on request.
 const PAGE = 500;
@@ -18,14 +19,16 @@ export class DuplicatesScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Duplicates';
-    this.form = new ScanForm(app, 'dupes', { minSize: '1MiB' });
-    this.scanned = null; // { root, minSize, count, cancelled, answer } of the shown result
+    this.form = new ScanForm(app, 'dupes', { minSize: '1MB' });
+    this.scanned = null; // { root, minSizeShown, count, cancelled, answer } of the shown result
     this.groups = [];
     this.shownGroups = PAGE;
     this.chosen = new Set(); // paths
     this.failed = new Map(); // path -> why a removal left it
     this.keepFolder = '';
+    this.keepNote = null; // what "Keep these" found, when it found nothing to keep
     this.outcome = null;
+    this.error = null;
   }
 
   show() {
@@ -33,16 +36,17 @@ export class DuplicatesScreen {
   }
 
   async scan() {
+    this.error = null;
     const run = await this.form.run('scanDuplicates');
     if (!run) return;
-    const { root, minSize, answer } = run;
-    this.scanned = { root, minSize, count: answer.scanned ?? 0, cancelled: answer.cancelled === true, answer };
+    const { root, minSizeShown, answer } = run;
+    this.scanned = { root, minSizeShown, count: answer.scanned ?? 0, cancelled: answer.cancelled === true, answer };
     this.groups = answer.groups;
     this.shownGroups = PAGE;
     this.chosen.clear();
     this.failed.clear();
     this.outcome = null;
-    this.keepFolder ||= root;
+    this.keepNote = null;
     this.app.update('nimbra:dupes-drawn');
   }
 
@@ -60,6 +64,7 @@ export class DuplicatesScreen {
     } else {
       return false;
     }
+    this.keepNote = null;
     this.app.update();
     return true;
   }
@@ -67,8 +72,31 @@ export class DuplicatesScreen {
   // Replaces the choice with what a helper chooses in every group.
   applyHelper(helper, ...args) {
     this.chosen.clear();
+    this.keepNote = null;
     for (const group of this.groups) for (const path of helper(group.files, ...args)) this.chosen.add(path);
     this.app.update();
+  }
+
+  // "Keep these": the copies in the folder typed stay, the others of their groups are chosen.
+  async keepInFolder() {
+    try {
+      const folder = await folderOf(this.app, this.keepFolder);
+      this.applyHelper(keepHelpers.inFolder, folder);
+      if (!this.groups.some((group) => group.files.some((file) => within(file.path, folder)))) {
+        this.keepNote = `No copy lies in ${folder}: nothing was chosen.`;
+      } else if (this.chosen.size === 0) {
+        this.keepNote = `Every copy lies in ${folder}: nothing was chosen.`;
+      }
+    } catch (error) {
+      this.error = error;
+    }
+    this.app.update();
+  }
+
+  // The copies that stay in the groups that lose one: what the confirmation shows beside them.
+  get stayingFiles() {
+    return this.groups.filter((group) => group.files.some((file) => this.chosen.has(file.path)))
+      .flatMap((group) => this.keptOf(group));
   }
 
   get chosenFiles() {
@@ -76,9 +104,11 @@ export class DuplicatesScreen {
   }
 
   async remove(action) {
-    const outcome = await removeItems(this.app, this.chosenFiles, { action, noun: ['copy', 'copies'] });
+    const outcome = await removeItems(this.app, this.chosenFiles,
+      { action, noun: ['copy', 'copies'], stays: this.stayingFiles.map((file) => ({ path: file.path })) });
     if (!outcome) return;
     this.outcome = outcome;
+    this.error = null;
     for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
     // A group left with one copy holds no duplicate any more.
     this.groups = this.groups.flatMap((group) => {
@@ -94,11 +124,12 @@ export class DuplicatesScreen {
     return html`
       <div class="screen-head"><h1 tabindex="-1">Duplicates</h1></div>
       ${this.form.view(() => this.scan())}
+      ${this.error ? failure(this.error) : nothing}
       ${this.scanned ? this.resultView() : html`<p class="quiet">Scan a folder to find files with the same content.</p>`}`;
   }
 
   resultView() {
-    const { root, minSize, count, cancelled, answer } = this.scanned;
+    const { root, minSizeShown, count, cancelled, answer } = this.scanned;
     const wasted = this.groups.reduce((sum, group) => sum + Number(group.wasted), 0);
     const chosen = this.chosenFiles;
     const frees = chosen.reduce((sum, file) => sum + Number(file.size), 0);
@@ -106,7 +137,7 @@ export class DuplicatesScreen {
     return html`
       ${cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         these are the groups it completed before.</p>` : nothing}
-      <p class="quiet">${plural(this.groups.length, 'group', 'groups')} of identical files of ${formatBytes(minSize)}
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${plural(this.groups.length, 'group', 'groups')} of identical files of ${minSizeShown}
         or more below <span class="path">${shown(root)}</span>, of ${formatCount(count)} files looked at;
         the extra copies take ${formatBytes(wasted)}.</p>
       ${gapsView(answer, { skips: DUPLICATES_SKIP, unnamedWhat: ['copy is', 'copies are'] })}
@@ -116,14 +147,15 @@ export class DuplicatesScreen {
         <button type="button" @click=${() => this.applyHelper(keepHelpers.newest)}>Keep the newest</button>
         <button type="button" @click=${() => this.applyHelper(keepHelpers.oldest)}>Keep the oldest</button>
         <button type="button" @click=${() => this.applyHelper(keepHelpers.shortestPath)}>Keep the shortest path</button>
-        <form class="keep-folder" @submit=${(e) => { e.preventDefault(); this.applyHelper(keepHelpers.inFolder, this.keepFolder); }}>
+        <form class="keep-folder" @submit=${(e) => { e.preventDefault(); this.keepInFolder(); }}>
           <label for="dupes-keep">Keep the copies in folder</label>
           <input id="dupes-keep" type="text" autocomplete="off" spellcheck="false" .value=${this.keepFolder}
-            @input=${(e) => { this.keepFolder = e.target.value; }}>
+            @input=${(e) => { this.keepFolder = e.target.value; this.app.update(); }}>
           <button type="submit" ?disabled=${!this.keepFolder}>Keep these</button>
         </form>
         <button type="button" ?disabled=${!chosen.length} @click=${() => this.applyHelper(() => [])}>Choose none</button>
       </div>
+      ${this.keepNote ? html`<p class="quiet keep-note" role="status">${this.keepNote}</p>` : nothing}
       <div class="toolbar">
         <p class="chosen-total" aria-live="polite">${chosen.length
           ? `${plural(chosen.length, 'copy', 'copies')} chosen, ${formatBytes(frees)} to free` : 'Nothing chosen'}</p>
@@ -139,31 +171,47 @@ export class DuplicatesScreen {
     return html`<table class="grid items groups" @keydown=${onGridKey} @focusin=${onGridFocus}>
       <caption class="hidden">Groups of identical files, the most space wasted first</caption>
       <thead><tr><th scope="col" class="check"><span class="hidden">Chosen</span></th><th scope="col">Copy</th>
-        <th scope="col" class="number">Modified</th></tr></thead>
-      ${groups.map((group) => this.groupView(group))}
+        <th scope="col" class="number optional">Modified</th><th scope="col" class="reveal"><span class="hidden">Reveal</span></th></tr></thead>
+      ${groups.map((group, index) => this.groupView(group, index))}
     </table>
     ${more > 0 ? html`<button type="button" class="more" @click=${() => { this.shownGroups += PAGE; this.app.update(); }}>Show
       ${formatCount(Math.min(more, PAGE))} more of ${formatCount(more)} groups</button>` : nothing}`;
   }
 
-  groupView(group) {
-    const lastKept = this.keptOf(group).length === 1;
-    const row = (file) => {
-      const kept = lastKept && !this.chosen.has(file.path);
-      return html`<tr class=${kept ? 'kept' : ''}>
+  groupView(group, index) {
+    const kept = this.keptOf(group);
+    const lastKept = kept.length === 1;
+    const row = (file, at) => {
+      const keptLast = lastKept && !this.chosen.has(file.path);
+      const pathId = `dupes-path-${index}-${at}`;
+      return html`<tr class=${keptLast ? 'kept' : ''}>
         <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(file.path)}
-          aria-disabled=${kept ? 'true' : 'false'} .checked=${this.chosen.has(file.path)}
+          aria-disabled=${keptLast ? 'true' : 'false'} .checked=${this.chosen.has(file.path)}
           @click=${(e) => { if (!this.toggle(group, file)) e.preventDefault(); }}></td>
-        <td><span class="path">${shown(file.path)}</span>${kept ? html`<span class="kept-note">kept: a group keeps
+        <td class="copy"><span id=${pathId}>${middlePath(file.path)}</span>${keptLast ? html`<span class="kept-note">kept: a group keeps
           one copy</span>` : nothing}${notRemoved(this.failed.get(file.path))}</td>
-        <td class="number">${formatDate(file.modified)}</td>
+        <td class="number optional">${formatDate(file.modified)}</td>
+        <td class="reveal"><button type="button" tabindex="-1" aria-describedby=${pathId}
+          @click=${() => this.reveal(file.path)}>Reveal</button></td>
       </tr>`;
     };
+    // Once copies are chosen, the group goes by the name of one that stays.
+    const named = kept.length < group.files.length ? kept[0] : group.files[0];
     return html`<tbody>
-      <tr class="group-head"><th colspan="3" scope="rowgroup">${plural(group.files.length, 'copy', 'copies')} of
-        <span class="name">${shown(baseName(group.files[0].path))}</span> · ${formatBytes(group.size)} each ·
+      <tr class="group-head"><th colspan="4" scope="rowgroup">${plural(group.files.length, 'copy', 'copies')} of
+        <span class="name">${shown(baseName(named.path))}</span> · ${formatBytes(group.size)} each ·
         ${formatBytes(group.wasted)} wasted</th></tr>
       ${group.files.map(row)}
     </tbody>`;
+  }
+
+  async reveal(path) {
+    this.error = null;
+    try {
+      await showOnDesktop(this.app, 'revealPath', path);
+    } catch (error) {
+      this.error = error;
+    }
+    this.app.update();
   }
 }

@@ -17,6 +17,27 @@ export function formatBytes(bytes) {
   return `${value.toFixed(1)} ${UNITS[unit]}`;
 }
 
+const BINARY_UNITS = ['KiB', 'MiB', 'GiB', 'TiB', 'PiB', 'EiB'];
+
+// Binary units with one decimal, as `du -h` counts: "1.0 MiB".
+export function formatBinaryBytes(bytes) {
+  let value = Number(bytes);
+  if (Math.abs(value) < 1024) return `${value} B`;
+  let unit = 0;
+  value /= 1024;
+  while (Math.abs(value) >= 1023.95 && unit + 1 < BINARY_UNITS.length) {
+    value /= 1024;
+    ++unit;
+  }
+  return `${value.toFixed(1)} ${BINARY_UNITS[unit]}`;
+}
+
+// A size a person typed ("1MiB", "500kB", "1048576"), stated back in the kind of units it was
+// typed in: binary ones for a binary unit, else the decimal ones the rest of the page uses.
+export function formatSizeAsTyped(bytes, typed) {
+  return /ib\s*$/i.test(typed) ? formatBinaryBytes(bytes) : formatBytes(bytes);
+}
+
 export function formatCount(n) {
   return counts.format(Number(n));
 }

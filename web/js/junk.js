@@ -5,7 +5,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { totalSize } from './choice.js';
 import { formatBytes, formatDate, plural } from './format.js';
-import { shown, shownText } from './names.js';
+import { plainPath, shown, shownText } from './names.js';
 import { DELETE_PERMANENTLY, MOVE_TO_TRASH, Outcome, deleted, outcomeView, removeItems } from './removal.js';
 import { gapsView } from './scan_gaps.js';
 import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
@@ -81,6 +81,7 @@ export class JunkScreen {
   show() {}
 
   async scan() {
+    const since = document.activeElement;
     this.error = null;
     try {
       const answer = await this.app.runWork('scanJunk');
@@ -93,6 +94,7 @@ export class JunkScreen {
       this.chosen.clear();
       this.failed.clear();
       this.outcome = null;
+      this.app.focusUnlessMoved(since, () => this.app.host.querySelector('main .result-head'));
       this.app.update('nimbra:junk-drawn');
     } catch (error) {
       this.error = error;
@@ -191,6 +193,15 @@ export class JunkScreen {
     this.app.update();
   }
 
+  // Once the Trash is emptied its button is disabled: focus rests on the Trash's heading.
+  async emptyTrashThenHeading() {
+    try {
+      await this.emptyTrash();
+    } finally {
+      this.app.focusNext = () => this.app.host.querySelector('#trash-title');
+    }
+  }
+
   view() {
     const busy = this.app.work !== null;
     return html`
@@ -213,7 +224,7 @@ export class JunkScreen {
       ${outcomeView(this.outcome)}
       ${gapsView(this.scanned.answer)}
       ${this.trashView(busy)}
-      <p class="quiet">${plural(count, 'item', 'items')}, ${formatBytes(total)}, in ${plural(
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${plural(count, 'item', 'items')}, ${formatBytes(total)}, in ${plural(
         this.categories.filter((category) => category.items.length).length, 'category', 'categories')}.</p>
       <div class="toolbar">
         <p class="chosen-total" aria-live="polite">${chosen.length
@@ -229,9 +240,9 @@ export class JunkScreen {
     const size = Number(this.trash.size) + totalSize(this.movedToTrash);
     return html`<section class="card trash" aria-labelledby="trash-title">
       <div class="trash-line">
-        <h2 id="trash-title">Trash</h2>
+        <h2 id="trash-title" tabindex="-1">Trash</h2>
         <p>${entries ? `${plural(entries, 'item', 'items')}, ${formatBytes(size)}` : 'Empty'}</p>
-        <button type="button" class="danger" ?disabled=${busy || !entries} @click=${() => this.emptyTrash()}>Empty Trash</button>
+        <button type="button" class="danger" ?disabled=${busy || !entries} @click=${() => this.emptyTrashThenHeading()}>Empty Trash</button>
       </div>
       ${this.movedToTrash.length ? html`<p class="quiet">Counting ${plural(this.movedToTrash.length, 'item', 'items')}
         moved there since the scan.</p>` : nothing}
@@ -270,9 +281,9 @@ export class JunkScreen {
     const row = (item) => {
       const why = heldBack(category, item, this.scanned.facts, this.scanned.at);
       return html`<tr>
-        <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(item.path)}
+        <td class="check"><input type="checkbox" tabindex="-1" aria-label=${shownText(plainPath(item.path))}
           .checked=${this.chosen.has(item.path)} @change=${(e) => this.choose(item.path, e.target.checked)}></td>
-        <td><span class="path">${shown(item.path)}</span>
+        <td><span class="path">${shown(plainPath(item.path))}</span>
           ${why ? html`<span class="held-back">Left unchosen: ${why}</span>` : nothing}
           ${notRemoved(this.failed.get(item.path))}</td>
         <td class="number">${formatBytes(item.size)}</td>

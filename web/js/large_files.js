@@ -20,8 +20,8 @@ export class LargeFilesScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Large files';
-    this.form = new ScanForm(app, 'large', { minSize: '100MiB' });
-    this.scanned = null; // { root, minSize, count, cancelled, answer } of the shown result
+    this.form = new ScanForm(app, 'large', { minSize: '100MB' });
+    this.scanned = null; // { root, minSizeShown, count, cancelled, answer } of the shown result
     this.items = [];
     this.chosen = new Set(); // paths
     this.failed = new Map(); // path -> why a removal left it
@@ -36,10 +36,11 @@ export class LargeFilesScreen {
   }
 
   async scan() {
+    this.error = null;
     const run = await this.form.run('scanLargeFiles');
     if (!run) return;
-    const { root, minSize, answer } = run;
-    this.scanned = { root, minSize, count: answer.scanned, cancelled: answer.cancelled === true, answer };
+    const { root, minSizeShown, answer } = run;
+    this.scanned = { root, minSizeShown, count: answer.scanned, cancelled: answer.cancelled === true, answer };
     this.items = answer.items;
     this.chosen.clear();
     this.failed.clear();
@@ -53,6 +54,9 @@ export class LargeFilesScreen {
       { action, noun: ['file', 'files'] });
     if (!outcome) return;
     this.outcome = outcome;
+    this.error = null;
+    // Reveal and Open are not offered for what went; the row that takes focus is the next current.
+    if (this.current !== null && outcome.covers(this.current)) this.current = null;
     this.items = this.items.filter((item) => !outcome.covers(item.path));
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
     for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
@@ -84,7 +88,7 @@ export class LargeFilesScreen {
   }
 
   resultView() {
-    const { root, minSize, count, cancelled, answer } = this.scanned;
+    const { root, minSizeShown, count, cancelled, answer } = this.scanned;
     // The scan keeps the largest: when more were large enough, it says of how many.
     const listed = answer.items.length + Number(answer.unnamed ?? 0);
     const matched = Math.max(Number(answer.matched ?? listed), listed);
@@ -93,8 +97,9 @@ export class LargeFilesScreen {
     return html`
       ${cancelled ? html`<p class="partial" role="note"><strong>Partial:</strong> the scan was cancelled;
         the list holds what it found before.</p>` : nothing}
-      <p class="quiet">${matched > listed ? `The ${formatCount(listed)} largest of ${plural(matched, 'file', 'files')}`
-        : plural(listed, 'file', 'files')} of ${formatBytes(minSize)} or more below
+      <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${matched > listed
+        ? `The ${formatCount(listed)} largest of ${plural(matched, 'file', 'files')}`
+        : plural(listed, 'file', 'files')} of ${minSizeShown} or more below
         <span class="path">${shown(root)}</span>, of ${formatCount(count)} looked at.</p>
       ${gapsView(answer, { skips: LARGE_FILES_SKIP, unnamedWhat: ['file is', 'files are'] })}
       ${outcomeView(this.outcome)}

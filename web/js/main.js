@@ -11,7 +11,7 @@ import { formatBytes, formatCount } from './format.js';
 import { JunkScreen } from './junk.js';
 import { LargeFilesScreen } from './large_files.js';
 import { MemoryScreen } from './memory.js';
-import { shown } from './names.js';
+import { plainPath, shown } from './names.js';
 import { OverviewScreen } from './overview.js';
 import { StartupItemsScreen } from './startup_items.js';
 import { keepGridTabStops } from './widgets.js';
@@ -60,6 +60,11 @@ class App {
       startup: new StartupItemsScreen(this),
       memory: new MemoryScreen(this),
     };
+    this.lastFocus = null; // the element that last took focus; it may have gone or been disabled since
+    this.focusNext = null; // where focus goes should it drop now: () => element or null
+    this.focusNow = null; // where focus goes after the next drawing, wherever it is
+    this.home = null; // the home folder, as the service gives it, once asked
+    document.addEventListener('focusin', (event) => { this.lastFocus = event.target; });
     window.addEventListener('hashchange', () => this.route(true));
     this.route(false);
   }
@@ -68,11 +73,16 @@ class App {
     const id = location.hash.slice(1);
     this.screen?.hide?.();
     this.screenId = id in this.screens ? id : 'overview';
-    this.screen.show();
+    // Before the connection a screen has nothing to ask; it is shown again once connected.
+    if (this.connected) this.screen.show();
     document.title = `${this.screen.title} · Nimbra`;
     this.update();
     // Keyboard and screen reader users land on the new screen's heading.
     if (moveFocus) requestAnimationFrame(() => this.host.querySelector('main h1')?.focus());
+  }
+
+  get connected() {
+    return this.status === Status.connected;
   }
 
   get screen() {
@@ -81,10 +91,10 @@ class App {
 
   onStatus(status) {
     this.status = status;
-    // Back after a lost connection: the screen shows the figures of now, or what it failed to get.
+    // Connected, or back after a lost connection: the screen shows the figures of now, or what
+    // it failed to get.
     if (status === Status.connected) {
-      if (this.wasConnected) this.screen.show();
-      this.wasConnected = true;
+      this.screen.show();
     }
     this.update();
   }
@@ -100,9 +110,54 @@ class App {
       render(this.view(), this.host);
       this.confirmation.opened(this.host);
       keepGridTabStops(this.host);
+      requestAnimationFrame(() => this.keepFocus());
       const marks = this.marks.splice(0);
       if (marks.length) requestAnimationFrame(() => marks.forEach((name) => performance.mark(name)));
     });
+  }
+
+  // After drawing: when the control that had focus went away or was disabled (a removed row,
+  // the running work's "Cancel", a button of a screen at work), focus goes where the screen
+  // asked (focusNext), else to "Cancel" while work runs, else to the heading of the screen's
+  // result or of the screen, never to the page itself. Focus that a person moved elsewhere is
+  // left where it is.
+  keepFocus() {
+    const now = this.focusNow?.();
+    this.focusNow = null;
+    if (now) {
+      now.focus();
+      return;
+    }
+    const next = this.focusNext;
+    const active = document.activeElement;
+    const dropped = this.lastFocus !== null && (!this.lastFocus.isConnected || this.lastFocus.disabled)
+      && (active === null || active === document.body || active === this.lastFocus);
+    if (!dropped) {
+      this.focusNext = null; // asked for when focus was elsewhere: it stays there
+      return;
+    }
+    const target = next?.() ?? this.host.querySelector('.work button') ?? this.host.querySelector('main .result-head')
+      ?? this.host.querySelector('main h1');
+    if (target?.isConnected) {
+      this.focusNext = null;
+      target.focus();
+    }
+  }
+
+  // Moves focus to what `find` answers once the page is drawn again.
+  focusSoon(find) {
+    this.focusNow = find;
+  }
+
+  // The same, after work that began with focus on `since`: unless the person has moved focus
+  // elsewhere meanwhile, which stays where they put it.
+  focusUnlessMoved(since, find) {
+    this.focusNow = () => {
+      const active = document.activeElement;
+      const moved = active && active !== document.body && active !== since && active.isConnected && !active.disabled
+        && !active.closest('.work');
+      return moved ? null : find();
+    };
   }
 
   // Runs a long call of the work queue, with the progress bar and "Cancel" shown meanwhile.
@@ -145,7 +200,7 @@ class App {
         <button type="button" @click=${() => this.channel.call('cancel').catch(() => {})}>Cancel</button>
       </div>
       <p class="work-text"><span>${doing}${event ? `: ${formatCount(event.count)} ${counted}, ${formatBytes(event.bytes)}` : '…'}</span>
-        ${event?.path ? html`<span class="path">${shown(event.path)}</span>` : nothing}</p>
+        ${event?.path ? html`<span class="path">${shown(plainPath(event.path))}</span>` : nothing}</p>
     </section>`;
   }
 }

@@ -2,6 +2,7 @@
 // seconds while shown; and "Free memory", which drops the file caches as administrator.
 
 import { html, nothing } from '../vendor/lit-html.js';
+import { memoryNotFreed } from './failures.js';
 import { formatBytes } from './format.js';
 import { shown, shownText } from './names.js';
 import { MEMORY_LEVELS, failure, level, usageBar } from './widgets.js';
@@ -48,7 +49,7 @@ export class MemoryScreen {
     try {
       this.freed = await this.app.channel.call('optimizeMemory');
     } catch (error) {
-      this.freed = { ok: false, error: error.message };
+      this.freed = { ok: false, callError: error.message };
     } finally {
       this.freeing = false;
     }
@@ -59,7 +60,8 @@ export class MemoryScreen {
     return html`
       <div class="screen-head">
         <h1 tabindex="-1">Memory</h1>
-        <button type="button" class="primary" ?disabled=${this.freeing} @click=${() => this.free()}>Free memory</button>
+        <button type="button" class="primary" aria-disabled=${this.freeing ? 'true' : 'false'}
+          @click=${() => { if (!this.freeing) this.free(); }}>Free memory</button>
       </div>
       ${this.freedView()}
       ${this.error ? failure(this.error) : nothing}
@@ -70,7 +72,8 @@ export class MemoryScreen {
     if (this.freeing) return html`<p class="quiet" role="status">Freeing memory; the desktop may ask for an administrator's password…</p>`;
     const freed = this.freed;
     if (!freed) return nothing;
-    if (!freed.ok) return html`<p class="failure" role="alert">Memory was not freed${freed.error ? `: ${freed.error}` : '.'}</p>`;
+    if (freed.callError) return html`<p class="failure" role="alert">${freed.callError}</p>`;
+    if (!freed.ok) return html`<p class="failure" role="alert">${memoryNotFreed(freed.error)}</p>`;
     return html`<p class="outcome" role="status">Freed ${formatBytes(freed.freed)}: ${formatBytes(freed.before)} was in use,
       now ${formatBytes(freed.after)}.</p>`;
   }

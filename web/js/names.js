@@ -33,6 +33,13 @@ export function shown(text) {
   return parts;
 }
 
+// An absolute path as a person reads it: a run of slashes is one slash, as the file system takes
+// it ("/tmp//name" is "/tmp/name"). Only for showing: the path acted on stays as the service gave
+// it. Anything else (a login item's name) is left as it is.
+export function plainPath(path) {
+  return path.startsWith('/') ? path.replace(/\/{2,}/g, '/') : path;
+}
+
 // The last component of a path.
 export function baseName(path) {
   return path.slice(path.lastIndexOf('/') + 1);

@@ -6,7 +6,7 @@
 import { html, nothing } from '../vendor/lit-html.js';
 import { failureReasons, outermost, totalSize } from './choice.js';
 import { formatBytes, plural } from './format.js';
-import { shown } from './names.js';
+import { plainPath, shown } from './names.js';
 
 export const MOVE_TO_TRASH = 'Move to Trash';
 export const DELETE_PERMANENTLY = 'Delete permanently';
@@ -35,13 +35,13 @@ export class Outcome {
 
 // Confirms and removes `items` ({ path, size }): to the Trash, or for good. `action` names the
 // button that asks and the one that confirms; `noun` says what the items are (["copy",
-// "copies"]); `heading` and `lead` replace the dialog's own words; `call` replaces deleteItems
-// for the permanent way (a method and its arguments, given the paths). On the way to the
-// Trash, `first` (the path of one of the items) moves alone before the others, which follow
-// only once it went: the Outcome then says `firstStayed`. Answers an Outcome, or null when not
-// confirmed.
+// "copies"]); `stays` what the confirmation shows as kept beside them; `heading` and `lead`
+// replace the dialog's own words; `call` replaces deleteItems for the permanent way (a method and
+// its arguments, given the paths). On the way to the Trash, `first` (the path of one of the
+// items) moves alone before the others, which follow only once it went: the Outcome then says
+// `firstStayed`. Answers an Outcome, or null when not confirmed.
 export async function removeItems(app, items, { action, toTrash = action === MOVE_TO_TRASH,
-  noun = ['item', 'items'], heading, lead, call = null, first = null }) {
+  noun = ['item', 'items'], stays = [], heading, lead, call = null, first = null }) {
   const going = outermost(items);
   if (going.length === 0) return null;
   const total = totalSize(going);
@@ -52,17 +52,24 @@ export async function removeItems(app, items, { action, toTrash = action === MOV
       : 'These are deleted for good: they do not go to the Trash and cannot be put back.'),
     action,
     items: going,
+    noun,
+    stays,
     total,
     danger: !toTrash,
   });
   if (!confirmed) return null;
   const paths = going.map((item) => item.path);
+  const at = firstChosenRow(app.host);
   try {
     if (toTrash) return await trashInTurn(app, going, first);
     const [method, args] = call ? call(paths) : ['deleteItems', { paths, toTrash: false }];
     return deleted(going, await app.runWork(method, args));
   } catch (error) {
     return new Outcome({ error });
+  } finally {
+    // The rows that went took focus with them (or "Cancel" did): it goes to the row now in the
+    // place of the first one chosen, once the screen has drawn what is left.
+    app.focusNext = () => rowControl(app.host, at);
   }
 }
 
@@ -85,6 +92,22 @@ async function trashInTurn(app, going, first) {
     error: restAnswer.error,
     cancelled: restAnswer.cancelled,
   });
+}
+
+// The rows of the screen's item tables that hold controls, in the order they are shown.
+function controlRows(host) {
+  return [...host.querySelectorAll('main table.grid tbody tr')].filter((row) => row.querySelector('input, button'));
+}
+
+function firstChosenRow(host) {
+  return controlRows(host).findIndex((row) => row.querySelector('input[type="checkbox"]')?.checked);
+}
+
+// The first control of the row at `index` (the last row when fewer are left); null for none.
+function rowControl(host, index) {
+  if (index < 0) return null;
+  const rows = controlRows(host);
+  return rows[Math.min(index, rows.length - 1)]?.querySelector('input, button') ?? null;
 }
 
 // A trashItems answer: { trashed, failed, error, cancelled }.
@@ -119,6 +142,6 @@ export function outcomeView(outcome) {
   return html`<div class="outcome ${outcome.failed.size ? 'with-failures' : ''}" role="status">
     <p>${outcome.summary}</p>
     ${outcome.failed.size ? html`<ul>${[...outcome.failed].map(([path, reason]) => html`<li>
-      <span class="path">${shown(path)}</span>${reason ? html`: ${shown(reason)}` : nothing}</li>`)}</ul>` : nothing}
+      <span class="path">${shown(plainPath(path))}</span>${reason ? html`: ${shown(reason)}` : nothing}</li>`)}</ul>` : nothing}
   </div>`;
 }

@@ -4,7 +4,8 @@
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { parseSize } from './choice.js';
-import { formatBytes } from './format.js';
+import { folderOf, folderProblem, inside } from './folders.js';
+import { formatBytes, formatSizeAsTyped } from './format.js';
 import { gapsView } from './scan_gaps.js';
 
 export class ScanForm {
@@ -15,7 +16,7 @@ export class ScanForm {
     this.folder = '';
     this.minSize = minSize;
     this.sizeWrong = false;
-    this.measured = null; // { folder, size } of the last "Measure"
+    this.measured = null; // { typed, size } of the last "Measure": the field's text then
     this.error = null;
   }
 
@@ -32,30 +33,49 @@ export class ScanForm {
   async choose() {
     this.error = null;
     try {
-      const folder = await this.app.channel.call('pickFolder');
-      if (folder !== null) this.folder = folder;
+      const can = await this.app.channel.call('desktopAbilities');
+      if (!can.pickFolder) {
+        this.error = new Error('No folder panel can open here: it needs zenity or kdialog in a graphical session. '
+          + 'Type the folder in the Folder field instead; ~ is your home folder.');
+        this.app.focusSoon(() => this.field());
+      } else {
+        const folder = await this.app.channel.call('pickFolder');
+        if (folder !== null) this.folder = folder;
+      }
     } catch (error) {
       this.error = error;
     }
     this.app.update();
   }
 
-  // A path that names nothing measures 0 too: only then is it asked whether anything is there,
-  // so a mistyped folder is said to be one instead of shown as empty.
+  field() {
+    return this.app.host.querySelector(`#${this.id}-folder`);
+  }
+
+  // The folder the field names; its size is measured as the folder's, so that a file typed in
+  // the field measures as nothing and is said to be no folder.
   async measure() {
-    const folder = this.folder;
+    const since = document.activeElement;
     this.error = null;
     this.measured = null;
     try {
-      const answer = await this.app.runWork('sizeOf', { path: folder });
+      const folder = await folderOf(this.app, this.folder);
+      const answer = await this.app.runWork('sizeOf', { path: inside(folder) });
       const { size } = answer;
-      const there = size !== 0 || (await this.app.runWork('inspectItems', { paths: [folder] })).items[0]?.exists;
-      if (there) this.measured = { folder, size, answer };
-      else this.error = new Error(`Nothing is at ${folder}`);
+      const problem = size === 0 ? await folderProblem(this.app, folder) : null;
+      if (problem) this.fail(problem, since);
+      else this.measured = { typed: this.folder, size, answer };
     } catch (error) {
       this.error = error;
     }
     this.app.update();
+  }
+
+  // Says what is wrong with the folder, with focus in the field to mend it (unless the person
+  // has gone on elsewhere since `since` had it).
+  fail(problem, since) {
+    this.error = new Error(problem);
+    this.app.focusUnlessMoved(since, () => this.field());
   }
 
   // The minimum size in bytes; null (and the field marked) when it does not read as a size.
@@ -66,22 +86,39 @@ export class ScanForm {
     return bytes;
   }
 
-  // Runs `method` ("scanLargeFiles", "scanDuplicates") below the folder with the minimum size,
-  // with the progress bar; answers { root, minSize, answer }, or null when the size does not
-  // read or the call failed (the form says why).
-  async run(method) {
-    const minSize = this.minSizeBytes();
-    if (minSize === null) return null;
-    const root = this.folder;
+  // Runs `method` below the folder typed, with `args` besides the folder (under `rootKey`) and
+  // the progress bar; answers { root, answer }, or null when the call failed or no folder is
+  // there (the form says which). A scan answers without "cancelled" when it cannot open its root.
+  // Focus, unless moved meanwhile, goes to the heading of the result the screen draws.
+  async scanFolder(method, args = {}, rootKey = 'root') {
+    const since = document.activeElement;
     this.error = null;
     this.measured = null;
     try {
-      return { root, minSize, answer: await this.app.runWork(method, { root, minSize }) };
+      const root = await folderOf(this.app, this.folder);
+      const answer = await this.app.runWork(method, { ...args, [rootKey]: root });
+      const problem = 'cancelled' in answer ? null : await folderProblem(this.app, root);
+      if (!problem) {
+        this.app.focusUnlessMoved(since, () => this.app.host.querySelector('main .result-head'));
+        return { root, answer };
+      }
+      this.fail(problem, since);
     } catch (error) {
       this.error = error;
-      this.app.update();
-      return null;
     }
+    this.app.update();
+    return null;
+  }
+
+  // Runs `method` ("scanLargeFiles", "scanDuplicates") below the folder with the minimum size;
+  // answers { root, minSizeShown, answer }, or null when the size does not read or the scan
+  // failed. `minSizeShown` is the size in the units it was typed in, for the result to say.
+  async run(method) {
+    const typed = this.minSize ?? '';
+    const minSize = this.minSizeBytes();
+    if (minSize === null) return null;
+    const run = await this.scanFolder(method, { minSize });
+    return run && { ...run, minSizeShown: formatSizeAsTyped(minSize, typed) };
   }
 
   // `scan()` runs when the form is sent while no work runs.
@@ -92,7 +129,7 @@ export class ScanForm {
       <form class="scan-form" @submit=${(e) => { e.preventDefault(); if (!busy) scan(); }}>
         <label for="${id}-folder">Folder</label>
         <input id="${id}-folder" type="text" autocomplete="off" spellcheck="false" .value=${this.folder}
-          @input=${(e) => { this.folder = e.target.value; }}>
+          @input=${(e) => { this.folder = e.target.value; this.app.update(); }}>
         <button type="button" @click=${() => this.choose()} ?disabled=${busy}>Choose…</button>
         <button type="button" @click=${() => this.measure()} ?disabled=${busy || !this.folder}>Measure</button>
         ${this.minSize === null ? nothing : html`<span class="size-field">
@@ -104,7 +141,7 @@ export class ScanForm {
       </form>
       ${this.minSize !== null && this.sizeWrong ? html`<p class="failure" role="alert">Minimum
         size takes bytes or a size such as 500kB, 1MB or 1MiB.</p>` : nothing}
-      ${this.measured?.folder === this.folder ? html`<p class="quiet measured" role="status">${formatBytes(
+      ${this.measured?.typed === this.folder ? html`<p class="quiet measured" role="status">${formatBytes(
         this.measured.size)} in this folder</p>${gapsView(this.measured.answer)}` : nothing}
       ${this.error ? html`<p class="failure" role="alert">${this.error.message}</p>` : nothing}`;
   }

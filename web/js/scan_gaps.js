@@ -7,10 +7,10 @@ import { formatCount, plural } from './format.js';
 import { shown } from './names.js';
 
 // What the large file scan and the duplicate finder pass over by rule.
-export const LARGE_FILES_SKIP = 'hidden files and folders, the contents of packages (.app, .bundle …), the '
-  + 'home folder’s Library, node_modules and the hidden tool folders (.git, .cache, .npm …)';
-export const DUPLICATES_SKIP = 'hidden files and folders, the contents of packages (.app, .bundle …), '
-  + 'every Library folder, node_modules and the hidden tool folders (.git, .cache, .npm …)';
+export const LARGE_FILES_SKIP = 'Hidden files and folders, the contents of packages (.app, .bundle …), the '
+  + 'home folder’s Library, node_modules and the hidden tool folders (.git, .cache, .npm …) are not searched';
+export const DUPLICATES_SKIP = 'Hidden files and folders, the contents of packages (.app, .bundle …), '
+  + 'every Library folder, node_modules and the hidden tool folders (.git, .cache, .npm …) are not searched';
 
 // The answer's "unreadable" and "unreadableFolders" ([{ path, error }]), "unnamed" and, when
 // given, what the scan never searches.
@@ -28,5 +28,7 @@ export function gapsView(answer, { skips = null, unnamedWhat = ['item is', 'item
     </details>` : nothing}
     ${unnamed ? html`<p class="note">${plural(unnamed, ...unnamedWhat)} counted but not listed: the
       ${unnamed === 1 ? 'name is' : 'names are'} not valid UTF-8.</p>` : nothing}
-    ${skips ? html`<p class="note">Not searched: ${skips}.</p>` : nothing}`;
+    ${skips ? html`<details class="gaps">
+      <summary>Not searched: hidden, tool, package folders</summary><p>${skips}.</p>
+    </details>` : nothing}`;
 }

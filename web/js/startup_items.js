@@ -78,13 +78,24 @@ export class StartupItemsScreen {
       danger: true,
     });
     if (!confirmed) return;
+    const at = this.shownOrder().indexOf(item);
     this.change(item, 'removeStartupItem', {}, (answer) => {
       if (answer.ok) {
         this.items = this.items.filter((listed) => listed !== item);
+        // Its row goes, and with it the focus: the row now in its place takes it.
+        this.app.focusNext = () => {
+          const rows = this.app.host.querySelectorAll('.startup-item');
+          return rows[Math.min(at, rows.length - 1)]?.querySelector('input, button') ?? null;
+        };
       } else {
         this.notes.set(item.id, { text: sentence(`Not removed${answer.error ? `: ${answer.error}` : ''}`), failed: true });
       }
     });
+  }
+
+  // The items in the order the screen shows them, kind by kind.
+  shownOrder() {
+    return KINDS.flatMap(([kind]) => this.items.filter((item) => item.kind === kind));
   }
 
   view() {
@@ -113,9 +124,13 @@ export class StartupItemsScreen {
     const note = this.notes.get(item.id);
     const nameId = `startup-name-${this.items.indexOf(item)}`;
     const isJob = item.kind !== 'loginItem';
+    // While its call is under way the item's controls are marked, not disabled, so that focus
+    // stays on them; what they are asked meanwhile is ignored.
+    const ignoreWhileBusy = (event) => { if (this.pending.has(item.id)) event.preventDefault(); };
     return html`<li class="startup-item">
       ${isJob ? html`<input type="checkbox" role="switch" class="switch" aria-label=${shownText(item.name)}
-        .checked=${item.enabled} ?disabled=${busy} @change=${(e) => this.switchTo(item, e.target)}>` : nothing}
+        .checked=${item.enabled} aria-disabled=${busy ? 'true' : 'false'} @click=${ignoreWhileBusy}
+        @change=${(e) => this.switchTo(item, e.target)}>` : nothing}
       <div class="startup-text">
         <span id=${nameId} class="startup-name">${shown(item.name)}${item.editable ? nothing : html` <svg class="lock"
           viewBox="0 0 16 16" role="img" aria-label="needs an administrator"><title>Needs an administrator</title>
@@ -124,7 +139,8 @@ export class StartupItemsScreen {
         ${isJob ? html`<span class="quiet">${item.enabled ? 'On' : 'Off'}${item.runAtLoad ? ' · runs at load' : ''}</span>` : nothing}
         ${note ? html`<span class=${note.failed ? 'failure' : 'quiet'} role="status">${shown(note.text)}</span>` : nothing}
       </div>
-      <button type="button" aria-describedby=${nameId} ?disabled=${busy} @click=${() => this.remove(item)}>Remove</button>
+      <button type="button" aria-describedby=${nameId} aria-disabled=${busy ? 'true' : 'false'}
+        @click=${() => { if (!this.pending.has(item.id)) this.remove(item); }}>Remove</button>
     </li>`;
   }
 }

@@ -1,7 +1,8 @@
 // Small pieces the screens share.
 
 import { html, nothing } from '../vendor/lit-html.js';
-import { shown } from './names.js';
+import { cannotShow } from './failures.js';
+import { shown, shownText } from './names.js';
 
 // A horizontal bar for how full something is, 0 to 1. Drawn in SVG: the page's policy allows
 // no inline styles, and SVG's own attributes carry the width.
@@ -33,13 +34,31 @@ export function figure(label, value) {
   return html`<div class="figure"><dt>${label}</dt><dd>${value}</dd></div>`;
 }
 
-// "Reveal" and "Open" for one item, handed to the desktop's file manager or its application.
+// Hands `path` to the desktop's file manager ("revealPath") or its application ("openPath").
+// Both answer true whatever happens, so the service is first asked whether anything can show it
+// here; when nothing can, this fails with a sentence that says so and what to do instead.
+export async function showOnDesktop(app, method, path) {
+  const can = await app.channel.call('desktopAbilities');
+  if (!can[method]) throw new Error(cannotShow(method, path));
+  await app.channel.call(method, { path });
+}
+
+// "Reveal" and "Open" for one item; `onError` gets what went wrong.
 export function desktopButtons(app, path, onError) {
-  const act = (method) => app.channel.call(method, { path }).catch(onError);
+  const act = (method) => showOnDesktop(app, method, path).catch(onError);
   return html`<div class="buttons">
     <button type="button" ?disabled=${!path} @click=${() => act('revealPath')}>Reveal</button>
     <button type="button" ?disabled=${!path} @click=${() => act('openPath')}>Open</button>
   </div>`;
+}
+
+// A path that, where it does not fit, gives way in the middle: the folders are cut short
+// ("/home/sam/Pict…/beach.jpg") before the name is, and no word is ever broken across lines.
+// The whole path is its title.
+export function middlePath(path) {
+  const cut = path.lastIndexOf('/') + 1;
+  return html`<span class="path middle-path" title=${shownText(path)}><span class="folders">${shown(path.slice(0, cut))}</span><span
+    class="name">${shown(path.slice(cut))}</span></span>`;
 }
 
 // The note on an item that a removal left in place, with the reason where the answer gave one.

@@ -18,6 +18,11 @@ extern char** environ;
 namespace nimbra {
 namespace {
 
+bool isSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
 std::string workingFolder() {
   char buffer[PATH_MAX];
   return ::getcwd(buffer, sizeof buffer) ? buffer : "/";
@@ -34,6 +39,8 @@ std::string fileUrlFromPath(const std::string& path) {
 std::string asOperand(const std::string& path) {
   return path.starts_with('-') ? "./" + path : path;
 }
+
+bool hasGraphicalSession() { return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"); }
 
 std::optional<std::string> findOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");

@@ -19,6 +19,10 @@ std::string fileUrlFromPath(const std::string& path);
 // "./-n" for "-n".
 std::string asOperand(const std::string& path);
 
+// Whether a graphical session is there to show a program's window (DISPLAY or WAYLAND_DISPLAY
+// set and not empty).
+bool hasGraphicalSession();
+
 // The executable `name` as the shell would find it through $PATH; nullopt when there is none.
 std::optional<std::string> findOnPath(const std::string& name);
 

@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include "base/path_parts.h"
 #include "base/utf8.h"
 #include "platform/desktop/desktop_programs.h"
@@ -11,11 +9,6 @@
 
 namespace nimbra {
 namespace {
-
-bool isSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
 
 bool isFolder(const std::string& path) {
   struct stat info {};
@@ -25,7 +18,7 @@ bool isFolder(const std::string& path) {
 }  // namespace
 
 std::optional<PanelCommand> folderPanelCommand() {
-  if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) return std::nullopt;
+  if (!hasGraphicalSession()) return std::nullopt;
   if (auto zenity = findOnPath("zenity"))
     return PanelCommand{*zenity, {"--file-selection", "--directory"}};
   if (auto kdialog = findOnPath("kdialog"))
