@@ -166,6 +166,8 @@ async function confirmation(action, { confirm = true, ask = true } = {}) {
 }
 
 const outcome = (text) => page.waitForFunction((t) => document.querySelector('main .outcome')?.textContent.includes(t), {}, text);
+// What a move to the Trash says, in the notice that offers to undo it.
+const moved = (text) => page.waitForFunction((t) => document.querySelector('.undo-notice')?.textContent.includes(t), {}, text);
 
 // What each screen must be: no markup from a name, no problem on the console, no page wider
 // than the window; and the screenshots, light and dark at 980 x 640, and at a phone's width.
@@ -223,7 +225,7 @@ test('Large files: the 400 largest, sorted, hostile names escaped, the chosen fi
   assert.deepStrictEqual(asked, { listed: [movie], total: '1 item, 3.0 MB in all' });
   assert.ok(existsSync(movie));
   await confirmation('Delete permanently');
-  await outcome('Deleted 1 item, freeing 3.0 MB.');
+  await outcome('Deleted 1 item for good, freeing 3.0 MB.');
   assert.ok(!existsSync(movie));
   for (const path of neighbours) assert.ok(existsSync(path), path);
   assert.equal(await page.$$eval('table.items tbody tr', (rows) => rows.length), 399);
@@ -263,7 +265,7 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   // One copy goes to the Trash with its record of where it was; its twins stay.
   await (await checkbox(beach[0])).click();
   assert.deepStrictEqual(await confirmation('Move to Trash'), { listed: [beach[0]], total: '1 item, 1.5 MB in all' });
-  await outcome('Moved 1 item (1.5 MB) to the Trash.');
+  await moved('Moved 1 item (1.5 MB) to the Trash');
   assert.ok(!existsSync(beach[0]) && existsSync(beach[1]) && existsSync(beach[2]));
   const record = readFileSync(join(trash, 'info/beach.jpg.trashinfo'), 'utf8');
   assert.equal(decodeURIComponent(/^Path=(.*)$/m.exec(record)[1]), beach[0]);
@@ -318,7 +320,7 @@ test('Junk: the temporary files chosen but those held back go to the Trash, and 
 
   const { listed } = await confirmation('Move to Trash');
   assert.deepStrictEqual(listed.sort(), [...shownEntries].sort());
-  await outcome('Moved 3 items');
+  await moved('Moved 3 items');
   for (const entry of entries) assert.ok(!existsSync(entry), entry);
   assert.ok([recent, theirs, join(tmp, 'unpacking/part'), cache].every(existsSync));
   assert.equal(readdirSync(join(trash, 'info')).length, 4, 'three entries besides the copy trashed before');
@@ -367,7 +369,7 @@ test('Applications: icons from /Applications, leftovers chosen by how sure they 
   const tk = join(home, 'Applications/Tk.app');
   const { listed } = await confirmation('Uninstall');
   assert.deepStrictEqual([listed[0], listed.slice(1).sort()], [tk, [toolkitCache, toolkitOdd, toolkitPrefs].sort()]);
-  await outcome('Moved 4 items');
+  await moved('Moved 4 items');
   assert.ok(!existsSync(tk) && existsSync(join(trash, 'files/Tk.app/Contents/Info.plist')));
   assert.ok(existsSync(join(trash, 'info/Tk.app.trashinfo')));
   for (const path of [toolkitCache, toolkitPrefs, toolkitOdd]) assert.ok(!existsSync(path), path);
