@@ -156,7 +156,10 @@ export class TrashScreen {
   async load() {
     this.error = null;
     try {
-      this.take(await this.app.runWork('listTrash'));
+      const listing = await this.app.runWork('listTrash');
+      // A listing cut short would show, and empty, only part of the Trash.
+      if (listing.cancelled && this.entries === null) this.error = new Error('Cancelled: the Trash was not read to the end.');
+      this.take(listing);
       this.app.update('nimbra:trash-drawn');
     } catch (error) {
       this.error = error;
