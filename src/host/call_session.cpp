@@ -18,6 +18,7 @@ CallSession::CallSession(MainFlutterWindow& window, EngineMessenger& engine, Cal
 void CallSession::start() {
   if (!options_.events && ::isatty(STDERR_FILENO)) {
     display_.emplace(STDERR_FILENO, terminalColumns(STDERR_FILENO));
+    display_->expect(options_.method);
   }
   if (options_.events || display_) {
     engine_.setInterfaceReceiver(

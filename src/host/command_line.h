@@ -4,9 +4,10 @@
 //   nimbra call METHOD [ARGS_JSON] [--events]
 //   nimbra serve [--json]
 //   nimbra ui [--port N] [--no-open] [--allow-root]
-//   nimbra tree|large|dupes|junk|size|sys|mem|startup|apps|leftovers ...   (for people)
+//   nimbra tree|large|dupes|junk|trash|size|sys|mem|startup|apps|leftovers ...   (for people)
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -46,6 +47,9 @@ enum class View {
   dupes,
   junk,
   junkClean,
+  trash,
+  trashRestore,
+  trashEmpty,
   size,
   types,
   sys,
@@ -57,18 +61,20 @@ enum class View {
 struct ViewCommand {
   View view = View::tree;
   std::vector<MethodCall> calls;
-  bool json = false;                    // print what `call` would, one line per answer
-  bool exactBytes = false;              // sizes as exact integers
-  bool binaryUnits = false;             // sizes in KiB, MiB, GiB
-  bool siUnits = false;                 // "size": sizes as du --si prints them, for sort -h
-  std::vector<std::string> paths;       // "size": the paths asked about, for the table
-  std::vector<std::string> complaints;  // "size": the paths that cannot be measured, and why
-  std::string exportNcdu;               // "tree": also write the ncdu export here ("-": stdout)
-  bool nullSeparated = false;           // "large", "dupes": only the paths, each ended by NUL
-  std::vector<std::string> categories;  // "junk clean": the category ids to delete
-  bool toTrash = false;                 // "junk clean": into the Trash, restorable
-  bool yes = false;                     // "junk clean": no confirmation asked
-  bool includeRecent = false;           // "junk clean": recent temporary entries too
+  bool json = false;                     // print what `call` would, one line per answer
+  bool exactBytes = false;               // sizes as exact integers
+  bool binaryUnits = false;              // sizes in KiB, MiB, GiB
+  bool siUnits = false;                  // "size": sizes as du --si prints them, for sort -h
+  std::vector<std::string> paths;        // "size": the paths asked about, for the table;
+                                         // "trash restore": what to put back
+  std::vector<std::string> complaints;   // "size": the paths that cannot be measured, and why
+  std::string exportNcdu;                // "tree": also write the ncdu export here ("-": stdout)
+  bool nullSeparated = false;            // "large", "dupes", "trash": only the paths, NUL-ended
+  std::vector<std::string> categories;   // "junk clean": the category ids to delete
+  bool toTrash = false;                  // "junk clean": into the Trash, restorable
+  bool yes = false;                      // "junk clean", "trash empty": no confirmation asked
+  bool includeRecent = false;            // "junk clean": recent temporary entries too
+  std::optional<int64_t> olderThanDays;  // "trash empty": only entries moved before that
 };
 
 // The command line settled the outcome by itself (help, or a usage error): print and exit.

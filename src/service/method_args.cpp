@@ -121,6 +121,8 @@ DeleteArgs decodeUninstallAppArgs(const ValueMap& args) {
 
 PathListArgs decodeTrashItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
 
+PathListArgs decodeRestoreItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
+
 PathListArgs decodeInspectItemsArgs(const ValueMap& args) { return {itemPaths(args)}; }
 
 EmptyTrashArgs decodeEmptyTrashArgs(const ValueMap& args) {

@@ -69,12 +69,13 @@ struct DeleteArgs {
 DeleteArgs decodeDeleteItemsArgs(const ValueMap& args);
 DeleteArgs decodeUninstallAppArgs(const ValueMap& args);
 
-// "trashItems" and "inspectItems": only "paths", decoded as deletion's.
+// "trashItems", "restoreItems" and "inspectItems": only "paths", decoded as deletion's.
 struct PathListArgs {
   std::vector<std::string> paths;
   friend bool operator==(const PathListArgs&, const PathListArgs&) = default;
 };
 PathListArgs decodeTrashItemsArgs(const ValueMap& args);
+PathListArgs decodeRestoreItemsArgs(const ValueMap& args);
 PathListArgs decodeInspectItemsArgs(const ValueMap& args);
 
 // "emptyTrash": "paths" absent or null empties the whole Trash; present, exactly those entries

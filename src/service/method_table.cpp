@@ -24,6 +24,7 @@
 #include "ops/machine/optimize_memory.h"
 #include "ops/machine/system_info.h"
 #include "ops/removal/delete_items.h"
+#include "ops/removal/restore_items.h"
 #include "ops/removal/trash_items.h"
 #include "ops/size/size_of.h"
 #include "ops/startup/list_startup_items.h"
@@ -78,6 +79,9 @@ Value uninstallApp(NimbraNative&, OperationContext& context, const ValueMap& arg
 Value trashItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return trashItems(context, decodeTrashItemsArgs(args).paths);
 }
+Value restoreItems(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return restoreItems(context, decodeRestoreItemsArgs(args).paths);
+}
 Value emptyTrash(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return emptyTrash(context, decodeEmptyTrashArgs(args).paths);
 }
@@ -130,6 +134,7 @@ const MethodEntry kMethods[] = {
     {"uninstallApp", Runs::work, uninstallApp},
     {"trashItems", Runs::work, trashItems},
     {"emptyTrash", Runs::work, emptyTrash},
+    {"restoreItems", Runs::work, restoreItems},
     {"listTrash", Runs::work, contextOnly<listTrash>},
     {"sizeOf", Runs::work, sizeOf},
     {"scanJunk", Runs::work, contextOnly<scanJunk>},

@@ -175,6 +175,8 @@ async function confirmation(action, { confirm = true, ask = true, shot = null } 
 }
 
 const outcome = (text) => page.waitForFunction((t) => document.querySelector('main .outcome')?.textContent.includes(t), {}, text);
+// What a move to the Trash says, in the notice that offers to undo it.
+const moved = (text) => page.waitForFunction((t) => document.querySelector('.undo-notice')?.textContent.includes(t), {}, text);
 
 // What each screen must be: no markup from a name, no problem on the console, no page wider
 // than the window; and the screenshots, light and dark at 980 x 640, and at a phone's width.
@@ -275,7 +277,7 @@ test('Large files: the 400 largest, sorted, hostile names escaped, the chosen fi
   assert.deepStrictEqual(asked, { listed: [movie], total: '1 file, 3.0 MB in all', stays: [] });
   assert.ok(existsSync(movie));
   await confirmation('Delete permanently');
-  await outcome('Deleted 1 item, freeing 3.0 MB.');
+  await outcome('Deleted 1 item for good, freeing 3.0 MB.');
   assert.ok(!existsSync(movie));
   assert.equal(await focused(page), (await labels())[0]);
   assert.equal(await page.$eval('tr.current input', (box) => box.getAttribute('aria-label')), (await labels())[0]);
@@ -353,7 +355,7 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   await (await checkbox(beach[0])).click();
   assert.deepStrictEqual(await confirmation('Move to Trash', { shot: 'duplicates-confirm' }),
     { listed: [beach[0]], total: '1 copy, 1.5 MB in all', stays: [beach[1], beach[2]] });
-  await outcome('Moved 1 item (1.5 MB) to the Trash.');
+  await moved('Moved 1 item (1.5 MB) to the Trash');
   assert.equal(await focused(page), beach[1], 'the row in its place');
   assert.ok(!existsSync(beach[0]) && existsSync(beach[1]) && existsSync(beach[2]));
   const record = readFileSync(join(trash, 'info/beach.jpg.trashinfo'), 'utf8');
@@ -422,7 +424,7 @@ test('Junk: the temporary files chosen but those held back go to the Trash, and 
   const first = await page.$$eval('main table.grid tbody input', (boxes) => boxes.findIndex((box) => box.checked));
   const { listed } = await confirmation('Move to Trash');
   assert.deepStrictEqual(listed.sort(), [...shownEntries].sort());
-  await outcome('Moved 3 items');
+  await moved('Moved 3 items');
   assert.equal(await focused(page), (await labels())[first], `the row in place of ${before[first]}`);
   for (const entry of entries) assert.ok(!existsSync(entry), entry);
   assert.ok([recent, theirs, join(tmp, 'unpacking/part'), cache].every(existsSync));
@@ -475,7 +477,7 @@ test('Applications: icons from /Applications, leftovers chosen by how sure they 
   const tkAt = (await appNames()).indexOf('Tk');
   const { listed } = await confirmation('Uninstall');
   assert.deepStrictEqual([listed[0], listed.slice(1).sort()], [tk, [toolkitCache, toolkitOdd, toolkitPrefs].sort()]);
-  await outcome('Moved 4 items');
+  await moved('Moved 4 items');
   assert.ok(!existsSync(tk) && existsSync(join(trash, 'files/Tk.app/Contents/Info.plist')));
   assert.ok(existsSync(join(trash, 'info/Tk.app.trashinfo')));
   for (const path of [toolkitCache, toolkitPrefs, toolkitOdd]) assert.ok(!existsSync(path), path);

@@ -210,10 +210,9 @@ TEST(AnswerViews, TablesListWhatTheAnswersHoldAndSurviveMissingKeys) {
       HasSubstr("/x/" + std::string(200, 'y') + ".iso\n"));
   EXPECT_EQ(duplicatePathsNul(dupes), std::string("/a/one\0/b/two\0\0", 15));
   EXPECT_EQ(deletionView(fromJson(R"({"freed": 10, "failed": ["/a"], "error": "/a: busy"})"), {}),
-      "freed 10 B\n1 item could not be removed:\n  /a\n  /a: busy\n");
-  EXPECT_EQ(trashView(fromJson(R"({"trashed": ["/c"], "failed": [], "error": ""})"), 2000,
-                "/h/Trash", {}),
-      "moved 1 item, 2.0 KB to the Trash (/h/Trash/files)\n  the desktop's Trash puts it back where it was\n");
+      "deleted for good, 10 B freed\n1 item could not be removed:\n  /a\n  /a: busy\n");
+  EXPECT_EQ(trashView(fromJson(R"({"trashed": ["/c"], "failed": [], "error": ""})"), 2000, {}),
+      "moved 1 item, 2.0 KB to the Trash \u2014 put back with `nimbra trash restore PATH`\n");
   // Before asking, junk clean lists the largest items it will remove and counts the rest.
   ValueList cache;
   for (int64_t i = 1; i <= 22; ++i)
@@ -239,6 +238,11 @@ ValueMap event(const std::string& task, int64_t count, int64_t bytes) {
 TEST(ProgressDisplay, LabelsNameThePhaseAndTheLineFitsTheTerminalWithNoControlCharacter) {
   ProgressLabel label;
   EXPECT_EQ(label.describe(event("disk", 1, 3'400'000)), "measuring: 1 item, 3.4 MB");
+  // Listing the Trash reports under the task of moving to it; the method tells them apart.
+  label.expect("listTrash");
+  EXPECT_EQ(label.describe(event("trash", 2, 1500)), "reading the Trash: 2 items, 1.5 KB");
+  label.expect("trashItems");
+  EXPECT_EQ(label.describe(event("trash", 2, 1500)), "moving to the Trash: 2 items");
   // The duplicate scan's walk, then its comparing: the count starts again, or bytes appear.
   EXPECT_EQ(label.describe(event("dupes", 1500, 0)), "looking for duplicates: 1,500 files scanned");
   EXPECT_EQ(label.describe(event("dupes", 3, 0)), "hashing: 3 groups done, 0 B wasted");
@@ -507,7 +511,7 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
       ::testing::FieldsAre(2, "", HasSubstr("unknown category")));
   EXPECT_THAT(
       runHost({"junk", "clean", "userCache", "temp", "--yes", "--include-recent", "--bytes"}),
-      ::testing::FieldsAre(0, ::testing::EndsWith("\nfreed 7150\n"), ""));
+      ::testing::FieldsAre(0, ::testing::EndsWith("\ndeleted for good, 7150 freed\n"), ""));
   EXPECT_FALSE(fs::exists(tree.path("home/Library/Caches/app")));
   EXPECT_TRUE(fs::exists(tree.path("home/Library/Logs/app.log")));
   EXPECT_EQ(entryCount(tmp), 3);  // theirs, pipes, systemd-private-1f-x
@@ -541,6 +545,79 @@ TEST(ViewCommands, JunkCleanDeletesOnlyTheChosenCategoriesAndOnlyWhenTold) {
   }),
       "");
   EXPECT_TRUE(fs::exists(tree.path("elsewhere/file")));
+}
+
+// `nimbra trash` lists where each entry came from; `restore` puts back the newest entry from a
+// place (or the entry named), never over what is there now; `empty` lists, asks and deletes
+// exactly what it listed, with --older-than only what is old enough.
+TEST(ViewCommands, TrashListsRestoresTheNewestFromAPlaceAndEmptiesOnlyWhatItListed) {
+  TempTree tree;
+  const std::string home = tree.makeDir("home"), trash = home + "/.local/share/Trash";
+  ScopedEnv homeVariable("HOME", home);
+  ScopedEnv dataVariable("XDG_DATA_HOME", home + "/.local/share");
+  const std::string report = tree.write("a/report.txt", "first"), notes = tree.touch("b/notes", 40);
+  const auto trashed = [&](const std::string& path) {
+    return std::get<1>(runHost({"call", "trashItems", "{\"paths\":[\"" + path + "\"]}"}));
+  };
+  EXPECT_THAT(trashed(report), HasSubstr(trash + "/files/report.txt\""));
+  ::sleep(1);  // the newer of two moves from one place is told by its date
+  tree.write("a/report.txt", "second");
+  EXPECT_THAT(trashed(report), HasSubstr(trash + "/files/report.txt.2\""));
+  trashed(notes);
+  tree.write("home/.local/share/Trash/files/old.bin", "0123456789");
+  tree.write("home/.local/share/Trash/info/old.bin.trashinfo",
+      "[Trash Info]\nPath=" + tree.path("old.bin") + "\nDeletionDate=2020-01-02T03:04:05\n");
+  tree.write("home/.local/share/Trash/files/orphan", "no record");
+
+  const auto [listed, table, listErr] = runHost({"trash", "--bytes"});
+  EXPECT_EQ(listed, 0) << listErr;
+  const auto row = [](const std::string& moved, const std::string& size, const std::string& from) {
+    return moved + std::string(18 - moved.size(), ' ') + std::string(4 - size.size(), ' ') + size +
+           "  " + from + "\n";
+  };
+  EXPECT_THAT(table, StartsWith(row("MOVED", "SIZE", "FROM")));
+  EXPECT_LT(table.find("   6  " + report + "\n"), table.find("   5  " + report + "\n"));
+  EXPECT_NE(table.find("   5  " + report + "\n"), std::string::npos);
+  EXPECT_THAT(table, HasSubstr(row("2020-01-02 03:04", "10", tree.path("old.bin"))));
+  EXPECT_THAT(table, HasSubstr(row("-", "9", trash + "/files/orphan")));
+  EXPECT_THAT(table, ::testing::EndsWith("\n5 entries, 70 in the Trash (`nimbra trash restore "
+                                         "PATH` puts one back)\n"));
+  const std::string entries = std::get<1>(runHost({"trash", "-0"}));
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), '\0'), 5);
+  EXPECT_THAT(entries, HasSubstr(std::string("\0", 1) + trash + "/files/orphan" + '\0'));
+
+  // The newest from a place goes back; the older one then finds its place taken and stays.
+  fs::remove(report);
+  EXPECT_THAT(runHost({"trash", "restore", tree.path("a/./report.txt/")}),
+      ::testing::FieldsAre(0, "put back 1 item:\n  " + report + "\n", ""));
+  EXPECT_EQ(readFile(report), "second");
+  EXPECT_THAT(runHost({"trash", "restore", report, tree.path("nowhere"), trash + "/files/orphan"}),
+      ::testing::FieldsAre(1,
+          "2 items could not be put back:\n  " + trash + "/files/report.txt\n  " + trash +
+              "/files/orphan\n  " + report + " already exists\n  " + trash +
+              "/files/orphan: no record of where it came from\n",
+          "nimbra: trash restore: " + tree.path("nowhere") +
+              ": not in the Trash\nnimbra: trash restore: 3 items were not put back\n"));
+  EXPECT_EQ(readFile(report), "second");
+
+  // Only what is older than the days asked for, and only with consent.
+  const std::string asked = "to delete for good: 1 item, 10 B\n  10 B  " + tree.path("old.bin") +
+                            "\nleft alone: 2 entries moved to the Trash in the last 30 days\n"
+                            "left alone: 1 entry with no date of moving on record\n";
+  EXPECT_THAT(runHost({"trash", "empty", "--older-than", "30"}),
+      ::testing::FieldsAre(1, asked,
+          "nimbra: trash empty: not on a terminal, so nothing was deleted; add --yes to remove "
+          "this item\n"));
+  EXPECT_THAT(runHost({"trash", "empty", "--older-than", "30", "--yes"}),
+      ::testing::FieldsAre(0, asked + "deleted for good, 10 B freed\n", ""));
+  EXPECT_FALSE(present(trash + "/files/old.bin") || present(trash + "/info/old.bin.trashinfo"));
+  EXPECT_EQ(entryCount(trash + "/files"), 3);
+  const auto [emptied, answer, emptyErr] = runHost({"trash", "empty", "--yes", "--json"});
+  EXPECT_EQ(emptied, 0);
+  EXPECT_EQ(answer, toJsonText(deleteResult(5 + 40 + 9)) + "\n");
+  EXPECT_THAT(emptyErr, StartsWith("to delete for good: 3 items, 54 B\n"));
+  EXPECT_EQ(entryCount(trash + "/files") + entryCount(trash + "/info"), 0);
+  EXPECT_THAT(runHost({"trash"}), ::testing::FieldsAre(0, "the Trash is empty\n", ""));
 }
 
 // Runs nimbra ARGUMENTS on a pseudo-terminal of its own (its controlling terminal, stdin, stdout

@@ -100,6 +100,7 @@ export class ApplicationsScreen {
       heading: action === UNINSTALL ? `Uninstall ${name}?` : `Delete ${name} permanently?`,
       call: (paths) => ['uninstallApp', { paths, toTrash: false }],
       first: app.path,
+      putBack: (paths) => this.putBack(app, paths),
     });
     this.removed(app, outcome, leftovers.length > 0);
   }
@@ -164,6 +165,17 @@ export class ApplicationsScreen {
       this.leftovers = this.leftovers?.filter((item) => !outcome.covers(item.path)) ?? null;
     }
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
+    this.app.update();
+  }
+
+  // An uninstall undone: the application is listed again (its leftovers went back with it and
+  // are found when it is chosen).
+  putBack(app, paths) {
+    if (!paths.includes(app.path) || this.apps === null) return;
+    for (const path of paths) this.failed.delete(path);
+    if (!this.apps.some((listed) => listed.path === app.path)) {
+      this.apps = [...this.apps, app].sort((a, b) => Number(b.size) - Number(a.size));
+    }
     this.app.update();
   }
 

@@ -104,8 +104,11 @@ export class DuplicatesScreen {
   }
 
   async remove(action) {
-    const outcome = await removeItems(this.app, this.chosenFiles,
-      { action, noun: ['copy', 'copies'], stays: this.stayingFiles.map((file) => ({ path: file.path })) });
+    const before = this.groups;
+    const going = this.chosenFiles;
+    const outcome = await removeItems(this.app, going, { action, noun: ['copy', 'copies'],
+      stays: this.stayingFiles.map((file) => ({ path: file.path })),
+      putBack: (paths) => this.putBack(before, going, paths) });
     if (!outcome) return;
     this.outcome = outcome;
     this.error = null;
@@ -117,6 +120,24 @@ export class DuplicatesScreen {
       return [{ ...group, files, wasted: Number(group.size) * (files.length - 1) }];
     });
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
+    this.app.update();
+  }
+
+  // Copies back from the Trash rejoin their group (`before` the groups as they were when
+  // `going` went), and a group that had gone with them is listed again.
+  putBack(before, going, paths) {
+    const back = new Set(paths);
+    const went = new Set(going.map((file) => file.path));
+    const now = new Map(this.groups.map((group) => [group.hash, group]));
+    for (const old of before) {
+      const returning = old.files.filter((file) => back.has(file.path));
+      if (!returning.length) continue;
+      const kept = now.get(old.hash)?.files ?? old.files.filter((file) => !went.has(file.path));
+      const files = [...kept, ...returning].sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+      now.set(old.hash, { ...old, files, wasted: Number(old.size) * (files.length - 1) });
+    }
+    this.groups = [...now.values()].filter((group) => group.files.length > 1)
+      .sort((a, b) => Number(b.wasted) - Number(a.wasted));
     this.app.update();
   }
 

@@ -1,13 +1,14 @@
 // Junk: the caches, logs, temporary files and other leftovers the scan finds in its fixed
-// places, by category, and the Trash with "Empty Trash". Choosing a category chooses its
-// items, except temporary files that may still be in use.
+// places, by category, and the Trash's figure with "Empty Trash". Choosing a category chooses
+// its items, except temporary files that may still be in use.
 
 import { html, nothing } from '../vendor/lit-html.js';
 import { totalSize } from './choice.js';
 import { formatBytes, formatDate, plural } from './format.js';
 import { plainPath, shown, shownText } from './names.js';
-import { DELETE_PERMANENTLY, MOVE_TO_TRASH, Outcome, deleted, outcomeView, removeItems } from './removal.js';
+import { DELETE_PERMANENTLY, MOVE_TO_TRASH, Outcome, outcomeView, removeItems } from './removal.js';
 import { gapsView } from './scan_gaps.js';
+import { EMPTY_TRASH, deleteEntries } from './trash.js';
 import { failure, notRemoved, onGridFocus, onGridKey } from './widgets.js';
 
 const CATEGORY_TITLES = {
@@ -54,23 +55,12 @@ async function inspectTemporary(app, categories) {
   }
 }
 
-// Where a Trash entry came from, as its record says; its name in the Trash when it has none.
-function trashedFrom(entry) {
-  return entry.originalPath || entry.name;
-}
-
-function movedWhen(entry) {
-  return Number(entry.deletedAt) > 0 ? `moved ${formatDate(entry.deletedAt)}` : 'no record of where it came from';
-}
-
 export class JunkScreen {
   constructor(app) {
     this.app = app;
     this.title = 'Junk';
     this.scanned = null; // { cancelled, at, facts, answer } of the shown result
-    this.categories = []; // the scan's, but the Trash
-    this.trash = null; // the Trash's category: { items, size }
-    this.movedToTrash = []; // items moved there since the scan: { path, size }
+    this.categories = []; // the scan's, but the Trash (whose figure is the navigation's)
     this.open = new Set(); // ids of the categories whose items are shown
     this.chosen = new Set(); // paths
     this.failed = new Map(); // path -> why a removal left it
@@ -88,9 +78,7 @@ export class JunkScreen {
       const categories = answer.categories.map((category) => ({ ...category, title: CATEGORY_TITLES[category.id] ?? category.id }));
       const facts = await inspectTemporary(this.app, categories);
       this.scanned = { cancelled: answer.cancelled === true, at: Date.now() / 1000, facts, answer };
-      this.trash = categories.find((category) => category.id === 'trash') ?? { id: 'trash', items: [], size: 0 };
-      this.categories = categories.filter((category) => category !== this.trash);
-      this.movedToTrash = [];
+      this.categories = categories.filter((category) => category.id !== 'trash');
       this.chosen.clear();
       this.failed.clear();
       this.outcome = null;
@@ -126,17 +114,30 @@ export class JunkScreen {
   }
 
   async remove(action) {
-    const outcome = await removeItems(this.app, this.chosenItems, { action });
+    // Each item with its category, to go back into it if the move is undone.
+    const going = this.categories.flatMap((category) => category.items
+      .filter((item) => this.chosen.has(item.path)).map((item) => ({ category, item })));
+    const outcome = await removeItems(this.app, going.map(({ item }) => item), { action, putBack: (paths) => this.putBack(going, paths) });
     if (!outcome) return;
     this.outcome = outcome;
     for (const category of this.categories) {
       const left = category.items.filter((item) => !outcome.covers(item.path));
-      if (action === MOVE_TO_TRASH) this.movedToTrash.push(...category.items.filter((item) => outcome.covers(item.path)));
       category.items = left;
       category.size = totalSize(left);
     }
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
     for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
+    this.app.update();
+  }
+
+  putBack(going, paths) {
+    const back = new Set(paths);
+    for (const { category, item } of going) {
+      if (!back.has(item.path) || category.items.some((listed) => listed.path === item.path)) continue;
+      category.items.push(item);
+      category.size = totalSize(category.items);
+      this.failed.delete(item.path);
+    }
     this.app.update();
   }
 
@@ -157,39 +158,17 @@ export class JunkScreen {
     if (!entries.length) {
       this.outcome = new Outcome({ summary: unnamed ? `The Trash holds ${plural(unnamed, 'item', 'items')} whose
         names cannot be shown here; nothing was deleted.` : 'The Trash is empty.' });
-      this.trash = { id: 'trash', items: [], size: 0 };
-      this.movedToTrash = [];
       this.app.update();
       return;
     }
-    const confirmed = await this.app.confirmation.ask({
+    const outcome = await deleteEntries(this.app, entries, {
+      action: EMPTY_TRASH,
       heading: `Empty the Trash: ${plural(entries.length, 'item', 'items')}?`,
       lead: `These are deleted for good and cannot be put back.${unnamed ? ` ${plural(unnamed, 'item', 'items')}
         whose names cannot be shown here stay in the Trash.` : ''}`,
-      action: 'Empty Trash',
-      items: entries.map((entry) => ({ path: trashedFrom(entry), size: entry.size, note: movedWhen(entry) })),
-      total: totalSize(entries),
-      danger: true,
     });
-    if (!confirmed) return;
-    let answer;
-    try {
-      answer = await this.app.runWork('emptyTrash', { paths: entries.map((entry) => entry.path) });
-    } catch (error) {
-      this.outcome = new Outcome({ error });
-      this.app.update();
-      return;
-    }
-    // The answer names Trash entries; people read where each came from.
-    const outcome = deleted(entries, answer);
-    const from = new Map(entries.map((entry) => [entry.path, trashedFrom(entry)]));
-    this.outcome = new Outcome({
-      failed: new Map([...outcome.failed].map(([path, reason]) => [from.get(path) ?? path, reason])),
-      summary: outcome.summary,
-    });
-    const left = entries.filter((entry) => outcome.failed.has(entry.path));
-    this.trash = { id: 'trash', items: left, size: totalSize(left) };
-    this.movedToTrash = [];
+    if (!outcome) return;
+    this.outcome = outcome;
     this.app.update();
   }
 
@@ -236,16 +215,14 @@ export class JunkScreen {
   }
 
   trashView(busy) {
-    const entries = this.trash.items.length + this.movedToTrash.length;
-    const size = Number(this.trash.size) + totalSize(this.movedToTrash);
+    const { count, size } = this.app.trashSummary;
     return html`<section class="card trash" aria-labelledby="trash-title">
       <div class="trash-line">
         <h2 id="trash-title" tabindex="-1">Trash</h2>
-        <p>${entries ? `${plural(entries, 'item', 'items')}, ${formatBytes(size)}` : 'Empty'}</p>
-        <button type="button" class="danger" ?disabled=${busy || !entries} @click=${() => this.emptyTrashThenHeading()}>Empty Trash</button>
+        <p>${count ? `${plural(count, 'item', 'items')}, ${formatBytes(size)}` : 'Empty'}</p>
+        <a href="#trash">What is in it</a>
+        <button type="button" class="danger" ?disabled=${busy || !count} @click=${() => this.emptyTrashThenHeading()}>${EMPTY_TRASH}</button>
       </div>
-      ${this.movedToTrash.length ? html`<p class="quiet">Counting ${plural(this.movedToTrash.length, 'item', 'items')}
-        moved there since the scan.</p>` : nothing}
     </section>`;
   }
 

@@ -50,8 +50,8 @@ export class LargeFilesScreen {
   }
 
   async remove(action) {
-    const outcome = await removeItems(this.app, this.items.filter((item) => this.chosen.has(item.path)),
-      { action, noun: ['file', 'files'] });
+    const going = this.items.filter((item) => this.chosen.has(item.path));
+    const outcome = await removeItems(this.app, going, { action, noun: ['file', 'files'], putBack: (paths) => this.putBack(going, paths) });
     if (!outcome) return;
     this.outcome = outcome;
     this.error = null;
@@ -60,6 +60,15 @@ export class LargeFilesScreen {
     this.items = this.items.filter((item) => !outcome.covers(item.path));
     for (const path of [...this.chosen]) if (outcome.covers(path)) this.chosen.delete(path);
     for (const [path, reason] of outcome.failed) this.failed.set(path, reason);
+    this.app.update();
+  }
+
+  // Files of `going` that came back from the Trash are listed again.
+  putBack(going, paths) {
+    const back = new Set(paths);
+    const listed = new Set(this.items.map((item) => item.path));
+    this.items = [...this.items, ...going.filter((item) => back.has(item.path) && !listed.has(item.path))];
+    for (const path of back) this.failed.delete(path);
     this.app.update();
   }
 

@@ -1,5 +1,6 @@
 // The page's shell: the connection and its status line, the navigation between screens, the
-// progress of the running work with its "Cancel", and the confirmation dialog.
+// progress of the running work with its "Cancel", the notice that undoes a move to the Trash,
+// and the confirmation dialog.
 
 import { html, nothing, render } from '../vendor/lit-html.js';
 import { ApplicationsScreen } from './applications.js';
@@ -14,7 +15,12 @@ import { MemoryScreen } from './memory.js';
 import { plainPath, shown } from './names.js';
 import { OverviewScreen } from './overview.js';
 import { StartupItemsScreen } from './startup_items.js';
+import { TrashScreen, TrashSummary } from './trash.js';
+import { UndoNotice } from './undo_notice.js';
 import { keepGridTabStops } from './widgets.js';
+
+// Listing the Trash reports under the task of moving to it: the method tells them apart.
+const METHOD_WORDS = { listTrash: ['Reading the Trash', 'items'] };
 
 const STATUS_TEXT = {
   [Status.connecting]: 'Connecting…',
@@ -32,6 +38,7 @@ const TASKS = {
   disk: ['Measuring folders', 'files'],
   delete: ['Removing', 'items'],
   trash: ['Moving to the Trash', 'items'],
+  restore: ['Putting back', 'items'],
   apps: ['Listing applications', 'applications'],
 };
 
@@ -49,6 +56,8 @@ class App {
       },
     });
     this.confirmation = new ConfirmDialog(this);
+    this.trashSummary = new TrashSummary(this);
+    this.undo = new UndoNotice(this);
     // In navigation order; the key is the address's fragment.
     this.screens = {
       overview: new OverviewScreen(this),
@@ -57,6 +66,7 @@ class App {
       duplicates: new DuplicatesScreen(this),
       junk: new JunkScreen(this),
       applications: new ApplicationsScreen(this),
+      trash: new TrashScreen(this),
       startup: new StartupItemsScreen(this),
       memory: new MemoryScreen(this),
     };
@@ -72,6 +82,7 @@ class App {
   route(moveFocus) {
     const id = location.hash.slice(1);
     this.screen?.hide?.();
+    this.undo.movedOn();
     this.screenId = id in this.screens ? id : 'overview';
     // Before the connection a screen has nothing to ask; it is shown again once connected.
     if (this.connected) this.screen.show();
@@ -95,6 +106,7 @@ class App {
     // it failed to get.
     if (status === Status.connected) {
       this.screen.show();
+      this.trashSummary.refresh();
     }
     this.update();
   }
@@ -164,12 +176,14 @@ class App {
   async runWork(method, args) {
     const work = { method, event: null };
     this.work = work;
+    this.undo.movedOn();
     this.update();
     try {
       return await this.channel.call(method, args);
     } finally {
       // A call made meanwhile (the service runs them in turn) keeps the bar.
       if (this.work === work) this.work = null;
+      this.trashSummary.changedBy(method);
       this.update();
     }
   }
@@ -184,16 +198,17 @@ class App {
       </header>
       <nav class="screens" aria-label="Screens"><ul>
         ${Object.entries(this.screens).map(([id, screen]) => html`<li><a href="#${id}"
-          aria-current=${id === this.screenId ? 'page' : nothing}>${screen.title}</a></li>`)}
+          aria-current=${id === this.screenId ? 'page' : nothing} aria-describedby=${screen.navNote ? `${id}-note` : nothing}
+          >${screen.title}</a>${screen.navNote?.(`${id}-note`) ?? nothing}</li>`)}
       </ul></nav>
       ${this.work ? this.workView() : nothing}
-      <main id="main">${this.screen.view()}</main>
+      <main id="main">${this.undo.view()}${this.screen.view()}</main>
       ${this.confirmation.view()}`;
   }
 
   workView() {
     const event = this.work.event;
-    const [doing, counted] = TASKS[event?.task] ?? ['Working', 'items'];
+    const [doing, counted] = METHOD_WORDS[this.work.method] ?? TASKS[event?.task] ?? ['Working', 'items'];
     return html`<section class="work" aria-label="Running work">
       <div class="work-line">
         <progress aria-label=${doing}></progress>

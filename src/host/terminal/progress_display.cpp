@@ -42,7 +42,10 @@ std::string ProgressLabel::describe(const ValueMap& event) {
   if (task == "junk") return "looking for junk: " + plural(count, "item", "items") + ", " + bytes;
   if (task == "delete")
     return "deleting: " + plural(count, "item", "items") + ", " + bytes + " freed";
+  if (task == "trash" && method_ == "listTrash")
+    return "reading the Trash: " + plural(count, "item", "items") + ", " + bytes;
   if (task == "trash") return "moving to the Trash: " + plural(count, "item", "items");
+  if (task == "restore") return "putting back: " + plural(count, "item", "items") + ", " + bytes;
   if (task == "apps") return "reading applications: " + withThousands(count) + " found";
   return printable(task) + ": " + plural(count, "item", "items") + ", " + bytes;
 }

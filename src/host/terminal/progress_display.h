@@ -27,8 +27,13 @@ class ProgressLabel {
   // "measuring: 1,200 items, 3.4 MB", "hashing: 3 groups done, 1.2 MB wasted".
   std::string describe(const ValueMap& event);
 
+  // The method whose events come next. Listing the Trash reports under the task of moving to
+  // it ("trash"), which only the method tells apart.
+  void expect(std::string method) { method_ = std::move(method); }
+
  private:
   ByteUnits units_;
+  std::string method_;
   int64_t lastDuplicateCount_ = 0;
   bool comparing_ = false;
 };
@@ -47,6 +52,8 @@ class ProgressDisplay {
       : fd_(fd), columns_(columns), label_(units) {}
 
   void show(const ValueMap& event);
+  // The method whose events come next (see ProgressLabel::expect).
+  void expect(std::string method) { label_.expect(std::move(method)); }
   // Erases the line when something was shown; the cursor ends at the start of an empty line.
   void clear();
 

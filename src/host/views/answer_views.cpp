@@ -357,21 +357,61 @@ std::string junkView(const Value& answer, const ViewOptions& options) {
 
 std::string deletionView(const Value& answer, const ViewOptions& options) {
   const ValueMap& result = mapOf(answer);
-  return "freed " + bytes(number(result, "freed"), options) + "\n" +
+  return "deleted for good, " + bytes(number(result, "freed"), options) + " freed\n" +
          failures(result, "removed", options);
 }
 
-std::string trashView(const Value& answer, int64_t movedBytes, const std::string& trashFolder,
-                      const ViewOptions& options) {
+std::string trashView(const Value& answer, int64_t movedBytes, const ViewOptions& options) {
   const ValueMap& result = mapOf(answer);
   const auto moved = static_cast<int64_t>(list(result, "trashed").size());
   std::string out = "moved " + plural(moved, "item", "items") + ", " + bytes(movedBytes, options) +
                     " to the Trash";
   if (moved > 0) {
-    out += " (" + printable(trashFolder) + "/files)\n  the desktop's Trash puts " +
-           (moved == 1 ? "it" : "them") + " back where " + (moved == 1 ? "it was" : "they were");
+    out += std::string(options.unicode ? " \u2014 " : " - ") +
+           "put back with `nimbra trash restore PATH`";
   }
   return out + "\n" + failures(result, "moved", options);
+}
+
+std::string trashListView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  std::vector<std::vector<std::string>> rows;
+  int64_t total = 0;
+  for (const Value& value : list(result, "items")) {
+    const ValueMap& entry = mapOf(value);
+    const std::string from = text(entry, "originalPath");
+    total += number(entry, "size");
+    rows.push_back({localTime(number(entry, "deletedAt")), bytes(number(entry, "size"), options),
+                    from.empty() ? text(entry, "path") : from});
+  }
+  std::string out = rows.empty() ? "" : table({{"MOVED"}, {"SIZE", true}, {"FROM"}}, rows, options);
+  const auto listed = static_cast<int64_t>(rows.size());
+  out += listed == 0 ? std::string("the Trash is empty")
+                     : plural(listed, "entry", "entries") + ", " + bytes(total, options) +
+                           " in the Trash (`nimbra trash restore PATH` puts one back)";
+  out += "\n";
+  if (const int64_t unnamed = number(result, "unnamed"); unnamed > 0) {
+    out += options.palette.warn("and " + plural(unnamed, "entry", "entries") +
+                                " not listed: the name is not valid UTF-8") +
+           "\n";
+  }
+  return out;
+}
+
+std::string restoreView(const Value& answer, const ViewOptions& options) {
+  const ValueMap& result = mapOf(answer);
+  const ValueList& restored = list(result, "restored");
+  std::string out;
+  if (!restored.empty())
+    out += "put back " + plural(static_cast<int64_t>(restored.size()), "item", "items") + ":\n";
+  for (const Value& path : restored) out += "  " + printable(stringOf(path)) + "\n";
+  return out + failures(result, "put back", options);
+}
+
+std::string trashEntriesNul(const Value& answer) {
+  std::string out;
+  for (const Value& item : list(mapOf(answer), "items")) out += text(mapOf(item), "path") + '\0';
+  return out;
 }
 
 std::string largeFilePathsNul(const Value& answer) {

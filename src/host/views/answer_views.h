@@ -49,12 +49,17 @@ std::string duplicatesView(const Value& answer, const ViewOptions& options);
 std::string typesView(const Value& answer, const ViewOptions& options);
 // "scanJunk": the categories with their ids, labels, item counts and sizes; the total.
 std::string junkView(const Value& answer, const ViewOptions& options);
-// "deleteItems" after `junk clean`: what was freed and every failure.
+// "deleteItems" after `junk clean`, "emptyTrash" after `trash empty`: that it is for good, what
+// was freed, and every failure.
 std::string deletionView(const Value& answer, const ViewOptions& options);
 // "trashItems" after `junk clean --trash`: where the items went (`bytes` of them, as the scan
 // measured), how to get them back, and every failure.
-std::string trashView(const Value& answer, int64_t bytes, const std::string& trashFolder,
-                      const ViewOptions& options);
+std::string trashView(const Value& answer, int64_t bytes, const ViewOptions& options);
+// "listTrash": when each entry was moved, its size and where it came from (an entry with no
+// record shows where it is); how many and how much in all.
+std::string trashListView(const Value& answer, const ViewOptions& options);
+// "restoreItems": where each entry went back to, and every failure.
+std::string restoreView(const Value& answer, const ViewOptions& options);
 // "sizeOf" for each of `paths`, answers in the same order: a table, or for scripts (`tabbed`)
 // du's lines, "SIZE<tab>PATH" with no header and no space inside a figure, for `sort -h`.
 std::string sizesView(const std::vector<std::string>& paths, const std::vector<Value>& answers,
@@ -75,6 +80,8 @@ std::string leftoversView(const Value& answer, const ViewOptions& options);
 // "scanDuplicates" (group after group), each followed by a NUL byte, for `xargs -0`; each group
 // of copies ends with an empty record (a second NUL byte).
 std::string largeFilePathsNul(const Value& answer);
+// For `trash -0`: where each entry of "listTrash" is now, in the Trash, newest first.
+std::string trashEntriesNul(const Value& answer);
 std::string duplicatePathsNul(const Value& answer);
 
 // The label people read beside a junk category's id ("userCache" -> "User caches").

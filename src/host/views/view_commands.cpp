@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "base/path_parts.h"
@@ -100,6 +101,44 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
                   "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
   line.junkClean = clean;
 
+  CLI::App* trash =
+      command(app, line, "trash",
+              "What the Trash holds, newest first: where each entry came from, when it was moved "
+              "there and its size.",
+              "nimbra trash", View::trash);
+  trash
+      ->add_flag("-0,--null", line.command.nullSeparated,
+                 "Print only where each entry is now, in the Trash, each followed by a NUL byte, "
+                 "for `xargs -0`")
+      ->excludes(line.json);
+  CLI::App* restore = trash->add_subcommand(
+      "restore",
+      "Put entries of the Trash back where they came from. Nothing is put back over a file or "
+      "folder that is there now, or through a symbolic link; a missing folder on the way is "
+      "made.");
+  restore->footer("Example:\n  nimbra trash restore ~/Documents/report.pdf\n");
+  restore
+      ->add_option("PATH", line.command.paths,
+                   "Where an entry came from (of several moved from there, the newest goes back), "
+                   "or the entry itself, as `nimbra trash -0` prints it")
+      ->required();
+  restore->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
+  line.trashRestore = restore;
+  CLI::App* empty = trash->add_subcommand(
+      "empty", "Delete entries of the Trash for good, after listing them and asking.");
+  empty->footer("Example:\n  nimbra trash empty --older-than 30\n");
+  empty
+      ->add_option("--older-than", line.olderThanDays,
+                   "Only the entries moved to the Trash more than DAYS days ago (those with no "
+                   "record of when stay)")
+      ->type_name("DAYS");
+  empty->add_flag("--yes", line.command.yes, "Do not ask for confirmation");
+  empty->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
+  empty->add_flag("--bytes", line.command.exactBytes, "Sizes as exact byte counts");
+  empty->add_flag("--binary", line.command.binaryUnits,
+                  "Sizes in KiB, MiB, GiB (powers of 1024, as du -h counts)");
+  line.trashEmpty = empty;
+
   CLI::App* size = command(app, line, "size",
                            "The size of each path: the lengths of its files, as du -sb counts "
                            "(a sparse file counts its length, a file with several names counts "
@@ -152,6 +191,15 @@ std::string measuredPath(const std::string& path) {
   return resolved ? std::string(resolved.get()) : path;
 }
 
+// `path` made absolute against the working folder, "." and ".." taken away by their text and
+// trailing slashes dropped, as a record spells the place an entry came from.
+std::string absoluteAsWritten(const std::string& path) {
+  std::error_code noWorkingFolder;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, noWorkingFolder);
+  if (noWorkingFolder) return path;
+  return withoutTrailingSlashes(absolute.lexically_normal().string());
+}
+
 }  // namespace
 
 std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
@@ -160,6 +208,14 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
   if (!chosen) return std::nullopt;
   ViewCommand& command = line.command;
   if (line.junkClean->parsed()) command.view = View::junkClean;
+  if (line.trashRestore->parsed()) command.view = View::trashRestore;
+  if (line.trashEmpty->parsed()) command.view = View::trashEmpty;
+  if (line.olderThanDays && *line.olderThanDays < 0) {
+    return CommandLineExit{kExitUsage, "",
+                           "nimbra: --older-than: " + std::to_string(*line.olderThanDays) +
+                               " is no number of days (0 or more)\n"};
+  }
+  command.olderThanDays = line.olderThanDays;
   if (command.view == View::junkClean && command.toTrash &&
       std::find(command.categories.begin(), command.categories.end(), kTrashCategory) !=
           command.categories.end()) {
@@ -199,6 +255,14 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
     case View::junk:
     case View::junkClean:  // the deletion call is made from the scan's answer
       command.calls = {{"scanJunk", Value()}};
+      break;
+    case View::trashRestore:
+      // Where the entries came from is in the listing, and so are the entries to put back.
+      for (std::string& path : command.paths) path = absoluteAsWritten(path);
+      [[fallthrough]];
+    case View::trash:
+    case View::trashEmpty:  // what goes is chosen from the listing, and asked about
+      command.calls = {{"listTrash", Value()}};
       break;
     case View::size: {
       // What cannot be measured is said and left out; the other paths are still measured.

@@ -1,7 +1,8 @@
 #pragma once
 
 // The commands for people on the command line: `nimbra tree`, `large`, `dupes`, `junk`
-// (and `junk clean`), `size`, `sys`, `mem`, `startup`, `apps`, `leftovers`. Each becomes the
+// (and `junk clean`), `trash` (and `trash restore`, `trash empty`), `size`, `sys`, `mem`,
+// `startup`, `apps`, `leftovers`. Each becomes the
 // method calls it sends and the view of their answers.
 
 #include <CLI/CLI.hpp>
@@ -22,8 +23,11 @@ struct ViewCommandLine {
   std::string bundleId;  // leftovers
   std::string name;      // leftovers
   std::vector<CLI::App*> subcommands;
-  CLI::Option* json = nullptr;  // the last command's --json, for the options it excludes
+  CLI::Option* json = nullptr;           // the last command's --json, for the options it excludes
+  std::optional<int64_t> olderThanDays;  // trash empty
   CLI::App* junkClean = nullptr;
+  CLI::App* trashRestore = nullptr;
+  CLI::App* trashEmpty = nullptr;
 };
 
 // Adds the people commands to `app`; their options land in `line`.

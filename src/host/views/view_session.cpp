@@ -12,13 +12,13 @@
 #include "channel/standard_codec.h"
 #include "host/json/json_text.h"
 #include "host/views/ncdu_export.h"
-#include "platform/fs/trash.h"
+#include "host/views/trash_commands.h"
 #include "service/nimbra_native.h"
 
 namespace nimbra {
 namespace {
 
-constexpr const char* kNothingDeleted = "junk clean: nothing was deleted";
+constexpr const char* kNothingDeleted = ": nothing was deleted";
 
 // The reader of our output went away (`nimbra tree /usr | head -1`): end as du and ncdu do,
 // by the signal itself, which shells do not report. It is ignored while the command runs so
@@ -49,7 +49,7 @@ void ViewSession::start() {
     // the answer is given here, at once.
     if (asking_.exchange(false)) {
       (void)writeAll(STDERR_FILENO, "\n");
-      fail(kNothingDeleted, kExitInterrupted);
+      fail(removingCommand() + kNothingDeleted, kExitInterrupted);
     }
     loop_.post([this] {
       engine_.deliverFromInterface(kNativeChannel, encodeMethodCall({"cancel", Value()}), nullptr);
@@ -82,6 +82,7 @@ void ViewSession::start() {
 }
 
 void ViewSession::send(const MethodCall& call) {
+  if (display_) display_->expect(call.method);
   engine_.deliverFromInterface(
       kNativeChannel, encodeMethodCall(call),
       [this, method = call.method](std::vector<uint8_t> reply) { onAnswer(method, reply); });
@@ -116,6 +117,14 @@ void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>
     cleanJunk(answers_[answers_.size() - 2], answers_.back());
     return;
   }
+  if (command_.view == View::trashRestore && method == "listTrash") {
+    restoreFromTrash(answers_.back());
+    return;
+  }
+  if (command_.view == View::trashEmpty && method == "listTrash") {
+    emptyTrash(answers_.back());
+    return;
+  }
   show();
 }
 
@@ -131,27 +140,8 @@ void ViewSession::cleanJunk(const Value& scan, const Value& inspection) {
   }
   if (interrupts_->interrupted())
     fail("junk clean: interrupted before anything was deleted", kExitInterrupted);
-  // The list is the answer people read before they say yes; with --json, stdout is the
-  // method's answer alone.
-  const int listFd = command_.json ? STDERR_FILENO : STDOUT_FILENO;
-  writeOut(listFd, junkPlanView(plan_, command_.toTrash, viewOptions(listFd)));
-  if (plan_.remove.empty()) {
-    writeOut(listFd, "nothing to clean\n");
-    window_.close(kExitSuccess);
-  }
-  const std::string these =
-      plan_.remove.size() == 1
-          ? "this item"
-          : "these " + plural(static_cast<int64_t>(plan_.remove.size()), "item", "items");
-  if (!command_.yes) {
-    if (!::isatty(STDIN_FILENO))
-      fail("junk clean: not on a terminal, so nothing was deleted; add --yes to remove " + these,
-           kExitFailure);
-    if (!confirmed(command_.toTrash ? "Move " + these + " to the Trash?"
-                                    : "Delete " + these + " for good?")) {
-      fail(kNothingDeleted, kExitFailure);
-    }
-  }
+  askBeforeRemoving(junkPlanView(plan_, command_.toTrash, viewOptions(listFd())),
+                    plan_.remove.size(), "nothing to clean\n");
   ValueList paths;
   for (const JunkItem& item : plan_.remove) paths.emplace_back(item.path);
   if (command_.toTrash) {
@@ -163,6 +153,60 @@ void ViewSession::cleanJunk(const Value& scan, const Value& inspection) {
   }
 }
 
+void ViewSession::restoreFromTrash(const Value& listing) {
+  if (interrupts_->interrupted())
+    fail("trash restore: interrupted before anything was put back", kExitInterrupted);
+  const TrashRestorePlan plan = planTrashRestore(listing, command_.paths);
+  notInTrash_ = plan.unknown;
+  for (const std::string& path : notInTrash_)
+    (void)writeAll(STDERR_FILENO,
+                   "nimbra: trash restore: " + printable(path) + ": not in the Trash\n");
+  if (plan.entries.empty()) fail("trash restore: nothing was put back", kExitFailure);
+  ValueList entries;
+  for (const std::string& entry : plan.entries) entries.emplace_back(entry);
+  send({"restoreItems", ValueMap{{"paths", std::move(entries)}}});
+}
+
+void ViewSession::emptyTrash(const Value& listing) {
+  if (interrupts_->interrupted())
+    fail("trash empty: interrupted before anything was deleted", kExitInterrupted);
+  const TrashEmptyPlan plan = planTrashEmpty(listing, command_.olderThanDays, std::time(nullptr));
+  askBeforeRemoving(trashEmptyPlanView(plan, command_.olderThanDays, viewOptions(listFd())),
+                    plan.entries.size(),
+                    command_.olderThanDays ? "nothing to delete\n" : "the Trash is empty\n");
+  ValueList entries;
+  for (const std::string& entry : plan.entries) entries.emplace_back(entry);
+  send({"emptyTrash", ValueMap{{"paths", std::move(entries)}}});
+}
+
+void ViewSession::askBeforeRemoving(const std::string& list, size_t count,
+                                    const std::string& nothing) {
+  // The list is the answer people read before they say yes; with --json, stdout is the
+  // method's answer alone.
+  writeOut(listFd(), list);
+  if (count == 0) {
+    writeOut(listFd(), nothing);
+    window_.close(kExitSuccess);
+  }
+  const std::string these =
+      count == 1 ? "this item" : "these " + plural(static_cast<int64_t>(count), "item", "items");
+  if (command_.yes) return;
+  if (!::isatty(STDIN_FILENO)) {
+    fail(removingCommand() + ": not on a terminal, so nothing was deleted; add --yes to remove " +
+             these,
+         kExitFailure);
+  }
+  const bool toTrash = command_.view == View::junkClean && command_.toTrash;
+  if (!confirmed(toTrash ? "Move " + these + " to the Trash?" : "Delete " + these + " for good?"))
+    fail(removingCommand() + kNothingDeleted, kExitFailure);
+}
+
+std::string ViewSession::removingCommand() const {
+  return command_.view == View::trashEmpty ? "trash empty" : "junk clean";
+}
+
+int ViewSession::listFd() const { return command_.json ? STDERR_FILENO : STDOUT_FILENO; }
+
 bool ViewSession::confirmed(const std::string& question) {
   asking_ = true;
   (void)writeAll(STDERR_FILENO, question + " [y/N] ");
@@ -173,7 +217,7 @@ bool ViewSession::confirmed(const std::string& question) {
   if (!asking_.exchange(false)) {
     for (;;) ::pause();
   }
-  if (interrupts_->interrupted()) fail(kNothingDeleted, kExitInterrupted);
+  if (interrupts_->interrupted()) fail(removingCommand() + kNothingDeleted, kExitInterrupted);
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
@@ -218,7 +262,9 @@ void ViewSession::show() {
   if (command_.json) {
     // Exactly what `nimbra call` prints; `junk clean` answers with its deletion, and `size`
     // names the path each answer measured.
-    const size_t first = command_.view == View::junkClean ? answers_.size() - 1 : 0;
+    const bool lastAlone = command_.view == View::junkClean ||
+                           command_.view == View::trashRestore || command_.view == View::trashEmpty;
+    const size_t first = lastAlone ? answers_.size() - 1 : 0;
     for (size_t i = first; i < answers_.size(); ++i) {
       Value shown = answers_[i];
       if (ValueMap* map = shown.getIf<ValueMap>();
@@ -228,7 +274,9 @@ void ViewSession::show() {
       out += toJsonText(shown) + "\n";
     }
   } else if (command_.nullSeparated) {
-    out = command_.view == View::large ? largeFilePathsNul(answer) : duplicatePathsNul(answer);
+    out = command_.view == View::large   ? largeFilePathsNul(answer)
+          : command_.view == View::trash ? trashEntriesNul(answer)
+                                         : duplicatePathsNul(answer);
   } else if (command_.exportNcdu != kStandardOutput) {
     const ViewOptions options = viewOptions(STDOUT_FILENO);
     switch (command_.view) {
@@ -238,10 +286,12 @@ void ViewSession::show() {
       case View::junk: out = junkView(answer, options); break;
       case View::junkClean: {
         const int64_t moved = plannedBytes(plan_, textsOf(answerList(answer, "trashed")));
-        out = command_.toTrash ? trashView(answer, moved, homeTrashFolder(), options)
-                               : deletionView(answer, options);
+        out = command_.toTrash ? trashView(answer, moved, options) : deletionView(answer, options);
         break;
       }
+      case View::trash: out = trashListView(answer, options); break;
+      case View::trashRestore: out = restoreView(answer, options); break;
+      case View::trashEmpty: out = deletionView(answer, options); break;
       case View::size:
         out = sizesView(command_.paths, answers_, options, command_.exactBytes || command_.siUnits);
         break;
@@ -274,11 +324,15 @@ void ViewSession::show() {
   if (last && last->count("cancelled") && last->at("cancelled") == Value(true)) {
     (void)writeAll(STDERR_FILENO, "nimbra: cancelled: the result above is partial\n");
   }
-  if (command_.view == View::junkClean && !answerList(answer, "failed").empty()) {
-    fail("junk clean: " +
-             plural(static_cast<int64_t>(answerList(answer, "failed").size()), "item was",
-                    "items were") +
-             " not removed",
+  const auto failedCount = static_cast<int64_t>(answerList(answer, "failed").size());
+  if ((command_.view == View::junkClean || command_.view == View::trashEmpty) && failedCount > 0) {
+    fail(removingCommand() + ": " + plural(failedCount, "item was", "items were") + " not removed",
+         kExitFailure);
+  }
+  if (command_.view == View::trashRestore && failedCount + std::ssize(notInTrash_) > 0) {
+    fail("trash restore: " +
+             plural(failedCount + std::ssize(notInTrash_), "item was", "items were") +
+             " not put back",
          kExitFailure);
   }
   window_.close(command_.complaints.empty() && !unreadable ? kExitSuccess : kExitFailure);

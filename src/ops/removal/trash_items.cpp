@@ -17,6 +17,7 @@ inline constexpr const char* kTrashTask = "trash";
 ValueMap trashItems(OperationContext& context, const std::vector<std::string>& paths) {
   const std::string& trash = context.folders.trash;
   ValueList trashed;
+  ValueList places;  // "moved": where each item went
   ValueList failed;
   ErrorLines errors;
   // A path given twice went with its first mention; it is not reported failed for being gone.
@@ -39,6 +40,10 @@ ValueMap trashItems(OperationContext& context, const std::vector<std::string>& p
       if (move.trashed) {
         moved.insert(path);
         list(trashed, path);
+        // Where it went, so that exactly this move can be taken back.
+        if (isValidUtf8(path) && isValidUtf8(move.trashed->location)) {
+          places.emplace_back(ValueMap{{"path", path}, {"trashPath", move.trashed->location}});
+        }
         // What went, for the progress display; a cancellation only makes the figure partial.
         bytes += sizeOf(context, move.trashed->location);
       } else {
@@ -52,8 +57,11 @@ ValueMap trashItems(OperationContext& context, const std::vector<std::string>& p
   context.progress.offer(kTrashTask, "", reached, bytes, true);
   // "cancelled" tells the caller that the paths in neither list were never tried.
   const bool cancelled = reached < static_cast<int64_t>(paths.size());
-  return {
-      {"trashed", trashed}, {"failed", failed}, {"error", errors.text()}, {"cancelled", cancelled}};
+  return {{"trashed", trashed},
+          {"failed", failed},
+          {"error", errors.text()},
+          {"cancelled", cancelled},
+          {"moved", places}};
 }
 
 }  // namespace nimbra

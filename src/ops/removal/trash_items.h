@@ -12,7 +12,9 @@ namespace nimbra {
 // given twice goes with its first mention. Work queue; blocks for the moves; cancellation is
 // polled between items, and what was not reached stays where it is, in neither list. Progress
 // "trash" per path, forced at the end. Answer: {"trashed", "failed": the caller's own paths,
-// "error": the first failures' texts, "cancelled": whether paths were left untried}.
+// "error": the first failures' texts, "cancelled": whether paths were left untried, "moved":
+// [{"path": a path of "trashed", "trashPath": the entry it became, TRASH/files/NAME}], what
+// "restoreItems" takes to put back exactly what this call moved}.
 ValueMap trashItems(OperationContext& context, const std::vector<std::string>& paths);
 
 }  // namespace nimbra

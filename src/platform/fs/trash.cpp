@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
+#include <vector>
 
 #include "base/descriptor.h"
 #include "base/errno_text.h"
@@ -42,6 +44,15 @@ constexpr int kMaxAncestors = 4096;
 constexpr const char* kAlreadyInTrash = "already in the Trash";
 constexpr const char* kIsTheTrash = "is the Trash";
 constexpr const char* kHoldsTheTrash = "holds the Trash";
+constexpr const char* kNoRecord = "no record of where it came from";
+constexpr const char* kAlreadyExists = " already exists";
+constexpr const char* kLinkOnTheWay = "is a symbolic link, and nothing is put back through one";
+constexpr const char* kPointsIntoTheTrash = "lies in the Trash";
+// The folders on the way back to an original place: opened for the *at calls alone, so a folder
+// the user may pass through but not list still leads on; never through a link.
+constexpr int kWayFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// The mode of a folder made on the way back, before the umask, as the desktop's Trash makes it.
+constexpr mode_t kRemadeFolderMode = 0777;
 
 // files/ or info/ inside the open trash, made when missing.
 Descriptor openTrashSubfolder(int trash, const char* name) {
@@ -166,6 +177,44 @@ int moveWithoutReplacing(int fromDir, const char* fromName, int toDir, const cha
   struct stat st;
   if (::fstatat(toDir, toName, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
   return ::renameat(fromDir, fromName, toDir, toName) == 0 ? 0 : errno;
+}
+
+// The mount an entry belongs to. A rename never leaves one (a bind mount of the same device
+// included), so a place on another is never made ready for an entry that cannot get there.
+struct MountOf {
+  dev_t device = 0;
+  uint64_t mountId = 0;
+  bool mountIdKnown = false;
+
+  bool operator==(const MountOf& other) const {
+    return device == other.device &&
+           (!mountIdKnown || !other.mountIdKnown || mountId == other.mountId);
+  }
+};
+
+// Of the entry `name` of the folder open as `folderFd`, or of that folder itself for "".
+std::optional<MountOf> mountOf(int folderFd, const char* name) {
+  struct statx info {};
+  const int flags = AT_SYMLINK_NOFOLLOW | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
+  if (::statx(folderFd, name, flags, STATX_MNT_ID, &info) != 0) return std::nullopt;
+  return MountOf{makedev(info.stx_dev_major, info.stx_dev_minor), info.stx_mnt_id,
+                 (info.stx_mask & STATX_MNT_ID) != 0};
+}
+
+// The components of an absolute path, empty ones (from "//") dropped; nullopt when one is "."
+// or "..", which the record of a trashed item never needs and which would make the path say
+// something else than its folders.
+std::optional<std::vector<std::string>> plainComponents(std::string_view path) {
+  std::vector<std::string> components;
+  while (!path.empty()) {
+    const size_t slash = path.find('/');
+    const std::string_view component = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    if (component.empty()) continue;
+    if (component == "." || component == "..") return std::nullopt;
+    components.emplace_back(component);
+  }
+  return components;
 }
 
 }  // namespace
@@ -303,6 +352,81 @@ Removal removeTrashedItem(const TrashedItem& item) {
 void emptyTrashedFolder(const TrashedItem& item, const std::function<bool()>& cancelled) {
   Descriptor files = openExistingSubfolder(item.folder, "files");
   if (files.ok()) emptyEntry(files.get(), item.name, item.location, cancelled);
+}
+
+TrashRestore restoreFromTrash(const TrashedItem& item) {
+  const auto failed = [](std::string text) { return TrashRestore{{}, std::move(text)}; };
+  if (item.name.empty() || item.name == "." || item.name == ".." ||
+      item.name.find('/') != std::string::npos || namesNoFile(item.name)) {
+    return failed(pathErrorText(item.location, EINVAL));
+  }
+  Descriptor trash(namesNoFile(item.folder) ? -1 : ::open(item.folder.c_str(), kTrashFolderFlags));
+  if (!trash.ok()) return failed(pathErrorText(item.folder, errno));
+  Descriptor files(::openat(trash.get(), "files", kTrashFolderFlags));
+  if (!files.ok()) return failed(pathErrorText(item.folder + "/files", errno));
+  struct stat entry {};
+  const std::optional<MountOf> entryMount = mountOf(files.get(), item.name.c_str());
+  if (!entryMount || ::fstatat(files.get(), item.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+    return failed(pathErrorText(item.location, errno));
+
+  Descriptor info(::openat(trash.get(), "info", kTrashFolderFlags));
+  TrashRecord record;
+  if (info.ok()) {
+    if (std::optional<std::string> text =
+            readSmallFileAt(info.get(), item.name + kInfoSuffix, kMaxRecordBytes)) {
+      record = parseRecord(*text);
+    }
+  }
+  const std::string& original = record.originalPath;
+  if (original.empty()) return failed(item.location + ": " + kNoRecord);
+  const std::optional<std::vector<std::string>> components = plainComponents(original);
+  if (!components || namesNoFile(original)) return failed(pathErrorText(original, EINVAL));
+  if (components->empty()) return failed(original + kAlreadyExists);
+
+  // Down the original path's folders, each opened below the last without following a link.
+  // What is missing is made only once the entry is known to belong to this file system: a
+  // rename can then take it there, and nothing is ever copied.
+  Descriptor folder(::open("/", kWayFlags));
+  if (!folder.ok()) return failed(pathErrorText("/", errno));
+  std::string reached;
+  const auto onAnotherFileSystem = [&] { return mountOf(folder.get(), "") != entryMount; };
+  for (size_t i = 0; i + 1 < components->size(); ++i) {
+    const std::string& name = (*components)[i];
+    reached += "/" + name;
+    Descriptor next(::openat(folder.get(), name.c_str(), kWayFlags));
+    if (!next.ok() && errno == ENOENT) {
+      if (onAnotherFileSystem()) return failed(pathErrorText(original, EXDEV));
+      if (::mkdirat(folder.get(), name.c_str(), kRemadeFolderMode) != 0 && errno != EEXIST)
+        return failed(pathErrorText(reached, errno));
+      next = Descriptor(::openat(folder.get(), name.c_str(), kWayFlags));
+    }
+    if (!next.ok()) {
+      const int code = errno;
+      struct stat link {};
+      if (::fstatat(folder.get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(link.st_mode)) {
+        return failed(reached + ": " + kLinkOnTheWay);
+      }
+      return failed(pathErrorText(reached, code));
+    }
+    folder = std::move(next);
+  }
+
+  // Never into the trash: the entry would stay in it without its record, or land among the
+  // records.
+  struct stat trashStat {};
+  if (::fstat(trash.get(), &trashStat) != 0) return failed(pathErrorText(item.folder, errno));
+  if (isAtOrBelow(folder.get(), trashStat)) return failed(original + ": " + kPointsIntoTheTrash);
+  if (onAnotherFileSystem()) return failed(pathErrorText(original, EXDEV));
+
+  const int moveError = moveWithoutReplacing(files.get(), item.name.c_str(), folder.get(),
+                                             components->back().c_str());
+  if (moveError == EEXIST || moveError == ENOTEMPTY) return failed(original + kAlreadyExists);
+  if (moveError != 0) return failed(pathErrorText(original, moveError));
+  if (info.ok()) ::unlinkat(info.get(), (item.name + kInfoSuffix).c_str(), 0);
+  // The cache of folder sizes names the folder that left.
+  if (S_ISDIR(entry.st_mode)) ::unlinkat(trash.get(), "directorysizes", 0);
+  return {original, {}};
 }
 
 void forgetTrashedItem(const TrashedItem& item) {

@@ -47,6 +47,12 @@ struct TrashRecord {
   int64_t deletedAt = 0;  // when it was moved, seconds since 1970; 0 when unknown
 };
 
+// The outcome of putting an entry back.
+struct TrashRestore {
+  std::string originalPath;  // where the entry went back to; "" when it did not
+  std::string error;         // "PATH: description" when it did not
+};
+
 struct TrashEntry {
   TrashedItem item;
   bool isDirectory = false;  // a folder itself (a link to one is no folder)
@@ -85,6 +91,17 @@ std::optional<struct stat> statTrashedItem(const TrashedItem& item);
 // removeItem and emptyDirectory for an entry, through the trash's folders.
 Removal removeTrashedItem(const TrashedItem& item);
 void emptyTrashedFolder(const TrashedItem& item, const std::function<bool()>& cancelled);
+
+// Puts the entry back where its record says it came from, and forgets the record. The entry is
+// reached through the trash's folders, the original place through each of its folders opened in
+// turn without following a link; a missing folder on the way is made (as the user, with the
+// usual mode), but nothing is made before it is sure that the entry can move there without
+// being copied. Fails, moving nothing, for an entry without a record whose path is absolute
+// ("ENTRY: no record of where it came from"), an original path with a NUL byte or a "." or
+// ".." component (the platform's invalid-argument text), a link among its folders, a place in
+// the trash itself, another file system than the trash's (the platform's cross-device text),
+// and anything at the original path, even a link that points nowhere ("PATH already exists").
+TrashRestore restoreFromTrash(const TrashedItem& item);
 
 // For an item that has since been removed from files/: its record goes too.
 void forgetTrashedItem(const TrashedItem& item);

@@ -24,6 +24,12 @@ Value trashResult(const std::vector<std::string>& trashed, const std::vector<std
       {"cancelled", cancelled}};
 }
 
+// trashItems' answer but where each item went, which the restoring tests look at.
+Value withoutMoved(ValueMap answer) {
+  answer.erase("moved");
+  return answer;
+}
+
 Event trashEvent(const std::string& path, int64_t count, int64_t bytes) {
   return {"trash", path, count, bytes};
 }
@@ -48,7 +54,7 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   const std::vector<std::string> paths = {spaced, again, link + "/", folder, spaced, missing,
       tree.path("c/.."), "/", withNul(folder, "/..")};
   context.events.clear();
-  EXPECT_EQ(Value(trashItems(*context, paths)),
+  EXPECT_EQ(withoutMoved(trashItems(*context, paths)),
       trashResult({spaced, again, link + "/", folder}, {missing, paths[6], "/", paths[8]},
           missing + ": No such file or directory\n" + paths[6] +
               ": Invalid argument\n/: Device or resource busy"));
@@ -76,7 +82,8 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   const std::string first = tree.touch("d/first", 1), second = tree.touch("d/second", 2);
   context.events.clear();
   context.cancelAtOffer = 1;  // the offer after the first item
-  EXPECT_EQ(Value(trashItems(*context, {first, second})), trashResult({first}, {}, "", true));
+  EXPECT_EQ(
+      withoutMoved(trashItems(*context, {first, second})), trashResult({first}, {}, "", true));
   EXPECT_EQ(context.events.back(), trashEvent("", 1, 1));
   context.cancelled = false;
   EXPECT_TRUE(present(second));
@@ -95,7 +102,7 @@ TEST(HomeTrash, ItemsTrashedStayUntilEmptyingTakesEachWithItsRecord) {
   tree.touch("elsewhere/files/precious", 10);
   tree.symlink(tree.path("elsewhere"), "home/data/Trash");
   EXPECT_EQ(Value(emptyTrash(*context)), deleteResult(0));
-  EXPECT_EQ(json(trashItems(*context, {second})),
+  EXPECT_EQ(json(withoutMoved(trashItems(*context, {second}))),
       json(trashResult({}, {second}, trash + ": Not a directory")));
   EXPECT_TRUE(present(second));
   EXPECT_EQ(findByteSum(tree.path("elsewhere")), 10);
@@ -112,7 +119,8 @@ TEST(HomeTrash, NothingIsReachedThroughItsLinksAndNothingMovesIntoItself) {
   TestContext context({.home = home, .temporary = tree.makeDir("tmp") + "/", .trash = trash});
   const std::string report = tree.touch("a/report.txt", 10), kept = tree.touch("a/kept", 3);
   tree.write("home/data/Trash/files/report.txt", "planted");  // left by another tool, no record
-  ASSERT_EQ(json(trashItems(*context, {report, kept})), json(trashResult({report, kept}, {}, "")));
+  ASSERT_EQ(json(withoutMoved(trashItems(*context, {report, kept}))),
+      json(trashResult({report, kept}, {}, "")));
   EXPECT_EQ(readFile(trash + "/files/report.txt"), "planted");
   EXPECT_EQ(findByteSum(trash + "/files/report.txt.2"), 10);
   EXPECT_FALSE(present(trash + "/info/report.txt.trashinfo"));
@@ -121,7 +129,7 @@ TEST(HomeTrash, NothingIsReachedThroughItsLinksAndNothingMovesIntoItself) {
   // record stays.
   const std::vector<std::string> inside = {trash + "/files/kept", trash + "/info/", trash, data,
       home + "/./data/Trash/files/report.txt.2", trash + "/files"};
-  EXPECT_EQ(json(trashItems(*context, inside)),
+  EXPECT_EQ(json(withoutMoved(trashItems(*context, inside))),
       json(trashResult({}, inside,
           inside[0] + ": already in the Trash\n" + inside[1] + ": already in the Trash\n" + trash +
               ": is the Trash")));
