@@ -98,6 +98,7 @@ struct Level {
   // listed is the `listed`-th) and handed out, what a reader looked at of them, the listing
   // error still to be said, and how its entries were offered.
   DirKey key;
+  bool keyed = false;  // the readers know it by `key`: not so below ReadAhead::kMaxDepth
   uint32_t listed = 0;
   uint32_t returned = 0;
   std::vector<LookedAt> lookedAt;
@@ -204,6 +205,7 @@ Walk::Walk(std::string root, WalkOptions options) : options_(options), chunk_(kR
   frame.fd = std::make_shared<Descriptor>(std::move(fd));
   frame.pathLength = directoryPath_.size();
   frame.dev = rootDevice_;
+  frame.keyed = true;
   openCount_ = 1;
 }
 
@@ -230,6 +232,7 @@ Level& Walk::push() {
   frame.atEnd = false;
   frame.unreadable = false;
   frame.key.clear();
+  frame.keyed = false;
   frame.listed = 0;
   frame.returned = 0;
   frame.lookedAt.clear();
@@ -275,7 +278,7 @@ bool Walk::advance() {
     if (descendPending_) {
       descendPending_ = false;
       descend();
-    } else if (readAhead_) {
+    } else if (readAhead_ && top().keyed && top().key.size() < ReadAhead::kMaxDepth) {
       // Not entered (pruned, or a package): what was read ahead of it goes.
       DirKey key = top().key;
       key.push_back(entryIndex_);
@@ -392,9 +395,12 @@ bool Walk::isPseudoMount(int fd) {
 void Walk::descend() {
   // name_ points into the parent's records, which stay put until the next refill.
   std::string name(name_);
-  DirKey key = top().key;
-  key.push_back(entryIndex_);
-  if (readAhead_) {
+  // Below the depth the readers go to, a directory is the walk's alone: it has no key.
+  const bool keyed = readAhead_ && top().keyed && top().key.size() < ReadAhead::kMaxDepth;
+  DirKey key;
+  if (keyed) {
+    key = top().key;
+    key.push_back(entryIndex_);
     if (std::optional<Batch> batch = readAhead_->take(key)) {
       enter(std::move(*batch), std::move(name), std::move(key));
       return;
@@ -430,6 +436,7 @@ void Walk::descend() {
   frame.dev = dev;
   frame.pathLength = directoryPath_.size();
   frame.key = std::move(key);
+  frame.keyed = keyed;
   ++openCount_;
   keepDescriptorsBounded();
 }
@@ -454,6 +461,7 @@ bool Walk::enter(Batch batch, std::string name, DirKey key) {
   frame.ino = batch.ino;
   frame.pathLength = directoryPath_.size();
   frame.key = std::move(key);
+  frame.keyed = true;
   frame.records = std::move(batch.records);
   frame.atEnd = batch.complete;
   frame.listError = batch.listError;
@@ -468,6 +476,7 @@ bool Walk::enter(Batch batch, std::string name, DirKey key) {
 // Offers the directories among the entries of `frame` listed from `records[from]` on to the
 // readers ahead, starting them the first time there is something to read.
 void Walk::offerListed(Level& frame, size_t from) {
+  if (!frame.keyed || frame.key.size() >= ReadAhead::kMaxDepth) return;
   if (!readAhead_) {
     if (readAheadTried_) return;
     // Worth threads only once there is a folder to read ahead.

@@ -80,6 +80,7 @@ bool ReadAhead::enters(std::string_view name, int depth) const {
 
 void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedParent>& parent,
                       const char* records, size_t size, uint32_t firstIndex) {
+  if (parentKey.size() >= kMaxDepth) return;
   bool added = false;
   {
     std::lock_guard lock(mutex_);
@@ -102,7 +103,7 @@ void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedPare
 }
 
 void ReadAhead::offerBatch(const DirKey& key, Batch& batch, int depth) {
-  if (batch.notEntered || !batch.fd) return;
+  if (batch.notEntered || !batch.fd || key.size() >= kMaxDepth) return;
   auto parent = std::make_shared<OfferedParent>(OfferedParent{batch.fd, batch.dev, depth});
   batch.offeredAs = parent;
   uint32_t index = 0;

@@ -89,6 +89,10 @@ class ReadAhead {
   static constexpr size_t kMaxBatches = 24;
   static constexpr size_t kMaxBatchEntries = 4096;
   static constexpr size_t kMaxOffered = 16384;
+  // Directories deeper than this are the walk's alone: a key grows with the depth, and a chain
+  // thousands of folders deep would cost a copy and a comparison of its whole key at each step,
+  // for little to read ahead.
+  static constexpr size_t kMaxDepth = 64;
 
   ReadAhead(size_t readers, ReadAheadRules rules);
   ~ReadAhead();
