@@ -101,7 +101,7 @@ struct Level {
   bool keyed = false;  // the readers know it by `key`: not so below ReadAhead::kMaxDepth
   uint32_t listed = 0;
   uint32_t returned = 0;
-  std::vector<LookedAt> lookedAt;
+  std::shared_ptr<Batch> batch;  // what a reader looked at of its entries
   int listError = 0;
   std::shared_ptr<OfferedParent> offered;
 };
@@ -137,7 +137,7 @@ class Walk {
   bool isPseudoMount(int fd);
   bool refill(Level& frame);
   void readToEnd(Level& frame);
-  bool enter(Batch batch, std::string name, DirKey key);
+  bool enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name, DirKey key);
   void offerListed(Level& frame, size_t from);
   void closeFrame(Level& frame);
   void keepDescriptorsBounded();
@@ -235,7 +235,7 @@ Level& Walk::push() {
   frame.keyed = false;
   frame.listed = 0;
   frame.returned = 0;
-  frame.lookedAt.clear();
+  frame.batch.reset();
   frame.listError = 0;
   frame.offered.reset();
   return frame;
@@ -301,6 +301,8 @@ bool Walk::advance() {
 
     name_ = name;
     entryIndex_ = index;
+    // A reader still looking at this directory's entries goes on ahead of the walk.
+    if (frame.batch) frame.batch->walkAt.store(index, std::memory_order_relaxed);
     statState_ = StatState::unread;
     pathBuilt_ = false;
     switch (record.type) {
@@ -401,8 +403,9 @@ void Walk::descend() {
   if (keyed) {
     key = top().key;
     key.push_back(entryIndex_);
-    if (std::optional<Batch> batch = readAhead_->take(key)) {
-      enter(std::move(*batch), std::move(name), std::move(key));
+    bool inProgress = false;
+    if (std::shared_ptr<Batch> batch = readAhead_->take(key, inProgress)) {
+      enter(std::move(batch), inProgress, std::move(name), std::move(key));
       return;
     }
   }
@@ -443,33 +446,43 @@ void Walk::descend() {
 
 // Enters a directory a reader has read: what it could not open is said here, where the walk
 // would have found out itself.
-bool Walk::enter(Batch batch, std::string name, DirKey key) {
-  if (batch.openError != 0) {
-    if (!meansChanged(batch.openError)) {
+bool Walk::enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name, DirKey key) {
+  if (batch->openError != 0) {
+    if (!meansChanged(batch->openError)) {
       std::string path = directoryPath_;
       appendToPath(path, name);
-      noteUnreadable(std::move(path), batch.openError);
+      noteUnreadable(std::move(path), batch->openError);
     }
     return false;
   }
-  if (batch.notEntered || !batch.fd) return false;
+  if (batch->notEntered || !batch->fd) return false;
   appendToPath(directoryPath_, name);
   Level& frame = push();
-  frame.fd = std::move(batch.fd);
+  frame.fd = batch->fd;
   frame.name = std::move(name);
-  frame.dev = batch.dev;
-  frame.ino = batch.ino;
+  frame.dev = batch->dev;
+  frame.ino = batch->ino;
   frame.pathLength = directoryPath_.size();
   frame.key = std::move(key);
   frame.keyed = true;
-  frame.records = std::move(batch.records);
-  frame.atEnd = batch.complete;
-  frame.listError = batch.listError;
-  frame.listed = static_cast<uint32_t>(batch.lookedAt.size());
-  frame.lookedAt = std::move(batch.lookedAt);
-  frame.offered = std::move(batch.offeredAs);
+  frame.atEnd = batch->complete;
+  frame.listError = batch->listError;
+  frame.listed = batch->entries;
+  if (inProgress) {
+    // The reader still goes through the listing: it is copied, and its subdirectories are
+    // offered from here.
+    frame.records = batch->records;
+  } else {
+    frame.records = std::move(batch->records);
+    frame.offered = std::move(batch->offeredAs);
+  }
+  frame.batch = std::move(batch);
   ++openCount_;
   keepDescriptorsBounded();
+  if (inProgress) {
+    frame.listed = 0;
+    offerListed(frame, 0);
+  }
   return true;
 }
 
@@ -583,11 +596,10 @@ const struct stat* Walk::entryStat() {
   if (statState_ == StatState::unread) {
     const Level& frame = top();
     int error = 0;
-    if (entryIndex_ < frame.lookedAt.size() && frame.lookedAt[entryIndex_].error >= 0) {
+    if (const LookedAt* seen = frame.batch ? frame.batch->seen(entryIndex_) : nullptr) {
       // A reader looked already.
-      const LookedAt& seen = frame.lookedAt[entryIndex_];
-      error = seen.error;
-      if (error == 0) stat_ = seen.info;
+      error = seen->error;
+      if (error == 0) stat_ = seen->info;
     } else {
       const int fd = openTop();
       if (fd < 0) {

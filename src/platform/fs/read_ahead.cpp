@@ -22,7 +22,7 @@ constexpr size_t kReadChunk = 32 * 1024;
 
 // What a batch holds, as counted against the look-ahead.
 size_t bytesOf(const Batch& batch) {
-  return batch.records.size() + batch.lookedAt.size() * sizeof(LookedAt);
+  return batch.records.size() + batch.entries * (sizeof(LookedAt) + sizeof(std::atomic<bool>));
 }
 
 bool isDot(std::string_view name) { return name == "." || name == ".."; }
@@ -114,9 +114,9 @@ void ReadAhead::offerBatch(const DirKey& key, Batch& batch, int depth) {
     if (isDot(name)) continue;
     const uint32_t entry = index++;
     bool directory = record.type == DT_DIR;
-    if (record.type == DT_UNKNOWN && entry < batch.lookedAt.size()) {
-      const LookedAt& seen = batch.lookedAt[entry];
-      directory = seen.error == 0 && S_ISDIR(seen.info.st_mode);
+    if (record.type == DT_UNKNOWN) {
+      const LookedAt* seen = batch.seen(entry);
+      directory = seen && seen->error == 0 && S_ISDIR(seen->info.st_mode);
     }
     if (!directory || !enters(name, depth + 1)) continue;
     DirKey child = childKey(key, entry);
@@ -125,18 +125,28 @@ void ReadAhead::offerBatch(const DirKey& key, Batch& batch, int depth) {
   }
 }
 
-std::optional<Batch> ReadAhead::take(const DirKey& key) {
-  std::optional<Batch> batch;
+std::shared_ptr<Batch> ReadAhead::take(const DirKey& key, bool& inProgress) {
+  std::shared_ptr<Batch> batch;
+  inProgress = false;
   {
     std::lock_guard lock(mutex_);
     auto found = offered_.find(key);
-    if (found == offered_.end()) return std::nullopt;
-    if (found->second.state == Offered::State::reading) {
-      // The walk reads it now; the reader's batch, when it comes, goes nowhere.
-      found->second.abandoned = true;
-      return std::nullopt;
+    if (found == offered_.end()) return nullptr;
+    Offered& offered = found->second;
+    if (offered.state == Offered::State::reading) {
+      if (offered.batch && offered.batch->listed.load(std::memory_order_acquire)) {
+        // Listed: the walk goes on with what the reader has looked at, and the reader ahead of
+        // it; the batch it finishes goes nowhere else.
+        batch = offered.batch;
+        inProgress = true;
+      } else if (offered.batch) {
+        offered.batch->unwanted.store(true, std::memory_order_relaxed);
+      }
+      offered.abandoned = true;
+      offered.batch.reset();
+      return batch;
     }
-    if (found->second.state == Offered::State::ready) batch = std::move(found->second.batch);
+    if (offered.state == Offered::State::ready) batch = std::move(offered.batch);
     erase(found);
   }
   work_.notify_all();
@@ -150,6 +160,7 @@ void ReadAhead::drop(const DirKey& key) {
          at != offered_.end() && isAtOrBelow(at->first, key);) {
       if (at->second.state == Offered::State::reading) {
         at->second.abandoned = true;
+        if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
         ++at;
       } else {
         auto next = std::next(at);
@@ -177,6 +188,11 @@ void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
 }
 
 void ReadAhead::readerLoop() {
+  // Reading ahead is a guess: it runs on what the machine leaves idle, never at the cost of
+  // the walk's own thread or another program's. With the other cores busy the walk goes at the
+  // pace of one thread, as it would without readers.
+  sched_param idle{};
+  if (::sched_setscheduler(0, SCHED_IDLE, &idle) != 0) (void)::nice(19);
   std::unique_lock lock(mutex_);
   for (;;) {
     work_.wait(lock, [this] {
@@ -192,42 +208,44 @@ void ReadAhead::readerLoop() {
     if (!parentFd) continue;
     offered.state = Offered::State::reading;
     ++batches_;
+    auto batch = std::make_shared<Batch>();
+    offered.batch = batch;
     const std::string name = offered.name;
     const dev_t parentDev = offered.parent->dev;
     const int depth = offered.parent->depth + 1;
     lock.unlock();
-    Batch batch = read(parentFd, parentDev, name);
+    read(*batch, parentFd, parentDev, name);
     lock.lock();
     auto found = offered_.find(key);
-    // The walk went past it, or read it itself, meanwhile.
+    // The walk went past it, took it, or read it itself, meanwhile.
     if (found == offered_.end() || found->second.abandoned) {
       --batches_;
       if (found != offered_.end()) erase(found);  // not counted as ready
       work_.notify_all();
       continue;
     }
-    offerBatch(key, batch, depth);
-    found->second.bytes = bytesOf(batch);
+    offerBatch(key, *batch, depth);
+    found->second.bytes = bytesOf(*batch);
     readyBytes_ += found->second.bytes;
-    found->second.batch = std::move(batch);
     found->second.state = Offered::State::ready;
     work_.notify_all();
   }
 }
 
-Batch ReadAhead::read(const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
-                      const std::string& name) {
-  Batch batch;
+void ReadAhead::read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
+                     const std::string& name) {
+  // Whatever happens, the batch ends listed: the walk may be waiting to take it.
+  struct Listed {
+    Batch& batch;
+    ~Listed() { batch.listed.store(true, std::memory_order_release); }
+  };
   auto fd =
       std::make_shared<Descriptor>(::openat(parentFd->get(), name.c_str(), kOpenDirectoryFlags));
-  if (!fd->ok()) {
-    batch.openError = errno;
-    return batch;
-  }
   struct stat own {};
-  if (::fstat(fd->get(), &own) != 0) {
+  if (!fd->ok() || ::fstat(fd->get(), &own) != 0) {
     batch.openError = errno;
-    return batch;
+    batch.listed.store(true, std::memory_order_release);
+    return;
   }
   batch.dev = own.st_dev;
   batch.ino = own.st_ino;
@@ -240,43 +258,65 @@ Batch ReadAhead::read(const std::shared_ptr<Descriptor>& parentFd, dev_t parentD
           isPseudoFileSystemMagic(magic) ||
           ((magic == TMPFS_MAGIC || magic == RAMFS_MAGIC) && isDevTmpfs(own.st_dev, rules_.mounts));
     }
-    if (batch.notEntered) return batch;
+    if (batch.notEntered) {
+      batch.listed.store(true, std::memory_order_release);
+      return;
+    }
   }
-  // The whole listing, read until the kernel answers 0 (a short answer is no end), as far as
-  // the batch may hold.
-  alignas(8) char chunk[kReadChunk];
-  size_t entries = 0;
-  for (;;) {
-    if (stopping_) break;
-    if (entries >= kMaxBatchEntries) {
-      batch.complete = false;
-      break;
-    }
-    const ssize_t n = ::getdents64(fd->get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      batch.listError = errno;
-      break;
-    }
-    if (n == 0) break;
-    const size_t start = batch.records.size();
-    batch.records.insert(batch.records.end(), chunk, chunk + n);
-    for (size_t at = start; at < batch.records.size();) {
-      const DirentRecord record = readDirentRecord(batch.records.data() + at);
-      at += record.length;
-      if (isDot(record.name)) continue;
-      LookedAt seen;
-      // What every walk asks of a file: its size and times; untyped entries, what they are.
-      if ((record.type == DT_REG || record.type == DT_UNKNOWN) && !stopping_) {
-        seen.error =
-            ::fstatat(fd->get(), record.name, &seen.info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+  {
+    Listed listed{batch};
+    // The whole listing, read until the kernel answers 0 (a short answer is no end), as far
+    // as the batch may hold.
+    alignas(8) char chunk[kReadChunk];
+    while (!stopping_ && !batch.unwanted.load(std::memory_order_relaxed)) {
+      if (batch.entries >= kMaxBatchEntries) {
+        batch.complete = false;
+        break;
       }
-      batch.lookedAt.push_back(seen);
-      ++entries;
+      const ssize_t n = ::getdents64(fd->get(), chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        batch.listError = errno;
+        break;
+      }
+      if (n == 0) break;
+      const size_t start = batch.records.size();
+      batch.records.insert(batch.records.end(), chunk, chunk + n);
+      for (size_t at = start; at < batch.records.size();) {
+        const DirentRecord record = readDirentRecord(batch.records.data() + at);
+        at += record.length;
+        if (!isDot(record.name)) ++batch.entries;
+      }
     }
+    batch.lookedAt = std::make_unique<LookedAt[]>(batch.entries);
+    batch.looked = std::make_unique<std::atomic<bool>[]>(batch.entries);
+    batch.fd = fd;
   }
-  batch.fd = std::move(fd);
-  return batch;
+  // What every walk asks of a file: its size and times; of an untyped entry, what it is. From
+  // the last entry back: a walk that takes the batch before the reader is done goes from the
+  // first on, and the two meet instead of looking at the same entries side by side.
+  std::vector<std::pair<size_t, uint32_t>> toLook;  // record offset, entry index
+  uint32_t index = 0;
+  for (size_t at = 0; at < batch.records.size();) {
+    const DirentRecord record = readDirentRecord(batch.records.data() + at);
+    if (!isDot(record.name)) {
+      if (record.type == DT_REG || record.type == DT_UNKNOWN) toLook.emplace_back(at, index);
+      ++index;
+    }
+    at += record.length;
+  }
+  for (auto next = toLook.rbegin();
+       next != toLook.rend() && !stopping_ && !batch.unwanted.load(std::memory_order_relaxed);
+       ++next) {
+    const auto [at, entry] = *next;
+    // The walk has got this far: what lies before is its own.
+    if (entry < batch.walkAt.load(std::memory_order_relaxed)) break;
+    const DirentRecord record = readDirentRecord(batch.records.data() + at);
+    LookedAt& seen = batch.lookedAt[entry];
+    seen.error =
+        ::fstatat(fd->get(), record.name, &seen.info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    batch.looked[entry].store(true, std::memory_order_release);
+  }
 }
 
 }  // namespace nimbra

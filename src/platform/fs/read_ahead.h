@@ -49,11 +49,13 @@ size_t walkThreads();
 
 // What a reader found of one listed entry, when it looked (regular and untyped entries).
 struct LookedAt {
-  int error = -1;  // -1: not looked at; 0: `info` holds its lstat; else the errno
+  int error = 0;  // 0: `info` holds its lstat; else the errno
   struct stat info {};
 };
 
-// A directory read ahead.
+// A directory read ahead. A reader fills it; the walk may take it while the reader is still
+// looking at its entries (once it is listed), and then uses what the reader has looked at and
+// looks at the rest itself, the reader going on ahead of the walk.
 struct Batch {
   std::shared_ptr<Descriptor> fd;  // open, and positioned after `records` when not complete
   dev_t dev = 0;
@@ -63,8 +65,24 @@ struct Batch {
   std::vector<char> records;  // getdents64 records, "." and ".." included as the kernel gave them
   bool complete = true;       // false: the listing goes on from `fd`
   int listError = 0;          // the listing stopped with this errno
-  std::vector<LookedAt> lookedAt;  // by index among the listed entries ("." and ".." not counted)
+  uint32_t entries = 0;       // listed, "." and ".." not counted
+  std::unique_ptr<LookedAt[]> lookedAt;  // by index among the listed entries
+  // Per entry: true once lookedAt holds what the reader saw of it.
+  std::unique_ptr<std::atomic<bool>[]> looked;
+  // The fields above are final once this is true (the reader stores it, with release).
+  std::atomic<bool> listed{false};
+  // The entry the walk has reached: the reader does not look at what lies before it.
+  std::atomic<uint32_t> walkAt{0};
+  // The walk read the directory itself, or will not enter it: the reader stops.
+  std::atomic<bool> unwanted{false};
   std::shared_ptr<struct OfferedParent> offeredAs;  // its entries, as offered for reading
+
+  // What the reader saw of entry `index`, once it has looked; nullptr before.
+  const LookedAt* seen(uint32_t index) const {
+    if (index >= entries || !looked || !looked[index].load(std::memory_order_acquire))
+      return nullptr;
+    return &lookedAt[index];
+  }
 };
 
 // A directory whose entries are offered: what a reader needs to open them.
@@ -104,9 +122,11 @@ class ReadAhead {
   // offered for reading. An entry of unknown type is offered too; a reader finds out.
   void offer(const DirKey& parentKey, const std::shared_ptr<OfferedParent>& parent,
              const char* records, size_t size, uint32_t firstIndex);
-  // The batch of the directory at `key`, when one is ready; the directory is then no longer
-  // offered, and one being read is the walk's to read (the reader's batch is thrown away).
-  std::optional<Batch> take(const DirKey& key);
+  // The batch of the directory at `key`, when one is listed: ready, or still being looked at
+  // (`inProgress`: its subdirectories are not offered, the walk offers them). The directory is
+  // then no longer offered; one being listed still is the walk's to read (the reader's batch is
+  // thrown away).
+  std::shared_ptr<Batch> take(const DirKey& key, bool& inProgress);
   // The directory at `key` and everything below it will not be entered.
   void drop(const DirKey& key);
   // The walk closes `parent`: readers no longer open its entries.
@@ -118,13 +138,14 @@ class ReadAhead {
     std::shared_ptr<OfferedParent> parent;
     enum class State { waiting, reading, ready } state = State::waiting;
     bool abandoned = false;
-    std::optional<Batch> batch{};
+    std::shared_ptr<Batch> batch{};
     size_t bytes = 0;  // of the batch, counted against the look-ahead
   };
 
   void readerLoop();
-  // Reads the directory `name` of `parent` (whose descriptor is `parentFd`).
-  Batch read(const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev, const std::string& name);
+  // Reads the directory `name` of `parent` (whose descriptor is `parentFd`) into `batch`.
+  void read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
+            const std::string& name);
   // Offers the subdirectories of a batch just read, by what the reader saw of each entry.
   void offerBatch(const DirKey& key, Batch& batch, int depth);
   bool enters(std::string_view name, int depth) const;
