@@ -3,13 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ops/finders/disk_tree.h"
+#include "ops/history/record_snapshot.h"
+#include "ops/history/snapshot_sink.h"
 #include "ops/unreadable_answer.h"
 
 namespace nimbra {
@@ -18,17 +19,6 @@ namespace {
 constexpr const char* kTask = "disk";
 // Progress is offered on every this-many regular files.
 constexpr int64_t kProgressEvery = 2000;
-
-// The folders the tree never takes in, whatever its root: other volumes, the swap files and the
-// device folder. Compared with the paths of entries, never with the root.
-bool isPrunedPath(const WalkEntry& entry) {
-  // Only these last components can match, so most entries never build their path.
-  std::string_view name = entry.name();
-  if (name != "Volumes" && name != "vm" && name != "dev") return false;
-  static constexpr std::array<std::string_view, 4> kPrunedPaths = {"/System/Volumes", "/Volumes",
-                                                                   "/private/var/vm", "/dev"};
-  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
-}
 
 // The root node's name: the root's last path component, or the root itself when it has none
 // ("/").
@@ -78,7 +68,7 @@ class DiskTreeSink final : public DiskWalkSink {
     if (prunedDepth_ && entry.depth() > *prunedDepth_) return false;
     prunedDepth_.reset();
     if (entry.isSymlink()) return false;  // never followed, never counted
-    if (isPrunedPath(entry)) {
+    if (isOutsideDiskTree(entry)) {
       prunedDepth_ = entry.depth();
       return false;
     }
@@ -133,25 +123,26 @@ class DiskTreeSink final : public DiskWalkSink {
 }  // namespace
 
 ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t askedDepth,
-                     std::span<DiskWalkSink* const> alsoFeed) {
+                     bool record, std::span<DiskWalkSink* const> alsoFeed) {
   Node tree;
   tree.name = rootName(root);
   tree.path = root;
   tree.isDir = true;
   DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
   std::vector<DiskWalkSink*> sinks{&treeSink};
+  SnapshotSink snapshotSink;
+  if (record) sinks.push_back(&snapshotSink);
   sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
   UnreadableFolders unreadable;
-  if (walkDisk(
-          root, sinks, [&context] { return context.isCancelled(); }, &unreadable) ==
-      DiskWalkEnd::notAFolder) {
-    return tree.toValue(kDiskTreeChildrenShown);
-  }
+  const DiskWalkEnd end = walkDisk(
+      root, sinks, [&context] { return context.isCancelled(); }, &unreadable);
+  if (end == DiskWalkEnd::notAFolder) return tree.toValue(kDiskTreeChildrenShown);
   context.progress.offer(kTask, "", treeSink.scanned(), tree.size, true);
   ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
   answer["cancelled"] = context.isCancelled();
   answer["scanned"] = treeSink.scanned();
   addUnreadable(answer, unreadable);
+  if (record) recordSnapshot(context, root, snapshotSink, end == DiskWalkEnd::finished, answer);
   return answer;
 }
 

@@ -1,6 +1,8 @@
 #include "ops/finders/disk_tree.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <vector>
 
 #include "base/utf8.h"
@@ -49,6 +51,15 @@ ValueMap finish(NodeInProgress& step) {
 }
 
 }  // namespace
+
+bool isOutsideDiskTree(const WalkEntry& entry) {
+  // Only these last components can match, so most entries never build their path.
+  std::string_view name = entry.name();
+  if (name != "Volumes" && name != "vm" && name != "dev") return false;
+  static constexpr std::array<std::string_view, 4> kPrunedPaths = {"/System/Volumes", "/Volumes",
+                                                                   "/private/var/vm", "/dev"};
+  return std::find(kPrunedPaths.begin(), kPrunedPaths.end(), entry.path()) != kPrunedPaths.end();
+}
 
 Node::~Node() {
   // Innermost first: each node on `open` hands its children over one by one, and a node is

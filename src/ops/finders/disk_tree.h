@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "channel/value.h"
+#include "platform/fs/dir_walker.h"
 
 namespace nimbra {
 
@@ -21,6 +22,11 @@ inline constexpr int64_t kDiskTreeChildrenShown = 40;
 // deeper chain built with *at calls gets a tree that every layer carrying the answer handles
 // (it nests 2 x 2048 + 2 deep, within kMaxNestingDepth), on any thread's stack.
 inline constexpr int64_t kMaxDiskTreeDepth = 2048;
+
+// Whether the walk's entry is one of the folders the tree never takes in, whatever its root:
+// other volumes, the swap files and the device folder (/System/Volumes, /Volumes,
+// /private/var/vm, /dev). Compared with the paths of entries, never with the root.
+bool isOutsideDiskTree(const WalkEntry& entry);
 
 // One folder or file of the tree. A node above the depth limit sums its children; a node at
 // the limit sums every file below it; a file node has no children and `files` 1.
