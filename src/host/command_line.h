@@ -4,9 +4,11 @@
 //   nimbra call METHOD [ARGS_JSON] [--events]
 //   nimbra serve [--json]
 //   nimbra ui [--port N] [--no-open] [--allow-root]
-//   nimbra tree|large|dupes|junk|size|sys|mem|startup|apps|leftovers ...   (for people)
+//   nimbra tree|large|dupes|junk|size|sys|mem|startup|apps|leftovers|changes|history ...
+//                                                                            (for people)
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -40,7 +42,22 @@ struct UiOptions {
 
 // A command for people: the calls it sends (each through the same path as `call`, one after
 // the other) and how the answers are shown.
-enum class View { tree, large, dupes, junk, junkClean, size, sys, mem, startup, apps, leftovers };
+enum class View {
+  tree,
+  large,
+  dupes,
+  junk,
+  junkClean,
+  size,
+  sys,
+  mem,
+  startup,
+  apps,
+  leftovers,
+  changes,
+  history,
+  historyForget
+};
 struct ViewCommand {
   View view = View::tree;
   std::vector<MethodCall> calls;
@@ -51,6 +68,9 @@ struct ViewCommand {
   std::vector<std::string> paths;       // "size": the paths asked about, for the table
   std::vector<std::string> complaints;  // "size": the paths that cannot be measured, and why
   std::string exportNcdu;               // "tree": also write the ncdu export here ("-": stdout)
+  bool record = false;                  // "tree": record a snapshot in the disk usage history
+  std::string folder;                   // "changes", "history": the folder ("" for every one)
+  std::optional<int64_t> sinceTime;     // "changes --since DATE": the snapshot to pick
   bool nullSeparated = false;           // "large", "dupes": only the paths, each ended by NUL
   std::vector<std::string> categories;  // "junk clean": the category ids to delete
   bool toTrash = false;                 // "junk clean": into the Trash, restorable

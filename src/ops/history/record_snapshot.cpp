@@ -11,6 +11,11 @@ void recordSnapshot(OperationContext& context, const std::string& root, const Sn
   answer["snapshot"] = Value();
   answer["recordError"] = "";
   if (!complete) return;
+  // A snapshot is found again by its folder's path, which only an absolute one names for good.
+  if (!root.starts_with('/')) {
+    answer["recordError"] = "only a folder named by its absolute path is recorded";
+    return;
+  }
   OpenedHistory history = openHistory(context, /*create=*/true, answer);
   if (!history.store) {
     answer["recordError"] = history.error;
