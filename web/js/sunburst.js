@@ -48,7 +48,9 @@ export function chartTree(node) {
 
 // The SVG chart of `node`. `on` holds the reactions: activate(entry) for a click, Enter or
 // Space on a piece (entry null for "other"), up() for the middle (null at the top), and
-// point({ entry, size }) when a piece gains hover or focus, point(null) when it loses it.
+// point({ entry, size }) when a piece gains hover or focus, point(null) when it loses it; and,
+// optionally, tint(entry): { colour, text } to colour a piece by something else than its place,
+// said in its label, or null.
 export function sunburst(node, { tree, colours }, on) {
   const root = partition().size([2 * Math.PI, RINGS + 1])(
     hierarchy(tree, (piece) => piece.children).sum((piece) => (piece.children.length ? 0 : piece.size)),
@@ -56,12 +58,15 @@ export function sunburst(node, { tree, colours }, on) {
   const ringWidth = RADIUS / (RINGS + 1);
   const pieces = root.descendants().filter((d) => d.depth > 0 && d.x1 - d.x0 > 0);
   const colourOf = (d) => {
+    const tint = on.tint?.(d.data.node);
+    if (tint) return tint.colour;
     const top = d.ancestors().find((a) => a.depth === 1);
     return top.data.node ? colours.get(top.data.node) : OTHER_COLOUR;
   };
   const label = (d) => {
     const what = d.data.node ? shownText(d.data.node.name) : `other (${d.data.lumped.length} more)`;
-    return `${what}, ${formatBytes(d.data.size)}`;
+    const tint = on.tint?.(d.data.node);
+    return `${what}, ${formatBytes(d.data.size)}${tint ? `, ${tint.text}` : ''}`;
   };
   const piece = (d) => {
     const path = arc(d.x0, d.x1, d.y0 * ringWidth, d.y1 * ringWidth);
