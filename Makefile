@@ -60,6 +60,7 @@ bench: setup build
 	bench/answer_memory.py
 	bench/serve_stalled_client.py
 	bench/apps.sh
+	bench/history.sh
 
 build-fuzz/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_FUZZ=ON -DNIMBRA_TESTS=OFF -DNIMBRA_BENCH=OFF
