@@ -50,7 +50,8 @@ export class DiskHistory {
   // `answer` is the scan's analyzeDisk answer, made with "record".
   constructor(app, answer) {
     this.app = app;
-    this.root = answer.path;
+    // As the history keeps it: trailing slashes aside (the tree's paths then hold "//").
+    this.root = answer.path.replace(/(.)\/+$/, '$1');
     this.snapshot = answer.snapshot ?? null; // this scan's id; null when not recorded
     this.recordError = answer.recordError ?? '';
     this.movedAside = answer.historyMovedAside ?? null;
@@ -133,7 +134,7 @@ export class DiskHistory {
   tintOf(entry) {
     const changes = this.sinceLast;
     if (!this.tint || !changes) return null;
-    const change = entry ? growthOf(changes, entry.path, entry.size) : null;
+    const change = entry ? growthOf(changes, entry.path.replace(/\/{2,}/g, '/'), entry.size) : null;
     if (!change) return { colour: TINTS.same, text: 'no change recorded' };
     return change > 0 ? { colour: TINTS.grew, text: `grew ${formatBytes(change)}` }
       : { colour: TINTS.shrank, text: `shrank ${formatBytes(-change)}` };
