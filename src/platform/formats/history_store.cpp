@@ -74,10 +74,18 @@ std::string readyForUse(SqliteDatabase& database, bool& broken) {
     return database.lastError();
   };
   database.waitForLocks(kLockWaitMs);
-  // Before any table exists, so that forgetting can give the space back (forget()). Not FULL:
-  // that would move pages at every commit that drops the oldest snapshot, whose pages the
-  // next snapshot takes anyway.
-  if (database.execute("PRAGMA auto_vacuum = INCREMENTAL") != SQLITE_OK) return failed();
+  const auto version = [&database]() -> std::optional<int64_t> {
+    SqliteStatement read = database.prepare("PRAGMA user_version");
+    if (read.step() != SQLITE_ROW) return std::nullopt;
+    return read.integer(0);
+  };
+  std::optional<int64_t> at = version();
+  if (!at) return failed();
+  // On a new file only, and before anything is written to it, so that forgetting can give the
+  // space back (forget()). Not FULL: that would move pages at every commit that drops the
+  // oldest snapshot, whose pages the next snapshot takes anyway.
+  if (*at == 0 && database.execute("PRAGMA auto_vacuum = INCREMENTAL") != SQLITE_OK)
+    return failed();
   const std::optional<std::string> mode = database.single("PRAGMA journal_mode = WAL");
   if (!mode) return failed();
   const std::optional<std::string> check = database.single("PRAGMA quick_check");
@@ -89,24 +97,23 @@ std::string readyForUse(SqliteDatabase& database, bool& broken) {
   // In WAL mode a commit survives the process ending at any moment; a power cut may lose the
   // last snapshot, never the file.
   if (database.execute("PRAGMA synchronous = NORMAL") != SQLITE_OK) return failed();
+  if (*at == kHistorySchemaVersion) return "";
   SqliteTransaction transaction(database);
   if (!transaction.began()) return failed();
-  int64_t at = 0;
-  {
-    SqliteStatement version = database.prepare("PRAGMA user_version");
-    if (version.step() != SQLITE_ROW) return failed();
-    at = version.integer(0);
-  }
-  if (at > kHistorySchemaVersion)
-    return "written by a newer Nimbra (schema " + std::to_string(at) + "); left as it is";
-  for (; at < kHistorySchemaVersion; ++at) {
-    if (database.execute(kMigrations[static_cast<size_t>(at)]) != SQLITE_OK) {
+  // Another process may have brought the schema up meanwhile.
+  at = version();
+  if (!at) return failed();
+  if (*at > kHistorySchemaVersion)
+    return "written by a newer Nimbra (schema " + std::to_string(*at) + "); left as it is";
+  for (int64_t step = *at; step < kHistorySchemaVersion; ++step) {
+    if (database.execute(kMigrations[static_cast<size_t>(step)]) != SQLITE_OK) {
       // A file of ours is never in a state no migration starts from: this one is not ours.
       broken = true;
       return database.lastError();
     }
   }
-  if (database.execute("PRAGMA user_version = " + std::to_string(at)) != SQLITE_OK ||
+  if (database.execute("PRAGMA user_version = " + std::to_string(kHistorySchemaVersion)) !=
+          SQLITE_OK ||
       transaction.commit() != SQLITE_OK) {
     return failed();
   }

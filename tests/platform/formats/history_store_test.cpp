@@ -88,6 +88,12 @@ TEST(HistoryStore, KeepsThirtySnapshotsAFolderInAPrivateFileNeverThroughALink) {
   EXPECT_EQ(store.forget("/a"), 30);
   EXPECT_EQ(store.add(summaryOf("/a", 1), "z"), 33);
   EXPECT_EQ(idsOf(store, std::nullopt), (std::vector<int64_t>{33, 32}));
+  // What is forgotten leaves the file once the last connection ends.
+  for (int64_t i = 1; i <= 3; ++i) store.add(summaryOf("/c", i), std::string(200000, 'c'));
+  opening.store.reset();
+  const auto full = std::filesystem::file_size(path);
+  EXPECT_EQ(HistoryStore::open(path, false).store->forget("/c"), 3);
+  EXPECT_LT(std::filesystem::file_size(path) + 550000, full);
 
   // A link where the file or its folder should be is never followed; a FIFO is left alone.
   tree.write("elsewhere/file", "theirs");
@@ -163,7 +169,7 @@ TEST(HistoryStore, ABrokenFileIsMovedAsideOnceAndANewerOneIsLeftAlone) {
   ASSERT_TRUE(damaged.movedAside);
   EXPECT_THAT(damaged.movedAside->path, StartsWith(path + ".broken-"));
   EXPECT_FALSE(damaged.movedAside->reason.empty());
-  EXPECT_EQ(std::filesystem::file_size(damaged.movedAside->path), bytes.size()) << "kept";
+  EXPECT_TRUE(contentOf(damaged.movedAside->path) == bytes) << "kept as it was";
   EXPECT_EQ(idsOf(*damaged.store, "/a"), std::vector<int64_t>{});
   EXPECT_TRUE(damaged.store->add(summaryOf("/a", 1), "new"));
   EXPECT_FALSE(HistoryStore::open(path, true).movedAside) << "said once";
