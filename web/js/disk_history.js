@@ -134,10 +134,15 @@ export class DiskHistory {
   tintOf(entry) {
     const changes = this.sinceLast;
     if (!this.tint || !changes) return null;
+    // Asked for every piece at every drawing, and the pointer redraws often.
+    if (this.tints?.changes !== changes) this.tints = { changes, byEntry: new WeakMap() };
+    if (entry && this.tints.byEntry.has(entry)) return this.tints.byEntry.get(entry);
     const change = entry ? growthOf(changes, entry.path.replace(/\/{2,}/g, '/'), entry.size) : null;
-    if (!change) return { colour: TINTS.same, text: 'no change recorded' };
-    return change > 0 ? { colour: TINTS.grew, text: `grew ${formatBytes(change)}` }
-      : { colour: TINTS.shrank, text: `shrank ${formatBytes(-change)}` };
+    const tint = !change ? { colour: TINTS.same, text: 'no change recorded' }
+      : change > 0 ? { colour: TINTS.grew, text: `grew ${formatBytes(change)}` }
+        : { colour: TINTS.shrank, text: `shrank ${formatBytes(-change)}` };
+    if (entry) this.tints.byEntry.set(entry, tint);
+    return tint;
   }
 
   view() {
