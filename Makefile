@@ -35,7 +35,7 @@ test: setup
 demo: setup
 	$(MAKE) --no-print-directory build
 	@build/nimbra tree /usr --depth 1
-	@echo "(add --json for the answer as JSON; \`build/nimbra --help\` lists large, dupes, junk, size, sys, mem, startup, apps, leftovers)"
+	@echo "(add --json for the answer as JSON; \`build/nimbra --help\` lists large, dupes, junk, size, sys, mem, startup, apps, leftovers, changes, history)"
 
 build-asan/build.ninja:
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address -DNIMBRA_BENCH=OFF $(CMAKE_FLAGS)
@@ -62,6 +62,7 @@ bench: setup build
 	bench/serve_stalled_client.py
 	bench/ui_hostile_clients.py
 	bench/apps.sh
+	bench/history.sh
 
 build-fuzz/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_FUZZ=ON -DNIMBRA_TESTS=OFF -DNIMBRA_BENCH=OFF

@@ -4,7 +4,8 @@
 //   nimbra call METHOD [ARGS_JSON] [--events]
 //   nimbra serve [--json]
 //   nimbra ui [--port N] [--no-open] [--allow-root]
-//   nimbra tree|large|dupes|junk|trash|size|sys|mem|startup|apps|leftovers ...   (for people)
+//   nimbra tree|large|dupes|types|junk|trash|size|sys|mem|startup|apps|leftovers|changes|history
+//          ...   (for people)
 
 #include <cstdint>
 #include <optional>
@@ -56,7 +57,10 @@ enum class View {
   mem,
   startup,
   apps,
-  leftovers
+  leftovers,
+  changes,
+  history,
+  historyForget
 };
 struct ViewCommand {
   View view = View::tree;
@@ -69,6 +73,9 @@ struct ViewCommand {
                                          // "trash restore": what to put back
   std::vector<std::string> complaints;   // "size": the paths that cannot be measured, and why
   std::string exportNcdu;                // "tree": also write the ncdu export here ("-": stdout)
+  bool record = false;                   // "tree": record a snapshot in the disk usage history
+  std::string folder;                    // "changes", "history": the folder ("" for every one)
+  std::optional<int64_t> sinceTime;      // "changes --since DATE": the snapshot to pick
   bool nullSeparated = false;            // "large", "dupes", "trash": only the paths, NUL-ended
   std::vector<std::string> categories;   // "junk clean": the category ids to delete
   bool toTrash = false;                  // "junk clean": into the Trash, restorable

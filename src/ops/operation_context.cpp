@@ -6,7 +6,10 @@
 namespace nimbra {
 
 Folders Folders::ofCurrentUser() {
-  return {.home = homeDirectory(), .temporary = temporaryDirectory(), .trash = homeTrashFolder()};
+  return {.home = homeDirectory(),
+          .temporary = temporaryDirectory(),
+          .trash = homeTrashFolder(),
+          .history = stateDirectory() + "/nimbra/history.sqlite3"};
 }
 
 }  // namespace nimbra

@@ -43,6 +43,7 @@ struct Folders {
   std::string trash{};                         // the user's Trash (the freedesktop home trash)
   std::string applications = "/Applications";  // its "Utilities" subfolder is searched too
   std::string library = "/Library";
+  std::string history{};  // the disk usage history's file (history_store.h)
 
   // This user's folders, read from the environment now.
   static Folders ofCurrentUser();

@@ -96,7 +96,18 @@ RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args, const std::string
 
 AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home) {
   return {pathArg(args, "path").value_or(home),
-          integralArg(args, "depth").value_or(kAnalyzeDiskDefaultDepth)};
+          integralArg(args, "depth").value_or(kAnalyzeDiskDefaultDepth),
+          boolArg(args, "record").value_or(false)};
+}
+
+HistoryArgs decodeHistoryArgs(const ValueMap& args) {
+  const Value* path = find(args, "path");
+  if (!path || path->isNull()) return {std::nullopt};
+  return {pathArg(args, "path").value_or("")};
+}
+
+DiskChangesArgs decodeDiskChangesArgs(const ValueMap& args, const std::string& home) {
+  return {pathArg(args, "path").value_or(home), integralArg(args, "from"), integralArg(args, "to")};
 }
 
 FileStatsArgs decodeFileStatsArgs(const ValueMap& args, const std::string& home) {

@@ -48,6 +48,7 @@ RootMinSizeArgs decodeScanDuplicatesArgs(const ValueMap& args, const std::string
 struct AnalyzeDiskArgs {
   std::string root;
   int64_t depth = kAnalyzeDiskDefaultDepth;
+  bool record = false;
   friend bool operator==(const AnalyzeDiskArgs&, const AnalyzeDiskArgs&) = default;
 };
 AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home);
@@ -58,6 +59,23 @@ struct FileStatsArgs {
   friend bool operator==(const FileStatsArgs&, const FileStatsArgs&) = default;
 };
 FileStatsArgs decodeFileStatsArgs(const ValueMap& args, const std::string& home);
+
+// "diskHistory" and "forgetHistory": "path" absent or null means every folder; a "path" of
+// another type names none (""), so a mistyped argument never widens a forgetting to all.
+struct HistoryArgs {
+  std::optional<std::string> path;
+  friend bool operator==(const HistoryArgs&, const HistoryArgs&) = default;
+};
+HistoryArgs decodeHistoryArgs(const ValueMap& args);
+
+// "diskChanges": "path" (default `home`), the snapshot ids "from" and "to" (integers).
+struct DiskChangesArgs {
+  std::string path;
+  std::optional<int64_t> from;
+  std::optional<int64_t> to;
+  friend bool operator==(const DiskChangesArgs&, const DiskChangesArgs&) = default;
+};
+DiskChangesArgs decodeDiskChangesArgs(const ValueMap& args, const std::string& home);
 
 // "deleteItems" reads "allowAdmin" (default true); "uninstallApp" never does: always true.
 struct DeleteArgs {

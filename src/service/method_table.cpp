@@ -16,6 +16,9 @@
 #include "ops/finders/file_stats.h"
 #include "ops/finders/scan_duplicates.h"
 #include "ops/finders/scan_large_files.h"
+#include "ops/history/disk_changes.h"
+#include "ops/history/disk_history.h"
+#include "ops/history/forget_history.h"
 #include "ops/junk/empty_trash.h"
 #include "ops/junk/item_facts.h"
 #include "ops/junk/list_trash.h"
@@ -104,7 +107,17 @@ Value scanDuplicates(NimbraNative&, OperationContext& context, const ValueMap& a
 }
 Value analyzeDisk(NimbraNative& service, OperationContext& context, const ValueMap& args) {
   const AnalyzeDiskArgs tree = decodeAnalyzeDiskArgs(args, context.folders.home);
-  return analyzeDisk(context, tree.root, tree.depth, service.diskWalkSinks());
+  return analyzeDisk(context, tree.root, tree.depth, tree.record, service.diskWalkSinks());
+}
+Value diskHistory(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return diskHistory(context, decodeHistoryArgs(args).path);
+}
+Value diskChanges(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  const DiskChangesArgs changes = decodeDiskChangesArgs(args, context.folders.home);
+  return diskChanges(context, changes.path, changes.from, changes.to);
+}
+Value forgetHistory(NimbraNative&, OperationContext& context, const ValueMap& args) {
+  return forgetHistory(context, decodeHistoryArgs(args).path);
 }
 Value fileStats(NimbraNative&, OperationContext& context, const ValueMap& args) {
   return fileStats(context, decodeFileStatsArgs(args, context.folders.home).root);
@@ -143,6 +156,9 @@ const MethodEntry kMethods[] = {
     {"scanDuplicates", Runs::work, scanDuplicates},
     {"analyzeDisk", Runs::work, analyzeDisk},
     {"fileStats", Runs::work, fileStats},
+    {"diskHistory", Runs::work, diskHistory},
+    {"diskChanges", Runs::work, diskChanges},
+    {"forgetHistory", Runs::work, forgetHistory},
     {"listApps", Runs::work, contextOnly<listApps>},
     {"appLeftovers", Runs::work, appLeftovers},
 };

@@ -4,7 +4,7 @@
 
 import { spawn } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { chmodSync, mkdtempSync, rmSync } from 'node:fs';
 import net from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -74,10 +74,15 @@ export const isDark = (page) => page.evaluate(() => {
 
 // `nimbra ui ARGS` until stop(); answers once it has printed its address. `env` adds to or
 // replaces variables of the test's own environment; `wrap` is a command that execs the rest of
-// its arguments, `nimbra ui ARGS`, so that the child is nimbra itself.
+// its arguments, `nimbra ui ARGS`, so that the child is nimbra itself. The disk usage history
+// goes to a folder of its own (`state`), removed on stop(), never the user's; any user may make
+// its folder there, as in /tmp.
 export async function startUi(args = ['--no-open', '--allow-root'], env = {}, wrap = []) {
   const command = [...wrap, NIMBRA, 'ui', ...args];
-  const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+  const state = mkdtempSync(join(tmpdir(), 'nimbra-ui-state-'));
+  chmodSync(state, 0o1777);
+  const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'pipe'],
+    env: { ...process.env, XDG_STATE_HOME: state, ...env } });
   let stderr = '';
   child.stderr.on('data', (chunk) => { stderr += chunk; });
   const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, stderr })));
@@ -92,7 +97,13 @@ export async function startUi(args = ['--no-open', '--allow-root'], env = {}, wr
   const [, port, secret] = /^http:\/\/127\.0\.0\.1:(\d+)\/#t=([A-Za-z0-9_-]+)$/.exec(line) ?? [];
   if (!port) throw new Error(`not an address: ${line}`);
   // stop(): SIGTERM, then the exit's outcome.
-  return { url: line, port: Number(port), secret, child, exited, stop: () => (child.kill('SIGTERM'), exited) };
+  const stop = async () => {
+    child.kill('SIGTERM');
+    const outcome = await exited;
+    rmSync(state, { recursive: true, force: true });
+    return outcome;
+  };
+  return { url: line, port: Number(port), secret, child, exited, state, stop };
 }
 
 export function tempFolder() {

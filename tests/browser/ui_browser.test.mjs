@@ -186,6 +186,60 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   await page.close();
 });
 
+test('Disk usage: a second scan of a changing folder says what grew since, largest change first, tints the chart and compares any two scans', async () => {
+  const tree = join(folder.path, 'changing');
+  const put = (path, size) => {
+    mkdirSync(join(tree, path, '..'), { recursive: true });
+    writeFileSync(join(tree, path), Buffer.alloc(size));
+  };
+  put('photos/2023/x.jpg', 2e6);
+  put('music/s.flac', 1e6);
+  put('old/stuff.bin', 3e5);
+  const page = await openPage(ui.url);
+  await (await named(page, 'link', 'Disk usage')).click();
+  const field = await named(page, 'textbox', 'Folder');
+  await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
+  await field.click({ clickCount: 3 });
+  await field.type(`${tree}/`);  // the same folder's history, however it is typed
+  await field.press('Enter');
+  await page.waitForFunction(() => [...document.querySelectorAll('main p')].some((p) => p.textContent.trim().startsWith('Recorded:')));
+
+  put('photos/2024/new.jpg', 3e6);
+  put('music/s.flac', 1.5e6);
+  rmSync(join(tree, 'old'), { recursive: true });
+  await (await named(page, 'button', 'Scan')).click();
+  const since = await page.waitForSelector('.since p');
+  assert.match(await textOf(since), /^Since .+: \+3\.2 MB$/);
+  await (await named(page, 'button', 'What changed')).click();
+  await page.waitForSelector('table.changes-table');
+  const rows = await page.$$eval('table.changes-table tbody tr', (trs) => trs.map((tr) =>
+    [...tr.children].map((cell) => cell.textContent.replace(/\s+/g, ' ').trim())));
+  assert.deepStrictEqual(rows, [['photos/2024/ new', '—', '3.0 MB', '▲ +3.0 MB'],
+    ['music/', '1.0 MB', '1.5 MB', '▲ +500.0 KB'], ['old/ gone', '300.0 KB', '—', '▼ −300.0 KB']]);
+  await (await named(page, 'checkbox', 'Tint by growth')).click();
+  assert.ok(await named(page, 'button', 'photos, 5.0 MB, grew 3.0 MB'), 'the piece says how it changed');
+  assert.ok(await named(page, 'button', 'music, 1.5 MB, grew 500.0 KB'));
+  await shoot(page, 'disk-usage-changes');
+
+  // The other way round: from this scan back to the first, what grew is what went.
+  await (await named(page, 'button', 'History')).click();
+  const radios = await page.$$('input[name=history-from]');
+  assert.equal(radios.length, 2);
+  await radios[0].click();
+  await (await page.$$('input[name=history-to]'))[1].click();
+  await (await named(page, 'button', 'Compare')).click();
+  await page.waitForFunction(() => document.querySelector('table.changes-table tbody th')?.textContent.includes('gone'));
+  assert.equal(await page.$eval('table.changes-table tbody tr td:last-child', (e) => e.textContent.trim()), '▼ −3.0 MB');
+  assert.ok(await named(page, 'button', 'photos, 5.0 MB, grew 3.0 MB'), 'the chart still tints by growth since the last scan');
+  await (await named(page, 'button', 'History')).click();
+  await shoot(page, 'disk-usage-history');
+  await page.setViewport(PHONE);
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), 'the history fits a phone');
+  await shoot(page, 'disk-usage-history-phone', { fullPage: true });
+  assert.deepStrictEqual(page.problems, []);
+  await page.close();
+});
+
 test('as an ordinary user, the folders a scan could not read are said, and named behind a disclosure', async () => {
   const tree = mkdtempSync(join(tmpdir(), 'nimbra-unreadable-'));
   writeFileSync(join(tree, 'seen.bin'), Buffer.alloc(3e5));

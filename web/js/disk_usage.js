@@ -10,6 +10,7 @@ import { shown } from './names.js';
 import { ScanForm } from './scan_form.js';
 import { gapsView } from './scan_gaps.js';
 import { desktopButtons, failure } from './widgets.js';
+import { DiskHistory } from './disk_history.js';
 
 export class DiskUsageScreen {
   constructor(app) {
@@ -23,23 +24,28 @@ export class DiskUsageScreen {
     this.partial = false; // some measuring was cancelled: sizes cover what it reached
     this.error = null;
     this.chart = null; // the chart tree of the shown folder, kept until it changes
+    this.history = null; // the scanned folder's history (disk_history.js)
   }
 
   show() {
     this.form.prefill();
   }
 
+  // Each complete scan is recorded in the folder's history; going deeper than the tree came
+  // measures a folder without recording it.
   async scan() {
     this.error = null;
-    const run = await this.form.scanFolder('analyzeDisk', { depth: RINGS }, 'path');
+    const run = await this.form.scanFolder('analyzeDisk', { depth: RINGS, record: true }, 'path');
     if (!run) return;
     this.trail = [run.answer];
     this.partial = run.answer.cancelled === true;
+    this.history = new DiskHistory(this.app, run.answer);
     this.display(run.answer);
+    await this.history.load();
   }
 
   // The size tree of `path`, a folder below the one scanned, with the progress bar while it is
-  // measured; null on failure, or when the folder has gone since.
+  // measured (not recorded); null on failure, or when the folder has gone since.
   async measure(path) {
     this.error = null;
     try {
@@ -124,6 +130,7 @@ export class DiskUsageScreen {
       <p class="quiet result-head" role="heading" aria-level="2" tabindex="-1">${formatBytes(root.size)} in ${plural(root.files, 'file', 'files')} below
         <span class="path">${shown(root.path)}</span></p>
       ${gapsView(root)}
+      ${this.history ? this.history.view() : nothing}
       <nav class="breadcrumb" aria-label="Folder path"><ol>
         ${this.trail.map((entry, i) => html`<li>${i === this.trail.length - 1
           ? html`<span aria-current="location">${shown(i === 0 ? entry.path : entry.name)}</span>`
@@ -137,6 +144,7 @@ export class DiskUsageScreen {
             up: this.trail.length > 1 ? () => this.goBackTo(this.trail.length - 2) : null,
             point: (pointed) => { this.pointed = pointed; this.app.update(); },
             ring: (piece) => { this.ringed = piece; this.app.update(); },
+            tint: (entry) => this.history?.tintOf(entry) ?? null,
           }, this.ringed)}
           ${this.detailView(folder)}
         </div>
@@ -160,8 +168,10 @@ export class DiskUsageScreen {
 
   tableView(folder) {
     const colours = this.chart.colours;
+    const tinted = Boolean(this.history?.tintOf(folder));
     const row = (entry) => {
-      const colour = colours.get(entry) ?? OTHER_COLOUR;
+      const tint = this.history?.tintOf(entry.isOther ? null : entry);
+      const colour = tint?.colour ?? colours.get(entry) ?? OTHER_COLOUR;
       const name = entry.isOther
         ? html`<span>Smaller items</span>`
         : html`<button type="button" class="link" aria-pressed=${entry.isDir ? nothing : String(entry === this.chosen)}
@@ -173,12 +183,14 @@ export class DiskUsageScreen {
         <td class="number">${formatBytes(entry.size)}</td>
         <td class="number">${formatShare(entry.size, folder.size)}</td>
         <td class="number">${entry.isOther ? '—' : formatCount(entry.files)}</td>
+        ${tinted ? html`<td class="number optional">${tint.text === 'no change recorded' ? '—' : tint.text}</td>` : nothing}
       </tr>`;
     };
     return html`<table class="children">
       <caption>In ${shown(folder.name)}</caption>
       <thead><tr><th scope="col">Name</th><th scope="col" class="number">Size</th>
-        <th scope="col" class="number">Share</th><th scope="col" class="number">Files</th></tr></thead>
+        <th scope="col" class="number">Share</th><th scope="col" class="number">Files</th>
+        ${tinted ? html`<th scope="col" class="number optional">Change</th>` : nothing}</tr></thead>
       <tbody>${folder.children.map(row)}</tbody>
     </table>`;
   }

@@ -97,7 +97,8 @@ export function chartTree(node) {
 // Space on a piece (entry null for "other"), up() for the middle, Escape or Backspace (null at
 // the top), point({ entry, size }) when a piece gains hover or focus, point(null) when it loses
 // it, and ring(piece) when a piece gains focus from the keyboard, ring(null) when it loses it;
-// `ringed` is that piece, outlined in full above its neighbours.
+// `ringed` is that piece, outlined in full above its neighbours. Optionally, tint(entry):
+// { colour, text } colours a piece by something else than its place, said in its label, or null.
 export function sunburst(node, { tree }, on, ringed = null) {
   const root = partition().size([2 * Math.PI, RINGS + 1])(
     hierarchy(tree, (piece) => piece.children).sum((piece) => (piece.children.length ? 0 : piece.size)),
@@ -105,9 +106,11 @@ export function sunburst(node, { tree }, on, ringed = null) {
   const ringWidth = RADIUS / (RINGS + 1);
   const pieces = root.descendants().filter((d) => d.depth > 0 && d.x1 - d.x0 > 0);
   const arcOf = (d) => arc(d.x0, d.x1, d.y0 * ringWidth, d.y1 * ringWidth);
+  const tintOf = (d) => on.tint?.(d.data.node) ?? null;
   const label = (d) => {
     const what = d.data.node ? shownText(d.data.node.name) : `other (${d.data.lumped.length} more)`;
-    return `${what}, ${formatBytes(d.data.size)}`;
+    const tint = tintOf(d);
+    return `${what}, ${formatBytes(d.data.size)}${tint ? `, ${tint.text}` : ''}`;
   };
   const piece = (d) => {
     const activate = () => on.activate(d.data.node);
@@ -124,7 +127,7 @@ export function sunburst(node, { tree }, on, ringed = null) {
     // Only the first ring takes focus: going into a piece makes its children the first ring,
     // so the keyboard reaches everything without a tab stop for every piece.
     const focusable = d.depth === 1;
-    return svg`<path d=${arcOf(d)} fill=${d.data.colour} data-ring=${d.depth} .piece=${d.data}
+    return svg`<path d=${arcOf(d)} fill=${tintOf(d)?.colour ?? d.data.colour} data-ring=${d.depth} .piece=${d.data}
       class=${d.data.node ? 'piece' : 'piece other'} tabindex=${focusable ? '0' : nothing}
       role=${focusable ? 'button' : nothing} aria-label=${focusable ? label(d) : nothing}
       @click=${activate} @keydown=${(e) => onKey(e, activate)} @mouseenter=${point} @mouseleave=${leave}

@@ -1,6 +1,7 @@
 #include "host/views/view_commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,8 +12,10 @@
 #include "base/utf8.h"
 
 #include "host/terminal/terminal_text.h"
+#include "host/views/history_views.h"
 #include "host/views/ncdu_export.h"
 #include "host/views/path_check.h"
+#include "platform/machine/home.h"
 
 namespace nimbra {
 namespace {
@@ -45,6 +48,9 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
       "nimbra tree /usr --depth 1", View::tree);
   tree->add_option("PATH", line.root, "The folder (default: the home folder)");
   tree->add_option("--depth", line.depth, "Levels below the folder (default 2)");
+  tree->add_flag("--record", line.command.record,
+                 "Also record the size of every folder below it in the disk usage history, for "
+                 "`nimbra changes`");
   tree->add_option(
       "--export-ncdu", line.command.exportNcdu,
       "Also write the whole tree, every level, for `ncdu -f FILE`; `-` writes it to standard "
@@ -163,6 +169,31 @@ void addViewCommands(CLI::App& app, ViewCommandLine& line) {
   command(app, line, "startup", "What starts by itself: agents, daemons, login items.",
           "nimbra startup", View::startup);
   command(app, line, "apps", "Installed applications, largest first.", "nimbra apps", View::apps);
+  CLI::App* changes = command(
+      app, line, "changes",
+      "What grew and what shrank below a folder between two of its snapshots (recorded by "
+      "`nimbra tree PATH --record`): the changed folders as a tree, with + and - sizes, new and "
+      "gone folders. A folder whose change lies all in one of its own folders is left out, and "
+      "so is what lies inside a new or gone one.",
+      "nimbra changes ~/Downloads --since 2026-12-01", View::changes);
+  changes->add_option("PATH", line.folder, "The folder (default: the home folder)");
+  changes->add_option("--since", line.since,
+                      "Compare from this snapshot (an id, as `nimbra history` shows them) or "
+                      "from the last one taken by this date (2026-12-01, \"2026-12-01 14:30\"); "
+                      "by default from the one before the newest");
+  CLI::App* history =
+      command(app, line, "history",
+              "The snapshots of a folder's disk usage, or of every folder, with how much each "
+              "grew since the one before. They are kept in $XDG_STATE_HOME/nimbra/"
+              "history.sqlite3 (~/.local/state/nimbra by default), 30 a folder at most.",
+              "nimbra history ~/Downloads", View::history);
+  history->add_option("PATH", line.folder, "The folder (default: every folder)");
+  CLI::App* forget =
+      history->add_subcommand("forget", "Forget the snapshots of a folder, or every snapshot.");
+  forget->footer("Example:\n  nimbra history forget ~/Downloads\n");
+  forget->add_option("PATH", line.folder, "The folder (default: every folder)");
+  forget->add_flag("--json", line.command.json, "Print the answer as `nimbra call` would");
+  line.historyForget = forget;
   CLI::App* leftovers =
       command(app, line, "leftovers", "What an application leaves in the library folders.",
               "nimbra leftovers com.example.MyApp MyApp", View::leftovers);
@@ -178,6 +209,24 @@ namespace {
 Value pathValue(const std::string& path) {
   if (isValidUtf8(path)) return path;
   return Bytes(path.begin(), path.end());
+}
+
+// `path` from the root: a relative one as the folder it names now (links resolved, as there is
+// no other way to say which folder "." is); an absolute one as it is.
+std::string absoluteFolder(const std::string& path) {
+  if (path.starts_with('/')) return withoutTrailingSlashes(path);
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+  if (resolved) return resolved.get();
+  const std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), &std::free);
+  return withoutTrailingSlashes((here ? std::string(here.get()) + "/" : "") + path);
+}
+
+// The folder whose history `changes` and `history` look up: the folder `tree --record` would
+// have recorded for the same words, and a folder that is gone by the name it had.
+std::string historyFolder(const std::string& path) {
+  const CheckedRoot checked = folderToWalk(path);
+  return absoluteFolder(checked.error.empty() ? checked.root : path);
 }
 
 // What `size` measures for `path`: where a link leads, as `tree` walks it; the path itself
@@ -216,6 +265,7 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
                                " is no number of days (0 or more)\n"};
   }
   command.olderThanDays = line.olderThanDays;
+  if (line.historyForget->parsed()) command.view = View::historyForget;
   if (command.view == View::junkClean && command.toTrash &&
       std::find(command.categories.begin(), command.categories.end(), kTrashCategory) !=
           command.categories.end()) {
@@ -232,8 +282,15 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
     const CheckedRoot checked = folderToWalk(line.root);
     if (!checked.error.empty())
       return CommandLineExit{kExitFailure, "", "nimbra: " + checked.error + "\n"};
+    // A snapshot is kept under the folder's path: it must name the same folder from anywhere.
+    const std::string root = command.record ? absoluteFolder(checked.root) : checked.root;
     rootArgs.emplace(command.view == View::tree || command.view == View::types ? "path" : "root",
-                     pathValue(checked.root));
+                     pathValue(root));
+  }
+  if (command.record) rootArgs.emplace("record", true);
+  if (!line.folder.empty()) {
+    command.folder = historyFolder(line.folder);
+    rootArgs.emplace("path", pathValue(command.folder));
   }
   if (!line.minSize.empty()) {
     const std::optional<int64_t> minSize = parseByteSize(line.minSize);
@@ -287,6 +344,30 @@ std::optional<Command> chosenViewCommand(ViewCommandLine& line) {
       command.calls = {
           {"appLeftovers", ValueMap{{"bundleId", line.bundleId}, {"name", line.name}}}};
       break;
+    case View::changes: {
+      if (line.since.empty()) {
+        command.calls = {{"diskChanges", rootArgs}};
+        break;
+      }
+      // An id names its snapshot; a date is looked up among the folder's snapshots first.
+      if (line.since.find_first_not_of("0123456789") == std::string::npos) {
+        rootArgs.emplace("from", static_cast<int64_t>(std::stoll(line.since.substr(0, 18))));
+        command.calls = {{"diskChanges", rootArgs}};
+        break;
+      }
+      command.sinceTime = parseLocalDate(line.since);
+      if (!command.sinceTime) {
+        return CommandLineExit{kExitUsage, "",
+                               "nimbra: --since: \"" + line.since +
+                                   "\" is neither a snapshot id nor a date (2026-12-01, "
+                                   "\"2026-12-01 14:30\")\n"};
+      }
+      if (!rootArgs.count("path")) rootArgs.emplace("path", pathValue(homeDirectory()));
+      command.calls = {{"diskHistory", rootArgs}};
+      break;
+    }
+    case View::history: command.calls = {{"diskHistory", rootArgs}}; break;
+    case View::historyForget: command.calls = {{"forgetHistory", rootArgs}}; break;
   }
   return command;
 }

@@ -22,12 +22,15 @@ struct ViewCommandLine {
   std::string minSize;   // large, dupes: a SIZE text
   std::string bundleId;  // leftovers
   std::string name;      // leftovers
+  std::string folder;    // changes, history, history forget: the folder
+  std::string since;     // changes: a snapshot id or a date
   std::vector<CLI::App*> subcommands;
   CLI::Option* json = nullptr;           // the last command's --json, for the options it excludes
   std::optional<int64_t> olderThanDays;  // trash empty
   CLI::App* junkClean = nullptr;
   CLI::App* trashRestore = nullptr;
   CLI::App* trashEmpty = nullptr;
+  CLI::App* historyForget = nullptr;
 };
 
 // Adds the people commands to `app`; their options land in `line`.

@@ -11,6 +11,7 @@
 #include "base/utf8.h"
 #include "channel/standard_codec.h"
 #include "host/json/json_text.h"
+#include "host/views/history_views.h"
 #include "host/views/ncdu_export.h"
 #include "host/views/trash_commands.h"
 #include "service/nimbra_native.h"
@@ -111,6 +112,23 @@ void ViewSession::onAnswer(const std::string& method, const std::vector<uint8_t>
     } else {
       send({"inspectItems", ValueMap{{"paths", std::move(temporary)}}});
     }
+    return;
+  }
+  if (command_.view == View::changes && method == "diskHistory") {
+    // `--since DATE`: the snapshot that date picks, compared with the newest.
+    MethodCall history = command_.calls.back();
+    const std::optional<int64_t> from = snapshotSince(answers_.back(), *command_.sinceTime);
+    if (!from) {
+      const std::string error = answerText(answers_.back(), "error");
+      fail(error.empty() ? "no snapshot of " + printable(answerText(history.arguments, "path")) +
+                               " yet; `nimbra tree PATH --record` records one"
+                         : error,
+           kExitFailure);
+    }
+    ValueMap arguments = *history.arguments.getIf<ValueMap>();
+    arguments["from"] = *from;
+    answers_.pop_back();
+    send({"diskChanges", std::move(arguments)});
     return;
   }
   if (command_.view == View::junkClean && method == "inspectItems") {
@@ -301,6 +319,9 @@ void ViewSession::show() {
       case View::apps: out = appsView(answer, options); break;
       case View::leftovers: out = leftoversView(answer, options); break;
       case View::types: out = typesView(answer, options); break;
+      case View::changes: out = changesView(answer, options); break;
+      case View::history: out = historyView(answer, options); break;
+      case View::historyForget: out = forgetView(answer, command_.folder); break;
     }
   }
   if (export_ && !interrupts_->interrupted()) {
@@ -324,6 +345,23 @@ void ViewSession::show() {
   if (last && last->count("cancelled") && last->at("cancelled") == Value(true)) {
     (void)writeAll(STDERR_FILENO, "nimbra: cancelled: the result above is partial\n");
   }
+  // The history says what became of a broken file, and why nothing was recorded or compared.
+  const bool ofHistory = command_.view == View::tree || command_.view == View::changes ||
+                         command_.view == View::history || command_.view == View::historyForget;
+  bool historyFailed = false;
+  if (ofHistory) {
+    for (const std::string& complaint : historyComplaints(answer))
+      (void)writeAll(STDERR_FILENO, "nimbra: " + complaint + "\n");
+    historyFailed =
+        !answerText(answer, "recordError").empty() || !answerText(answer, "error").empty();
+  }
+  if (last && last->count("snapshot") && !last->at("snapshot").isNull() && !command_.json) {
+    const std::string folder = printable(answerText(answer, "path"));
+    (void)writeAll(STDERR_FILENO, "recorded as snapshot " +
+                                      std::to_string(answerNumber(answer, "snapshot")) + " of " +
+                                      folder + " (`nimbra changes " + folder +
+                                      "` compares the last two)\n");
+  }
   const auto failedCount = static_cast<int64_t>(answerList(answer, "failed").size());
   if ((command_.view == View::junkClean || command_.view == View::trashEmpty) && failedCount > 0) {
     fail(removingCommand() + ": " + plural(failedCount, "item was", "items were") + " not removed",
@@ -335,7 +373,8 @@ void ViewSession::show() {
              " not put back",
          kExitFailure);
   }
-  window_.close(command_.complaints.empty() && !unreadable ? kExitSuccess : kExitFailure);
+  window_.close(command_.complaints.empty() && !unreadable && !historyFailed ? kExitSuccess
+                                                                             : kExitFailure);
 }
 
 void ViewSession::writeOut(int fd, const std::string& text) {

@@ -3,13 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ops/finders/disk_tree.h"
+#include "ops/history/record_snapshot.h"
+#include "ops/history/snapshot_sink.h"
 #include "ops/unreadable_answer.h"
 
 namespace nimbra {
@@ -102,22 +103,23 @@ class DiskTreeSink final : public DiskWalkSink {
 }  // namespace
 
 ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t askedDepth,
-                     std::span<DiskWalkSink* const> alsoFeed) {
+                     bool record, std::span<DiskWalkSink* const> alsoFeed) {
   DiskTree tree(root, rootName(root));
   DiskTreeSink treeSink(context, tree, std::min(askedDepth, kMaxDiskTreeDepth));
   std::vector<DiskWalkSink*> sinks{&treeSink};
+  SnapshotSink snapshotSink;
+  if (record) sinks.push_back(&snapshotSink);
   sinks.insert(sinks.end(), alsoFeed.begin(), alsoFeed.end());
   UnreadableFolders unreadable;
-  if (walkDisk(
-          root, sinks, [&context] { return context.isCancelled(); }, &unreadable) ==
-      DiskWalkEnd::notAFolder) {
-    return tree.toValue(kDiskTreeChildrenShown);
-  }
+  const DiskWalkEnd end = walkDisk(
+      root, sinks, [&context] { return context.isCancelled(); }, &unreadable);
+  if (end == DiskWalkEnd::notAFolder) return tree.toValue(kDiskTreeChildrenShown);
   context.progress.offer(kTask, "", treeSink.scanned(), tree.size(DiskTree::kRoot), true);
   ValueMap answer = tree.toValue(kDiskTreeChildrenShown);
   answer["cancelled"] = context.isCancelled();
   answer["scanned"] = treeSink.scanned();
   addUnreadable(answer, unreadable);
+  if (record) recordSnapshot(context, root, snapshotSink, end == DiskWalkEnd::finished, answer);
   return answer;
 }
 

@@ -23,7 +23,11 @@ namespace nimbra {
 // one remainder) with "cancelled", "scanned" and what it could not read ("unreadable",
 // "unreadableFolders": unreadable_answer.h); a root that is no folder answers its empty node
 // alone, with no progress.
+//
+// With `record`, the same walk also records every folder below the root, at every depth, in
+// the disk usage history, unless it is cancelled; the answer then has "snapshot" and
+// "recordError" (record_snapshot.h).
 ValueMap analyzeDisk(OperationContext& context, const std::string& root, int64_t depth,
-                     std::span<DiskWalkSink* const> alsoFeed = {});
+                     bool record = false, std::span<DiskWalkSink* const> alsoFeed = {});
 
 }  // namespace nimbra

@@ -1,8 +1,9 @@
 #pragma once
 
-// The walk of a folder's whole tree that feeds the disk usage tree ("analyzeDisk") and the
-// host's ncdu export: one walk, each entry handed to every sink in turn, so a tree and its
-// export cost one pass over the disk. Its rules, for each entry below the root:
+// The walk of a folder's whole tree that feeds the disk usage tree ("analyzeDisk"), the
+// snapshot it records in the history and the host's ncdu export: one walk, each entry handed to
+// every sink in turn, so a tree, its snapshot and its export cost one pass over the disk. Its
+// rules, for each entry below the root:
 //  1. hidden entries and package contents are visited like any others;
 //  2. a folder is entered unless every sink declines its contents;
 //  3. kernel pseudo file systems (procfs, sysfs ...) are never entered;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/path_parts.h"
+
 namespace nimbra {
 namespace {
 
@@ -43,6 +45,16 @@ std::string fullUserName() {
   if (!account) return {};
   const std::string gecos = account->gecos.substr(0, account->gecos.find(','));
   return gecos.empty() ? account->name : gecos;
+}
+
+std::string stateDirectory() {
+  // A relative value is invalid by the rules and must be ignored.
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+    const std::string folder = withoutTrailingSlashes(state);
+    return folder == "/" ? "" : folder;
+  }
+  const std::string home = withoutTrailingSlashes(homeDirectory());
+  return (home == "/" ? "" : home) + "/.local/state";
 }
 
 std::string temporaryDirectory() {

@@ -12,6 +12,10 @@ std::string homeDirectory();
 // has no entry for the user.
 std::string fullUserName();
 
+// The user's folder for state kept between runs (the XDG base directory rules):
+// $XDG_STATE_HOME when it is an absolute path, else ~/.local/state. Without trailing slashes.
+std::string stateDirectory();
+
 // The per-user temporary folder: $TMPDIR with exactly one trailing "/" ensured, else "/tmp/".
 std::string temporaryDirectory();
 
