@@ -21,6 +21,7 @@
 #include "base/url_path.h"
 #include "platform/fs/file_removal.h"
 #include "platform/fs/folder_listing.h"
+#include "platform/fs/mount_table.h"
 #include "platform/fs/small_file.h"
 #include "platform/machine/home.h"
 
@@ -143,12 +144,19 @@ bool makeFolders(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string absolutePath(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return withoutTrailingSlashes(path);
-  char* cwd = ::getcwd(nullptr, 0);
-  std::string absolute = cwd ? std::string(cwd) + "/" + withoutTrailingSlashes(path) : path;
-  std::free(cwd);
-  return absolute;
+// Where the item is, for its record: its folder as the kernel names it (absolute, with no "." or
+// "..", no doubled slash) and its name. A record that kept "x/../y" would be one a restore must
+// refuse.
+std::string originalPathOf(int parentFd, const std::string& path, const std::string& name) {
+  const std::string folder = canonicalPathOf(parentFd);
+  if (folder.empty()) {
+    if (!path.empty() && path[0] == '/') return withoutTrailingSlashes(path);
+    char* cwd = ::getcwd(nullptr, 0);
+    std::string absolute = cwd ? std::string(cwd) + "/" + withoutTrailingSlashes(path) : path;
+    std::free(cwd);
+    return absolute;
+  }
+  return (folder == "/" ? "" : folder) + "/" + name;
 }
 
 std::string infoText(const std::string& originalPath) {
@@ -268,7 +276,7 @@ TrashMove moveToTrash(const std::string& path, const std::string& trashFolder) {
     return {std::nullopt, path + ": " + kAlreadyInTrash, true};
 
   const std::string base = baseNameFor(parts.name);
-  const std::string record = infoText(absolutePath(path));
+  const std::string record = infoText(originalPathOf(from.get(), path, parts.name));
   for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
     const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
     const std::string infoName = name + kInfoSuffix;

@@ -118,6 +118,7 @@ TEST(HomeTrash, NothingIsReachedThroughItsLinksAndNothingMovesIntoItself) {
                     trash = tree.path("home/data/Trash");
   TestContext context({.home = home, .temporary = tree.makeDir("tmp") + "/", .trash = trash});
   const std::string report = tree.touch("a/report.txt", 10), kept = tree.touch("a/kept", 3);
+  tree.makeDir("a/sub");
   tree.write("home/data/Trash/files/report.txt", "planted");  // left by another tool, no record
   ASSERT_EQ(json(withoutMoved(trashItems(*context, {report, kept}))),
       json(trashResult({report, kept}, {}, "")));
