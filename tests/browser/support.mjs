@@ -237,3 +237,18 @@ export class RawSocket {
     waiting?.();
   }
 }
+
+// Goes to the screen named `screen` by its navigation link, once its heading shows.
+export async function goToScreen(page, screen) {
+  await page.evaluate(() => performance.clearMarks());
+  await (await named(page, 'link', screen)).click();
+  await page.waitForFunction((s) => document.querySelector('main h1')?.textContent === s, {}, screen);
+}
+
+// Replaces what the text field named `label` holds with `text`, typed.
+export async function typeInto(page, label, text) {
+  const field = await named(page, 'textbox', label);
+  await field.click({ clickCount: 3 });
+  await page.keyboard.press('Backspace');
+  await field.type(text);
+}

@@ -9,8 +9,8 @@ import { execFileSync } from 'node:child_process';
 import { chmodSync, closeSync, lchownSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, truncateSync,
   utimesSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
-import { NIMBRA, PHONE, SHOTS, WIDE, focused, launchBrowser, markTime, named, newPage, shoot, startUi, tempFolder,
-  textOf } from './support.mjs';
+import { NIMBRA, PHONE, SHOTS, WIDE, focused, goToScreen, launchBrowser, markTime, named, newPage, shoot, startUi,
+  tempFolder, textOf, typeInto } from './support.mjs';
 
 const folder = tempFolder();
 const home = join(folder.path, 'home');
@@ -121,24 +121,15 @@ after(async () => {
   folder.remove();
 });
 
-async function goTo(screen) {
-  await (await named(page, 'link', screen)).click();
-  await page.waitForFunction((s) => document.querySelector('main h1')?.textContent === s, {}, screen);
-}
-
-async function typeInto(label, text) {
-  const field = await named(page, 'textbox', label);
-  await field.click({ clickCount: 3 });
-  await page.keyboard.press('Backspace');
-  await field.type(text);
-}
+const goTo = (screen) => goToScreen(page, screen);
+const typeIn = (label, text) => typeInto(page, label, text);
 
 // Scans with the form of the screen shown; answers the time from the answer to the drawn list.
 // Focus, which the disabled "Scan" gave up, rests on the result's heading.
 async function scan(folderPath, minSize, mark) {
   await page.waitForFunction(() => document.querySelector('main input')?.value);
-  await typeInto('Folder', folderPath);
-  await typeInto('Minimum size', minSize);
+  await typeIn('Folder', folderPath);
+  await typeIn('Minimum size', minSize);
   await page.evaluate(() => performance.clearMarks());
   await (await named(page, 'button', 'Scan')).click();
   const drawn = await markTime(page, mark);
@@ -204,10 +195,10 @@ test('Every scanning screen takes ~ for the home folder, says when no folder is 
   for (const screen of ['Disk usage', 'Large files', 'Duplicates']) {
     await goTo(screen);
     await page.waitForFunction(() => document.querySelector('main input').value);
-    if (screen !== 'Disk usage') await typeInto('Minimum size', '1MB');
+    if (screen !== 'Disk usage') await typeIn('Minimum size', '1MB');
     // A mistyped folder and a file are no folder, and focus goes back to the field to mend it.
     for (const typed of ['~/Musik', '~/notes.txt']) {
-      await typeInto('Folder', typed);
+      await typeIn('Folder', typed);
       await (await named(page, 'button', 'Scan')).click();
       await page.waitForFunction(() => document.querySelector('main [role=alert]'));
       assert.equal(await alert(), `No folder at ${home}${typed.slice(1)}`, screen);
@@ -217,7 +208,7 @@ test('Every scanning screen takes ~ for the home folder, says when no folder is 
     await page.waitForFunction((t) => document.querySelector('main [role=alert]')?.textContent === `No folder at ${t}`, {},
       join(home, 'notes.txt'));
     // The folder scanned, with no old error above it, and measured.
-    await typeInto('Folder', '~/Music');
+    await typeIn('Folder', '~/Music');
     await (await named(page, 'button', 'Scan')).click();
     await page.waitForFunction((m) => document.querySelector('main .result-head')?.textContent.includes(m), {}, music);
     assert.equal(await alert(), null, screen);
@@ -331,7 +322,7 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   assert.equal(await page.$eval('#dupes-keep', (field) => field.value), '');
   for (const [typed, chosen, note] of [['~/Pictures/old', [false, false, false, true, true, false], null],
     ['~/Nowhere', [false, false, false, false, false, false], `No copy lies in ${home}/Nowhere: nothing was chosen.`]]) {
-    await typeInto('Keep the copies in folder', typed);
+    await typeIn('Keep the copies in folder', typed);
     await (await named(page, 'button', 'Keep these')).click();
     assert.deepStrictEqual(await Promise.all([...beach, ...notes.slice(0, 2), oddNote].map(isChecked)), chosen, typed);
     assert.equal(await page.$eval('main', (e) => e.querySelector('.keep-note')?.textContent ?? null), note);
@@ -374,7 +365,7 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   // A scan of large files cancelled while it reads them: what it found, marked partial.
   const big = join(folder.path, 'big');
   for (let i = 0; i < 4; ++i) file(join(big, `disk-${i}.img`), 2 ** 30);
-  await typeInto('Folder', big);
+  await typeIn('Folder', big);
   await (await named(page, 'button', 'Scan')).click();
   await page.waitForSelector('::-p-aria([role="progressbar"])');
   await (await named(page, 'button', 'Cancel')).click();

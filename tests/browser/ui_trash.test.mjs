@@ -8,7 +8,8 @@ import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
-import { PHONE, SHOTS, WIDE, launchBrowser, markTime, named, newPage, startUi, tempFolder } from './support.mjs';
+import { PHONE, SHOTS, WIDE, goToScreen, launchBrowser, markTime, named, newPage, startUi, tempFolder,
+  typeInto } from './support.mjs';
 
 const folder = tempFolder();
 const home = join(folder.path, 'home');
@@ -40,23 +41,13 @@ after(async () => {
   folder.remove();
 });
 
-async function goTo(screen) {
-  await page.evaluate(() => performance.clearMarks());
-  await (await named(page, 'link', screen)).click();
-  await page.waitForFunction((s) => document.querySelector('main h1')?.textContent === s, {}, screen);
-}
-
-async function typeInto(label, text) {
-  const field = await named(page, 'textbox', label);
-  await field.click({ clickCount: 3 });
-  await page.keyboard.press('Backspace');
-  await field.type(text);
-}
+const goTo = (screen) => goToScreen(page, screen);
+const typeIn = (label, text) => typeInto(page, label, text);
 
 async function scan(folderPath, minSize, mark) {
   await page.waitForFunction(() => [...document.querySelectorAll('main input')].every((i) => i.id.endsWith('-size') || i.value));
-  await typeInto('Folder', folderPath);
-  await typeInto('Minimum size', minSize);
+  await typeIn('Folder', folderPath);
+  await typeIn('Minimum size', minSize);
   await page.evaluate(() => performance.clearMarks());
   await (await named(page, 'button', 'Scan')).click();
   await markTime(page, mark);
