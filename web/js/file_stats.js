@@ -117,8 +117,8 @@ export class FileStats {
             <td class="number">${formatBytes(ext.size)}</td>${bar(ext.size, `.${ext.ext}: share`)}
             <td class="number">${formatShare(ext.size, total)}</td><td class="number optional">${formatCount(ext.files)}</td></tr>`)}
           ${rest > 0 ? html`<tr class="extension"><th scope="row">${extensions.length ? 'other extensions' : 'all extensions'}</th>
-            <td class="number">${formatBytes(rest)}</td><td class="optional"></td><td class="number">${formatShare(rest, total)}</td>
-            <td class="optional"></td></tr>` : nothing}
+            <td class="number">${formatBytes(rest)}</td>${bar(rest, 'other extensions: share')}
+            <td class="number">${formatShare(rest, total)}</td><td class="optional"></td></tr>` : nothing}
           <tr class="extension"><td colspan="5"><button type="button" ?disabled=${this.app.work !== null}
             @click=${() => this.listLargest(folder.path, kind.kind)}>List the largest ${files}</button></td></tr>` : nothing}
       </tbody>`;

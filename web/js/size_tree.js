@@ -22,32 +22,38 @@ export function takeOut(root, item) {
   const chain = chainTo(root, path);
   const last = chain.at(-1);
   const whole = last !== root && last.path === path;
-  const taken = { chain: whole ? chain.slice(0, -1) : chain, entry: whole ? last : null, index: -1,
+  const taken = { chain: whole ? chain.slice(0, -1) : chain, entry: whole ? last : null,
     size: Number(whole ? last.size : item.size), files: Number(whole ? last.files : item.files ?? 1),
-    modified: Number((whole ? last : item).modified ?? 0) };
-  const parent = taken.chain.at(-1);
-  if (whole) {
-    taken.index = parent.children.indexOf(last);
-    parent.children.splice(taken.index, 1);
-  }
+    modified: Number((whole ? last : item).modified ?? 0), emptied: [] };
+  if (whole) detach(taken.chain.at(-1), last, taken);
   add(taken, -1);
+  // A folder left without a file is left out, as a scan leaves it out.
+  for (let i = taken.chain.length - 1; i > 0 && Number(taken.chain[i].files) <= 0; --i) {
+    detach(taken.chain[i - 1], taken.chain[i], taken);
+  }
   return taken;
 }
 
 // Undoes `takeOut`, unless a folder on the way has gone since.
 export function putBack(root, taken) {
-  const attached = taken.chain[0] === root && taken.chain.every((entry, i) => i === 0 || taken.chain[i - 1].children.includes(entry));
-  if (!attached) return false;
-  if (taken.entry) {
-    const children = taken.chain.at(-1).children;
-    children.splice(Math.min(Math.max(taken.index, 0), children.length), 0, taken.entry);
+  const { chain, emptied } = taken;
+  const kept = (entry, i) => i === 0 || chain[i - 1].children.includes(entry) || emptied.some((e) => e.entry === entry);
+  if (chain[0] !== root || !chain.every(kept)) return false;
+  for (const { parent, entry, index } of [...emptied].reverse()) {
+    parent.children.splice(Math.min(index, parent.children.length), 0, entry);
   }
   add(taken, 1);
   return true;
 }
 
+function detach(parent, entry, taken) {
+  const index = parent.children.indexOf(entry);
+  parent.children.splice(index, 1);
+  taken.emptied.push({ parent, entry, index });
+}
+
 function add(taken, sign) {
-  const { chain, entry, size, files } = taken;
+  const { chain, entry, size, files, modified } = taken;
   const parent = chain.at(-1);
   // An item inside a folder's smaller items is counted in that entry too.
   const rest = entry ? null : parent.children.find((child) => child.isOther);
@@ -58,9 +64,11 @@ function add(taken, sign) {
     folder.files = Number(folder.files) + sign * files;
   }
   // A folder with its children in the tree is as new as the newest of them; one whose children
-  // the scan did not reach keeps the time it had, the newest anyone can tell without a new scan.
+  // the scan did not reach keeps the time it had (the newest anyone can tell without a new scan),
+  // or takes the time of what comes back into it.
   for (const folder of [...chain].reverse()) {
     if (folder.children.length) folder.modified = Math.max(...folder.children.map((child) => Number(child.modified ?? 0)));
     else if (Number(folder.files) === 0) folder.modified = 0;
+    else if (sign > 0) folder.modified = Math.max(Number(folder.modified ?? 0), modified);
   }
 }
