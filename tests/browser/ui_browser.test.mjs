@@ -171,6 +171,7 @@ test('Disk usage shows a built tree as rings, treemap and a tree that opens and 
   await page.waitForFunction(() => [...document.querySelectorAll('table.disk-tree th')].some((th) => th.textContent.trim() === 'oldest/'));
   assert.equal(await (await named(page, 'button', 'Expand old')).evaluate((e) => e.getAttribute('aria-expanded')), 'true');
   assert.deepStrictEqual(await rows(), ['photos/', 'music/', hostile, 'docs/', 'notes.txt', 'old/', 'older/', 'oldest/', 'draft.txt']);
+  await shoot(page, 'disk-usage-treemap-tree', { fullPage: true });
   await (await named(page, 'button', 'Expand docs')).click();
   const sortedBy = async (column) => {
     await (await named(page, 'button', column)).click();
@@ -183,7 +184,6 @@ test('Disk usage shows a built tree as rings, treemap and a tree that opens and 
   assert.deepStrictEqual(await sortedBy('Files'), ['Files descending', 'docs/', 'photos/', 'music/', hostile]);
   assert.deepStrictEqual(await sortedBy('Files'), ['Files ascending', 'music/', hostile, 'photos/', 'docs/']);
   await sortedBy('Size');
-  await shoot(page, 'disk-usage-treemap-tree');
 
   // A file goes to the desktop's opener from its row, exactly as it is named.
   const inRow = async (path, button) => (await named(page, 'checkbox', path)).evaluateHandle((box, b) =>
@@ -373,9 +373,9 @@ test('Disk usage of /usr: rings, treemap and tree are drawn soon after the answe
   }
   assert.ok(await page.$('table.disk-tree'));
   await (await named(page, 'button', 'Rings')).click();
-  await shoot(page, 'disk-usage');
+  await shoot(page, 'disk-usage', { fullPage: true });
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
-  await shoot(page, 'disk-usage-dark');
+  await shoot(page, 'disk-usage-dark', { fullPage: true });
   await page.setViewport(PHONE);
   await shoot(page, 'disk-usage-phone', { fullPage: true });
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
