@@ -183,7 +183,7 @@ test('Disk usage shows a built tree as rings, treemap and a tree that opens and 
   assert.deepStrictEqual(await sortedBy('Name'), ['Name ascending', hostile, 'docs/', 'music/', 'photos/']);
   assert.deepStrictEqual(await sortedBy('Files'), ['Files descending', 'docs/', 'photos/', 'music/', hostile]);
   assert.deepStrictEqual(await sortedBy('Files'), ['Files ascending', 'music/', hostile, 'photos/', 'docs/']);
-  await sortedBy('Size');
+  assert.deepStrictEqual(await sortedBy('Size'), ['Size descending', 'photos/', 'music/', hostile, 'docs/']);
 
   // A file goes to the desktop's opener from its row, exactly as it is named.
   const inRow = async (path, button) => (await named(page, 'checkbox', path)).evaluateHandle((box, b) =>
