@@ -111,7 +111,7 @@ DiskChangesArgs decodeDiskChangesArgs(const ValueMap& args, const std::string& h
 }
 
 FileStatsArgs decodeFileStatsArgs(const ValueMap& args, const std::string& home) {
-  return {pathArg(args, "path").value_or(home)};
+  return {pathArg(args, "path").value_or(home), stringArg(args, "kind")};
 }
 
 namespace {

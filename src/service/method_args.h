@@ -53,9 +53,11 @@ struct AnalyzeDiskArgs {
 };
 AnalyzeDiskArgs decodeAnalyzeDiskArgs(const ValueMap& args, const std::string& home);
 
-// "fileStats": the folder from "path" (as pathArg reads it), default `home`.
+// "fileStats": the folder from "path" (as pathArg reads it), default `home`; "kind", when it is
+// a string, asks for that kind's largest files too.
 struct FileStatsArgs {
   std::string root;
+  std::optional<std::string> kind;
   friend bool operator==(const FileStatsArgs&, const FileStatsArgs&) = default;
 };
 FileStatsArgs decodeFileStatsArgs(const ValueMap& args, const std::string& home);

@@ -120,7 +120,8 @@ Value forgetHistory(NimbraNative&, OperationContext& context, const ValueMap& ar
   return forgetHistory(context, decodeHistoryArgs(args).path);
 }
 Value fileStats(NimbraNative&, OperationContext& context, const ValueMap& args) {
-  return fileStats(context, decodeFileStatsArgs(args, context.folders.home).root);
+  const FileStatsArgs stats = decodeFileStatsArgs(args, context.folders.home);
+  return fileStats(context, stats.root, stats.kind);
 }
 Value appLeftovers(NimbraNative&, OperationContext& context, const ValueMap& args) {
   const AppLeftoversArgs app = decodeAppLeftoversArgs(args);

@@ -63,7 +63,9 @@ export async function markTime(page, name) {
   return page.evaluate((n) => performance.getEntriesByName(n).at(-1).startTime, name);
 }
 
+// A whole page is taken from its top, where its sticky bars belong.
 export async function shoot(page, name, options = {}) {
+  if (options.fullPage) await page.evaluate(() => window.scrollTo(0, 0));
   await page.screenshot({ path: join(SHOTS, `${name}.png`), ...options });
 }
 

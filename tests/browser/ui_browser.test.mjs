@@ -4,10 +4,10 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { chmodSync, chownSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, chownSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, utimesSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import http from 'node:http';
-import { join } from 'node:path';
+import { basename, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { NIMBRA, PHONE, SHOTS, WIDE, focused, isDark, launchBrowser, markTime, named, newPage, pause, shoot, startUi,
   tempFolder, textOf } from './support.mjs';
@@ -81,18 +81,21 @@ test('the page opened through the opener\'s page loads clean, keeps its secret o
   await page.close();
 });
 
-test('Disk usage shows a built tree in chart and table, goes in and back, names stay text', async () => {
+test('Disk usage shows a built tree as rings, treemap and a tree that opens and sorts, goes in and back, names stay text', async () => {
   const tree = join(folder.path, 'tree');
   const hostile = '<img src=x onerror=window.__x=1>.bin';
-  const files = { 'photos/2024/a.jpg': 3.5e6, 'photos/2023/b.jpg': 2.5e6, 'music/song.flac': 1.2e6,
-    [hostile]: 5e5, 'docs/notes.txt': 3e5, 'docs/old/draft.txt': 1e4, 'docs/old/older/oldest/deep.txt': 1e5 };
-  for (const [path, size] of Object.entries(files)) {
+  const at = (year, month) => Date.UTC(year, month - 1, 15, 12) / 1000;
+  const files = { 'photos/2024/a.jpg': [3.5e6, at(2024, 6)], 'photos/2023/b.jpg': [2.5e6, at(2023, 6)],
+    'music/song.flac': [1.2e6, at(2019, 3)], [hostile]: [5e5, at(2021, 1)], 'docs/notes.txt': [3e5, at(2025, 1)],
+    'docs/old/draft.txt': [1e4, at(2018, 1)], 'docs/old/older/oldest/deep.txt': [1e5, at(2017, 1)] };
+  for (const [path, [size, modified]] of Object.entries(files)) {
     mkdirSync(join(tree, path, '..'), { recursive: true });
     writeFileSync(join(tree, path), Buffer.alloc(size));
+    utimesSync(join(tree, path), modified, modified);
   }
   const page = await openPage(ui.url);
   await (await named(page, 'link', 'Disk usage')).click();
-  const field = await named(page, 'textbox', 'Folder');
+  let field = await named(page, 'textbox', 'Folder');
   await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
   assert.equal(await field.evaluate((e) => e.value), nimbraCall('homeDir'));
   await field.click({ clickCount: 3 });
@@ -105,9 +108,14 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   await page.waitForFunction(() => document.querySelector('.measured')?.textContent === '8.1 MB in this folder');
   await field.press('Enter');
 
-  const rows = async () => page.$$eval('table.children tbody th', (cells) => cells.map((c) => c.textContent.trim()));
-  await page.waitForSelector('table.children');
+  // Each row of the tree: its name, size, share, files and day of its newest file.
+  const rows = async () => page.$$eval('table.disk-tree tbody:not(.total) th', (cells) => cells.map((c) => c.textContent.trim()));
+  const cells = (name) => page.$$eval('table.disk-tree tbody tr', (trs, n) => trs.map((tr) => [...tr.cells].slice(1, 6)
+    .map((c) => c.textContent.trim())).find((row) => row[0] === n), name);
+  await page.waitForSelector('table.disk-tree');
   assert.deepStrictEqual(await rows(), ['photos/', 'music/', hostile, 'docs/']);
+  assert.deepStrictEqual(await cells(`All of ${basename(tree)}`), [`All of ${basename(tree)}`, '8.1 MB', '100%', '7', 'Jan 15, 2025']);
+  assert.deepStrictEqual(await cells('photos/'), ['photos/', '6.0 MB', '74%', '2', 'Jun 15, 2024']);
   assert.ok(await named(page, 'button', 'photos, 6.0 MB'), 'the chart has the biggest folder');
   assert.equal(await page.evaluate(() => window.__x), undefined);
   assert.equal(await page.$('img'), null, 'a name is never markup');
@@ -138,29 +146,70 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
   assert.deepStrictEqual(await rows(), ['oldest/']);
   await (await named(page, 'button', tree)).click();
 
-  // The chosen file goes to the desktop's opener exactly as it is named.
-  await (await named(page, 'button', hostile)).click();
-  await (await named(page, 'button', 'Open')).click();
-  await page.waitForFunction(() => document.querySelector('.actions .path')?.textContent.endsWith('.bin'));
+  // The same in the treemap, the choice the page keeps: a piece goes in, Escape comes back.
+  await (await named(page, 'button', 'Treemap')).click();
+  await (await page.waitForSelector('svg.treemap ::-p-aria([name="music, 1.2 MB"][role="button"])')).evaluate((piece) => piece.focus());
+  await page.keyboard.press('Enter');
+  await location('music');
+  assert.ok(await named(page, 'button', 'song.flac, 1.2 MB'));
+  await page.keyboard.press('Escape');
+  await location(tree);
+  await page.reload();
+  await (await named(page, 'link', 'Disk usage')).click();
+  await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
+  field = await named(page, 'textbox', 'Folder');
+  await field.click({ clickCount: 3 });
+  await field.type(tree);
+  await field.press('Enter');
+  await page.waitForSelector('svg.treemap');
+  assert.equal(await (await named(page, 'button', 'Treemap')).evaluate((e) => e.getAttribute('aria-pressed')), 'true');
+
+  // Folders open in place to the tree's depth, and deeper once measured; every column sorts.
+  await (await named(page, 'button', 'Expand docs')).click();
+  await (await named(page, 'button', 'Expand old')).click();
+  await (await named(page, 'button', 'Expand older')).click();
+  await page.waitForFunction(() => [...document.querySelectorAll('table.disk-tree th')].some((th) => th.textContent.trim() === 'oldest/'));
+  assert.equal(await (await named(page, 'button', 'Expand old')).evaluate((e) => e.getAttribute('aria-expanded')), 'true');
+  assert.deepStrictEqual(await rows(), ['photos/', 'music/', hostile, 'docs/', 'notes.txt', 'old/', 'older/', 'oldest/', 'draft.txt']);
+  await shoot(page, 'disk-usage-treemap-tree', { fullPage: true });
+  await (await named(page, 'button', 'Expand docs')).click();
+  const sortedBy = async (column) => {
+    await (await named(page, 'button', column)).click();
+    const sort = await page.$$eval('table.disk-tree th[aria-sort]', (ths) => ths.filter((th) => th.getAttribute('aria-sort') !== 'none')
+      .map((th) => `${th.textContent.trim().replace(/[▲▼]/, '').trim()} ${th.getAttribute('aria-sort')}`));
+    return [sort.join(), ...(await rows())];
+  };
+  assert.deepStrictEqual(await sortedBy('Modified'), ['Modified descending', 'docs/', 'photos/', hostile, 'music/']);
+  assert.deepStrictEqual(await sortedBy('Name'), ['Name ascending', hostile, 'docs/', 'music/', 'photos/']);
+  assert.deepStrictEqual(await sortedBy('Files'), ['Files descending', 'docs/', 'photos/', 'music/', hostile]);
+  assert.deepStrictEqual(await sortedBy('Files'), ['Files ascending', 'music/', hostile, 'photos/', 'docs/']);
+  assert.deepStrictEqual(await sortedBy('Size'), ['Size descending', 'photos/', 'music/', hostile, 'docs/']);
+
+  // A file goes to the desktop's opener from its row, exactly as it is named.
+  const inRow = async (path, button) => (await named(page, 'checkbox', path)).evaluateHandle((box, b) =>
+    [...box.closest('tr').querySelectorAll('button')].find((e) => e.textContent === b), button);
+  await (await inRow(join(tree, hostile), 'Open')).click();
   for (let i = 0; i < 50 && !readFileSync(opened, { flag: 'a+', encoding: 'utf8' }).includes(hostile); ++i) await pause(100);
   const opener = readFileSync(opened, 'utf8');
   // First the page that forwards to the address, when nimbra ui started; then the file, exactly as it is named.
   assert.ok(opener.startsWith(`${desk}/xdg-open file://`) && opener.includes(`xdg-open ${join(tree, hostile)}\n`), opener);
 
-  // Every control is reached with Tab.
+  // Every control is reached with Tab; the tree is one stop, on the row last visited.
   await page.focus('body');
   const reached = new Set();
-  for (let i = 0; i < 40; ++i) {
+  for (let i = 0; i < 60; ++i) {
     await page.keyboard.press('Tab');
     reached.add(await page.evaluate(() => document.activeElement.getAttribute('aria-label') ?? document.activeElement.textContent.trim()));
   }
-  for (const control of ['Overview', 'Disk usage', 'Choose…', 'Scan', 'photos, 6.0 MB', 'photos/', hostile, 'Reveal', 'Open']) {
+  for (const control of ['Overview', 'Disk usage', 'Choose…', 'Scan', 'Rings', 'File types', 'Age', 'photos, 6.0 MB', 'Name',
+    join(tree, hostile), hostile, 'Reveal', 'Open']) {
     assert.ok(reached.has(control), `${control} is reached by Tab`);
   }
   assert.equal(await page.evaluate(() => window.__x), undefined);
 
   // More top-level folders than the palette has colours, each with folders inside: no two
-  // pieces of a ring look alike, and inside a folder the pieces are shades of its hue.
+  // pieces of a level look alike, none looks like the piece it lies in, and inside a folder the
+  // pieces are shades of its hue; every name in the treemap is readable on its piece.
   const wheel = join(folder.path, 'wheel');
   for (let i = 0; i < 10; ++i) {
     for (let j = 0; j < 3; ++j) {
@@ -168,19 +217,46 @@ test('Disk usage shows a built tree in chart and table, goes in and back, names 
       writeFileSync(join(wheel, `f${i}`, `f${i}-${j}`, 'in', 'data.bin'), Buffer.alloc(100000 + 1000 * j));
     }
   }
+  // Five larger files first in f0 make its first folder the lightest shade, as light as its own first piece would be.
+  for (let k = 0; k < 5; ++k) writeFileSync(join(wheel, 'f0', `f0-a${k}.bin`), Buffer.alloc(200000 - 1000 * k));
   await field.click({ clickCount: 3 });
   await field.type(wheel);
   await (await named(page, 'button', 'Scan')).click();
-  await page.waitForFunction(() => document.querySelectorAll('.sunburst .piece[data-ring="3"]').length === 30);
-  const rings = await page.$$eval('.sunburst .piece', (pieces) => pieces.map((p) => ({
-    ring: p.dataset.ring, fill: p.getAttribute('fill'), name: p.querySelector('title').textContent.split(',')[0] })));
-  const hue = (fill) => Number(/^hsl\((\d+)/.exec(fill)[1]);
-  for (const ring of ['1', '2', '3']) {
-    const fills = rings.filter((piece) => piece.ring === ring).map((piece) => piece.fill);
-    assert.equal(new Set(fills).size, fills.length, `ring ${ring}: ${fills}`);
+  for (const chart of ['treemap', 'sunburst']) {
+    await page.waitForFunction((c) => document.querySelectorAll(`svg.${c} .piece[data-ring="3"]`).length === 30, {}, chart);
+    const pieces = await page.$$eval(`svg.${chart} .piece`, (elements) => elements.map((e) => ({
+      ring: e.dataset.ring, fill: e.getAttribute('fill'), name: e.querySelector('title').textContent.split(',')[0],
+      inside: e.piece.children.map((child) => elements.find((other) => other.piece === child)?.getAttribute('fill')) })));
+    const hue = (fill) => Number(/^hsl\((\d+)/.exec(fill)[1]);
+    for (const ring of ['1', '2', '3']) {
+      const fills = pieces.filter((piece) => piece.ring === ring).map((piece) => piece.fill);
+      assert.equal(new Set(fills).size, fills.length, `${chart} level ${ring}: ${fills}`);
+    }
+    for (const piece of pieces) assert.ok(!piece.inside.includes(piece.fill), `${chart}: ${piece.name} ${piece.fill} / ${piece.inside}`);
+    const top = new Map(pieces.filter((piece) => piece.ring === '1').map((piece) => [piece.name, hue(piece.fill)]));
+    for (const piece of pieces.filter((p) => p.ring === '2')) assert.equal(hue(piece.fill), top.get(piece.name.split('-')[0]), piece.name);
+    if (chart === 'treemap') {
+      const contrasts = await page.$$eval('svg.treemap text', (labels) => labels.map((label) => {
+        const rgb = (colour) => {
+          const probe = document.createElement('i');
+          probe.style.color = colour;
+          document.body.append(probe);
+          const [r, g, b] = getComputedStyle(probe).color.match(/\d+/g).map((c) => Number(c) / 255);
+          probe.remove();
+          const linear = (c) => (c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4);
+          return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+        };
+        const [a, b] = [rgb(label.getAttribute('fill')), rgb(label.piece.colour)].sort((x, y) => y - x);
+        return (a + 0.05) / (b + 0.05);
+      }));
+      assert.ok(contrasts.length >= 10 && Math.min(...contrasts) >= 4.5, `label contrasts ${contrasts}`);
+      await shoot(page, 'disk-usage-treemap');
+      await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
+      await shoot(page, 'disk-usage-treemap-dark');
+      await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
+      await (await named(page, 'button', 'Rings')).click();
+    }
   }
-  const top = new Map(rings.filter((piece) => piece.ring === '1').map((piece) => [piece.name, hue(piece.fill)]));
-  for (const piece of rings.filter((p) => p.ring === '2')) assert.equal(hue(piece.fill), top.get(piece.name.split('-')[0]), piece.name);
   await shoot(page, 'disk-usage-colours');
   assert.deepStrictEqual(page.problems, []);
   await page.close();
@@ -273,25 +349,33 @@ test('as an ordinary user, the folders a scan could not read are said, and named
   }
 });
 
-test('Disk usage of /usr: the chart is drawn soon after the answer, fits the window, and a cancelled scan is partial', async () => {
+test('Disk usage of /usr: rings, treemap and tree are drawn soon after the answer, fit the window, and a cancelled scan is partial', async () => {
   const page = await openPage(ui.url);
   await (await named(page, 'link', 'Disk usage')).click();
   const field = await named(page, 'textbox', 'Folder');
   await page.waitForFunction(() => document.getElementById('disk-folder').value !== '');
   await field.click({ clickCount: 3 });
   await field.type('/usr');
-  await (await named(page, 'button', 'Scan')).click();
-  await page.waitForSelector('svg.sunburst', { timeout: 120000 });
-  const answered = await page.evaluate(() => performance.getEntriesByName('nimbra:answer').at(-1).startTime);
-  measured.usrAnswerToChartMs = Math.round((await markTime(page, 'nimbra:chart-drawn')) - answered);
-  for (const viewport of [WIDE, PHONE]) {
-    await page.setViewport(viewport);
-    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `fits ${viewport.width}`);
+  // From the tree's answer to the chart and the tree on screen, one chart and then the other.
+  for (const [chart, figure] of [['Rings', 'usrAnswerToRingsAndTreeMs'], ['Treemap', 'usrAnswerToTreemapAndTreeMs']]) {
+    if (chart === 'Treemap') await (await named(page, 'button', chart)).click();
+    await page.evaluate(() => performance.clearMarks());
+    await (await named(page, 'button', 'Scan')).click();
+    await page.waitForFunction(() => performance.getEntriesByName('nimbra:chart-drawn').length > 0, { timeout: 120000 });
+    const drawn = await markTime(page, 'nimbra:chart-drawn');
+    assert.ok(await page.$(chart === 'Rings' ? 'svg.sunburst' : 'svg.treemap'));
+    measured[figure] = Math.round(drawn - await page.evaluate(() => performance.getEntriesByName('nimbra:answer:analyzeDisk').at(-1).startTime));
+    for (const viewport of [WIDE, PHONE]) {
+      await page.setViewport(viewport);
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `${chart} fits ${viewport.width}`);
+    }
+    await page.setViewport(WIDE);
   }
-  await page.setViewport(WIDE);
-  await shoot(page, 'disk-usage');
+  assert.ok(await page.$('table.disk-tree'));
+  await (await named(page, 'button', 'Rings')).click();
+  await shoot(page, 'disk-usage', { fullPage: true });
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
-  await shoot(page, 'disk-usage-dark');
+  await shoot(page, 'disk-usage-dark', { fullPage: true });
   await page.setViewport(PHONE);
   await shoot(page, 'disk-usage-phone', { fullPage: true });
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);

@@ -354,13 +354,21 @@ test('Duplicates: helpers, a group always keeps a copy, one copy to the Trash, 1
   assert.equal(readFileSync(join(trash, 'files/beach.jpg')).length, 1.5e6);
   assert.match(await page.$eval('main', (e) => e.textContent), /2 copies of\s+beach\.jpg/);
 
-  // Many groups: the first page drawn, the rest on request.
+  // Many groups: the first screenful drawn at once, more as the person scrolls, or asks.
   const many = join(folder.path, 'many');
   mkdirSync(many);
   for (let i = 0; i < 20000; ++i) writeFileSync(join(many, `${i}.txt`), `${String(i >> 1).padStart(12)}\n`);
-  measured.dupes10000AnswerToDrawnMs = await scan(many, '1', 'nimbra:dupes-drawn');
+  measured.dupes10000AnswerToFirstScreenMs = await scan(many, '1', 'nimbra:dupes-drawn');
   assert.match(await page.$eval('main', (e) => e.textContent), /10,000 groups of identical files/);
-  await named(page, 'button', 'Show 500 more of 9,500 groups');
+  const drawnGroups = () => page.$$eval('table.groups tbody', (groups) => groups.length);
+  assert.equal(await drawnGroups(), 40);
+  await named(page, 'button', 'Show 100 more of 9,960 groups');
+  await page.evaluate(() => window.scrollTo(0, document.documentElement.scrollHeight));
+  await page.waitForFunction(() => document.querySelectorAll('table.groups tbody').length === 140);
+  await page.evaluate(() => window.scrollTo(0, document.documentElement.scrollHeight));
+  await page.waitForFunction(() => document.querySelectorAll('table.groups tbody').length === 240);
+  await (await named(page, 'button', 'Show 100 more of 9,760 groups')).click();
+  await page.waitForFunction(() => document.querySelectorAll('table.groups tbody').length >= 340);
 
   // A scan of large files cancelled while it reads them: what it found, marked partial.
   const big = join(folder.path, 'big');
@@ -552,4 +560,94 @@ test('Startup items switch a launch agent off in its file and remove another; Me
   const running = JSON.parse(execFileSync(NIMBRA, ['call', 'memoryInfo'], { encoding: 'utf8' })).topProcesses.map((p) => String(p.pid));
   assert.ok(listedProcesses.length > 0 && listedProcesses.some((pid) => running.includes(pid)), `${listedProcesses} / ${running}`);
   await checkAndShoot('memory');
+});
+
+test('Disk usage: chosen in the rings, the treemap, the tree and a kind\'s list, removed, and subtracted without a new scan; File types and Age', async () => {
+  const disk = join(home, 'Disk');
+  const ago = (days) => now - days * DAY;
+  const c = file(join(disk, 'photos/2024/trip/c.jpg'), 8e5);  // below the tree's three levels
+  file(join(disk, 'photos/2024/a.jpg'), 3e6, { modified: ago(400) });
+  file(join(disk, 'photos/2024/b.png'), 1e6);
+  file(join(disk, 'photos/old.jpg'), 5e5, { modified: ago(1100) });
+  file(join(disk, 'Album.photoslibrary/resources/x.dat'), 2.5e6);  // an image by its package
+  const videos = dirname(file(join(disk, 'videos/clip.mp4'), 4e6, { modified: ago(100) }));
+  file(join(disk, 'videos/deep/film.mkv'), 2e6);
+  const notes = dirname(file(join(disk, 'notes/todo.txt'), 1e4));
+  const zip = file(join(disk, `${HOSTILE}.zip`), 6e5);
+
+  await goTo('Disk usage');
+  await typeInto('Folder', disk);
+  await (await named(page, 'button', 'Scan')).click();
+  await page.waitForFunction((d) => document.querySelector('main .result-head')?.textContent.includes(d), {}, disk);
+  const total = () => page.$eval('table.disk-tree tbody.total td.number', (e) => e.textContent);
+  const scanned = await page.evaluate(() => performance.getEntriesByName('nimbra:answer:analyzeDisk').at(-1).startTime);
+  assert.equal(await total(), '14.4 MB');
+
+  // In the rings with the keyboard, in the tree by its checkbox, in the list of a kind's largest
+  // files: that list is of what File types counts, the photo library's contents among them.
+  await (await named(page, 'button', 'videos, 6.0 MB')).evaluate((piece) => piece.focus());
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('Enter');
+  await page.keyboard.up('Shift');
+  await named(page, 'button', 'videos, 6.0 MB, chosen');
+  assert.ok(await isChecked(videos), 'the tree shows what the chart chose');
+  await (await checkbox(notes)).click();
+  await (await named(page, 'button', 'File types')).click();
+  const images = await named(page, 'button', 'Images');
+  await images.click();
+  assert.equal(await images.evaluate((e) => e.getAttribute('aria-expanded')), 'true');
+  const typeRows = () => page.$$eval('table.stats tbody tr', (rows) => rows.map((row) => [...row.cells]
+    .map((cell) => cell.textContent.replace(/[▸▾]/g, '').trim())).filter((cells) => cells.length > 1).map((cells) => `${cells[0]} ${cells[1]}`));
+  assert.deepStrictEqual((await typeRows()).slice(0, 5), ['Images 7.8 MB', '.jpg 4.3 MB', '.png 1.0 MB', 'other extensions 2.5 MB',
+    'Video 6.0 MB']);
+  await (await named(page, 'button', 'List the largest images')).click();
+  await markTime(page, 'nimbra:largest-drawn');
+  assert.deepStrictEqual(await page.$$eval('table.largest-files input', (boxes) => boxes.map((box) => box.getAttribute('aria-label'))),
+    ['photos/2024/a.jpg', 'Album.photoslibrary/resources/x.dat', 'photos/2024/b.png', 'photos/2024/trip/c.jpg', 'photos/old.jpg']
+      .map((path) => join(disk, path)));
+  await (await checkbox(c)).click();
+  assert.equal(await chosenTotal(), '3 items chosen, 6.8 MB');
+  // The pictures without the notice of the screens before, once it has gone.
+  await page.waitForFunction(() => !document.querySelector('.undo-notice p'), { timeout: 20000 });
+  await checkAndShoot('disk-usage-types');
+  await shoot(page, 'disk-usage-types-whole', { fullPage: true });
+  await (await named(page, 'button', 'Age')).click();
+  assert.deepStrictEqual(await page.$$eval('table.stats tbody tr', (rows) => rows.map((row) => `${row.cells[0].textContent} ${row.cells[1].textContent}`)),
+    ['Under a month 6.9 MB', '1–6 months 4.0 MB', '6–12 months 0 B', '1–2 years 3.0 MB', 'Over 2 years 500.0 KB']);
+  await checkAndShoot('disk-usage-ages');
+
+  // What went is subtracted from every folder above it, as deep as the tree goes; Undo adds it back.
+  const { listed } = await confirmation('Move to Trash');
+  assert.deepStrictEqual(listed, [videos, notes, c]);
+  await moved('Moved 3 items (6.8 MB) to the Trash');
+  assert.ok(![videos, notes, c].some(existsSync) && existsSync(zip));
+  await (await named(page, 'button', 'Rings')).click();
+  assert.equal(await total(), '7.6 MB');
+  assert.ok(await named(page, 'button', 'photos, 4.5 MB'));
+  assert.equal(await page.$('::-p-aria([name="videos, 6.0 MB"][role="button"])'), null);
+  await (await named(page, 'button', 'Expand photos')).click();
+  await (await named(page, 'button', 'Expand 2024')).click();
+  const treeRows = () => page.$$eval('table.disk-tree tbody:not(.total) tr', (rows) => rows.map((row) =>
+    `${row.cells[1].textContent.trim()} ${row.cells[2].textContent}`));
+  assert.deepStrictEqual(await treeRows(), ['photos/ 4.5 MB', '2024/ 4.0 MB', 'a.jpg 3.0 MB', 'b.png 1.0 MB', 'old.jpg 500.0 KB',
+    'Album.photoslibrary/ 2.5 MB', `${HOSTILE}.zip 600.0 KB`]);
+  await (await named(page, 'button', 'Undo')).click();
+  await page.waitForFunction(() => document.querySelector('table.disk-tree tbody.total td.number').textContent === '14.4 MB');
+  assert.ok(await named(page, 'button', 'videos, 6.0 MB') && [videos, notes, c].every(existsSync));
+  assert.deepStrictEqual(await treeRows(), ['videos/ 6.0 MB', 'photos/ 5.3 MB', '2024/ 4.8 MB', 'a.jpg 3.0 MB', 'b.png 1.0 MB',
+    'trip/ 800.0 KB', 'old.jpg 500.0 KB', 'Album.photoslibrary/ 2.5 MB', `${HOSTILE}.zip 600.0 KB`, 'notes/ 10.0 KB']);
+
+  // Shift-click in the treemap, then for good.
+  await (await named(page, 'button', 'Treemap')).click();
+  await page.keyboard.down('Shift');
+  await (await named(page, 'button', `${HOSTILE}.zip, 600.0 KB`)).click();
+  await page.keyboard.up('Shift');
+  assert.equal(await chosenTotal(), '1 item chosen, 600.0 KB');
+  await confirmation('Delete permanently');
+  await outcome('Deleted 1 item for good, freeing 600.0 KB.');
+  assert.ok(!existsSync(zip) && existsSync(videos));
+  assert.equal(await total(), '13.8 MB');
+  assert.equal(await page.evaluate(() => performance.getEntriesByName('nimbra:answer:analyzeDisk').at(-1).startTime), scanned,
+    'no new scan');
+  await checkAndShoot('disk-usage-removed');
 });

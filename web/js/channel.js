@@ -115,9 +115,12 @@ export class Channel {
       const waiting = this.pending.get(Number(frame.id));
       if (!waiting) return;
       this.pending.delete(Number(frame.id));
-      // The moment an answer arrived, for measuring how long drawing it takes.
-      performance.clearMarks('nimbra:answer');
-      performance.mark('nimbra:answer', { detail: waiting.method });
+      // The moment an answer arrived, for measuring how long drawing it takes; by its method
+      // too, as a screen may ask more before it has drawn the first.
+      for (const name of ['nimbra:answer', `nimbra:answer:${waiting.method}`]) {
+        performance.clearMarks(name);
+        performance.mark(name, { detail: waiting.method });
+      }
       settle(waiting, frame.message);
     } else if (frame.kind === FrameKind.notice && frame.channel === EVENTS) {
       const envelope = decodeEnvelope(frame.message);

@@ -72,6 +72,14 @@ export function formatDate(seconds) {
   return s > 0 ? dates.format(new Date(s * 1000)) : '—';
 }
 
+const days = new Intl.DateTimeFormat('en', { dateStyle: 'medium' });
+
+// The day of a modification time, where a column has no room for the hour; "—" where unknown.
+export function formatDay(seconds) {
+  const s = Number(seconds);
+  return s > 0 ? days.format(new Date(s * 1000)) : '—';
+}
+
 // "1 file", "2 files".
 export function plural(count, one, many) {
   return `${formatCount(count)} ${Number(count) === 1 ? one : many}`;

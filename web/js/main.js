@@ -36,6 +36,7 @@ const TASKS = {
   large: ['Looking for large files', 'files'],
   dupes: ['Looking for duplicates', 'files'],
   disk: ['Measuring folders', 'files'],
+  stats: ['Counting files by type and age', 'files'],
   delete: ['Removing', 'items'],
   trash: ['Moving to the Trash', 'items'],
   restore: ['Putting back', 'items'],
@@ -122,6 +123,7 @@ class App {
       render(this.view(), this.host);
       this.confirmation.opened(this.host);
       keepGridTabStops(this.host);
+      this.screen.drawn?.();
       requestAnimationFrame(() => this.keepFocus());
       const marks = this.marks.splice(0);
       if (marks.length) requestAnimationFrame(() => marks.forEach((name) => performance.mark(name)));

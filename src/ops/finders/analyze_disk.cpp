@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_times.h"
 #include "ops/finders/disk_tree.h"
 #include "ops/history/record_snapshot.h"
 #include "ops/history/snapshot_sink.h"
@@ -67,8 +68,9 @@ class DiskTreeSink final : public DiskWalkSink {
     if (!info || !S_ISREG(info->st_mode)) return false;
 
     const int64_t size = info->st_size;
+    const int64_t modified = wholeSeconds(info->st_mtim);
     ++scanned_;
-    tree_.addFile(DiskTree::kRoot, size);
+    tree_.addFile(DiskTree::kRoot, size, modified);
     // The file adds to each node on its first `depth` path components; within the limit it
     // becomes a leaf of its own.
     DiskTree::NodeId current = DiskTree::kRoot;
@@ -82,7 +84,7 @@ class DiskTreeSink final : public DiskWalkSink {
         if (!folder.node) folder.node = tree_.addChild(current, folder.name, true);
         current = *folder.node;
       }
-      tree_.addFile(current, size);
+      tree_.addFile(current, size, modified);
     }
     if (scanned_ % kProgressEvery == 0)
       context_.progress.offer(kTask, entry.path(), scanned_, tree_.size(DiskTree::kRoot), false);

@@ -19,10 +19,10 @@ namespace nimbra {
 //
 // Work queue; blocks for the walk; cancellation is polled once per entry, and a cancelled tree
 // keeps what it found. Progress "disk" every 2000th regular file, forced at the end. Answer: the
-// root node (Node::toValue: "name", "path", "size", "files", "isDir", "children", forty shown and
-// one remainder) with "cancelled", "scanned" and what it could not read ("unreadable",
-// "unreadableFolders": unreadable_answer.h); a root that is no folder answers its empty node
-// alone, with no progress.
+// root node (DiskTree::toValue: "name", "path", "size", "files", "modified", "isDir", "children",
+// forty shown and one remainder) with "cancelled", "scanned" and what it could not read
+// ("unreadable", "unreadableFolders": unreadable_answer.h); a root that is no folder answers its
+// empty node alone, with no progress.
 //
 // With `record`, the same walk also records every folder below the root, at every depth, in
 // the disk usage history, unless it is cancelled; the answer then has "snapshot" and

@@ -13,10 +13,10 @@ constexpr const char* kRemainderName = "\xE2\x80\xA6";
 // The names are kept in chunks of this size (a longer name gets a chunk of its own).
 constexpr size_t kTextChunk = 256 * 1024;
 
-ValueMap remainderMap(int64_t size) {
-  return ValueMap{{"name", kRemainderName}, {"path", ""},     {"size", size},
-                  {"files", int64_t{0}},    {"isDir", false}, {"children", ValueList{}},
-                  {"isOther", true}};
+ValueMap remainderMap(int64_t size, int64_t modified) {
+  return ValueMap{{"name", kRemainderName},  {"path", ""},           {"size", size},
+                  {"files", int64_t{0}},     {"modified", modified}, {"isDir", false},
+                  {"children", ValueList{}}, {"isOther", true}};
 }
 
 std::string childPath(const std::string& parent, std::string_view name) {
@@ -37,6 +37,7 @@ struct DiskTree::NodeInProgress {
   size_t next = 0;
   ValueList shown;
   int64_t remainder = 0;
+  int64_t remainderModified = 0;
 };
 
 DiskTree::DiskTree(std::string path, std::string name) : rootPath_(std::move(path)) {
@@ -68,14 +69,16 @@ DiskTree::NodeId DiskTree::addChild(NodeId parent, std::string_view name, bool i
   return id;
 }
 
-void DiskTree::addFile(NodeId node, int64_t size) {
-  nodes_[node].size += size;
-  nodes_[node].files += 1;
+void DiskTree::addFile(NodeId node, int64_t size, int64_t modified) {
+  Node& counted = nodes_[node];
+  counted.size += size;
+  counted.files += 1;
+  counted.modified = std::max(counted.modified, modified);
 }
 
 ValueMap DiskTree::toValue(int64_t limit) const {
   const auto start = [this](NodeId id, std::string path) {
-    NodeInProgress step{id, std::move(path), {}, 0, {}, 0};
+    NodeInProgress step{id, std::move(path), {}, 0, {}, 0, 0};
     for (NodeId child = nodes_[id].firstChild; child != kNone; child = nodes_[child].nextSibling)
       step.sorted.push_back(child);
     std::sort(step.sorted.begin(), step.sorted.end(), [this](NodeId a, NodeId b) {
@@ -87,11 +90,13 @@ ValueMap DiskTree::toValue(int64_t limit) const {
   };
   const auto finish = [this](NodeInProgress& step) {
     const Node& node = nodes_[step.id];
-    if (step.remainder >= 1) step.shown.push_back(remainderMap(step.remainder));
+    if (step.remainder >= 1)
+      step.shown.push_back(remainderMap(step.remainder, step.remainderModified));
     ValueMap map{{"name", std::string(node.nameView())},
                  {"path", std::move(step.path)},
                  {"size", node.size},
                  {"files", node.files},
+                 {"modified", node.modified},
                  {"isDir", node.isDir}};
     map.emplace("children", std::move(step.shown));  // moved, not copied as a literal would be
     return map;
@@ -108,6 +113,7 @@ ValueMap DiskTree::toValue(int64_t limit) const {
         open.push_back(start(child, std::move(path)));
       } else {
         top.remainder += nodes_[child].size;
+        top.remainderModified = std::max(top.remainderModified, nodes_[child].modified);
       }
       continue;
     }

@@ -3,7 +3,7 @@
 // The disk usage tree that "analyzeDisk" builds and answers. Lean, since a deep tree holds a
 // node for every file: a node keeps its name once, in the tree's own text, and no path (paths
 // are made as the answer is written); nodes live in one chunked store, linked to their first
-// child and next sibling by number. About 40 bytes and the name a node.
+// child and next sibling by number. About 48 bytes and the name a node.
 
 #include <cstdint>
 #include <deque>
@@ -39,15 +39,17 @@ class DiskTree {
   // A new child of `parent`: a folder, or a regular file (a leaf). Names within one folder are
   // the walk's, so never twice the same.
   NodeId addChild(NodeId parent, std::string_view name, bool isDir);
-  // One more regular file of `size` bytes at or below `node`.
-  void addFile(NodeId node, int64_t size);
+  // One more regular file of `size` bytes, last changed at `modified` (seconds since 1970), at
+  // or below `node`.
+  void addFile(NodeId node, int64_t size, int64_t modified);
   int64_t size(NodeId node) const { return nodes_[node].size; }
 
-  // The tree as the interface sees it: each node {"name", "path", "size", "files", "isDir",
-  // "children"}, children largest first (equal sizes by name), at most `limit` of them, then
-  // one "…" entry (with "isOther") summing those left out when that sum is not 0. A child whose
-  // path is not UTF-8 is never shown; its bytes go to that remainder. Built with an explicit
-  // stack of the nodes under way, never by recursion.
+  // The tree as the interface sees it: each node {"name", "path", "size", "files", "modified"
+  // (the newest change of a file at or below it, 0 for none), "isDir", "children"}, children
+  // largest first (equal sizes by name), at most `limit` of them, then one "…" entry (with
+  // "isOther") summing those left out, and the newest of their changes, when that sum is not 0. A
+  // child whose path is not UTF-8 is never shown; its bytes go to that remainder. Built with an
+  // explicit stack of the nodes under way, never by recursion.
   ValueMap toValue(int64_t limit) const;
 
  private:
@@ -58,8 +60,9 @@ class DiskTree {
     NodeId firstChild = kNone;
     NodeId nextSibling = kNone;
     bool isDir = true;
-    int64_t size = 0;   // logical bytes of the regular files at or below this node
-    int64_t files = 0;  // regular files at or below this node
+    int64_t size = 0;      // logical bytes of the regular files at or below this node
+    int64_t files = 0;     // regular files at or below this node
+    int64_t modified = 0;  // the newest modification time of those files
     std::string_view nameView() const { return {name, nameLength}; }
   };
   struct NodeInProgress;

@@ -55,7 +55,9 @@ ValueList largestFirst(std::vector<Named> entries,
 
 class StatsSink final : public DiskWalkSink {
  public:
-  StatsSink(OperationContext& context, int64_t now) : context_(context), now_(now) {}
+  // With `kind`, that kind's largest files are kept too.
+  StatsSink(OperationContext& context, int64_t now, const std::optional<std::string>& kind)
+      : context_(context), now_(now), kind_(kind) {}
 
   bool take(const WalkEntry& entry) override {
     const int depth = entry.depth();
@@ -87,7 +89,10 @@ class StatsSink final : public DiskWalkSink {
     const std::string_view kind = packageDepth_ ? packageKind_ : kindOfExtension(extension);
     kinds_[kind].add(size);
     extensions_[extension].add(size);
-    ages_[ageBand(wholeSeconds(info->st_mtim))].add(size);
+    const int64_t modified = wholeSeconds(info->st_mtim);
+    ages_[ageBand(modified)].add(size);
+    if (kind_ && kind == *kind_ && largest_.wouldKeep(size))
+      largest_.offer(LargeFile{entry.path(), std::string(entry.name()), size, modified});
     if (total_.files % kProgressEvery == 0)
       context_.progress.offer(kTask, entry.path(), total_.files, total_.size, false);
     return false;
@@ -142,6 +147,14 @@ class StatsSink final : public DiskWalkSink {
 
   const Tally& total() const { return total_; }
 
+  // The kind's largest files, for the answer's "largest" and "unnamed".
+  void addLargest(ValueMap& answer) {
+    if (!kind_) return;
+    int64_t unnamed = 0;
+    answer["largest"] = largeFileItems(largest_.take(), unnamed);
+    answer["unnamed"] = unnamed;
+  }
+
  private:
   size_t ageBand(int64_t modified) const {
     const int64_t days = std::max<int64_t>(now_ - modified, 0) / kDaySeconds;
@@ -159,18 +172,22 @@ class StatsSink final : public DiskWalkSink {
   std::optional<int> prunedDepth_;
   std::optional<int> packageDepth_;
   std::string_view packageKind_;
+  const std::optional<std::string> kind_;
+  LargestFiles largest_{kLargeFilesListed};
 };
 
 }  // namespace
 
-ValueMap fileStats(OperationContext& context, const std::string& root) {
-  StatsSink sink(context, static_cast<int64_t>(std::time(nullptr)));
+ValueMap fileStats(OperationContext& context, const std::string& root,
+                   const std::optional<std::string>& kind) {
+  StatsSink sink(context, static_cast<int64_t>(std::time(nullptr)), kind);
   DiskWalkSink* sinks[] = {&sink};
   UnreadableFolders unreadable;
   walkDisk(
       root, sinks, [&context] { return context.isCancelled(); }, &unreadable);
   context.progress.offer(kTask, "", sink.total().files, sink.total().size, true);
   ValueMap answer = sink.answer();
+  sink.addLargest(answer);
   addUnreadable(answer, unreadable);
   answer["cancelled"] = context.isCancelled();
   return answer;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "channel/value.h"
@@ -20,6 +21,13 @@ namespace nimbra {
 // {"kinds": [{"kind", "size", "files"}] (all eight), "extensions": [{"ext", "kind", "size",
 // "files"}], "ages": [{"age", "size", "files"}] (all five), each largest first, "size",
 // "files", "unreadable", "unreadableFolders" (unreadable_answer.h), "cancelled"}.
-ValueMap fileStats(OperationContext& context, const std::string& root);
+//
+// With `kind`, the same walk also keeps that kind's 400 largest files, counted as the kinds are
+// (a file in a package of the kind is one of them): "largest" [{"path", "name", "size", "ext",
+// "modified"}] as the large file scan lists them, and "unnamed", those of them whose path is not
+// UTF-8. The large file scan does not serve here: it never looks into packages, hidden folders
+// or Library, where most of some kinds lives (photo libraries, application bundles).
+ValueMap fileStats(OperationContext& context, const std::string& root,
+                   const std::optional<std::string>& kind = std::nullopt);
 
 }  // namespace nimbra

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/utf8.h"
+
 namespace nimbra {
 
 std::string lowerCaseExtension(std::string_view name) {
@@ -46,6 +48,22 @@ std::vector<LargeFile> LargestFiles::take() {
   for (Ranked& ranked : heap_) files.push_back(std::move(ranked.file));
   heap_.clear();
   return files;
+}
+
+ValueList largeFileItems(const std::vector<LargeFile>& files, int64_t& unnamed) {
+  ValueList items;
+  for (const LargeFile& file : files) {
+    if (!isValidUtf8(file.path)) {
+      ++unnamed;
+      continue;
+    }
+    items.emplace_back(ValueMap{{"path", file.path},
+                                {"name", file.name},
+                                {"size", file.size},
+                                {"ext", lowerCaseExtension(file.name)},
+                                {"modified", file.modified}});
+  }
+  return items;
 }
 
 }  // namespace nimbra

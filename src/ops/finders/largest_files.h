@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "channel/value.h"
+
 namespace nimbra {
 
 // The most files the large file scan lists.
@@ -47,5 +49,10 @@ class LargestFiles {
   uint64_t offered_ = 0;
   std::vector<Ranked> heap_;  // the kept files, the one ranked last on top
 };
+
+// The files as the answers list them, each {"path", "name", "size", "ext", "modified"}, in their
+// order. A path that is not UTF-8 cannot travel to the interface: such a file is counted in
+// `unnamed` instead, and its place is not given to a smaller file.
+ValueList largeFileItems(const std::vector<LargeFile>& files, int64_t& unnamed);
 
 }  // namespace nimbra

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "base/utf8.h"
 #include "ops/finders/finder_walk.h"
 #include "ops/finders/largest_files.h"
 #include "ops/unreadable_answer.h"
@@ -13,14 +12,6 @@ namespace {
 constexpr const char* kTask = "large";
 // Progress is offered on every this-many regular files.
 constexpr int64_t kProgressEvery = 500;
-
-ValueMap itemMap(const LargeFile& file) {
-  return ValueMap{{"path", file.path},
-                  {"name", file.name},
-                  {"size", file.size},
-                  {"ext", lowerCaseExtension(file.name)},
-                  {"modified", file.modified}};
-}
 
 }  // namespace
 
@@ -51,16 +42,7 @@ ValueMap scanLargeFiles(OperationContext& context, const std::string& root, int6
       largest.offer(LargeFile{file->path(), std::string(file->name()), size, file->modified()});
   }
 
-  ValueList items;
-  for (const LargeFile& found : largest.take()) {
-    // A path that is not UTF-8 cannot travel to the interface: among the largest, it is told
-    // as unnamed, and its place is not given to a smaller file.
-    if (isValidUtf8(found.path)) {
-      items.push_back(itemMap(found));
-    } else {
-      ++unnamed;
-    }
-  }
+  ValueList items = largeFileItems(largest.take(), unnamed);
   context.progress.offer(kTask, "", scanned, totalBytes, true);
   ValueMap answer{{"scanned", scanned},
                   {"matched", matched},

@@ -243,14 +243,21 @@ ValueMap child(const ValueMap& node, const std::string& name) {
   return {};
 }
 
-ValueMap node(
-    const std::string& name, const std::string& path, int64_t size, int64_t files, bool isDir) {
-  return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"isDir", isDir},
-      {"children", ValueList{}}};
+ValueMap node(const std::string& name, const std::string& path, int64_t size, int64_t files,
+    bool isDir, int64_t modified = 0) {
+  return {{"name", name}, {"path", path}, {"size", size}, {"files", files}, {"modified", modified},
+      {"isDir", isDir}, {"children", ValueList{}}};
+}
+
+// Sets the modification time of the file at `path` in `tree`.
+void touchAt(TempTree& tree, const std::string& path, int64_t modified) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree.path(path).c_str(), times, 0), 0);
 }
 
 // Beside the depth rules, "many" shows the forty largest children and one remainder, and
-// "zeros" the forty it shows and no remainder for the empty ones left.
+// "zeros" the forty it shows and no remainder for the empty ones left. A node is as new as the
+// newest file below it, however deep; the remainder as the newest it stands for.
 TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChildrenAreShown) {
   for (const auto& [file, size] :
       std::vector<std::pair<std::string, int64_t>>{{"a/b/c/d/deep", 100}, {"a/b/c/direct", 10},
@@ -261,6 +268,9 @@ TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChild
   tree.touch("many/bad-\xff", 100);  // not UTF-8: never shown, its bytes go to the remainder
   for (int i = 0; i < 45; ++i) tree.sparseFile("zeros/" + std::to_string(i), i < 40 ? 1000 + i : 0);
   tree.symlink(tree.path("x.bin"), "links-only/link");
+  for (const char* file : {"a/b/c/direct", "a/y", "x.bin"}) touchAt(tree, file, 1000);
+  touchAt(tree, "a/b/c/d/deep", 5000);
+  touchAt(tree, "many/f2", 4000000000);  // newer than the files just made
 
   ValueMap root = analyze(tree.root()).answer;
   const int64_t size = 129 + 1135 + 40780;  // the files above, "many" and "zeros"
@@ -271,12 +281,14 @@ TEST_F(AnalyzeDiskTest, FilesWithinTheDepthAreLeavesDeeperOnesAddUpAndFortyChild
   EXPECT_FALSE(get<bool>(root, "cancelled"));
   EXPECT_EQ(stringsAt(get<ValueList>(root, "children"), "name"),
       (Paths{"zeros", "many", "a", "x.bin", "Tool.app", ".hidden"}));
-  EXPECT_EQ(child(root, "x.bin"), node("x.bin", tree.path("x.bin"), 7, 1, false));
-  EXPECT_EQ(child(child(child(root, "a"), "b"), "c"), node("c", tree.path("a/b/c"), 110, 2, true));
+  EXPECT_EQ(child(root, "x.bin"), node("x.bin", tree.path("x.bin"), 7, 1, false, 1000));
+  EXPECT_EQ(
+      child(child(child(root, "a"), "b"), "c"), node("c", tree.path("a/b/c"), 110, 2, true, 5000));
+  EXPECT_EQ(get<int64_t>(child(root, "a"), "modified"), 5000);
   ValueList many = get<ValueList>(child(root, "many"), "children");
   ASSERT_EQ(many.size(), 41u);
   EXPECT_EQ(get<std::string>(asMap(many[39]), "name"), "f6");
-  ValueMap remainder = node("\xE2\x80\xA6", "", 115, 0, false);
+  ValueMap remainder = node("\xE2\x80\xA6", "", 115, 0, false, 4000000000);
   remainder.emplace("isOther", true);
   EXPECT_EQ(asMap(many[40]), remainder);
   EXPECT_EQ(get<ValueList>(child(root, "zeros"), "children").size(), 40u);
@@ -351,7 +363,8 @@ TEST_F(FinderTest, EveryWalkCountsAndNamesTheFoldersItCouldNotRead) {
 
 // One walk counts every file by kind, extension and age, as an independent look at the tree
 // (find's sizes and times) says: a package's contents are of its kind, a link counts nothing, and
-// a folder that cannot be read is said.
+// a folder that cannot be read is said. Asked for a kind, it lists that kind's files as it
+// counts them, largest first.
 TEST_F(FinderTest, FileStatsCountEveryFileByKindExtensionAndAge) {
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   const int64_t day = 24 * 60 * 60;
@@ -368,10 +381,18 @@ TEST_F(FinderTest, FileStatsCountEveryFileByKindExtensionAndAge) {
   tree.symlink(tree.path("films/c.mp4"), "link.mp4");
   tree.giveToNobody();
   ASSERT_EQ(::chmod(tree.path("secret").c_str(), 0), 0);
-  const Value answer = fromJson(runUnprivileged([&] {
+  const Value answers = fromJson(runUnprivileged([&] {
     TestContext unprivileged{{.home = tree.root()}};
-    return toJsonText(fileStats(*unprivileged, tree.root()));
+    return toJsonText(ValueList{fileStats(*unprivileged, tree.root(), "images"),
+        fileStats(*unprivileged, tree.root(), "applications")});
   }));
+  ASSERT_NE(answers.getIf<ValueList>(), nullptr);
+  const Value& answer = answers.getIf<ValueList>()->at(0);
+  const auto largest = [&](size_t i) {
+    return stringsAt(get<ValueList>(asMap(answers.getIf<ValueList>()->at(i)), "largest"), "path");
+  };
+  EXPECT_EQ(largest(0), (Paths{tree.path("photos/a.JPG"), tree.path("photos/b.jpg")}));
+  EXPECT_EQ(largest(1), (Paths{tree.path("Tool.app/Contents/MacOS/tool")}));
   // What find sees (as root) of the readable files: their sizes add up to the answer's.
   std::istringstream sizes(SpawnCommandRunner().run("/usr/bin/find",
       {tree.root(), "-type", "f", "-not", "-path", "*/secret/*", "-printf", "%s\n"}));
