@@ -576,7 +576,7 @@ test('Disk usage: chosen in the rings, the treemap, the tree and a kind\'s list,
   const zip = file(join(disk, `${HOSTILE}.zip`), 6e5);
 
   await goTo('Disk usage');
-  await typeInto('Folder', disk);
+  await typeIn('Folder', disk);
   await (await named(page, 'button', 'Scan')).click();
   await page.waitForFunction((d) => document.querySelector('main .result-head')?.textContent.includes(d), {}, disk);
   const total = () => page.$eval('table.disk-tree tbody.total td.number', (e) => e.textContent);
