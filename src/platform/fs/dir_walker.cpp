@@ -260,6 +260,8 @@ void Walk::pop() {
   // What was offered below it and never entered (entries that were no directories after all).
   if (readAhead_ && frame.offered) readAhead_->drop(frame.key);
   if (isOpen(frame)) closeFrame(frame);
+  frame.offered.reset();
+  if (frame.batch) readAhead_->handBack(std::move(frame.batch));
   frame.records.clear();
   --live_;
   if (live_ > 0) directoryPath_.resize(top().pathLength);
@@ -468,14 +470,11 @@ bool Walk::enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name
   frame.atEnd = batch->complete;
   frame.listError = batch->listError;
   frame.listed = batch->entries;
-  if (inProgress) {
-    // The reader still goes through the listing: it is copied, and its subdirectories are
-    // offered from here.
-    frame.records = batch->records;
-  } else {
-    frame.records = std::move(batch->records);
-    frame.offered = std::move(batch->offeredAs);
-  }
+  // Copied, not taken: the batch goes back to the readers whole, buffers and all.
+  frame.records.assign(batch->records.begin(), batch->records.end());
+  // Its subdirectories are offered already, unless the reader is still going through them;
+  // then they are offered from here.
+  if (!inProgress) frame.offered = batch->offeredAs;
   frame.batch = std::move(batch);
   ++openCount_;
   keepDescriptorsBounded();

@@ -59,6 +59,7 @@ size_t walkThreads() {
 }
 
 ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules) : rules_(std::move(rules)) {
+  spent_.reserve();
   for (size_t i = 0; i < readers; ++i) readers_.emplace_back([this] { readerLoop(); });
 }
 
@@ -81,33 +82,50 @@ bool ReadAhead::enters(std::string_view name, int depth) const {
 void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedParent>& parent,
                       const char* records, size_t size, uint32_t firstIndex) {
   if (parentKey.size() >= kMaxDepth) return;
-  bool added = false;
+  Offers offers;
+  uint32_t index = firstIndex;
+  for (size_t at = 0; at < size;) {
+    const DirentRecord record = readDirentRecord(records + at);
+    at += record.length;
+    const std::string_view name(record.name);
+    if (isDot(name)) continue;
+    const uint32_t entry = index++;
+    if (record.type != DT_DIR && record.type != DT_UNKNOWN) continue;
+    if (enters(name, parent->depth + 1)) offers.add(childKey(parentKey, entry), name, parent);
+  }
+  if (offers.offered.empty()) return;
   {
     std::lock_guard lock(mutex_);
-    uint32_t index = firstIndex;
-    for (size_t at = 0; at < size && offered_.size() < kMaxOffered;) {
-      const DirentRecord record = readDirentRecord(records + at);
-      at += record.length;
-      const std::string_view name(record.name);
-      if (isDot(name)) continue;
-      const uint32_t entry = index++;
-      if (record.type != DT_DIR && record.type != DT_UNKNOWN) continue;
-      if (!enters(name, parent->depth + 1)) continue;
-      DirKey key = childKey(parentKey, entry);
-      offered_.emplace(key, Offered{std::string(name), parent});
-      waiting_.insert(std::move(key));
-      added = true;
-    }
+    adopt(offers);
   }
-  if (added) work_.notify_all();
+  work_.notify_all();
 }
 
-void ReadAhead::offerBatch(const DirKey& key, Batch& batch, int depth) {
-  if (batch.notEntered || !batch.fd || key.size() >= kMaxDepth) return;
+void ReadAhead::Offers::add(DirKey key, std::string_view name,
+                            const std::shared_ptr<OfferedParent>& parent) {
+  waiting.insert(key);
+  offered.emplace(std::move(key), Offered{std::string(name), parent});
+}
+
+void ReadAhead::adopt(Offers& offers) {
+  const size_t room = kMaxOffered > offered_.size() ? kMaxOffered - offered_.size() : 0;
+  while (offers.offered.size() > room) {
+    auto last = std::prev(offers.offered.end());
+    offers.waiting.erase(last->first);
+    offers.offered.erase(last);
+  }
+  // Moves the nodes over: nothing is allocated while the walk may be waiting for the lock.
+  offered_.merge(offers.offered);
+  waiting_.merge(offers.waiting);
+}
+
+ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch, int depth) const {
+  Offers offers;
+  if (batch.notEntered || !batch.fd || key.size() >= kMaxDepth) return offers;
   auto parent = std::make_shared<OfferedParent>(OfferedParent{batch.fd, batch.dev, depth});
   batch.offeredAs = parent;
   uint32_t index = 0;
-  for (size_t at = 0; at < batch.records.size() && offered_.size() < kMaxOffered;) {
+  for (size_t at = 0; at < batch.records.size();) {
     const DirentRecord record = readDirentRecord(batch.records.data() + at);
     at += record.length;
     const std::string_view name(record.name);
@@ -118,18 +136,16 @@ void ReadAhead::offerBatch(const DirKey& key, Batch& batch, int depth) {
       const LookedAt* seen = batch.seen(entry);
       directory = seen && seen->error == 0 && S_ISDIR(seen->info.st_mode);
     }
-    if (!directory || !enters(name, depth + 1)) continue;
-    DirKey child = childKey(key, entry);
-    offered_.emplace(child, Offered{std::string(name), parent});
-    waiting_.insert(std::move(child));
+    if (directory && enters(name, depth + 1)) offers.add(childKey(key, entry), name, parent);
   }
+  return offers;
 }
 
 std::shared_ptr<Batch> ReadAhead::take(const DirKey& key, bool& inProgress) {
   std::shared_ptr<Batch> batch;
   inProgress = false;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto found = offered_.find(key);
     if (found == offered_.end()) return nullptr;
     Offered& offered = found->second;
@@ -183,8 +199,35 @@ void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
     readyBytes_ -= offered.bytes;
     --batches_;
   }
-  waiting_.erase(at->first);
-  offered_.erase(at);
+  auto waiting = waiting_.find(at->first);
+  if (spent_.size() >= kMaxSpent) {
+    if (waiting != waiting_.end()) waiting_.erase(waiting);
+    offered_.erase(at);
+    return;
+  }
+  if (waiting != waiting_.end()) spent_.waiting.push_back(waiting_.extract(waiting));
+  spent_.offered.push_back(offered_.extract(at));
+}
+
+void ReadAhead::handBack(std::shared_ptr<Batch> batch) {
+  std::lock_guard lock(mutex_);
+  if (spent_.size() < kMaxSpent) spent_.batches.push_back(std::move(batch));
+}
+
+void ReadAhead::Spent::reserve() {
+  offered.reserve(kMaxSpent);
+  waiting.reserve(kMaxSpent);
+  batches.reserve(kMaxSpent);
+}
+
+void ReadAhead::Spent::clear() {
+  offered.clear();
+  waiting.clear();
+  batches.clear();
+}
+
+bool ReadAhead::mayRead(size_t batches, size_t bytes) const {
+  return !waiting_.empty() && batches_ < batches && readyBytes_ < bytes;
 }
 
 void ReadAhead::readerLoop() {
@@ -193,28 +236,46 @@ void ReadAhead::readerLoop() {
   // pace of one thread, as it would without readers.
   sched_param idle{};
   if (::sched_setscheduler(0, SCHED_IDLE, &idle) != 0) (void)::nice(19);
+  // The batch to read next, made while the lock is not held.
+  auto spare = std::make_shared<Batch>();
+  Spent released;
+  released.reserve();
   std::unique_lock lock(mutex_);
   for (;;) {
-    work_.wait(lock, [this] {
-      return stopping_ ||
-             (!waiting_.empty() && batches_ < kMaxBatches && readyBytes_ < kLookAheadBytes);
-    });
+    if (!mayRead(kMaxBatches, kLookAheadBytes)) {
+      // Once asleep, a reader waits for room for several batches, not one: the walk taking a
+      // batch would otherwise wake it for every directory.
+      work_.wait(lock,
+                 [this] { return stopping_ || mayRead(kMaxBatches / 2, kLookAheadBytes / 2); });
+    }
     if (stopping_) return;
-    const DirKey key = *waiting_.begin();
-    waiting_.erase(waiting_.begin());
+    // Nothing is allocated or freed while the lock is held: the walk may be waiting for it.
+    auto pick = waiting_.begin();
+    // The earliest is left to the walk while there is another: the walk enters it next, most
+    // likely before a reader has listed it, and then lists it itself; a reader does better a
+    // step ahead.
+    if (waiting_.size() > 1) ++pick;
+    auto next = waiting_.extract(pick);
+    const DirKey key = std::move(next.value());
+    if (spent_.size() < kMaxSpent) spent_.waiting.push_back(std::move(next));
     Offered& offered = offered_.at(key);
     // A directory whose parent the walk has closed is the walk's to read.
     std::shared_ptr<Descriptor> parentFd = offered.parent->fd;
     if (!parentFd) continue;
     offered.state = Offered::State::reading;
     ++batches_;
-    auto batch = std::make_shared<Batch>();
-    offered.batch = batch;
-    const std::string name = offered.name;
+    offered.batch = spare;
+    std::shared_ptr<Batch> batch = std::move(spare);
+    const std::string name = std::move(offered.name);  // the reader's alone
     const dev_t parentDev = offered.parent->dev;
     const int depth = offered.parent->depth + 1;
+    // What the walk is done with goes while no one waits for this thread.
+    std::swap(spent_, released);
     lock.unlock();
+    released.clear();
     read(*batch, parentFd, parentDev, name);
+    Offers offers = offersOf(key, *batch, depth);
+    spare = std::make_shared<Batch>();
     lock.lock();
     auto found = offered_.find(key);
     // The walk went past it, took it, or read it itself, meanwhile.
@@ -224,7 +285,7 @@ void ReadAhead::readerLoop() {
       work_.notify_all();
       continue;
     }
-    offerBatch(key, *batch, depth);
+    adopt(offers);
     found->second.bytes = bytesOf(*batch);
     readyBytes_ += found->second.bytes;
     found->second.state = Offered::State::ready;

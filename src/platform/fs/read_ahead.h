@@ -19,6 +19,7 @@
 // Threads: offer, take, drop and retract come from the walk's thread; the readers are the
 // object's own, stopped and joined when it goes away.
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -42,6 +43,25 @@
 namespace nimbra {
 
 using DirKey = std::vector<uint32_t>;
+
+// A mutex that spins a little before it sleeps.
+class AdaptiveMutex {
+ public:
+  AdaptiveMutex() {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+    pthread_mutex_init(&mutex_, &attr);
+    pthread_mutexattr_destroy(&attr);
+  }
+  ~AdaptiveMutex() { pthread_mutex_destroy(&mutex_); }
+  void lock() { pthread_mutex_lock(&mutex_); }
+  void unlock() { pthread_mutex_unlock(&mutex_); }
+  bool try_lock() { return pthread_mutex_trylock(&mutex_) == 0; }
+
+ private:
+  pthread_mutex_t mutex_;
+};
 
 // How many threads a walk may use: NIMBRA_WALK_THREADS when it is a number of at least 1,
 // otherwise the processors this process may run on; at least one. Read once.
@@ -131,6 +151,8 @@ class ReadAhead {
   void drop(const DirKey& key);
   // The walk closes `parent`: readers no longer open its entries.
   void retract(OfferedParent& parent);
+  // The walk is done with a batch it took: a reader lets it go.
+  void handBack(std::shared_ptr<Batch> batch);
 
  private:
   struct Offered {
@@ -143,21 +165,44 @@ class ReadAhead {
   };
 
   void readerLoop();
+  // Whether a reader may take a directory now, with fewer than `batches` and `bytes` held.
+  bool mayRead(size_t batches, size_t bytes) const;
   // Reads the directory `name` of `parent` (whose descriptor is `parentFd`) into `batch`.
   void read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
             const std::string& name);
-  // Offers the subdirectories of a batch just read, by what the reader saw of each entry.
-  void offerBatch(const DirKey& key, Batch& batch, int depth);
+  // Directories to offer, gathered without the lock and then adopted in one step.
+  struct Offers {
+    std::map<DirKey, Offered> offered;
+    std::set<DirKey> waiting;
+    void add(DirKey key, std::string_view name, const std::shared_ptr<OfferedParent>& parent);
+  };
+  // The subdirectories of a batch just read, by what the reader saw of each entry.
+  Offers offersOf(const DirKey& key, Batch& batch, int depth) const;
+  // Takes `offers` over, as far as kMaxOffered allows (called with the lock held).
+  void adopt(Offers& offers);
   bool enters(std::string_view name, int depth) const;
   void erase(std::map<DirKey, Offered>::iterator at);
 
+  // What the walk is done with of what readers made, let go by a reader: memory goes back to
+  // the heap of the thread that took it, so that neither thread waits for the other's heap.
+  static constexpr size_t kMaxSpent = 512;
+  struct Spent {
+    std::vector<std::map<DirKey, Offered>::node_type> offered;
+    std::vector<std::set<DirKey>::node_type> waiting;
+    std::vector<std::shared_ptr<Batch>> batches;
+    size_t size() const { return offered.size() + waiting.size() + batches.size(); }
+    void reserve();
+    void clear();
+  };
+
   const ReadAheadRules rules_;
-  std::mutex mutex_;
-  std::condition_variable work_;  // a directory to read, room to read it, or the stop
+  AdaptiveMutex mutex_;
+  std::condition_variable_any work_;  // a directory to read, room to read it, or the stop
   std::map<DirKey, Offered> offered_;
   std::set<DirKey> waiting_;  // those a reader may take now, earliest first
   size_t readyBytes_ = 0;
   size_t batches_ = 0;  // ready or being read
+  Spent spent_;
   std::atomic<bool> stopping_{false};
   std::vector<std::thread> readers_;
 };
