@@ -94,11 +94,13 @@ void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedPare
     if (enters(name, parent->depth + 1)) offers.add(childKey(parentKey, entry), name, parent);
   }
   if (offers.offered.empty()) return;
+  bool wake;
   {
     std::lock_guard lock(mutex_);
     adopt(offers);
+    wake = mayWake();
   }
-  work_.notify_all();
+  if (wake) work_.notify_all();
 }
 
 void ReadAhead::Offers::add(DirKey key, std::string_view name,
@@ -143,6 +145,7 @@ ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch, int depth
 
 std::shared_ptr<Batch> ReadAhead::take(const DirKey& key, bool& inProgress) {
   std::shared_ptr<Batch> batch;
+  bool wake;
   inProgress = false;
   {
     std::unique_lock lock(mutex_);
@@ -164,12 +167,14 @@ std::shared_ptr<Batch> ReadAhead::take(const DirKey& key, bool& inProgress) {
     }
     if (offered.state == Offered::State::ready) batch = std::move(offered.batch);
     erase(found);
+    wake = mayWake();
   }
-  work_.notify_all();
+  if (wake) work_.notify_all();
   return batch;
 }
 
 void ReadAhead::drop(const DirKey& key) {
+  bool wake;
   {
     std::lock_guard lock(mutex_);
     for (auto at = offered_.lower_bound(key);
@@ -184,8 +189,9 @@ void ReadAhead::drop(const DirKey& key) {
         at = next;
       }
     }
+    wake = mayWake();
   }
-  work_.notify_all();
+  if (wake) work_.notify_all();
 }
 
 void ReadAhead::retract(OfferedParent& parent) {
@@ -230,6 +236,8 @@ bool ReadAhead::mayRead(size_t batches, size_t bytes) const {
   return !waiting_.empty() && batches_ < batches && readyBytes_ < bytes;
 }
 
+bool ReadAhead::mayWake() const { return mayRead(kMaxBatches / 2, kLookAheadBytes / 2); }
+
 void ReadAhead::readerLoop() {
   // Reading ahead is a guess: it runs on what the machine leaves idle, never at the cost of
   // the walk's own thread or another program's. With the other cores busy the walk goes at the
@@ -243,10 +251,7 @@ void ReadAhead::readerLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
     if (!mayRead(kMaxBatches, kLookAheadBytes)) {
-      // Once asleep, a reader waits for room for several batches, not one: the walk taking a
-      // batch would otherwise wake it for every directory.
-      work_.wait(lock,
-                 [this] { return stopping_ || mayRead(kMaxBatches / 2, kLookAheadBytes / 2); });
+      work_.wait(lock, [this] { return stopping_ || mayWake(); });
     }
     if (stopping_) return;
     // Nothing is allocated or freed while the lock is held: the walk may be waiting for it.

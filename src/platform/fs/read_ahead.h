@@ -167,6 +167,10 @@ class ReadAhead {
   void readerLoop();
   // Whether a reader may take a directory now, with fewer than `batches` and `bytes` held.
   bool mayRead(size_t batches, size_t bytes) const;
+  // Whether a sleeping reader goes on: once asleep, a reader waits for room for several
+  // batches, not one, and is only woken then; the walk taking a batch would otherwise wake it
+  // for every directory.
+  bool mayWake() const;
   // Reads the directory `name` of `parent` (whose descriptor is `parentFd`) into `batch`.
   void read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
             const std::string& name);
