@@ -2,11 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/ioprio.h>
 #include <linux/magic.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -41,6 +45,17 @@ bool isAtOrBelow(const DirKey& key, const DirKey& prefix) {
   return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
 }
 
+// The disk priority of the calling thread, as the kernel applies it: one derived from the CPU
+// priority is spelled out, since a reader's CPU priority is lowered.
+int walkIoPriority() {
+  const long asked = ::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, 0);
+  if (asked >= 0 && IOPRIO_PRIO_CLASS(asked) != IOPRIO_CLASS_NONE) return static_cast<int>(asked);
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, 0);
+  const int level = errno == 0 ? std::clamp((nice + 20) / 5, 0, 7) : IOPRIO_NORM;
+  return IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, level);
+}
+
 }  // namespace
 
 size_t walkThreads() {
@@ -58,7 +73,8 @@ size_t walkThreads() {
   return threads;
 }
 
-ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules) : rules_(std::move(rules)) {
+ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules)
+    : rules_(std::move(rules)), ioPriority_(walkIoPriority()) {
   spent_.reserve();
   for (size_t i = 0; i < readers; ++i) readers_.emplace_back([this] { readerLoop(); });
 }
@@ -241,7 +257,11 @@ bool ReadAhead::mayWake() const { return mayRead(kMaxBatches / 2, kLookAheadByte
 void ReadAhead::readerLoop() {
   // Reading ahead is a guess: it runs on what the machine leaves idle, never at the cost of
   // the walk's own thread or another program's. With the other cores busy the walk goes at the
-  // pace of one thread, as it would without readers.
+  // pace of one thread, as it would without readers. But its reading from the disk keeps the
+  // walk's own priority (set first, since an idle thread's is idle too): an idle thread's
+  // requests wait at the back of the disk's queue for seconds, and the walk waits for the very
+  // blocks a reader asked for.
+  (void)::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, ioPriority_);
   sched_param idle{};
   if (::sched_setscheduler(0, SCHED_IDLE, &idle) != 0) (void)::nice(19);
   // The batch to read next, made while the lock is not held.

@@ -200,6 +200,7 @@ class ReadAhead {
   };
 
   const ReadAheadRules rules_;
+  const int ioPriority_;  // the walk's, for the readers' disk requests
   AdaptiveMutex mutex_;
   std::condition_variable_any work_;  // a directory to read, room to read it, or the stop
   std::map<DirKey, Offered> offered_;

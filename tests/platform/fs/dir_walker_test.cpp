@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/ioprio.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -251,6 +254,29 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
     return test::runUnprivileged(compare);
   }),
       "");
+}
+
+// The readers give way to every other program for the processor, never for the disk: an idle
+// thread's requests wait at the back of the disk's queue for seconds (ten on this machine's
+// scheduler), while the walk waits for the very blocks a reader asked for.
+TEST(ReadAhead, ReadersYieldTheProcessorButNotTheDisk) {
+  TempTree tree;
+  for (int i = 0; i < 20; ++i) tree.touch("d" + std::to_string(i) + "/f", 1);
+  DirWalker walker(tree.root(), {.threads = 3});
+  ASSERT_NE(walker.next(), nullptr);
+  // The readers' disk priorities, once both have lowered their processor priority.
+  std::vector<long> readerPriorities;
+  for (int tries = 0; tries < 1000 && readerPriorities.size() < 2; ++tries, ::usleep(1000)) {
+    readerPriorities.clear();
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+      const pid_t tid = std::stoi(task.path().filename());
+      if (::sched_getscheduler(tid) == SCHED_IDLE)
+        readerPriorities.push_back(::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, tid));
+    }
+  }
+  ASSERT_THAT(readerPriorities, SizeIs(2));
+  for (const long priority : readerPriorities)
+    EXPECT_EQ(IOPRIO_PRIO_CLASS(priority), IOPRIO_CLASS_BE);
 }
 
 }  // namespace
