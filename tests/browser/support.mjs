@@ -105,7 +105,8 @@ export async function startUi(args = ['--no-open', '--allow-root'], env = {}, wr
     rmSync(state, { recursive: true, force: true });
     return outcome;
   };
-  return { url: line, port: Number(port), secret, child, exited, state, stop };
+  // said(): what the server wrote to stderr so far, for a failure's message.
+  return { url: line, port: Number(port), secret, child, exited, state, stop, said: () => stderr };
 }
 
 export function tempFolder() {

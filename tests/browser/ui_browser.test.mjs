@@ -341,6 +341,9 @@ test('as an ordinary user, the folders a scan could not read are said, and named
       `${join(tree, 'secret')}: Permission denied`);
     await shoot(page, 'disk-usage-unreadable');
     assert.deepStrictEqual(page.problems, []);
+  } catch (error) {
+    error.message += `\nthe server, running as nobody, said: ${asNobody.said() || '(nothing)'}`;
+    throw error;
   } finally {
     await page.close();
     await asNobody.stop();

@@ -23,7 +23,10 @@ export class ScanForm {
   async prefill() {
     if (this.folder) return;
     try {
-      this.folder = await this.app.channel.call('homeDir');
+      const home = await this.app.channel.call('homeDir');
+      // A field the person has typed in, or is about to, is theirs.
+      const field = document.getElementById(`${this.id}-folder`);
+      if (!this.folder && (!field || document.activeElement !== field)) this.folder = home;
     } catch {
       // The field stays empty to be typed in.
     }
