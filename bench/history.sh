@@ -2,8 +2,8 @@
 # What recording a disk usage snapshot costs, on a synthetic tree of $FOLDERS folders (100,000
 # by default, nested up to 8 deep, $FILES_PER_FOLDER sparse files a folder on average):
 #   - time: "analyzeDisk" depth 3 with "record": true against the same walk without it, warm
-#     cache, the folder's history full (30 snapshots), median of $RUNS each (hyperfine; CPU time
-#     too, the steadier figure on a busy machine)          goal: at most 1.10x the walk alone
+#     cache, the folder's history full (30 snapshots), median of $RUNS interleaved rounds (CPU
+#     time too, the steadier figure on a busy machine)          goal: at most 1.10x the walk alone
 #   - size: what the history file grows by for the first snapshot of the tree and for each one
 #     after it (WAL checkpointed)                         goal: at most 15 MB a snapshot
 #   - reading: "diskChanges" between the last two snapshots, median of $RUNS
@@ -23,7 +23,7 @@ FILES_PER_FOLDER=${FILES_PER_FOLDER:-4}
 RUNS=${RUNS:-7}
 BENCH_DIR=${BENCH_DIR:-${TMPDIR:-/tmp}}
 [[ -x "$NIMBRA" ]] || { echo "bench/history.sh: $NIMBRA not built (run make build)" >&2; exit 1; }
-for tool in python3 hyperfine perl; do
+for tool in python3 perl; do
   command -v "$tool" >/dev/null || { echo "bench/history.sh: $tool is missing (make setup)" >&2; exit 1; }
 done
 
@@ -71,20 +71,36 @@ for _ in $(seq 3 30); do "$NIMBRA" call analyzeDisk "$(walk ',"record":true')" >
 full=$(stat -c %s "$STORE")
 
 loadBefore=$(load)
-hyperfine -N --style basic --warmup 2 --runs "$RUNS" --export-json "$WORK/walk.json" \
-  -n "walk alone" "$NIMBRA call analyzeDisk '$(walk '')'" \
-  -n "walk and record" "$NIMBRA call analyzeDisk '$(walk ',"record":true')'" \
-  -n "diskChanges" "$NIMBRA call diskChanges '{\"path\":\"$TREE\"}'" >&2
+# Interleaved: each round runs the three once, in turn, so that a change in the machine's load
+# falls on all of them alike (two untimed rounds first).
+python3 - "$RUNS" "$NIMBRA" "$(walk '')" "$(walk ',"record":true')" "{\"path\":\"$TREE\"}" <<'EOF'
+import resource, statistics, subprocess, sys, time
+runs, nimbra, alone, record, changes = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
+commands = {"walk alone": [nimbra, "call", "analyzeDisk", alone],
+            "walk and record": [nimbra, "call", "analyzeDisk", record],
+            "diskChanges": [nimbra, "call", "diskChanges", changes]}
+wall = {name: [] for name in commands}
+cpu = {name: [] for name in commands}
+for round in range(runs + 2):
+    for name, argv in commands.items():
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        start = time.perf_counter()
+        subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
+        took = time.perf_counter() - start
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        if round >= 2:
+            wall[name].append(took)
+            cpu[name].append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+median = {name: statistics.median(times) for name, times in wall.items()}
+spent = {name: statistics.median(times) for name, times in cpu.items()}
+print("| run | median wall (s) | vs walk alone | median CPU (s) | vs walk alone |")
+print("|---|---|---|---|---|")
+for name in commands:
+    print("| %s | %.3f | %.3f | %.3f | %.3f |" % (name, median[name], median[name] / median["walk alone"],
+                                                spent[name], spent[name] / spent["walk alone"]))
+EOF
 loadAfter=$(load)
 
-perl -MJSON::PP -e '
-  local $/; open my $f, "<", $ARGV[0] or die; my $r = decode_json(<$f>)->{results};
-  my %m = map { $_->{command} => $_->{median} } @$r;
-  my %c = map { $_->{command} => $_->{user} + $_->{system} } @$r;
-  print "| run | median wall (s) | vs walk alone | mean CPU (s) | vs walk alone |\n|---|---|---|---|---|\n";
-  printf "| %s | %.3f | %.3f | %.3f | %.3f |\n", $_->{command}, $_->{median},
-    $_->{median} / $m{"walk alone"}, $c{$_->{command}}, $c{$_->{command}} / $c{"walk alone"} for @$r;
-' "$WORK/walk.json"
 echo
 echo "tree: $TREE, $folders folders, $(find "$TREE" -type f | wc -l) files"
 echo "history file: $first bytes after the first snapshot, +$((second - first)) bytes for the second" \
