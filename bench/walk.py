@@ -124,7 +124,8 @@ def main():
         rows = commands(options.nimbra, options.bare, options.root)
     busy = None
     if options.mode == "busy":
-        busy = subprocess.Popen(["taskset", "-c", "1", "sh", "-c", "yes > /dev/null"])
+        # yes itself, not a shell around it: killing a shell would leave yes running.
+        busy = subprocess.Popen(["taskset", "-c", "1", "yes"], stdout=subprocess.DEVNULL)
     try:
         if options.mode != "cold":
             for _, _, argv, env, _ in rows:
@@ -136,6 +137,7 @@ def main():
     finally:
         if busy:
             busy.kill()
+            busy.wait()
     table(rows, results)
     if options.mode == "deep":
         files = int(subprocess.run(["find", options.root, "-type", "f"], capture_output=True,
