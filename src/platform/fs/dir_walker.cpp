@@ -164,6 +164,7 @@ class Walk {
   // as it may use besides its own.
   std::unique_ptr<ReadAhead> readAhead_;
   bool readAheadTried_ = false;
+  ReadAheadPacing pacing_;
 
   // The entry returned last.
   std::string_view name_;
@@ -406,7 +407,9 @@ void Walk::descend() {
     key = top().key;
     key.push_back(entryIndex_);
     bool inProgress = false;
-    if (std::shared_ptr<Batch> batch = readAhead_->take(key, inProgress)) {
+    std::shared_ptr<Batch> batch = readAhead_->take(key, inProgress);
+    pacing_.entered(batch != nullptr);
+    if (batch) {
       enter(std::move(batch), inProgress, std::move(name), std::move(key));
       return;
     }
@@ -507,18 +510,20 @@ void Walk::offerListed(Level& frame, size_t from) {
         threads - 1, ReadAheadRules{options_.skipHidden, options_.skipPackageContents,
                                     options_.prunes, mounts().mounts});
   }
-  if (!frame.offered) {
-    struct stat info {};
-    if (!isOpen(frame) || ::fstat(frame.fd->get(), &info) != 0) return;
-    frame.offered = std::make_shared<OfferedParent>(
-        OfferedParent{frame.fd, info.st_dev, static_cast<int>(live_) - 1});
-  }
-  uint32_t first = frame.listed;
+  // Counted whether offered or not: a later part of the listing is offered by its place in it.
+  const uint32_t first = frame.listed;
   for (size_t at = from; at < frame.records.size();) {
     const DirentRecord record = readDirentRecord(frame.records.data() + at);
     at += record.length;
     const std::string_view name(record.name);
     if (name != "." && name != "..") ++frame.listed;
+  }
+  if (!pacing_.offering()) return;
+  if (!frame.offered) {
+    struct stat info {};
+    if (!isOpen(frame) || ::fstat(frame.fd->get(), &info) != 0) return;
+    frame.offered = std::make_shared<OfferedParent>(
+        OfferedParent{frame.fd, info.st_dev, static_cast<int>(live_) - 1});
   }
   readAhead_->offer(frame.key, frame.offered, frame.records.data() + from,
                     frame.records.size() - from, first);

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -119,6 +120,41 @@ struct ReadAheadRules {
   bool skipPackageContents = false;
   std::function<bool(std::string_view name, int depth)> prunes;
   std::vector<MountEntry> mounts;  // for telling devtmpfs from tmpfs
+};
+
+// Whether the walk goes on offering directories to its readers. Readers run on what the
+// machine leaves idle; when every other core is busy they get nothing done, and offering to
+// them only costs the walk. So after a stretch of directories the walk entered without one batch
+// from a reader, it stops offering for a while, and then tries again, waiting twice as long after
+// each stretch that gave nothing (up to kMaxPauses stretches), and as little as one again once a
+// stretch gives a batch.
+class ReadAheadPacing {
+ public:
+  static constexpr uint32_t kStretch = 256;  // directories entered
+  static constexpr uint32_t kMaxPauses = 32;
+
+  bool offering() const { return pausesLeft_ == 0; }
+  // The walk entered a directory the readers could have read: `taken` when it took their batch.
+  void entered(bool taken) {
+    tookAny_ = tookAny_ || taken;
+    if (++entered_ < kStretch) return;
+    entered_ = 0;
+    if (!offering()) {
+      --pausesLeft_;
+    } else if (tookAny_) {
+      pauses_ = 1;
+    } else {
+      pausesLeft_ = pauses_;
+      pauses_ = std::min(pauses_ * 2, kMaxPauses);
+    }
+    tookAny_ = false;
+  }
+
+ private:
+  uint32_t entered_ = 0;
+  bool tookAny_ = false;
+  uint32_t pauses_ = 1;      // stretches to pause for after the next one that gives nothing
+  uint32_t pausesLeft_ = 0;  // stretches still paused
 };
 
 class ReadAhead {

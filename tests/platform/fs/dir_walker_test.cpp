@@ -1,5 +1,6 @@
 #include "platform/fs/dir_walker.h"
 #include "platform/fs/file_removal.h"
+#include "platform/fs/read_ahead.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -12,10 +13,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_tree.h"
@@ -195,6 +198,25 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
     seen.push_back("unreadable " + std::to_string(walker.unreadable().count));
     return seen;
   };
+  // On one core beside a busy thread, where idle readers never run: the walk stops offering
+  // to them, and offers again later.
+  const auto starved = [&](bool finder) {
+    cpu_set_t was, one;
+    ::sched_getaffinity(0, sizeof was, &was);
+    CPU_ZERO(&one);
+    CPU_SET(::sched_getcpu(), &one);
+    ::sched_setaffinity(0, sizeof one, &one);  // the readers are started on it too
+    std::atomic<bool> stop{false};
+    std::thread busy([&stop] {
+      while (!stop.load(std::memory_order_relaxed)) {
+      }
+    });
+    auto seen = walked(2, finder);
+    stop = true;
+    busy.join();
+    ::sched_setaffinity(0, sizeof was, &was);
+    return seen;
+  };
   const auto compare = [&]() -> std::string {
     for (const bool finder : {false, true}) {
       const auto alone = walked(1, finder);
@@ -205,6 +227,7 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
                  (finder ? " as the finders walk" : "");
         }
       }
+      if (starved(finder) != alone) return "walks differ with the readers starved";
     }
     return "";
   };
@@ -217,6 +240,7 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
     }
     for (int i = 0; i < 5000; ++i) tree.touch("r/wide/" + std::to_string(i), 1);
     for (int i = 0; i < 40; ++i) tree.touch("r/wide/dir" + std::to_string(i) + "/x", 3);
+    for (int i = 0; i < 1500; ++i) tree.touch("r/many/" + std::to_string(i) + "/x", i % 7);
     tree.touch("r/.hidden/h", 4);
     tree.touch("r/Tool.app/Contents/t", 5);
     tree.touch("r/node_modules/m/big", 6);
@@ -254,6 +278,18 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
     return test::runUnprivileged(compare);
   }),
       "");
+}
+
+// Offering to readers that take nothing stops for a stretch, twice as long after each stretch
+// that gave nothing, and starts again; a batch taken brings the pause back to one stretch.
+TEST(ReadAhead, OfferingPausesWhileReadersGiveNothing) {
+  ReadAheadPacing pacing;
+  std::string offered;
+  for (const bool taken : {false, false, false, false, false, true, false, false}) {
+    for (uint32_t i = 0; i < ReadAheadPacing::kStretch; ++i) pacing.entered(taken && i == 9);
+    offered += pacing.offering() ? 'o' : '-';
+  }
+  EXPECT_EQ(offered, "-o--oo-o");
 }
 
 // The readers give way to every other program for the processor, never for the disk: an idle
