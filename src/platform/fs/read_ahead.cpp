@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "platform/fs/folder_listing.h"
@@ -71,6 +73,51 @@ size_t walkThreads() {
     return static_cast<size_t>(std::max(CPU_COUNT(&cpus), 1));
   }();
   return threads;
+}
+
+PacingTimes threadTimes() {
+  const auto seconds = [](clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+  };
+  PacingTimes times{0, seconds(CLOCK_MONOTONIC)};
+  // The kernel's count of the time run and the time waited in a run queue, in nanoseconds;
+  // without it, the time run alone.
+  char text[96];
+  const Descriptor stats(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC));
+  const ssize_t size = stats.ok() ? ::read(stats.get(), text, sizeof text - 1) : -1;
+  unsigned long long ran = 0, waited = 0;
+  if (size > 0) {
+    text[size] = '\0';
+    if (std::sscanf(text, "%llu %llu", &ran, &waited) == 2) {
+      times.runnable = static_cast<double>(ran + waited) * 1e-9;
+      return times;
+    }
+  }
+  times.runnable = seconds(CLOCK_THREAD_CPUTIME_ID);
+  return times;
+}
+
+void ReadAheadPacing::entered(bool taken) {
+  if (entered_ == 0) start_ = clock_();
+  tookAny_ = tookAny_ || taken;
+  if (++entered_ < kStretch) return;
+  entered_ = 0;
+  const PacingTimes now = clock_();
+  // Readers that gave nothing while the walk never blocked had no processor to run on; readers
+  // that gave nothing while the walk waited for the disk were waiting for it too.
+  const bool walkBusy =
+      now.runnable - start_.runnable >= kBusyShare * (now.elapsed - start_.elapsed);
+  if (!offering()) {
+    --pausesLeft_;
+  } else if (tookAny_) {
+    pauses_ = 1;
+  } else if (walkBusy) {
+    pausesLeft_ = pauses_;
+    pauses_ = std::min(pauses_ * 2, kMaxPauses);
+  }
+  tookAny_ = false;
 }
 
 ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules)

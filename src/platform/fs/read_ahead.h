@@ -122,35 +122,37 @@ struct ReadAheadRules {
   std::vector<MountEntry> mounts;  // for telling devtmpfs from tmpfs
 };
 
+// How long the calling thread has run or waited for a processor to run on (all but the time it
+// was blocked), and the time on the monotonic clock, in seconds.
+struct PacingTimes {
+  double runnable = 0;
+  double elapsed = 0;
+};
+PacingTimes threadTimes();
+
 // Whether the walk goes on offering directories to its readers. Readers run on what the
 // machine leaves idle; when every other core is busy they get nothing done, and offering to
-// them only costs the walk. So after a stretch of directories the walk entered without one batch
-// from a reader, it stops offering for a while, and then tries again, waiting twice as long after
-// each stretch that gave nothing (up to kMaxPauses stretches), and as little as one again once a
-// stretch gives a batch.
+// them only costs the walk. So after a stretch of directories that the walk entered without one
+// batch from a reader, while it never blocked, it stops offering for a while, and then tries
+// again, waiting twice as long after each such stretch (up to kMaxPauses stretches), and as
+// little as one again once a stretch gives a batch. A stretch in which the walk waited (for the
+// disk, when it is cold) says nothing of the readers' core: they wait for the disk too.
 class ReadAheadPacing {
  public:
   static constexpr uint32_t kStretch = 256;  // directories entered
   static constexpr uint32_t kMaxPauses = 32;
+  static constexpr double kBusyShare = 0.8;  // of the stretch's time, runnable
+
+  // `clock` is the walk thread's (a test's own in tests).
+  explicit ReadAheadPacing(PacingTimes (*clock)() = threadTimes) : clock_(clock) {}
 
   bool offering() const { return pausesLeft_ == 0; }
   // The walk entered a directory the readers could have read: `taken` when it took their batch.
-  void entered(bool taken) {
-    tookAny_ = tookAny_ || taken;
-    if (++entered_ < kStretch) return;
-    entered_ = 0;
-    if (!offering()) {
-      --pausesLeft_;
-    } else if (tookAny_) {
-      pauses_ = 1;
-    } else {
-      pausesLeft_ = pauses_;
-      pauses_ = std::min(pauses_ * 2, kMaxPauses);
-    }
-    tookAny_ = false;
-  }
+  void entered(bool taken);
 
  private:
+  PacingTimes (*clock_)();
+  PacingTimes start_;  // of the stretch
   uint32_t entered_ = 0;
   bool tookAny_ = false;
   uint32_t pauses_ = 1;      // stretches to pause for after the next one that gives nothing

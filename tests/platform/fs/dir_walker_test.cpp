@@ -280,16 +280,24 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
       "");
 }
 
-// Offering to readers that take nothing stops for a stretch, twice as long after each stretch
-// that gave nothing, and starts again; a batch taken brings the pause back to one stretch.
-TEST(ReadAhead, OfferingPausesWhileReadersGiveNothing) {
-  ReadAheadPacing pacing;
+// Offering to readers that take nothing while the walk never blocks stops for a stretch,
+// twice as long after each stretch that gave nothing, and starts again; a batch taken brings the
+// pause back to one stretch. A stretch in which the walk blocked (on the disk) pauses nothing.
+PacingTimes pacingClock;
+TEST(ReadAhead, OfferingPausesWhileReadersGiveNothingToABusyWalk) {
+  ReadAheadPacing pacing([] { return pacingClock; });
   std::string offered;
-  for (const bool taken : {false, false, false, false, false, true, false, false}) {
-    for (uint32_t i = 0; i < ReadAheadPacing::kStretch; ++i) pacing.entered(taken && i == 9);
+  // Each stretch: whether a batch was taken, and the share of it the walk was runnable.
+  for (const auto& [taken, share] :
+      std::initializer_list<std::pair<bool, double>>{{false, 1}, {false, 1}, {false, 0.9},
+          {false, 1}, {false, 1}, {true, 1}, {false, 1}, {false, 1}, {false, 0.3}, {false, 0.3}}) {
+    for (uint32_t i = 0; i < ReadAheadPacing::kStretch; ++i) {
+      if (i == 1) pacingClock = {pacingClock.runnable + share, pacingClock.elapsed + 1};
+      pacing.entered(taken && i == 9);
+    }
     offered += pacing.offering() ? 'o' : '-';
   }
-  EXPECT_EQ(offered, "-o--oo-o");
+  EXPECT_EQ(offered, "-o--oo-ooo");
 }
 
 // The readers give way to every other program for the processor, never for the disk: an idle
