@@ -83,7 +83,8 @@ PacingTimes threadTimes() {
   };
   PacingTimes times{0, seconds(CLOCK_MONOTONIC)};
   // The kernel's count of the time run and the time waited in a run queue, in nanoseconds;
-  // without it, the time run alone.
+  // without it, the time run alone. Read in one call rather than by readSmallFile, which sizes
+  // its reads by a length this file does not report: this runs as the walk goes.
   char text[96];
   const Descriptor stats(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC));
   const ssize_t size = stats.ok() ? ::read(stats.get(), text, sizeof text - 1) : -1;
