@@ -165,6 +165,7 @@ class Walk {
   std::unique_ptr<ReadAhead> readAhead_;
   bool readAheadTried_ = false;
   ReadAheadPacing pacing_;
+  uint64_t ownCalls_ = 0;  // openat, getdents64 and fstatat made by the walk's own thread
 
   // The entry returned last.
   std::string_view name_;
@@ -273,6 +274,8 @@ void Walk::closeFrame(Level& frame) {
   if (readAhead_ && frame.offered) readAhead_->retract(*frame.offered);
   frame.offered.reset();
   frame.fd.reset();
+  // A reader's batch holds the same descriptor; what it looked at stays for the walk's return.
+  if (frame.batch) frame.batch->fd.reset();
   --openCount_;
 }
 
@@ -343,6 +346,7 @@ bool Walk::refill(Level& frame) {
   ssize_t n;
   do {
     n = ::getdents64(frame.fd->get(), chunk_.data(), chunk_.size());
+    ++ownCalls_;
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
     if (n < 0 && !meansChanged(errno)) noteUnreadableTop(errno);
@@ -408,7 +412,7 @@ void Walk::descend() {
     key.push_back(entryIndex_);
     bool inProgress = false;
     std::shared_ptr<Batch> batch = readAhead_->take(key, inProgress);
-    pacing_.entered(batch != nullptr);
+    pacing_.entered(ownCalls_, readAhead_->readerCalls());
     if (batch) {
       enter(std::move(batch), inProgress, std::move(name), std::move(key));
       return;
@@ -417,6 +421,7 @@ void Walk::descend() {
   int parentFd = openTop();
   if (parentFd < 0) return;
   Descriptor fd(::openat(parentFd, name.c_str(), kOpenDirectoryFlags));
+  ++ownCalls_;
   if (!fd.ok()) {
     // Unreadable is said; replaced by a link or a file, or vanished, is nothing left unread.
     if (const int error = errno; !meansChanged(error)) {
@@ -612,6 +617,7 @@ const struct stat* Walk::entryStat() {
       }
       // name_ is a NUL-terminated name inside the record buffer.
       error = ::fstatat(fd, name_.data(), &stat_, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+      ++ownCalls_;
     }
     statState_ = error == 0 ? StatState::read : StatState::failed;
     // A folder that can be listed but not searched names its entries and hides the rest.

@@ -100,25 +100,31 @@ PacingTimes threadTimes() {
   return times;
 }
 
-void ReadAheadPacing::entered(bool taken) {
-  if (entered_ == 0) start_ = clock_();
-  tookAny_ = tookAny_ || taken;
+void ReadAheadPacing::entered(uint64_t walkCalls, uint64_t readerCalls) {
+  if (entered_ == 0) {
+    walkCallsAtStart_ = walkCalls;
+    readerCallsAtStart_ = readerCalls;
+    if (offering()) start_ = clock_();
+  }
   if (++entered_ < kStretch) return;
   entered_ = 0;
-  const PacingTimes now = clock_();
-  // Readers that gave nothing while the walk never blocked had no processor to run on; readers
-  // that gave nothing while the walk waited for the disk were waiting for it too.
-  const bool walkBusy =
-      now.runnable - start_.runnable >= kBusyShare * (now.elapsed - start_.elapsed);
   if (!offering()) {
     --pausesLeft_;
-  } else if (tookAny_) {
-    pauses_ = 1;
-  } else if (walkBusy) {
+    return;
+  }
+  const uint64_t walk = walkCalls - walkCallsAtStart_;
+  const uint64_t readers = readerCalls - readerCallsAtStart_;
+  bool heldBack = walk >= kStretch && readers * kHeldBack < walk;
+  if (heldBack) {
+    const PacingTimes now = clock_();
+    heldBack = now.runnable - start_.runnable >= kBusyShare * (now.elapsed - start_.elapsed);
+  }
+  if (heldBack) {
     pausesLeft_ = pauses_;
     pauses_ = std::min(pauses_ * 2, kMaxPauses);
+  } else {
+    pauses_ = 1;
   }
-  tookAny_ = false;
 }
 
 ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules)
@@ -185,10 +191,11 @@ void ReadAhead::adopt(Offers& offers) {
   waiting_.merge(offers.waiting);
 }
 
-ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch, int depth) const {
+ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch,
+                                      const std::shared_ptr<Descriptor>& fd, int depth) const {
   Offers offers;
-  if (batch.notEntered || !batch.fd || key.size() >= kMaxDepth) return offers;
-  auto parent = std::make_shared<OfferedParent>(OfferedParent{batch.fd, batch.dev, depth});
+  if (!fd || key.size() >= kMaxDepth) return offers;
+  auto parent = std::make_shared<OfferedParent>(OfferedParent{fd, batch.dev, depth});
   batch.offeredAs = parent;
   uint32_t index = 0;
   for (size_t at = 0; at < batch.records.size();) {
@@ -303,15 +310,17 @@ bool ReadAhead::mayRead(size_t batches, size_t bytes) const {
 bool ReadAhead::mayWake() const { return mayRead(kMaxBatches / 2, kLookAheadBytes / 2); }
 
 void ReadAhead::readerLoop() {
-  // Reading ahead is a guess: it runs on what the machine leaves idle, never at the cost of
-  // the walk's own thread or another program's. With the other cores busy the walk goes at the
-  // pace of one thread, as it would without readers. But its reading from the disk keeps the
-  // walk's own priority (set first, since an idle thread's is idle too): an idle thread's
-  // requests wait at the back of the disk's queue for seconds, and the walk waits for the very
-  // blocks a reader asked for.
-  (void)::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, ioPriority_);
-  sched_param idle{};
-  if (::sched_setscheduler(0, SCHED_IDLE, &idle) != 0) (void)::nice(19);
+  // Reading ahead is a guess: it runs at the lowest priority, giving way to the walk's own
+  // thread and to every other program. With the other cores busy the walk goes at the pace of
+  // one thread, as it would without readers (and the walk's pacing stops offering to them). Not
+  // as an idle-class thread, though: the kernel counts a processor that runs only those as free,
+  // and puts every waking thread there, the walk's and the disk's own, so that on a cold disk an
+  // idle reader got a third of the directories, where one at the lowest priority gets half.
+  // Its reading from the disk keeps the walk's own priority (set first, since the lowest CPU
+  // priority implies a lower one): the walk waits for the very blocks a reader asked for.
+  const pid_t self = static_cast<pid_t>(::gettid());
+  (void)::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, self, ioPriority_);
+  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(self), 19);
   // The batch to read next, made while the lock is not held.
   auto spare = std::make_shared<Batch>();
   Spent released;
@@ -346,8 +355,8 @@ void ReadAhead::readerLoop() {
     std::swap(spent_, released);
     lock.unlock();
     released.clear();
-    read(*batch, parentFd, parentDev, name);
-    Offers offers = offersOf(key, *batch, depth);
+    const std::shared_ptr<Descriptor> fd = read(*batch, parentFd, parentDev, name);
+    Offers offers = offersOf(key, *batch, fd, depth);
     spare = std::make_shared<Batch>();
     lock.lock();
     auto found = offered_.find(key);
@@ -366,20 +375,22 @@ void ReadAhead::readerLoop() {
   }
 }
 
-void ReadAhead::read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
-                     const std::string& name) {
+std::shared_ptr<Descriptor> ReadAhead::read(Batch& batch,
+                                            const std::shared_ptr<Descriptor>& parentFd,
+                                            dev_t parentDev, const std::string& name) {
   // Whatever happens, the batch ends listed: the walk may be waiting to take it.
   struct Listed {
     Batch& batch;
     ~Listed() { batch.listed.store(true, std::memory_order_release); }
   };
+  readerCalls_.fetch_add(1, std::memory_order_relaxed);
   auto fd =
       std::make_shared<Descriptor>(::openat(parentFd->get(), name.c_str(), kOpenDirectoryFlags));
   struct stat own {};
   if (!fd->ok() || ::fstat(fd->get(), &own) != 0) {
     batch.openError = errno;
     batch.listed.store(true, std::memory_order_release);
-    return;
+    return nullptr;
   }
   batch.dev = own.st_dev;
   batch.ino = own.st_ino;
@@ -394,7 +405,7 @@ void ReadAhead::read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, 
     }
     if (batch.notEntered) {
       batch.listed.store(true, std::memory_order_release);
-      return;
+      return nullptr;
     }
   }
   {
@@ -408,6 +419,7 @@ void ReadAhead::read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, 
         break;
       }
       const ssize_t n = ::getdents64(fd->get(), chunk, sizeof chunk);
+      readerCalls_.fetch_add(1, std::memory_order_relaxed);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         batch.listError = errno;
@@ -449,8 +461,10 @@ void ReadAhead::read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, 
     LookedAt& seen = batch.lookedAt[entry];
     seen.error =
         ::fstatat(fd->get(), record.name, &seen.info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    readerCalls_.fetch_add(1, std::memory_order_relaxed);
     batch.looked[entry].store(true, std::memory_order_release);
   }
+  return fd;
 }
 
 }  // namespace nimbra

@@ -78,7 +78,9 @@ struct LookedAt {
 // looking at its entries (once it is listed), and then uses what the reader has looked at and
 // looks at the rest itself, the reader going on ahead of the walk.
 struct Batch {
-  std::shared_ptr<Descriptor> fd;  // open, and positioned after `records` when not complete
+  // Open, and positioned after `records` when not complete. Once listed, the walk's alone: the
+  // reader keeps its own copy, and the walk lets it go when it closes the directory.
+  std::shared_ptr<Descriptor> fd;
   dev_t dev = 0;
   ino_t ino = 0;
   int openError = 0;          // it could not be opened: the errno (the rest is empty)
@@ -131,38 +133,43 @@ struct PacingTimes {
 PacingTimes threadTimes();
 
 // Whether the walk goes on offering directories to its readers. Readers run on what the
-// machine leaves idle; when every other core is busy they get nothing done, and offering to
-// them only costs the walk. So after a stretch of directories that the walk entered without one
-// batch from a reader, while it never blocked, it stops offering for a while, and then tries
-// again, waiting twice as long after each such stretch (up to kMaxPauses stretches), and as
-// little as one again once a stretch gives a batch. A stretch in which the walk waited (for the
-// disk, when it is cold) says nothing of the readers' core: they wait for the disk too.
+// machine leaves over; when every other core is busy they get little done, and offering to them
+// only costs the walk. So after a stretch of directories the walk entered, reading them mostly
+// itself, in which the readers made fewer than one system call for every kHeldBack of the walk's
+// own while the walk never blocked, it stops offering for a while and then tries again, waiting
+// twice as long after each such stretch (up to kMaxPauses stretches), and as little as one again
+// after a stretch in which they kept up. Readers that are ahead (the walk taking what they read)
+// are not held back; nor are they in a stretch in which the walk waited (for the disk, when it is
+// cold): they wait for it too, and a single slow read of theirs is no reason to stop.
 class ReadAheadPacing {
  public:
   static constexpr uint32_t kStretch = 256;  // directories entered
   static constexpr uint32_t kMaxPauses = 32;
-  static constexpr double kBusyShare = 0.8;  // of the stretch's time, runnable
+  static constexpr uint64_t kHeldBack = 8;
+  static constexpr double kBusyShare = 0.8;  // of the stretch's time, the walk runnable
 
   // `clock` is the walk thread's (a test's own in tests).
   explicit ReadAheadPacing(PacingTimes (*clock)() = threadTimes) : clock_(clock) {}
 
   bool offering() const { return pausesLeft_ == 0; }
-  // The walk entered a directory the readers could have read: `taken` when it took their batch.
-  void entered(bool taken);
+  // The walk entered a directory the readers could have read; `walkCalls` and `readerCalls`
+  // are the system calls the walk and its readers have made so far to read the tree.
+  void entered(uint64_t walkCalls, uint64_t readerCalls);
 
  private:
   PacingTimes (*clock_)();
   PacingTimes start_;  // of the stretch
+  uint64_t walkCallsAtStart_ = 0;
+  uint64_t readerCallsAtStart_ = 0;
   uint32_t entered_ = 0;
-  bool tookAny_ = false;
-  uint32_t pauses_ = 1;      // stretches to pause for after the next one that gives nothing
+  uint32_t pauses_ = 1;      // stretches to pause for after the next one that holds them back
   uint32_t pausesLeft_ = 0;  // stretches still paused
 };
 
 class ReadAhead {
  public:
   static constexpr size_t kLookAheadBytes = size_t{4} << 20;
-  static constexpr size_t kMaxBatches = 24;
+  static constexpr size_t kMaxBatches = 64;
   static constexpr size_t kMaxBatchEntries = 4096;
   static constexpr size_t kMaxOffered = 16384;
   // Directories deeper than this are the walk's alone: a key grows with the depth, and a chain
@@ -191,6 +198,8 @@ class ReadAhead {
   void retract(OfferedParent& parent);
   // The walk is done with a batch it took: a reader lets it go.
   void handBack(std::shared_ptr<Batch> batch);
+  // The system calls the readers have made to read the tree, together.
+  uint64_t readerCalls() const { return readerCalls_.load(std::memory_order_relaxed); }
 
  private:
   struct Offered {
@@ -209,17 +218,19 @@ class ReadAhead {
   // batches, not one, and is only woken then; the walk taking a batch would otherwise wake it
   // for every directory.
   bool mayWake() const;
-  // Reads the directory `name` of `parent` (whose descriptor is `parentFd`) into `batch`.
-  void read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd, dev_t parentDev,
-            const std::string& name);
+  // Reads the directory `name` of `parent` (whose descriptor is `parentFd`) into `batch`; the
+  // directory's descriptor when it is to be entered.
+  std::shared_ptr<Descriptor> read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd,
+                                   dev_t parentDev, const std::string& name);
   // Directories to offer, gathered without the lock and then adopted in one step.
   struct Offers {
     std::map<DirKey, Offered> offered;
     std::set<DirKey> waiting;
     void add(DirKey key, std::string_view name, const std::shared_ptr<OfferedParent>& parent);
   };
-  // The subdirectories of a batch just read, by what the reader saw of each entry.
-  Offers offersOf(const DirKey& key, Batch& batch, int depth) const;
+  // The subdirectories of a batch just read (open as `fd`), by what the reader saw of each entry.
+  Offers offersOf(const DirKey& key, Batch& batch, const std::shared_ptr<Descriptor>& fd,
+                  int depth) const;
   // Takes `offers` over, as far as kMaxOffered allows (called with the lock held).
   void adopt(Offers& offers);
   bool enters(std::string_view name, int depth) const;
@@ -247,6 +258,7 @@ class ReadAhead {
   size_t batches_ = 0;  // ready or being read
   Spent spent_;
   std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> readerCalls_{0};
   std::vector<std::thread> readers_;
 };
 

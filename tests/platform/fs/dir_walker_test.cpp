@@ -8,12 +8,14 @@
 #include <linux/ioprio.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -117,7 +119,10 @@ TEST(DeepChain, IsWalkedAndEmptiedWithFewDescriptors) {
   ::close(fd);
   const int before = openDescriptors();
   int most = before, directories = 0, files = 0, deepest = 0;
-  for (DirWalker walker(root); const WalkEntry* e = walker.next();) {
+  // A reader goes ahead down the chain while the walk waits at the top: the directories it
+  // read are closed with the walk's own, not kept open by what the reader handed over.
+  for (DirWalker walker(root, {.threads = 2}); const WalkEntry* e = walker.next();) {
+    if (e->depth() == 1) ::usleep(50000);
     directories += e->isDirectory();
     files += e->isRegular();
     deepest = std::max(deepest, e->depth());
@@ -198,7 +203,7 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
     seen.push_back("unreadable " + std::to_string(walker.unreadable().count));
     return seen;
   };
-  // On one core beside a busy thread, where idle readers never run: the walk stops offering
+  // On one core beside a busy thread, where the readers hardly run: the walk stops offering
   // to them, and offers again later.
   const auto starved = [&](bool finder) {
     cpu_set_t was, one;
@@ -280,29 +285,38 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
       "");
 }
 
-// Offering to readers that take nothing while the walk never blocks stops for a stretch,
-// twice as long after each stretch that gave nothing, and starts again; a batch taken brings the
-// pause back to one stretch. A stretch in which the walk blocked (on the disk) pauses nothing.
-PacingTimes pacingClock;
-TEST(ReadAhead, OfferingPausesWhileReadersGiveNothingToABusyWalk) {
-  ReadAheadPacing pacing([] { return pacingClock; });
+// Offering to readers that keep up with less than an eighth of what the walk reads itself, while
+// the walk never blocks, stops for a stretch, twice as long after each such stretch, and starts
+// again; a stretch in which they kept up, were ahead (the walk taking what they read), or the
+// walk blocked (on the disk) brings the pause back to one stretch.
+PacingTimes walkClock;
+TEST(ReadAhead, OfferingPausesWhileReadersFallBehindABusyWalk) {
+  ReadAheadPacing pacing([] { return walkClock; });
+  uint64_t walkCalls = 0, readerCalls = 0;
   std::string offered;
-  // Each stretch: whether a batch was taken, and the share of it the walk was runnable.
-  for (const auto& [taken, share] :
-      std::initializer_list<std::pair<bool, double>>{{false, 1}, {false, 1}, {false, 0.9},
-          {false, 1}, {false, 1}, {true, 1}, {false, 1}, {false, 1}, {false, 0.3}, {false, 0.3}}) {
+  struct Stretch {
+    uint64_t walk, readers;  // calls made in it
+    double runnable;         // the walk's share of it
+  };
+  for (const Stretch& stretch :
+      std::initializer_list<Stretch>{{2000, 0, 1}, {2000, 0, 1}, {2000, 249, 0.9}, {2000, 0, 1},
+          {2000, 0, 1}, {1000, 900, 1}, {2000, 10, 1}, {2000, 0, 1}, {10, 0, 1}, {2000, 0, 0.3}}) {
     for (uint32_t i = 0; i < ReadAheadPacing::kStretch; ++i) {
-      if (i == 1) pacingClock = {pacingClock.runnable + share, pacingClock.elapsed + 1};
-      pacing.entered(taken && i == 9);
+      if (i == 1) {
+        walkCalls += stretch.walk, readerCalls += stretch.readers;
+        walkClock = {walkClock.runnable + stretch.runnable, walkClock.elapsed + 1};
+      }
+      pacing.entered(walkCalls, readerCalls);
     }
     offered += pacing.offering() ? 'o' : '-';
   }
   EXPECT_EQ(offered, "-o--oo-ooo");
 }
 
-// The readers give way to every other program for the processor, never for the disk: an idle
-// thread's requests wait at the back of the disk's queue for seconds (ten on this machine's
-// scheduler), while the walk waits for the very blocks a reader asked for.
+// The readers give way to every other program for the processor, never for the disk: a
+// lowered priority would lower their disk requests' too, and an idle one's wait at the back of
+// the disk's queue for seconds (ten on this machine's scheduler), while the walk waits for the
+// very blocks a reader asked for.
 TEST(ReadAhead, ReadersYieldTheProcessorButNotTheDisk) {
   TempTree tree;
   for (int i = 0; i < 20; ++i) tree.touch("d" + std::to_string(i) + "/f", 1);
@@ -314,7 +328,7 @@ TEST(ReadAhead, ReadersYieldTheProcessorButNotTheDisk) {
     readerPriorities.clear();
     for (const auto& task : fs::directory_iterator("/proc/self/task")) {
       const pid_t tid = std::stoi(task.path().filename());
-      if (::sched_getscheduler(tid) == SCHED_IDLE)
+      if (errno = 0; ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid)) == 19 && errno == 0)
         readerPriorities.push_back(::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, tid));
     }
   }
