@@ -411,7 +411,9 @@ void Walk::descend() {
     key = top().key;
     key.push_back(entryIndex_);
     bool inProgress = false;
-    std::shared_ptr<Batch> batch = readAhead_->take(key, inProgress);
+    // While nothing is offered (the readers paused), the walk does not even ask.
+    std::shared_ptr<Batch> batch =
+        readAhead_->anyOffered() ? readAhead_->take(key, inProgress) : nullptr;
     pacing_.entered(ownCalls_, readAhead_->readerCalls());
     if (batch) {
       enter(std::move(batch), inProgress, std::move(name), std::move(key));

@@ -188,6 +188,7 @@ void ReadAhead::adopt(Offers& offers) {
   }
   // Moves the nodes over: nothing is allocated while the walk may be waiting for the lock.
   offered_.merge(offers.offered);
+  offeredCount_.store(offered_.size(), std::memory_order_relaxed);
   waiting_.merge(offers.waiting);
 }
 
@@ -280,10 +281,12 @@ void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
   if (spent_.size() >= kMaxSpent) {
     if (waiting != waiting_.end()) waiting_.erase(waiting);
     offered_.erase(at);
+    offeredCount_.store(offered_.size(), std::memory_order_relaxed);
     return;
   }
   if (waiting != waiting_.end()) spent_.waiting.push_back(waiting_.extract(waiting));
   spent_.offered.push_back(offered_.extract(at));
+  offeredCount_.store(offered_.size(), std::memory_order_relaxed);
 }
 
 void ReadAhead::handBack(std::shared_ptr<Batch> batch) {

@@ -198,6 +198,9 @@ class ReadAhead {
   void retract(OfferedParent& parent);
   // The walk is done with a batch it took: a reader lets it go.
   void handBack(std::shared_ptr<Batch> batch);
+  // Whether any directory is offered (read, being read or waiting), asked by the walk without
+  // the lock: only the walk's own offer makes it true again once it is false.
+  bool anyOffered() const { return offeredCount_.load(std::memory_order_relaxed) != 0; }
   // The system calls the readers have made to read the tree, together.
   uint64_t readerCalls() const { return readerCalls_.load(std::memory_order_relaxed); }
 
@@ -259,6 +262,7 @@ class ReadAhead {
   Spent spent_;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> readerCalls_{0};
+  std::atomic<size_t> offeredCount_{0};  // offered_.size()
   std::vector<std::thread> readers_;
 };
 
