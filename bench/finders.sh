@@ -42,7 +42,7 @@ for gb in $TREE_GBS; do
     echo "bench/finders.sh: building the synthetic tree $tree (once)" >&2
     python3 "$MAKE_TREE" build "$tree" --size-gb "$gb"
   fi
-  expected="$tree.expect-$MIN_DUP-v2.json"
+  expected="$tree.expect-$MIN_DUP-v3.json"
   if [[ ! -s "$expected" ]]; then
     echo "bench/finders.sh: checking $tree with sha256sum (once)" >&2
     python3 "$MAKE_TREE" expect "$tree" --min-size "$MIN_DUP" > "$expected.partial"
@@ -83,7 +83,7 @@ for gb in $TREE_GBS; do
   tree=$BENCH_DIR/nimbra-bench-tree-${gb}g
   "$NIMBRA" call scanDuplicates "{\"root\":\"$tree\",\"minSize\":$MIN_DUP}" > "$WORK/dupes-$gb.json"
   jq -c '[.groups[] | [.files[].path] | sort] | sort' "$WORK/dupes-$gb.json" > "$WORK/found-$gb.json"
-  jq -c '.groups' "$tree.expect-$MIN_DUP-v2.json" > "$WORK/expected-$gb.json"
+  jq -c '.groups' "$tree.expect-$MIN_DUP-v3.json" > "$WORK/expected-$gb.json"
   if ! cmp -s "$WORK/found-$gb.json" "$WORK/expected-$gb.json"; then
     echo "bench/finders.sh: duplicate sets of $tree differ from the sha256sum check" >&2
     exit 1
@@ -179,7 +179,7 @@ if "nimbra before" in m["dupes-usr"]:
 for gb in gbs:
     tree = m["dupes-tree-%s" % gb]
     root = os.path.join(bench_dir, "nimbra-bench-tree-%sg" % gb)
-    exp = json.load(open("%s.expect-%s-v2.json" % (root, min_dup)))
+    exp = json.load(open("%s.expect-%s-v3.json" % (root, min_dup)))
     inodes = {}
     for group in exp["groups"]:
         for path in group:

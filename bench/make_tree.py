@@ -172,27 +172,33 @@ def build(root, size_gb, small_files, seed):
 # --- expect --------------------------------------------------------------------------------
 
 def walk(root):
-    """Regular files below root by the duplicate finder's rules, as (path, stat)."""
-    stack = [root]
-    while stack:
-        folder = stack.pop()
+    """Regular files below root by the duplicate finder's rules, as (path, stat), in the order
+    its walk meets them: each folder's entries as the system lists them, a folder's contents
+    right after it."""
+    def listing(folder):
         try:
-            entries = list(os.scandir(folder))
+            return iter(list(os.scandir(folder)))
         except OSError:
+            return iter(())
+
+    stack = [listing(root)]
+    while stack:
+        entry = next(stack[-1], None)
+        if entry is None:
+            stack.pop()
             continue
-        for entry in entries:
-            if entry.name.startswith("."):
+        if entry.name.startswith("."):
+            continue
+        if entry.is_symlink():
+            continue
+        if entry.is_dir(follow_symlinks=False):
+            if entry.name in PRUNED_NAMES:
                 continue
-            if entry.is_symlink():
-                continue
-            if entry.is_dir(follow_symlinks=False):
-                if entry.name in PRUNED_NAMES:
-                    continue
-                if entry.name.lower().endswith(PACKAGE_SUFFIXES):
-                    continue  # the package itself holds no file of its own
-                stack.append(entry.path)
-            elif entry.is_file(follow_symlinks=False):
-                yield entry.path, entry.stat(follow_symlinks=False)
+            if entry.name.lower().endswith(PACKAGE_SUFFIXES):
+                continue  # the package itself holds no file of its own
+            stack.append(listing(entry.path))
+        elif entry.is_file(follow_symlinks=False):
+            yield entry.path, entry.stat(follow_symlinks=False)
 
 
 def sha256sum(paths, limit=None):
@@ -247,8 +253,12 @@ def compare_windows(members, size):
 
 def expect(root, min_size):
     files = list(walk(root))
-    by_size = collections.defaultdict(list)
+    # One name a file: the first the walk meets; its other hard links are the same file.
+    named = {}
     for path, st in files:
+        named.setdefault((st.st_dev, st.st_ino), (path, st))
+    by_size = collections.defaultdict(list)
+    for path, st in named.values():
         if st.st_size >= min_size:
             by_size[st.st_size].append((path, st))
     buckets = [b for b in by_size.values() if len(b) >= 2]
