@@ -274,8 +274,6 @@ void Walk::closeFrame(Level& frame) {
   if (readAhead_ && frame.offered) readAhead_->retract(*frame.offered);
   frame.offered.reset();
   frame.fd.reset();
-  // A reader's batch holds the same descriptor; what it looked at stays for the walk's return.
-  if (frame.batch) frame.batch->fd.reset();
   --openCount_;
 }
 
@@ -554,6 +552,9 @@ void Walk::keepDescriptorsBounded() {
       frame.next = 0;
     }
     closeFrame(frame);
+    // A reader's batch holds the same descriptor; what it looked at stays for the walk's return.
+    // (A frame left for good hands its batch back instead, and the reader closes it there.)
+    if (frame.batch) frame.batch->fd.reset();
   }
 }
 
