@@ -78,8 +78,9 @@ struct LookedAt {
 // looking at its entries (once it is listed), and then uses what the reader has looked at and
 // looks at the rest itself, the reader going on ahead of the walk.
 struct Batch {
-  // Open, and positioned after `records` when not complete. Once listed, the walk's alone: the
-  // reader keeps its own copy, and the walk lets it go when it closes the directory.
+  // Open, and positioned after `records` when not complete. Once listed, the walk's alone (the
+  // reader keeps its own copy): let go when the walk closes the directory to keep its bound on
+  // open ones, or with the batch when it is handed back.
   std::shared_ptr<Descriptor> fd;
   dev_t dev = 0;
   ino_t ino = 0;
