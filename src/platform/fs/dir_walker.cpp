@@ -364,6 +364,7 @@ void Walk::readToEnd(Level& frame) {
   frame.next = 0;
   for (;;) {
     const ssize_t n = ::getdents64(frame.fd->get(), chunk_.data(), chunk_.size());
+    ++ownCalls_;
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     frame.records.insert(frame.records.end(), chunk_.data(), chunk_.data() + n);
