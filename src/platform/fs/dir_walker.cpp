@@ -48,6 +48,9 @@ constexpr size_t kMaxOpenDirectories = 32;
 
 constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+// A folder of files alone is worth starting readers for, to help look at them, from this many.
+constexpr uint32_t kFilesWorthReaders = 256;
+
 // What the mount table says about one walk: every mount point strictly below its root (by
 // canonical path) and the mounts themselves, for telling devtmpfs from tmpfs. A directory that
 // is not among those points cannot be a mount point, so no directory needs a stat to tell; one
@@ -137,6 +140,7 @@ class Walk {
   bool isPseudoMount(int fd);
   bool refill(Level& frame);
   void readToEnd(Level& frame);
+  void askHelp(Level& frame, uint32_t firstIndex);
   bool enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name, DirKey key);
   void offerListed(Level& frame, size_t from);
   void closeFrame(Level& frame);
@@ -271,7 +275,8 @@ void Walk::pop() {
 }
 
 void Walk::closeFrame(Level& frame) {
-  if (readAhead_ && frame.offered) readAhead_->retract(*frame.offered);
+  const Batch* helped = frame.batch && frame.batch->walkListed ? frame.batch.get() : nullptr;
+  if (readAhead_ && (frame.offered || helped)) readAhead_->retract(frame.offered.get(), helped);
   frame.offered.reset();
   frame.fd.reset();
   --openCount_;
@@ -353,8 +358,22 @@ bool Walk::refill(Level& frame) {
   }
   frame.records.assign(chunk_.data(), chunk_.data() + n);
   frame.next = 0;
+  const uint32_t first = frame.returned;
   offerListed(frame, 0);
+  askHelp(frame, first);
   return true;
+}
+
+// Asks the readers to help look at the entries the walk has just listed itself (the first of
+// them the `firstIndex`-th of its directory), when there are enough of them.
+void Walk::askHelp(Level& frame, uint32_t firstIndex) {
+  if (!readAhead_ || !pacing_.offering()) return;
+  std::shared_ptr<Batch> help =
+      readAhead_->askHelp(frame.fd, frame.records.data(), frame.records.size(), firstIndex);
+  if (!help) return;
+  // What a reader looked at of earlier entries is of no more use: the walk is past them.
+  if (frame.batch) readAhead_->handBack(std::move(frame.batch));
+  frame.batch = std::move(help);
 }
 
 void Walk::readToEnd(Level& frame) {
@@ -500,15 +519,20 @@ void Walk::offerListed(Level& frame, size_t from) {
   if (!frame.keyed || frame.key.size() >= ReadAhead::kMaxDepth) return;
   if (!readAhead_) {
     if (readAheadTried_) return;
-    // Worth threads only once there is a folder to read ahead.
-    bool anyFolder = false;
-    for (size_t at = from; at < frame.records.size() && !anyFolder;) {
+    // Worth threads only once there is a folder to read ahead, or files enough to share.
+    bool worth = false;
+    uint32_t files = 0;
+    for (size_t at = from; at < frame.records.size() && !worth;) {
       const DirentRecord record = readDirentRecord(frame.records.data() + at);
       at += record.length;
-      anyFolder = (record.type == DT_DIR || record.type == DT_UNKNOWN) &&
-                  std::string_view(record.name) != "." && std::string_view(record.name) != "..";
+      if (record.type == DT_REG) {
+        worth = ++files >= kFilesWorthReaders;
+      } else {
+        worth = (record.type == DT_DIR || record.type == DT_UNKNOWN) &&
+                std::string_view(record.name) != "." && std::string_view(record.name) != "..";
+      }
     }
-    if (!anyFolder) return;
+    if (!worth) return;
     readAheadTried_ = true;
     const size_t threads = options_.threads > 0 ? options_.threads : walkThreads();
     if (threads < 2) return;

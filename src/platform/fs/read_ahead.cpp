@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "platform/fs/folder_listing.h"
 #include "platform/fs/package_names.h"
@@ -130,6 +131,7 @@ void ReadAheadPacing::entered(uint64_t walkCalls, uint64_t readerCalls) {
 ReadAhead::ReadAhead(size_t readers, ReadAheadRules rules)
     : rules_(std::move(rules)), ioPriority_(walkIoPriority()) {
   spent_.reserve();
+  ready_.reserve(kMaxBatches);
   for (size_t i = 0; i < readers; ++i) readers_.emplace_back([this] { readerLoop(); });
 }
 
@@ -168,7 +170,7 @@ void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedPare
   {
     std::lock_guard lock(mutex_);
     adopt(offers);
-    wake = mayWake();
+    wake = mayWake() || (sleeping_ > 0 && earlierWaits());
   }
   if (wake) work_.notify_all();
 }
@@ -266,9 +268,49 @@ void ReadAhead::drop(const DirKey& key) {
   if (wake) work_.notify_all();
 }
 
-void ReadAhead::retract(OfferedParent& parent) {
+std::shared_ptr<Batch> ReadAhead::askHelp(const std::shared_ptr<Descriptor>& fd,
+                                          const char* records, size_t size, uint32_t firstIndex) {
+  uint32_t entries = 0;
+  uint32_t wanted = 0;
+  for (size_t at = 0; at < size;) {
+    const DirentRecord record = readDirentRecord(records + at);
+    at += record.length;
+    if (isDot(record.name)) continue;
+    ++entries;
+    if (record.type == DT_REG || record.type == DT_UNKNOWN) ++wanted;
+  }
+  if (wanted < kMinHelped) return nullptr;
+  auto batch = std::make_shared<Batch>();
+  batch->walkListed = true;
+  batch->firstIndex = firstIndex;
+  batch->entries = entries;
+  batch->records.assign(records, records + size);
+  batch->lookedAt = std::make_unique<LookedAt[]>(entries);
+  batch->looked = std::make_unique<std::atomic<bool>[]>(entries);
+  batch->listed.store(true, std::memory_order_release);
+  std::shared_ptr<Batch> previous;
+  std::shared_ptr<Descriptor> previousFd;
+  bool wake;
+  {
+    std::lock_guard lock(mutex_);
+    previous = std::exchange(help_, batch);
+    previousFd = std::exchange(helpFd_, fd);
+    wake = sleeping_ > 0;
+  }
+  if (wake) work_.notify_all();
+  return batch;
+}
+
+void ReadAhead::retract(OfferedParent* parent, const Batch* helped) {
+  std::shared_ptr<Batch> help;
+  std::shared_ptr<Descriptor> helpFd;
   std::lock_guard lock(mutex_);
-  parent.fd.reset();
+  if (parent) parent->fd.reset();
+  if (helped && help_.get() == helped) {
+    // Let go once the lock is: the last of them may close the directory.
+    help = std::move(help_);
+    helpFd = std::move(helpFd_);
+  }
 }
 
 void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
@@ -276,6 +318,9 @@ void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
   if (offered.state == Offered::State::ready) {
     readyBytes_ -= offered.bytes;
     --batches_;
+    auto listed = std::find(ready_.begin(), ready_.end(), at);
+    *listed = ready_.back();
+    ready_.pop_back();
   }
   auto waiting = waiting_.find(at->first);
   if (spent_.size() >= kMaxSpent) {
@@ -290,7 +335,14 @@ void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
 }
 
 void ReadAhead::handBack(std::shared_ptr<Batch> batch) {
+  // A reader still helping with it stops: the walk has left the directory.
+  batch->unwanted.store(true, std::memory_order_relaxed);
+  std::shared_ptr<Descriptor> helpFd;
   std::lock_guard lock(mutex_);
+  if (help_ == batch) {
+    help_.reset();
+    helpFd = std::move(helpFd_);
+  }
   if (spent_.size() < kMaxSpent) spent_.batches.push_back(std::move(batch));
 }
 
@@ -312,6 +364,39 @@ bool ReadAhead::mayRead(size_t batches, size_t bytes) const {
 
 bool ReadAhead::mayWake() const { return mayRead(kMaxBatches / 2, kLookAheadBytes / 2); }
 
+std::set<DirKey>::iterator ReadAhead::nextPick() const {
+  auto pick = waiting_.begin();
+  // The earliest is left to the walk while there is another: the walk enters it next, most
+  // likely before a reader has listed it, and then lists it itself; a reader does better a
+  // step ahead.
+  if (waiting_.size() > 1) ++pick;
+  return pick;
+}
+
+bool ReadAhead::earlierWaits() const {
+  if (waiting_.empty()) return false;
+  const DirKey& pick = *nextPick();
+  return std::any_of(ready_.begin(), ready_.end(), [&](auto at) { return pick < at->first; });
+}
+
+bool ReadAhead::makeRoomForEarlier() {
+  if (!earlierWaits()) return false;
+  const auto latest = *std::max_element(ready_.begin(), ready_.end(),
+                                        [](auto a, auto b) { return a->first < b->first; });
+  for (auto at = std::next(latest);
+       at != offered_.end() && isAtOrBelow(at->first, latest->first);) {
+    if (at->second.state == Offered::State::reading) {
+      at->second.abandoned = true;
+      if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
+      ++at;
+    } else {
+      erase(at++);
+    }
+  }
+  erase(latest);
+  return true;
+}
+
 void ReadAhead::readerLoop() {
   // Reading ahead is a guess: it runs at the lowest priority, giving way to the walk's own
   // thread and to every other program. With the other cores busy the walk goes at the pace of
@@ -330,17 +415,32 @@ void ReadAhead::readerLoop() {
   released.reserve();
   std::unique_lock lock(mutex_);
   for (;;) {
-    if (!mayRead(kMaxBatches, kLookAheadBytes)) {
-      work_.wait(lock, [this] { return stopping_ || mayWake(); });
-    }
     if (stopping_) return;
+    while (!help_ && !mayRead(kMaxBatches, kLookAheadBytes) && makeRoomForEarlier()) {
+    }
+    if (!help_ && !mayRead(kMaxBatches, kLookAheadBytes)) {
+      ++sleeping_;
+      work_.wait(lock, [this] { return stopping_ || help_ || mayWake() || earlierWaits(); });
+      --sleeping_;
+      continue;
+    }
+    if (help_ && !mayRead(kMaxBatches, kLookAheadBytes)) {
+      // Nothing to read ahead: the reader helps the walk with the directory it is in, which the
+      // walk is listing itself. (Reading ahead comes first: it spares the walk a directory
+      // whole, and helping first was slower.)
+      std::shared_ptr<Batch> batch = std::move(help_);
+      std::shared_ptr<Descriptor> fd = std::move(helpFd_);
+      std::swap(spent_, released);
+      lock.unlock();
+      released.clear();
+      lookAt(*batch, fd->get());
+      batch.reset();
+      fd.reset();
+      lock.lock();
+      continue;
+    }
     // Nothing is allocated or freed while the lock is held: the walk may be waiting for it.
-    auto pick = waiting_.begin();
-    // The earliest is left to the walk while there is another: the walk enters it next, most
-    // likely before a reader has listed it, and then lists it itself; a reader does better a
-    // step ahead.
-    if (waiting_.size() > 1) ++pick;
-    auto next = waiting_.extract(pick);
+    auto next = waiting_.extract(nextPick());
     const DirKey key = std::move(next.value());
     if (spent_.size() < kMaxSpent) spent_.waiting.push_back(std::move(next));
     Offered& offered = offered_.at(key);
@@ -374,6 +474,7 @@ void ReadAhead::readerLoop() {
     found->second.bytes = bytesOf(*batch);
     readyBytes_ += found->second.bytes;
     found->second.state = Offered::State::ready;
+    ready_.push_back(found);
     work_.notify_all();
   }
 }
@@ -441,6 +542,11 @@ std::shared_ptr<Descriptor> ReadAhead::read(Batch& batch,
     batch.looked = std::make_unique<std::atomic<bool>[]>(batch.entries);
     batch.fd = fd;
   }
+  lookAt(batch, fd->get());
+  return fd;
+}
+
+void ReadAhead::lookAt(Batch& batch, int fd) {
   // What every walk asks of a file: its size and times; of an untyped entry, what it is. From
   // the last entry back: a walk that takes the batch before the reader is done goes from the
   // first on, and the two meet instead of looking at the same entries side by side.
@@ -459,15 +565,13 @@ std::shared_ptr<Descriptor> ReadAhead::read(Batch& batch,
        ++next) {
     const auto [at, entry] = *next;
     // The walk has got this far: what lies before is its own.
-    if (entry < batch.walkAt.load(std::memory_order_relaxed)) break;
+    if (batch.firstIndex + entry < batch.walkAt.load(std::memory_order_relaxed)) break;
     const DirentRecord record = readDirentRecord(batch.records.data() + at);
     LookedAt& seen = batch.lookedAt[entry];
-    seen.error =
-        ::fstatat(fd->get(), record.name, &seen.info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    seen.error = ::fstatat(fd, record.name, &seen.info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     readerCalls_.fetch_add(1, std::memory_order_relaxed);
     batch.looked[entry].store(true, std::memory_order_release);
   }
-  return fd;
 }
 
 }  // namespace nimbra

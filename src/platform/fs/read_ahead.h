@@ -5,7 +5,8 @@
 // order. The walk itself (dir_walker.cpp) stays the only one that decides: it takes a batch when
 // it enters a directory, reads the directory itself when no batch is ready (it never waits for a
 // reader), and drops what it does not enter. So every answer is exactly what a walk on one
-// thread gives; the readers only make it sooner.
+// thread gives; the readers only make it sooner. A reader with nothing to read ahead helps the
+// walk look at the files of a directory the walk is listing itself.
 //
 // Directories are named by their place in the walk: the index of each entry in its directory's
 // listing, from the root down ({} is the root, {3, 0} the first entry of the root's fourth). The
@@ -16,8 +17,8 @@
 // directories as kMaxBatches), a batch lists at most kMaxBatchEntries before the walk goes on
 // from where it stopped, and at most kMaxOffered directories wait to be read.
 //
-// Threads: offer, take, drop and retract come from the walk's thread; the readers are the
-// object's own, stopped and joined when it goes away.
+// Threads: offer, take, drop, askHelp, retract and handBack come from the walk's thread; the
+// readers are the object's own, stopped and joined when it goes away.
 
 #include <pthread.h>
 #include <sys/stat.h>
@@ -77,6 +78,9 @@ struct LookedAt {
 // A directory read ahead. A reader fills it; the walk may take it while the reader is still
 // looking at its entries (once it is listed), and then uses what the reader has looked at and
 // looks at the rest itself, the reader going on ahead of the walk.
+//
+// Or a part of a listing the walk made itself, which a reader with nothing to read ahead helps
+// it look at: the two go through its entries from either end and meet.
 struct Batch {
   // Open, and positioned after `records` when not complete. Once listed, the walk's alone (the
   // reader keeps its own copy): let go when the walk closes the directory to keep its bound on
@@ -90,6 +94,8 @@ struct Batch {
   bool complete = true;       // false: the listing goes on from `fd`
   int listError = 0;          // the listing stopped with this errno
   uint32_t entries = 0;       // listed, "." and ".." not counted
+  bool walkListed = false;    // the walk's own listing, which a reader helps look at
+  uint32_t firstIndex = 0;    // the listing index of its first entry (0 but for the walk's own)
   std::unique_ptr<LookedAt[]> lookedAt;  // by index among the listed entries
   // Per entry: true once lookedAt holds what the reader saw of it.
   std::unique_ptr<std::atomic<bool>[]> looked;
@@ -103,6 +109,8 @@ struct Batch {
 
   // What the reader saw of entry `index`, once it has looked; nullptr before.
   const LookedAt* seen(uint32_t index) const {
+    if (index < firstIndex) return nullptr;
+    index -= firstIndex;
     if (index >= entries || !looked || !looked[index].load(std::memory_order_acquire))
       return nullptr;
     return &lookedAt[index];
@@ -173,6 +181,8 @@ class ReadAhead {
   static constexpr size_t kMaxBatches = 64;
   static constexpr size_t kMaxBatchEntries = 4096;
   static constexpr size_t kMaxOffered = 16384;
+  // A listing of the walk's own with fewer files than this is not worth waking a reader for.
+  static constexpr uint32_t kMinHelped = 8;
   // Directories deeper than this are the walk's alone: a key grows with the depth, and a chain
   // thousands of folders deep would cost a copy and a comparison of its whole key at each step,
   // for little to read ahead.
@@ -195,8 +205,15 @@ class ReadAhead {
   std::shared_ptr<Batch> take(const DirKey& key, bool& inProgress);
   // The directory at `key` and everything below it will not be entered.
   void drop(const DirKey& key);
-  // The walk closes `parent`: readers no longer open its entries.
-  void retract(OfferedParent& parent);
+  // Part of a directory the walk listed itself: `records`, the first of them the
+  // `firstIndex`-th entry of its listing, open as `fd`. When enough of its entries want a look,
+  // the batch a reader with nothing to read ahead helps with; the walk keeps it in place of a
+  // reader's, and hands it back (or retracts it) the same way. Null when not worth a reader.
+  std::shared_ptr<Batch> askHelp(const std::shared_ptr<Descriptor>& fd, const char* records,
+                                 size_t size, uint32_t firstIndex);
+  // The walk closes a directory: readers no longer open its entries (`parent`, when they were
+  // offered) or look at them (`helped`, when a reader was asked to help).
+  void retract(OfferedParent* parent, const Batch* helped);
   // The walk is done with a batch it took: a reader lets it go.
   void handBack(std::shared_ptr<Batch> batch);
   // Whether any directory is offered (read, being read or waiting), asked by the walk without
@@ -222,10 +239,23 @@ class ReadAhead {
   // batches, not one, and is only woken then; the walk taking a batch would otherwise wake it
   // for every directory.
   bool mayWake() const;
+  // The directory a reader takes next: the earliest waiting, but for the one the walk enters
+  // next (see readerLoop). Only while some wait.
+  std::set<DirKey>::iterator nextPick() const;
+  // Whether the directory a reader takes next comes before a batch already read.
+  bool earlierWaits() const;
+  // At the bound, the batch furthest on in the walk's order goes, with all offered below it, to
+  // make room for an earlier directory that waits: the walk needs that one sooner, and it may be
+  // deep in a subtree (the readers having gone ahead of it) whose directories it would
+  // otherwise read alone while the readers wait. False when no batch is later.
+  bool makeRoomForEarlier();
   // Reads the directory `name` of `parent` (whose descriptor is `parentFd`) into `batch`; the
   // directory's descriptor when it is to be entered.
   std::shared_ptr<Descriptor> read(Batch& batch, const std::shared_ptr<Descriptor>& parentFd,
                                    dev_t parentDev, const std::string& name);
+  // Looks at the entries of `batch` that want it (regular and untyped ones), through `fd`, from
+  // the last back to where the walk has got.
+  void lookAt(Batch& batch, int fd);
   // Directories to offer, gathered without the lock and then adopted in one step.
   struct Offers {
     std::map<DirKey, Offered> offered;
@@ -258,6 +288,13 @@ class ReadAhead {
   std::condition_variable_any work_;  // a directory to read, room to read it, or the stop
   std::map<DirKey, Offered> offered_;
   std::set<DirKey> waiting_;  // those a reader may take now, earliest first
+  // The walk's own listing a reader may help with, and its directory: the latest asked for
+  // (the directory the walk is in), until a reader takes it or the walk leaves.
+  std::shared_ptr<Batch> help_;
+  std::shared_ptr<Descriptor> helpFd_;
+  size_t sleeping_ = 0;  // readers waiting for work
+  // The directories whose batches are ready (at most kMaxBatches, room kept).
+  std::vector<std::map<DirKey, Offered>::iterator> ready_;
   size_t readyBytes_ = 0;
   size_t batches_ = 0;  // ready or being read
   Spent spent_;

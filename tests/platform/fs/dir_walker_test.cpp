@@ -243,7 +243,7 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
       tree.touch("r/d" + std::to_string(i) + "/f", i);
       tree.touch("r/d" + std::to_string(i) + "/sub/g", 2 * i);
     }
-    for (int i = 0; i < 5000; ++i) tree.touch("r/wide/" + std::to_string(i), 1);
+    for (int i = 0; i < 5000; ++i) tree.touch("r/wide/" + std::to_string(i), i % 97);
     for (int i = 0; i < 40; ++i) tree.touch("r/wide/dir" + std::to_string(i) + "/x", 3);
     for (int i = 0; i < 1500; ++i) tree.touch("r/many/" + std::to_string(i) + "/x", i % 7);
     tree.touch("r/.hidden/h", 4);
@@ -316,10 +316,11 @@ TEST(ReadAhead, OfferingPausesWhileReadersFallBehindABusyWalk) {
 // The readers give way to every other program for the processor, never for the disk: a
 // lowered priority would lower their disk requests' too, and an idle one's wait at the back of
 // the disk's queue for seconds (ten on this machine's scheduler), while the walk waits for the
-// very blocks a reader asked for.
+// very blocks a reader asked for. A folder of files alone starts them: they help look at its
+// files.
 TEST(ReadAhead, ReadersYieldTheProcessorButNotTheDisk) {
   TempTree tree;
-  for (int i = 0; i < 20; ++i) tree.touch("d" + std::to_string(i) + "/f", 1);
+  for (int i = 0; i < 300; ++i) tree.touch("f" + std::to_string(i), 1);
   DirWalker walker(tree.root(), {.threads = 3});
   ASSERT_NE(walker.next(), nullptr);
   // The readers' disk priorities, once both have lowered their processor priority.
