@@ -51,6 +51,10 @@ constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOE
 // A folder of files alone is worth starting readers for, to help look at them, from this many.
 constexpr uint32_t kFilesWorthReaders = 256;
 
+// What the listings the walk asks help with may hold at once: each stays with its directory
+// until the walk leaves it, and a deep tree of big folders would keep one at every level.
+constexpr size_t kMaxHelpBytes = size_t{1} << 20;
+
 // What the mount table says about one walk: every mount point strictly below its root (by
 // canonical path) and the mounts themselves, for telling devtmpfs from tmpfs. A directory that
 // is not among those points cannot be a mount point, so no directory needs a stat to tell; one
@@ -141,6 +145,7 @@ class Walk {
   bool refill(Level& frame);
   void readToEnd(Level& frame);
   void askHelp(Level& frame, uint32_t firstIndex);
+  void handBack(Level& frame);  // what a reader made for the frame, once the walk is done
   bool enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name, DirKey key);
   void offerListed(Level& frame, size_t from);
   void closeFrame(Level& frame);
@@ -170,6 +175,7 @@ class Walk {
   bool readAheadTried_ = false;
   ReadAheadPacing pacing_;
   uint64_t ownCalls_ = 0;  // openat, getdents64 and fstatat made by the walk's own thread
+  size_t helpBytes_ = 0;   // held by the frames' listings a reader was asked to help with
 
   // The entry returned last.
   std::string_view name_;
@@ -267,7 +273,7 @@ void Walk::pop() {
   if (readAhead_ && frame.offered) readAhead_->drop(frame.key);
   if (isOpen(frame)) closeFrame(frame);
   frame.offered.reset();
-  if (frame.batch) readAhead_->handBack(std::move(frame.batch));
+  handBack(frame);
   frame.records.clear();
   --live_;
   if (live_ > 0) directoryPath_.resize(top().pathLength);
@@ -367,13 +373,20 @@ bool Walk::refill(Level& frame) {
 // Asks the readers to help look at the entries the walk has just listed itself (the first of
 // them the `firstIndex`-th of its directory), when there are enough of them.
 void Walk::askHelp(Level& frame, uint32_t firstIndex) {
-  if (!readAhead_ || !pacing_.offering()) return;
+  if (!readAhead_ || !pacing_.offering() || helpBytes_ >= kMaxHelpBytes) return;
   std::shared_ptr<Batch> help =
       readAhead_->askHelp(frame.fd, frame.records.data(), frame.records.size(), firstIndex);
   if (!help) return;
   // What a reader looked at of earlier entries is of no more use: the walk is past them.
-  if (frame.batch) readAhead_->handBack(std::move(frame.batch));
+  handBack(frame);
+  helpBytes_ += help->bytes();
   frame.batch = std::move(help);
+}
+
+void Walk::handBack(Level& frame) {
+  if (!frame.batch) return;
+  if (frame.batch->walkListed) helpBytes_ -= frame.batch->bytes();
+  readAhead_->handBack(std::move(frame.batch));
 }
 
 void Walk::readToEnd(Level& frame) {

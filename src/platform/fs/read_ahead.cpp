@@ -27,11 +27,6 @@ namespace {
 constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr size_t kReadChunk = 32 * 1024;
 
-// What a batch holds, as counted against the look-ahead.
-size_t bytesOf(const Batch& batch) {
-  return batch.records.size() + batch.entries * (sizeof(LookedAt) + sizeof(std::atomic<bool>));
-}
-
 bool isDot(std::string_view name) { return name == "." || name == ".."; }
 
 // A key one level below `parent`.
@@ -471,7 +466,7 @@ void ReadAhead::readerLoop() {
       continue;
     }
     adopt(offers);
-    found->second.bytes = bytesOf(*batch);
+    found->second.bytes = batch->bytes();
     readyBytes_ += found->second.bytes;
     found->second.state = Offered::State::ready;
     ready_.push_back(found);

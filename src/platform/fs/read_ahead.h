@@ -107,6 +107,11 @@ struct Batch {
   std::atomic<bool> unwanted{false};
   std::shared_ptr<struct OfferedParent> offeredAs;  // its entries, as offered for reading
 
+  // The memory it holds, as counted against the bounds.
+  size_t bytes() const {
+    return records.size() + entries * (sizeof(LookedAt) + sizeof(std::atomic<bool>));
+  }
+
   // What the reader saw of entry `index`, once it has looked; nullptr before.
   const LookedAt* seen(uint32_t index) const {
     if (index < firstIndex) return nullptr;
