@@ -186,8 +186,9 @@ class ReadAhead {
   static constexpr size_t kMaxBatches = 64;
   static constexpr size_t kMaxBatchEntries = 4096;
   static constexpr size_t kMaxOffered = 16384;
-  // A listing of the walk's own with fewer files than this is not worth waking a reader for.
-  static constexpr uint32_t kMinHelped = 8;
+  // A listing of the walk's own with fewer files than this is not worth a reader's help: asking
+  // costs the walk a copy of it and the lock, about what looking at a few dozen files saves.
+  static constexpr uint32_t kMinHelped = 24;
   // Directories deeper than this are the walk's alone: a key grows with the depth, and a chain
   // thousands of folders deep would cost a copy and a comparison of its whole key at each step,
   // for little to read ahead.
