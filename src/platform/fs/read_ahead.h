@@ -246,7 +246,7 @@ class ReadAhead {
   // for every directory.
   bool mayWake() const;
   // The directory a reader takes next: the earliest waiting, but for the one the walk enters
-  // next (see readerLoop). Only while some wait.
+  // next. Only while some wait.
   std::set<DirKey>::iterator nextPick() const;
   // Whether the directory a reader takes next comes before a batch already read.
   bool earlierWaits() const;
