@@ -283,13 +283,11 @@ std::shared_ptr<Batch> ReadAhead::askHelp(const std::shared_ptr<Descriptor>& fd,
   batch->lookedAt = std::make_unique<LookedAt[]>(entries);
   batch->looked = std::make_unique<std::atomic<bool>[]>(entries);
   batch->listed.store(true, std::memory_order_release);
-  std::shared_ptr<Batch> previous;
-  std::shared_ptr<Descriptor> previousFd;
+  HelpAsked previous;  // let go once the lock is
   bool wake;
   {
     std::lock_guard lock(mutex_);
-    previous = std::exchange(help_, batch);
-    previousFd = std::exchange(helpFd_, fd);
+    previous = std::exchange(help_, HelpAsked{batch, fd});
     wake = sleeping_ > 0;
   }
   if (wake) work_.notify_all();
@@ -297,15 +295,11 @@ std::shared_ptr<Batch> ReadAhead::askHelp(const std::shared_ptr<Descriptor>& fd,
 }
 
 void ReadAhead::retract(OfferedParent* parent, const Batch* helped) {
-  std::shared_ptr<Batch> help;
-  std::shared_ptr<Descriptor> helpFd;
+  // Let go once the lock is: the last of them may close the directory.
+  HelpAsked withdrawn;
   std::lock_guard lock(mutex_);
   if (parent) parent->fd.reset();
-  if (helped && help_.get() == helped) {
-    // Let go once the lock is: the last of them may close the directory.
-    help = std::move(help_);
-    helpFd = std::move(helpFd_);
-  }
+  if (helped && help_.batch.get() == helped) withdrawn = std::exchange(help_, {});
 }
 
 void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
@@ -332,12 +326,9 @@ void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
 void ReadAhead::handBack(std::shared_ptr<Batch> batch) {
   // A reader still helping with it stops: the walk has left the directory.
   batch->unwanted.store(true, std::memory_order_relaxed);
-  std::shared_ptr<Descriptor> helpFd;
+  HelpAsked withdrawn;  // let go once the lock is
   std::lock_guard lock(mutex_);
-  if (help_ == batch) {
-    help_.reset();
-    helpFd = std::move(helpFd_);
-  }
+  if (help_.batch == batch) withdrawn = std::exchange(help_, {});
   if (spent_.size() < kMaxSpent) spent_.batches.push_back(std::move(batch));
 }
 
@@ -423,14 +414,12 @@ void ReadAhead::readerLoop() {
       // Nothing to read ahead: the reader helps the walk with the directory it is in, which the
       // walk is listing itself. (Reading ahead comes first: it spares the walk a directory
       // whole, and helping first was slower.)
-      std::shared_ptr<Batch> batch = std::move(help_);
-      std::shared_ptr<Descriptor> fd = std::move(helpFd_);
+      HelpAsked help = std::exchange(help_, {});
       std::swap(spent_, released);
       lock.unlock();
       released.clear();
-      lookAt(*batch, fd->get());
-      batch.reset();
-      fd.reset();
+      lookAt(*help.batch, help.fd->get());
+      help = {};
       lock.lock();
       continue;
     }

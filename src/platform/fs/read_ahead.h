@@ -296,8 +296,12 @@ class ReadAhead {
   std::set<DirKey> waiting_;  // those a reader may take now, earliest first
   // The walk's own listing a reader may help with, and its directory: the latest asked for
   // (the directory the walk is in), until a reader takes it or the walk leaves.
-  std::shared_ptr<Batch> help_;
-  std::shared_ptr<Descriptor> helpFd_;
+  struct HelpAsked {
+    std::shared_ptr<Batch> batch;
+    std::shared_ptr<Descriptor> fd;
+    explicit operator bool() const { return batch != nullptr; }
+  };
+  HelpAsked help_;
   size_t sleeping_ = 0;  // readers waiting for work
   // The directories whose batches are ready (at most kMaxBatches, room kept).
   std::vector<std::map<DirKey, Offered>::iterator> ready_;
