@@ -293,11 +293,9 @@ bool Walk::advance() {
     if (descendPending_) {
       descendPending_ = false;
       descend();
-    } else if (readAhead_ && top().keyed && top().key.size() < ReadAhead::kMaxDepth) {
+    } else if (readAhead_ && top().keyed && top().key.depth() < ReadAhead::kMaxDepth) {
       // Not entered (pruned, or a package): what was read ahead of it goes.
-      DirKey key = top().key;
-      key.push_back(entryIndex_);
-      readAhead_->drop(key);
+      readAhead_->drop(top().key.child(entryIndex_));
     }
   }
   name_ = {};
@@ -309,8 +307,8 @@ bool Walk::advance() {
     }
     DirentRecord record = readDirentRecord(frame.records.data() + frame.next);
     frame.next += record.length;
+    if (isDotName(record.name)) continue;
     std::string_view name(record.name);
-    if (name == "." || name == "..") continue;
     const uint32_t index = frame.returned++;
     if (options_.skipHidden && name.front() == '.') continue;
 
@@ -436,11 +434,10 @@ void Walk::descend() {
   // name_ points into the parent's records, which stay put until the next refill.
   std::string name(name_);
   // Below the depth the readers go to, a directory is the walk's alone: it has no key.
-  const bool keyed = readAhead_ && top().keyed && top().key.size() < ReadAhead::kMaxDepth;
+  const bool keyed = readAhead_ && top().keyed && top().key.depth() < ReadAhead::kMaxDepth;
   DirKey key;
   if (keyed) {
-    key = top().key;
-    key.push_back(entryIndex_);
+    key = top().key.child(entryIndex_);
     bool inProgress = false;
     // While nothing is offered (the readers paused), the walk does not even ask.
     std::shared_ptr<Batch> batch =
@@ -529,7 +526,7 @@ bool Walk::enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name
 // Offers the directories among the entries of `frame` listed from `records[from]` on to the
 // readers ahead, starting them the first time there is something to read.
 void Walk::offerListed(Level& frame, size_t from) {
-  if (!frame.keyed || frame.key.size() >= ReadAhead::kMaxDepth) return;
+  if (!frame.keyed || frame.key.depth() >= ReadAhead::kMaxDepth) return;
   if (!readAhead_) {
     if (readAheadTried_) return;
     // Worth threads only once there is a folder to read ahead, or files enough to share.
@@ -541,8 +538,7 @@ void Walk::offerListed(Level& frame, size_t from) {
       if (record.type == DT_REG) {
         worth = ++files >= kFilesWorthReaders;
       } else {
-        worth = (record.type == DT_DIR || record.type == DT_UNKNOWN) &&
-                std::string_view(record.name) != "." && std::string_view(record.name) != "..";
+        worth = (record.type == DT_DIR || record.type == DT_UNKNOWN) && !isDotName(record.name);
       }
     }
     if (!worth) return;
@@ -558,8 +554,7 @@ void Walk::offerListed(Level& frame, size_t from) {
   for (size_t at = from; at < frame.records.size();) {
     const DirentRecord record = readDirentRecord(frame.records.data() + at);
     at += record.length;
-    const std::string_view name(record.name);
-    if (name != "." && name != "..") ++frame.listed;
+    if (!isDotName(record.name)) ++frame.listed;
   }
   if (!pacing_.offering()) return;
   if (!frame.offered) {

@@ -18,14 +18,6 @@ constexpr size_t kListingBuffer = 32 * 1024;
 
 }  // namespace
 
-DirentRecord readDirentRecord(const char* record) {
-  DirentRecord head{};
-  std::memcpy(&head.length, record + offsetof(struct dirent64, d_reclen), sizeof head.length);
-  std::memcpy(&head.type, record + offsetof(struct dirent64, d_type), sizeof head.type);
-  head.name = record + offsetof(struct dirent64, d_name);
-  return head;
-}
-
 std::optional<std::vector<FolderEntry>> listFolder(int fd) {
   std::vector<FolderEntry> entries;
   alignas(8) char buffer[kListingBuffer];
@@ -37,8 +29,7 @@ std::optional<std::vector<FolderEntry>> listFolder(int fd) {
     for (ssize_t offset = 0; offset < n;) {
       const DirentRecord record = readDirentRecord(buffer + offset);
       offset += record.length;
-      const std::string_view name = record.name;
-      if (name != "." && name != "..") entries.push_back({std::string(name), record.type});
+      if (!isDotName(record.name)) entries.push_back({std::string(record.name), record.type});
     }
   }
 }

@@ -6,7 +6,11 @@
 //
 // Blocking (getdents64); no shared state.
 
+#include <dirent.h>
+
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +25,19 @@ struct DirentRecord {
   unsigned char type;  // DT_DIR, DT_REG, DT_LNK ..., DT_UNKNOWN when the file system does not say
   const char* name;    // NUL-terminated, inside the buffer
 };
-DirentRecord readDirentRecord(const char* record);
+inline DirentRecord readDirentRecord(const char* record) {
+  DirentRecord head{};
+  std::memcpy(&head.length, record + offsetof(struct dirent64, d_reclen), sizeof head.length);
+  std::memcpy(&head.type, record + offsetof(struct dirent64, d_type), sizeof head.type);
+  head.name = record + offsetof(struct dirent64, d_name);
+  return head;
+}
+
+// Whether a record names "." or "..", told without measuring the name: walks ask this of every
+// entry, most of them more than once.
+inline bool isDotName(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
 struct FolderEntry {
   std::string name;

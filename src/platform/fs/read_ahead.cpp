@@ -27,22 +27,6 @@ namespace {
 constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr size_t kReadChunk = 32 * 1024;
 
-bool isDot(std::string_view name) { return name == "." || name == ".."; }
-
-// A key one level below `parent`.
-DirKey childKey(const DirKey& parent, uint32_t index) {
-  DirKey key;
-  key.reserve(parent.size() + 1);
-  key.assign(parent.begin(), parent.end());
-  key.push_back(index);
-  return key;
-}
-
-// Whether `key` is `prefix` or lies below it.
-bool isAtOrBelow(const DirKey& key, const DirKey& prefix) {
-  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
-}
-
 // The disk priority of the calling thread, as the kernel applies it: one derived from the CPU
 // priority is spelled out, since a reader's CPU priority is lowered.
 int walkIoPriority() {
@@ -55,6 +39,34 @@ int walkIoPriority() {
 }
 
 }  // namespace
+
+void Batch::reset() {
+  fd.reset();
+  dev = 0;
+  ino = 0;
+  openError = 0;
+  notEntered = false;
+  records.clear();
+  complete = true;
+  listError = 0;
+  entries = 0;
+  walkListed = false;
+  firstIndex = 0;
+  listed.store(false, std::memory_order_relaxed);
+  walkAt.store(0, std::memory_order_relaxed);
+  unwanted.store(false, std::memory_order_relaxed);
+  offeredAs.reset();
+}
+
+void Batch::prepareLooks() {
+  if (entries > room || !looked) {
+    lookedAt = std::make_unique<LookedAt[]>(entries);
+    looked = std::make_unique<std::atomic<bool>[]>(entries);
+    room = entries;
+    return;
+  }
+  for (uint32_t i = 0; i < entries; ++i) looked[i].store(false, std::memory_order_relaxed);
+}
 
 size_t walkThreads() {
   static const size_t threads = [] {
@@ -140,7 +152,6 @@ ReadAhead::~ReadAhead() {
 }
 
 bool ReadAhead::enters(std::string_view name, int depth) const {
-  if (isDot(name)) return false;
   if (rules_.skipHidden && name.front() == '.') return false;
   if (rules_.skipPackageContents && isPackageName(name)) return false;
   return !(rules_.prunes && rules_.prunes(name, depth));
@@ -148,17 +159,17 @@ bool ReadAhead::enters(std::string_view name, int depth) const {
 
 void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedParent>& parent,
                       const char* records, size_t size, uint32_t firstIndex) {
-  if (parentKey.size() >= kMaxDepth) return;
+  if (parentKey.depth() >= kMaxDepth) return;
   Offers offers;
   uint32_t index = firstIndex;
   for (size_t at = 0; at < size;) {
     const DirentRecord record = readDirentRecord(records + at);
     at += record.length;
-    const std::string_view name(record.name);
-    if (isDot(name)) continue;
+    if (isDotName(record.name)) continue;
     const uint32_t entry = index++;
     if (record.type != DT_DIR && record.type != DT_UNKNOWN) continue;
-    if (enters(name, parent->depth + 1)) offers.add(childKey(parentKey, entry), name, parent);
+    const std::string_view name(record.name);
+    if (enters(name, parent->depth + 1)) offers.add(parentKey.child(entry), name, parent);
   }
   if (offers.offered.empty()) return;
   bool wake;
@@ -192,22 +203,22 @@ void ReadAhead::adopt(Offers& offers) {
 ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch,
                                       const std::shared_ptr<Descriptor>& fd, int depth) const {
   Offers offers;
-  if (!fd || key.size() >= kMaxDepth) return offers;
+  if (!fd || key.depth() >= kMaxDepth) return offers;
   auto parent = std::make_shared<OfferedParent>(OfferedParent{fd, batch.dev, depth});
   batch.offeredAs = parent;
   uint32_t index = 0;
   for (size_t at = 0; at < batch.records.size();) {
     const DirentRecord record = readDirentRecord(batch.records.data() + at);
     at += record.length;
-    const std::string_view name(record.name);
-    if (isDot(name)) continue;
+    if (isDotName(record.name)) continue;
     const uint32_t entry = index++;
     bool directory = record.type == DT_DIR;
     if (record.type == DT_UNKNOWN) {
       const LookedAt* seen = batch.seen(entry);
       directory = seen && seen->error == 0 && S_ISDIR(seen->info.st_mode);
     }
-    if (directory && enters(name, depth + 1)) offers.add(childKey(key, entry), name, parent);
+    const std::string_view name(record.name);
+    if (directory && enters(name, depth + 1)) offers.add(key.child(entry), name, parent);
   }
   return offers;
 }
@@ -246,8 +257,7 @@ void ReadAhead::drop(const DirKey& key) {
   bool wake;
   {
     std::lock_guard lock(mutex_);
-    for (auto at = offered_.lower_bound(key);
-         at != offered_.end() && isAtOrBelow(at->first, key);) {
+    for (auto at = offered_.lower_bound(key); at != offered_.end() && at->first.isAtOrBelow(key);) {
       if (at->second.state == Offered::State::reading) {
         at->second.abandoned = true;
         if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
@@ -270,7 +280,7 @@ std::shared_ptr<Batch> ReadAhead::askHelp(const std::shared_ptr<Descriptor>& fd,
   for (size_t at = 0; at < size;) {
     const DirentRecord record = readDirentRecord(records + at);
     at += record.length;
-    if (isDot(record.name)) continue;
+    if (isDotName(record.name)) continue;
     ++entries;
     if (record.type == DT_REG || record.type == DT_UNKNOWN) ++wanted;
   }
@@ -280,8 +290,7 @@ std::shared_ptr<Batch> ReadAhead::askHelp(const std::shared_ptr<Descriptor>& fd,
   batch->firstIndex = firstIndex;
   batch->entries = entries;
   batch->records.assign(records, records + size);
-  batch->lookedAt = std::make_unique<LookedAt[]>(entries);
-  batch->looked = std::make_unique<std::atomic<bool>[]>(entries);
+  batch->prepareLooks();
   batch->listed.store(true, std::memory_order_release);
   HelpAsked previous;  // let go once the lock is
   bool wake;
@@ -338,10 +347,26 @@ void ReadAhead::Spent::reserve() {
   batches.reserve(kMaxSpent);
 }
 
-void ReadAhead::Spent::clear() {
+void ReadAhead::Spent::clear(std::vector<std::shared_ptr<Batch>>& reusable) {
   offered.clear();
   waiting.clear();
+  for (std::shared_ptr<Batch>& batch : batches) {
+    // Held by no one else: no one can get hold of it again. Reset at once, so that it holds no
+    // descriptor while it waits.
+    if (reusable.size() < kMaxReusable && batch.use_count() == 1 &&
+        batch->room <= kMaxReusedEntries && batch->records.capacity() <= 2 * kReadChunk) {
+      batch->reset();
+      reusable.push_back(std::move(batch));
+    }
+  }
   batches.clear();
+}
+
+std::shared_ptr<Batch> ReadAhead::spareBatch(std::vector<std::shared_ptr<Batch>>& reusable) {
+  if (reusable.empty()) return std::make_shared<Batch>();
+  std::shared_ptr<Batch> batch = std::move(reusable.back());
+  reusable.pop_back();
+  return batch;
 }
 
 bool ReadAhead::mayRead(size_t batches, size_t bytes) const {
@@ -369,8 +394,7 @@ bool ReadAhead::makeRoomForEarlier() {
   if (!earlierWaits()) return false;
   const auto latest = *std::max_element(ready_.begin(), ready_.end(),
                                         [](auto a, auto b) { return a->first < b->first; });
-  for (auto at = std::next(latest);
-       at != offered_.end() && isAtOrBelow(at->first, latest->first);) {
+  for (auto at = std::next(latest); at != offered_.end() && at->first.isAtOrBelow(latest->first);) {
     if (at->second.state == Offered::State::reading) {
       at->second.abandoned = true;
       if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
@@ -396,6 +420,8 @@ void ReadAhead::readerLoop() {
   (void)::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, self, ioPriority_);
   (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(self), 19);
   // The batch to read next, made while the lock is not held.
+  std::vector<std::shared_ptr<Batch>> reusable;
+  reusable.reserve(kMaxReusable);
   auto spare = std::make_shared<Batch>();
   Spent released;
   released.reserve();
@@ -417,7 +443,7 @@ void ReadAhead::readerLoop() {
       HelpAsked help = std::exchange(help_, {});
       std::swap(spent_, released);
       lock.unlock();
-      released.clear();
+      released.clear(reusable);
       lookAt(*help.batch, help.fd->get());
       help = {};
       lock.lock();
@@ -441,10 +467,10 @@ void ReadAhead::readerLoop() {
     // What the walk is done with goes while no one waits for this thread.
     std::swap(spent_, released);
     lock.unlock();
-    released.clear();
+    released.clear(reusable);
     const std::shared_ptr<Descriptor> fd = read(*batch, parentFd, parentDev, name);
     Offers offers = offersOf(key, *batch, fd, depth);
-    spare = std::make_shared<Batch>();
+    spare = spareBatch(reusable);
     lock.lock();
     auto found = offered_.find(key);
     // The walk went past it, took it, or read it itself, meanwhile.
@@ -519,11 +545,10 @@ std::shared_ptr<Descriptor> ReadAhead::read(Batch& batch,
       for (size_t at = start; at < batch.records.size();) {
         const DirentRecord record = readDirentRecord(batch.records.data() + at);
         at += record.length;
-        if (!isDot(record.name)) ++batch.entries;
+        if (!isDotName(record.name)) ++batch.entries;
       }
     }
-    batch.lookedAt = std::make_unique<LookedAt[]>(batch.entries);
-    batch.looked = std::make_unique<std::atomic<bool>[]>(batch.entries);
+    batch.prepareLooks();
     batch.fd = fd;
   }
   lookAt(batch, fd->get());
@@ -534,11 +559,13 @@ void ReadAhead::lookAt(Batch& batch, int fd) {
   // What every walk asks of a file: its size and times; of an untyped entry, what it is. From
   // the last entry back: a walk that takes the batch before the reader is done goes from the
   // first on, and the two meet instead of looking at the same entries side by side.
-  std::vector<std::pair<size_t, uint32_t>> toLook;  // record offset, entry index
+  // Record offset and entry index of each; the reader's own, kept from one batch to the next.
+  thread_local std::vector<std::pair<size_t, uint32_t>> toLook;
+  toLook.clear();
   uint32_t index = 0;
   for (size_t at = 0; at < batch.records.size();) {
     const DirentRecord record = readDirentRecord(batch.records.data() + at);
-    if (!isDot(record.name)) {
+    if (!isDotName(record.name)) {
       if (record.type == DT_REG || record.type == DT_UNKNOWN) toLook.emplace_back(at, index);
       ++index;
     }

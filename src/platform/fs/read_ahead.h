@@ -8,10 +8,9 @@
 // thread gives; the readers only make it sooner. A reader with nothing to read ahead helps the
 // walk look at the files of a directory the walk is listing itself.
 //
-// Directories are named by their place in the walk: the index of each entry in its directory's
-// listing, from the root down ({} is the root, {3, 0} the first entry of the root's fourth). The
-// walk needs them in pre-order, which is the order of these keys, so a reader always takes the
-// earliest directory offered that it may read.
+// Directories are named by their place in the walk (dir_key.h). The walk needs them in
+// pre-order, which is the order of these keys, so a reader always takes the earliest directory
+// offered that it may read.
 //
 // Bounded: the batches read and not yet taken hold at most kLookAheadBytes (and as many open
 // directories as kMaxBatches), a batch lists at most kMaxBatchEntries before the walk goes on
@@ -40,11 +39,10 @@
 #include <vector>
 
 #include "base/descriptor.h"
+#include "platform/fs/dir_key.h"
 #include "platform/fs/mount_table.h"
 
 namespace nimbra {
-
-using DirKey = std::vector<uint32_t>;
 
 // A mutex that spins a little before it sleeps.
 class AdaptiveMutex {
@@ -106,6 +104,13 @@ struct Batch {
   // The walk read the directory itself, or will not enter it: the reader stops.
   std::atomic<bool> unwanted{false};
   std::shared_ptr<struct OfferedParent> offeredAs;  // its entries, as offered for reading
+  uint32_t room = 0;  // entries lookedAt and looked hold (kept when the batch is reused)
+
+  // Ready for another directory: a reader reuses the batches the walk hands back, keeping the
+  // memory they took, rather than allocate four blocks for every directory it reads.
+  void reset();
+  // Space to look at `entries` entries, none of them looked at yet.
+  void prepareLooks();
 
   // The memory it holds, as counted against the bounds.
   size_t bytes() const {
@@ -285,8 +290,14 @@ class ReadAhead {
     std::vector<std::shared_ptr<Batch>> batches;
     size_t size() const { return offered.size() + waiting.size() + batches.size(); }
     void reserve();
-    void clear();
+    // Lets it all go but the batches worth reusing, which go to `reusable`, reset.
+    void clear(std::vector<std::shared_ptr<Batch>>& reusable);
   };
+  // A reader keeps a few batches the walk handed back, of small directories (most are), to
+  // read the next ones into.
+  static constexpr size_t kMaxReusable = 8;
+  static constexpr uint32_t kMaxReusedEntries = 512;
+  static std::shared_ptr<Batch> spareBatch(std::vector<std::shared_ptr<Batch>>& reusable);
 
   const ReadAheadRules rules_;
   const int ioPriority_;  // the walk's, for the readers' disk requests
