@@ -11,9 +11,9 @@ constexpr const char* kLibrary = "Library";
 
 }  // namespace
 
-const std::set<std::string>& skippedFolderNames() {
+const std::set<std::string, std::less<>>& skippedFolderNames() {
   // Built once, on first use; C++ makes that first use safe from any number of threads.
-  static const std::set<std::string> kNames = {
+  static const std::set<std::string, std::less<>> kNames = {
       ".git",       "node_modules", ".Trash", "Library", ".cache",  ".npm",    ".gradle",
       ".pub-cache", ".cocoapods",   ".cargo", ".rustup", ".vscode", ".android"};
   return kNames;
@@ -29,7 +29,7 @@ std::function<bool(std::string_view, int)> pruningRule(const std::string& root,
   const bool everyLibrary = pruning.library == LibraryPruning::everywhere;
   return [rootIsHome, everyLibrary, &names = pruning.names](std::string_view name, int depth) {
     if (rootIsHome && depth == 1 && name == kLibrary) return true;
-    if (!names.contains(std::string(name))) return false;
+    if (!names.contains(name)) return false;
     return everyLibrary || name != kLibrary;
   };
 }

@@ -23,7 +23,7 @@ namespace nimbra {
 
 // Version control, package caches, editor and tool folders, the Trash, and "Library" (which
 // LibraryPruning places).
-const std::set<std::string>& skippedFolderNames();
+const std::set<std::string, std::less<>>& skippedFolderNames();
 
 enum class LibraryPruning {
   // Only the home folder's own "Library", and only when the walk starts at the home folder
@@ -38,7 +38,7 @@ enum class LibraryPruning {
 struct FinderPruning {
   LibraryPruning library = LibraryPruning::everywhere;
   std::string home{};  // the user's home folder, for LibraryPruning::homeLevelOnly
-  const std::set<std::string>& names = skippedFolderNames();
+  const std::set<std::string, std::less<>>& names = skippedFolderNames();
 };
 
 // Yields the regular files below `root` by the rules above; once `cancelled` answers true the
