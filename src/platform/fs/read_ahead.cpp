@@ -257,17 +257,7 @@ void ReadAhead::drop(const DirKey& key) {
   bool wake;
   {
     std::lock_guard lock(mutex_);
-    for (auto at = offered_.lower_bound(key); at != offered_.end() && at->first.isAtOrBelow(key);) {
-      if (at->second.state == Offered::State::reading) {
-        at->second.abandoned = true;
-        if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
-        ++at;
-      } else {
-        auto next = std::next(at);
-        erase(at);
-        at = next;
-      }
-    }
+    dropFrom(offered_.lower_bound(key), key);
     wake = mayWake();
   }
   if (wake) work_.notify_all();
@@ -369,6 +359,18 @@ std::shared_ptr<Batch> ReadAhead::spareBatch(std::vector<std::shared_ptr<Batch>>
   return batch;
 }
 
+void ReadAhead::dropFrom(std::map<DirKey, Offered>::iterator at, const DirKey& key) {
+  while (at != offered_.end() && at->first.isAtOrBelow(key)) {
+    if (at->second.state == Offered::State::reading) {
+      at->second.abandoned = true;
+      if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
+      ++at;
+    } else {
+      erase(at++);
+    }
+  }
+}
+
 bool ReadAhead::mayRead(size_t batches, size_t bytes) const {
   return !waiting_.empty() && batches_ < batches && readyBytes_ < bytes;
 }
@@ -394,16 +396,8 @@ bool ReadAhead::makeRoomForEarlier() {
   if (!earlierWaits()) return false;
   const auto latest = *std::max_element(ready_.begin(), ready_.end(),
                                         [](auto a, auto b) { return a->first < b->first; });
-  for (auto at = std::next(latest); at != offered_.end() && at->first.isAtOrBelow(latest->first);) {
-    if (at->second.state == Offered::State::reading) {
-      at->second.abandoned = true;
-      if (at->second.batch) at->second.batch->unwanted.store(true, std::memory_order_relaxed);
-      ++at;
-    } else {
-      erase(at++);
-    }
-  }
-  erase(latest);
+  const DirKey key = latest->first;  // the node goes first
+  dropFrom(latest, key);
   return true;
 }
 

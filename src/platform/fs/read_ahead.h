@@ -280,6 +280,9 @@ class ReadAhead {
   void adopt(Offers& offers);
   bool enters(std::string_view name, int depth) const;
   void erase(std::map<DirKey, Offered>::iterator at);
+  // What is offered at or below `key`, from `at` (its first) on, goes; a directory being read
+  // is left to its reader, which is told it is unwanted.
+  void dropFrom(std::map<DirKey, Offered>::iterator at, const DirKey& key);
 
   // What the walk is done with of what readers made, let go by a reader: memory goes back to
   // the heap of the thread that took it, so that neither thread waits for the other's heap.
