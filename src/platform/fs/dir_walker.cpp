@@ -111,6 +111,8 @@ struct Level {
   std::shared_ptr<Batch> batch;  // what a reader looked at of its entries
   int listError = 0;
   std::shared_ptr<OfferedParent> offered;
+  // Entries were offered before it was closed (as `offered`, let go then).
+  bool offeredBeforeClosing = false;
 };
 
 bool isOpen(const Level& frame) { return frame.fd && frame.fd->ok(); }
@@ -149,6 +151,8 @@ class Walk {
   bool enter(std::shared_ptr<Batch> batch, bool inProgress, std::string name, DirKey key);
   void offerListed(Level& frame, size_t from);
   void closeFrame(Level& frame);
+  // Whether anything may still be offered to the readers below the directory of `frame`.
+  static bool mayHaveOfferedBelow(const Level& frame);
   void keepDescriptorsBounded();
   int openTop();
   static void appendToPath(std::string& path, std::string_view name);
@@ -250,6 +254,7 @@ Level& Walk::push() {
   frame.batch.reset();
   frame.listError = 0;
   frame.offered.reset();
+  frame.offeredBeforeClosing = false;
   return frame;
 }
 
@@ -269,20 +274,30 @@ void Walk::noteUnreadableTop(int error) {
 
 void Walk::pop() {
   Level& frame = top();
-  // What was offered below it and never entered (entries that were no directories after all).
-  if (readAhead_ && frame.offered) readAhead_->drop(frame.key);
+  if (readAhead_ && (frame.offered || frame.batch || frame.offeredBeforeClosing)) {
+    // What was offered below it and never entered goes (entries that were no directories after
+    // all), readers stop opening its entries, and what a reader made for it goes back.
+    if (frame.batch && frame.batch->walkListed) helpBytes_ -= frame.batch->bytes();
+    readAhead_->leave(frame.key, mayHaveOfferedBelow(frame), frame.offered.get(),
+                      std::move(frame.batch));
+    frame.offered.reset();
+  }
   if (isOpen(frame)) closeFrame(frame);
-  frame.offered.reset();
-  handBack(frame);
   frame.records.clear();
   --live_;
   if (live_ > 0) directoryPath_.resize(top().pathLength);
   lowestMaybeOpen_ = std::min(lowestMaybeOpen_, std::max<size_t>(live_, 1));
 }
 
+bool Walk::mayHaveOfferedBelow(const Level& frame) {
+  return frame.offeredBeforeClosing ||
+         (frame.offered && frame.offered->stillOffered.load(std::memory_order_relaxed) > 0);
+}
+
 void Walk::closeFrame(Level& frame) {
   const Batch* helped = frame.batch && frame.batch->walkListed ? frame.batch.get() : nullptr;
   if (readAhead_ && (frame.offered || helped)) readAhead_->retract(frame.offered.get(), helped);
+  if (frame.offered) frame.offeredBeforeClosing = true;
   frame.offered.reset();
   frame.fd.reset();
   --openCount_;
@@ -293,7 +308,7 @@ bool Walk::advance() {
     if (descendPending_) {
       descendPending_ = false;
       descend();
-    } else if (readAhead_ && top().keyed && top().key.depth() < ReadAhead::kMaxDepth) {
+    } else if (readAhead_ && mayHaveOfferedBelow(top())) {
       // Not entered (pruned, or a package): what was read ahead of it goes.
       readAhead_->drop(top().key.child(entryIndex_));
     }
@@ -439,9 +454,12 @@ void Walk::descend() {
   if (keyed) {
     key = top().key.child(entryIndex_);
     bool inProgress = false;
-    // While nothing is offered (the readers paused), the walk does not even ask.
+    // While nothing is offered below this directory (the readers paused, or the entries not
+    // worth reading ahead), the walk does not even ask.
     std::shared_ptr<Batch> batch =
-        readAhead_->anyOffered() ? readAhead_->take(key, inProgress) : nullptr;
+        mayHaveOfferedBelow(top())
+            ? readAhead_->take(key, top().offered.get(), entryIndex_, inProgress)
+            : nullptr;
     pacing_.entered(ownCalls_, readAhead_->readerCalls());
     if (batch) {
       enter(std::move(batch), inProgress, std::move(name), std::move(key));
@@ -560,8 +578,8 @@ void Walk::offerListed(Level& frame, size_t from) {
   if (!frame.offered) {
     struct stat info {};
     if (!isOpen(frame) || ::fstat(frame.fd->get(), &info) != 0) return;
-    frame.offered = std::make_shared<OfferedParent>(
-        OfferedParent{frame.fd, info.st_dev, static_cast<int>(live_) - 1});
+    frame.offered =
+        std::make_shared<OfferedParent>(frame.fd, info.st_dev, static_cast<int>(live_) - 1);
   }
   readAhead_->offer(frame.key, frame.offered, frame.records.data() + from,
                     frame.records.size() - from, first);

@@ -169,7 +169,7 @@ void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedPare
     const uint32_t entry = index++;
     if (record.type != DT_DIR && record.type != DT_UNKNOWN) continue;
     const std::string_view name(record.name);
-    if (enters(name, parent->depth + 1)) offers.add(parentKey.child(entry), name, parent);
+    if (enters(name, parent->depth + 1)) offers.add(parentKey.child(entry), entry, name, parent);
   }
   if (offers.offered.empty()) return;
   bool wake;
@@ -181,30 +181,52 @@ void ReadAhead::offer(const DirKey& parentKey, const std::shared_ptr<OfferedPare
   if (wake) work_.notify_all();
 }
 
-void ReadAhead::Offers::add(DirKey key, std::string_view name,
+void ReadAhead::Offers::add(DirKey key, uint32_t index, std::string_view name,
                             const std::shared_ptr<OfferedParent>& parent) {
-  waiting.insert(key);
-  offered.emplace(std::move(key), Offered{std::string(name), parent});
+  // Offers are made in order: each goes last.
+  parent->stillOffered.fetch_add(1, std::memory_order_relaxed);
+  waiting.insert(waiting.end(), key);
+  offered.emplace_hint(offered.end(), std::move(key), Offered{std::string(name), parent, index});
 }
 
 void ReadAhead::adopt(Offers& offers) {
   const size_t room = kMaxOffered > offered_.size() ? kMaxOffered - offered_.size() : 0;
   while (offers.offered.size() > room) {
     auto last = std::prev(offers.offered.end());
+    last->second.parent->stillOffered.fetch_sub(1, std::memory_order_relaxed);
     offers.waiting.erase(last->first);
     offers.offered.erase(last);
   }
-  // Moves the nodes over: nothing is allocated while the walk may be waiting for the lock.
-  offered_.merge(offers.offered);
-  offeredCount_.store(offered_.size(), std::memory_order_relaxed);
-  waiting_.merge(offers.waiting);
+  // Moves the nodes over: nothing is allocated while the walk may be waiting for the lock (but
+  // for a parent's list of children, now and then, when the walk offers more of a listing).
+  // Each follows the one before: the offers are in order, and nothing lies between them yet.
+  auto hint = offered_.end();
+  for (auto next = offers.offered.begin(); next != offers.offered.end();) {
+    auto node = offers.offered.extract(next++);
+    OfferedParent& parent = *node.mapped().parent;
+    const uint32_t index = node.mapped().index;
+    const auto at = offered_.insert(hint, std::move(node));
+    if (!node.empty()) {
+      // Offered already (which the walk never does): the one there stays as it is.
+      parent.stillOffered.fetch_sub(1, std::memory_order_relaxed);
+      offers.waiting.erase(node.key());
+      continue;
+    }
+    parent.children.push_back({index, at});
+    hint = std::next(at);
+  }
+  auto waitingHint = waiting_.end();
+  while (!offers.waiting.empty()) {
+    waitingHint =
+        std::next(waiting_.insert(waitingHint, offers.waiting.extract(offers.waiting.begin())));
+  }
 }
 
 ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch,
                                       const std::shared_ptr<Descriptor>& fd, int depth) const {
   Offers offers;
   if (!fd || key.depth() >= kMaxDepth) return offers;
-  auto parent = std::make_shared<OfferedParent>(OfferedParent{fd, batch.dev, depth});
+  auto parent = std::make_shared<OfferedParent>(fd, batch.dev, depth);
   batch.offeredAs = parent;
   uint32_t index = 0;
   for (size_t at = 0; at < batch.records.size();) {
@@ -218,18 +240,21 @@ ReadAhead::Offers ReadAhead::offersOf(const DirKey& key, Batch& batch,
       directory = seen && seen->error == 0 && S_ISDIR(seen->info.st_mode);
     }
     const std::string_view name(record.name);
-    if (directory && enters(name, depth + 1)) offers.add(key.child(entry), name, parent);
+    if (directory && enters(name, depth + 1)) offers.add(key.child(entry), entry, name, parent);
   }
+  // Its list of children is made here, not under the lock.
+  parent->children.reserve(offers.offered.size());
   return offers;
 }
 
-std::shared_ptr<Batch> ReadAhead::take(const DirKey& key, bool& inProgress) {
+std::shared_ptr<Batch> ReadAhead::take(const DirKey& key, OfferedParent* parent, uint32_t index,
+                                       bool& inProgress) {
   std::shared_ptr<Batch> batch;
   bool wake;
   inProgress = false;
   {
     std::unique_lock lock(mutex_);
-    auto found = offered_.find(key);
+    auto found = parent ? childOf(*parent, index) : offered_.find(key);
     if (found == offered_.end()) return nullptr;
     Offered& offered = found->second;
     if (offered.state == Offered::State::reading) {
@@ -301,34 +326,72 @@ void ReadAhead::retract(OfferedParent* parent, const Batch* helped) {
   if (helped && help_.batch.get() == helped) withdrawn = std::exchange(help_, {});
 }
 
+std::map<DirKey, ReadAhead::Offered>::iterator ReadAhead::childOf(OfferedParent& parent,
+                                                                  uint32_t index) {
+  auto& children = parent.children;
+  const auto child = parent.child(index);
+  if (child == children.end()) return offered_.end();
+  const auto found = child->at;
+  // The walk enters a directory's entries in order: those before this one are behind it. Let
+  // go once they are most of the list, so that a folder of many folders keeps a short one.
+  const auto passed = child - children.begin();
+  if (passed >= 64 && 2 * static_cast<size_t>(passed) >= children.size())
+    children.erase(children.begin(), child);
+  return found;
+}
+
 void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
   Offered& offered = at->second;
+  OfferedParent& parent = *offered.parent;
+  parent.stillOffered.fetch_sub(1, std::memory_order_relaxed);
+  if (const auto child = parent.child(offered.index); child != parent.children.end())
+    child->at = offered_.end();
   if (offered.state == Offered::State::ready) {
     readyBytes_ -= offered.bytes;
     --batches_;
-    auto listed = std::find(ready_.begin(), ready_.end(), at);
-    *listed = ready_.back();
+    ready_[offered.readyAt] = ready_.back();
+    ready_[offered.readyAt]->second.readyAt = offered.readyAt;
     ready_.pop_back();
   }
-  auto waiting = waiting_.find(at->first);
+  // Only a directory not yet read may be in the waiting set.
+  auto waiting =
+      offered.state == Offered::State::waiting ? waiting_.find(at->first) : waiting_.end();
   if (spent_.size() >= kMaxSpent) {
     if (waiting != waiting_.end()) waiting_.erase(waiting);
     offered_.erase(at);
-    offeredCount_.store(offered_.size(), std::memory_order_relaxed);
     return;
   }
   if (waiting != waiting_.end()) spent_.waiting.push_back(waiting_.extract(waiting));
   spent_.offered.push_back(offered_.extract(at));
-  offeredCount_.store(offered_.size(), std::memory_order_relaxed);
 }
 
 void ReadAhead::handBack(std::shared_ptr<Batch> batch) {
-  // A reader still helping with it stops: the walk has left the directory.
-  batch->unwanted.store(true, std::memory_order_relaxed);
   HelpAsked withdrawn;  // let go once the lock is
   std::lock_guard lock(mutex_);
+  handBackLocked(std::move(batch), withdrawn);
+}
+
+void ReadAhead::handBackLocked(std::shared_ptr<Batch> batch, HelpAsked& withdrawn) {
+  // A reader still helping with it stops: the walk has left the directory.
+  batch->unwanted.store(true, std::memory_order_relaxed);
   if (help_.batch == batch) withdrawn = std::exchange(help_, {});
   if (spent_.size() < kMaxSpent) spent_.batches.push_back(std::move(batch));
+}
+
+void ReadAhead::leave(const DirKey& key, bool dropBelow, OfferedParent* parent,
+                      std::shared_ptr<Batch> batch) {
+  HelpAsked withdrawn;  // let go once the lock is
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (dropBelow) {
+      dropFrom(offered_.lower_bound(key), key);
+      wake = mayWake();
+    }
+    if (parent) parent->fd.reset();
+    if (batch) handBackLocked(std::move(batch), withdrawn);
+  }
+  if (wake) work_.notify_all();
 }
 
 void ReadAhead::Spent::reserve() {
@@ -447,7 +510,8 @@ void ReadAhead::readerLoop() {
     auto next = waiting_.extract(nextPick());
     const DirKey key = std::move(next.value());
     if (spent_.size() < kMaxSpent) spent_.waiting.push_back(std::move(next));
-    Offered& offered = offered_.at(key);
+    const auto picked = offered_.find(key);
+    Offered& offered = picked->second;
     // A directory whose parent the walk has closed is the walk's to read.
     std::shared_ptr<Descriptor> parentFd = offered.parent->fd;
     if (!parentFd) continue;
@@ -466,11 +530,12 @@ void ReadAhead::readerLoop() {
     Offers offers = offersOf(key, *batch, fd, depth);
     spare = spareBatch(reusable);
     lock.lock();
-    auto found = offered_.find(key);
+    // Still there: a directory being read is only ever erased by its reader.
+    const auto found = picked;
     // The walk went past it, took it, or read it itself, meanwhile.
-    if (found == offered_.end() || found->second.abandoned) {
+    if (found->second.abandoned) {
       --batches_;
-      if (found != offered_.end()) erase(found);  // not counted as ready
+      erase(found);  // not counted as ready
       work_.notify_all();
       continue;
     }
@@ -478,6 +543,7 @@ void ReadAhead::readerLoop() {
     found->second.bytes = batch->bytes();
     readyBytes_ += found->second.bytes;
     found->second.state = Offered::State::ready;
+    found->second.readyAt = static_cast<uint32_t>(ready_.size());
     ready_.push_back(found);
     work_.notify_all();
   }

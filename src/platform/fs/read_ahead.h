@@ -16,7 +16,7 @@
 // directories as kMaxBatches), a batch lists at most kMaxBatchEntries before the walk goes on
 // from where it stopped, and at most kMaxOffered directories wait to be read.
 //
-// Threads: offer, take, drop, askHelp, retract and handBack come from the walk's thread; the
+// Threads: offer, take, drop, askHelp, retract, handBack and leave come from the walk's thread; the
 // readers are the object's own, stopped and joined when it goes away.
 
 #include <pthread.h>
@@ -127,11 +127,46 @@ struct Batch {
   }
 };
 
+// A directory offered for reading (the read-ahead's, under its lock), by its key.
+struct OfferedDirectory {
+  std::string name;
+  std::shared_ptr<struct OfferedParent> parent;
+  uint32_t index = 0;  // among the parent's listed entries
+  enum class State { waiting, reading, ready } state = State::waiting;
+  bool abandoned = false;
+  std::shared_ptr<Batch> batch{};
+  size_t bytes = 0;      // of the batch, counted against the look-ahead
+  uint32_t readyAt = 0;  // its place among the ready ones, once ready
+};
+using OfferedMap = std::map<DirKey, OfferedDirectory>;
+
 // A directory whose entries are offered: what a reader needs to open them.
 struct OfferedParent {
+  OfferedParent(std::shared_ptr<Descriptor> directory, dev_t device, int level)
+      : fd(std::move(directory)), dev(device), depth(level) {}
+
   std::shared_ptr<Descriptor> fd;  // reset when the walk closes it: its entries are the walk's
   dev_t dev = 0;
   int depth = 0;  // the root's is 0
+  // How many of its entries are offered now. Changed under the lock; the walk reads it without,
+  // to ask for what is offered below a directory to be dropped only when something is: it never
+  // reads too few, since every offer it can see was made before it took the directory.
+  std::atomic<uint32_t> stillOffered{0};
+  // Its entries offered, in listing order: the walk finds the one it enters here rather than
+  // among all those offered. One no longer offered stays, pointing at the map's end, until the
+  // walk has gone past it. Under the lock.
+  struct Child {
+    uint32_t index;
+    OfferedMap::iterator at;
+  };
+  std::vector<Child> children;
+  // The child of listing index `index`, or children.end().
+  std::vector<Child>::iterator child(uint32_t index) {
+    const auto at =
+        std::lower_bound(children.begin(), children.end(), index,
+                         [](const Child& c, uint32_t wanted) { return c.index < wanted; });
+    return at != children.end() && at->index == index ? at : children.end();
+  }
 };
 
 // Which directories the walk never enters, so that no reader reads them: hidden ones, package
@@ -212,8 +247,10 @@ class ReadAhead {
   // The batch of the directory at `key`, when one is listed: ready, or still being looked at
   // (`inProgress`: its subdirectories are not offered, the walk offers them). The directory is
   // then no longer offered; one being listed still is the walk's to read (the reader's batch is
-  // thrown away).
-  std::shared_ptr<Batch> take(const DirKey& key, bool& inProgress);
+  // thrown away). It is found as the `index`-th entry of `parent`, the directory it was offered
+  // from, when the walk has that at hand; otherwise by its key.
+  std::shared_ptr<Batch> take(const DirKey& key, OfferedParent* parent, uint32_t index,
+                              bool& inProgress);
   // The directory at `key` and everything below it will not be entered.
   void drop(const DirKey& key);
   // Part of a directory the walk listed itself: `records`, the first of them the
@@ -227,21 +264,16 @@ class ReadAhead {
   void retract(OfferedParent* parent, const Batch* helped);
   // The walk is done with a batch it took: a reader lets it go.
   void handBack(std::shared_ptr<Batch> batch);
-  // Whether any directory is offered (read, being read or waiting), asked by the walk without
-  // the lock: only the walk's own offer makes it true again once it is false.
-  bool anyOffered() const { return offeredCount_.load(std::memory_order_relaxed) != 0; }
+  // The walk leaves the directory at `key` for good, in one step (it does so for every
+  // directory): what is offered below it goes when `dropBelow`, readers no longer open the
+  // entries offered as `parent`, and `batch`, when there is one, is handed back.
+  void leave(const DirKey& key, bool dropBelow, OfferedParent* parent,
+             std::shared_ptr<Batch> batch);
   // The system calls the readers have made to read the tree, together.
   uint64_t readerCalls() const { return readerCalls_.load(std::memory_order_relaxed); }
 
  private:
-  struct Offered {
-    std::string name;
-    std::shared_ptr<OfferedParent> parent;
-    enum class State { waiting, reading, ready } state = State::waiting;
-    bool abandoned = false;
-    std::shared_ptr<Batch> batch{};
-    size_t bytes = 0;  // of the batch, counted against the look-ahead
-  };
+  using Offered = OfferedDirectory;
 
   void readerLoop();
   // Whether a reader may take a directory now, with fewer than `batches` and `bytes` held.
@@ -271,7 +303,8 @@ class ReadAhead {
   struct Offers {
     std::map<DirKey, Offered> offered;
     std::set<DirKey> waiting;
-    void add(DirKey key, std::string_view name, const std::shared_ptr<OfferedParent>& parent);
+    void add(DirKey key, uint32_t index, std::string_view name,
+             const std::shared_ptr<OfferedParent>& parent);
   };
   // The subdirectories of a batch just read (open as `fd`), by what the reader saw of each entry.
   Offers offersOf(const DirKey& key, Batch& batch, const std::shared_ptr<Descriptor>& fd,
@@ -280,6 +313,8 @@ class ReadAhead {
   void adopt(Offers& offers);
   bool enters(std::string_view name, int depth) const;
   void erase(std::map<DirKey, Offered>::iterator at);
+  // The `index`-th entry of `parent`, when it is offered; the map's end otherwise.
+  std::map<DirKey, Offered>::iterator childOf(OfferedParent& parent, uint32_t index);
   // What is offered at or below `key`, from `at` (its first) on, goes; a directory being read
   // is left to its reader, which is told it is unwanted.
   void dropFrom(std::map<DirKey, Offered>::iterator at, const DirKey& key);
@@ -316,6 +351,9 @@ class ReadAhead {
     explicit operator bool() const { return batch != nullptr; }
   };
   HelpAsked help_;
+  // Hands `batch` back (called with the lock held); what it withdraws from help_ goes to
+  // `withdrawn`, to be let go once the lock is.
+  void handBackLocked(std::shared_ptr<Batch> batch, HelpAsked& withdrawn);
   size_t sleeping_ = 0;  // readers waiting for work
   // The directories whose batches are ready (at most kMaxBatches, room kept).
   std::vector<std::map<DirKey, Offered>::iterator> ready_;
@@ -324,7 +362,6 @@ class ReadAhead {
   Spent spent_;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> readerCalls_{0};
-  std::atomic<size_t> offeredCount_{0};  // offered_.size()
   std::vector<std::thread> readers_;
 };
 
