@@ -246,6 +246,9 @@ TEST(ReadAhead, EveryWalkIsTheWalkOfOneThread) {
     for (int i = 0; i < 5000; ++i) tree.touch("r/wide/" + std::to_string(i), i % 97);
     for (int i = 0; i < 40; ++i) tree.touch("r/wide/dir" + std::to_string(i) + "/x", 3);
     for (int i = 0; i < 1500; ++i) tree.touch("r/many/" + std::to_string(i) + "/x", i % 7);
+    // Deeper than the walk keeps directories open: on the way back up it enters folders of the
+    // directories it closed on the way down.
+    for (std::string fork = "r/fork"; fork.size() < 100; fork += "/a") tree.touch(fork + "/b/y", 1);
     tree.touch("r/.hidden/h", 4);
     tree.touch("r/Tool.app/Contents/t", 5);
     tree.touch("r/node_modules/m/big", 6);
