@@ -326,8 +326,7 @@ void ReadAhead::retract(OfferedParent* parent, const Batch* helped) {
   if (helped && help_.batch.get() == helped) withdrawn = std::exchange(help_, {});
 }
 
-std::map<DirKey, ReadAhead::Offered>::iterator ReadAhead::childOf(OfferedParent& parent,
-                                                                  uint32_t index) {
+OfferedMap::iterator ReadAhead::childOf(OfferedParent& parent, uint32_t index) {
   auto& children = parent.children;
   const auto child = parent.child(index);
   if (child == children.end()) return offered_.end();
@@ -340,7 +339,7 @@ std::map<DirKey, ReadAhead::Offered>::iterator ReadAhead::childOf(OfferedParent&
   return found;
 }
 
-void ReadAhead::erase(std::map<DirKey, Offered>::iterator at) {
+void ReadAhead::erase(OfferedMap::iterator at) {
   Offered& offered = at->second;
   OfferedParent& parent = *offered.parent;
   parent.stillOffered.fetch_sub(1, std::memory_order_relaxed);
@@ -422,7 +421,7 @@ std::shared_ptr<Batch> ReadAhead::spareBatch(std::vector<std::shared_ptr<Batch>>
   return batch;
 }
 
-void ReadAhead::dropFrom(std::map<DirKey, Offered>::iterator at, const DirKey& key) {
+void ReadAhead::dropFrom(OfferedMap::iterator at, const DirKey& key) {
   while (at != offered_.end() && at->first.isAtOrBelow(key)) {
     if (at->second.state == Offered::State::reading) {
       at->second.abandoned = true;

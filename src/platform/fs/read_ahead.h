@@ -274,6 +274,12 @@ class ReadAhead {
 
  private:
   using Offered = OfferedDirectory;
+  // A listing of the walk's own that a reader may help with, and its directory.
+  struct HelpAsked {
+    std::shared_ptr<Batch> batch;
+    std::shared_ptr<Descriptor> fd;
+    explicit operator bool() const { return batch != nullptr; }
+  };
 
   void readerLoop();
   // Whether a reader may take a directory now, with fewer than `batches` and `bytes` held.
@@ -301,7 +307,7 @@ class ReadAhead {
   void lookAt(Batch& batch, int fd);
   // Directories to offer, gathered without the lock and then adopted in one step.
   struct Offers {
-    std::map<DirKey, Offered> offered;
+    OfferedMap offered;
     std::set<DirKey> waiting;
     void add(DirKey key, uint32_t index, std::string_view name,
              const std::shared_ptr<OfferedParent>& parent);
@@ -312,18 +318,21 @@ class ReadAhead {
   // Takes `offers` over, as far as kMaxOffered allows (called with the lock held).
   void adopt(Offers& offers);
   bool enters(std::string_view name, int depth) const;
-  void erase(std::map<DirKey, Offered>::iterator at);
+  void erase(OfferedMap::iterator at);
+  // Hands `batch` back (called with the lock held); what it withdraws from help_ goes to
+  // `withdrawn`, to be let go once the lock is.
+  void handBackLocked(std::shared_ptr<Batch> batch, HelpAsked& withdrawn);
   // The `index`-th entry of `parent`, when it is offered; the map's end otherwise.
-  std::map<DirKey, Offered>::iterator childOf(OfferedParent& parent, uint32_t index);
+  OfferedMap::iterator childOf(OfferedParent& parent, uint32_t index);
   // What is offered at or below `key`, from `at` (its first) on, goes; a directory being read
   // is left to its reader, which is told it is unwanted.
-  void dropFrom(std::map<DirKey, Offered>::iterator at, const DirKey& key);
+  void dropFrom(OfferedMap::iterator at, const DirKey& key);
 
   // What the walk is done with of what readers made, let go by a reader: memory goes back to
   // the heap of the thread that took it, so that neither thread waits for the other's heap.
   static constexpr size_t kMaxSpent = 512;
   struct Spent {
-    std::vector<std::map<DirKey, Offered>::node_type> offered;
+    std::vector<OfferedMap::node_type> offered;
     std::vector<std::set<DirKey>::node_type> waiting;
     std::vector<std::shared_ptr<Batch>> batches;
     size_t size() const { return offered.size() + waiting.size() + batches.size(); }
@@ -341,22 +350,14 @@ class ReadAhead {
   const int ioPriority_;  // the walk's, for the readers' disk requests
   AdaptiveMutex mutex_;
   std::condition_variable_any work_;  // a directory to read, room to read it, or the stop
-  std::map<DirKey, Offered> offered_;
+  OfferedMap offered_;
   std::set<DirKey> waiting_;  // those a reader may take now, earliest first
   // The walk's own listing a reader may help with, and its directory: the latest asked for
   // (the directory the walk is in), until a reader takes it or the walk leaves.
-  struct HelpAsked {
-    std::shared_ptr<Batch> batch;
-    std::shared_ptr<Descriptor> fd;
-    explicit operator bool() const { return batch != nullptr; }
-  };
   HelpAsked help_;
-  // Hands `batch` back (called with the lock held); what it withdraws from help_ goes to
-  // `withdrawn`, to be let go once the lock is.
-  void handBackLocked(std::shared_ptr<Batch> batch, HelpAsked& withdrawn);
   size_t sleeping_ = 0;  // readers waiting for work
   // The directories whose batches are ready (at most kMaxBatches, room kept).
-  std::vector<std::map<DirKey, Offered>::iterator> ready_;
+  std::vector<OfferedMap::iterator> ready_;
   size_t readyBytes_ = 0;
   size_t batches_ = 0;  // ready or being read
   Spent spent_;
