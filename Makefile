@@ -55,6 +55,9 @@ bench: setup build
 	build/codec_bench
 	bench/size.sh
 	bench/walk.py --mode warm
+	bench/walk.py --mode busy
+	bench/walk.py --mode cold
+	bench/walk.py --mode deep
 	bench/delete.sh
 	bench/deep_delete.sh
 	bench/finders.sh
