@@ -536,6 +536,10 @@ void ReadAhead::readerLoop() {
       --batches_;
       erase(found);  // not counted as ready
       work_.notify_all();
+      // Its offers go unused, freed while the walk may take the lock.
+      lock.unlock();
+      offers = {};
+      lock.lock();
       continue;
     }
     adopt(offers);
