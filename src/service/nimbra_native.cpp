@@ -147,20 +147,11 @@ void NimbraNative::offer(const std::string& task, const std::string& path, int64
   });
 }
 
-bool NimbraNative::isCancelled() {
-  std::lock_guard lock(cancelLock_);
-  return _cancelled;
-}
+bool NimbraNative::isCancelled() { return _cancelled.load(); }
 
-void NimbraNative::resetCancel() {
-  std::lock_guard lock(cancelLock_);
-  _cancelled = false;
-}
+void NimbraNative::resetCancel() { _cancelled.store(false); }
 
-void NimbraNative::cancel() {
-  std::lock_guard lock(cancelLock_);
-  _cancelled = true;
-}
+void NimbraNative::cancel() { _cancelled.store(true); }
 
 void NimbraNative::addDiskWalkSink(DiskWalkSink* sink) {
   std::lock_guard lock(diskWalkSinksLock_);

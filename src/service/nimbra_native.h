@@ -6,6 +6,7 @@
 // themselves are free functions of an OperationContext (ops/); the method table (method_table.h)
 // says which runs on which queue.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,8 +104,8 @@ class NimbraNative final : public StreamHandler, public ProgressSink, public Can
   std::unique_ptr<MachineSources> ownMachineSources_;
 
   std::unique_ptr<EventSink> eventSink_;  // main loop only
-  std::mutex cancelLock_;
-  bool _cancelled = false;
+  // Asked for every entry a walk hands out: a flag read without a lock.
+  std::atomic<bool> _cancelled{false};
   std::mutex progressLock_;
   double lastProgress_ = 0;
   std::mutex diskWalkSinksLock_;
