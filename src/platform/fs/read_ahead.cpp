@@ -525,9 +525,11 @@ void ReadAhead::readerLoop() {
     std::swap(spent_, released);
     lock.unlock();
     released.clear(reusable);
-    const std::shared_ptr<Descriptor> fd = read(*batch, parentFd, parentDev, name);
+    std::shared_ptr<Descriptor> fd = read(*batch, parentFd, parentDev, name);
     Offers offers = offersOf(key, *batch, fd, depth);
     spare = spareBatch(reusable);
+    // The walk may have closed the parent meanwhile: the last hold on it closes it here.
+    parentFd.reset();
     lock.lock();
     // Still there: a directory being read is only ever erased by its reader.
     const auto found = picked;
@@ -536,9 +538,12 @@ void ReadAhead::readerLoop() {
       --batches_;
       erase(found);  // not counted as ready
       work_.notify_all();
-      // Its offers go unused, freed while the walk may take the lock.
+      // What it made goes unused: freed, and the directory closed, while the walk may take the
+      // lock.
       lock.unlock();
       offers = {};
+      batch.reset();
+      fd.reset();
       lock.lock();
       continue;
     }
